@@ -1,0 +1,39 @@
+# Single entry point for configuring, building, testing and running Zephro.
+#   make deps           install missing Debian packages
+#   make build          configure and build (build/)
+#   make test           build and run the test suite
+#   make test-sanitize  the same under AddressSanitizer + UBSan (build-sanitize/)
+#   make run            build and run the main job
+#   make bench          build the micro-benchmarks (Release, build-release/)
+
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: deps build test test-sanitize run bench clean
+
+deps:
+	@bash .ci/install-deps.sh
+
+build: deps
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+test: build
+	ctest --test-dir build -j $(JOBS) --output-on-failure
+
+test-sanitize: deps
+	cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DZEPHRO_SANITIZE=address,undefined -DZEPHRO_BUILD_BENCH=OFF -DZEPHRO_DEBUG_CHECKS=ON $(CMAKE_FLAGS)
+	cmake --build build-sanitize -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir build-sanitize -j $(JOBS) --output-on-failure
+
+# Until the shell exists, the main job is the test suite itself.
+run: test
+
+bench: deps
+	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEPHRO_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build-release -j $(JOBS)
+
+clean:
+	rm -rf build build-sanitize build-release

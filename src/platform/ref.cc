@@ -1,0 +1,1 @@
+#include "zephro/platform/ref.h"
