@@ -3,7 +3,7 @@
 # the ones already present. Used by the Makefile and by CI alike.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ make locales libgtest-dev libgmock-dev libbenchmark-dev)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -18,4 +18,10 @@ if ((${#missing[@]})); then
   if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; fi
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
+
+# A locale with a decimal comma, so the tests can check that numbers print with
+# a point whatever the host's locale.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE.utf8$'; then
+  localedef -i de_DE -f UTF-8 de_DE.UTF-8 2>/dev/null || echo "note: de_DE.UTF-8 locale not generated"
 fi

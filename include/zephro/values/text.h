@@ -1,0 +1,76 @@
+#pragma once
+
+// TText: the immutable, shared text of atoms, strings, variables and slot names.
+//
+// A text is one heap block holding its bytes and their string hash, computed
+// once. Copying a TText shares the block, so cloning a value never copies its
+// text, and two texts compare by identity first, then by hash and bytes.
+// The empty text needs no block.
+//
+// Thread safety: the block's count is atomic; the bytes never change.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zephro {
+
+// The engine's 32-bit string hash: h := h * 31 + byte over the text, wrapping.
+// A text of 16 bytes or more contributes only every (length / 8)-th byte,
+// starting with the first.
+std::int32_t CalculateHash(std::string_view s) noexcept;
+// The same walk with an explicit step; a step below 1 counts as 1.
+std::int32_t CalculateHash(std::string_view s, int step) noexcept;
+
+class TText {
+ public:
+  TText() noexcept = default;
+  explicit TText(std::string_view s);
+  TText(const TText& other) noexcept : block_(other.block_) { AddRef(); }
+  TText(TText&& other) noexcept : block_(other.block_) { other.block_ = nullptr; }
+  TText& operator=(const TText& other) noexcept {
+    TText(other).swap(*this);
+    return *this;
+  }
+  TText& operator=(TText&& other) noexcept {
+    TText(std::move(other)).swap(*this);
+    return *this;
+  }
+  ~TText() { Unref(); }
+
+  std::string_view View() const noexcept {
+    return block_ != nullptr ? std::string_view(block_->data, block_->size) : std::string_view();
+  }
+  std::string Str() const { return std::string(View()); }
+  std::size_t Size() const noexcept { return block_ != nullptr ? block_->size : 0; }
+  bool Empty() const noexcept { return block_ == nullptr; }
+  // CalculateHash of the text, cached.
+  std::int32_t Hash() const noexcept { return block_ != nullptr ? block_->hash : 0; }
+  // Byte-for-byte equality.
+  bool operator==(const TText& other) const noexcept {
+    if (block_ == other.block_) {
+      return true;
+    }
+    return Hash() == other.Hash() && View() == other.View();
+  }
+  void swap(TText& other) noexcept { std::swap(block_, other.block_); }
+
+ private:
+  struct Block {
+    std::atomic<std::int32_t> refs;
+    std::int32_t hash;
+    std::size_t size;
+    char data[1];  // size bytes and a terminating NUL follow
+  };
+  void AddRef() const noexcept {
+    if (block_ != nullptr) {
+      block_->refs.fetch_add(1, std::memory_order_relaxed);
+    }
+  }
+  void Unref() noexcept;
+
+  Block* block_ = nullptr;
+};
+
+}  // namespace zephro

@@ -1,0 +1,204 @@
+#pragma once
+
+// TIEValue: the one value type of the engine.
+//
+// Every slot value, argument, result, binding and parsed constant is a
+// TIEValue handled as Ref<IIEValue>. A value is a tagged union: DType() says
+// which datum is meaningful (a text, a 32-bit integer, a double, a counted
+// reference to a multifield, fact, call, singletons vector or fuzzy set, an
+// object, a class or an address) and decides how the value converts, compares,
+// hashes and prints:
+//
+//   - Equals is strict: the integer 1 and the float 1.0 differ, and so do the
+//     atom abc and the string "abc". EqualsStar compares by value, converting
+//     the other value to this value's kind, so it is not symmetric.
+//   - GetHashCode hashes texts with CalculateHash and numbers as their
+//     (truncated) integer, so equal values hash alike.
+//   - ToString gives the printed form: strings quoted with escapes, floats
+//     with "%.4f", multifields as each element followed by one blank.
+//
+// Values are shared: holders keep Ref<IIEValue>, and Clone shares any counted
+// object the value refers to. The global constants (FCTrue, FCNil...) are
+// shared by every engine and must never be changed; IsValueConstant tells them.
+//
+// Thread safety: the reference count is atomic; nothing else is guarded.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "zephro/values/interfaces.h"
+#include "zephro/values/text.h"
+#include "zephro/values/types.h"
+
+namespace zephro {
+
+class TComponent;
+
+class TIEValue final : public IIEValue {
+ public:
+  // A value of kind dtNone.
+  TIEValue() noexcept = default;
+  // REQUIRES: kind in IEStringTypes, else EIEException "Value and type mismatch".
+  TIEValue(std::string_view text, TIEType kind);
+  TIEValue(TText text, TIEType kind);
+  // REQUIRES: kind in IEIntegerTypes, else EIEException "Value and type mismatch".
+  TIEValue(std::int32_t value, TIEType kind);
+  explicit TIEValue(double value) noexcept;
+  explicit TIEValue(Ref<IValueVector> list) noexcept;
+  explicit TIEValue(Ref<IFact> fact) noexcept;
+  explicit TIEValue(Ref<IFunCall> call) noexcept;
+  explicit TIEValue(Ref<ISingletonsVector> singletons) noexcept;
+  explicit TIEValue(Ref<IMembershipSet> fuzzy) noexcept;
+  TIEValue(TObject* object, bool owned);
+  explicit TIEValue(const TClassInfo* cls) noexcept;
+  // A copy of `source`, as by Assign.
+  explicit TIEValue(const IIEValue& source);
+
+  // Shorthands for the common kinds.
+  static Ref<IIEValue> Atom(std::string_view text) {
+    return MakeRef<TIEValue>(text, TIEType::dtAtom);
+  }
+  static Ref<IIEValue> String(std::string_view text) {
+    return MakeRef<TIEValue>(text, TIEType::dtString);
+  }
+  static Ref<IIEValue> Integer(std::int32_t value) {
+    return MakeRef<TIEValue>(value, TIEType::dtInteger);
+  }
+  static Ref<IIEValue> Float(double value) { return MakeRef<TIEValue>(value); }
+
+  TIEType DType() const noexcept override { return dtype_; }
+  std::int32_t Tag() const noexcept override { return tag_; }
+  void SetTag(std::int32_t tag) override { tag_ = tag; }
+  const TIEValueChangeEvent& OnChange() const override;
+  void SetOnChange(TIEValueChangeEvent handler) override;
+
+  std::string_view Text() const noexcept override {
+    return IsTextKind() ? text_.View() : std::string_view();
+  }
+  // The shared text block of a text kind (empty for other kinds).
+  const TText& SharedText() const noexcept;
+
+  std::string AsString() const override;
+  std::int32_t AsInteger() const override;
+  double AsFloat() const override;
+  std::int32_t AsFactId() const override;
+  std::int32_t AsDescriptor() const override;
+  void* AsExternalAddress() const override;
+  TObject* AsObject() const override;
+  const TClassInfo* AsClass() const override;
+  IFact* AsFact() const override;
+  IFunCall* AsFunCall() const override;
+  IValueVector* AsList() const override;
+  ISingletonsVector* AsSingletons() const override;
+  IMembershipSet* AsFuzzy() const override;
+
+  void SetAsAtom(std::string_view text) override { SetText(text, TIEType::dtAtom); }
+  void SetAsString(std::string_view text) override { SetText(text, TIEType::dtString); }
+  void SetAsVariable(std::string_view name) override { SetText(name, TIEType::dtVariable); }
+  void SetAsMultiVariable(std::string_view name) override {
+    SetText(name, TIEType::dtMultiVariable);
+  }
+  void SetAsSlot(std::string_view name) override { SetText(name, TIEType::dtSlot); }
+  void SetAsMultiSlot(std::string_view name) override { SetText(name, TIEType::dtMultiSlot); }
+  void SetAsInteger(std::int32_t value) override { SetInt(value, TIEType::dtInteger); }
+  void SetAsFactId(std::int32_t id) override { SetInt(id, TIEType::dtFactId); }
+  void SetAsDescriptor(std::int32_t value) override { SetInt(value, TIEType::dtDescriptor); }
+  void SetAsFloat(double value) override;
+  void SetAsExternalAddress(void* address) override;
+  void SetAsObject(TObject* object) override;
+  void SetAsOwnedObject(TObject* object) override;
+  void SetAsClass(const TClassInfo* cls) override;
+  void SetAsFact(Ref<IFact> fact) override;
+  void SetAsFunCall(Ref<IFunCall> call) override;
+  void SetAsList(Ref<IValueVector> list) override;
+  void SetAsSingletons(Ref<ISingletonsVector> singletons) override;
+  void SetAsFuzzy(Ref<IMembershipSet> fuzzy) override;
+
+  bool IsOwningObject() const noexcept override { return owns_object_; }
+  void Assign(const IIEValue& source) override;
+  void AssignTo(IIEValue& target) const override;
+  Ref<IIEValue> Clone() const override;
+  bool Equals(const IIEValue* other) const override;
+  bool EqualsStar(const IIEValue* other) const override;
+  std::int32_t GetHashCode() const override;
+  std::string ToString() const override;
+  void Reset() override;
+  Ref<IIEValue> Resolve(TIEContext* context) override;
+
+  // Told by the free-notification relay that the owned component is being
+  // destroyed elsewhere: the value forgets it without freeing it again.
+  void OwnedComponentDestroyed(TComponent& component);
+
+ private:
+  class Nexus;
+  // Rarely used parts kept out of line so that a value stays small.
+  struct Extras {
+    TIEValueChangeEvent on_change;
+    std::unique_ptr<Nexus> nexus;  // present while the value owns a component
+    Extras();
+    ~Extras();
+  };
+
+  ~TIEValue() override;
+
+  bool IsTextKind() const noexcept { return IEStringTypes.Contains(dtype_); }
+  bool HoldsCounted() const noexcept;
+  RefCounted* Counted() const noexcept { return payload_.counted; }
+  [[noreturn]] void RaiseNotType(const char* wanted) const;
+
+  // The setter protocol: Changing releases the old datum, the caller stores
+  // the new kind and datum, Changed fires OnChange.
+  void Changing(TIEType new_kind) noexcept;
+  void Changed();
+  void SetText(std::string_view text, TIEType kind);
+  void SetInt(std::int32_t value, TIEType kind);
+  void SetCounted(RefCounted* object, TIEType kind);
+  void TakeOwnedObject(TObject* object);
+  void ReleaseOwnedObject() noexcept;
+  Extras& EnsureExtras();
+
+  union Payload {
+    std::int32_t integer;
+    double real;
+    RefCounted* counted;  // one reference held; the kind says which interface
+    TObject* object;
+    const TClassInfo* cls;
+    void* address;
+  };
+
+  TText text_;
+  Payload payload_{.counted = nullptr};
+  std::unique_ptr<Extras> extras_;
+  std::int32_t tag_ = 0;
+  TIEType dtype_ = TIEType::dtNone;
+  bool owns_object_ = false;
+};
+
+// The shared constants. Created on first use, never destroyed, never changed.
+IIEValue& FCTrue();
+IIEValue& FCFalse();
+IIEValue& FCNil();
+IIEValue& FCEmptyString();
+IIEValue& FCNilList();
+IIEValue& FCCatch();
+IIEValue& FCExcept();
+IIEValue& FCFinally();
+IIEValue& FCElse();
+IIEValue& FCDo();
+IIEValue& FCThen();
+IIEValue& FCEOF();
+IIEValue& FCPI();
+IIEValue& FCZero();
+
+// True when `value` is one of the fourteen shared constants (identity).
+bool IsValueConstant(const IIEValue* value) noexcept;
+
+// The boolean atoms TRUE and FALSE as shared constants.
+inline Ref<IIEValue> BoolValue(bool b) { return Ref<IIEValue>(b ? &FCTrue() : &FCFalse()); }
+
+// Formats a double the way every printed float looks: "%.4f", C locale.
+std::string FormatFloat(double value);
+
+}  // namespace zephro

@@ -1,0 +1,823 @@
+// Conversions, equality, hashing and printing of TIEValue. The code that
+// touches platform objects (owned objects, classes) lives in value_object.cc.
+
+#include "zephro/values/value.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+#include <typeinfo>
+
+#include "values/value_internal.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+
+namespace zephro {
+namespace {
+
+// Reads `s` whole as a decimal integer; false when it is not one or does not
+// fit 32 bits.
+bool ParseInt32(std::string_view s, std::int32_t& out) {
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+  }
+  if (s.empty()) {
+    return false;
+  }
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+  return ec == std::errc() && end == s.data() + s.size();
+}
+
+// Reads `s` whole as a floating-point number (C syntax, no locale).
+bool ParseDouble(std::string_view s, double& out) {
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+  }
+  if (s.empty()) {
+    return false;
+  }
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+  return ec == std::errc() && end == s.data() + s.size();
+}
+
+// Truncates toward zero into 32 bits, saturating where the double does not fit
+// (NaN becomes 0) so that no conversion is undefined.
+std::int32_t TruncateToInt32(double d) {
+  if (std::isnan(d)) {
+    return 0;
+  }
+  if (d >= 2147483647.0) {
+    return std::numeric_limits<std::int32_t>::max();
+  }
+  if (d <= -2147483648.0) {
+    return std::numeric_limits<std::int32_t>::min();
+  }
+  return static_cast<std::int32_t>(d);
+}
+
+std::int32_t RoundToInt32(double d) { return TruncateToInt32(std::nearbyint(d)); }
+
+void AppendQuoted(std::string& out, std::string_view text) {
+  out.reserve(out.size() + text.size() + 2);
+  out += '"';
+  for (char c : text) {
+    if (c == '\\' || c == '"') {
+      out += '\\';
+    }
+    out += c;
+  }
+  out += '"';
+}
+
+// The value as a TIEValue when it is one (the class is final, so the type test
+// is exact and cheap), else null.
+const TIEValue* AsTIEValue(const IIEValue* v) {
+  return typeid(*v) == typeid(TIEValue) ? static_cast<const TIEValue*>(v) : nullptr;
+}
+
+}  // namespace
+
+std::string FormatFloat(double value) {
+  char buf[400];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 4);
+  if (ec != std::errc()) {
+    return "nan";
+  }
+  return std::string(buf, end);
+}
+
+// --- construction -----------------------------------------------------------
+
+TIEValue::TIEValue(std::string_view text, TIEType kind) : TIEValue(TText(text), kind) {}
+
+TIEValue::TIEValue(TText text, TIEType kind) {
+  if (!IEStringTypes.Contains(kind)) {
+    RaiseIEPlain(SInvalidValueType);
+  }
+  text_ = std::move(text);
+  dtype_ = kind;
+}
+
+TIEValue::TIEValue(std::int32_t value, TIEType kind) {
+  if (!IEIntegerTypes.Contains(kind)) {
+    RaiseIEPlain(SInvalidValueType);
+  }
+  payload_.integer = value;
+  dtype_ = kind;
+}
+
+TIEValue::TIEValue(double value) noexcept : dtype_(TIEType::dtFloat) { payload_.real = value; }
+
+#define ZEPHRO_COUNTED_CTOR(Interface, Kind)                        \
+  TIEValue::TIEValue(Ref<Interface> object) noexcept {              \
+    if (object) {                                                   \
+      payload_.counted = static_cast<RefCounted*>(object.Detach()); \
+    }                                                               \
+    dtype_ = TIEType::Kind;                                         \
+  }
+ZEPHRO_COUNTED_CTOR(IValueVector, dtList)
+ZEPHRO_COUNTED_CTOR(IFact, dtFact)
+ZEPHRO_COUNTED_CTOR(IFunCall, dtFunCall)
+ZEPHRO_COUNTED_CTOR(ISingletonsVector, dtSingletons)
+ZEPHRO_COUNTED_CTOR(IMembershipSet, dtFuzzy)
+#undef ZEPHRO_COUNTED_CTOR
+
+TIEValue::TIEValue(TObject* object, bool owned) {
+  dtype_ = TIEType::dtObject;
+  payload_.object = nullptr;
+  if (owned) {
+    TakeOwnedObject(object);
+  } else {
+    payload_.object = object;
+  }
+}
+
+TIEValue::TIEValue(const TClassInfo* cls) noexcept : dtype_(TIEType::dtClass) {
+  payload_.cls = cls;
+}
+
+TIEValue::TIEValue(const IIEValue& source) { Assign(source); }
+
+TIEValue::~TIEValue() { Changing(TIEType::dtNone); }
+
+TIEValue::Extras& TIEValue::EnsureExtras() {
+  if (!extras_) {
+    extras_ = std::make_unique<Extras>();
+  }
+  return *extras_;
+}
+
+const TIEValueChangeEvent& TIEValue::OnChange() const {
+  static const TIEValueChangeEvent kNone;
+  return extras_ ? extras_->on_change : kNone;
+}
+
+void TIEValue::SetOnChange(TIEValueChangeEvent handler) {
+  if (handler || extras_) {
+    EnsureExtras().on_change = std::move(handler);
+  }
+}
+
+const TText& TIEValue::SharedText() const noexcept {
+  static const TText kEmpty;
+  return IsTextKind() ? text_ : kEmpty;
+}
+
+// --- the setter protocol ------------------------------------------------------
+
+bool TIEValue::HoldsCounted() const noexcept {
+  switch (dtype_) {
+    case TIEType::dtFunCall:
+    case TIEType::dtFact:
+    case TIEType::dtList:
+    case TIEType::dtSingletons:
+    case TIEType::dtFuzzy:
+      return true;
+    case TIEType::dtNone:
+    case TIEType::dtAtom:
+    case TIEType::dtString:
+    case TIEType::dtInteger:
+    case TIEType::dtVariable:
+    case TIEType::dtFactId:
+    case TIEType::dtFloat:
+    case TIEType::dtDescriptor:
+    case TIEType::dtObject:
+    case TIEType::dtClass:
+    case TIEType::dtExternalAddress:
+    case TIEType::dtMultiVariable:
+    case TIEType::dtSlot:
+    case TIEType::dtMultiSlot:
+      return false;
+  }
+  return false;
+}
+
+void TIEValue::Changing(TIEType /*new_kind*/) noexcept {
+  if (owns_object_) {
+    ReleaseOwnedObject();
+    dtype_ = TIEType::dtNone;
+  } else if (HoldsCounted()) {
+    if (RefCounted* c = std::exchange(payload_.counted, nullptr)) {
+      c->Release();
+    }
+    dtype_ = TIEType::dtNone;
+  }
+}
+
+void TIEValue::Changed() {
+  if (extras_ && extras_->on_change) {
+    extras_->on_change(*this);
+  }
+}
+
+void TIEValue::SetText(std::string_view text, TIEType kind) {
+  TText t(text);  // may throw: build it before anything changes
+  Changing(kind);
+  text_ = std::move(t);
+  dtype_ = kind;
+  Changed();
+}
+
+void TIEValue::SetInt(std::int32_t value, TIEType kind) {
+  Changing(kind);
+  payload_.integer = value;
+  dtype_ = kind;
+  Changed();
+}
+
+void TIEValue::SetCounted(RefCounted* object, TIEType kind) {
+  Changing(kind);
+  payload_.counted = object;
+  dtype_ = kind;
+  Changed();
+}
+
+void TIEValue::SetAsFloat(double value) {
+  Changing(TIEType::dtFloat);
+  payload_.real = value;
+  dtype_ = TIEType::dtFloat;
+  Changed();
+}
+
+void TIEValue::SetAsExternalAddress(void* address) {
+  Changing(TIEType::dtExternalAddress);
+  payload_.address = address;
+  dtype_ = TIEType::dtExternalAddress;
+  Changed();
+}
+
+void TIEValue::SetAsObject(TObject* object) {
+  Changing(TIEType::dtObject);
+  payload_.object = object;
+  dtype_ = TIEType::dtObject;
+  Changed();
+}
+
+void TIEValue::SetAsOwnedObject(TObject* object) {
+  Changing(TIEType::dtObject);
+  dtype_ = TIEType::dtObject;
+  payload_.object = nullptr;
+  TakeOwnedObject(object);
+  Changed();
+}
+
+void TIEValue::SetAsClass(const TClassInfo* cls) {
+  Changing(TIEType::dtClass);
+  payload_.cls = cls;
+  dtype_ = TIEType::dtClass;
+  Changed();
+}
+
+void TIEValue::SetAsFact(Ref<IFact> fact) {
+  SetCounted(fact ? static_cast<RefCounted*>(fact.Detach()) : nullptr, TIEType::dtFact);
+}
+void TIEValue::SetAsFunCall(Ref<IFunCall> call) {
+  SetCounted(call ? static_cast<RefCounted*>(call.Detach()) : nullptr, TIEType::dtFunCall);
+}
+void TIEValue::SetAsList(Ref<IValueVector> list) {
+  SetCounted(list ? static_cast<RefCounted*>(list.Detach()) : nullptr, TIEType::dtList);
+}
+void TIEValue::SetAsSingletons(Ref<ISingletonsVector> singletons) {
+  SetCounted(singletons ? static_cast<RefCounted*>(singletons.Detach()) : nullptr,
+             TIEType::dtSingletons);
+}
+void TIEValue::SetAsFuzzy(Ref<IMembershipSet> fuzzy) {
+  SetCounted(fuzzy ? static_cast<RefCounted*>(fuzzy.Detach()) : nullptr, TIEType::dtFuzzy);
+}
+
+void TIEValue::Reset() {
+  Changing(TIEType::dtNone);
+  payload_.counted = nullptr;
+  text_ = TText();
+  dtype_ = TIEType::dtNone;
+}
+
+// --- getters --------------------------------------------------------------------
+
+void TIEValue::RaiseNotType(const char* wanted) const {
+  RaiseIE(SNotCorrectType, wanted, ToString().c_str(), std::string(IETypeName(dtype_)).c_str());
+}
+
+std::string TIEValue::AsString() const {
+  if (IsTextKind()) {
+    return text_.Str();
+  }
+  switch (dtype_) {
+    case TIEType::dtInteger:
+      return std::to_string(payload_.integer);
+    case TIEType::dtFloat:
+      return FormatFloat(payload_.real);
+    case TIEType::dtFuzzy:
+      return payload_.counted != nullptr ? AsFuzzy()->ToString() : std::string();
+    default:
+      RaiseNotType("string");
+  }
+}
+
+std::int32_t TIEValue::AsInteger() const {
+  switch (dtype_) {
+    case TIEType::dtInteger:
+    case TIEType::dtFactId:
+    case TIEType::dtDescriptor:
+      return payload_.integer;
+    case TIEType::dtExternalAddress:
+      // The address as a number: its low 32 bits.
+      return static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(payload_.address));
+    case TIEType::dtFloat:
+      return TruncateToInt32(payload_.real);
+    case TIEType::dtAtom:
+    case TIEType::dtString: {
+      std::int32_t i = 0;
+      if (ParseInt32(text_.View(), i)) {
+        return i;
+      }
+      double d = 0;
+      if (ParseDouble(text_.View(), d)) {
+        return TruncateToInt32(d);
+      }
+      RaiseNotType("integer");
+    }
+    case TIEType::dtFuzzy:
+      if (payload_.counted != nullptr) {
+        return RoundToInt32(AsFuzzy()->CrispValue());
+      }
+      RaiseNotType("integer");
+    default:
+      RaiseNotType("integer");
+  }
+}
+
+double TIEValue::AsFloat() const {
+  switch (dtype_) {
+    case TIEType::dtInteger:
+    case TIEType::dtFactId:
+    case TIEType::dtDescriptor:
+      return payload_.integer;
+    case TIEType::dtFloat:
+      return payload_.real;
+    case TIEType::dtAtom:
+    case TIEType::dtString: {
+      if (this == &FCNil()) {
+        return 0.0;
+      }
+      double d = 0;
+      if (ParseDouble(text_.View(), d)) {
+        return d;
+      }
+      RaiseNotType("numeric");
+    }
+    case TIEType::dtFuzzy:
+      if (payload_.counted != nullptr) {
+        return AsFuzzy()->CrispValue();
+      }
+      RaiseNotType("numeric");
+    default:
+      RaiseNotType("numeric");
+  }
+}
+
+std::int32_t TIEValue::AsFactId() const {
+  switch (dtype_) {
+    case TIEType::dtInteger:
+    case TIEType::dtFactId:
+      return payload_.integer;
+    case TIEType::dtFloat:
+      return TruncateToInt32(payload_.real);
+    default:
+      RaiseNotType("fact id");
+  }
+}
+
+std::int32_t TIEValue::AsDescriptor() const {
+  if (dtype_ != TIEType::dtDescriptor) {
+    RaiseNotType("descriptor");
+  }
+  return payload_.integer;
+}
+
+void* TIEValue::AsExternalAddress() const {
+  if (dtype_ == TIEType::dtExternalAddress) {
+    return payload_.address;
+  }
+  if (dtype_ == TIEType::dtObject) {
+    return payload_.object;
+  }
+  RaiseNotType("External Address");
+}
+
+TObject* TIEValue::AsObject() const {
+  if (dtype_ != TIEType::dtObject) {
+    RaiseNotType("object");
+  }
+  return payload_.object;
+}
+
+const TClassInfo* TIEValue::AsClass() const {
+  if (dtype_ != TIEType::dtClass) {
+    RaiseNotType("class");
+  }
+  return payload_.cls;
+}
+
+#define ZEPHRO_COUNTED_GETTER(Method, Interface, Kind, Word) \
+  Interface* TIEValue::Method() const {                     \
+    if (dtype_ != TIEType::Kind) {                          \
+      RaiseNotType(Word);                                   \
+    }                                                       \
+    return static_cast<Interface*>(payload_.counted);       \
+  }
+ZEPHRO_COUNTED_GETTER(AsFact, IFact, dtFact, "fact")
+ZEPHRO_COUNTED_GETTER(AsFunCall, IFunCall, dtFunCall, "function call")
+ZEPHRO_COUNTED_GETTER(AsList, IValueVector, dtList, "list")
+ZEPHRO_COUNTED_GETTER(AsSingletons, ISingletonsVector, dtSingletons, "singletons")
+ZEPHRO_COUNTED_GETTER(AsFuzzy, IMembershipSet, dtFuzzy, "fuzzy value")
+#undef ZEPHRO_COUNTED_GETTER
+
+// --- copying --------------------------------------------------------------------
+
+void TIEValue::Assign(const IIEValue& source) {
+  if (&source == this) {
+    return;
+  }
+  if (const TIEValue* s = AsTIEValue(&source)) {
+    if (s->owns_object_) {
+      TObject* copy = CopyOwnedObject(s->payload_.object);  // may throw: nothing changed yet
+      Changing(TIEType::dtObject);
+      dtype_ = TIEType::dtObject;
+      payload_.object = nullptr;
+      TakeOwnedObject(copy);
+    } else {
+      Changing(s->dtype_);
+      if (s->HoldsCounted() && s->payload_.counted != nullptr) {
+        s->payload_.counted->AddRef();
+      }
+      text_ = s->text_;
+      payload_ = s->payload_;
+      dtype_ = s->dtype_;
+    }
+    tag_ = s->tag_;
+    Changed();
+    return;
+  }
+  source.AssignTo(*this);
+  tag_ = source.Tag();
+}
+
+void TIEValue::AssignTo(IIEValue& target) const {
+  if (&target == this) {
+    return;
+  }
+  if (typeid(target) == typeid(TIEValue)) {
+    static_cast<TIEValue&>(target).Assign(*this);
+    return;
+  }
+  switch (dtype_) {
+    case TIEType::dtNone:
+      target.Reset();
+      break;
+    case TIEType::dtAtom:
+      target.SetAsAtom(Text());
+      break;
+    case TIEType::dtString:
+      target.SetAsString(Text());
+      break;
+    case TIEType::dtVariable:
+      target.SetAsVariable(Text());
+      break;
+    case TIEType::dtMultiVariable:
+      target.SetAsMultiVariable(Text());
+      break;
+    case TIEType::dtSlot:
+      target.SetAsSlot(Text());
+      break;
+    case TIEType::dtMultiSlot:
+      target.SetAsMultiSlot(Text());
+      break;
+    case TIEType::dtInteger:
+      target.SetAsInteger(payload_.integer);
+      break;
+    case TIEType::dtFactId:
+      target.SetAsFactId(payload_.integer);
+      break;
+    case TIEType::dtDescriptor:
+      target.SetAsDescriptor(payload_.integer);
+      break;
+    case TIEType::dtFloat:
+      target.SetAsFloat(payload_.real);
+      break;
+    case TIEType::dtFunCall:
+      target.SetAsFunCall(Ref<IFunCall>(AsFunCall()));
+      break;
+    case TIEType::dtFact:
+      target.SetAsFact(Ref<IFact>(AsFact()));
+      break;
+    case TIEType::dtList:
+      target.SetAsList(Ref<IValueVector>(AsList()));
+      break;
+    case TIEType::dtSingletons:
+      target.SetAsSingletons(Ref<ISingletonsVector>(AsSingletons()));
+      break;
+    case TIEType::dtFuzzy:
+      target.SetAsFuzzy(Ref<IMembershipSet>(AsFuzzy()));
+      break;
+    case TIEType::dtObject:
+      if (owns_object_) {
+        target.SetAsOwnedObject(CopyOwnedObject(payload_.object));
+      } else {
+        target.SetAsObject(payload_.object);
+      }
+      break;
+    case TIEType::dtClass:
+      target.SetAsClass(payload_.cls);
+      break;
+    case TIEType::dtExternalAddress:
+      target.SetAsExternalAddress(payload_.address);
+      break;
+  }
+  target.SetTag(tag_);
+}
+
+Ref<IIEValue> TIEValue::Clone() const {
+  Ref<TIEValue> copy = MakeRef<TIEValue>();
+  copy->Assign(*this);
+  return copy;
+}
+
+// --- equality, hashing, printing ----------------------------------------------------
+
+bool TIEValue::Equals(const IIEValue* other) const {
+  if (other == this) {
+    return true;
+  }
+  if (other == nullptr) {
+    return false;
+  }
+  if (other->DType() == dtype_ || dtype_ == TIEType::dtFuzzy) {
+    switch (dtype_) {
+      case TIEType::dtNone:
+        return true;
+      case TIEType::dtAtom:
+      case TIEType::dtString:
+      case TIEType::dtVariable:
+      case TIEType::dtMultiVariable:
+      case TIEType::dtSlot:
+      case TIEType::dtMultiSlot:
+        if (const TIEValue* o = AsTIEValue(other)) {
+          return text_ == o->text_;
+        }
+        return Text() == other->Text();
+      case TIEType::dtInteger:
+      case TIEType::dtFactId:
+      case TIEType::dtDescriptor:
+        return other->AsInteger() == payload_.integer;
+      case TIEType::dtFloat:
+        return other->AsFloat() == payload_.real;
+      case TIEType::dtFunCall: {
+        const IFunCall* a = AsFunCall();
+        const IFunCall* b = other->AsFunCall();
+        return a == b || (a != nullptr && a->Equals(b));
+      }
+      case TIEType::dtFact: {
+        const IFact* a = AsFact();
+        const IFact* b = other->AsFact();
+        return a == b || (a != nullptr && a->Equals(b));
+      }
+      case TIEType::dtList: {
+        const IValueVector* a = AsList();
+        const IValueVector* b = other->AsList();
+        return a == b || (a != nullptr && a->Equals(b));
+      }
+      case TIEType::dtSingletons: {
+        const ISingletonsVector* a = AsSingletons();
+        const ISingletonsVector* b = other->AsSingletons();
+        return a == b || (a != nullptr && a->Equals(b));
+      }
+      case TIEType::dtFuzzy:
+        return payload_.counted != nullptr ? AsFuzzy()->Equals(*other) : false;
+      case TIEType::dtObject:
+        return other->AsObject() == payload_.object;
+      case TIEType::dtClass:
+        return other->AsClass() == payload_.cls;
+      case TIEType::dtExternalAddress:
+        return other->AsExternalAddress() == payload_.address;
+    }
+    return false;
+  }
+  if (other->DType() == TIEType::dtFuzzy) {
+    return other->Equals(this);
+  }
+  return false;
+}
+
+bool TIEValue::EqualsStar(const IIEValue* other) const {
+  if (other == nullptr) {
+    return false;
+  }
+  if (dtype_ == TIEType::dtFunCall && other->DType() != TIEType::dtFunCall) {
+    return false;
+  }
+  if (dtype_ != TIEType::dtFuzzy && other->DType() == TIEType::dtFuzzy) {
+    return other->EqualsStar(this);
+  }
+  switch (dtype_) {
+    case TIEType::dtAtom:
+    case TIEType::dtString:
+    case TIEType::dtVariable:
+    case TIEType::dtMultiVariable:
+    case TIEType::dtSlot:
+    case TIEType::dtMultiSlot:
+      if (IEStringTypes.Contains(other->DType())) {
+        return Text() == other->Text();
+      }
+      return Text() == other->AsString();
+    case TIEType::dtInteger:
+    case TIEType::dtFactId:
+    case TIEType::dtDescriptor:
+      return other->AsInteger() == payload_.integer;
+    case TIEType::dtFloat:
+      return other->AsFloat() == payload_.real;
+    case TIEType::dtFuzzy:
+      return payload_.counted != nullptr ? AsFuzzy()->EqualsStar(*other) : false;
+    case TIEType::dtNone:
+    case TIEType::dtFunCall:
+    case TIEType::dtFact:
+    case TIEType::dtList:
+    case TIEType::dtSingletons:
+    case TIEType::dtObject:
+    case TIEType::dtClass:
+    case TIEType::dtExternalAddress:
+      return Equals(other);
+  }
+  return false;
+}
+
+std::int32_t TIEValue::GetHashCode() const {
+  switch (dtype_) {
+    case TIEType::dtAtom:
+    case TIEType::dtString:
+    case TIEType::dtVariable:
+    case TIEType::dtMultiVariable:
+    case TIEType::dtSlot:
+    case TIEType::dtMultiSlot:
+      return text_.Hash();
+    case TIEType::dtFuzzy:
+      return CalculateHash(AsString());
+    case TIEType::dtInteger:
+    case TIEType::dtFactId:
+    case TIEType::dtDescriptor:
+      return payload_.integer;
+    case TIEType::dtFloat:
+      return TruncateToInt32(payload_.real);
+    case TIEType::dtExternalAddress:
+      return AsInteger();
+    case TIEType::dtFunCall:
+      return payload_.counted != nullptr ? AsFunCall()->GetHashCode() : 0;
+    case TIEType::dtFact:
+      return payload_.counted != nullptr ? AsFact()->GetHashCode() : 0;
+    case TIEType::dtList:
+      return payload_.counted != nullptr ? AsList()->GetHashCode() : 0;
+    case TIEType::dtSingletons:
+      return payload_.counted != nullptr ? AsSingletons()->GetHashCode() : 0;
+    case TIEType::dtObject:
+    case TIEType::dtClass:
+      // The reference itself as a number.
+      return static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(payload_.address));
+    case TIEType::dtNone:
+      return 0;
+  }
+  return 0;
+}
+
+std::string TIEValue::ToString() const {
+  switch (dtype_) {
+    case TIEType::dtNone:
+      return std::string();
+    case TIEType::dtAtom:
+    case TIEType::dtSlot:
+    case TIEType::dtMultiSlot:
+      return text_.Str();
+    case TIEType::dtString: {
+      std::string out;
+      AppendQuoted(out, text_.View());
+      return out;
+    }
+    case TIEType::dtVariable:
+      return "?" + text_.Str();
+    case TIEType::dtMultiVariable:
+      return "$?" + text_.Str();
+    case TIEType::dtInteger:
+      return std::to_string(payload_.integer);
+    case TIEType::dtFactId:
+      return "<Fact-" + std::to_string(payload_.integer) + ">";
+    case TIEType::dtFloat:
+      return FormatFloat(payload_.real);
+    case TIEType::dtFunCall:
+      return payload_.counted != nullptr ? AsFunCall()->ToString() : std::string();
+    case TIEType::dtFact:
+      return payload_.counted != nullptr ? AsFact()->ToString() : std::string();
+    case TIEType::dtList:
+      return payload_.counted != nullptr ? AsList()->ToString() : std::string();
+    case TIEType::dtSingletons:
+      return payload_.counted != nullptr ? AsSingletons()->ToString() : std::string();
+    case TIEType::dtFuzzy:
+      return payload_.counted != nullptr ? AsFuzzy()->ToString() : std::string();
+    case TIEType::dtObject:
+      return ObjectText(payload_.object);
+    case TIEType::dtClass:
+      return ClassText(payload_.cls);
+    case TIEType::dtExternalAddress:
+      return "<External-Address: " +
+             std::to_string(reinterpret_cast<std::uintptr_t>(payload_.address)) + ">";
+    case TIEType::dtDescriptor:
+      return "<UNKNOWN>";
+  }
+  return "<UNKNOWN>";
+}
+
+// --- resolution -------------------------------------------------------------------
+
+Ref<IIEValue> TIEValue::Resolve(TIEContext* context) {
+  switch (dtype_) {
+    case TIEType::dtVariable:
+    case TIEType::dtMultiVariable:
+      if (context == nullptr) {
+        RaiseIE(SNoContext, std::string(IETypeName(dtype_)).c_str());
+      }
+      return ResolveVariable(*context, text_.View());
+    case TIEType::dtFunCall:
+      if (context == nullptr) {
+        RaiseIE(SNoContext, std::string(IETypeName(dtype_)).c_str());
+      }
+      return AsFunCall()->Execute(*context);
+    case TIEType::dtObject:
+      if (IsPatternBinding(payload_.object)) {
+        if (context == nullptr) {
+          RaiseIE(SNoContext, std::string(IETypeName(dtype_)).c_str());
+        }
+        return ResolvePatternBinding(*context, *payload_.object);
+      }
+      return Ref<IIEValue>(this);
+    default:
+      return Ref<IIEValue>(this);
+  }
+}
+
+// --- constants ---------------------------------------------------------------------
+
+namespace {
+
+// The constants are built once and never destroyed, so no engine outlives them.
+struct Constants {
+  TIEValue* values[14];
+  Constants() {
+    int i = 0;
+    auto keep = [&](Ref<TIEValue> v) { values[i++] = v.Detach(); };  // never released
+    keep(MakeRef<TIEValue>("TRUE", TIEType::dtAtom));
+    keep(MakeRef<TIEValue>("FALSE", TIEType::dtAtom));
+    keep(MakeRef<TIEValue>("", TIEType::dtAtom));
+    keep(MakeRef<TIEValue>("", TIEType::dtAtom));
+    keep(MakeRef<TIEValue>(MakeValueVector()));
+    for (const char* word : {"catch", "except", "finally", "else", "do", "then", "EOF"}) {
+      keep(MakeRef<TIEValue>(word, TIEType::dtAtom));
+    }
+    keep(MakeRef<TIEValue>(3.14159265358979323846));
+    keep(MakeRef<TIEValue>(0.0));
+  }
+};
+
+const Constants& TheConstants() {
+  static const Constants constants;  // holds references that are never released
+  return constants;
+}
+
+}  // namespace
+
+IIEValue& FCTrue() { return *TheConstants().values[0]; }
+IIEValue& FCFalse() { return *TheConstants().values[1]; }
+IIEValue& FCNil() { return *TheConstants().values[2]; }
+IIEValue& FCEmptyString() { return *TheConstants().values[3]; }
+IIEValue& FCNilList() { return *TheConstants().values[4]; }
+IIEValue& FCCatch() { return *TheConstants().values[5]; }
+IIEValue& FCExcept() { return *TheConstants().values[6]; }
+IIEValue& FCFinally() { return *TheConstants().values[7]; }
+IIEValue& FCElse() { return *TheConstants().values[8]; }
+IIEValue& FCDo() { return *TheConstants().values[9]; }
+IIEValue& FCThen() { return *TheConstants().values[10]; }
+IIEValue& FCEOF() { return *TheConstants().values[11]; }
+IIEValue& FCPI() { return *TheConstants().values[12]; }
+IIEValue& FCZero() { return *TheConstants().values[13]; }
+
+bool IsValueConstant(const IIEValue* value) noexcept {
+  if (value == nullptr) {
+    return false;
+  }
+  for (const TIEValue* c : TheConstants().values) {
+    if (c == value) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace zephro

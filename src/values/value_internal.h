@@ -1,0 +1,31 @@
+#pragma once
+
+// Helpers shared by the value sources; not part of the public interface.
+
+#include <string>
+
+#include "zephro/values/interfaces.h"
+
+namespace zephro {
+
+// A new empty multifield.
+Ref<IValueVector> MakeValueVector();
+
+// The printed forms of an object and a class reference.
+std::string ObjectText(const TObject* object);
+std::string ClassText(const TClassInfo* cls);
+
+// An owned copy of an owned object: a component gets a new instance of its
+// class with the same owner, assigned from it; a persistent object a clone.
+// Anything else raises EIEException (SUncloneableValue).
+TObject* CopyOwnedObject(const TObject* object);
+
+// Resolution in an evaluation context, provided by the engine's context:
+// the value bound to variable `name` (raises SCorruptedVariable when unbound),
+// whether `object` is a pattern-binding record, and the fact such a record
+// stands for, as a fact value.
+Ref<IIEValue> ResolveVariable(TIEContext& context, std::string_view name);
+bool IsPatternBinding(const TObject* object) noexcept;
+Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record);
+
+}  // namespace zephro

@@ -1,0 +1,101 @@
+// The parts of TIEValue that deal with platform objects: printing objects and
+// classes, owning an object, copying an owned object, and learning through
+// free notification that an owned component was destroyed elsewhere.
+
+#include "zephro/platform/component.h"
+#include "zephro/platform/object.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+#include "values/value_internal.h"
+
+namespace zephro {
+
+// Relays the destruction of an owned component to its value.
+class TIEValue::Nexus final : public TComponent {
+ public:
+  Nexus(TIEValue& value, TComponent& component) : TComponent(nullptr), value_(value) {
+    FreeNotification(component);
+  }
+
+  void Notification(TComponent& component, TOperation operation) override {
+    TComponent::Notification(component, operation);
+    if (operation == TOperation::opRemove) {
+      value_.OwnedComponentDestroyed(component);
+    }
+  }
+
+ private:
+  TIEValue& value_;  // not owned: the value owns this relay
+};
+
+std::string ObjectText(const TObject* object) {
+  if (object == nullptr) {
+    return std::string();
+  }
+  if (IsPatternBinding(object)) {
+    return "<" + std::string(object->ClassName()) + ": " + object->ToString() + ">";
+  }
+  return "<Object: " + std::string(object->ClassName()) + ">";
+}
+
+std::string ClassText(const TClassInfo* cls) {
+  return cls != nullptr ? std::string(cls->Name()) : std::string();
+}
+
+TObject* CopyOwnedObject(const TObject* object) {
+  if (object == nullptr) {
+    return nullptr;
+  }
+  if (const auto* component = dynamic_cast<const TComponent*>(object)) {
+    std::unique_ptr<TObject> copy = component->ClassType().CreateInstance(component->Owner());
+    auto* persistent = dynamic_cast<TPersistent*>(copy.get());
+    if (persistent == nullptr) {
+      RaiseIE(SUncloneableValue, std::string(object->ClassName()).c_str());
+    }
+    persistent->Assign(*component);
+    return copy.release();
+  }
+  if (const auto* persistent = dynamic_cast<const TPersistent*>(object)) {
+    return CloneObject(*persistent).release();
+  }
+  RaiseIE(SUncloneableValue, std::string(object->ClassName()).c_str());
+}
+
+void TIEValue::TakeOwnedObject(TObject* object) {
+  payload_.object = object;
+  owns_object_ = object != nullptr;
+  if (auto* component = dynamic_cast<TComponent*>(object)) {
+    EnsureExtras().nexus = std::make_unique<Nexus>(*this, *component);
+  }
+}
+
+void TIEValue::ReleaseOwnedObject() noexcept {
+  TObject* object = std::exchange(payload_.object, nullptr);
+  owns_object_ = false;
+  if (extras_) {
+    extras_->nexus.reset();
+  }
+  if (object == nullptr) {
+    return;
+  }
+  auto* component = dynamic_cast<TComponent*>(object);
+  if (component != nullptr && component->ComponentState().Contains(TComponentState::csDestroying)) {
+    return;  // already on its way out
+  }
+  delete object;  // the value owned it
+}
+
+void TIEValue::OwnedComponentDestroyed(TComponent& component) {
+  if (owns_object_ && payload_.object == &component) {
+    // The component is being destroyed: forget it without freeing it again.
+    payload_.object = nullptr;
+    owns_object_ = false;
+    Reset();
+  }
+}
+
+TIEValue::Extras::Extras() = default;
+TIEValue::Extras::~Extras() = default;
+
+}  // namespace zephro

@@ -1,0 +1,255 @@
+#include "zephro/values/value.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+
+#include "zephro/values/exceptions.h"
+#include "zephro/values/value_vector.h"
+
+namespace zephro {
+namespace {
+
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+using enum TIEType;
+
+Ref<IIEValue> Text(std::string_view s, TIEType kind) { return MakeRef<TIEValue>(s, kind); }
+Ref<IIEValue> Int(std::int32_t i) { return TIEValue::Integer(i); }
+Ref<IIEValue> Flt(double d) { return TIEValue::Float(d); }
+Ref<IIEValue> List(std::initializer_list<Ref<IIEValue>> items) {
+  return MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(std::vector(items))));
+}
+
+TEST(ValueTest, ConstructorsRejectKindsTheirDatumCannotHold) {
+  EXPECT_THAT([] { Text("x", dtInteger); },
+              ThrowsMessage<EIEException>(StrEq("Value and type mismatch")));
+  EXPECT_THAT([] { MakeRef<TIEValue>(std::int32_t{3}, dtAtom); },
+              ThrowsMessage<EIEException>(StrEq("Value and type mismatch")));
+  EXPECT_EQ(MakeRef<TIEValue>(std::int32_t{3}, dtDescriptor)->DType(), dtDescriptor);
+  EXPECT_EQ(MakeRef<TIEValue>()->DType(), dtNone);
+}
+
+TEST(ValueTest, PrintedForms) {
+  struct Case {
+    Ref<IIEValue> value;
+    const char* printed;
+  };
+  const Case cases[] = {
+      {MakeRef<TIEValue>(), ""},
+      {Text("abc", dtAtom), "abc"},
+      {Text("say \"hi\" \\ bye", dtString), R"("say \"hi\" \\ bye")"},
+      {Text("x", dtVariable), "?x"},
+      {Text("rest", dtMultiVariable), "$?rest"},
+      {Text("color", dtSlot), "color"},
+      {Int(-42), "-42"},
+      {MakeRef<TIEValue>(std::int32_t{7}, dtFactId), "<Fact-7>"},
+      {Flt(2.5), "2.5000"},
+      {Flt(-0.00004), "-0.0000"},
+      {Flt(1e20), "100000000000000000000.0000"},
+      {MakeRef<TIEValue>(std::int32_t{7}, dtDescriptor), "<UNKNOWN>"},
+      {List({}), ""},
+      {List({Int(1), Flt(2.5), Text("a", dtAtom)}), "1 2.5000 a "},
+      {List({Int(1), List({Int(2), Int(3)})}), "1 2 3  "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.printed);
+    EXPECT_EQ(c.value->ToString(), c.printed);
+  }
+}
+
+TEST(ValueTest, FloatsPrintWithAPointWhateverTheLocale) {
+  const char* old = std::setlocale(LC_NUMERIC, nullptr);
+  std::string saved = old != nullptr ? old : "C";
+  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+    GTEST_SKIP() << "no German locale on this machine";
+  }
+  EXPECT_EQ(Flt(3.25)->ToString(), "3.2500");
+  EXPECT_EQ(Flt(3.25)->AsString(), "3.2500");
+  std::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+TEST(ValueTest, IntegerConversions) {
+  struct Case {
+    Ref<IIEValue> value;
+    std::int32_t expected;
+  };
+  const Case cases[] = {
+      {Text("12", dtAtom), 12},
+      {Text("2.9", dtString), 2},
+      {Text("-2.9", dtString), -2},
+      {Text("+5", dtAtom), 5},
+      {Flt(-2.5), -2},
+      {Flt(1e12), 2147483647},
+      {Flt(-1e12), -2147483647 - 1},
+      {Flt(NAN), 0},
+      {MakeRef<TIEValue>(std::int32_t{9}, dtFactId), 9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value->ToString());
+    EXPECT_EQ(c.value->AsInteger(), c.expected);
+  }
+}
+
+TEST(ValueTest, FailedConversionsNameTheGetterTheValueAndTheKind) {
+  struct Case {
+    std::function<void()> convert;
+    const char* message;
+  };
+  Ref<IIEValue> abc = Text("abc", dtAtom);
+  Ref<IIEValue> one = Int(1);
+  Ref<IIEValue> list = List({Int(1)});
+  const Case cases[] = {
+      {[&] { abc->AsInteger(); }, "Not a integer type.  Value (abc) is a dtAtom type"},
+      {[&] { abc->AsFloat(); }, "Not a numeric type.  Value (abc) is a dtAtom type"},
+      {[&] { Text("", dtString)->AsFloat(); },
+       R"(Not a numeric type.  Value ("") is a dtString type)"},
+      {[&] { one->AsFact(); }, "Not a fact type.  Value (1) is a dtInteger type"},
+      {[&] { one->AsList(); }, "Not a list type.  Value (1) is a dtInteger type"},
+      {[&] { one->AsDescriptor(); }, "Not a descriptor type.  Value (1) is a dtInteger type"},
+      {[&] { one->AsObject(); }, "Not a object type.  Value (1) is a dtInteger type"},
+      {[&] { one->AsClass(); }, "Not a class type.  Value (1) is a dtInteger type"},
+      {[&] { one->AsFunCall(); }, "Not a function call type.  Value (1) is a dtInteger type"},
+      {[&] { one->AsExternalAddress(); },
+       "Not a External Address type.  Value (1) is a dtInteger type"},
+      {[&] { list->AsString(); }, "Not a string type.  Value (1 ) is a dtList type"},
+      {[&] { list->AsFactId(); }, "Not a fact id type.  Value (1 ) is a dtList type"},
+      {[&] { Text("x", dtVariable)->AsFloat(); },
+       "Not a numeric type.  Value (?x) is a dtVariable type"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    EXPECT_THAT(c.convert, ThrowsMessage<EIEException>(StrEq(c.message)));
+  }
+  EXPECT_EQ(abc->DType(), dtAtom);  // unchanged by the failures
+  EXPECT_EQ(abc->ToString(), "abc");
+}
+
+TEST(ValueTest, NilIsZeroWithoutConversionButAnEmptyAtomIsNot) {
+  EXPECT_EQ(FCNil().AsFloat(), 0.0);
+  EXPECT_THROW(FCEmptyString().AsFloat(), EIEException);
+  EXPECT_NE(&FCNil(), &FCEmptyString());
+  EXPECT_TRUE(FCNil().Equals(&FCEmptyString()));
+}
+
+TEST(ValueTest, StrictAndValueEquality) {
+  struct Case {
+    Ref<IIEValue> a, b;
+    bool equals, equals_star_ab, equals_star_ba;
+  };
+  const Case cases[] = {
+      {Int(1), Flt(1.0), false, true, true},
+      {Int(2), Flt(2.7), false, true, false},
+      {Text("abc", dtAtom), Text("abc", dtString), false, true, true},
+      {Text("ABC", dtAtom), Text("abc", dtAtom), false, false, false},
+      {Text("12", dtAtom), Int(12), false, true, true},
+      {Int(3), Int(3), true, true, true},
+      {Flt(0.1), Flt(0.1), true, true, true},
+      {MakeRef<TIEValue>(), MakeRef<TIEValue>(), true, true, true},
+      {List({Int(1), Int(2)}), List({Int(1), Int(2)}), true, true, true},
+      {List({Int(1), Int(2)}), List({Int(1), Flt(2.0)}), false, false, false},
+      {Text("x", dtVariable), Text("x", dtAtom), false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.a->ToString() + " vs " + c.b->ToString());
+    EXPECT_EQ(c.a->Equals(c.b.get()), c.equals);
+    EXPECT_EQ(c.b->Equals(c.a.get()), c.equals);
+    EXPECT_EQ(c.a->EqualsStar(c.b.get()), c.equals_star_ab);
+    EXPECT_EQ(c.b->EqualsStar(c.a.get()), c.equals_star_ba);
+  }
+  EXPECT_FALSE(Int(1)->Equals(nullptr));
+  // A conversion the other value cannot make is an error, not a mismatch.
+  EXPECT_THROW(Int(1)->EqualsStar(Text("abc", dtAtom).get()), EIEException);
+}
+
+TEST(ValueTest, HashCodes) {
+  EXPECT_EQ(Flt(-2.5)->GetHashCode(), -2);
+  EXPECT_EQ(Int(77)->GetHashCode(), 77);
+  EXPECT_EQ(Text("abc", dtAtom)->GetHashCode(), CalculateHash("abc"));
+  EXPECT_EQ(Text("abc", dtAtom)->GetHashCode(), Text("abc", dtString)->GetHashCode());
+  EXPECT_EQ(List({Int(1), Int(2)})->GetHashCode(), List({Int(2), Int(1)})->GetHashCode());
+  EXPECT_EQ(List({})->GetHashCode(), 0);
+  Ref<IIEValue> v = Text("gone", dtAtom);
+  v->Reset();
+  EXPECT_EQ(v->GetHashCode(), 0);
+  EXPECT_EQ(v->ToString(), "");
+  EXPECT_EQ(v->DType(), dtNone);
+}
+
+TEST(CalculateHashTest, ShortTextsUseEveryByteLongOnesASample) {
+  EXPECT_EQ(CalculateHash(""), 0);
+  EXPECT_EQ(CalculateHash("a"), 97);
+  EXPECT_EQ(CalculateHash("ab"), 97 * 31 + 98);
+  // 16 bytes: step 2, bytes 0, 2, 4... only.
+  EXPECT_EQ(CalculateHash("aXbXcXdXeXfXgXhX"), CalculateHash("abcdefgh"));
+  EXPECT_EQ(CalculateHash("aYbYcYdYeYfYgYhY"), CalculateHash("aXbXcXdXeXfXgXhX"));
+  EXPECT_EQ(CalculateHash("abc", 0), CalculateHash("abc", 1));
+  EXPECT_EQ(CalculateHash("abcd", 2), CalculateHash("ac"));
+  // Wraps without trapping.
+  std::string long_text(4000, '\xff');
+  EXPECT_EQ(CalculateHash(long_text, 1), CalculateHash(long_text, 1));
+}
+
+TEST(ValueTest, SettersReleaseTheOldDatumAndFireOnChange) {
+  Ref<IValueVector> inner = MakeRef<TValueVector>();
+  Ref<IIEValue> v = MakeRef<TIEValue>(inner);
+  EXPECT_EQ(inner->RefCount(), 2);
+  int changes = 0;
+  v->SetOnChange([&](IIEValue& changed) {
+    ++changes;
+    EXPECT_EQ(&changed, v.get());
+  });
+  v->SetAsInteger(5);
+  EXPECT_EQ(inner->RefCount(), 1);
+  EXPECT_EQ(v->AsInteger(), 5);
+  v->SetAsString("s");
+  v->SetAsFloat(1.5);
+  EXPECT_EQ(changes, 3);
+  v->Reset();  // Reset does not notify
+  EXPECT_EQ(changes, 3);
+}
+
+TEST(ValueTest, CloneSharesReferencedCollectionsAndCopiesTheTag) {
+  Ref<IIEValue> list = List({Int(1)});
+  list->SetTag(9);
+  Ref<IIEValue> copy = list->Clone();
+  EXPECT_NE(copy.get(), list.get());
+  EXPECT_EQ(copy->AsList(), list->AsList());
+  EXPECT_EQ(copy->Tag(), 9);
+  EXPECT_TRUE(copy->Equals(list.get()));
+  Ref<IIEValue> atom = Text("shared", dtAtom);
+  Ref<IIEValue> atom_copy = atom->Clone();
+  EXPECT_EQ(atom_copy->Text().data(), atom->Text().data());  // the text is shared, not copied
+}
+
+TEST(ValueTest, SharedConstants) {
+  IIEValue* constants[] = {&FCTrue(), &FCFalse(), &FCNil(),    &FCEmptyString(), &FCNilList(),
+                           &FCCatch(), &FCExcept(), &FCFinally(), &FCElse(),      &FCDo(),
+                           &FCThen(), &FCEOF(),    &FCPI(),     &FCZero()};
+  for (IIEValue* c : constants) {
+    EXPECT_TRUE(IsValueConstant(c));
+  }
+  EXPECT_FALSE(IsValueConstant(FCTrue().Clone().get()));
+  EXPECT_FALSE(IsValueConstant(nullptr));
+  EXPECT_EQ(FCTrue().ToString(), "TRUE");
+  EXPECT_EQ(FCEOF().ToString(), "EOF");
+  EXPECT_EQ(FCNilList().AsList()->ValueCount(), 0);
+  EXPECT_EQ(FCPI().AsFloat(), M_PI);
+  EXPECT_EQ(FCZero().AsFloat(), 0.0);
+}
+
+TEST(ValueTest, ResolveWithoutContext) {
+  EXPECT_THAT([] { Text("x", dtVariable)->Resolve(nullptr); },
+              ThrowsMessage<EIEException>(
+                  StrEq("No context found when trying to resolve a dtVariable value")));
+  EXPECT_THAT([] { Text("x", dtMultiVariable)->Resolve(nullptr); },
+              ThrowsMessage<EIEException>(
+                  StrEq("No context found when trying to resolve a dtMultiVariable value")));
+  Ref<IIEValue> five = Int(5);
+  EXPECT_EQ(five->Resolve(nullptr).get(), five.get());
+}
+
+}  // namespace
+}  // namespace zephro
