@@ -218,9 +218,17 @@ class TFacts {
     Ref<IFact> fact;  // null: retracted
   };
 
-  // The engine's own insertion and removal (no routing back).
+  // The engine's own insertion and removal (no routing back). The engine
+  // works with storage slots, which stay put between compactions; public
+  // positions are slots after a compaction.
   void Append(Ref<IFact> fact);
-  void RemoveAt(int index);
+  // Removes the fact with `id`; compacts when tombstones outnumber facts.
+  void RemoveId(std::int32_t id);
+  // The slot of the fact with `id`, or -1.
+  int SlotOfId(std::int32_t id) const;
+  // The slot of a fact equal to `fact`, or -1.
+  int FindSlot(const IFact& fact) const;
+  IFact& AtSlot(int slot) const { return *slots_[static_cast<std::size_t>(slot)].fact; }
   int SlotOf(int index) const;
   void Compact() const;
   void FileInCache(IFact& fact);

@@ -283,6 +283,9 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   // The parser entry point the language subsystem installs.
   std::function<void(TInferenceEngine&, std::string_view, bool)> ParseHook;
   std::function<Ref<IFact>(TInferenceEngine&, std::string_view)> ParseFactHook;
+  // Reads a token from a logical name other than the host's; the language
+  // subsystem installs it.
+  std::function<Ref<IStreamToken>(TInferenceEngine&, std::string_view)> ReadTokenHook;
 
   // --- printing ---------------------------------------------------------------------------------
   std::string PrintFact(const IFact& fact) const override;
@@ -312,6 +315,7 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   friend class TFacts;
 
   void CreateInternalConstructs();
+  void RetractSlot(int slot);
   void FireActivation();
   void ReorderAgenda();
   void SetAgenda(std::vector<std::unique_ptr<TActivation>> activations);
