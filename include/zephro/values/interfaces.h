@@ -36,6 +36,7 @@ class IUserFunction;
 class IReasoner;
 class IIEDefinedType;
 class IFactEnvironment;
+class IReteToken;
 
 using TIEValueChangeEvent = std::function<void(IIEValue& value)>;
 
@@ -445,6 +446,28 @@ class IFact : public RefCounted {
   // Copies only the slot values; both facts must share one template.
   virtual void AssignValues(const IFact& source) = 0;
   virtual Ref<IFact> Clone() const = 0;
+};
+
+// A partial match travelling through the matching network: a chain of facts,
+// one per matched pattern, with the action that produced it. Implemented by
+// TIEToken (rules subsystem).
+class IReteToken : public RefCounted {
+ public:
+  // Number of facts in the chain.
+  virtual std::int32_t Count() const noexcept = 0;
+  // The fact of pattern `index` (0-based, from the first pattern), or null.
+  virtual IFact* GetFacts(int index) const = 0;
+  // The last fact of the chain.
+  virtual IFact* Fact() const noexcept = 0;
+  virtual IReteToken* Parent() const noexcept = 0;
+  virtual TTokenAction Tag() const noexcept = 0;
+  virtual float Strength() const noexcept = 0;
+  virtual std::int32_t NegatedCount() const noexcept = 0;
+  virtual std::int32_t SortCode() const noexcept = 0;
+  virtual bool Equals(const IReteToken* other) const = 0;
+  virtual std::string ToString() const = 0;
+  // The fact ids of the chain as "f-1, f-2".
+  virtual std::string GetToFactsString() const = 0;
 };
 
 }  // namespace zephro

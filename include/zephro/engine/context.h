@@ -1,0 +1,192 @@
+#pragma once
+
+// Evaluation contexts: the scopes in which expressions are evaluated.
+//
+// A TIEContext maps variable names to values, carries the return value of
+// `return`-style early exits, and links to a parent scope. The engine owns one
+// root context holding the global variables; each rule firing and each nested
+// evaluation that needs its own scope pushes a child. Lookup walks from the
+// innermost context to the root.
+//
+// Variable names are stored as the variable values hold them: without the "?"
+// (a global ?*limit* is bound as "*limit*").
+//
+// Ownership: a context owns its bindings. Push returns a child the caller
+// owns; the parent must outlive it. The engine, fact and token a context
+// refers to are borrowed.
+//
+// Thread safety: none; a context is used on the firing thread only.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "zephro/platform/object.h"
+#include "zephro/values/interfaces.h"
+#include "zephro/values/messages.h"
+
+namespace zephro {
+
+class TInferenceEngine;
+
+// Where a rule variable takes its value from: the fact of pattern FactIndex in
+// a match, and in it slot SlotIndex (or the whole fact for "__PATTERN", or
+// nothing for "__LOCAL"), narrowed to position SubIndex of a multislot when
+// SubIndex is not NoSubIndex. Held in function calls inside the matcher as a
+// binding reference.
+class TBindingInfo : public TObject {
+  ZEPHRO_DECLARE_CLASS(TBindingInfo, TObject)
+
+ public:
+  TBindingInfo(std::int32_t fact_index, std::string slot_index, std::int32_t sub_index);
+
+  std::int32_t FactIndex() const noexcept { return fact_index_; }
+  void SetFactIndex(std::int32_t index) noexcept { fact_index_ = index; }
+  const std::string& SlotIndex() const noexcept { return slot_index_; }
+  std::int32_t SubIndex() const noexcept { return sub_index_; }
+  bool IsPatternBinding() const noexcept { return slot_index_ == SPatternBinding; }
+  bool IsLocalBinding() const noexcept { return slot_index_ == SLocalBinding; }
+
+  // Same position, slot and sub-index; TBinding adds its name and value.
+  virtual bool Equals(const TBindingInfo& other) const;
+  // "FactIdx=N SlotIdx=S" and " SubIdx=K" when there is a sub-index.
+  std::string ToString() const override;
+
+ private:
+  std::int32_t fact_index_;
+  std::string slot_index_;
+  std::int32_t sub_index_;
+};
+
+// A named variable: where it comes from and its current value.
+class TBinding final : public TBindingInfo {
+  ZEPHRO_DECLARE_CLASS(TBinding, TBindingInfo)
+
+ public:
+  TBinding(std::string name, std::int32_t fact_index, std::string slot_index,
+           std::int32_t sub_index);
+  // A local binding: FactIndex -2, SlotIndex "__LOCAL", SubIndex -1.
+  TBinding(std::string name, Ref<IIEValue> value);
+
+  const std::string& Name() const noexcept { return name_; }
+  IIEValue* Value() const noexcept { return value_.get(); }
+  void SetValue(Ref<IIEValue> value) noexcept { value_ = std::move(value); }
+
+  bool Equals(const TBindingInfo& other) const override;
+  // "name=N", " value=V" when bound, then a blank and the position text.
+  std::string ToString() const override;
+
+ private:
+  std::string name_;
+  Ref<IIEValue> value_;
+};
+
+// The binding table of one context: variable name to owned TBinding. Small
+// tables (the usual case: a rule's few variables) are searched linearly;
+// larger ones are indexed.
+class TBindings {
+ public:
+  TBinding* Get(std::string_view name) const noexcept;
+  // Stores `binding` under its name, replacing (and freeing) any binding of
+  // that name; returns the stored binding.
+  TBinding* Put(std::unique_ptr<TBinding> binding);
+  bool Remove(std::string_view name);
+  void Clear() noexcept;
+  int Count() const noexcept { return static_cast<int>(items_.size()); }
+  TBinding& At(int index) const { return *items_[static_cast<std::size_t>(index)]; }
+
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+
+ private:
+  static constexpr std::size_t kIndexThreshold = 16;
+  int IndexOf(std::string_view name) const noexcept;
+  void Reindex();
+
+  std::vector<std::unique_ptr<TBinding>> items_;
+  std::unordered_map<std::string_view, std::size_t> index_;  // keys view the bindings' names
+};
+
+class TIEContext final {
+ public:
+  // `engine` may be null (a free-standing context); `parent` is borrowed.
+  explicit TIEContext(TInferenceEngine* engine = nullptr, TIEContext* parent = nullptr);
+  TIEContext(const TIEContext&) = delete;
+  TIEContext& operator=(const TIEContext&) = delete;
+
+  TInferenceEngine* Engine() const noexcept { return engine_; }
+  TIEContext* Parent() const noexcept { return parent_; }
+  TIEContext& Root() noexcept;
+  TBindings& Bindings() noexcept { return bindings_; }
+  const TBindings& Bindings() const noexcept { return bindings_; }
+
+  // A new child scope of this one; the caller owns it.
+  std::unique_ptr<TIEContext> Push();
+  // Copies the return state into the parent and returns the parent (this
+  // context itself at the root). Frees nothing.
+  TIEContext& Pop();
+
+  // First binding of `name` from this context up to the root, or null.
+  TBinding* FindBinding(std::string_view name) const noexcept;
+  // The binding of `name` in the root context only, or null.
+  TBinding* FindGlobalBinding(std::string_view name) const noexcept;
+  // The value bound to `name`; raises "Unknown variable name: %s".
+  IIEValue* GetVariable(std::string_view name) const;
+  // Replaces the value of this context's own binding of `name`, or binds it
+  // as AddBinding does.
+  void SetVariable(std::string_view name, Ref<IIEValue> value);
+  // Updates the nearest binding of `name` in the chain, or creates a local one here.
+  TBinding& AddBinding(std::string_view name, Ref<IIEValue> value);
+  // Always binds `name` in this context, shadowing outer bindings.
+  TBinding& AddLocalBinding(std::string_view name, Ref<IIEValue> value);
+  // Updates or creates `name` in the root context.
+  TBinding& AddGlobalBinding(std::string_view name, Ref<IIEValue> value);
+  // A pattern binding in this context, shadowing outer bindings.
+  TBinding& AddBinding(std::string_view name, std::int32_t fact_index,
+                       std::string_view slot_index, std::int32_t sub_index);
+  // Frees every binding of this context and lowers the return flag.
+  void Clear() noexcept;
+
+  bool ReturnFlag() const noexcept { return return_flag_; }
+  IIEValue* ReturnValue() const noexcept { return return_value_.get(); }
+  void SetReturnValue(Ref<IIEValue> value) noexcept;
+  void ClearReturnValue() noexcept { return_flag_ = false; }
+  bool Halted() const noexcept { return halted_; }
+  void SetHalted(bool halted) noexcept { halted_ = halted; }
+  // Copies the return state (a clone of the value); bindings are not copied.
+  void Assign(const TIEContext& source);
+
+  // The fact and partial match the current evaluation concerns; set by the
+  // matcher before it evaluates a test. Borrowed.
+  IFact* Fact() const noexcept { return fact_; }
+  void SetFact(IFact* fact) noexcept { fact_ = fact; }
+  IReteToken* Token() const noexcept { return token_; }
+  void SetToken(IReteToken* token) noexcept { token_ = token; }
+  // The fact of pattern `index` in the current match: from the token, or the
+  // current fact for the position just past the token.
+  IFact* FactAt(std::int32_t index) const;
+
+  // Evaluates every slot of `fact` in this context and stores the results
+  // back into it (lists are expanded); returns the same fact.
+  IFact& Resolve(IFact& fact);
+  // A new list of the evaluated elements of `list`, nested lists flattened.
+  Ref<IValueVector> ExpandList(const IValueVector& list);
+  // A new list of the non-list elements of `list` and its nested lists, in
+  // depth-first order, without evaluation.
+  static Ref<IValueVector> FlattenList(const IValueVector& list);
+
+ private:
+  TInferenceEngine* engine_;  // not owned
+  TIEContext* parent_;        // not owned
+  TBindings bindings_;
+  Ref<IIEValue> return_value_;
+  IFact* fact_ = nullptr;         // not owned
+  IReteToken* token_ = nullptr;   // not owned
+  bool return_flag_ = false;
+  bool halted_ = false;
+};
+
+}  // namespace zephro

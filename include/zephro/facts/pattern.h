@@ -1,0 +1,239 @@
+#pragma once
+
+// Patterns and slot tests: what one conditional element of a rule matches.
+//
+// A TIEPattern names a template (or "test" for a test element), carries the
+// negation count, the variable it is bound to (`?f <- (...)`) and, per slot of
+// the template, the constraints written in that slot as TIEPatternMatchTest
+// objects. TIEJoinTest compares a slot of the fact being matched with a slot of
+// a fact already in the partial match; the matcher builds those.
+//
+// Ownership: a rule owns its patterns; a pattern owns its tests.
+// Thread safety: none.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zephro/values/interfaces.h"
+#include "zephro/values/messages.h"
+
+namespace zephro {
+
+class TIEPattern;
+class TRule;
+
+// The sense of a test; sttNotEquals is written `~`.
+enum class TSlotTestType : std::uint8_t { sttEquals, sttNotEquals };
+// Whether a join test compares whole slot values or positions in multislots.
+enum class TJoinTestType : std::uint8_t { tstSlot, tstMultiSlot };
+
+class TIESlotTest {
+ public:
+  explicit TIESlotTest(TSlotTestType type = TSlotTestType::sttEquals) : test_type_(type) {}
+  virtual ~TIESlotTest() = default;
+  TIESlotTest& operator=(const TIESlotTest&) = delete;
+
+  TSlotTestType TestType() const noexcept { return test_type_; }
+  void SetTestType(TSlotTestType type) noexcept { test_type_ = type; }
+  bool IsNegated() const noexcept { return test_type_ == TSlotTestType::sttNotEquals; }
+
+  virtual std::unique_ptr<TIESlotTest> Clone() const = 0;
+  virtual bool Equals(const TIESlotTest& other) const;
+  // Decides the test in `context` (its current fact and token are set).
+  virtual bool PerformTest(TIEContext& context) const = 0;
+  // "=" or "<>".
+  virtual std::string ToString() const;
+
+ protected:
+  TIESlotTest(const TIESlotTest&) = default;
+
+ private:
+  TSlotTestType test_type_;
+};
+
+// A constraint written in a pattern slot: a constant, a variable, a multifield
+// variable or a predicate call, with its sense, its position in a multislot
+// (NoSubIndex for the whole slot) and whether it is joined to the previous
+// test of the same field by `&` (Conjunction) or `|`.
+class TIEPatternMatchTest final : public TIESlotTest {
+ public:
+  TIEPatternMatchTest(TSlotTestType type, std::int32_t sub_index, Ref<IIEValue> value,
+                      bool conjunction = true);
+
+  IIEValue* SlotValue() const noexcept { return slot_value_.get(); }
+  // Stores a clone of `value`.
+  void SetSlotValue(const IIEValue& value);
+  // Stores `value` itself.
+  void SetSlotValueShared(Ref<IIEValue> value);
+  std::int32_t MultiSlotSubIndex() const noexcept { return sub_index_; }
+  void SetMultiSlotSubIndex(std::int32_t index);
+  bool Conjunction() const noexcept { return conjunction_; }
+  void SetConjunction(bool conjunction);
+  TIEPattern* Pattern() const noexcept { return pattern_; }
+  void SetPattern(TIEPattern* pattern) noexcept { pattern_ = pattern; }
+
+  bool IsVariable() const noexcept;
+  bool IsMultiVariable() const noexcept;
+  bool IsFunCall() const noexcept;
+
+  std::unique_ptr<TIESlotTest> Clone() const override;
+  bool Equals(const TIESlotTest& other) const override;
+  bool Equals(bool negated, std::int32_t sub_index, const IIEValue& value) const;
+  bool Equals(bool negated, bool conjunction, std::int32_t sub_index,
+              const IIEValue& value) const;
+  // Resolves the value in `context`; passes when the result is not FALSE
+  // (sttEquals) or is FALSE (sttNotEquals).
+  bool PerformTest(TIEContext& context) const override;
+  // A call equivalent to this test applied to `variable`: (eq value variable)
+  // or (neq value variable) for constants, the call itself or (not call).
+  Ref<IFunCall> ConvertToFunCall(IReasoner& reasoner, const IIEValue& variable) const;
+
+ private:
+  Ref<IIEValue> slot_value_;
+  std::int32_t sub_index_;
+  bool conjunction_;
+  TIEPattern* pattern_ = nullptr;  // not owned
+};
+
+// Compares slot RightSlotName (at RightSubIndex) of the fact being matched with
+// slot LeftSlotName (at LeftSubIndex) of the partial match's fact TokenIdx.
+class TIEJoinTest final : public TIESlotTest {
+ public:
+  // A whole-slot test (tstSlot).
+  TIEJoinTest(TSlotTestType type, std::string left_slot, std::string right_slot,
+              std::int32_t token_index);
+  // A positional test (tstMultiSlot).
+  TIEJoinTest(TSlotTestType type, std::string left_slot, std::int32_t left_sub_index,
+              std::string right_slot, std::int32_t right_sub_index, std::int32_t token_index);
+
+  TJoinTestType JoinTestType() const noexcept { return join_type_; }
+  const std::string& LeftSlotName() const noexcept { return left_.name; }
+  const std::string& RightSlotName() const noexcept { return right_.name; }
+  std::int32_t LeftSubIndex() const noexcept { return left_.sub_index; }
+  std::int32_t RightSubIndex() const noexcept { return right_.sub_index; }
+  std::int32_t TokenIdx() const noexcept { return token_index_; }
+
+  // The value this test reads from `fact` on the left or right side (narrowed
+  // to the side's position); null when the fact lacks it.
+  IIEValue* LeftValue(const IFact& fact) const { return left_.Read(fact); }
+  IIEValue* RightValue(const IFact& fact) const { return right_.Read(fact); }
+
+  std::unique_ptr<TIESlotTest> Clone() const override;
+  bool Equals(const TIESlotTest& other) const override;
+  bool PerformTest(TIEContext& context) const override;
+  // Decides the test for a partial match and the fact being matched.
+  bool Test(const IReteToken& left, const IFact& right) const;
+  std::string ToString() const override;
+
+ private:
+  // A slot read through a one-entry cache of the template's slot position.
+  struct SlotRef {
+    std::string name;
+    std::int32_t sub_index;
+    mutable const IFactTemplate* cached_template = nullptr;
+    mutable int cached_index = -1;
+    IIEValue* Read(const IFact& fact) const;
+  };
+  SlotRef left_;
+  SlotRef right_;
+  std::int32_t token_index_;
+  TJoinTestType join_type_;
+};
+
+// One slot of a pattern: its tests in order and its length constraint (-1 for
+// none; a multislot pattern of fixed length sets it).
+struct TPatternSlot {
+  std::string name;
+  std::int32_t length = -1;
+  std::vector<std::unique_ptr<TIEPatternMatchTest>> tests;
+};
+
+class TIEPattern {
+ public:
+  // A pattern on `fact_template` (null for a test element, named "test").
+  TIEPattern(TRule* owner, std::string name, Ref<IFactTemplate> fact_template,
+             std::int32_t negated_count = 0);
+  TIEPattern(const TIEPattern& source);
+  TIEPattern& operator=(const TIEPattern&) = delete;
+  std::unique_ptr<TIEPattern> Clone() const { return std::make_unique<TIEPattern>(*this); }
+
+  TRule* Owner() const noexcept { return owner_; }
+  void SetOwner(TRule* owner) noexcept { owner_ = owner; }
+  const std::string& Name() const noexcept { return name_; }
+  IFactTemplate* FactTemplate() const noexcept { return fact_template_.get(); }
+  bool IsTest() const noexcept { return name_ == STestCE; }
+  std::int32_t NegatedCount() const noexcept { return negated_count_; }
+  void SetNegatedCount(std::int32_t count);
+  // True when the negation count is odd: (not (not ...)) is positive.
+  bool IsNegated() const noexcept { return (negated_count_ & 1) != 0; }
+  const std::string& BoundName() const noexcept { return bound_name_; }
+  // Raises "Cannot bind a negated pattern to a variable" for negated patterns.
+  void SetBoundName(std::string_view name);
+  bool Unique() const noexcept { return unique_; }
+  void SetUnique(bool unique);
+  bool Explicit() const noexcept { return explicit_; }
+  void SetExplicit(bool on);
+  const std::string& Comment() const noexcept { return comment_; }
+  void SetComment(std::string_view comment) { comment_ = comment; }
+  std::function<void(TIEPattern&)> OnChange;
+
+  // Slots, in the template's (alphabetical) order; a test element has one
+  // unnamed slot holding its call.
+  int SlotCount() const noexcept { return static_cast<int>(slots_.size()); }
+  const TPatternSlot& Slot(int index) const { return slots_[static_cast<std::size_t>(index)]; }
+  TPatternSlot& Slot(int index) { return slots_[static_cast<std::size_t>(index)]; }
+  int IndexOfSlotName(std::string_view name) const noexcept;
+  std::int32_t SlotLength(int index) const { return Slot(index).length; }
+  void SetSlotLength(int index, std::int32_t length);
+  int SlotTestCount(int index) const { return static_cast<int>(Slot(index).tests.size()); }
+  TIEPatternMatchTest& SlotTest(int index, int test) const {
+    return *slots_[static_cast<std::size_t>(index)].tests[static_cast<std::size_t>(test)];
+  }
+  int TestCount() const noexcept { return test_count_; }
+  int DisjunctionCount() const noexcept { return disjunction_count_; }
+
+  // Appends a test to slot `slot_name`; raises "Fact Template is missing" or
+  // "No such slot name: "%s"". A test element takes its call with an empty
+  // slot name.
+  TIEPatternMatchTest& AddTest(std::string_view slot_name, TSlotTestType type,
+                               std::int32_t sub_index, Ref<IIEValue> value,
+                               bool conjunction = true);
+  TIEPatternMatchTest& AddTest(std::string_view slot_name,
+                               std::unique_ptr<TIEPatternMatchTest> test);
+  // The call of a test element, or null.
+  IFunCall* TestCall() const;
+
+  // Rewrites `|` disjunctions into one predicate call per field: each run of
+  // tests on one field becomes a variable test plus (or (and ...) ...).
+  // `generate` makes a fresh variable name from a prefix; `bind` records a
+  // generated variable with the owning rule.
+  void FixTests(IReasoner& reasoner, const std::function<std::string(std::string_view)>& generate);
+
+  void BeginUpdate() noexcept { ++updating_; }
+  void EndUpdate();
+  // Tells the owner and fires OnChange unless inside an update.
+  void Change();
+  std::string ToString() const;
+
+ private:
+  void Recount() noexcept;
+
+  TRule* owner_;  // not owned
+  std::string name_;
+  Ref<IFactTemplate> fact_template_;
+  std::int32_t negated_count_;
+  std::string bound_name_;
+  std::string comment_;
+  std::vector<TPatternSlot> slots_;
+  int test_count_ = 0;
+  int disjunction_count_ = 0;
+  int updating_ = 0;
+  bool unique_ = false;
+  bool explicit_ = false;
+};
+
+}  // namespace zephro

@@ -1,0 +1,329 @@
+#include "zephro/engine/context.h"
+
+#include "values/value_internal.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/value.h"
+#include "zephro/values/value_vector.h"
+
+namespace zephro {
+
+// --- binding records ---------------------------------------------------------------
+
+TBindingInfo::TBindingInfo(std::int32_t fact_index, std::string slot_index,
+                           std::int32_t sub_index)
+    : fact_index_(fact_index), slot_index_(std::move(slot_index)), sub_index_(sub_index) {}
+
+bool TBindingInfo::Equals(const TBindingInfo& other) const {
+  return fact_index_ == other.fact_index_ && slot_index_ == other.slot_index_ &&
+         sub_index_ == other.sub_index_;
+}
+
+std::string TBindingInfo::ToString() const {
+  std::string text = "FactIdx=" + std::to_string(fact_index_) + " SlotIdx=" + slot_index_;
+  if (sub_index_ != NoSubIndex) {
+    text += " SubIdx=" + std::to_string(sub_index_);
+  }
+  return text;
+}
+
+TBinding::TBinding(std::string name, std::int32_t fact_index, std::string slot_index,
+                   std::int32_t sub_index)
+    : TBindingInfo(fact_index, std::move(slot_index), sub_index), name_(std::move(name)) {}
+
+TBinding::TBinding(std::string name, Ref<IIEValue> value)
+    : TBindingInfo(LocalBindingIndex, SLocalBinding, NoSubIndex),
+      name_(std::move(name)),
+      value_(std::move(value)) {}
+
+bool TBinding::Equals(const TBindingInfo& other) const {
+  const auto* b = dynamic_cast<const TBinding*>(&other);
+  if (b == nullptr || !TBindingInfo::Equals(other) || b->name_ != name_) {
+    return false;
+  }
+  if (value_ == b->value_) {
+    return true;
+  }
+  return value_ && value_->EqualsStar(b->value_.get());
+}
+
+std::string TBinding::ToString() const {
+  std::string text = "name=" + name_;
+  if (value_) {
+    text += " value=" + value_->ToString();
+  }
+  return text + " " + TBindingInfo::ToString();
+}
+
+// --- binding table ---------------------------------------------------------------------
+
+int TBindings::IndexOf(std::string_view name) const noexcept {
+  if (!index_.empty()) {
+    auto it = index_.find(name);
+    return it == index_.end() ? -1 : static_cast<int>(it->second);
+  }
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    if (items_[i]->Name() == name) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+void TBindings::Reindex() {
+  index_.clear();
+  if (items_.size() < kIndexThreshold) {
+    return;
+  }
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    index_.emplace(items_[i]->Name(), i);
+  }
+}
+
+TBinding* TBindings::Get(std::string_view name) const noexcept {
+  int i = IndexOf(name);
+  return i < 0 ? nullptr : items_[static_cast<std::size_t>(i)].get();
+}
+
+TBinding* TBindings::Put(std::unique_ptr<TBinding> binding) {
+  TBinding* stored = binding.get();
+  int i = IndexOf(binding->Name());
+  if (i >= 0) {
+    items_[static_cast<std::size_t>(i)] = std::move(binding);
+    if (!index_.empty()) {
+      Reindex();  // the key views the new binding's name
+    }
+    return stored;
+  }
+  items_.push_back(std::move(binding));
+  if (!index_.empty()) {
+    index_.emplace(stored->Name(), items_.size() - 1);
+  } else if (items_.size() >= kIndexThreshold) {
+    Reindex();
+  }
+  return stored;
+}
+
+bool TBindings::Remove(std::string_view name) {
+  int i = IndexOf(name);
+  if (i < 0) {
+    return false;
+  }
+  items_.erase(items_.begin() + i);
+  Reindex();
+  return true;
+}
+
+void TBindings::Clear() noexcept {
+  index_.clear();
+  items_.clear();
+}
+
+// --- contexts --------------------------------------------------------------------------
+
+TIEContext::TIEContext(TInferenceEngine* engine, TIEContext* parent)
+    : engine_(engine), parent_(parent) {}
+
+TIEContext& TIEContext::Root() noexcept {
+  TIEContext* c = this;
+  while (c->parent_ != nullptr) {
+    c = c->parent_;
+  }
+  return *c;
+}
+
+std::unique_ptr<TIEContext> TIEContext::Push() {
+  return std::make_unique<TIEContext>(engine_, this);
+}
+
+TIEContext& TIEContext::Pop() {
+  if (parent_ == nullptr) {
+    return *this;
+  }
+  parent_->return_flag_ = return_flag_;
+  parent_->return_value_ = return_value_;
+  return *parent_;
+}
+
+TBinding* TIEContext::FindBinding(std::string_view name) const noexcept {
+  for (const TIEContext* c = this; c != nullptr; c = c->parent_) {
+    if (TBinding* b = c->bindings_.Get(name)) {
+      return b;
+    }
+  }
+  return nullptr;
+}
+
+TBinding* TIEContext::FindGlobalBinding(std::string_view name) const noexcept {
+  const TIEContext* c = this;
+  while (c->parent_ != nullptr) {
+    c = c->parent_;
+  }
+  return c->bindings_.Get(name);
+}
+
+IIEValue* TIEContext::GetVariable(std::string_view name) const {
+  TBinding* b = FindBinding(name);
+  if (b == nullptr) {
+    RaiseIE(SUnknownVariable, std::string(name).c_str());
+  }
+  return b->Value();
+}
+
+void TIEContext::SetVariable(std::string_view name, Ref<IIEValue> value) {
+  if (TBinding* b = bindings_.Get(name)) {
+    b->SetValue(std::move(value));
+    return;
+  }
+  AddBinding(name, std::move(value));
+}
+
+TBinding& TIEContext::AddBinding(std::string_view name, Ref<IIEValue> value) {
+  if (TBinding* b = FindBinding(name)) {
+    b->SetValue(std::move(value));
+    return *b;
+  }
+  return *bindings_.Put(std::make_unique<TBinding>(std::string(name), std::move(value)));
+}
+
+TBinding& TIEContext::AddLocalBinding(std::string_view name, Ref<IIEValue> value) {
+  if (TBinding* b = bindings_.Get(name); b != nullptr && b->IsLocalBinding()) {
+    b->SetValue(std::move(value));  // same name, same kind: reuse the record
+    return *b;
+  }
+  return *bindings_.Put(std::make_unique<TBinding>(std::string(name), std::move(value)));
+}
+
+TBinding& TIEContext::AddGlobalBinding(std::string_view name, Ref<IIEValue> value) {
+  if (TBinding* b = FindGlobalBinding(name)) {
+    b->SetValue(std::move(value));
+    return *b;
+  }
+  return *Root().bindings_.Put(std::make_unique<TBinding>(std::string(name), std::move(value)));
+}
+
+TBinding& TIEContext::AddBinding(std::string_view name, std::int32_t fact_index,
+                                 std::string_view slot_index, std::int32_t sub_index) {
+  return *bindings_.Put(std::make_unique<TBinding>(std::string(name), fact_index,
+                                                   std::string(slot_index), sub_index));
+}
+
+void TIEContext::Clear() noexcept {
+  bindings_.Clear();
+  return_flag_ = false;
+}
+
+void TIEContext::SetReturnValue(Ref<IIEValue> value) noexcept {
+  return_value_ = std::move(value);
+  return_flag_ = true;
+}
+
+void TIEContext::Assign(const TIEContext& source) {
+  return_flag_ = source.return_flag_;
+  return_value_ = source.return_value_ ? source.return_value_->Clone() : nullptr;
+}
+
+IFact* TIEContext::FactAt(std::int32_t index) const {
+  if (token_ != nullptr && index < token_->Count()) {
+    return token_->GetFacts(index);
+  }
+  return fact_;
+}
+
+IFact& TIEContext::Resolve(IFact& fact) {
+  IFactTemplate* t = fact.Template();
+  if (t == nullptr) {
+    return fact;
+  }
+  const int n = t->SlotCount();
+  for (int i = 0; i < n; ++i) {
+    Ref<IIEValue> v = fact.ValueAt(i)->Resolve(this);
+    if (v->DType() == TIEType::dtList && v->AsList() != nullptr) {
+      v = MakeRef<TIEValue>(ExpandList(*v->AsList()));
+    }
+    fact.SetValueAt(i, std::move(v));
+  }
+  return fact;
+}
+
+namespace {
+
+void AppendExpanded(TIEContext& context, const IValueVector& list, TValueVector& out) {
+  for (const Ref<IIEValue>& element : list.Values()) {
+    if (!element) {
+      out.Add(nullptr);
+      continue;
+    }
+    Ref<IIEValue> v = element->Resolve(&context);
+    if (v->DType() == TIEType::dtList && v->AsList() != nullptr) {
+      AppendExpanded(context, *v->AsList(), out);
+    } else {
+      out.Add(std::move(v));
+    }
+  }
+}
+
+void AppendFlattened(const IValueVector& list, TValueVector& out) {
+  for (const Ref<IIEValue>& element : list.Values()) {
+    if (element && element->DType() == TIEType::dtList && element->AsList() != nullptr) {
+      AppendFlattened(*element->AsList(), out);
+    } else {
+      out.Add(element);
+    }
+  }
+}
+
+}  // namespace
+
+Ref<IValueVector> TIEContext::ExpandList(const IValueVector& list) {
+  Ref<TValueVector> out = MakeRef<TValueVector>();
+  out->Reserve(list.ValueCount());
+  AppendExpanded(*this, list, *out);
+  return out;
+}
+
+Ref<IValueVector> TIEContext::FlattenList(const IValueVector& list) {
+  Ref<TValueVector> out = MakeRef<TValueVector>();
+  AppendFlattened(list, *out);
+  return out;
+}
+
+// --- what values ask of contexts -----------------------------------------------------------
+
+Ref<IIEValue> ResolveVariable(TIEContext& context, std::string_view name) {
+  TBinding* b = context.FindBinding(name);
+  if (b == nullptr) {
+    RaiseIE(SCorruptedVariable, std::string(name).c_str());
+  }
+  return Ref<IIEValue>(b->Value());
+}
+
+bool IsPatternBinding(const TObject* object) noexcept {
+  return dynamic_cast<const TBindingInfo*>(object) != nullptr;
+}
+
+Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record) {
+  const auto& info = static_cast<const TBindingInfo&>(record);
+  IFact* fact = context.FactAt(info.FactIndex());
+  if (fact == nullptr) {
+    RaiseIE(SCorruptedVariable, info.ToString().c_str());
+  }
+  if (info.IsPatternBinding()) {
+    return MakeRef<TIEValue>(Ref<IFact>(fact));
+  }
+  IFactTemplate* t = fact->Template();
+  int slot = t != nullptr ? t->SlotIndex(info.SlotIndex()) : -1;
+  if (slot < 0) {
+    RaiseIE(SInvalidSlotName, info.SlotIndex().c_str());
+  }
+  IIEValue* value = fact->ValueAt(slot);
+  if (info.SubIndex() == NoSubIndex) {
+    return Ref<IIEValue>(value);
+  }
+  IValueVector* list = value->AsList();
+  if (list == nullptr || info.SubIndex() < 0 || info.SubIndex() >= list->ValueCount()) {
+    RaiseIE(SCorruptedVariable, info.ToString().c_str());
+  }
+  return Ref<IIEValue>(list->Get(info.SubIndex()));
+}
+
+}  // namespace zephro

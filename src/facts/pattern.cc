@@ -1,0 +1,455 @@
+#include "zephro/facts/pattern.h"
+
+#include <algorithm>
+
+#include "zephro/engine/context.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+
+// A hook the rules subsystem provides: tells the owning rule that a pattern
+// changed, and prints a pattern through the rule's engine.
+void NotifyRulePatternChanged(TRule& rule, TIEPattern& pattern);
+std::string PrintPattern(const TIEPattern& pattern);
+// Builds a call to the function `name` bound through `reasoner`.
+Ref<IFunCall> MakeFunCall(IReasoner& reasoner, std::string_view name);
+
+// --- slot tests ------------------------------------------------------------------------
+
+bool TIESlotTest::Equals(const TIESlotTest& other) const {
+  return typeid(*this) == typeid(other) && test_type_ == other.test_type_;
+}
+
+std::string TIESlotTest::ToString() const { return IsNegated() ? "<>" : "="; }
+
+TIEPatternMatchTest::TIEPatternMatchTest(TSlotTestType type, std::int32_t sub_index,
+                                         Ref<IIEValue> value, bool conjunction)
+    : TIESlotTest(type),
+      slot_value_(std::move(value)),
+      sub_index_(sub_index),
+      conjunction_(conjunction) {}
+
+void TIEPatternMatchTest::SetSlotValue(const IIEValue& value) {
+  slot_value_ = value.Clone();
+  if (pattern_ != nullptr) {
+    pattern_->Change();
+  }
+}
+
+void TIEPatternMatchTest::SetSlotValueShared(Ref<IIEValue> value) {
+  slot_value_ = std::move(value);
+  if (pattern_ != nullptr) {
+    pattern_->Change();
+  }
+}
+
+void TIEPatternMatchTest::SetMultiSlotSubIndex(std::int32_t index) {
+  sub_index_ = index;
+  if (pattern_ != nullptr) {
+    pattern_->Change();
+  }
+}
+
+void TIEPatternMatchTest::SetConjunction(bool conjunction) {
+  conjunction_ = conjunction;
+  if (pattern_ != nullptr) {
+    pattern_->Change();
+  }
+}
+
+bool TIEPatternMatchTest::IsVariable() const noexcept {
+  return slot_value_ && slot_value_->DType() == TIEType::dtVariable;
+}
+bool TIEPatternMatchTest::IsMultiVariable() const noexcept {
+  return slot_value_ && slot_value_->DType() == TIEType::dtMultiVariable;
+}
+bool TIEPatternMatchTest::IsFunCall() const noexcept {
+  return slot_value_ && slot_value_->DType() == TIEType::dtFunCall;
+}
+
+std::unique_ptr<TIESlotTest> TIEPatternMatchTest::Clone() const {
+  auto copy = std::make_unique<TIEPatternMatchTest>(
+      TestType(), sub_index_, slot_value_ ? slot_value_->Clone() : nullptr, conjunction_);
+  if (copy->IsFunCall()) {
+    // A call is an expression tree: the copy gets its own.
+    copy->slot_value_ = MakeRef<TIEValue>(slot_value_->AsFunCall()->Clone());
+  }
+  return copy;
+}
+
+namespace {
+
+bool SameValue(const IIEValue* a, const IIEValue* b) {
+  return a == b || (a != nullptr && a->Equals(b));
+}
+
+}  // namespace
+
+bool TIEPatternMatchTest::Equals(const TIESlotTest& other) const {
+  if (!TIESlotTest::Equals(other)) {
+    return false;
+  }
+  const auto& o = static_cast<const TIEPatternMatchTest&>(other);
+  return SameValue(slot_value_.get(), o.slot_value_.get()) && sub_index_ == o.sub_index_ &&
+         conjunction_ == o.conjunction_;
+}
+
+bool TIEPatternMatchTest::Equals(bool negated, std::int32_t sub_index,
+                                 const IIEValue& value) const {
+  return negated == IsNegated() && sub_index == sub_index_ &&
+         SameValue(slot_value_.get(), &value);
+}
+
+bool TIEPatternMatchTest::Equals(bool negated, bool conjunction, std::int32_t sub_index,
+                                 const IIEValue& value) const {
+  return conjunction == conjunction_ && Equals(negated, sub_index, value);
+}
+
+bool TIEPatternMatchTest::PerformTest(TIEContext& context) const {
+  Ref<IIEValue> result = slot_value_->Resolve(&context);
+  const bool is_false = result->Equals(&FCFalse());
+  return IsNegated() ? is_false : !is_false;
+}
+
+Ref<IFunCall> TIEPatternMatchTest::ConvertToFunCall(IReasoner& reasoner,
+                                                    const IIEValue& variable) const {
+  if (IsFunCall()) {
+    Ref<IFunCall> call = slot_value_->AsFunCall()->Clone();
+    if (!IsNegated()) {
+      return call;
+    }
+    Ref<IFunCall> negation = MakeFunCall(reasoner, "not");
+    negation->AddArgument(MakeRef<TIEValue>(std::move(call)));
+    return negation;
+  }
+  Ref<IFunCall> compare = MakeFunCall(reasoner, IsNegated() ? "neq" : "eq");
+  compare->AddArgument(slot_value_->Clone());
+  compare->AddArgument(variable.Clone());
+  return compare;
+}
+
+// --- join tests ---------------------------------------------------------------------------
+
+TIEJoinTest::TIEJoinTest(TSlotTestType type, std::string left_slot, std::string right_slot,
+                         std::int32_t token_index)
+    : TIESlotTest(type),
+      left_{std::move(left_slot), NoSubIndex},
+      right_{std::move(right_slot), NoSubIndex},
+      token_index_(token_index),
+      join_type_(TJoinTestType::tstSlot) {}
+
+TIEJoinTest::TIEJoinTest(TSlotTestType type, std::string left_slot, std::int32_t left_sub_index,
+                         std::string right_slot, std::int32_t right_sub_index,
+                         std::int32_t token_index)
+    : TIESlotTest(type),
+      left_{std::move(left_slot), left_sub_index},
+      right_{std::move(right_slot), right_sub_index},
+      token_index_(token_index),
+      join_type_(TJoinTestType::tstMultiSlot) {}
+
+IIEValue* TIEJoinTest::SlotRef::Read(const IFact& fact) const {
+  const IFactTemplate* t = fact.Template();
+  if (t == nullptr) {
+    return nullptr;
+  }
+  if (t != cached_template) {
+    cached_index = t->SlotIndex(name);
+    cached_template = t;
+  }
+  if (cached_index < 0) {
+    return nullptr;
+  }
+  IIEValue* value = fact.ValueAt(cached_index);
+  if (sub_index == NoSubIndex || value == nullptr) {
+    return value;
+  }
+  if (value->DType() != TIEType::dtList) {
+    return nullptr;
+  }
+  IValueVector* list = value->AsList();
+  if (list == nullptr || sub_index < 0 || sub_index >= list->ValueCount()) {
+    return nullptr;
+  }
+  return list->Get(sub_index);
+}
+
+std::unique_ptr<TIESlotTest> TIEJoinTest::Clone() const {
+  if (join_type_ == TJoinTestType::tstSlot) {
+    return std::make_unique<TIEJoinTest>(TestType(), left_.name, right_.name, token_index_);
+  }
+  return std::make_unique<TIEJoinTest>(TestType(), left_.name, left_.sub_index, right_.name,
+                                       right_.sub_index, token_index_);
+}
+
+bool TIEJoinTest::Equals(const TIESlotTest& other) const {
+  if (!TIESlotTest::Equals(other)) {
+    return false;
+  }
+  const auto& o = static_cast<const TIEJoinTest&>(other);
+  return join_type_ == o.join_type_ && left_.name == o.left_.name &&
+         right_.name == o.right_.name && left_.sub_index == o.left_.sub_index &&
+         right_.sub_index == o.right_.sub_index && token_index_ == o.token_index_;
+}
+
+bool TIEJoinTest::Test(const IReteToken& left, const IFact& right) const {
+  const IFact* left_fact = left.GetFacts(token_index_);
+  if (left_fact == nullptr) {
+    if (join_type_ == TJoinTestType::tstMultiSlot) {
+      return true;  // nothing to compare with: the test does not apply
+    }
+    return false;
+  }
+  const IIEValue* a = left_.Read(*left_fact);
+  const IIEValue* b = right_.Read(right);
+  bool equal = a != nullptr && b != nullptr && a->Equals(b);
+  return IsNegated() ? !equal : equal;
+}
+
+bool TIEJoinTest::PerformTest(TIEContext& context) const {
+  const IReteToken* token = context.Token();
+  const IFact* fact = context.Fact();
+  if (token == nullptr || fact == nullptr) {
+    return false;
+  }
+  return Test(*token, *fact);
+}
+
+std::string TIEJoinTest::ToString() const {
+  std::string text = join_type_ == TJoinTestType::tstSlot ? "tstSlot " : "tstMultiSlot ";
+  text += TIESlotTest::ToString();
+  text += " TokenIdx: " + std::to_string(token_index_);
+  text += " Left: " + left_.name;
+  if (join_type_ == TJoinTestType::tstMultiSlot) {
+    text += " " + std::to_string(left_.sub_index);
+  }
+  text += " Right: " + right_.name;
+  if (join_type_ == TJoinTestType::tstMultiSlot) {
+    text += " " + std::to_string(right_.sub_index);
+  }
+  return text;
+}
+
+// --- patterns -------------------------------------------------------------------------------
+
+TIEPattern::TIEPattern(TRule* owner, std::string name, Ref<IFactTemplate> fact_template,
+                       std::int32_t negated_count)
+    : owner_(owner),
+      name_(std::move(name)),
+      fact_template_(std::move(fact_template)),
+      negated_count_(negated_count) {
+  if (fact_template_) {
+    for (const std::string& slot : fact_template_->SlotNames()) {
+      slots_.push_back(TPatternSlot{slot, -1, {}});
+    }
+  } else {
+    slots_.push_back(TPatternSlot{std::string(), -1, {}});
+  }
+}
+
+TIEPattern::TIEPattern(const TIEPattern& source)
+    : owner_(source.owner_),
+      name_(source.name_),
+      fact_template_(source.fact_template_),
+      negated_count_(source.negated_count_),
+      bound_name_(source.bound_name_),
+      comment_(source.comment_),
+      unique_(source.unique_),
+      explicit_(source.explicit_) {
+  slots_.reserve(source.slots_.size());
+  for (const TPatternSlot& s : source.slots_) {
+    TPatternSlot copy{s.name, s.length, {}};
+    for (const auto& t : s.tests) {
+      std::unique_ptr<TIESlotTest> c = t->Clone();
+      auto* test = static_cast<TIEPatternMatchTest*>(c.release());
+      test->SetPattern(this);
+      copy.tests.emplace_back(test);
+    }
+    slots_.push_back(std::move(copy));
+  }
+  Recount();
+}
+
+void TIEPattern::SetNegatedCount(std::int32_t count) {
+  if (count != negated_count_) {
+    negated_count_ = count;
+    Change();
+  }
+}
+
+void TIEPattern::SetBoundName(std::string_view name) {
+  if (!name.empty() && (negated_count_ > 0 || IsTest())) {
+    RaiseIEPlain(SInvalidPatternBinding);
+  }
+  if (name != bound_name_) {
+    bound_name_ = name;
+    Change();
+  }
+}
+
+void TIEPattern::SetUnique(bool unique) {
+  if (unique != unique_) {
+    unique_ = unique;
+    Change();
+  }
+}
+
+void TIEPattern::SetExplicit(bool on) {
+  if (on != explicit_) {
+    explicit_ = on;
+    Change();
+  }
+}
+
+int TIEPattern::IndexOfSlotName(std::string_view name) const noexcept {
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    if (slots_[i].name == name) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+void TIEPattern::SetSlotLength(int index, std::int32_t length) {
+  if (Slot(index).length != length) {
+    Slot(index).length = length;
+    Change();
+  }
+}
+
+TIEPatternMatchTest& TIEPattern::AddTest(std::string_view slot_name, TSlotTestType type,
+                                         std::int32_t sub_index, Ref<IIEValue> value,
+                                         bool conjunction) {
+  return AddTest(slot_name, std::make_unique<TIEPatternMatchTest>(type, sub_index,
+                                                                  std::move(value), conjunction));
+}
+
+TIEPatternMatchTest& TIEPattern::AddTest(std::string_view slot_name,
+                                         std::unique_ptr<TIEPatternMatchTest> test) {
+  int index = IndexOfSlotName(slot_name);
+  if (index < 0) {
+    if (!fact_template_ && !IsTest()) {
+      RaiseIEPlain(SNoTemplate);
+    }
+    if (!fact_template_ || !fact_template_->ContainsSlot(slot_name)) {
+      RaiseIE(SInvalidSlotName, std::string(slot_name).c_str());
+    }
+    slots_.push_back(TPatternSlot{std::string(slot_name), -1, {}});
+    index = static_cast<int>(slots_.size()) - 1;
+  }
+  test->SetPattern(this);
+  TIEPatternMatchTest& stored = *test;
+  Slot(index).tests.push_back(std::move(test));
+  Recount();
+  Change();
+  return stored;
+}
+
+IFunCall* TIEPattern::TestCall() const {
+  if (!IsTest() || slots_.empty() || slots_.front().tests.empty()) {
+    return nullptr;
+  }
+  IIEValue* v = slots_.front().tests.front()->SlotValue();
+  return v != nullptr && v->DType() == TIEType::dtFunCall ? v->AsFunCall() : nullptr;
+}
+
+void TIEPattern::Recount() noexcept {
+  test_count_ = 0;
+  disjunction_count_ = 0;
+  for (const TPatternSlot& s : slots_) {
+    for (const auto& t : s.tests) {
+      ++test_count_;
+      if (!t->Conjunction()) {
+        ++disjunction_count_;
+      }
+    }
+  }
+}
+
+void TIEPattern::FixTests(IReasoner& reasoner,
+                          const std::function<std::string(std::string_view)>& generate) {
+  if (disjunction_count_ == 0) {
+    return;
+  }
+  BeginUpdate();
+  for (TPatternSlot& slot : slots_) {
+    std::vector<std::unique_ptr<TIEPatternMatchTest>> emitted;
+    auto& tests = slot.tests;
+    std::size_t i = 0;
+    while (i < tests.size()) {
+      // One run: the tests of one field (equal sub-index).
+      std::size_t end = i;
+      const std::int32_t sub = tests[i]->MultiSlotSubIndex();
+      bool disjunctive = false;
+      while (end < tests.size() && tests[end]->MultiSlotSubIndex() == sub) {
+        disjunctive = disjunctive || !tests[end]->Conjunction();
+        ++end;
+      }
+      if (!disjunctive) {
+        for (; i < end; ++i) {
+          emitted.push_back(std::move(tests[i]));
+        }
+        continue;
+      }
+      // The run's variable: its first test when that is a plain variable test,
+      // else a fresh one.
+      Ref<IIEValue> variable;
+      if (tests[i]->IsVariable() && !tests[i]->IsNegated()) {
+        variable = Ref<IIEValue>(tests[i]->SlotValue());
+        ++i;
+      } else {
+        variable = MakeRef<TIEValue>(generate(SBlankPrefix), TIEType::dtVariable);
+      }
+      emitted.push_back(std::make_unique<TIEPatternMatchTest>(TSlotTestType::sttEquals, sub,
+                                                              variable));
+      // Cut the rest of the run into and-chains joined by `|`.
+      Ref<IFunCall> any = MakeFunCall(reasoner, "or");
+      while (i < end) {
+        std::size_t chain_end = i + 1;
+        while (chain_end < end && tests[chain_end]->Conjunction()) {
+          ++chain_end;
+        }
+        if (chain_end - i == 1) {
+          any->AddArgument(MakeRef<TIEValue>(tests[i]->ConvertToFunCall(reasoner, *variable)));
+        } else {
+          Ref<IFunCall> all = MakeFunCall(reasoner, "and");
+          for (std::size_t k = i; k < chain_end; ++k) {
+            all->AddArgument(MakeRef<TIEValue>(tests[k]->ConvertToFunCall(reasoner, *variable)));
+          }
+          any->AddArgument(MakeRef<TIEValue>(std::move(all)));
+        }
+        i = chain_end;
+      }
+      emitted.push_back(std::make_unique<TIEPatternMatchTest>(
+          TSlotTestType::sttEquals, sub, MakeRef<TIEValue>(std::move(any))));
+    }
+    for (auto& t : emitted) {
+      t->SetPattern(this);
+    }
+    tests = std::move(emitted);
+  }
+  Recount();
+  EndUpdate();
+}
+
+void TIEPattern::EndUpdate() {
+  if (updating_ > 0 && --updating_ == 0) {
+    Change();
+  }
+}
+
+void TIEPattern::Change() {
+  if (updating_ > 0) {
+    return;
+  }
+  if (owner_ != nullptr) {
+    NotifyRulePatternChanged(*owner_, *this);
+  }
+  if (OnChange) {
+    OnChange(*this);
+  }
+}
+
+std::string TIEPattern::ToString() const { return PrintPattern(*this); }
+
+}  // namespace zephro
