@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "zephro/engine/inference_engine.h"
+#include "zephro/language/rule_printer.h"
 #include "zephro/platform/class_registry.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
