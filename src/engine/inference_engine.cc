@@ -25,8 +25,9 @@ namespace zephro {
 ZEPHRO_DEFINE_CLASS(TInferenceEngine);
 
 // The built-in packages register a maker here (packages subsystem).
-std::unique_ptr<TUserPackage> CreateBuiltInPackage(TFunctionPackage package,
-                                                   TInferenceEngine& engine);
+// Creates the built-in package `package` owned by `engine` (null when it is
+// not available).
+TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& engine);
 
 namespace {
 
@@ -53,7 +54,12 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
   network_context_ = context_->Push();
   CreateInternalConstructs();
   AddDefaultPackages();
-  Assert(SInitialFact);
+  AssertInitialFact();
+}
+
+void TInferenceEngine::AssertInitialFact() {
+  // "(Initial-Fact)": built directly, so an engine works before any parser.
+  Assert(CreateFactTemplate(SInitialFactPattern).NewFact());
 }
 
 TInferenceEngine::~TInferenceEngine() {
@@ -112,9 +118,7 @@ void TInferenceEngine::CreateInternalConstructs() {
 void TInferenceEngine::AddDefaultPackages() {
   for (TFunctionPackage p : kFunctionPackageCreationOrder) {
     if (packages_.Contains(p)) {
-      if (std::unique_ptr<TUserPackage> package = CreateBuiltInPackage(p, *this)) {
-        InsertComponent(std::move(package));
-      }
+      CreateBuiltInPackage(p, *this);
     }
   }
   if (OnAddDefaultPackages) {
@@ -205,29 +209,25 @@ IFactTemplate* TInferenceEngine::AddFactTemplate(Ref<IFactTemplate> fact_templat
   return fact_templates_->Add(std::move(fact_template));
 }
 
-TRule* TInferenceEngine::AddRule(std::unique_ptr<TRule> rule) {
-  TRule* r = rule.get();
-  if (r->Owner() != this) {
-    if (r->Owner() != nullptr) {
-      rule = std::unique_ptr<TRule>(static_cast<TRule*>(r->Owner()->RemoveComponent(*r).release()));
+TRule* TInferenceEngine::AddRule(TRule& rule) {
+  rule.SetEngine(this);
+  auto discard = [&] {
+    if (rule.Owner() == this) {
+      RemoveComponent(rule).reset();
     }
-    InsertComponent(std::move(rule));
-  } else {
-    (void)rule.release();  // already owned by this engine as a component
-  }
-  r->SetEngine(this);
+  };
   bool filed = false;
   try {
-    filed = rules_->Add(*r);
+    filed = rules_->Add(rule);
   } catch (...) {
-    RemoveComponent(*r).reset();
+    discard();
     throw;
   }
   if (!filed) {
-    RemoveComponent(*r).reset();
+    discard();
     return nullptr;
   }
-  return r;
+  return &rule;
 }
 
 TRule* TInferenceEngine::FindRule(std::string_view name) const { return rules_->Get(name); }
@@ -512,7 +512,7 @@ void TInferenceEngine::Reset() {
   for (int i = 0; i < rules_->Count(); ++i) {
     rules_->At(i).Reset();
   }
-  Assert(SInitialFact);
+  AssertInitialFact();
   if (reset_globals_) {
     for (int i = 0; i < global_variables_->Count(); ++i) {
       const auto& [name, value] = global_variables_->At(i);

@@ -179,9 +179,11 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   IFactTemplate* AddFactTemplate(Ref<IFactTemplate> fact_template);
 
   // --- rules ---------------------------------------------------------------------------------
-  // Files and compiles `rule`; the engine owns it from now on (a rule that the
-  // duplicate setting drops is freed). Returns the filed rule or null.
-  TRule* AddRule(std::unique_ptr<TRule> rule);
+  // Files and compiles `rule` (made with this engine as owner, e.g.
+  // MakeOwned<TRule>(engine), or a host's rule). A rule the duplicate
+  // setting drops is freed when the engine owns it; returns the filed rule or
+  // null. A rule that fails to compile raises and is freed likewise.
+  TRule* AddRule(TRule& rule);
   TRule* FindRule(std::string_view name) const;
   void RemoveRule(std::string_view name);
   // Recompiles `rule` when it is the rule filed under its name.
@@ -316,6 +318,7 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
 
   void CreateInternalConstructs();
   void RetractSlot(int slot);
+  void AssertInitialFact();
   void FireActivation();
   void ReorderAgenda();
   void SetAgenda(std::vector<std::unique_ptr<TActivation>> activations);

@@ -1,0 +1,28 @@
+// The built-in packages an engine creates for the members of its Packages
+// property.
+
+#include <memory>
+
+#include "zephro/engine/inference_engine.h"
+#include "zephro/functions/user_package.h"
+
+namespace zephro {
+
+TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& engine) {
+  (void)engine;
+  switch (package) {
+    case TFunctionPackage::pStandard:
+    case TFunctionPackage::pPredicate:
+    case TFunctionPackage::pMath:
+    case TFunctionPackage::pMiscellaneous:
+    case TFunctionPackage::pString:
+    case TFunctionPackage::pObject:
+    case TFunctionPackage::pTrigonometry:
+    case TFunctionPackage::pBusiness:
+    case TFunctionPackage::pFuzzyLogic:
+      return nullptr;  // not built yet
+  }
+  return nullptr;
+}
+
+}  // namespace zephro
