@@ -1,0 +1,185 @@
+#include "zephro/platform/component.h"
+
+#include <algorithm>
+#include <cassert>
+
+#include "zephro/platform/class_registry.h"
+#include "zephro/platform/errors.h"
+
+#include "platform/ascii.h"
+
+namespace zephro {
+
+using enum TComponentStateFlag;
+
+ZEPHRO_DEFINE_CLASS(TComponent).Property("Name", &TComponent::Name, &TComponent::SetName);
+
+TComponent::TComponent(TComponent* owner) {
+  if (owner == nullptr) {
+    return;
+  }
+  owner->components_.emplace_back(this);
+  owner_ = owner;
+  SetDesigning(owner->state_.Contains(csDesigning));
+  try {
+    owner->Notification(*this, TOperation::opInsert);
+  } catch (...) {
+    // This constructor fails, so no destructor will take the component out of the
+    // list: do it here, without freeing (the new-expression frees the memory).
+    static_cast<void>(owner->components_.back().release());
+    owner->components_.pop_back();
+    throw;
+  }
+}
+
+TComponent::~TComponent() {
+  BeginDestroy();
+  DestroyComponents();
+  // Registrations the derived destructors made after BeginDestroy.
+  NotifyFreeNotifications();
+}
+
+void TComponent::operator delete(TComponent* component, std::destroying_delete_t) noexcept {
+  // Tell the others while every part of the component still exists, then run the
+  // destructors from the most derived one, then give the memory back. The block
+  // starts at the most derived object, which need not be where TComponent starts.
+  component->BeginDestroy();
+  void* block = dynamic_cast<void*>(component);
+  component->~TComponent();
+  ::operator delete(block);
+}
+
+// Out of line on purpose: seen inline, the compiler pairs the global allocation with
+// the destroying delete and reports a mismatch.
+void* TComponent::operator new(std::size_t size) {
+  return ::operator new(size);
+}
+
+void TComponent::operator delete(void* block) noexcept {
+  ::operator delete(block);
+}
+
+void TComponent::BeginDestroy() noexcept {
+  if (destroy_begun_) {
+    return;
+  }
+  destroy_begun_ = true;
+  MarkDestroying();
+  NotifyFreeNotifications();
+  if (owner_ != nullptr) {
+    // The component is freeing itself: the owner only lets go.
+    static_cast<void>(owner_->RemoveComponent(*this).release());
+  }
+}
+
+void TComponent::MarkDestroying() noexcept {
+  state_.Include(csDestroying);
+  for (const auto& component : components_) {
+    component->MarkDestroying();
+  }
+}
+
+void TComponent::NotifyFreeNotifications() noexcept {
+  while (!free_notifies_.empty()) {
+    TComponent* other = free_notifies_.back();
+    free_notifies_.pop_back();
+    std::erase(other->free_notifies_, this);
+    other->Notification(*this, TOperation::opRemove);
+  }
+}
+
+TComponent& TComponent::Component(int index) const {
+  return *components_[CheckedIndex(index, ComponentCount())];
+}
+
+TComponent* TComponent::FindComponent(std::string_view name) const {
+  if (name.empty()) {
+    return nullptr;
+  }
+  for (const auto& component : components_) {
+    if (SameText(component->Name(), name)) {
+      return component.get();
+    }
+  }
+  return nullptr;
+}
+
+void TComponent::SetName(std::string name) {
+  name_ = std::move(name);
+}
+
+void TComponent::SetDesigning(bool designing) {
+  if (designing) {
+    state_.Include(csDesigning);
+  } else {
+    state_.Exclude(csDesigning);
+  }
+  for (const auto& component : components_) {
+    component->SetDesigning(designing);
+  }
+}
+
+void TComponent::BeginLoading() {
+  state_.Include(csLoading);
+}
+
+void TComponent::Loaded() {
+  state_.Exclude(csLoading);
+}
+
+TComponent& TComponent::InsertComponent(std::unique_ptr<TComponent> component) {
+  assert(component != nullptr && component->owner_ == nullptr);
+  TComponent& inserted = *component;
+  components_.push_back(std::move(component));
+  inserted.owner_ = this;
+  inserted.SetDesigning(state_.Contains(csDesigning));
+  Notification(inserted, TOperation::opInsert);
+  return inserted;
+}
+
+std::unique_ptr<TComponent> TComponent::RemoveComponent(TComponent& component) {
+  const auto owned = [&] {
+    return std::find_if(components_.begin(), components_.end(),
+                        [&](const auto& c) { return c.get() == &component; });
+  };
+  if (owned() == components_.end()) {
+    return nullptr;
+  }
+  Notification(component, TOperation::opRemove);
+  // Notification may have changed the list.
+  const auto it = owned();
+  if (it == components_.end()) {
+    return nullptr;
+  }
+  std::unique_ptr<TComponent> result = std::move(*it);
+  components_.erase(it);
+  component.owner_ = nullptr;
+  return result;
+}
+
+void TComponent::DestroyComponents() {
+  while (!components_.empty()) {
+    std::unique_ptr<TComponent> component = std::move(components_.back());
+    components_.pop_back();
+    component->owner_ = nullptr;
+    component.reset();
+  }
+}
+
+void TComponent::FreeNotification(TComponent& other) {
+  if (&other == this ||
+      std::find(free_notifies_.begin(), free_notifies_.end(), &other) != free_notifies_.end()) {
+    return;
+  }
+  free_notifies_.push_back(&other);
+  other.free_notifies_.push_back(this);
+}
+
+void TComponent::RemoveFreeNotification(TComponent& other) {
+  std::erase(free_notifies_, &other);
+  std::erase(other.free_notifies_, this);
+}
+
+void TComponent::Notification(TComponent& /*component*/, TOperation /*operation*/) {}
+
+}  // namespace zephro
