@@ -1,6 +1,7 @@
 #include "zephro/engine/context.h"
 
 #include "values/value_internal.h"
+#include "zephro/platform/class_registry.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"
@@ -8,6 +9,18 @@
 namespace zephro {
 
 // --- binding records ---------------------------------------------------------------
+
+ZEPHRO_DEFINE_CLASS(TBindingInfo);
+
+void TBindingInfo::Assign(const TPersistent& source) {
+  if (const auto* info = dynamic_cast<const TBindingInfo*>(&source)) {
+    fact_index_ = info->fact_index_;
+    slot_index_ = info->slot_index_;
+    sub_index_ = info->sub_index_;
+    return;
+  }
+  TPersistent::Assign(source);
+}
 
 TBindingInfo::TBindingInfo(std::int32_t fact_index, std::string slot_index,
                            std::int32_t sub_index)
@@ -295,6 +308,10 @@ Ref<IIEValue> ResolveVariable(TIEContext& context, std::string_view name) {
     RaiseIE(SCorruptedVariable, std::string(name).c_str());
   }
   return Ref<IIEValue>(b->Value());
+}
+
+std::string PatternBindingText(const TObject& record) {
+  return static_cast<const TBindingInfo&>(record).ToString();
 }
 
 bool IsPatternBinding(const TObject* object) noexcept {

@@ -27,5 +27,7 @@ TObject* CopyOwnedObject(const TObject* object);
 Ref<IIEValue> ResolveVariable(TIEContext& context, std::string_view name);
 bool IsPatternBinding(const TObject* object) noexcept;
 Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record);
+// The record's own text, "FactIdx=N SlotIdx=S".
+std::string PatternBindingText(const TObject& record);
 
 }  // namespace zephro

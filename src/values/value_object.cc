@@ -4,6 +4,7 @@
 
 #include "zephro/platform/component.h"
 #include "zephro/platform/object.h"
+#include "zephro/platform/persistent.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
@@ -34,13 +35,13 @@ std::string ObjectText(const TObject* object) {
     return std::string();
   }
   if (IsPatternBinding(object)) {
-    return "<" + std::string(object->ClassName()) + ": " + object->ToString() + ">";
+    return "<" + object->ClassName() + ": " + PatternBindingText(*object) + ">";
   }
-  return "<Object: " + std::string(object->ClassName()) + ">";
+  return "<Object: " + object->ClassName() + ">";
 }
 
 std::string ClassText(const TClassInfo* cls) {
-  return cls != nullptr ? std::string(cls->Name()) : std::string();
+  return cls != nullptr ? cls->ClassName() : std::string();
 }
 
 TObject* CopyOwnedObject(const TObject* object) {
@@ -48,18 +49,19 @@ TObject* CopyOwnedObject(const TObject* object) {
     return nullptr;
   }
   if (const auto* component = dynamic_cast<const TComponent*>(object)) {
-    std::unique_ptr<TObject> copy = component->ClassType().CreateInstance(component->Owner());
-    auto* persistent = dynamic_cast<TPersistent*>(copy.get());
-    if (persistent == nullptr) {
-      RaiseIE(SUncloneableValue, std::string(object->ClassName()).c_str());
+    if (component->Owner() != nullptr && component->ClassType().CanCreate()) {
+      // A new instance of the same class with the same owner, assigned from it.
+      TComponent& copy = component->ClassType().CreateComponent(*component->Owner());
+      copy.Assign(*component);
+      return &copy;
     }
-    persistent->Assign(*component);
-    return copy.release();
   }
   if (const auto* persistent = dynamic_cast<const TPersistent*>(object)) {
-    return CloneObject(*persistent).release();
+    if (persistent->ClassType().CanCreate()) {
+      return CloneObject(*persistent).release();
+    }
   }
-  RaiseIE(SUncloneableValue, std::string(object->ClassName()).c_str());
+  RaiseIE(SUncloneableValue, object->ClassName().c_str());
 }
 
 void TIEValue::TakeOwnedObject(TObject* object) {
@@ -80,7 +82,7 @@ void TIEValue::ReleaseOwnedObject() noexcept {
     return;
   }
   auto* component = dynamic_cast<TComponent*>(object);
-  if (component != nullptr && component->ComponentState().Contains(TComponentState::csDestroying)) {
+  if (component != nullptr && component->ComponentState().Contains(TComponentStateFlag::csDestroying)) {
     return;  // already on its way out
   }
   delete object;  // the value owned it

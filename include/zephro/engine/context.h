@@ -24,7 +24,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "zephro/platform/object.h"
+#include "zephro/platform/persistent.h"
 #include "zephro/values/interfaces.h"
 #include "zephro/values/messages.h"
 
@@ -37,11 +37,13 @@ class TInferenceEngine;
 // nothing for "__LOCAL"), narrowed to position SubIndex of a multislot when
 // SubIndex is not NoSubIndex. Held in function calls inside the matcher as a
 // binding reference.
-class TBindingInfo : public TObject {
-  ZEPHRO_DECLARE_CLASS(TBindingInfo, TObject)
+class TBindingInfo : public TPersistent {
+  ZEPHRO_DECLARE_CLASS(TBindingInfo, TPersistent)
 
  public:
+  TBindingInfo() : TBindingInfo(0, std::string(), NoSubIndex) {}
   TBindingInfo(std::int32_t fact_index, std::string slot_index, std::int32_t sub_index);
+  void Assign(const TPersistent& source) override;
 
   std::int32_t FactIndex() const noexcept { return fact_index_; }
   void SetFactIndex(std::int32_t index) noexcept { fact_index_ = index; }
@@ -53,7 +55,7 @@ class TBindingInfo : public TObject {
   // Same position, slot and sub-index; TBinding adds its name and value.
   virtual bool Equals(const TBindingInfo& other) const;
   // "FactIdx=N SlotIdx=S" and " SubIdx=K" when there is a sub-index.
-  std::string ToString() const override;
+  virtual std::string ToString() const;
 
  private:
   std::int32_t fact_index_;
@@ -63,8 +65,6 @@ class TBindingInfo : public TObject {
 
 // A named variable: where it comes from and its current value.
 class TBinding final : public TBindingInfo {
-  ZEPHRO_DECLARE_CLASS(TBinding, TBindingInfo)
-
  public:
   TBinding(std::string name, std::int32_t fact_index, std::string slot_index,
            std::int32_t sub_index);

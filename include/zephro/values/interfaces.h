@@ -247,6 +247,9 @@ class IUserFunction : public RefCounted {
   // arguments for %s"), then runs the function; returns its result, never null
   // (a function without result returns FCNil).
   virtual Ref<IIEValue> Call(IFunCall& call, TIEContext& context) = 0;
+  // True for functions defined in the language (deffunction): the engine's
+  // Clear removes those and keeps the package functions.
+  virtual bool IsInterpreted() const noexcept { return false; }
 };
 
 // A function call expression: a name and unevaluated arguments. Implemented by

@@ -1,0 +1,383 @@
+#pragma once
+
+// TInferenceEngine: the embeddable forward-chaining engine.
+//
+// A host creates an engine, sets its properties, attaches handlers to its
+// events, loads knowledge (templates, rules, facts, functions) and runs it:
+//
+//   TInferenceEngine engine(nullptr);
+//   engine.OnPrintOut = [&](TInferenceEngine&, std::string_view, std::string_view text) {
+//     std::cout << text;
+//   };
+//   engine.Parse("(defrule hello (greet ?who) => (printout t \"hi \" ?who crlf))");
+//   engine.Assert("(greet world)");
+//   engine.Run();
+//
+// The engine keeps a working memory of facts (Facts), compiles its rules
+// into a matching network, keeps an agenda of activations ordered by
+// salience and strategy, and fires them one at a time in Run.
+//
+// Ownership: the engine owns its collections, agenda, network, contexts and
+// the packages created for its Packages property. Templates, facts, values
+// and functions are counted and may outlive it.
+//
+// Thread safety: all work runs on the caller's thread. Run holds the engine
+// lock around each single firing; Lock and Unlock are public so that another
+// thread can exclude firings while it changes working memory (it must hold
+// the lock for every call it makes into the engine). Nothing else is guarded:
+// without the lock, use an engine from one thread at a time. Reference counts
+// of shared objects are atomic.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zephro/engine/collections.h"
+#include "zephro/engine/context.h"
+#include "zephro/facts/pattern.h"
+#include "zephro/functions/function_package.h"
+#include "zephro/platform/component.h"
+#include "zephro/rules/activation.h"
+#include "zephro/rules/rete_network.h"
+#include "zephro/values/interfaces.h"
+#include "zephro/values/types.h"
+
+namespace zephro {
+
+class TRule;
+class TIEToken;
+class TFactSet;
+class TUserPackage;
+class TIEParser;
+class IStreamToken;
+class TIOStreams;
+
+class TInferenceEngine;
+using TNotifyEvent = std::function<void(TInferenceEngine& sender)>;
+using TFactEvent = std::function<void(TInferenceEngine& sender, IFact& fact)>;
+using TRuleEvent = std::function<void(TInferenceEngine& sender, TRule& rule)>;
+using TAgendaEvent =
+    std::function<void(TInferenceEngine& sender, int index, TActivation& activation)>;
+using TInferenceEvent = std::function<void(TInferenceEngine& sender, int rules_fired)>;
+using TFactTemplateEvent = std::function<void(TInferenceEngine& sender, IFactTemplate& tmpl)>;
+using TUserFunctionEvent =
+    std::function<void(TInferenceEngine& sender, IUserFunction& function)>;
+using TPrintOutEvent =
+    std::function<void(TInferenceEngine& sender, std::string_view out_id, std::string_view text)>;
+using TReadLineEvent =
+    std::function<void(TInferenceEngine& sender, std::string_view in_id, std::string& text)>;
+using TReadTokenEvent = std::function<void(TInferenceEngine& sender, std::string_view in_id,
+                                           Ref<IStreamToken>& token)>;
+
+// The objects CreateIEObject makes.
+enum class TIEObjectType : std::uint8_t {
+  otAgenda,
+  otEngineVariables,
+  otFacts,
+  otFactSets,
+  otFactTemplates,
+  otGlobalVariables,
+  otDefinedTypes,
+  otIOStreams,
+  otRules,
+  otUserFunctions,
+  otReteNetwork,
+};
+
+class TInferenceEngine : public TComponent, public IReasoner, public IFactEnvironment {
+  ZEPHRO_DECLARE_CLASS(TInferenceEngine, TComponent)
+
+ public:
+  explicit TInferenceEngine(TComponent* owner = nullptr);
+  ~TInferenceEngine() override;
+
+  // --- configuration ----------------------------------------------------------------
+  TSearchStrategy Strategy() const noexcept { return strategy_; }
+  // Re-adds every pending activation under the new strategy.
+  virtual void SetStrategy(TSearchStrategy strategy);
+  TConstructWatches Watch() const noexcept { return watch_; }
+  void SetWatch(TConstructWatches watch) noexcept { watch_ = watch; }
+  bool ResetGlobals() const noexcept { return reset_globals_; }
+  void SetResetGlobals(bool on) noexcept { reset_globals_ = on; }
+  bool FactDuplication() const noexcept { return fact_duplication_; }
+  void SetFactDuplication(bool on);
+  TDuplicateConstructs DuplicateConstructs() const noexcept { return duplicate_constructs_; }
+  void SetDuplicateConstructs(TDuplicateConstructs d) noexcept { duplicate_constructs_ = d; }
+  TFunctionPackages Packages() const noexcept { return packages_; }
+  // Frees the built-in packages and creates those of `packages`.
+  void SetPackages(TFunctionPackages packages);
+  TTypeChecks TypeChecks() const noexcept override { return type_checks_; }
+  void SetTypeChecks(TTypeChecks checks);
+  TErrorHandling ParserErrorHandling() const noexcept { return parser_error_handling_; }
+  void SetParserErrorHandling(TErrorHandling handling) noexcept;
+  std::int32_t ParserMaxErrors() const noexcept { return parser_max_errors_; }
+  void SetParserMaxErrors(std::int32_t n) noexcept;
+  std::int32_t SymbolIndex() const noexcept { return symbol_index_; }
+  // Raises the index to `value` when larger, else advances it by one.
+  void SetSymbolIndex(std::int32_t value) noexcept;
+  TSalience SalienceEvaluation() const noexcept { return salience_evaluation_; }
+  void SetSalienceEvaluation(TSalience s) noexcept { salience_evaluation_ = s; }
+  float MinActivationStrength() const noexcept { return rete_->MinActivationStrength(); }
+  void SetMinActivationStrength(float s) noexcept { rete_->SetMinActivationStrength(s); }
+
+  // --- events -------------------------------------------------------------------------
+  TAgendaEvent OnAddActivation;
+  TAgendaEvent OnRemoveActivation;
+  TRuleEvent OnRuleFired;
+  TNotifyEvent OnStartInference;
+  TInferenceEvent OnEndInference;
+  TNotifyEvent OnReset;
+  TNotifyEvent OnClear;
+  TNotifyEvent OnAddDefaultPackages;
+  TFactEvent OnAssertion;
+  TFactEvent OnRetraction;
+  TNotifyEvent OnClearFacts;
+  TRuleEvent OnAddRule;
+  TRuleEvent OnRemoveRule;
+  TFactTemplateEvent OnNewFactTemplate;
+  TFactTemplateEvent OnRemoveFactTemplate;
+  TNotifyEvent OnClearFactTemplates;
+  TNotifyEvent OnClearRules;
+  TUserFunctionEvent OnAddUserFunction;
+  TUserFunctionEvent OnRemoveUserFunction;
+  TPrintOutEvent OnPrintOut;
+  TReadLineEvent OnReadLine;
+  TReadTokenEvent OnReadToken;
+
+  // --- collections ----------------------------------------------------------------------
+  TFacts& Facts() noexcept { return *facts_; }
+  TFactTemplates& FactTemplates() noexcept { return *fact_templates_; }
+  TRules& Rules() noexcept { return *rules_; }
+  TGlobalVariables& GlobalVariables() noexcept { return *global_variables_; }
+  TEngineVariables& EngineVariables() noexcept { return *engine_variables_; }
+  TReteNetwork& ReteNetwork() noexcept { return *rete_; }
+  TIEAgenda& Agenda() noexcept { return *agenda_; }
+  TIOStreams& IOStreams() noexcept { return *io_streams_; }
+  const std::vector<TFactSet*>& FactSets() const noexcept { return fact_sets_; }
+  void AddFactSet(TFactSet& fact_set);
+  void RemoveFactSet(TFactSet& fact_set);
+  // The function table, by name.
+  const TOrderedTable<Ref<IUserFunction>>& UserFunctions() const noexcept {
+    return user_functions_;
+  }
+  // Files `function` under `name` by the duplicate setting.
+  void PutUserFunction(const std::string& name, Ref<IUserFunction> function);
+  void RemoveUserFunctionByName(std::string_view name);
+  // The function filed under `name`, or null.
+  IUserFunction* GetUserFunction(std::string_view name) const;
+
+  // --- templates ---------------------------------------------------------------------------
+  // The template filed under `name`, or null.
+  IFactTemplate* FindFactTemplate(std::string_view name) const;
+  // The template `name`, creating an implied one (a "__Data" multislot) when absent.
+  IFactTemplate& CreateFactTemplate(std::string_view name);
+  // Files `fact_template` (owned by this engine from now on).
+  IFactTemplate* AddFactTemplate(Ref<IFactTemplate> fact_template);
+
+  // --- rules ---------------------------------------------------------------------------------
+  // Files and compiles `rule`; the engine owns it from now on (a rule that the
+  // duplicate setting drops is freed). Returns the filed rule or null.
+  TRule* AddRule(std::unique_ptr<TRule> rule);
+  TRule* FindRule(std::string_view name) const;
+  void RemoveRule(std::string_view name);
+  // Recompiles `rule` when it is the rule filed under its name.
+  void RuleChange(TRule& rule);
+  void RenameRule(std::string_view old_name, std::string_view new_name);
+  std::int32_t NewRuleId() noexcept { return next_rule_id_++; }
+
+  // --- working memory ----------------------------------------------------------------------
+  // Asserts `fact`; returns its new id, or -1 for a rejected duplicate.
+  virtual std::int32_t Assert(Ref<IFact> fact, bool fuzzy_merge = false);
+  // Parses `text` as a fact, evaluates its slot expressions and asserts it.
+  std::int32_t Assert(std::string_view text);
+  virtual void RetractFact(int index);
+  void RetractFact(const IFact& fact);
+  // Retracts the fact with `id`; an unknown id is ignored.
+  void Retract(std::int32_t id);
+  // Retracts the fact equal to `fact`, if any.
+  void Retract(const IFact& fact);
+  void Retract(std::string_view text);
+  // Empties every memory of the network and raises OnClearFacts.
+  virtual void RetractFacts();
+  virtual void BeginFactModify(IFact& fact);
+  virtual std::int32_t EndFactModify(Ref<IFact> fact);
+  bool Modifying() const noexcept { return modifying_; }
+  virtual void AddPendingFact(Ref<IFact> fact, bool is_assertion);
+  void ProcessPendingFacts();
+  std::int32_t NewFactId() noexcept { return next_fact_id_++; }
+  std::int32_t NextFactId() const noexcept override { return next_fact_id_; }
+  void SetNextFactId(std::int32_t id) noexcept { next_fact_id_ = id; }
+  // The fact standing in tokens for negated and test elements.
+  IFact& NullFact() const noexcept { return *null_fact_; }
+  const TIEPattern& InitialFactPattern() const noexcept { return *initial_fact_pattern_; }
+  template <class F>
+  void ForEachFact(F&& f) const {
+    facts_->ForEach(std::forward<F>(f));
+  }
+
+  // --- the run cycle -------------------------------------------------------------------------
+  // Removes all knowledge; leaves the two internal templates and no facts.
+  virtual void Clear();
+  // Empties working memory, asserts (Initial-Fact), resets globals and rules,
+  // and asserts the fact sets.
+  virtual void Reset();
+  // Fires activations until the agenda is empty, halt is called or
+  // `max_rules` rules fired; returns the number fired.
+  int Run(int max_rules = 2147483647);
+  void Halt() noexcept { halted_ = true; }
+  bool Halted() const noexcept { return halted_; }
+  void Lock();
+  void Unlock();
+  virtual void BeginInference();
+  virtual void EndInference();
+  // The activation being fired, or null.
+  TActivation* FiringActivation() const noexcept { return firing_; }
+
+  // --- the agenda ------------------------------------------------------------------------------
+  virtual void AddActivation(std::unique_ptr<TActivation> activation);
+  virtual void RemoveActivation(int index);
+  // Removes `activation`'s entry; returns its former index, or -1.
+  int RemoveActivation(TActivation& activation);
+  virtual void RuleFired(TActivation& activation);
+  TActivation& GetActivation(int index) const { return agenda_->Activations(index); }
+  int GetAgendaCount() const noexcept { return agenda_->Count(); }
+  // Insertion index for an activation of `salience`, or -1 to append.
+  virtual int SearchSalience(std::int32_t salience) const;
+
+  // --- symbols and variables ----------------------------------------------------------------
+  // `prefix` followed by the symbol index, which then advances.
+  std::string GenerateSymbol(std::string_view prefix);
+  // True when `name` is a defined global variable ("*x*").
+  bool IsGlobalVariable(std::string_view name) const;
+  // Evaluates `value` (a call is run in a child context) and binds the global.
+  void ResetGlobalVariable(const std::string& name, const IIEValue& value);
+  TIEContext& RootContext() override { return *context_; }
+  // The context the network evaluates its tests in (a child of the root).
+  TIEContext& NetworkContext() noexcept { return *network_context_; }
+
+  // --- output and input -------------------------------------------------------------------------
+  // Routes `text` by logical name: "t" or "" to the capture stream or the
+  // host, other names to registered streams (else to the host).
+  virtual void PrintOut(std::string_view logical_name, std::string_view text);
+  void PrintOut(std::string_view text) { PrintOut("", text); }
+  virtual std::string ReadLine(std::string_view logical_name);
+  virtual Ref<IStreamToken> ReadToken(std::string_view logical_name);
+  // Output to "t" goes to `stream` (owned from now on) until StopCapture.
+  bool StartCapture(std::unique_ptr<std::ostream> stream);
+  bool StartCapture(const std::string& file_name);
+  bool StopCapture();
+  // Runs every line of `stream` as `Parse(line, true)`; reads on "t" consume
+  // the batch input.
+  virtual bool Batch(std::istream& stream);
+  bool Batch(const std::string& file_name);
+
+  // --- the language ------------------------------------------------------------------------------
+  // Parses `text`: constructs are added, top-level calls executed at once.
+  void Parse(std::string_view text, bool execute = true);
+  Ref<IFact> ParseFact(std::string_view text);
+  TRule* ParseRule(std::string_view text);
+  // The parser entry point the language subsystem installs.
+  std::function<void(TInferenceEngine&, std::string_view, bool)> ParseHook;
+  std::function<Ref<IFact>(TInferenceEngine&, std::string_view)> ParseFactHook;
+  // Reads a token from a logical name other than the host's; the language
+  // subsystem installs it.
+  std::function<Ref<IStreamToken>(TInferenceEngine&, std::string_view)> ReadTokenHook;
+
+  // --- printing ---------------------------------------------------------------------------------
+  std::string PrintFact(const IFact& fact) const override;
+  std::string PrintTemplate(const IFactTemplate& fact_template) const override;
+  std::string PrintSlot(const IFactSlot& slot) const override;
+  std::string PrettyPrint(const IFunCall& call) const override;
+  std::string PrettyPrint(const TRule& rule) const;
+  Ref<IIEValue> ParseFuzzyValue(const IFactSlot& slot, std::string_view text) override;
+
+  // --- functions (the reasoner side) ---------------------------------------------------------------
+  void AddUserFunction(IUserFunction& function) override;
+  void RemoveUserFunction(IUserFunction& function) override;
+  IUserFunction* ContainsUserFunction(std::string_view name) const override;
+  std::uint64_t FunctionTableVersion() const noexcept override { return function_version_; }
+
+  // --- statistics -----------------------------------------------------------------------------------
+  int RulesFired() const noexcept { return rules_fired_; }
+
+ protected:
+  void Notification(TComponent& component, TOperation operation) override;
+  // Creates the built-in packages of Packages, then raises OnAddDefaultPackages.
+  virtual void AddDefaultPackages();
+
+ private:
+  friend class TFactTemplates;
+  friend class TRules;
+  friend class TFacts;
+
+  void CreateInternalConstructs();
+  void RetractSlot(int slot);
+  void FireActivation();
+  void ReorderAgenda();
+  void SetAgenda(std::vector<std::unique_ptr<TActivation>> activations);
+  void RemoveDependencies(const IFactTemplate& fact_template);
+  void RemoveAllDependencies();
+  void ReplaceTemplate(const Ref<IFactTemplate>& old_template,
+                       const Ref<IFactTemplate>& new_template);
+  bool DependsOn(const TRule& rule, const IFactTemplate& fact_template) const;
+  void PrintWatch(std::string_view text);
+  bool Watching(TConstructWatch w) const noexcept { return watch_.Contains(w) && OnPrintOut; }
+  void PassToken(TTokenAction action, IFact& fact);
+  void DestroyPackages();
+
+  // Configuration.
+  TSearchStrategy strategy_ = TSearchStrategy::ssDepthFirst;
+  TConstructWatches watch_;
+  TDuplicateConstructs duplicate_constructs_ = TDuplicateConstructs::dcOverwrite;
+  TFunctionPackages packages_;
+  TTypeChecks type_checks_{TTypeCheck::tcStatic};
+  TErrorHandling parser_error_handling_ = TErrorHandling::ehRaiseImmediate;
+  TSalience salience_evaluation_ = TSalience::sActivate;
+  std::int32_t parser_max_errors_ = 10;
+  std::int32_t symbol_index_ = 0;
+  bool reset_globals_ = true;
+  bool fact_duplication_ = false;
+
+  // Owned parts, in construction order.
+  std::unique_ptr<TIOStreams> io_streams_;
+  std::unique_ptr<TGlobalVariables> global_variables_;
+  std::unique_ptr<TIEAgenda> agenda_;
+  std::unique_ptr<TFactTemplates> fact_templates_;
+  std::unique_ptr<TFacts> facts_;
+  std::vector<Ref<IFact>> pending_assertions_;
+  std::vector<Ref<IFact>> pending_retractions_;
+  std::unique_ptr<TIEPattern> initial_fact_pattern_;
+  Ref<IFact> null_fact_;
+  std::vector<TFactSet*> fact_sets_;  // not owned: fact sets are components
+  std::unique_ptr<TReteNetwork> rete_;
+  std::unique_ptr<TRules> rules_;
+  std::unique_ptr<TEngineVariables> engine_variables_;
+  TOrderedTable<Ref<IUserFunction>> user_functions_;
+  std::unique_ptr<TIEContext> context_;
+  std::unique_ptr<TIEContext> network_context_;
+  std::unique_ptr<std::ostream> capture_;
+  std::istream* batch_ = nullptr;  // not owned: the stream Batch is reading
+
+  // Run state.
+  std::recursive_mutex lock_;
+  TActivation* firing_ = nullptr;
+  std::int32_t next_fact_id_ = 0;
+  std::int32_t next_rule_id_ = 0;
+  std::uint64_t function_version_ = 0;
+  int rules_fired_ = 0;
+  double start_time_ = 0;
+  double run_time_ = 0;
+  int max_activations_ = 0;
+  double activations_sum_ = 0;
+  int max_facts_ = 0;
+  double facts_sum_ = 0;
+  bool halted_ = false;
+  bool modifying_ = false;
+  bool destroying_ = false;
+};
+
+}  // namespace zephro

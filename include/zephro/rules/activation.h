@@ -1,0 +1,108 @@
+#pragma once
+
+// Activations and the agenda.
+//
+// A TActivation is one complete match of a rule: the rule, the token of facts
+// that matched, and the match strength. The matching network creates it; the
+// engine inserts it into its agenda (TIEAgenda) at the position chosen by the
+// rules' saliences and the search strategy; the run cycle fires entry 0.
+//
+// The agenda owns its activations. Positions keep the meaning of a plain list
+// (entry 0 fires first), but access by position, insertion and removal all
+// cost O(log n), so agendas of a million activations stay cheap.
+//
+// Thread safety: none; the engine's lock covers agenda changes.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "zephro/values/interfaces.h"
+
+namespace zephro {
+
+class TRule;
+class TInferenceEngine;
+class TPatternMatchTerminalNode;
+template <class T>
+class TIndexedSequence;
+
+class TActivation {
+ public:
+  TActivation(TRule& rule, Ref<IReteToken> token, TPatternMatchTerminalNode* node,
+              float strength);
+  TActivation(const TActivation&) = delete;
+  TActivation& operator=(const TActivation&) = delete;
+
+  TRule& Rule() const noexcept { return *rule_; }
+  IReteToken& Token() const noexcept { return *token_; }
+  const Ref<IReteToken>& TokenRef() const noexcept { return token_; }
+  TPatternMatchTerminalNode* Node() const noexcept { return node_; }
+  float Strength() const noexcept { return strength_; }
+  // Values below 0 are stored as 0 and above 1 as 1.
+  void SetStrength(float strength) noexcept;
+
+  // A new activation for the same rule, token and node.
+  std::unique_ptr<TActivation> Clone() const;
+  // Fires the rule with the token, then tells the node that the rule fired.
+  void Fire();
+  // "salience name : f-1, f-2 (1.0000)".
+  std::string ToString() const;
+
+ private:
+  friend class TActivationAgenda;
+  friend class TPatternMatchTerminalNode;
+
+  TRule* rule_;  // not owned
+  Ref<IReteToken> token_;
+  TPatternMatchTerminalNode* node_;  // not owned
+  float strength_;
+  void* agenda_entry_ = nullptr;  // the agenda's handle while on an agenda
+  void* node_entry_ = nullptr;    // the terminal node's handle while listed there
+};
+
+// An ordered list of activations that owns them. The base class appends (a
+// first-in first-out list); TIEAgenda places by salience and strategy.
+class TActivationAgenda {
+ public:
+  TActivationAgenda();
+  virtual ~TActivationAgenda();
+  TActivationAgenda(const TActivationAgenda&) = delete;
+  TActivationAgenda& operator=(const TActivationAgenda&) = delete;
+
+  int Count() const noexcept;
+  TActivation& Activations(int index) const;
+  // Inserts at FindInsertion's index (or appends) and returns the index.
+  int Add(std::unique_ptr<TActivation> activation);
+  // Index at which to insert `activation`, or -1 for append.
+  virtual int FindInsertion(const TActivation& activation) const;
+  // Removes entry `index` and frees its activation.
+  void Delete(int index);
+  // Removes entry `index` and hands its activation to the caller.
+  std::unique_ptr<TActivation> Extract(int index);
+  // Removes `activation`'s entry and hands it over; it must be listed.
+  std::unique_ptr<TActivation> Extract(TActivation& activation);
+  // The index of the entry holding `activation`, or -1.
+  int IndexOfData(const TActivation& activation) const;
+  // Frees every activation.
+  void Clear();
+  // Empties the list and hands every activation over, in order.
+  std::vector<std::unique_ptr<TActivation>> TakeAll();
+
+ private:
+  std::unique_ptr<TIndexedSequence<TActivation*>> entries_;
+};
+
+// The engine's agenda: insertion by the engine's SearchSalience.
+class TIEAgenda final : public TActivationAgenda {
+ public:
+  explicit TIEAgenda(TInferenceEngine* engine) : engine_(engine) {}
+  int FindInsertion(const TActivation& activation) const override;
+  // The salience of entry `index`'s rule.
+  std::int32_t SalienceAt(int index) const;
+
+ private:
+  TInferenceEngine* engine_;  // not owned
+};
+
+}  // namespace zephro

@@ -1,0 +1,127 @@
+#pragma once
+
+// TReteNetwork: the matching network that matches facts against all rules at
+// once.
+//
+// Facts enter at the root nodes of their template (and of its ancestors) as
+// one-fact tokens; pattern-match nodes test single facts (the alpha part,
+// shared between rules that test the same thing); join nodes combine partial
+// matches held in their left and right memories and count matches for negated
+// patterns; test nodes evaluate `test` elements; one terminal node per rule
+// turns complete matches into activations and withdraws them when a match is
+// lost. The engine owns the network and feeds it every assertion (taAdd),
+// retraction (taRemove) and reset (taClear).
+//
+// Thread safety: none; the engine calls it on one thread at a time.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "zephro/values/interfaces.h"
+
+namespace zephro {
+
+class TInferenceEngine;
+class TRule;
+class TActivation;
+class TReteNode;
+class TIEToken;
+
+// The test of a pattern-match (alpha) node.
+enum class TPatternMatchTest : std::uint8_t {
+  pmtUnknown,
+  pmtTestClassType,
+  pmtTestEqual,
+  pmtTestNotEqual,
+  pmtTestSlotValueEqual,
+  pmtTestSlotValueNotEqual,
+  pmtTestMultiSlotEqual,
+  pmtTestMultiSlotNotEqual,
+  pmtTestMultiSlotLength,
+  pmtTestMultiSlotMultiField,
+  pmtFailTest,
+};
+
+// How a node is entered.
+enum class TCallType : std::uint8_t { ctLeft, ctRight, ctSingle, ctActivate };
+
+using TActivationEvent = std::function<void(TActivation& activation)>;
+
+class TReteNetwork {
+ public:
+  explicit TReteNetwork(TInferenceEngine* engine);
+  ~TReteNetwork();
+  TReteNetwork(const TReteNetwork&) = delete;
+  TReteNetwork& operator=(const TReteNetwork&) = delete;
+
+  TInferenceEngine* Engine() const noexcept { return engine_; }
+  bool Enabled() const noexcept { return enabled_; }
+  // Disabling clears the network; enabling again leaves it empty.
+  void SetEnabled(bool enabled);
+  // The initial bucket count of every join memory (default 101). Memories
+  // grow as they fill.
+  int HashKey() const noexcept { return hash_key_; }
+  void SetHashKey(int buckets) noexcept { hash_key_ = buckets < 1 ? 1 : buckets; }
+  // Fuzzy matches weaker than this produce no activation; kept in [0, 1].
+  float MinActivationStrength() const noexcept { return min_activation_strength_; }
+  void SetMinActivationStrength(float strength) noexcept;
+
+  TActivationEvent OnActivation;
+  TActivationEvent OnDeactivation;
+  TActivationEvent OnRuleFired;
+
+  // Compiles `rule` into nodes (sharing what other rules already built) and
+  // brings the new nodes up to date with working memory.
+  void AddRule(TRule& rule);
+  // Releases the rule's nodes; nodes no other rule uses are freed.
+  void RemoveRule(TRule& rule);
+  bool ContainsRule(const TRule& rule) const;
+  // Sends `token` to the roots that can match it; answers whether any root
+  // passed it on.
+  bool ProcessToken(const Ref<TIEToken>& token);
+  // Empties every memory and drops every node.
+  void Clear();
+  // Drops every activation of every terminal node without telling anyone
+  // (the engine has emptied its agenda already).
+  void ForgetActivations();
+
+  int NodeCount() const noexcept { return static_cast<int>(nodes_.size()); }
+  int RootCount() const noexcept;
+  // One line per node: a dump for debugging.
+  std::string ToString() const;
+
+  // Called by terminal nodes.
+  void Activate(std::unique_ptr<TActivation> activation);
+  void Deactivate(TActivation& activation);
+  void RuleFired(TActivation& activation);
+  // The fact standing in tokens for negated and test elements.
+  IFact& NullFact() const;
+  // The fuzzy compatibility of a fuzzy value with another value, in [0, 1];
+  // 1 for crisp values. The fuzzy subsystem installs the measure.
+  std::function<float(const IIEValue& fuzzy, const IIEValue& other)> Compatibility;
+
+  // Node bookkeeping for the compiler.
+  TReteNode& Adopt(std::unique_ptr<TReteNode> node);
+  void Link(TReteNode& from, TReteNode& to, TCallType call_type);
+
+ private:
+  friend class TReteCompiler;
+  void FreeNode(TReteNode& node);
+  void RegisterRoot(TReteNode& node);
+  void UnregisterRoot(TReteNode& node);
+
+  TInferenceEngine* engine_;  // not owned
+  std::vector<std::unique_ptr<TReteNode>> nodes_;
+  // Roots by the template name they test; test-element roots under "".
+  std::unordered_map<std::string, std::vector<TReteNode*>> roots_;
+  std::unordered_map<const TRule*, std::vector<TReteNode*>> rule_nodes_;
+  int hash_key_ = 101;
+  float min_activation_strength_ = 0;
+  bool enabled_ = true;
+};
+
+}  // namespace zephro

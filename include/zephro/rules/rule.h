@@ -1,0 +1,136 @@
+#pragma once
+
+// TRule: one `defrule`: patterns (the left-hand side), actions (function
+// calls), a salience, and the bindings that carry values from matched facts to
+// the actions.
+//
+// A rule is a component owned by the engine (or by the host, which then frees
+// it). Adding it to the engine's rules compiles it into the matching network.
+// Each variable of the left-hand side is recorded once, at its first
+// occurrence, as a TBinding (pattern position, slot, position in a multislot);
+// later occurrences become tests.
+//
+// Thread safety: none; use on the engine's thread or under its lock.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zephro/engine/context.h"
+#include "zephro/facts/pattern.h"
+#include "zephro/platform/component.h"
+#include "zephro/values/interfaces.h"
+
+namespace zephro {
+
+class TInferenceEngine;
+class TRule;
+
+using TRuleFireEvent = std::function<void(TRule& rule, TIEContext& context)>;
+using TRuleNotifyEvent = std::function<void(TRule& rule)>;
+
+class TRule : public TComponent {
+  ZEPHRO_DECLARE_CLASS(TRule, TComponent)
+
+ public:
+  // A rule owned by `owner`; when the owner is an engine, the rule belongs to
+  // it and gets a rule id (RuleName "Rule_<id>").
+  explicit TRule(TComponent* owner);
+  ~TRule() override;
+
+  const std::string& RuleName() const noexcept { return rule_name_; }
+  // Validated like template names; renames the engine's entry too.
+  void SetRuleName(std::string_view name);
+  const std::string& Comment() const noexcept { return comment_; }
+  void SetComment(std::string_view comment);
+  std::int32_t RuleID() const noexcept { return rule_id_; }
+
+  // The last evaluated salience.
+  std::int32_t Salience() const noexcept { return salience_; }
+  // The salience expression: an integer, a global variable or a call.
+  IIEValue& SalienceValue() const noexcept { return *salience_value_; }
+  // Stores the expression and evaluates it.
+  void SetSalience(Ref<IIEValue> value);
+  void SetSalienceInteger(std::int32_t salience);
+  // Evaluates the salience expression in a fresh context of the engine,
+  // stores and returns it.
+  std::int32_t EvaluateSalience();
+
+  bool Enabled() const noexcept { return enabled_; }
+  void SetEnabled(bool enabled);
+  bool OneShot() const noexcept { return one_shot_; }
+  void SetOneShot(bool one_shot);
+  bool Fired() const noexcept { return fired_; }
+  // Clears Fired.
+  void Reset() noexcept { fired_ = false; }
+
+  TInferenceEngine* Engine() const noexcept { return engine_; }
+  void SetEngine(TInferenceEngine* engine);
+
+  // The left-hand side. AddPattern takes the pattern, inserts the initial-fact
+  // pattern first where a rule must start with a positive pattern, rewrites
+  // disjunctions and records the new variables.
+  int PatternCount() const noexcept { return static_cast<int>(patterns_.size()); }
+  TIEPattern& Pattern(int index) const { return *patterns_[static_cast<std::size_t>(index)]; }
+  void AddPattern(std::unique_ptr<TIEPattern> pattern);
+
+  int ActionCount() const noexcept { return static_cast<int>(actions_.size()); }
+  IFunCall& Action(int index) const { return *actions_[static_cast<std::size_t>(index)]; }
+  void AddAction(Ref<IFunCall> action);
+  void ClearActions();
+
+  int BindingCount() const noexcept { return static_cast<int>(bindings_.size()); }
+  TBinding& Binding(int index) const { return *bindings_[static_cast<std::size_t>(index)]; }
+  int IndexOfBinding(std::string_view name) const noexcept;
+  TBinding* GetBindingByName(std::string_view name) const noexcept;
+  // Records a binding unless an equal one exists; returns the stored one.
+  TBinding& AddBinding(std::string_view name, std::int32_t fact_index,
+                       std::string_view slot_index, std::int32_t sub_index);
+
+  // Makes the values of `token` visible to the actions as variables of
+  // `context`, and binds "__RULE" to the rule name.
+  void Prepare(const IReteToken& token, TIEContext& context);
+  // Runs the actions for `token` in a fresh child of the engine's context.
+  void Fire(const IReteToken& token);
+
+  // The compiler's trace ("name: +1+1+2+t").
+  std::string& CompileTrace() noexcept { return compile_trace_; }
+
+  void BeginUpdate() noexcept { ++updating_; }
+  void EndUpdate();
+  // Tells the engine (which recompiles the rule) and fires OnChange unless
+  // inside an update.
+  void Change();
+  std::string ToString() const;
+
+  TRuleFireEvent OnFire;
+  TRuleNotifyEvent OnChange;
+
+ protected:
+  void Notification(TComponent& component, TOperation operation) override;
+
+ private:
+  friend void NotifyRulePatternChanged(TRule& rule, TIEPattern& pattern);
+  void BindPatternVariables(TIEPattern& pattern, int position);
+  IIEValue* BoundValue(const TBinding& binding, const IReteToken& token) const;
+
+  TInferenceEngine* engine_ = nullptr;  // not owned
+  std::string rule_name_;
+  std::string comment_;
+  std::string compile_trace_;
+  Ref<IIEValue> salience_value_;
+  std::vector<std::unique_ptr<TIEPattern>> patterns_;
+  std::vector<Ref<IFunCall>> actions_;
+  std::vector<std::unique_ptr<TBinding>> bindings_;
+  std::int32_t rule_id_ = 0;
+  std::int32_t salience_ = 0;
+  int updating_ = 0;
+  bool enabled_ = true;
+  bool one_shot_ = false;
+  bool fired_ = false;
+};
+
+}  // namespace zephro

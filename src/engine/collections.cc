@@ -1,0 +1,555 @@
+#include "zephro/engine/collections.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "zephro/engine/inference_engine.h"
+#include "zephro/engine/io_streams.h"
+#include "zephro/facts/fact_set.h"
+#include "zephro/rules/rule.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+
+// --- fact templates ------------------------------------------------------------------------
+
+namespace {
+
+void EnsureDataSlot(IFactTemplate& t) {
+  if (t.SlotCount() == 0) {
+    t.AddMultiSlot(SDefaultSlotName, FCNilList().Clone());
+  }
+}
+
+}  // namespace
+
+IFactTemplate* TFactTemplates::Add(Ref<IFactTemplate> fact_template) {
+  EnsureDataSlot(*fact_template);
+  const std::string name = fact_template->TemplateName();
+  if (Ref<IFactTemplate>* existing = table_.Find(name)) {
+    if (existing->get() == fact_template.get()) {
+      return fact_template.get();
+    }
+    switch (engine_ != nullptr ? engine_->DuplicateConstructs()
+                               : TDuplicateConstructs::dcOverwrite) {
+      case TDuplicateConstructs::dcOverwrite:
+        return Replace(*existing, std::move(fact_template));
+      case TDuplicateConstructs::dcIgnore:
+        return existing->get();
+      case TDuplicateConstructs::dcError:
+        RaiseIE(SDuplicateTemplateNames, name.c_str());
+    }
+  }
+  if (engine_ != nullptr) {
+    fact_template->SetOwner(engine_);
+  }
+  IFactTemplate* stored = fact_template.get();
+  table_.Put(name, std::move(fact_template));
+  if (engine_ != nullptr && engine_->OnNewFactTemplate) {
+    engine_->OnNewFactTemplate(*engine_, *stored);
+  }
+  return stored;
+}
+
+IFactTemplate* TFactTemplates::Replace(const Ref<IFactTemplate>& existing,
+                                       Ref<IFactTemplate> replacement) {
+  EnsureDataSlot(*replacement);
+  Ref<IFactTemplate> old = existing;  // keep it alive through the swap
+  if (engine_ != nullptr && engine_->OnRemoveFactTemplate) {
+    engine_->OnRemoveFactTemplate(*engine_, *old);
+  }
+  table_.Take(old->TemplateName());
+  IFactTemplate* stored = Add(replacement);
+  if (engine_ != nullptr) {
+    engine_->ReplaceTemplate(old, replacement);
+  }
+  return stored;
+}
+
+void TFactTemplates::Remove(std::string_view name) {
+  Ref<IFactTemplate>* found = table_.Find(name);
+  if (found == nullptr) {
+    return;
+  }
+  Ref<IFactTemplate> t = *found;
+  if (engine_ != nullptr) {
+    if (engine_->OnRemoveFactTemplate) {
+      engine_->OnRemoveFactTemplate(*engine_, *t);
+    }
+    engine_->RemoveDependencies(*t);
+  }
+  table_.Take(name);
+  t->SetOwner(nullptr);
+}
+
+void TFactTemplates::Clear() {
+  if (engine_ != nullptr) {
+    engine_->RemoveAllDependencies();
+  }
+  for (const auto& [name, t] : table_) {
+    t->SetOwner(nullptr);
+  }
+  table_.Clear();
+  if (engine_ != nullptr && engine_->OnClearFactTemplates) {
+    engine_->OnClearFactTemplates(*engine_);
+  }
+}
+
+std::string TFactTemplates::ToString() const {
+  // Parents before children: roots first, then each template once all of its
+  // ancestors are out.
+  std::string text;
+  std::set<const IFactTemplate*> done;
+  std::vector<const IFactTemplate*> pending;
+  for (const auto& [name, t] : table_) {
+    pending.push_back(t.get());
+  }
+  while (!pending.empty()) {
+    bool progress = false;
+    for (auto it = pending.begin(); it != pending.end();) {
+      const IFactTemplate* parent = (*it)->Parent();
+      if (parent == nullptr || done.count(parent) > 0 || !table_.Contains(parent->TemplateName())) {
+        text += (*it)->ToString() + "\n";
+        done.insert(*it);
+        it = pending.erase(it);
+        progress = true;
+      } else {
+        ++it;
+      }
+    }
+    if (!progress) {
+      RaiseIEPlain(SFactTemplateInheritanceCorrupt);
+    }
+  }
+  return text;
+}
+
+// --- rules -------------------------------------------------------------------------------------
+
+TRules::~TRules() = default;
+
+bool TRules::Add(TRule& rule) {
+  const std::string name = rule.RuleName();
+  if (TRule** existing = table_.Find(name)) {
+    if (*existing == &rule) {
+      return true;
+    }
+    switch (engine_ != nullptr ? engine_->DuplicateConstructs()
+                               : TDuplicateConstructs::dcOverwrite) {
+      case TDuplicateConstructs::dcOverwrite:
+        Remove(name);
+        break;
+      case TDuplicateConstructs::dcIgnore:
+        return false;
+      case TDuplicateConstructs::dcError:
+        RaiseIE(SDuplicateRuleNames, name.c_str());
+    }
+  }
+  if (engine_ != nullptr) {
+    engine_->ReteNetwork().AddRule(rule);
+  }
+  table_.Put(name, &rule);
+  if (engine_ != nullptr) {
+    if (engine_->Watching(TConstructWatch::cwCompilation)) {
+      engine_->PrintOut("", rule.CompileTrace() + "\n");
+    }
+    if (engine_->OnAddRule) {
+      engine_->OnAddRule(*engine_, rule);
+    }
+  }
+  return true;
+}
+
+void TRules::Remove(std::string_view name) {
+  TRule* rule = table_.Take(name);
+  if (rule == nullptr || engine_ == nullptr) {
+    return;
+  }
+  if (engine_->OnRemoveRule) {
+    engine_->OnRemoveRule(*engine_, *rule);
+  }
+  engine_->ReteNetwork().RemoveRule(*rule);
+  if (rule->Owner() == engine_ &&
+      !rule->ComponentState().Contains(TComponentStateFlag::csDestroying)) {
+    engine_->RemoveComponent(*rule).reset();
+  }
+}
+
+void TRules::Remove(std::string_view name, TRule& rule) {
+  TRule** filed = table_.Find(name);
+  if (filed != nullptr && *filed == &rule) {
+    Remove(name);
+  }
+}
+
+void TRules::Clear() {
+  std::vector<TRule*> rules;
+  for (const auto& [name, r] : table_) {
+    rules.push_back(r);
+  }
+  table_.Clear();
+  if (engine_ != nullptr) {
+    for (TRule* r : rules) {
+      engine_->ReteNetwork().RemoveRule(*r);
+      if (r->Owner() == engine_ &&
+          !r->ComponentState().Contains(TComponentStateFlag::csDestroying)) {
+        engine_->RemoveComponent(*r).reset();
+      }
+    }
+    engine_->next_rule_id_ = 0;
+    if (engine_->OnClearRules) {
+      engine_->OnClearRules(*engine_);
+    }
+  }
+}
+
+std::string TRules::ToString() const {
+  std::string text;
+  for (const auto& [name, r] : table_) {
+    text += r->ToString() + "\n";
+  }
+  return text;
+}
+
+// --- variables ---------------------------------------------------------------------------------
+
+std::string TEngineVariables::ToString() const {
+  std::string text;
+  for (const auto& [name, value] : table_) {
+    text += name + " = " + (value ? value->ToString() : std::string()) + "\n";
+  }
+  return text;
+}
+
+void TGlobalVariables::Put(const std::string& name, Ref<IIEValue> value) {
+  Ref<IIEValue> initial = value;
+  TEngineVariables::Put(name, std::move(value));
+  if (engine_ != nullptr && initial) {
+    engine_->ResetGlobalVariable(name, *initial);
+  }
+}
+
+void TGlobalVariables::Clear() {
+  TEngineVariables::Clear();
+  if (engine_ != nullptr) {
+    engine_->RootContext().Clear();
+  }
+}
+
+// --- working memory ----------------------------------------------------------------------------
+
+int TFacts::SlotOf(int index) const {
+  if (index < 0 || index >= Count()) {
+    RaiseIE(SBadArgument, ("fact index out of bounds (" + std::to_string(index) + ")").c_str());
+  }
+  if (dead_ > 0) {
+    Compact();
+  }
+  return index;
+}
+
+void TFacts::Compact() const {
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    if (slots_[i].fact) {
+      if (out != i) {
+        slots_[out] = std::move(slots_[i]);
+      }
+      by_id_[slots_[out].fact->GetID()] = out;
+      ++out;
+    }
+  }
+  slots_.resize(out);
+  dead_ = 0;
+}
+
+IFact& TFacts::Get(int index) const {
+  return *slots_[static_cast<std::size_t>(SlotOf(index))].fact;
+}
+
+int TFacts::FindFact(std::int32_t id) const {
+  auto it = by_id_.find(id);
+  if (it == by_id_.end()) {
+    return -1;
+  }
+  if (dead_ > 0) {
+    Compact();
+    it = by_id_.find(id);
+  }
+  return static_cast<int>(it->second);
+}
+
+IFact* TFacts::GetFactByID(std::int32_t id) const {
+  auto it = by_id_.find(id);
+  return it == by_id_.end() ? nullptr : slots_[it->second].fact.get();
+}
+
+int TFacts::IndexOf(const IFact& fact) const {
+  if (fact.GetID() >= 0) {
+    return FindFact(fact.GetID());
+  }
+  for (int i = 0; i < Count(); ++i) {
+    if (&Get(i) == &fact) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+int TFacts::SlotOfId(std::int32_t id) const {
+  auto it = by_id_.find(id);
+  return it == by_id_.end() ? -1 : static_cast<int>(it->second);
+}
+
+int TFacts::FindSlot(const IFact& fact) const {
+  const IFactTemplate* t = fact.Template();
+  if (preserve_ids_ || !cache_hash_codes_ || (t != nullptr && t->IsFuzzy())) {
+    // Without the cache (or for fuzzy facts, which are never hashed): a scan.
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      if (slots_[i].fact && slots_[i].fact->Equals(&fact)) {
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  }
+  // Every hash hit is confirmed with Equals: distinct facts may share a hash.
+  auto range = by_hash_.equal_range(fact.GetHashCode());
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second->Equals(&fact)) {
+      return SlotOfId(it->second->GetID());
+    }
+  }
+  return -1;
+}
+
+int TFacts::FindFact(const IFact& fact) const {
+  const int slot = FindSlot(fact);
+  return slot < 0 ? -1 : FindFact(AtSlot(slot).GetID());
+}
+
+void TFacts::FileInCache(IFact& fact) {
+  if (!cache_hash_codes_) {
+    return;
+  }
+  if (fact.Template() != nullptr && fact.Template()->IsFuzzy()) {
+    fuzzy_.push_back(&fact);
+  } else {
+    by_hash_.emplace(fact.GetHashCode(), &fact);
+  }
+}
+
+void TFacts::DropFromCache(IFact& fact) {
+  if (!cache_hash_codes_) {
+    return;
+  }
+  if (fact.Template() != nullptr && fact.Template()->IsFuzzy()) {
+    fuzzy_.erase(std::remove(fuzzy_.begin(), fuzzy_.end(), &fact), fuzzy_.end());
+    return;
+  }
+  auto range = by_hash_.equal_range(fact.GetHashCode());
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == &fact) {
+      by_hash_.erase(it);
+      return;
+    }
+  }
+}
+
+void TFacts::SetCacheHashCodes(bool on) {
+  if (on == cache_hash_codes_) {
+    return;
+  }
+  by_hash_.clear();
+  fuzzy_.clear();
+  cache_hash_codes_ = on;
+  if (on) {
+    ForEach([&](IFact& f) { FileInCache(f); });
+  }
+}
+
+void TFacts::Append(Ref<IFact> fact) {
+  FileInCache(*fact);
+  by_id_[fact->GetID()] = slots_.size();
+  highest_id_ = std::max(highest_id_, fact->GetID());
+  slots_.push_back(Slot{std::move(fact)});
+  ++live_;
+}
+
+void TFacts::RemoveId(std::int32_t id) {
+  auto it = by_id_.find(id);
+  if (it == by_id_.end()) {
+    return;
+  }
+  const std::size_t slot = it->second;
+  by_id_.erase(it);
+  Ref<IFact> fact = std::move(slots_[slot].fact);
+  DropFromCache(*fact);
+  --live_;
+  if (slot + 1 == slots_.size()) {
+    slots_.pop_back();
+  } else {
+    ++dead_;
+    if (dead_ > 64 && dead_ > live_) {
+      Compact();  // amortised: at least as many removals happened since the last one
+    }
+  }
+}
+
+int TFacts::Add(Ref<IFact> fact) {
+  if (engine_ == nullptr) {
+    if (fact->GetID() < 0) {
+      fact->SetID(highest_id_ + 1);
+    }
+    Append(std::move(fact));
+    return Count() - 1;
+  }
+  if (preserve_ids_ && fact->GetID() != -1 && by_id_.count(fact->GetID()) == 0) {
+    const std::int32_t remembered = engine_->NextFactId();
+    const std::int32_t wanted = fact->GetID();
+    engine_->SetNextFactId(wanted);
+    engine_->Assert(fact);
+    highest_id_ = std::max(highest_id_, wanted);
+    engine_->SetNextFactId(std::max(remembered, highest_id_ + 1));
+  } else {
+    engine_->Assert(fact);
+  }
+  return Count() - 1;
+}
+
+void TFacts::Delete(int index) {
+  if (engine_ != nullptr) {
+    engine_->RetractFact(index);
+    return;
+  }
+  RemoveId(Get(index).GetID());
+}
+
+void TFacts::Clear() {
+  slots_.clear();
+  by_id_.clear();
+  by_hash_.clear();
+  fuzzy_.clear();
+  live_ = 0;
+  dead_ = 0;
+  highest_id_ = 0;
+  if (engine_ != nullptr) {
+    engine_->RetractFacts();
+  }
+}
+
+std::string TFacts::ToString() const {
+  std::string text;
+  ForEach([&](IFact& f) {
+    if (!text.empty()) {
+      text += "\n";
+    }
+    text += f.ToString();
+  });
+  return text;
+}
+
+std::string TFacts::GetToIDString() const {
+  std::string text;
+  bool first = true;
+  ForEach([&](IFact& f) {
+    if (!first) {
+      text += "\n";
+    }
+    first = false;
+    text += f.GetToIDString();
+  });
+  return text;
+}
+
+// --- I/O streams ----------------------------------------------------------------------------------
+
+void TIOStreams::Add(const std::string& name, std::unique_ptr<TLogicalStream> stream) {
+  if (table_.Contains(name)) {
+    switch (engine_ != nullptr ? engine_->DuplicateConstructs()
+                               : TDuplicateConstructs::dcOverwrite) {
+      case TDuplicateConstructs::dcOverwrite:
+        break;
+      case TDuplicateConstructs::dcIgnore:
+        return;
+      case TDuplicateConstructs::dcError:
+        RaiseIE(SDuplicateStreamNames, name.c_str());
+    }
+  }
+  table_.Put(name, std::move(stream));
+}
+
+void TIOStreams::Remove(std::string_view name) {
+  if (!table_.Contains(name)) {
+    RaiseIE(SInvalidStreamName, std::string(name).c_str());
+  }
+  table_.Take(name);
+}
+
+TFileStream::TFileStream(const std::string& path, std::string_view mode)
+    : readable_(mode == "r" || mode == "r+"), writable_(mode != "r") {
+  std::ios::openmode m{};
+  if (mode == "r") {
+    m = std::ios::in;
+  } else if (mode == "w") {
+    m = std::ios::out | std::ios::trunc;
+  } else if (mode == "a") {
+    m = std::ios::out | std::ios::app;
+  } else if (mode == "r+") {
+    m = std::ios::in | std::ios::out;
+  } else {
+    RaiseIE(SInvalidFileAccess, std::string(mode).c_str());
+  }
+  file_.open(path, m | std::ios::binary);
+  if (!file_) {
+    RaiseIE(SBadArgument, ("cannot open file " + path).c_str());
+  }
+}
+
+bool TFileStream::Write(std::string_view text) {
+  if (!writable_) {
+    return false;
+  }
+  file_.write(text.data(), static_cast<std::streamsize>(text.size()));
+  file_.flush();
+  return true;
+}
+
+bool TFileStream::ReadLine(std::string& line) {
+  line.clear();
+  if (!readable_ || !std::getline(file_, line)) {
+    return false;
+  }
+  if (!line.empty() && line.back() == '\r') {
+    line.pop_back();
+  }
+  return true;
+}
+
+std::string TFileStream::ReadAll() {
+  std::string all((std::istreambuf_iterator<char>(file_)), std::istreambuf_iterator<char>());
+  return all;
+}
+
+bool TFileStream::AtEnd() { return !readable_ || file_.peek() == std::char_traits<char>::eof(); }
+
+bool TStringStream::Write(std::string_view text) {
+  stream_.write(text.data(), static_cast<std::streamsize>(text.size()));
+  return true;
+}
+
+bool TStringStream::ReadLine(std::string& line) {
+  line.clear();
+  return static_cast<bool>(std::getline(stream_, line));
+}
+
+std::string TStringStream::ReadAll() {
+  std::string all((std::istreambuf_iterator<char>(stream_)), std::istreambuf_iterator<char>());
+  return all;
+}
+
+bool TStringStream::AtEnd() { return stream_.peek() == std::char_traits<char>::eof(); }
+
+}  // namespace zephro

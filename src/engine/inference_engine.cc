@@ -1,0 +1,1027 @@
+// The engine: construction, working memory, the run cycle and the agenda side.
+
+#include "zephro/engine/inference_engine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+
+#include "rules/token.h"
+#include "zephro/engine/io_streams.h"
+#include "zephro/facts/fact.h"
+#include "zephro/facts/fact_set.h"
+#include "zephro/facts/fact_template.h"
+#include "zephro/functions/user_package.h"
+#include "zephro/language/pretty_printer.h"
+#include "zephro/language/rule_printer.h"
+#include "zephro/platform/class_registry.h"
+#include "zephro/rules/rule.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+
+ZEPHRO_DEFINE_CLASS(TInferenceEngine);
+
+// The built-in packages register a maker here (packages subsystem).
+std::unique_ptr<TUserPackage> CreateBuiltInPackage(TFunctionPackage package,
+                                                   TInferenceEngine& engine);
+
+namespace {
+
+double MilliSeconds() {
+  using namespace std::chrono;
+  return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+// --- construction and destruction ------------------------------------------------------
+
+TInferenceEngine::TInferenceEngine(TComponent* owner)
+    : TComponent(owner), packages_(kAllFunctionPackages) {
+  io_streams_ = std::make_unique<TIOStreams>(this);
+  global_variables_ = std::make_unique<TGlobalVariables>(this);
+  agenda_ = std::make_unique<TIEAgenda>(this);
+  fact_templates_ = std::make_unique<TFactTemplates>(this);
+  facts_ = std::make_unique<TFacts>(this);
+  rete_ = std::make_unique<TReteNetwork>(this);
+  rules_ = std::make_unique<TRules>(this);
+  engine_variables_ = std::make_unique<TEngineVariables>(this);
+  context_ = std::make_unique<TIEContext>(this, nullptr);
+  network_context_ = context_->Push();
+  CreateInternalConstructs();
+  AddDefaultPackages();
+  Assert(SInitialFact);
+}
+
+TInferenceEngine::~TInferenceEngine() {
+  destroying_ = true;
+  OnAddActivation = nullptr;
+  OnRemoveActivation = nullptr;
+  OnRuleFired = nullptr;
+  OnStartInference = nullptr;
+  OnEndInference = nullptr;
+  OnReset = nullptr;
+  OnClear = nullptr;
+  OnAddDefaultPackages = nullptr;
+  OnAssertion = nullptr;
+  OnRetraction = nullptr;
+  OnClearFacts = nullptr;
+  OnAddRule = nullptr;
+  OnRemoveRule = nullptr;
+  OnNewFactTemplate = nullptr;
+  OnRemoveFactTemplate = nullptr;
+  OnClearFactTemplates = nullptr;
+  OnClearRules = nullptr;
+  OnAddUserFunction = nullptr;
+  OnRemoveUserFunction = nullptr;
+  OnPrintOut = nullptr;
+  OnReadLine = nullptr;
+  OnReadToken = nullptr;
+  Clear();
+  capture_.reset();
+  DestroyPackages();
+  rules_.reset();
+  global_variables_.reset();
+  for (int i = fact_templates_->Count() - 1; i >= 0; --i) {
+    fact_templates_->At(i).SetOwner(nullptr);
+  }
+  fact_templates_.reset();
+  user_functions_.Clear();
+  initial_fact_pattern_.reset();
+  null_fact_ = nullptr;
+  agenda_.reset();
+  facts_.reset();
+  rete_.reset();
+  network_context_.reset();
+  context_.reset();
+  engine_variables_.reset();
+  io_streams_.reset();
+}
+
+void TInferenceEngine::CreateInternalConstructs() {
+  IFactTemplate& initial = CreateFactTemplate(SInitialFactPattern);
+  initial_fact_pattern_ = std::make_unique<TIEPattern>(
+      nullptr, std::string(SInitialFactPattern), Ref<IFactTemplate>(&initial));
+  IFactTemplate& null_template = CreateFactTemplate(SNullFact);
+  null_fact_ = null_template.NewFact();
+}
+
+void TInferenceEngine::AddDefaultPackages() {
+  for (TFunctionPackage p : kFunctionPackageCreationOrder) {
+    if (packages_.Contains(p)) {
+      if (std::unique_ptr<TUserPackage> package = CreateBuiltInPackage(p, *this)) {
+        InsertComponent(std::move(package));
+      }
+    }
+  }
+  if (OnAddDefaultPackages) {
+    OnAddDefaultPackages(*this);
+  }
+}
+
+void TInferenceEngine::DestroyPackages() {
+  for (int i = ComponentCount() - 1; i >= 0; --i) {
+    if (auto* package = dynamic_cast<TUserPackage*>(&Component(i))) {
+      RemoveComponent(*package).reset();
+    }
+  }
+}
+
+void TInferenceEngine::SetPackages(TFunctionPackages packages) {
+  if (packages == packages_) {
+    return;
+  }
+  DestroyPackages();
+  packages_ = packages;
+  AddDefaultPackages();
+}
+
+void TInferenceEngine::Notification(TComponent& component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation != TOperation::opRemove || destroying_) {
+    return;
+  }
+  if (auto* rule = dynamic_cast<TRule*>(&component)) {
+    if (rules_ && rules_->Get(rule->RuleName()) == rule) {
+      rules_->table_.Take(rule->RuleName());
+      rete_->RemoveRule(*rule);
+    }
+  } else if (auto* fact_set = dynamic_cast<TFactSet*>(&component)) {
+    fact_sets_.erase(std::remove(fact_sets_.begin(), fact_sets_.end(), fact_set),
+                     fact_sets_.end());
+  }
+}
+
+// --- configuration ----------------------------------------------------------------------
+
+void TInferenceEngine::SetFactDuplication(bool on) {
+  if (on != fact_duplication_) {
+    fact_duplication_ = on;
+    facts_->SetCacheHashCodes(!on);
+  }
+}
+
+void TInferenceEngine::SetTypeChecks(TTypeChecks checks) { type_checks_ = checks; }
+
+void TInferenceEngine::SetParserErrorHandling(TErrorHandling handling) noexcept {
+  parser_error_handling_ = handling;
+}
+
+void TInferenceEngine::SetParserMaxErrors(std::int32_t n) noexcept { parser_max_errors_ = n; }
+
+void TInferenceEngine::SetSymbolIndex(std::int32_t value) noexcept {
+  if (value > symbol_index_) {
+    symbol_index_ = value;
+  } else {
+    ++symbol_index_;
+  }
+}
+
+std::string TInferenceEngine::GenerateSymbol(std::string_view prefix) {
+  std::string symbol(prefix);
+  symbol += std::to_string(symbol_index_);
+  ++symbol_index_;
+  return symbol;
+}
+
+// --- templates and rules ---------------------------------------------------------------------
+
+IFactTemplate* TInferenceEngine::FindFactTemplate(std::string_view name) const {
+  return fact_templates_->Get(name);
+}
+
+IFactTemplate& TInferenceEngine::CreateFactTemplate(std::string_view name) {
+  if (IFactTemplate* existing = FindFactTemplate(name)) {
+    return *existing;
+  }
+  Ref<IFactTemplate> t = MakeRef<TFactTemplate>(this, name, "(Implied)", nullptr);
+  return *fact_templates_->Add(std::move(t));
+}
+
+IFactTemplate* TInferenceEngine::AddFactTemplate(Ref<IFactTemplate> fact_template) {
+  return fact_templates_->Add(std::move(fact_template));
+}
+
+TRule* TInferenceEngine::AddRule(std::unique_ptr<TRule> rule) {
+  TRule* r = rule.get();
+  if (r->Owner() != this) {
+    if (r->Owner() != nullptr) {
+      rule = std::unique_ptr<TRule>(static_cast<TRule*>(r->Owner()->RemoveComponent(*r).release()));
+    }
+    InsertComponent(std::move(rule));
+  } else {
+    (void)rule.release();  // already owned by this engine as a component
+  }
+  r->SetEngine(this);
+  bool filed = false;
+  try {
+    filed = rules_->Add(*r);
+  } catch (...) {
+    RemoveComponent(*r).reset();
+    throw;
+  }
+  if (!filed) {
+    RemoveComponent(*r).reset();
+    return nullptr;
+  }
+  return r;
+}
+
+TRule* TInferenceEngine::FindRule(std::string_view name) const { return rules_->Get(name); }
+
+void TInferenceEngine::RemoveRule(std::string_view name) { rules_->Remove(name); }
+
+void TInferenceEngine::RuleChange(TRule& rule) {
+  if (rules_->Get(rule.RuleName()) != &rule) {
+    return;
+  }
+  rete_->RemoveRule(rule);
+  rete_->AddRule(rule);
+}
+
+void TInferenceEngine::RenameRule(std::string_view old_name, std::string_view new_name) {
+  if (old_name == new_name) {
+    return;
+  }
+  TRule* rule = rules_->Get(old_name);
+  if (rule == nullptr) {
+    return;
+  }
+  if (rules_->Get(new_name) != nullptr) {
+    RaiseIE(SDuplicateRuleNames, std::string(new_name).c_str());
+  }
+  rules_->table_.Take(old_name);
+  rules_->table_.Put(std::string(new_name), rule);
+  rule->rule_name_ = new_name;
+}
+
+void TInferenceEngine::AddFactSet(TFactSet& fact_set) {
+  for (TFactSet* existing : fact_sets_) {
+    if (existing != &fact_set && existing->FactSetName() == fact_set.FactSetName()) {
+      existing->SetEngine(nullptr);
+      break;
+    }
+  }
+  if (std::find(fact_sets_.begin(), fact_sets_.end(), &fact_set) == fact_sets_.end()) {
+    fact_sets_.push_back(&fact_set);
+    fact_set.FreeNotification(*this);
+  }
+}
+
+void TInferenceEngine::RemoveFactSet(TFactSet& fact_set) {
+  fact_sets_.erase(std::remove(fact_sets_.begin(), fact_sets_.end(), &fact_set),
+                   fact_sets_.end());
+}
+
+// --- functions -----------------------------------------------------------------------------
+
+void TInferenceEngine::AddUserFunction(IUserFunction& function) {
+  user_functions_.Put(function.FunctionName(), Ref<IUserFunction>(&function));
+  ++function_version_;
+  if (OnAddUserFunction) {
+    OnAddUserFunction(*this, function);
+  }
+}
+
+void TInferenceEngine::RemoveUserFunction(IUserFunction& function) {
+  Ref<IUserFunction> removed = user_functions_.Take(function.FunctionName());
+  ++function_version_;
+  if (removed && OnRemoveUserFunction) {
+    OnRemoveUserFunction(*this, *removed);
+  }
+}
+
+IUserFunction* TInferenceEngine::ContainsUserFunction(std::string_view name) const {
+  Ref<IUserFunction>* f = user_functions_.Find(name);
+  return f != nullptr ? f->get() : nullptr;
+}
+
+IUserFunction* TInferenceEngine::GetUserFunction(std::string_view name) const {
+  return ContainsUserFunction(name);
+}
+
+void TInferenceEngine::PutUserFunction(const std::string& name, Ref<IUserFunction> function) {
+  if (!function) {
+    RaiseIEPlain(SInvalidFunctionAdd);
+  }
+  if (name != function->FunctionName()) {
+    RaiseIE(SWrongFunctionName, name.c_str(), function->FunctionName().c_str());
+  }
+  if (IUserFunction* existing = ContainsUserFunction(name)) {
+    if (existing == function.get()) {
+      return;
+    }
+    switch (duplicate_constructs_) {
+      case TDuplicateConstructs::dcOverwrite:
+        RemoveUserFunctionByName(name);
+        break;
+      case TDuplicateConstructs::dcIgnore:
+        return;
+      case TDuplicateConstructs::dcError:
+        RaiseIE(SDuplicateFunctionNames, name.c_str());
+    }
+  }
+  // Registering the engine with the function files it here.
+  function->AddReasoner(*this);
+  if (ContainsUserFunction(name) != function.get()) {
+    AddUserFunction(*function);
+  }
+}
+
+void TInferenceEngine::RemoveUserFunctionByName(std::string_view name) {
+  Ref<IUserFunction> f(ContainsUserFunction(name));
+  if (!f) {
+    return;
+  }
+  if (f->IndexOfReasoner(this) >= 0) {
+    f->DeleteReasoner(*this);  // which removes it from the table
+  }
+  if (ContainsUserFunction(name) == f.get()) {
+    RemoveUserFunction(*f);
+  }
+}
+
+// --- working memory -----------------------------------------------------------------------
+
+void TInferenceEngine::PassToken(TTokenAction action, IFact& fact) {
+  rete_->ProcessToken(MakeRef<TIEToken>(action, Ref<IFact>(&fact)));
+}
+
+std::int32_t TInferenceEngine::Assert(Ref<IFact> fact, bool /*fuzzy_merge*/) {
+  IFactTemplate* t = fact->Template();
+  if (t == nullptr) {
+    RaiseIEPlain(SNoTemplate);
+  }
+  if (t->IsFuzzy()) {
+    const int existing = facts_->FindSlot(*fact);
+    if (existing >= 0) {
+      RetractSlot(existing);
+    }
+  } else if (!fact_duplication_ && facts_->FindSlot(*fact) >= 0) {
+    return -1;
+  }
+  const std::int32_t id = NewFactId();
+  fact->SetID(id);
+  facts_->Append(fact);
+  if (Watching(TConstructWatch::cwFact)) {
+    PrintOut("", " ==> " + fact->GetToIDString() + "\n");
+  }
+  PassToken(TTokenAction::taAdd, *fact);
+  ProcessPendingFacts();
+  if (OnAssertion) {
+    OnAssertion(*this, *fact);
+  }
+  return id;
+}
+
+std::int32_t TInferenceEngine::Assert(std::string_view text) {
+  Ref<IFact> fact = ParseFact(text);
+  context_->Resolve(*fact);
+  return Assert(std::move(fact));
+}
+
+void TInferenceEngine::RetractFact(int index) { RetractSlot(facts_->SlotOf(index)); }
+
+void TInferenceEngine::RetractSlot(int slot) {
+  Ref<IFact> fact(&facts_->AtSlot(slot));
+  if (OnRetraction) {
+    OnRetraction(*this, *fact);
+  }
+  PassToken(TTokenAction::taRemove, *fact);
+  if (Watching(TConstructWatch::cwFact)) {
+    PrintOut("", " <== " + fact->GetToIDString() + "\n");
+  }
+  facts_->RemoveId(fact->GetID());
+  ProcessPendingFacts();
+}
+
+void TInferenceEngine::RetractFact(const IFact& fact) {
+  const int slot = fact.GetID() >= 0 ? facts_->SlotOfId(fact.GetID()) : -1;
+  if (slot >= 0) {
+    RetractSlot(slot);
+  }
+}
+
+void TInferenceEngine::Retract(std::int32_t id) {
+  const int slot = facts_->SlotOfId(id);
+  if (slot >= 0) {
+    RetractSlot(slot);
+  }
+}
+
+void TInferenceEngine::Retract(const IFact& fact) {
+  const int slot = facts_->FindSlot(fact);
+  if (slot >= 0) {
+    RetractSlot(slot);
+  }
+}
+
+void TInferenceEngine::Retract(std::string_view text) {
+  Ref<IFact> fact = ParseFact(text);
+  context_->Resolve(*fact);
+  Retract(*fact);
+}
+
+void TInferenceEngine::RetractFacts() {
+  rete_->ProcessToken(TIEToken::Clear());
+  if (OnClearFacts) {
+    OnClearFacts(*this);
+  }
+}
+
+void TInferenceEngine::BeginFactModify(IFact& fact) {
+  modifying_ = true;
+  RetractFact(fact);
+}
+
+std::int32_t TInferenceEngine::EndFactModify(Ref<IFact> fact) {
+  std::int32_t id = -1;
+  try {
+    id = Assert(std::move(fact));
+  } catch (...) {
+    modifying_ = false;
+    throw;
+  }
+  modifying_ = false;
+  return id;
+}
+
+void TInferenceEngine::AddPendingFact(Ref<IFact> fact, bool is_assertion) {
+  (is_assertion ? pending_assertions_ : pending_retractions_).push_back(std::move(fact));
+}
+
+void TInferenceEngine::ProcessPendingFacts() {
+  while (!pending_assertions_.empty()) {
+    Ref<IFact> f = std::move(pending_assertions_.front());
+    pending_assertions_.erase(pending_assertions_.begin());
+    Assert(std::move(f));
+  }
+  while (!pending_retractions_.empty()) {
+    Ref<IFact> f = std::move(pending_retractions_.front());
+    pending_retractions_.erase(pending_retractions_.begin());
+    Retract(*f);
+  }
+}
+
+// --- clear and reset ------------------------------------------------------------------------
+
+void TInferenceEngine::Clear() {
+  halted_ = false;
+  next_fact_id_ = 0;
+  next_rule_id_ = 0;
+  agenda_->Clear();
+  rete_->Clear();
+  rules_->Clear();
+  fact_templates_->Clear();
+  global_variables_->Clear();
+  null_fact_ = nullptr;
+  for (TFactSet* fact_set : std::vector<TFactSet*>(fact_sets_)) {
+    fact_set->SetEngine(nullptr);
+  }
+  fact_sets_.clear();
+  facts_->Clear();
+  pending_assertions_.clear();
+  pending_retractions_.clear();
+  // Interpreted functions go; package functions stay.
+  std::vector<std::string> interpreted;
+  for (const auto& [name, f] : user_functions_) {
+    if (f->IsInterpreted()) {
+      interpreted.push_back(name);
+    }
+  }
+  for (const std::string& name : interpreted) {
+    RemoveUserFunctionByName(name);
+  }
+  initial_fact_pattern_.reset();
+  engine_variables_->Clear();
+  io_streams_->Clear();
+  if (!destroying_) {
+    CreateInternalConstructs();
+    if (OnClear) {
+      OnClear(*this);
+    }
+  }
+}
+
+void TInferenceEngine::Reset() {
+  facts_->Clear();
+  next_fact_id_ = 0;
+  for (int i = 0; i < rules_->Count(); ++i) {
+    rules_->At(i).Reset();
+  }
+  Assert(SInitialFact);
+  if (reset_globals_) {
+    for (int i = 0; i < global_variables_->Count(); ++i) {
+      const auto& [name, value] = global_variables_->At(i);
+      ResetGlobalVariable(name, *value);
+    }
+  }
+  for (TFactSet* fact_set : std::vector<TFactSet*>(fact_sets_)) {
+    fact_set->Reset();
+  }
+  if (OnReset) {
+    OnReset(*this);
+  }
+}
+
+bool TInferenceEngine::IsGlobalVariable(std::string_view name) const {
+  return global_variables_->Get(name) != nullptr || context_->FindGlobalBinding(name) != nullptr;
+}
+
+void TInferenceEngine::ResetGlobalVariable(const std::string& name, const IIEValue& value) {
+  Ref<IIEValue> v;
+  if (value.DType() == TIEType::dtFunCall) {
+    std::unique_ptr<TIEContext> child = context_->Push();
+    v = value.AsFunCall()->Execute(*child);
+  } else {
+    v = value.Clone();
+  }
+  context_->AddGlobalBinding(name, std::move(v));
+}
+
+// --- the run cycle ----------------------------------------------------------------------------
+
+void TInferenceEngine::Lock() { lock_.lock(); }
+void TInferenceEngine::Unlock() { lock_.unlock(); }
+
+void TInferenceEngine::BeginInference() {
+  if (OnStartInference) {
+    OnStartInference(*this);
+  }
+  start_time_ = MilliSeconds();
+  rules_fired_ = 0;
+  max_facts_ = facts_->Count();
+  facts_sum_ = 0;
+  max_activations_ = agenda_->Count();
+  activations_sum_ = 0;
+  halted_ = false;
+}
+
+void TInferenceEngine::EndInference() {
+  if (watch_.Contains(TConstructWatch::cwStatistics)) {
+    run_time_ = (MilliSeconds() - start_time_) / 1000.0;
+    double facts_mean = 0;
+    double activations_mean = 0;
+    if (rules_fired_ > 0) {
+      facts_mean = facts_sum_ / rules_fired_;
+      activations_mean = activations_sum_ / rules_fired_;
+    }
+    if (rules_fired_ >= 1 && OnPrintOut) {
+      PrintOut("", std::to_string(rules_fired_) + " rules fired.     Run time is " +
+                       FormatFloat(run_time_) + " seconds\n");
+      if (run_time_ == 0) {
+        PrintOut("", std::to_string(rules_fired_) + " rules per second\n");
+      } else {
+        PrintOut("", FormatFloat(rules_fired_ / run_time_) + " rules per second\n");
+      }
+      PrintOut("", FormatFloat(facts_mean) + " mean number of facts (" +
+                       std::to_string(max_facts_) + " maximum)\n");
+      PrintOut("", FormatFloat(activations_mean) + " mean number of activations (" +
+                       std::to_string(max_activations_) + " maximum)\n");
+    }
+  }
+  if (OnEndInference) {
+    OnEndInference(*this, rules_fired_);
+  }
+}
+
+int TInferenceEngine::Run(int max_rules) {
+  BeginInference();
+  while (agenda_->Count() > 0 && !halted_ && rules_fired_ < max_rules) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (agenda_->Count() > 0) {
+      FireActivation();
+    }
+    if (salience_evaluation_ == TSalience::sEveryTime) {
+      ReorderAgenda();
+    }
+  }
+  const int fired = rules_fired_;
+  EndInference();
+  return fired;
+}
+
+void TInferenceEngine::FireActivation() {
+  TActivation* activation = &agenda_->Activations(0);
+  firing_ = activation;
+  // Whatever happens, the firing activation is freed once it has run.
+  struct Finally {
+    TInferenceEngine& engine;
+    ~Finally() {
+      TActivation* a = std::exchange(engine.firing_, nullptr);
+      if (a == nullptr) {
+        return;
+      }
+      if (engine.agenda_->IndexOfData(*a) >= 0) {
+        engine.agenda_->Extract(*a).reset();
+      } else {
+        delete a;  // extracted from the agenda while firing: this frame owns it
+      }
+    }
+  } finally{*this};
+  if (Watching(TConstructWatch::cwRule)) {
+    PrintOut("", "FIRE " + std::to_string(rules_fired_) + " " + activation->Rule().RuleName() +
+                     " " + activation->Token().GetToFactsString() + "\n");
+  }
+  activation->Fire();
+  if (watch_.Contains(TConstructWatch::cwStatistics)) {
+    facts_sum_ += facts_->Count();
+    max_facts_ = std::max(max_facts_, facts_->Count());
+    activations_sum_ += agenda_->Count();
+    max_activations_ = std::max(max_activations_, agenda_->Count());
+  }
+  ++rules_fired_;
+}
+
+void TInferenceEngine::ReorderAgenda() { SetAgenda(agenda_->TakeAll()); }
+
+void TInferenceEngine::SetAgenda(std::vector<std::unique_ptr<TActivation>> activations) {
+  // Each activation is added again, in its current order, so that its
+  // salience is evaluated anew and it is placed under the current strategy.
+  for (auto& a : activations) {
+    AddActivation(std::move(a));
+  }
+}
+
+void TInferenceEngine::SetStrategy(TSearchStrategy strategy) {
+  if (strategy == strategy_) {
+    return;
+  }
+  std::vector<std::unique_ptr<TActivation>> current = agenda_->TakeAll();
+  strategy_ = strategy;
+  SetAgenda(std::move(current));
+}
+
+// --- the agenda side ----------------------------------------------------------------------------
+
+int TInferenceEngine::SearchSalience(std::int32_t salience) const {
+  const int n = agenda_->Count();
+  if (n == 0) {
+    return -1;
+  }
+  auto sal = [&](int i) { return agenda_->SalienceAt(i); };
+  switch (strategy_) {
+    case TSearchStrategy::ssDepthFirst:
+      if (salience >= sal(0)) {
+        return 0;
+      }
+      if (salience < sal(n - 1)) {
+        return -1;
+      }
+      break;
+    case TSearchStrategy::ssBreadthFirst:
+      if (salience <= sal(n - 1)) {
+        return -1;
+      }
+      if (salience > sal(0)) {
+        return 0;
+      }
+      break;
+  }
+  int lo = 0;
+  int hi = n - 1;
+  while (lo <= hi) {
+    const int mid = (lo + hi) / 2;
+    const std::int32_t s = sal(mid);
+    if (salience > s) {
+      hi = mid - 1;
+    } else if (salience < s) {
+      lo = mid + 1;
+    } else {
+      return mid;
+    }
+  }
+  return hi + 1;
+}
+
+void TInferenceEngine::AddActivation(std::unique_ptr<TActivation> activation) {
+  TActivation& a = *activation;
+  a.Rule().EvaluateSalience();
+  const int index = agenda_->Add(std::move(activation));
+  if (Watching(TConstructWatch::cwActivation)) {
+    PrintOut("", "==> Activation: " + a.ToString() + "\n");
+  }
+  if (OnAddActivation) {
+    OnAddActivation(*this, index, a);
+  }
+}
+
+void TInferenceEngine::RemoveActivation(int index) {
+  TActivation& a = agenda_->Activations(index);
+  if (OnRemoveActivation) {
+    OnRemoveActivation(*this, index, a);
+  }
+  if (Watching(TConstructWatch::cwActivation)) {
+    PrintOut("", "<== Activation: " + a.Rule().RuleName() + " : " +
+                     a.Token().GetToFactsString() + "\n");
+  }
+  if (&a == firing_) {
+    (void)agenda_->Extract(a).release();  // FireActivation frees it
+  } else {
+    agenda_->Delete(index);
+  }
+}
+
+int TInferenceEngine::RemoveActivation(TActivation& activation) {
+  const int index = agenda_->IndexOfData(activation);
+  if (index < 0) {
+    return index;
+  }
+  RemoveActivation(index);
+  return index;
+}
+
+void TInferenceEngine::RuleFired(TActivation& activation) {
+  if (OnRuleFired) {
+    OnRuleFired(*this, activation.Rule());
+  }
+  RemoveActivation(activation);
+}
+
+// --- output and input -------------------------------------------------------------------------------
+
+void TInferenceEngine::PrintOut(std::string_view logical_name, std::string_view text) {
+  if (logical_name == "t" || logical_name.empty()) {
+    if (capture_) {
+      capture_->write(text.data(), static_cast<std::streamsize>(text.size()));
+    } else if (OnPrintOut) {
+      OnPrintOut(*this, logical_name, text);
+    }
+    return;
+  }
+  if (TLogicalStream* stream = io_streams_->Get(logical_name)) {
+    stream->Write(text);
+    return;
+  }
+  if (OnPrintOut) {
+    OnPrintOut(*this, logical_name, text);
+    return;
+  }
+  RaiseIE(SNoSuchFunction, "printout");
+}
+
+std::string TInferenceEngine::ReadLine(std::string_view logical_name) {
+  if (logical_name != "t" && !logical_name.empty()) {
+    if (TLogicalStream* stream = io_streams_->Get(logical_name)) {
+      std::string line;
+      stream->ReadLine(line);
+      return line;
+    }
+  }
+  if (batch_ != nullptr) {
+    std::string line;
+    std::getline(*batch_, line);
+    PrintOut("", line + "\n");
+    return line;
+  }
+  if (OnReadLine) {
+    std::string text;
+    OnReadLine(*this, logical_name, text);
+    return text;
+  }
+  RaiseIE(SNoReadFunctionWarning, "readline");
+}
+
+Ref<IStreamToken> TInferenceEngine::ReadToken(std::string_view logical_name) {
+  if (OnReadToken && (logical_name == "t" || logical_name.empty()) && batch_ == nullptr) {
+    Ref<IStreamToken> token;
+    OnReadToken(*this, logical_name, token);
+    return token;
+  }
+  if (ReadTokenHook) {
+    return ReadTokenHook(*this, logical_name);
+  }
+  RaiseIE(SNoReadFunctionWarning, "read");
+}
+
+bool TInferenceEngine::StartCapture(std::unique_ptr<std::ostream> stream) {
+  capture_ = std::move(stream);
+  return true;
+}
+
+bool TInferenceEngine::StartCapture(const std::string& file_name) {
+  auto file = std::make_unique<std::ofstream>(file_name, std::ios::out | std::ios::trunc);
+  if (!*file) {
+    RaiseIE(SBadArgument, ("cannot create " + file_name).c_str());
+  }
+  return StartCapture(std::move(file));
+}
+
+bool TInferenceEngine::StopCapture() {
+  capture_.reset();
+  return true;
+}
+
+bool TInferenceEngine::Batch(std::istream& stream) {
+  std::istream* previous = std::exchange(batch_, &stream);
+  try {
+    std::string line;
+    while (std::getline(*batch_, line)) {
+      Parse(line, true);
+    }
+  } catch (...) {
+    batch_ = previous;
+    throw;
+  }
+  batch_ = previous;
+  return true;
+}
+
+bool TInferenceEngine::Batch(const std::string& file_name) {
+  std::ifstream file(file_name);
+  if (!file) {
+    RaiseIE(SBadArgument, ("cannot open " + file_name).c_str());
+  }
+  return Batch(file);
+}
+
+// --- the language and printing -----------------------------------------------------------------------
+
+void TInferenceEngine::Parse(std::string_view text, bool execute) {
+  if (!ParseHook) {
+    RaiseIEPlain(SNoParser);
+  }
+  ParseHook(*this, text, execute);
+}
+
+Ref<IFact> TInferenceEngine::ParseFact(std::string_view text) {
+  if (!ParseFactHook) {
+    RaiseIEPlain(SNoParser);
+  }
+  return ParseFactHook(*this, text);
+}
+
+std::string TInferenceEngine::PrintFact(const IFact& fact) const { return PrettyPrintFact(fact); }
+
+std::string TInferenceEngine::PrintTemplate(const IFactTemplate& fact_template) const {
+  return PrettyPrintTemplate(fact_template);
+}
+
+std::string TInferenceEngine::PrintSlot(const IFactSlot& slot) const {
+  return PrettyPrintSlot(slot);
+}
+
+std::string TInferenceEngine::PrettyPrint(const IFunCall& call) const {
+  return PrettyPrintFunCall(call);
+}
+
+std::string TInferenceEngine::PrettyPrint(const TRule& rule) const { return PrettyPrintRule(rule); }
+
+Ref<IIEValue> TInferenceEngine::ParseFuzzyValue(const IFactSlot& /*slot*/, std::string_view text) {
+  RaiseIE(SInvalidFuzzyExpression, std::string(text).c_str());
+}
+
+void TInferenceEngine::PrintWatch(std::string_view text) { PrintOut("", text); }
+
+}  // namespace zephro
+
+namespace zephro {
+
+// --- dependencies of templates --------------------------------------------------------------------
+
+namespace {
+
+bool ValueDependsOn(const IIEValue* value, const IFactTemplate& t);
+
+bool CallDependsOn(const IFunCall& call, const IFactTemplate& t) {
+  for (const Ref<IIEValue>& arg : call.Arguments()) {
+    if (ValueDependsOn(arg.get(), t)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ValueDependsOn(const IIEValue* value, const IFactTemplate& t) {
+  if (value == nullptr) {
+    return false;
+  }
+  switch (value->DType()) {
+    case TIEType::dtFunCall:
+      return value->AsFunCall() != nullptr && CallDependsOn(*value->AsFunCall(), t);
+    case TIEType::dtFact:
+      return value->AsFact() != nullptr && value->AsFact()->Template() == &t;
+    case TIEType::dtList:
+      if (const IValueVector* list = value->AsList()) {
+        for (const Ref<IIEValue>& v : list->Values()) {
+          if (ValueDependsOn(v.get(), t)) {
+            return true;
+          }
+        }
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool TInferenceEngine::DependsOn(const TRule& rule, const IFactTemplate& fact_template) const {
+  for (int i = 0; i < rule.PatternCount(); ++i) {
+    if (rule.Pattern(i).FactTemplate() == &fact_template) {
+      return true;
+    }
+  }
+  for (int i = 0; i < rule.ActionCount(); ++i) {
+    if (CallDependsOn(rule.Action(i), fact_template)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TInferenceEngine::RemoveDependencies(const IFactTemplate& fact_template) {
+  auto of_template = [&](const Ref<IFact>& f) { return f->Template() == &fact_template; };
+  std::erase_if(pending_assertions_, of_template);
+  std::erase_if(pending_retractions_, of_template);
+  std::vector<std::int32_t> ids;
+  facts_->ForEach([&](IFact& f) {
+    if (f.Template() == &fact_template) {
+      ids.push_back(f.GetID());
+    }
+  });
+  for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
+    Retract(*it);
+  }
+  for (TFactSet* fact_set : fact_sets_) {
+    fact_set->ClearFactsOf(fact_template);
+  }
+  std::vector<std::string> doomed;
+  for (int i = 0; i < rules_->Count(); ++i) {
+    if (DependsOn(rules_->At(i), fact_template)) {
+      doomed.push_back(rules_->At(i).RuleName());
+    }
+  }
+  for (const std::string& name : doomed) {
+    rules_->Remove(name);
+  }
+}
+
+void TInferenceEngine::RemoveAllDependencies() {
+  pending_assertions_.clear();
+  pending_retractions_.clear();
+  agenda_->Clear();
+  rete_->Clear();
+  facts_->Clear();
+  rules_->Clear();
+}
+
+void TInferenceEngine::ReplaceTemplate(const Ref<IFactTemplate>& old_template,
+                                       const Ref<IFactTemplate>& new_template) {
+  if (old_template->TemplateName() != new_template->TemplateName()) {
+    RemoveDependencies(*old_template);
+    return;
+  }
+  auto of_template = [&](const Ref<IFact>& f) { return f->Template() == old_template.get(); };
+  std::erase_if(pending_assertions_, of_template);
+  std::erase_if(pending_retractions_, of_template);
+  // Facts and rules are rebuilt from their text on the new definition.
+  std::vector<std::string> fact_texts;
+  std::vector<std::int32_t> ids;
+  facts_->ForEach([&](IFact& f) {
+    if (f.Template() == old_template.get()) {
+      ids.push_back(f.GetID());
+      fact_texts.push_back(f.ToString());
+    }
+  });
+  for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
+    Retract(*it);
+  }
+  for (TFactSet* fact_set : fact_sets_) {
+    fact_set->ClearFactsOf(*old_template);
+  }
+  std::vector<std::string> rule_texts;
+  std::vector<std::string> rule_names;
+  for (int i = 0; i < rules_->Count(); ++i) {
+    if (DependsOn(rules_->At(i), *old_template)) {
+      rule_texts.push_back(rules_->At(i).ToString());
+      rule_names.push_back(rules_->At(i).RuleName());
+    }
+  }
+  for (const std::string& name : rule_names) {
+    rules_->Remove(name);
+  }
+  const TErrorHandling handling = parser_error_handling_;
+  parser_error_handling_ = TErrorHandling::ehRaiseImmediate;
+  for (auto it = fact_texts.rbegin(); it != fact_texts.rend(); ++it) {
+    try {
+      Assert(ParseFact(*it));
+    } catch (const EBaseException&) {
+      // A fact that no longer fits the new definition is dropped.
+    }
+  }
+  for (const std::string& text : rule_texts) {
+    try {
+      Parse(text, true);
+    } catch (const EBaseException&) {
+      // Likewise a rule that no longer compiles.
+    }
+  }
+  parser_error_handling_ = handling;
+}
+
+}  // namespace zephro

@@ -1,0 +1,285 @@
+// TFact: slot values by index, materialised on first read, remapped by name
+// when the template publishes a new layout.
+
+#include "zephro/facts/fact.h"
+
+#include <cassert>
+#include <cstdio>
+#include <cstdlib>
+
+#include "zephro/language/pretty_printer.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/text.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+namespace {
+
+bool DynamicChecks(const IFactEnvironment* env) {
+  return env != nullptr && env->TypeChecks().Contains(TTypeCheck::tcDynamic);
+}
+
+// What dynamic type checking stores for `value`, which `slot` rejects: the
+// same number as a float for an integer bound for a slot that admits floats,
+// the engine's fuzzy value for an atom or string bound for a fuzzy slot.
+// Anything else raises the slot's explanation.
+Ref<IIEValue> ConvertForSlot(const IFactSlot& slot, IFactEnvironment& env, Ref<IIEValue> value) {
+  const TIEType kind = value->DType();
+  if (kind == TIEType::dtInteger && slot.SlotType().Contains(TIEType::dtFloat)) {
+    Ref<IIEValue> as_float = TIEValue::Float(value->AsInteger());
+    if (slot.IsValid(as_float.get())) {
+      if (IsValueConstant(value.get())) {
+        return as_float;
+      }
+      value->SetAsFloat(as_float->AsFloat());
+      return value;
+    }
+  } else if ((kind == TIEType::dtAtom || kind == TIEType::dtString) && slot.IsFuzzy()) {
+    return env.ParseFuzzyValue(slot, value->AsString());
+  }
+  RaiseIEPlain(slot.GetInvalidValueString(*value));
+}
+
+int DecimalDigits(std::int32_t n) {
+  std::int64_t v = std::llabs(static_cast<std::int64_t>(n));
+  int digits = 1;
+  while (v >= 10) {
+    v /= 10;
+    ++digits;
+  }
+  return digits;
+}
+
+}  // namespace
+
+Ref<TFactTemplate> TFact::AsFactTemplate(Ref<IFactTemplate> fact_template) {
+  if (!fact_template) {
+    return nullptr;
+  }
+  Ref<TFactTemplate> own = RefCast<TFactTemplate>(fact_template);
+  if (!own) {
+    RaiseIE(SInvalidAddObject, "IFactTemplate", "TFactTemplate");
+  }
+  return own;
+}
+
+TFact::TFact(Ref<IFactTemplate> fact_template)
+    : template_(AsFactTemplate(std::move(fact_template))) {
+  if (template_) {
+    layout_ = &template_->Layout();
+    values_.resize(static_cast<std::size_t>(layout_->Count()));
+  }
+}
+
+TFact::TFact(Ref<IFactTemplate> fact_template, const IFact& source)
+    : TFact(std::move(fact_template)) {
+  CopyValues(source);
+  id_ = source.GetID();
+}
+
+TFact::~TFact() = default;
+
+// --- slot access ---------------------------------------------------------------------
+
+const TFactTemplate& TFact::RequireTemplate() const {
+  if (!template_) {
+    RaiseIEPlain(SNoTemplate);
+  }
+  return *template_;
+}
+
+int TFact::RequireSlot(std::string_view name) const {
+  const int index = RequireTemplate().SlotIndex(name);
+  if (index < 0) {
+    RaiseIE(SInvalidSlotName, std::string(name).c_str());
+  }
+  return index;
+}
+
+void TFact::Remap(const TSlotLayout& to) const {
+  std::vector<Ref<IIEValue>> moved(static_cast<std::size_t>(to.Count()));
+  std::span<const std::string> names = layout_->Names();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (values_[i]) {
+      const int j = to.IndexOf(names[i]);
+      if (j >= 0) {
+        moved[static_cast<std::size_t>(j)] = std::move(values_[i]);
+      }
+    }
+  }
+  values_ = std::move(moved);
+  layout_ = &to;
+}
+
+IIEValue* TFact::Materialise(int index) const {
+  const IIEValue* default_value = template_->SlotAt(index)->SlotDefault();
+  Ref<IIEValue>& entry = values_[static_cast<std::size_t>(index)];
+  entry = default_value != nullptr ? default_value->Clone() : MakeRef<TIEValue>();
+  return entry.get();
+}
+
+IIEValue* TFact::ValueAt(int index) const {
+  assert(template_ && index >= 0 && index < template_->SlotCount());
+  SyncLayout();
+  IIEValue* value = values_[static_cast<std::size_t>(index)].get();
+  return value != nullptr ? value : Materialise(index);
+}
+
+IIEValue* TFact::GetValue(std::string_view name) const {
+  return ValueAt(RequireSlot(name));
+}
+
+void TFact::SetValueAt(int index, Ref<IIEValue> value) {
+  const TFactTemplate& tmpl = RequireTemplate();
+  const IFactSlot& slot = *tmpl.SlotAt(index);
+  SyncLayout();
+  if (value && DynamicChecks(tmpl.Owner()) && !slot.IsValid(value.get())) {
+    value = ConvertForSlot(slot, *tmpl.Owner(), std::move(value));
+  }
+  values_[static_cast<std::size_t>(index)] = std::move(value);
+}
+
+void TFact::StoreValueAt(int index, Ref<IIEValue> value) {
+  assert(template_ && index >= 0 && index < template_->SlotCount());
+  SyncLayout();
+  values_[static_cast<std::size_t>(index)] = std::move(value);
+}
+
+void TFact::SetValue(std::string_view name, Ref<IIEValue> value) {
+  SetValueAt(RequireSlot(name), std::move(value));
+}
+
+bool TFact::ContainsKey(std::string_view name, Ref<IIEValue>* value) const {
+  const int index = RequireTemplate().SlotIndex(name);
+  if (index < 0) {
+    return false;
+  }
+  if (value != nullptr) {
+    *value = ValueAt(index);
+  }
+  return true;
+}
+
+void TFact::SetTemplate(Ref<IFactTemplate> fact_template) {
+  Ref<TFactTemplate> next = AsFactTemplate(std::move(fact_template));
+  if (next == template_) {
+    return;
+  }
+  if (!next) {
+    template_ = nullptr;
+    layout_ = nullptr;
+    values_.clear();
+    return;
+  }
+  if (template_) {
+    SyncLayout();
+    template_ = std::move(next);
+    Remap(template_->Layout());
+    return;
+  }
+  template_ = std::move(next);
+  layout_ = &template_->Layout();
+  values_.assign(static_cast<std::size_t>(layout_->Count()), nullptr);
+}
+
+// --- copies ----------------------------------------------------------------------------
+
+void TFact::CopyValues(const IFact& source) {
+  if (!template_) {
+    return;
+  }
+  SyncLayout();
+  const IFactTemplate* theirs = source.Template();
+  std::span<const std::string> names = layout_->Names();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const int j = theirs != nullptr ? theirs->SlotIndex(names[i]) : -1;
+    values_[i] = j >= 0 ? source.ValueAt(j)->Clone() : nullptr;
+  }
+}
+
+void TFact::Assign(const IFact& source) {
+  if (&source == this) {
+    return;
+  }
+  template_ = AsFactTemplate(source.Template());
+  layout_ = template_ ? &template_->Layout() : nullptr;
+  values_.assign(template_ ? static_cast<std::size_t>(layout_->Count()) : 0, nullptr);
+  CopyValues(source);
+  id_ = source.GetID();
+}
+
+void TFact::AssignValues(const IFact& source) {
+  if (!template_ || source.Template() == nullptr) {
+    RaiseIEPlain(SNoTemplate);
+  }
+  if (source.Template() != template_.get()) {
+    RaiseIE(SFactTemplatesDifferent, source.Template()->TemplateName().c_str(),
+            template_->TemplateName().c_str());
+  }
+  if (&source != this) {
+    CopyValues(source);
+  }
+}
+
+Ref<IFact> TFact::Clone() const {
+  Ref<TFact> copy = MakeRef<TFact>(Ref<IFactTemplate>(template_), *this);
+  copy->tag_ = tag_;
+  return copy;
+}
+
+// --- identity and text -------------------------------------------------------------------
+
+bool TFact::Equals(const IFact* other) const {
+  if (other == this) {
+    return true;
+  }
+  if (other == nullptr || other->Template() != template_.get()) {
+    return false;
+  }
+  const int count = template_ ? template_->SlotCount() : 0;
+  for (int i = 0; i < count; ++i) {
+    if (template_->SlotAt(i)->IsFuzzy()) {
+      continue;
+    }
+    if (!ValueAt(i)->Equals(other->ValueAt(i))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::int32_t TFact::GetHashCode() const {
+  if (!template_) {
+    return 0;
+  }
+  std::string text;
+  for (int i = 0; i < template_->SlotCount(); ++i) {
+    text += ValueAt(i)->ToString();
+  }
+  const auto h = static_cast<std::uint32_t>(template_->GetHashCode()) * 31u +
+                 static_cast<std::uint32_t>(CalculateHash(text, 1));
+  return static_cast<std::int32_t>(h);
+}
+
+std::string TFact::ToString() const {
+  if (template_ && template_->Owner() != nullptr) {
+    return template_->Owner()->PrintFact(*this);
+  }
+  return PrettyPrintFact(*this);
+}
+
+std::string TFact::GetToIDString() const {
+  std::string id;
+  if (template_ && template_->Owner() != nullptr) {
+    char buf[24];
+    const int width = DecimalDigits(template_->Owner()->NextFactId());
+    std::snprintf(buf, sizeof buf, "%.*d", width, id_);
+    id = buf;
+  } else {
+    id = std::to_string(id_);
+  }
+  return "f-" + id + " " + ToString();
+}
+
+}  // namespace zephro

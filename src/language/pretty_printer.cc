@@ -1,0 +1,190 @@
+// The pretty printer: constructs back to the text they were parsed from.
+//
+// Each construct has one function that builds its text from the construct's
+// public interface. Nested constructs (a template's slots) are printed by
+// their own function and indented with IndentLines, so a construct's text
+// never depends on where it is nested.
+
+#include "zephro/language/pretty_printer.h"
+
+#include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+namespace {
+
+// The type keyword that stands for `kind` in a type qualifier, or null for
+// kinds that are written no other way than through the slot's nature (the
+// multislot kinds) or are admitted anyway (variables, calls).
+const char* TypeKeyword(TIEType kind) {
+  switch (kind) {
+    case TIEType::dtAtom:
+      return STypeSymbolKeyword;
+    case TIEType::dtString:
+      return STypeStringKeyword;
+    case TIEType::dtInteger:
+      return STypeIntegerKeyword;
+    case TIEType::dtFactId:
+      return STypeFactIdKeyword;
+    case TIEType::dtFloat:
+      return STypeFloatKeyword;
+    case TIEType::dtFact:
+      return STypeFactKeyword;
+    case TIEType::dtDescriptor:
+      return STypeDescriptorKeyword;
+    case TIEType::dtObject:
+      return STypeObjectKeyword;
+    case TIEType::dtClass:
+      return STypeClassKeyword;
+    case TIEType::dtExternalAddress:
+      return STypeExternalAddrKeyword;
+    case TIEType::dtFuzzy:
+      return STypeFuzzyKeyword;
+    case TIEType::dtNone:
+    case TIEType::dtVariable:
+    case TIEType::dtFunCall:
+    case TIEType::dtList:
+    case TIEType::dtSingletons:
+    case TIEType::dtMultiVariable:
+    case TIEType::dtSlot:
+    case TIEType::dtMultiSlot:
+      return nullptr;
+  }
+  return nullptr;
+}
+
+std::string Quoted(std::string_view text) {
+  return TIEValue::String(text)->ToString();
+}
+
+// A default that a slot gets anyway when none is written.
+bool IsEmptyDefault(const IIEValue& value) {
+  return value.DType() == TIEType::dtNone || value.Equals(&FCNil()) || value.Equals(&FCNilList());
+}
+
+// The type qualifier of `slot` with its trailing blank, or "" when the slot
+// admits every single-field kind.
+std::string TypeQualifier(const IFactSlot& slot) {
+  const IIEDefinedType* type = slot.ExtendedTypeInfo();
+  if (type != nullptr && type->TypeName() != SImplicitDefinedType) {
+    return "(type " + type->TypeName() + ") ";
+  }
+  const TIETypes kinds = slot.SlotType() - IEMultiSlotTypes;
+  if (kinds.Includes(IESlotTypes)) {
+    return std::string();
+  }
+  std::string keywords = TypesToString(kinds);
+  return keywords.empty() ? std::string() : "(type " + keywords + ") ";
+}
+
+// The defined type an ordered template is declared "is-a", or null.
+const IIEDefinedType* IsAType(const IFactTemplate& fact_template) {
+  if (!fact_template.IsOrdered()) {
+    return nullptr;
+  }
+  const IIEDefinedType* type = fact_template.SlotAt(0)->ExtendedTypeInfo();
+  return type != nullptr && type->TypeName() != SImplicitDefinedType ? type : nullptr;
+}
+
+}  // namespace
+
+std::string IndentLines(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  for (std::size_t pos = text.find(kPrintLineBreak); pos != std::string_view::npos;
+       pos = text.find(kPrintLineBreak, start)) {
+    out.append(text, start, pos - start);
+    out += kPrintLineBreak;
+    out += kPrintIndent;
+    start = pos + kPrintLineBreak.size();
+  }
+  out.append(text, start);
+  return out;
+}
+
+std::string TypesToString(TIETypes types) {
+  std::string out;
+  types.ForEach([&](TIEType kind) {
+    if (const char* keyword = TypeKeyword(kind)) {
+      if (!out.empty()) {
+        out += ' ';
+      }
+      out += keyword;
+    }
+  });
+  return out;
+}
+
+// --- facts and templates ---------------------------------------------------------------
+
+// fact := "(" name ( " " fields | ( " (" slot " " value ")" )* ) ")"
+std::string PrettyPrintFact(const IFact& fact) {
+  const IFactTemplate* fact_template = fact.Template();
+  if (fact_template == nullptr) {
+    return "()";
+  }
+  std::string out = "(" + fact_template->TemplateName();
+  if (fact_template->IsOrdered()) {
+    std::string fields = fact.ValueAt(0)->ToString();
+    if (!fields.empty()) {
+      out += ' ';
+      out += fields;
+    }
+  } else {
+    std::span<const std::string> names = fact_template->SlotNames();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      std::string text = fact.ValueAt(static_cast<int>(i))->ToString();
+      if (!text.empty()) {
+        out += " (" + names[i] + " " + text + ")";
+      }
+    }
+  }
+  out += ')';
+  return out;
+}
+
+// deftemplate := "(deftemplate " name [" " comment] [" extends " parent]
+//                ( " is-a " type | ( line-break indent slot )* ) ")"
+std::string PrettyPrintTemplate(const IFactTemplate& fact_template) {
+  std::string out = "(deftemplate " + fact_template.TemplateName();
+  if (!fact_template.Comment().empty()) {
+    out += ' ';
+    out += Quoted(fact_template.Comment());
+  }
+  if (const IFactTemplate* parent = fact_template.Parent()) {
+    out += " extends " + parent->TemplateName();
+  }
+  if (const IIEDefinedType* type = IsAType(fact_template)) {
+    out += " is-a " + type->TypeName();
+  } else {
+    out += kPrintLineBreak;
+    for (int i = 0; i < fact_template.SlotCount(); ++i) {
+      if (i > 0) {
+        out += kPrintLineBreak;
+      }
+      out += kPrintIndent;
+      out += IndentLines(PrettyPrintSlot(*fact_template.SlotAt(i)));
+    }
+  }
+  out += ')';
+  return out;
+}
+
+// slot := "(" ("slot" | "multislot") " " name " " [type " "]
+//         ["(default " value ") " | "(default-dynamic " call ") "] ")"
+std::string PrettyPrintSlot(const IFactSlot& slot) {
+  std::string out = slot.IsMultiSlot() ? "(multislot " : "(slot ";
+  out += slot.Name();
+  out += ' ';
+  out += TypeQualifier(slot);
+  if (const IIEValue* value = slot.SlotDefault(); value != nullptr && !IsEmptyDefault(*value)) {
+    out += slot.DefaultDynamic() ? "(default-dynamic " : "(default ";
+    out += value->ToString();
+    out += ") ";
+  }
+  out += ')';
+  return out;
+}
+
+}  // namespace zephro

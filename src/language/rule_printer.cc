@@ -1,0 +1,195 @@
+#include "zephro/language/rule_printer.h"
+
+#include "zephro/facts/fact_set.h"
+#include "zephro/facts/pattern.h"
+#include "zephro/rules/rule.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+
+std::string IndentLines(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    out += c;
+    if (c == '\n') {
+      out += kIndent;
+    }
+  }
+  return out;
+}
+
+namespace {
+
+std::string CommentLines(const std::string& comment) {
+  std::string out;
+  std::size_t start = 0;
+  while (start < comment.size()) {
+    std::size_t end = comment.find('\n', start);
+    if (end == std::string::npos) {
+      end = comment.size();
+    }
+    std::string_view line(comment.data() + start, end - start);
+    out += line.starts_with(";") ? std::string(line) : "; " + std::string(line);
+    out += "\n";
+    start = end + 1;
+  }
+  return out;
+}
+
+std::string TestText(const TIEPatternMatchTest& t) {
+  std::string text = t.IsNegated() ? "~" : "";
+  const IIEValue* v = t.SlotValue();
+  if (v == nullptr) {
+    return text;
+  }
+  if (v->DType() == TIEType::dtFunCall) {
+    return text + ":" + v->ToString();
+  }
+  return text + v->ToString();
+}
+
+// The tests of one slot: tests on one field joined with "&" (or "|" for an
+// alternative), fields separated by blanks.
+std::string SlotTestsText(const TPatternSlot& slot) {
+  std::string text;
+  std::int32_t field = NoSubIndex - 1;
+  for (std::size_t i = 0; i < slot.tests.size(); ++i) {
+    const TIEPatternMatchTest& t = *slot.tests[i];
+    if (i > 0) {
+      if (t.MultiSlotSubIndex() == field) {
+        text += t.Conjunction() ? "&" : "|";
+      } else {
+        text += " ";
+      }
+    }
+    field = t.MultiSlotSubIndex();
+    text += TestText(t);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string PrettyPrintPattern(const TIEPattern& pattern) {
+  std::string body;
+  if (pattern.IsTest()) {
+    const IFunCall* call = pattern.TestCall();
+    body = "(test " + (call != nullptr ? call->ToString() : std::string()) + ")";
+  } else {
+    body = "(" + pattern.Name();
+    const IFactTemplate* t = pattern.FactTemplate();
+    if (t != nullptr && t->IsOrdered()) {
+      for (int s = 0; s < pattern.SlotCount(); ++s) {
+        std::string tests = SlotTestsText(pattern.Slot(s));
+        if (!tests.empty()) {
+          body += " " + tests;
+        }
+      }
+    } else {
+      for (int s = 0; s < pattern.SlotCount(); ++s) {
+        const TPatternSlot& slot = pattern.Slot(s);
+        if (!slot.tests.empty()) {
+          body += " (" + slot.name + " " + SlotTestsText(slot) + ")";
+        }
+      }
+    }
+    body += ")";
+  }
+  if (pattern.Unique()) {
+    body = "(unique " + body + ")";
+  }
+  if (pattern.Explicit()) {
+    body = "(explicit " + body + ")";
+  }
+  const std::int32_t n = pattern.NegatedCount();
+  if (n == 1) {
+    body = "(not " + body + ")";
+  } else if (n >= 2) {
+    body = "(exists " + body + ")";
+    for (std::int32_t i = 2; i < n; ++i) {
+      body = "(not " + body + ")";
+    }
+  }
+  if (!pattern.BoundName().empty()) {
+    body = "?" + pattern.BoundName() + " <- " + body;
+  }
+  return (pattern.Comment().empty() ? std::string() : CommentLines(pattern.Comment())) + body;
+}
+
+std::string PrettyPrintRule(const TRule& rule) {
+  std::string text = "(defrule " + rule.RuleName();
+  if (!rule.Comment().empty()) {
+    text += "\n" + std::string(kIndent) + TIEValue::String(rule.Comment())->ToString();
+  }
+  text += "\n";
+  const IIEValue& salience = rule.SalienceValue();
+  const bool default_salience =
+      salience.DType() == TIEType::dtInteger && salience.AsInteger() == 0;
+  if (!default_salience || rule.OneShot() || !rule.Enabled()) {
+    text += std::string(kIndent) + "(declare";
+    if (!default_salience) {
+      text += " (salience " + salience.ToString() + ")";
+    }
+    if (!rule.Enabled()) {
+      text += " (enabled FALSE)";
+    }
+    if (rule.OneShot()) {
+      text += " (oneshot TRUE)";
+    }
+    text += ")\n";
+  }
+  // The initial-fact pattern the rule added for itself is not printed.
+  bool first = true;
+  for (int i = 0; i < rule.PatternCount(); ++i) {
+    const TIEPattern& p = rule.Pattern(i);
+    if (i == 0 && p.Name() == SInitialFactPattern && rule.PatternCount() > 1) {
+      const TIEPattern& next = rule.Pattern(1);
+      if (next.NegatedCount() > 0 || next.IsTest() ||
+          (next.FactTemplate() != nullptr && next.FactTemplate()->IsBackwardChaining())) {
+        continue;
+      }
+    }
+    if (i > 0 && rule.Pattern(i - 1).Name().starts_with(SBackChainPrefix)) {
+      continue;
+    }
+    if (!first) {
+      text += "\n";
+    }
+    first = false;
+    text += kIndent + IndentLines(PrettyPrintPattern(p));
+  }
+  text += "\n" + std::string(kIndent) + "=>\n";
+  for (int i = 0; i < rule.ActionCount(); ++i) {
+    if (i > 0) {
+      text += "\n";
+    }
+    text += kIndent + IndentLines(rule.Action(i).ToString());
+  }
+  text += ")";
+  return text;
+}
+
+std::string PrettyPrintFactSet(const TFactSet& fact_set) {
+  std::string text = "(deffacts " + fact_set.FactSetName();
+  if (!fact_set.Comment().empty()) {
+    text += " " + TIEValue::String(fact_set.Comment())->ToString();
+  }
+  text += "\n";
+  for (int i = 0; i < fact_set.Count(); ++i) {
+    text += kIndent + fact_set.Text(i) + "\n";
+  }
+  text += ")";
+  return text;
+}
+
+std::string PrettyPrintGlobal(std::string_view name, const IIEValue& value) {
+  std::string text(name);
+  if (!text.starts_with("?")) {
+    text = "?" + text;
+  }
+  return text + " = " + value.ToString();
+}
+
+}  // namespace zephro

@@ -1,0 +1,118 @@
+// Activations and the agenda. The agenda keeps its entries in an indexed
+// sequence (an implicit treap): "entry i" means exactly what it would in a
+// plain list, while insertion at a position, access by position and removal
+// through the activation's own handle are logarithmic.
+
+#include "zephro/rules/activation.h"
+
+#include "rules/indexed_sequence.h"
+#include "rules/rete_nodes.h"
+#include "zephro/engine/inference_engine.h"
+#include "zephro/rules/rule.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+
+using TAgendaSequence = TIndexedSequence<TActivation*>;
+
+TActivation::TActivation(TRule& rule, Ref<IReteToken> token, TPatternMatchTerminalNode* node,
+                         float strength)
+    : rule_(&rule), token_(std::move(token)), node_(node), strength_(0) {
+  SetStrength(strength);
+}
+
+void TActivation::SetStrength(float strength) noexcept {
+  strength_ = strength < 0 ? 0.0f : (strength > 1 ? 1.0f : strength);
+}
+
+std::unique_ptr<TActivation> TActivation::Clone() const {
+  return std::make_unique<TActivation>(*rule_, token_, node_, strength_);
+}
+
+void TActivation::Fire() {
+  rule_->Fire(*token_);
+  if (node_ != nullptr) {
+    node_->RuleFired(*this);
+  }
+}
+
+std::string TActivation::ToString() const {
+  return std::to_string(rule_->Salience()) + " " + rule_->RuleName() + " : " +
+         token_->GetToFactsString() + " (" + FormatFloat(strength_) + ")";
+}
+
+// --- TActivationAgenda ------------------------------------------------------------------
+
+TActivationAgenda::TActivationAgenda() : entries_(std::make_unique<TAgendaSequence>()) {}
+
+TActivationAgenda::~TActivationAgenda() { Clear(); }
+
+int TActivationAgenda::Count() const noexcept { return entries_->Count(); }
+
+TActivation& TActivationAgenda::Activations(int index) const {
+  if (index < 0 || index >= Count()) {
+    RaiseIE(SBadArgument, ("agenda index out of bounds (" + std::to_string(index) + ")").c_str());
+  }
+  return *entries_->At(index)->value;
+}
+
+int TActivationAgenda::FindInsertion(const TActivation& /*activation*/) const { return -1; }
+
+int TActivationAgenda::Add(std::unique_ptr<TActivation> activation) {
+  int index = FindInsertion(*activation);
+  if (index < 0 || index > Count()) {
+    index = Count();
+  }
+  TActivation* a = activation.release();  // the agenda owns it from here on
+  a->agenda_entry_ = entries_->Insert(index, a);
+  return index;
+}
+
+std::unique_ptr<TActivation> TActivationAgenda::Extract(TActivation& activation) {
+  auto* node = static_cast<TAgendaSequence::Node*>(activation.agenda_entry_);
+  activation.agenda_entry_ = nullptr;
+  return std::unique_ptr<TActivation>(entries_->Erase(node));
+}
+
+std::unique_ptr<TActivation> TActivationAgenda::Extract(int index) {
+  return Extract(Activations(index));
+}
+
+void TActivationAgenda::Delete(int index) { Extract(index).reset(); }
+
+int TActivationAgenda::IndexOfData(const TActivation& activation) const {
+  const auto* node = static_cast<const TAgendaSequence::Node*>(activation.agenda_entry_);
+  return node == nullptr ? -1 : entries_->IndexOf(node);
+}
+
+void TActivationAgenda::Clear() {
+  entries_->Clear([](TActivation*& a) {
+    a->agenda_entry_ = nullptr;
+    delete a;  // the agenda owns its activations
+  });
+}
+
+std::vector<std::unique_ptr<TActivation>> TActivationAgenda::TakeAll() {
+  std::vector<std::unique_ptr<TActivation>> all;
+  all.reserve(static_cast<std::size_t>(Count()));
+  entries_->ForEach([&](TActivation* a) {
+    a->agenda_entry_ = nullptr;
+    all.emplace_back(a);
+  });
+  entries_->Clear();
+  return all;
+}
+
+std::int32_t TIEAgenda::SalienceAt(int index) const {
+  return Activations(index).Rule().Salience();
+}
+
+int TIEAgenda::FindInsertion(const TActivation& activation) const {
+  if (Count() == 0 || engine_ == nullptr) {
+    return -1;
+  }
+  return engine_->SearchSalience(activation.Rule().Salience());
+}
+
+}  // namespace zephro

@@ -1,0 +1,594 @@
+// The matching network: bookkeeping, token entry and the rule compiler.
+//
+// Compiling a rule runs four passes over its patterns:
+//   1. alpha chains: per pattern a root that tests the template, then one node
+//      per multifield variable, per fixed multislot length and per constant or
+//      single-pattern predicate; equal nodes under the same parent are shared;
+//   2. variables repeated inside one pattern become slot-equality nodes;
+//   3. per pattern after the first, a join (or a test node for a `test`
+//      element) whose join tests come from variables bound by earlier
+//      patterns; positive joins with equal tests on the same inputs are
+//      shared; a negation count above one chains further negated joins;
+//   4. a terminal node for the rule; then working memory is fed through the
+//      rule's roots so that a rule added late gets its activations at once.
+// The compile trace records "+1"/"=1" (alpha node made/shared), "+2"/"=2"
+// (join made/shared) and "+t" (terminal).
+
+#include "zephro/rules/rete_network.h"
+
+#include <algorithm>
+
+#include "rules/rete_nodes.h"
+#include "rules/token.h"
+#include "zephro/engine/inference_engine.h"
+#include "zephro/rules/activation.h"
+#include "zephro/rules/rule.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+
+// --- the compiler ---------------------------------------------------------------------------
+
+class TReteCompiler {
+ public:
+  TReteCompiler(TReteNetwork& rete, TRule& rule) : rete_(rete), rule_(rule) {}
+
+  void Compile() {
+    rule_.CompileTrace() = rule_.RuleName() + ": ";
+    const int n = rule_.PatternCount();
+    ends_.assign(static_cast<std::size_t>(n), nullptr);
+    FirstPass();
+    SecondPass();
+    ThirdPass();
+    FourthPass();
+  }
+
+ private:
+  std::vector<TReteNode*>& Nodes() { return rete_.rule_nodes_[&rule_]; }
+
+  TReteNode& CreateSuccessor(TReteNode* parent, TPatternMatchTest test, Ref<IIEValue> value,
+                             std::vector<TNodeArg> args) {
+    auto reuse = [&](TReteNode* candidate) -> TReteNode* {
+      auto* node = dynamic_cast<TPatternMatchNode*>(candidate);
+      return node != nullptr && node->Equals(test, value.get(), args) ? node : nullptr;
+    };
+    TReteNode* found = nullptr;
+    if (parent != nullptr) {
+      for (const TReteNode::Edge& e : parent->Successors()) {
+        if (e.call_type == TCallType::ctSingle && (found = reuse(e.to)) != nullptr) {
+          break;
+        }
+      }
+    } else {
+      const std::string key = test == TPatternMatchTest::pmtTestClassType
+                                  ? std::string(value->Text())
+                                  : std::string();
+      for (TReteNode* root : rete_.roots_[key]) {
+        if ((found = reuse(root)) != nullptr) {
+          break;
+        }
+      }
+    }
+    if (found != nullptr) {
+      found->AddUse();
+      Nodes().push_back(found);
+      rule_.CompileTrace() += "=1";
+      return *found;
+    }
+    TReteNode& node = rete_.Adopt(
+        std::make_unique<TPatternMatchNode>(rete_, test, std::move(value), std::move(args)));
+    if (parent != nullptr) {
+      rete_.Link(*parent, node, TCallType::ctSingle);
+    } else {
+      rete_.RegisterRoot(node);
+    }
+    Nodes().push_back(&node);
+    rule_.CompileTrace() += "+1";
+    return node;
+  }
+
+  // A copy of `call` whose variables refer to where the rule binds them.
+  Ref<IFunCall> Prepare(const IFunCall& call, int pattern, bool single_fact) {
+    Ref<IFunCall> copy = call.Clone();
+    Substitute(*copy, pattern, single_fact);
+    return copy;
+  }
+
+  void Substitute(IFunCall& call, int pattern, bool single_fact) {
+    for (int i = 0; i < call.ArgumentCount(); ++i) {
+      IIEValue* arg = call.Argument(i);
+      if (arg == nullptr) {
+        continue;
+      }
+      if (arg->DType() == TIEType::dtFunCall) {
+        Substitute(*arg->AsFunCall(), pattern, single_fact);
+        continue;
+      }
+      if (arg->DType() != TIEType::dtVariable && arg->DType() != TIEType::dtMultiVariable) {
+        continue;
+      }
+      const std::string_view name = arg->Text();
+      TBinding* b = rule_.GetBindingByName(name);
+      if (b == nullptr || b->FactIndex() > pattern) {
+        if (rete_.Engine() != nullptr && rete_.Engine()->IsGlobalVariable(name)) {
+          continue;  // resolved through the engine's context
+        }
+        RaiseIE(SUnknownVariable, std::string(name).c_str());
+      }
+      auto info = std::make_unique<TBindingInfo>(single_fact ? 0 : b->FactIndex(),
+                                                 b->SlotIndex(), b->SubIndex());
+      auto value = MakeRef<TIEValue>();
+      value->SetAsOwnedObject(info.release());
+      call.SetArgument(i, std::move(value));
+    }
+  }
+
+  // True when `call` uses a variable bound by a pattern other than `pattern`.
+  bool HasMorePatterns(const IFunCall& call, int pattern) const {
+    for (int i = 0; i < call.ArgumentCount(); ++i) {
+      const IIEValue* arg = call.Argument(i);
+      if (arg == nullptr) {
+        continue;
+      }
+      if (arg->DType() == TIEType::dtFunCall) {
+        if (HasMorePatterns(*arg->AsFunCall(), pattern)) {
+          return true;
+        }
+        continue;
+      }
+      if (arg->DType() == TIEType::dtVariable || arg->DType() == TIEType::dtMultiVariable) {
+        const TBinding* b = rule_.GetBindingByName(arg->Text());
+        if (b != nullptr && b->FactIndex() != pattern) {
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+
+  bool IsAlphaCall(const TIEPattern& pattern, int index, const TIEPatternMatchTest& test) const {
+    return test.IsFunCall() && !pattern.IsTest() &&
+           !HasMorePatterns(*test.SlotValue()->AsFunCall(), index);
+  }
+
+  void FirstPass() {
+    for (int p = 0; p < rule_.PatternCount(); ++p) {
+      TIEPattern& pattern = rule_.Pattern(p);
+      TReteNode* end;
+      if (pattern.IsTest()) {
+        end = &CreateSuccessor(nullptr, TPatternMatchTest::pmtUnknown,
+                               TIEValue::Atom(STestCE), {std::int32_t{0}, std::int32_t{0}});
+      } else {
+        end = &CreateSuccessor(nullptr, TPatternMatchTest::pmtTestClassType,
+                               TIEValue::Atom(pattern.FactTemplate()->TemplateName()),
+                               {std::int32_t{0}, std::int32_t{0}});
+      }
+      entries_.push_back(end);
+      if (!pattern.IsTest()) {
+        for (int s = 0; s < pattern.SlotCount(); ++s) {
+          const TPatternSlot& slot = pattern.Slot(s);
+          for (const auto& t : slot.tests) {
+            if (t->IsMultiVariable()) {
+              end = &CreateSuccessor(end, TPatternMatchTest::pmtTestMultiSlotMultiField, nullptr,
+                                     {slot.name, t->MultiSlotSubIndex()});
+            }
+          }
+        }
+        for (int s = 0; s < pattern.SlotCount(); ++s) {
+          const TPatternSlot& slot = pattern.Slot(s);
+          if (slot.length >= 0) {
+            end = &CreateSuccessor(end, TPatternMatchTest::pmtTestMultiSlotLength, nullptr,
+                                   {slot.name, slot.length});
+          }
+        }
+        for (int s = 0; s < pattern.SlotCount(); ++s) {
+          const TPatternSlot& slot = pattern.Slot(s);
+          for (const auto& t : slot.tests) {
+            if (t->IsVariable() || t->IsMultiVariable()) {
+              continue;
+            }
+            if (t->IsFunCall() && !IsAlphaCall(pattern, p, *t)) {
+              continue;  // decided in the join
+            }
+            Ref<IIEValue> value;
+            if (t->IsFunCall()) {
+              value = MakeRef<TIEValue>(Prepare(*t->SlotValue()->AsFunCall(), p, true));
+            } else {
+              value = Ref<IIEValue>(t->SlotValue());
+            }
+            const bool positional = t->MultiSlotSubIndex() != NoSubIndex;
+            TPatternMatchTest kind =
+                positional ? (t->IsNegated() ? TPatternMatchTest::pmtTestMultiSlotNotEqual
+                                             : TPatternMatchTest::pmtTestMultiSlotEqual)
+                           : (t->IsNegated() ? TPatternMatchTest::pmtTestNotEqual
+                                             : TPatternMatchTest::pmtTestEqual);
+            end = &CreateSuccessor(end, kind, std::move(value),
+                                   {slot.name, t->MultiSlotSubIndex()});
+          }
+        }
+      }
+      ends_[static_cast<std::size_t>(p)] = end;
+    }
+  }
+
+  void SecondPass() {
+    for (int p = 0; p < rule_.PatternCount(); ++p) {
+      TIEPattern& pattern = rule_.Pattern(p);
+      if (pattern.IsTest()) {
+        continue;
+      }
+      // Every occurrence of a variable in the pattern, in slot order.
+      struct Occurrence {
+        const std::string* slot;
+        const TIEPatternMatchTest* test;
+      };
+      std::vector<Occurrence> occurrences;
+      for (int s = 0; s < pattern.SlotCount(); ++s) {
+        for (const auto& t : pattern.Slot(s).tests) {
+          if (t->IsVariable() || t->IsMultiVariable()) {
+            occurrences.push_back({&pattern.Slot(s).name, t.get()});
+          }
+        }
+      }
+      std::vector<bool> handled(occurrences.size(), false);
+      TReteNode* end = ends_[static_cast<std::size_t>(p)];
+      for (std::size_t i = 0; i < occurrences.size(); ++i) {
+        if (handled[i]) {
+          continue;
+        }
+        const Occurrence& first = occurrences[i];
+        for (std::size_t j = i + 1; j < occurrences.size(); ++j) {
+          const Occurrence& later = occurrences[j];
+          if (later.test->SlotValue()->Text() != first.test->SlotValue()->Text()) {
+            continue;
+          }
+          handled[j] = true;
+          const bool a = first.test->IsNegated();
+          const bool b = later.test->IsNegated();
+          if (a && b) {
+            continue;
+          }
+          end = &CreateSuccessor(end,
+                                 a || b ? TPatternMatchTest::pmtTestSlotValueNotEqual
+                                        : TPatternMatchTest::pmtTestSlotValueEqual,
+                                 nullptr,
+                                 {*first.slot, *later.slot, first.test->MultiSlotSubIndex(),
+                                  later.test->MultiSlotSubIndex()});
+        }
+      }
+      ends_[static_cast<std::size_t>(p)] = end;
+    }
+  }
+
+  std::unique_ptr<TTestNode> BuildJoin(TIEPattern& pattern, int p, bool negated) {
+    std::unique_ptr<TTestNode> node;
+    if (pattern.IsTest()) {
+      node = std::make_unique<TTestNode>(rete_);
+    } else {
+      node = std::make_unique<TJoinNode>(rete_, negated, pattern.Unique());
+    }
+    for (int s = 0; s < pattern.SlotCount(); ++s) {
+      const TPatternSlot& slot = pattern.Slot(s);
+      for (const auto& t : slot.tests) {
+        if (t->IsVariable() || t->IsMultiVariable()) {
+          const TBinding* b = rule_.GetBindingByName(t->SlotValue()->Text());
+          if (b == nullptr) {
+            RaiseIE(SCorruptedVariable, std::string(t->SlotValue()->Text()).c_str());
+          }
+          if (b->FactIndex() >= p || b->IsPatternBinding()) {
+            continue;  // bound here: no join test
+          }
+          if (b->SubIndex() == NoSubIndex && t->MultiSlotSubIndex() == NoSubIndex) {
+            node->AddTest(std::make_unique<TIEJoinTest>(t->TestType(), b->SlotIndex(), slot.name,
+                                                        b->FactIndex()));
+          } else {
+            node->AddTest(std::make_unique<TIEJoinTest>(t->TestType(), b->SlotIndex(),
+                                                        b->SubIndex(), slot.name,
+                                                        t->MultiSlotSubIndex(), b->FactIndex()));
+          }
+        } else if (t->IsFunCall() && !IsAlphaCall(pattern, p, *t)) {
+          if (pattern.FactTemplate() != nullptr && pattern.FactTemplate()->IsBackwardChaining()) {
+            RaiseIE(SBackChainFuncallPatterns, pattern.FactTemplate()->TemplateName().c_str());
+          }
+          auto test = std::make_unique<TIEPatternMatchTest>(
+              t->TestType(), t->MultiSlotSubIndex(),
+              MakeRef<TIEValue>(Prepare(*t->SlotValue()->AsFunCall(), p, false)));
+          node->AddTest(std::move(test));
+          node->has_function_tests_ = true;
+        }
+      }
+    }
+    return node;
+  }
+
+  TReteNode& Place(std::unique_ptr<TTestNode> node, TReteNode& left, TReteNode& right,
+                   bool shareable) {
+    if (shareable) {
+      for (const TReteNode::Edge& e : left.Successors()) {
+        auto* candidate = dynamic_cast<TJoinNode*>(e.to);
+        if (candidate != nullptr && e.call_type == TCallType::ctLeft &&
+            candidate->EnteredFrom(right, TCallType::ctRight) && candidate->Equals(*node)) {
+          candidate->AddUse();
+          Nodes().push_back(candidate);
+          rule_.CompileTrace() += "=2";
+          return *candidate;
+        }
+      }
+    }
+    TTestNode* raw = node.get();
+    if (auto* join = dynamic_cast<TJoinNode*>(raw)) {
+      join->PrepareShortCut();
+    }
+    TReteNode& placed = rete_.Adopt(std::move(node));
+    rete_.Link(left, placed, TCallType::ctLeft);
+    rete_.Link(right, placed, TCallType::ctRight);
+    Nodes().push_back(&placed);
+    rule_.CompileTrace() += "+2";
+    return placed;
+  }
+
+  void ThirdPass() {
+    for (int p = 1; p < rule_.PatternCount(); ++p) {
+      TIEPattern& pattern = rule_.Pattern(p);
+      TReteNode& left = *ends_[static_cast<std::size_t>(p - 1)];
+      TReteNode& right = *ends_[static_cast<std::size_t>(p)];
+      const std::int32_t k = pattern.NegatedCount();
+      auto node = BuildJoin(pattern, p, k > 0);
+      const bool shareable = k <= 0 && !pattern.IsTest();
+      TReteNode* end = &Place(std::move(node), left, right, shareable);
+      // Each further level of negation: a negated join on the same left input
+      // whose right input is the previous level.
+      for (std::int32_t level = 1; level < k; ++level) {
+        auto next = std::make_unique<TJoinNode>(rete_, k - level > 0, false);
+        next->SetPrefixJoin();
+        end = &Place(std::move(next), left, *end, false);
+      }
+      ends_[static_cast<std::size_t>(p)] = end;
+    }
+  }
+
+  void FourthPass() {
+    TReteNode& last = *ends_.back();
+    auto terminal = std::make_unique<TPatternMatchTerminalNode>(rete_, rule_);
+    auto* t = terminal.get();
+    TReteNode& node = rete_.Adopt(std::move(terminal));
+    rete_.Link(last, node, TCallType::ctActivate);
+    Nodes().push_back(&node);
+    rule_.CompileTrace() += "+t";
+    // Feed working memory through the rule's roots, each root once.
+    std::vector<TReteNode*> roots;
+    for (TReteNode* entry : entries_) {
+      if (std::find(roots.begin(), roots.end(), entry) == roots.end()) {
+        roots.push_back(entry);
+      }
+    }
+    if (TInferenceEngine* engine = rete_.Engine()) {
+      engine->ForEachFact([&](IFact& fact) {
+        Ref<TIEToken> removal = MakeRef<TIEToken>(TTokenAction::taRemove, Ref<IFact>(&fact));
+        Ref<TIEToken> addition = MakeRef<TIEToken>(TTokenAction::taAdd, Ref<IFact>(&fact));
+        for (TReteNode* root : roots) {
+          root->CallNode(removal, TCallType::ctSingle);
+        }
+        for (TReteNode* root : roots) {
+          root->CallNode(addition, TCallType::ctSingle);
+        }
+      });
+    }
+    t->SetInitialized(true);
+  }
+
+  TReteNetwork& rete_;
+  TRule& rule_;
+  std::vector<TReteNode*> entries_;
+  std::vector<TReteNode*> ends_;
+};
+
+// --- the network ----------------------------------------------------------------------------
+
+TReteNetwork::TReteNetwork(TInferenceEngine* engine) : engine_(engine) {}
+
+TReteNetwork::~TReteNetwork() { Clear(); }
+
+void TReteNetwork::SetEnabled(bool enabled) {
+  if (enabled == enabled_) {
+    return;
+  }
+  enabled_ = enabled;
+  if (!enabled) {
+    Clear();
+  }
+}
+
+void TReteNetwork::SetMinActivationStrength(float strength) noexcept {
+  min_activation_strength_ = strength < 0 ? 0.0f : (strength > 1 ? 1.0f : strength);
+}
+
+TReteNode& TReteNetwork::Adopt(std::unique_ptr<TReteNode> node) {
+  nodes_.push_back(std::move(node));
+  return *nodes_.back();
+}
+
+void TReteNetwork::Link(TReteNode& from, TReteNode& to, TCallType call_type) {
+  from.Successors().push_back({&to, call_type});
+  to.Predecessors().push_back(&from);
+}
+
+void TReteNetwork::RegisterRoot(TReteNode& node) {
+  auto* pm = dynamic_cast<TPatternMatchNode*>(&node);
+  std::string key = pm != nullptr && pm->Test() == TPatternMatchTest::pmtTestClassType
+                        ? std::string(pm->Value()->Text())
+                        : std::string();
+  roots_[key].push_back(&node);
+}
+
+void TReteNetwork::UnregisterRoot(TReteNode& node) {
+  for (auto it = roots_.begin(); it != roots_.end(); ++it) {
+    auto& list = it->second;
+    auto found = std::find(list.begin(), list.end(), &node);
+    if (found != list.end()) {
+      list.erase(found);
+      if (list.empty()) {
+        roots_.erase(it);
+      }
+      return;
+    }
+  }
+}
+
+int TReteNetwork::RootCount() const noexcept {
+  int n = 0;
+  for (const auto& [name, list] : roots_) {
+    n += static_cast<int>(list.size());
+  }
+  return n;
+}
+
+void TReteNetwork::FreeNode(TReteNode& node) {
+  for (TReteNode* pred : node.Predecessors()) {
+    auto& out = pred->Successors();
+    out.erase(std::remove_if(out.begin(), out.end(),
+                             [&](const TReteNode::Edge& e) { return e.to == &node; }),
+              out.end());
+  }
+  for (const TReteNode::Edge& e : node.Successors()) {
+    auto& in = e.to->Predecessors();
+    in.erase(std::remove(in.begin(), in.end(), &node), in.end());
+  }
+  if (node.Predecessors().empty()) {
+    UnregisterRoot(node);
+  }
+  auto it = std::find_if(nodes_.begin(), nodes_.end(),
+                         [&](const std::unique_ptr<TReteNode>& n) { return n.get() == &node; });
+  if (it != nodes_.end()) {
+    nodes_.erase(it);
+  }
+}
+
+void TReteNetwork::AddRule(TRule& rule) {
+  if (!enabled_) {
+    return;
+  }
+  RemoveRule(rule);
+  TReteCompiler compiler(*this, rule);
+  try {
+    compiler.Compile();
+  } catch (...) {
+    RemoveRule(rule);  // leave no half-built nodes behind
+    throw;
+  }
+}
+
+void TReteNetwork::RemoveRule(TRule& rule) {
+  auto it = rule_nodes_.find(&rule);
+  if (it == rule_nodes_.end()) {
+    return;
+  }
+  std::vector<TReteNode*> nodes = std::move(it->second);
+  rule_nodes_.erase(it);
+  for (auto n = nodes.rbegin(); n != nodes.rend(); ++n) {
+    if (!(*n)->DropUse()) {
+      if (auto* terminal = dynamic_cast<TPatternMatchTerminalNode*>(*n)) {
+        terminal->StandDown();
+      }
+      FreeNode(**n);
+    }
+  }
+}
+
+bool TReteNetwork::ContainsRule(const TRule& rule) const {
+  return rule_nodes_.find(&rule) != rule_nodes_.end();
+}
+
+bool TReteNetwork::ProcessToken(const Ref<TIEToken>& token) {
+  if (!enabled_ && token->Tag() != TTokenAction::taRemove &&
+      token->Tag() != TTokenAction::taClear) {
+    return false;
+  }
+  bool passed = false;
+  if (token->Tag() == TTokenAction::taClear) {
+    // Every root, in a stable order: a clear reaches every memory.
+    std::vector<TReteNode*> all;
+    for (auto& [name, list] : roots_) {
+      all.insert(all.end(), list.begin(), list.end());
+    }
+    for (TReteNode* root : all) {
+      passed = root->CallNode(token, TCallType::ctSingle) || passed;
+    }
+    return passed;
+  }
+  const IFact* fact = token->Fact();
+  if (fact == nullptr) {
+    return false;
+  }
+  // Only the roots of the fact's template and of its ancestors can pass it.
+  for (const IFactTemplate* t = fact->Template(); t != nullptr; t = t->Parent()) {
+    auto it = roots_.find(t->TemplateName());
+    if (it == roots_.end()) {
+      continue;
+    }
+    // Copy: a token passing through may not change the roots, but a rule
+    // action cannot run here either; the copy keeps the walk simple.
+    const std::vector<TReteNode*> roots = it->second;
+    for (TReteNode* root : roots) {
+      passed = root->CallNode(token, TCallType::ctSingle) || passed;
+    }
+  }
+  return passed;
+}
+
+void TReteNetwork::Clear() {
+  ForgetActivations();
+  rule_nodes_.clear();
+  roots_.clear();
+  nodes_.clear();
+}
+
+void TReteNetwork::ForgetActivations() {
+  for (auto& node : nodes_) {
+    if (auto* terminal = dynamic_cast<TPatternMatchTerminalNode*>(node.get())) {
+      terminal->FastClear();
+    }
+  }
+}
+
+std::string TReteNetwork::ToString() const {
+  std::string text;
+  for (const auto& node : nodes_) {
+    text += node->ToString() + "\n";
+  }
+  return text;
+}
+
+void TReteNetwork::Activate(std::unique_ptr<TActivation> activation) {
+  TActivation& a = *activation;
+  if (engine_ != nullptr) {
+    engine_->AddActivation(std::move(activation));
+  }
+  if (OnActivation) {
+    OnActivation(a);
+  }
+}
+
+void TReteNetwork::Deactivate(TActivation& activation) {
+  if (OnDeactivation) {
+    OnDeactivation(activation);
+  }
+  if (engine_ != nullptr) {
+    engine_->RemoveActivation(activation);
+  }
+}
+
+void TReteNetwork::RuleFired(TActivation& activation) {
+  if (engine_ != nullptr) {
+    engine_->RuleFired(activation);
+  }
+  if (OnRuleFired) {
+    OnRuleFired(activation);
+  }
+}
+
+IFact& TReteNetwork::NullFact() const { return engine_->NullFact(); }
+
+}  // namespace zephro

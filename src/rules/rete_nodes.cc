@@ -1,0 +1,710 @@
+// Token propagation through the nodes of the matching network.
+//
+// Alpha nodes test the last fact of a token and pass the token on unchanged
+// (or, for a multifield variable, one token per way of splitting the slot).
+// A join keeps the tokens that reached it from the left (partial matches) and
+// from the right (facts) in two hashed memories keyed on the first equality
+// join test, so an arriving token meets only the partners that can match it.
+// A negated join counts, per left token, the right tokens that match it and
+// passes the left token on (extended by the null fact) exactly while that
+// count is zero. Removals travel the same paths as additions, so every
+// activation that depended on a retracted fact is withdrawn.
+
+#include "rules/rete_nodes.h"
+
+#include <algorithm>
+
+#include "zephro/engine/inference_engine.h"
+#include "zephro/rules/activation.h"
+#include "zephro/rules/rule.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+namespace {
+
+const char* kPatternMatchTestNames[] = {
+    "pmtUnknown",          "pmtTestClassType",         "pmtTestEqual",
+    "pmtTestNotEqual",     "pmtTestSlotValueEqual",    "pmtTestSlotValueNotEqual",
+    "pmtTestMultiSlotEqual", "pmtTestMultiSlotNotEqual", "pmtTestMultiSlotLength",
+    "pmtTestMultiSlotMultiField", "pmtFailTest"};
+
+const char* kCallTypeNames[] = {"ctLeft", "ctRight", "ctSingle", "ctActivate"};
+
+std::string ArgText(const TNodeArg& arg) {
+  if (const auto* s = std::get_if<std::string>(&arg)) {
+    return *s;
+  }
+  return std::to_string(std::get<std::int32_t>(arg));
+}
+
+bool IsFalse(const IIEValue& v) { return v.Equals(&FCFalse()); }
+
+}  // namespace
+
+// --- TReteNode ------------------------------------------------------------------------------
+
+std::string TReteNode::ToString() const {
+  return std::string(NodeName()) + " In/Out#: " + std::to_string(predecessors_.size()) + "/" +
+         std::to_string(successors_.size()) + " RuleUse: " + std::to_string(rule_use_count_);
+}
+
+bool TReteNode::EnteredFrom(const TReteNode& from, TCallType call_type) const {
+  for (const Edge& e : from.successors_) {
+    if (e.to == this && e.call_type == call_type) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// --- TPatternMatchNode ------------------------------------------------------------------------
+
+TPatternMatchNode::TPatternMatchNode(TReteNetwork& rete, TPatternMatchTest test,
+                                     Ref<IIEValue> value, std::vector<TNodeArg> args)
+    : TReteNode(rete), test_(test), value_(std::move(value)), args_(std::move(args)) {
+  auto text = [&](std::size_t i) {
+    return i < args_.size() && std::holds_alternative<std::string>(args_[i])
+               ? std::get<std::string>(args_[i])
+               : std::string();
+  };
+  auto number = [&](std::size_t i) {
+    return i < args_.size() && std::holds_alternative<std::int32_t>(args_[i])
+               ? std::get<std::int32_t>(args_[i])
+               : -1;
+  };
+  switch (test_) {
+    case TPatternMatchTest::pmtTestSlotValueEqual:
+    case TPatternMatchTest::pmtTestSlotValueNotEqual:
+      slot1_.name = text(0);
+      slot2_.name = text(1);
+      pos1_ = number(2);
+      pos2_ = number(3);
+      break;
+    case TPatternMatchTest::pmtUnknown:
+    case TPatternMatchTest::pmtTestClassType:
+    case TPatternMatchTest::pmtFailTest:
+      break;
+    case TPatternMatchTest::pmtTestEqual:
+    case TPatternMatchTest::pmtTestNotEqual:
+    case TPatternMatchTest::pmtTestMultiSlotEqual:
+    case TPatternMatchTest::pmtTestMultiSlotNotEqual:
+    case TPatternMatchTest::pmtTestMultiSlotLength:
+    case TPatternMatchTest::pmtTestMultiSlotMultiField:
+      slot1_.name = text(0);
+      pos1_ = number(1);
+      break;
+  }
+}
+
+IIEValue* TPatternMatchNode::SlotReader::Read(const IFact& fact) const {
+  const IFactTemplate* t = fact.Template();
+  if (t != cached_template) {
+    cached_index = t != nullptr ? t->SlotIndex(name) : -1;
+    cached_template = t;
+  }
+  return cached_index < 0 ? nullptr : fact.ValueAt(cached_index);
+}
+
+IIEValue* TPatternMatchNode::Element(IIEValue* list_value, std::int32_t position) {
+  if (list_value == nullptr || list_value->DType() != TIEType::dtList) {
+    return nullptr;
+  }
+  IValueVector* list = list_value->AsList();
+  if (list == nullptr || position < 0 || position >= list->ValueCount()) {
+    return nullptr;
+  }
+  return list->Get(position);
+}
+
+bool TPatternMatchNode::Equals(TPatternMatchTest test, const IIEValue* value,
+                               const std::vector<TNodeArg>& args) const {
+  if (test != test_ || args != args_) {
+    return false;
+  }
+  if (value_ == nullptr || value == nullptr) {
+    return value_ == nullptr && value == nullptr;
+  }
+  if (value_->DType() == TIEType::dtFuzzy || value->DType() == TIEType::dtFuzzy) {
+    const IIEValue& fuzzy = value_->DType() == TIEType::dtFuzzy ? *value_ : *value;
+    const IIEValue& other = value_->DType() == TIEType::dtFuzzy ? *value : *value_;
+    return rete_->Compatibility && rete_->Compatibility(fuzzy, other) >= 1.0f;
+  }
+  return value_->Equals(value);
+}
+
+bool TPatternMatchNode::Compare(const Ref<TIEToken>& token, const IIEValue& value, bool negate,
+                                const IIEValue& fact_value) {
+  bool r = fact_value.Equals(&value);
+  if (negate) {
+    r = !r;
+  }
+  if (!r) {
+    return false;
+  }
+  const bool fuzzy =
+      value.DType() == TIEType::dtFuzzy || fact_value.DType() == TIEType::dtFuzzy;
+  if (!fuzzy || !rete_->Compatibility) {
+    CallChildren(token);
+    return true;
+  }
+  const IIEValue& f = value.DType() == TIEType::dtFuzzy ? value : fact_value;
+  const IIEValue& o = value.DType() == TIEType::dtFuzzy ? fact_value : value;
+  const float degree = rete_->Compatibility(f, o);
+  if (token->Strength() <= degree) {
+    CallChildren(token);
+    return true;
+  }
+  if (degree < rete_->MinActivationStrength()) {
+    return false;
+  }
+  Ref<TIEToken> weaker = MakeRef<TIEToken>(*token, token->Tag());
+  weaker->SetStrength(degree);
+  CallChildren(weaker);
+  return true;
+}
+
+bool TPatternMatchNode::TestCall(const Ref<TIEToken>& token, bool negate) {
+  TIEContext& context = rete_->Engine()->NetworkContext();
+  context.SetToken(token.get());
+  context.SetFact(token->Fact());
+  Ref<IIEValue> result = value_->Resolve(&context);
+  context.SetToken(nullptr);
+  context.SetFact(nullptr);
+  const bool passed = negate ? IsFalse(*result) : !IsFalse(*result);
+  if (passed) {
+    CallChildren(token);
+  }
+  return passed;
+}
+
+bool TPatternMatchNode::Fold(const Ref<TIEToken>& token, const IFact& fact) {
+  IIEValue* slot = slot1_.Read(fact);
+  if (slot == nullptr) {
+    return false;
+  }
+  if (slot->Equals(&FCNil())) {
+    CallChildren(token);
+    return true;
+  }
+  IValueVector* list = slot->DType() == TIEType::dtList ? slot->AsList() : nullptr;
+  if (list == nullptr) {
+    return false;
+  }
+  const std::int32_t n = list->ValueCount();
+  const std::int32_t p = pos1_;
+  if (p < 0 || p > n) {
+    return false;
+  }
+  std::span<const Ref<IIEValue>> items = list->Values();
+  bool passed = false;
+  for (std::int32_t length = n - p; length >= 0; --length) {
+    // The elements before p, the segment of `length` elements folded into one
+    // multifield element, then the rest.
+    auto segment = MakeRef<TValueVector>(std::vector<Ref<IIEValue>>(
+        items.begin() + p, items.begin() + p + length));
+    std::vector<Ref<IIEValue>> folded(items.begin(), items.begin() + p);
+    folded.push_back(MakeRef<TIEValue>(Ref<IValueVector>(std::move(segment))));
+    folded.insert(folded.end(), items.begin() + p + length, items.end());
+    Ref<IFact> copy = fact.Clone();
+    copy->SetValueAt(slot1_.cached_index, MakeRef<TIEValue>(Ref<IValueVector>(
+                                              MakeRef<TValueVector>(std::move(folded)))));
+    Ref<TIEToken> split = MakeRef<TIEToken>(token->Tag(), std::move(copy));
+    split->SetStrength(token->Strength());
+    CallChildren(split);
+    passed = true;
+  }
+  return passed;
+}
+
+bool TPatternMatchNode::CallNode(const Ref<TIEToken>& token, TCallType /*call_type*/) {
+  if (token->Tag() == TTokenAction::taClear) {
+    CallChildren(token);
+    return true;
+  }
+  const IFact* fact = token->Fact();
+  if (fact == nullptr) {
+    return false;
+  }
+  switch (test_) {
+    case TPatternMatchTest::pmtTestClassType: {
+      const std::string_view name = value_->Text();
+      for (const IFactTemplate* t = fact->Template(); t != nullptr; t = t->Parent()) {
+        if (t->TemplateName() == name) {
+          CallChildren(token);
+          return true;
+        }
+      }
+      return false;
+    }
+    case TPatternMatchTest::pmtTestEqual:
+    case TPatternMatchTest::pmtTestNotEqual: {
+      const bool negate = test_ == TPatternMatchTest::pmtTestNotEqual;
+      if (value_->DType() == TIEType::dtFunCall) {
+        return TestCall(token, negate);
+      }
+      const IIEValue* v = slot1_.Read(*fact);
+      return v != nullptr && Compare(token, *value_, negate, *v);
+    }
+    case TPatternMatchTest::pmtTestSlotValueEqual:
+    case TPatternMatchTest::pmtTestSlotValueNotEqual: {
+      IIEValue* a = slot1_.Read(*fact);
+      IIEValue* b = slot2_.Read(*fact);
+      if (pos1_ >= 0) {
+        a = Element(a, pos1_);
+      }
+      if (pos2_ >= 0) {
+        b = Element(b, pos2_);
+      }
+      if (a == nullptr || b == nullptr) {
+        return false;
+      }
+      return Compare(token, *b, test_ == TPatternMatchTest::pmtTestSlotValueNotEqual, *a);
+    }
+    case TPatternMatchTest::pmtTestMultiSlotEqual:
+    case TPatternMatchTest::pmtTestMultiSlotNotEqual: {
+      const bool negate = test_ == TPatternMatchTest::pmtTestMultiSlotNotEqual;
+      const IIEValue* v = Element(slot1_.Read(*fact), pos1_);
+      if (v == nullptr) {
+        return false;
+      }
+      if (value_->DType() == TIEType::dtFunCall) {
+        return TestCall(token, negate);
+      }
+      return Compare(token, *value_, negate, *v);
+    }
+    case TPatternMatchTest::pmtTestMultiSlotLength: {
+      IIEValue* v = slot1_.Read(*fact);
+      const IValueVector* list =
+          v != nullptr && v->DType() == TIEType::dtList ? v->AsList() : nullptr;
+      if (list != nullptr && list->ValueCount() == pos1_) {
+        CallChildren(token);
+        return true;
+      }
+      return false;
+    }
+    case TPatternMatchTest::pmtTestMultiSlotMultiField:
+      return Fold(token, *fact);
+    case TPatternMatchTest::pmtUnknown:
+    case TPatternMatchTest::pmtFailTest:
+      return false;
+  }
+  return false;
+}
+
+std::string TPatternMatchNode::ToString() const {
+  std::string text = TReteNode::ToString();
+  if (value_) {
+    text += " Value: " + value_->ToString();
+  }
+  text += " Test: ";
+  text += kPatternMatchTestNames[static_cast<int>(test_)];
+  if (!args_.empty()) {
+    text += " Args: (";
+    for (std::size_t i = 0; i < args_.size(); ++i) {
+      text += (i > 0 ? ", " : "") + ArgText(args_[i]);
+    }
+    text += ")";
+  }
+  return text;
+}
+
+// --- TTestNode --------------------------------------------------------------------------------
+
+bool TTestNode::Equals(const TTestNode& other) const {
+  if (typeid(*this) != typeid(other) || tests_.size() != other.tests_.size() ||
+      has_function_tests_ || other.has_function_tests_) {
+    return false;
+  }
+  for (const auto& t : tests_) {
+    bool found = false;
+    for (const auto& u : other.tests_) {
+      if (t->Equals(*u)) {
+        found = true;
+        break;
+      }
+    }
+    if (!found) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact) {
+  TIEContext* context = nullptr;
+  for (const auto& test : tests_) {
+    if (const auto* join = dynamic_cast<const TIEJoinTest*>(test.get())) {
+      if (right_fact == nullptr || !join->Test(left, *right_fact)) {
+        return false;
+      }
+      continue;
+    }
+    if (context == nullptr) {
+      context = &rete_->Engine()->NetworkContext();
+    }
+    context->SetToken(const_cast<TIEToken*>(&left));
+    context->SetFact(right_fact);
+    bool passed = test->PerformTest(*context);
+    context->SetToken(nullptr);
+    context->SetFact(nullptr);
+    if (!passed) {
+      return false;
+    }
+  }
+  (void)right;
+  return true;
+}
+
+bool TTestNode::CallNode(const Ref<TIEToken>& token, TCallType /*call_type*/) {
+  if (token->Tag() == TTokenAction::taClear) {
+    CallChildren(token);
+    return true;
+  }
+  IFact& null_fact = rete_->NullFact();
+  if (!RunTests(*token, nullptr, &null_fact)) {
+    return false;
+  }
+  CallChildren(MakeRef<TIEToken>(token, Ref<IFact>(&null_fact)));
+  return true;
+}
+
+std::string TTestNode::ToString() const {
+  std::string text = TReteNode::ToString() + " NumTests: " + std::to_string(tests_.size());
+  for (const auto& t : tests_) {
+    text += " (" + t->ToString() + ")";
+  }
+  return text;
+}
+
+// --- TJoinNode ----------------------------------------------------------------------------------
+
+TJoinNode::TJoinNode(TReteNetwork& rete, bool negated, bool unique)
+    : TTestNode(rete), negated_(negated), unique_(unique) {}
+
+bool TJoinNode::Equals(const TTestNode& other) const {
+  const auto* o = dynamic_cast<const TJoinNode*>(&other);
+  if (o == nullptr || negated_ || o->negated_ || prefix_join_ || o->prefix_join_ ||
+      unique_ != o->unique_) {
+    return false;
+  }
+  return TTestNode::Equals(other);
+}
+
+void TJoinNode::PrepareShortCut() {
+  left_key_ = TMemoryKey{};
+  right_key_ = TMemoryKey{};
+  left_.reset();
+  right_.reset();
+  if (prefix_join_) {
+    return;  // both memories hash by token identity
+  }
+  auto pick = [&](TJoinTestType wanted) -> bool {
+    for (std::size_t i = 0; i < tests_.size(); ++i) {
+      const auto* j = dynamic_cast<const TIEJoinTest*>(tests_[i].get());
+      if (j == nullptr || j->IsNegated() || j->JoinTestType() != wanted) {
+        continue;
+      }
+      left_key_ = TMemoryKey{true, j->TokenIdx(), j->LeftSlotName(), j->LeftSubIndex()};
+      right_key_ = TMemoryKey{true, -1, j->RightSlotName(), j->RightSubIndex()};
+      std::rotate(tests_.begin(), tests_.begin() + static_cast<std::ptrdiff_t>(i),
+                  tests_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      return true;
+    }
+    return false;
+  };
+  if (!pick(TJoinTestType::tstSlot)) {
+    pick(TJoinTestType::tstMultiSlot);
+  }
+}
+
+TIETokenTree& TJoinNode::Left() {
+  if (!left_) {
+    left_ = std::make_unique<TIETokenTree>(rete_->HashKey(), left_key_);
+  }
+  return *left_;
+}
+
+TIETokenTree& TJoinNode::Right() {
+  if (!right_) {
+    right_ = std::make_unique<TIETokenTree>(rete_->HashKey(), right_key_);
+  }
+  return *right_;
+}
+
+void TJoinNode::ClearMemory() {
+  if (left_) {
+    left_->Clear();
+  }
+  if (right_) {
+    right_->Clear();
+  }
+}
+
+Ref<TIEToken> TJoinNode::Extend(const Ref<TIEToken>& left, const TIEToken& right,
+                                TTokenAction tag) const {
+  Ref<TIEToken> t = MakeRef<TIEToken>(left, Ref<IFact>(right.Fact()));
+  t->SetTag(tag);
+  t->SetStrength(std::min(left->Strength(), right.Strength()));
+  return t;
+}
+
+Ref<TIEToken> TJoinNode::WithNull(const Ref<TIEToken>& left, TTokenAction tag) const {
+  Ref<TIEToken> t = MakeRef<TIEToken>(left, Ref<IFact>(&rete_->NullFact()));
+  t->SetTag(tag);
+  return t;
+}
+
+template <class F>
+void TJoinNode::ForCandidates(TIETokenTree& memory, std::int32_t hash, bool key_found, F&& f) {
+  if (Probing()) {
+    if (!key_found) {
+      return;
+    }
+    std::vector<TIETokenTree::Entry>* bucket = memory.Bucket(hash);
+    for (std::size_t i = 0; i < bucket->size(); ++i) {
+      TIETokenTree::Entry& e = (*bucket)[i];
+      if (e.hash == hash && !f(e)) {
+        return;
+      }
+    }
+    return;
+  }
+  bool go_on = true;
+  memory.ForEach([&](TIETokenTree::Entry& e) {
+    if (go_on) {
+      go_on = f(e);
+    }
+  });
+}
+
+bool TJoinNode::CallNode(const Ref<TIEToken>& token, TCallType call_type) {
+  if (token->Tag() == TTokenAction::taClear) {
+    ClearMemory();
+    CallChildren(token);
+    return true;
+  }
+  switch (call_type) {
+    case TCallType::ctLeft:
+      LeftActivate(token);
+      return true;
+    case TCallType::ctRight:
+      RightActivate(token);
+      return true;
+    case TCallType::ctSingle:
+    case TCallType::ctActivate:
+      RaiseIE(SInvalidCallType, kCallTypeNames[static_cast<int>(call_type)]);
+  }
+  return false;
+}
+
+std::int32_t TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, std::int32_t hash,
+                                          bool key_found) {
+  std::int32_t matches = 0;
+  const TTokenAction tag = left->Tag();
+  ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r) {
+    const bool passed = prefix_join_ ? r.token->ParentToken() != nullptr &&
+                                           r.token->ParentToken()->Equals(left.get())
+                                     : RunTests(*left, r.token.get(), r.token->Fact());
+    if (!passed) {
+      return true;
+    }
+    ++matches;
+    if (!negated_) {
+      CallChildren(Extend(left, *r.token, tag));
+      if (unique_ && tag != TTokenAction::taRemove) {
+        return false;
+      }
+    }
+    return true;
+  });
+  return matches;
+}
+
+void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
+  // The left memory files the token under its key value (or its identity),
+  // which is also where its partners sit in the right memory.
+  bool found = true;
+  const std::int32_t hash = Left().Key().HashOf(*token, found);
+  const std::int32_t probe = hash;
+  if (token->Tag() == TTokenAction::taRemove) {
+    TIETokenTree::Entry removed;
+    if (!Left().Remove(*token, hash, &removed)) {
+      return;
+    }
+    if (negated_) {
+      if (removed.negated_count == 0) {
+        CallChildren(WithNull(token, TTokenAction::taRemove));
+      }
+      return;
+    }
+    RunTestsVaryRight(token, probe, found);
+    return;
+  }
+  TIETokenTree::Entry* entry = Left().Add(token, hash);
+  if (entry == nullptr) {
+    return;  // already there
+  }
+  const std::int32_t matches = RunTestsVaryRight(token, probe, found);
+  if (negated_) {
+    // The memory may have been rehashed by nothing here; find the entry again
+    // only if needed. Adds to this memory happen only above.
+    entry->negated_count = matches;
+    if (matches == 0) {
+      CallChildren(WithNull(token, token->Tag()));
+    }
+  }
+}
+
+void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
+  bool found = true;
+  std::int32_t hash = 0;
+  if (prefix_join_) {
+    hash = token->ParentToken() != nullptr ? token->ParentToken()->SortCode() : 0;
+  } else if (right_key_.keyed) {
+    const IFact* fact = token->Fact();
+    hash = fact != nullptr ? right_key_.HashOfFact(*fact, found) : 0;
+    found = found && fact != nullptr;
+  } else {
+    hash = token->Fact() != nullptr ? token->Fact()->GetID() : 0;
+  }
+  const bool removing = token->Tag() == TTokenAction::taRemove;
+  if (removing) {
+    if (!Right().Remove(*token, hash, nullptr)) {
+      return;
+    }
+  } else if (Right().Add(token, hash) == nullptr) {
+    return;
+  }
+  auto matches = [&](const TIETokenTree::Entry& l) {
+    return prefix_join_ ? token->ParentToken() != nullptr &&
+                              token->ParentToken()->Equals(l.token.get())
+                        : RunTests(*l.token, token.get(), token->Fact());
+  };
+  // With a key, left entries that can match sit under the same hash; a prefix
+  // join finds the one left token it extends under that token's identity.
+  ForCandidates(Left(), hash, found, [&](TIETokenTree::Entry& l) {
+    if (!matches(l)) {
+      return true;
+    }
+    if (!negated_) {
+      CallChildren(Extend(l.token, *token, token->Tag()));
+      return true;
+    }
+    if (!removing) {
+      if (l.negated_count++ == 0) {
+        CallChildren(WithNull(l.token, TTokenAction::taRemove));
+      }
+    } else if (l.negated_count > 0 && --l.negated_count == 0) {
+      CallChildren(WithNull(l.token, l.token->Tag()));
+    }
+    return true;
+  });
+}
+
+std::string TJoinNode::ToString() const {
+  std::string text = TTestNode::ToString();
+  if (negated_) {
+    text += " *NEGATED*";
+  }
+  text += " Left Memory: " + (left_ ? left_->GetToFactsString() : std::string());
+  text += " Right Memory: " + (right_ ? right_->GetToFactsString() : std::string());
+  return text;
+}
+
+// --- TPatternMatchTerminalNode -------------------------------------------------------------------
+
+TPatternMatchTerminalNode::~TPatternMatchTerminalNode() { FastClear(); }
+
+bool TPatternMatchTerminalNode::CallNode(const Ref<TIEToken>& token, TCallType /*call_type*/) {
+  switch (token->Tag()) {
+    case TTokenAction::taClear:
+      StandDown();
+      return true;
+    case TTokenAction::taAdd:
+    case TTokenAction::taUpdate:
+      AddActivation(token);
+      return true;
+    case TTokenAction::taRemove:
+      StandDown(*token);
+      return true;
+  }
+  return false;
+}
+
+void TPatternMatchTerminalNode::AddActivation(const Ref<TIEToken>& token) {
+  if (token->Tag() == TTokenAction::taAdd &&
+      (!rule_->Enabled() || (rule_->OneShot() && rule_->Fired()))) {
+    return;
+  }
+  if (token->Tag() == TTokenAction::taUpdate && initialized_) {
+    return;
+  }
+  auto activation = std::make_unique<TActivation>(*rule_, Ref<IReteToken>(token.get()), this,
+                                                  token->Strength());
+  TActivation* a = activation.get();
+  a->node_entry_ = activations_.Insert(activations_.Count(), a);
+  by_sort_code_.emplace(token->SortCode(), a);
+  rete_->Activate(std::move(activation));
+}
+
+void TPatternMatchTerminalNode::Forget(TActivation& activation) {
+  auto range = by_sort_code_.equal_range(activation.Token().SortCode());
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == &activation) {
+      by_sort_code_.erase(it);
+      break;
+    }
+  }
+  if (activation.node_entry_ != nullptr) {
+    activations_.Erase(static_cast<TIndexedSequence<TActivation*>::Node*>(activation.node_entry_));
+    activation.node_entry_ = nullptr;
+  }
+}
+
+void TPatternMatchTerminalNode::StandDown() {
+  while (activations_.Count() > 0) {
+    TActivation* a = activations_.At(activations_.Count() - 1)->value;
+    Forget(*a);
+    rete_->Deactivate(*a);
+  }
+}
+
+void TPatternMatchTerminalNode::StandDown(const TIEToken& token) {
+  // The first activation in creation order whose token equals `token`.
+  TActivation* first = nullptr;
+  int first_index = 0;
+  auto range = by_sort_code_.equal_range(token.SortCode());
+  for (auto it = range.first; it != range.second; ++it) {
+    if (!it->second->Token().Equals(&token)) {
+      continue;
+    }
+    int index = activations_.IndexOf(
+        static_cast<TIndexedSequence<TActivation*>::Node*>(it->second->node_entry_));
+    if (first == nullptr || index < first_index) {
+      first = it->second;
+      first_index = index;
+    }
+  }
+  if (first != nullptr) {
+    Forget(*first);
+    rete_->Deactivate(*first);
+  }
+}
+
+void TPatternMatchTerminalNode::RuleFired(TActivation& activation) {
+  Forget(activation);
+  rete_->RuleFired(activation);
+}
+
+void TPatternMatchTerminalNode::FastClear() {
+  activations_.Clear([](TActivation*& a) { a->node_entry_ = nullptr; });
+  by_sort_code_.clear();
+}
+
+std::string TPatternMatchTerminalNode::ToString() const {
+  return TReteNode::ToString() + " Rule: " + rule_->RuleName();
+}
+
+}  // namespace zephro

@@ -1,0 +1,221 @@
+#pragma once
+
+// The node classes of the matching network.
+//
+//   TPatternMatchNode   one test on the last fact of a token (alpha part)
+//   TTestNode           a `test` element: tests on a partial match
+//   TJoinNode           combines partial matches (left) with facts (right),
+//                       or counts the matches of a negated pattern
+//   TPatternMatchTerminalNode   turns complete matches into activations
+//
+// Tokens travel as `const Ref<TIEToken>&`; a node copies the handle only when
+// it stores the token.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "rules/indexed_sequence.h"
+#include "rules/token.h"
+#include "zephro/engine/context.h"
+#include "zephro/facts/pattern.h"
+#include "zephro/rules/rete_network.h"
+
+namespace zephro {
+
+class TActivation;
+class TRule;
+
+// One argument of a pattern-match node: a slot name or a position.
+using TNodeArg = std::variant<std::string, std::int32_t>;
+
+class TReteNode {
+ public:
+  struct Edge {
+    TReteNode* to;
+    TCallType call_type;
+  };
+
+  explicit TReteNode(TReteNetwork& rete) : rete_(&rete) {}
+  virtual ~TReteNode() = default;
+  TReteNode(const TReteNode&) = delete;
+  TReteNode& operator=(const TReteNode&) = delete;
+
+  // Handles `token` arriving through an edge of kind `call_type`; answers
+  // whether the token was passed on.
+  virtual bool CallNode(const Ref<TIEToken>& token, TCallType call_type) = 0;
+  virtual const char* NodeName() const = 0;
+  // "Name In/Out#: p/s RuleUse: n" and the node's own details.
+  virtual std::string ToString() const;
+
+  void CallChildren(const Ref<TIEToken>& token) {
+    for (const Edge& e : successors_) {
+      e.to->CallNode(token, e.call_type);
+    }
+  }
+
+  TReteNetwork& Rete() const noexcept { return *rete_; }
+  int RuleUseCount() const noexcept { return rule_use_count_; }
+  void AddUse() noexcept { ++rule_use_count_; }
+  // Answers whether the node is still used.
+  bool DropUse() noexcept { return --rule_use_count_ > 0; }
+  std::vector<Edge>& Successors() noexcept { return successors_; }
+  std::vector<TReteNode*>& Predecessors() noexcept { return predecessors_; }
+  // True when this node is entered from `from` through an edge of that kind.
+  bool EnteredFrom(const TReteNode& from, TCallType call_type) const;
+
+ protected:
+  TReteNetwork* rete_;  // not owned
+  std::vector<Edge> successors_;
+  std::vector<TReteNode*> predecessors_;
+  int rule_use_count_ = 1;
+};
+
+class TPatternMatchNode final : public TReteNode {
+ public:
+  TPatternMatchNode(TReteNetwork& rete, TPatternMatchTest test, Ref<IIEValue> value,
+                    std::vector<TNodeArg> args);
+
+  TPatternMatchTest Test() const noexcept { return test_; }
+  IIEValue* Value() const noexcept { return value_.get(); }
+  const std::vector<TNodeArg>& Args() const noexcept { return args_; }
+  // Same test, equal values and equal arguments: the node can be shared.
+  bool Equals(TPatternMatchTest test, const IIEValue* value,
+              const std::vector<TNodeArg>& args) const;
+
+  bool CallNode(const Ref<TIEToken>& token, TCallType call_type) override;
+  const char* NodeName() const override { return "TPatternMatchNode"; }
+  std::string ToString() const override;
+
+ private:
+  // A slot read through a one-entry cache of its position in the last template.
+  struct SlotReader {
+    std::string name;
+    mutable const IFactTemplate* cached_template = nullptr;
+    mutable int cached_index = -1;
+    IIEValue* Read(const IFact& fact) const;
+  };
+
+  // Passes `token` when `fact_value` compares as the test asks with `value`.
+  bool Compare(const Ref<TIEToken>& token, const IIEValue& value, bool negate,
+               const IIEValue& fact_value);
+  bool TestCall(const Ref<TIEToken>& token, bool negate);
+  bool Fold(const Ref<TIEToken>& token, const IFact& fact);
+  static IIEValue* Element(IIEValue* list_value, std::int32_t position);
+
+  TPatternMatchTest test_;
+  Ref<IIEValue> value_;
+  std::vector<TNodeArg> args_;
+  SlotReader slot1_;
+  SlotReader slot2_;
+  std::int32_t pos1_ = -1;
+  std::int32_t pos2_ = -1;
+};
+
+// A `test` element (and the base of joins): tests on a partial match.
+class TTestNode : public TReteNode {
+ public:
+  explicit TTestNode(TReteNetwork& rete) : TReteNode(rete) {}
+
+  void AddTest(std::unique_ptr<TIESlotTest> test) { tests_.push_back(std::move(test)); }
+  int TestCount() const noexcept { return static_cast<int>(tests_.size()); }
+  TIESlotTest& Test(int index) const { return *tests_[static_cast<std::size_t>(index)]; }
+  // Same class and the same join tests (a node holding a function test is
+  // never equal to another).
+  virtual bool Equals(const TTestNode& other) const;
+
+  bool CallNode(const Ref<TIEToken>& token, TCallType call_type) override;
+  const char* NodeName() const override { return "TTestNode"; }
+  std::string ToString() const override;
+
+ protected:
+  // True when every test passes for the partial match `left` and `right`.
+  bool RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact);
+
+  std::vector<std::unique_ptr<TIESlotTest>> tests_;
+  bool has_function_tests_ = false;
+
+  friend class TReteCompiler;
+};
+
+class TJoinNode final : public TTestNode {
+ public:
+  TJoinNode(TReteNetwork& rete, bool negated, bool unique);
+
+  bool NegatedPattern() const noexcept { return negated_; }
+  bool Unique() const noexcept { return unique_; }
+  // The right input carries partial matches whose prefix must equal the left
+  // token (a nested negation level).
+  void SetPrefixJoin() noexcept { prefix_join_ = true; }
+  bool IsPrefixJoin() const noexcept { return prefix_join_; }
+  // Chooses the hash key of both memories: the first whole-slot equality join
+  // test, else the first positional one.
+  void PrepareShortCut();
+  void ClearMemory();
+  bool Equals(const TTestNode& other) const override;
+
+  bool CallNode(const Ref<TIEToken>& token, TCallType call_type) override;
+  const char* NodeName() const override { return "TJoinNode"; }
+  std::string ToString() const override;
+
+ private:
+  TIETokenTree& Left();
+  TIETokenTree& Right();
+  void LeftActivate(const Ref<TIEToken>& token);
+  void RightActivate(const Ref<TIEToken>& token);
+  // Passes `left` + `right`'s fact on for every matching right token.
+  std::int32_t RunTestsVaryRight(const Ref<TIEToken>& left, std::int32_t hash, bool key_found);
+  // True when an arriving token finds its partners in one bucket of the
+  // other memory: the join has a key, or it is a prefix join.
+  bool Probing() const noexcept { return left_key_.keyed || prefix_join_; }
+  template <class F>
+  void ForCandidates(TIETokenTree& memory, std::int32_t hash, bool key_found, F&& f);
+  Ref<TIEToken> Extend(const Ref<TIEToken>& left, const TIEToken& right, TTokenAction tag) const;
+  Ref<TIEToken> WithNull(const Ref<TIEToken>& left, TTokenAction tag) const;
+
+  std::unique_ptr<TIETokenTree> left_;
+  std::unique_ptr<TIETokenTree> right_;
+  TMemoryKey left_key_;
+  TMemoryKey right_key_;
+  bool negated_;
+  bool unique_;
+  bool prefix_join_ = false;
+};
+
+class TPatternMatchTerminalNode final : public TReteNode {
+ public:
+  TPatternMatchTerminalNode(TReteNetwork& rete, TRule& rule) : TReteNode(rete), rule_(&rule) {}
+  ~TPatternMatchTerminalNode() override;
+
+  TRule& Rule() const noexcept { return *rule_; }
+  bool Initialized() const noexcept { return initialized_; }
+  void SetInitialized(bool initialized) noexcept { initialized_ = initialized; }
+  int ActivationCount() const noexcept { return activations_.Count(); }
+
+  bool CallNode(const Ref<TIEToken>& token, TCallType call_type) override;
+  const char* NodeName() const override { return "TPatternMatchTerminalNode"; }
+  std::string ToString() const override;
+
+  void AddActivation(const Ref<TIEToken>& token);
+  // Withdraws every activation, last first.
+  void StandDown();
+  // Withdraws the first activation whose token equals `token`.
+  void StandDown(const TIEToken& token);
+  // The activation fired: forget it and tell the network.
+  void RuleFired(TActivation& activation);
+  // Forgets every activation without telling anyone.
+  void FastClear();
+
+ private:
+  void Forget(TActivation& activation);
+
+  TRule* rule_;  // not owned
+  TIndexedSequence<TActivation*> activations_;  // creation order; the agenda owns them
+  std::unordered_multimap<std::int32_t, TActivation*> by_sort_code_;
+  bool initialized_ = false;
+};
+
+}  // namespace zephro

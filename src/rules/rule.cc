@@ -1,0 +1,349 @@
+#include "zephro/rules/rule.h"
+
+#include <algorithm>
+
+#include "zephro/engine/inference_engine.h"
+#include "zephro/platform/class_registry.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+
+ZEPHRO_DEFINE_CLASS(TRule);
+
+namespace {
+
+// Names must not contain blanks or any of '"#()[]?:$&;<>.
+void CheckName(std::string_view name) {
+  static constexpr std::string_view kForbidden = " '\"#()[]?:$&;<>";
+  for (char c : name) {
+    if (kForbidden.find(c) != std::string_view::npos) {
+      RaiseIE(SUnexpectedCharacters, std::string(name).c_str(), c);
+    }
+  }
+}
+
+}  // namespace
+
+void NotifyRulePatternChanged(TRule& rule, TIEPattern& /*pattern*/) { rule.Change(); }
+
+TRule::TRule(TComponent* owner) : TComponent(owner), salience_value_(TIEValue::Integer(0)) {
+  if (auto* engine = dynamic_cast<TInferenceEngine*>(owner)) {
+    engine_ = engine;
+    rule_id_ = engine->NewRuleId();
+    engine->FreeNotification(*this);
+  }
+  rule_name_ = "Rule_" + std::to_string(rule_id_);
+  compile_trace_ = rule_name_ + ": ";
+}
+
+TRule::~TRule() {
+  if (engine_ != nullptr && !engine_->ComponentState().Contains(TComponentStateFlag::csDestroying)) {
+    engine_->Rules().Remove(rule_name_, *this);
+  }
+}
+
+void TRule::Notification(TComponent& component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == TOperation::opRemove && &component == engine_) {
+    engine_ = nullptr;
+  }
+}
+
+void TRule::SetRuleName(std::string_view name) {
+  if (name == rule_name_) {
+    return;
+  }
+  CheckName(name);
+  const std::string old = rule_name_;
+  if (engine_ != nullptr && engine_->Rules().Get(old) == this) {
+    engine_->RenameRule(old, name);  // sets the name
+    return;
+  }
+  rule_name_ = name;
+}
+
+void TRule::SetComment(std::string_view comment) {
+  comment_ = comment;
+  Change();
+}
+
+void TRule::SetEngine(TInferenceEngine* engine) {
+  if (engine == engine_) {
+    return;
+  }
+  if (engine_ != nullptr) {
+    engine_->Rules().Remove(rule_name_, *this);
+    RemoveFreeNotification(*engine_);
+  }
+  engine_ = engine;
+  if (engine_ != nullptr) {
+    rule_id_ = engine_->NewRuleId();
+    engine_->FreeNotification(*this);
+  }
+}
+
+void TRule::SetSalience(Ref<IIEValue> value) {
+  salience_value_ = std::move(value);
+  EvaluateSalience();
+  Change();
+}
+
+void TRule::SetSalienceInteger(std::int32_t salience) {
+  salience_ = salience;
+  salience_value_ = TIEValue::Integer(salience);
+}
+
+std::int32_t TRule::EvaluateSalience() {
+  const TIEType kind = salience_value_->DType();
+  if (kind == TIEType::dtInteger) {
+    salience_ = salience_value_->AsInteger();  // the common case: no context needed
+    return salience_;
+  }
+  if (engine_ == nullptr) {
+    return salience_;
+  }
+  std::unique_ptr<TIEContext> context = engine_->RootContext().Push();
+  salience_ = salience_value_->Resolve(context.get())->AsInteger();
+  return salience_;
+}
+
+void TRule::SetEnabled(bool enabled) {
+  if (enabled != enabled_) {
+    enabled_ = enabled;
+    Change();
+  }
+}
+
+void TRule::SetOneShot(bool one_shot) {
+  if (one_shot != one_shot_) {
+    one_shot_ = one_shot;
+    Change();
+  }
+}
+
+int TRule::IndexOfBinding(std::string_view name) const noexcept {
+  for (std::size_t i = 0; i < bindings_.size(); ++i) {
+    if (bindings_[i]->Name() == name) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+TBinding* TRule::GetBindingByName(std::string_view name) const noexcept {
+  int i = IndexOfBinding(name);
+  return i < 0 ? nullptr : bindings_[static_cast<std::size_t>(i)].get();
+}
+
+TBinding& TRule::AddBinding(std::string_view name, std::int32_t fact_index,
+                            std::string_view slot_index, std::int32_t sub_index) {
+  auto binding = std::make_unique<TBinding>(std::string(name), fact_index,
+                                            std::string(slot_index), sub_index);
+  for (const auto& b : bindings_) {
+    if (b->Equals(*binding)) {
+      return *b;
+    }
+  }
+  bindings_.push_back(std::move(binding));
+  return *bindings_.back();
+}
+
+void TRule::AddPattern(std::unique_ptr<TIEPattern> pattern) {
+  if (engine_ == nullptr) {
+    RaiseIEPlain(SUnknownEngine);
+  }
+  BeginUpdate();
+  pattern->SetOwner(this);
+  if (patterns_.empty()) {
+    const bool needs_initial =
+        pattern->NegatedCount() > 0 || pattern->IsTest() ||
+        (pattern->FactTemplate() != nullptr && pattern->FactTemplate()->IsBackwardChaining());
+    if (needs_initial) {
+      std::unique_ptr<TIEPattern> initial = engine_->InitialFactPattern().Clone();
+      initial->SetOwner(this);
+      patterns_.push_back(std::move(initial));
+    }
+  }
+  pattern->FixTests(*engine_,
+                    [&](std::string_view prefix) { return engine_->GenerateSymbol(prefix); });
+  const int position = static_cast<int>(patterns_.size());
+  patterns_.push_back(std::move(pattern));
+  BindPatternVariables(*patterns_.back(), position);
+  EndUpdate();
+}
+
+namespace {
+
+// Replaces variable names inside `call` (and its nested calls) by their new names.
+void SubstFunCall(IFunCall& call, const std::vector<std::pair<std::string, std::string>>& renames) {
+  for (int i = 0; i < call.ArgumentCount(); ++i) {
+    IIEValue* arg = call.Argument(i);
+    if (arg == nullptr) {
+      continue;
+    }
+    if (arg->DType() == TIEType::dtFunCall) {
+      SubstFunCall(*arg->AsFunCall(), renames);
+    } else if (arg->DType() == TIEType::dtVariable || arg->DType() == TIEType::dtMultiVariable) {
+      for (const auto& [from, to] : renames) {
+        if (arg->Text() == from) {
+          call.SetArgument(i, MakeRef<TIEValue>(to, arg->DType()));
+          break;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void TRule::BindPatternVariables(TIEPattern& pattern, int position) {
+  if (!pattern.BoundName().empty()) {
+    AddBinding(pattern.BoundName(), position, SPatternBinding, NoSubIndex);
+  }
+  std::vector<std::pair<std::string, std::string>> renames;
+  for (int s = 0; s < pattern.SlotCount(); ++s) {
+    TPatternSlot& slot = pattern.Slot(s);
+    for (auto& test : slot.tests) {
+      if (!test->IsVariable() && !test->IsMultiVariable()) {
+        continue;
+      }
+      std::string name(test->SlotValue()->Text());
+      for (const auto& [from, to] : renames) {
+        if (name == from) {
+          name = to;
+          test->SetSlotValueShared(MakeRef<TIEValue>(name, test->SlotValue()->DType()));
+          break;
+        }
+      }
+      if (GetBindingByName(name) != nullptr) {
+        continue;
+      }
+      if (pattern.NegatedCount() > 0 && name.starts_with(SBlankPrefix)) {
+        std::string renamed = "_" + std::to_string(patterns_.size()) + "_" + name;
+        renames.emplace_back(name, renamed);
+        test->SetSlotValueShared(MakeRef<TIEValue>(renamed, test->SlotValue()->DType()));
+        name = renamed;
+      }
+      if (test->IsNegated()) {
+        RaiseIE(SNegatedVariable, name.c_str());
+      }
+      AddBinding(name, position, slot.name, test->MultiSlotSubIndex());
+    }
+  }
+  if (!renames.empty()) {
+    for (int s = 0; s < pattern.SlotCount(); ++s) {
+      for (auto& test : pattern.Slot(s).tests) {
+        if (test->IsFunCall()) {
+          SubstFunCall(*test->SlotValue()->AsFunCall(), renames);
+        }
+      }
+    }
+  }
+}
+
+void TRule::AddAction(Ref<IFunCall> action) {
+  actions_.push_back(std::move(action));
+  Change();
+}
+
+void TRule::ClearActions() {
+  actions_.clear();
+  Change();
+}
+
+IIEValue* TRule::BoundValue(const TBinding& binding, const IReteToken& token) const {
+  IFact* fact = token.GetFacts(binding.FactIndex());
+  if (fact == nullptr || fact == &engine_->NullFact()) {
+    return nullptr;
+  }
+  IFactTemplate* t = fact->Template();
+  const int slot = t != nullptr ? t->SlotIndex(binding.SlotIndex()) : -1;
+  if (slot < 0) {
+    return nullptr;
+  }
+  IIEValue* value = fact->ValueAt(slot);
+  if (binding.SubIndex() == NoSubIndex) {
+    return value;
+  }
+  IValueVector* list =
+      value != nullptr && value->DType() == TIEType::dtList ? value->AsList() : nullptr;
+  if (list == nullptr || binding.SubIndex() >= list->ValueCount()) {
+    return nullptr;
+  }
+  return list->Get(binding.SubIndex());
+}
+
+void TRule::Prepare(const IReteToken& token, TIEContext& context) {
+  for (const auto& binding : bindings_) {
+    if (binding->IsLocalBinding()) {
+      continue;
+    }
+    Ref<IIEValue> value;
+    if (binding->IsPatternBinding()) {
+      IFact* fact = token.GetFacts(binding->FactIndex());
+      if (fact == nullptr || fact == &engine_->NullFact()) {
+        continue;
+      }
+      value = MakeRef<TIEValue>(fact->GetID(), TIEType::dtFactId);
+    } else {
+      value = Ref<IIEValue>(BoundValue(*binding, token));
+      if (!value) {
+        continue;
+      }
+    }
+    binding->SetValue(value);
+    context.AddLocalBinding(binding->Name(), std::move(value));
+  }
+  context.AddLocalBinding(SRuleBinding, TIEValue::String(rule_name_));
+}
+
+void TRule::Fire(const IReteToken& token) {
+  if (engine_ == nullptr) {
+    RaiseIEPlain(SUnknownEngine);
+  }
+  std::unique_ptr<TIEContext> context = engine_->RootContext().Push();
+  context->ClearReturnValue();
+  Prepare(token, *context);
+  fired_ = true;
+  if (OnFire) {
+    OnFire(*this, *context);
+  }
+  if (!context->Halted()) {
+    for (const Ref<IFunCall>& action : actions_) {
+      action->Execute(*context);
+      if (context->Halted() || context->ReturnFlag()) {
+        break;
+      }
+    }
+  }
+  context->SetHalted(false);
+}
+
+void TRule::EndUpdate() {
+  if (updating_ > 0 && --updating_ == 0) {
+    Change();
+  }
+}
+
+void TRule::Change() {
+  if (updating_ > 0) {
+    return;
+  }
+  if (engine_ != nullptr) {
+    engine_->RuleChange(*this);
+  }
+  if (OnChange) {
+    OnChange(*this);
+  }
+}
+
+std::string TRule::ToString() const {
+  if (engine_ != nullptr) {
+    return engine_->PrettyPrint(*this);
+  }
+  return PrettyPrintRule(*this);
+}
+
+}  // namespace zephro

@@ -1,0 +1,240 @@
+#include "zephro/facts/fact.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "zephro/values/exceptions.h"
+#include "zephro/values/text.h"
+#include "zephro/values/value.h"
+
+#include "testing/fact_fakes.h"
+
+namespace zephro {
+namespace {
+
+using enum TIEType;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+
+Ref<TFact> FactOf(const Ref<TFactTemplate>& t) {
+  return MakeRef<TFact>(t);
+}
+
+TEST(FactTest, UnwrittenSlotsReadTheirDefaults) {
+  auto t = MakeTemplate("t", {"a", "b"});
+  t->AddSlot("b", TIEValue::Integer(7));
+  auto f = FactOf(t);
+  auto g = FactOf(t);
+  EXPECT_EQ(f->GetID(), -1);
+  EXPECT_EQ(f->GetValue("b")->AsInteger(), 7);
+  EXPECT_NE(f->GetValue("b"), t->GetSlot("b")->SlotDefault());
+  EXPECT_EQ(f->GetValue("b"), f->ValueAt(1));  // materialised once
+  EXPECT_TRUE(f->Equals(g.get()));
+  EXPECT_EQ(f->GetHashCode(), g->GetHashCode());
+  Ref<IIEValue> seen;
+  EXPECT_TRUE(f->ContainsKey("a", &seen));
+  EXPECT_EQ(seen.get(), f->GetValue("a"));
+  EXPECT_FALSE(f->ContainsKey("q", &seen));
+}
+
+TEST(FactTest, MissingTemplateOrSlotRaise) {
+  auto loose = MakeRef<TFact>();
+  auto f = FactOf(MakeTemplate("t", {"a"}));
+  const struct {
+    const char* what;
+    std::function<void()> call;
+    const char* text;
+  } cases[] = {
+      {"read without template", [&] { loose->GetValue("a"); }, "Fact Template is missing"},
+      {"write without template", [&] { loose->SetValue("a", nullptr); },
+       "Fact Template is missing"},
+      {"lookup without template", [&] { loose->ContainsKey("a", nullptr); },
+       "Fact Template is missing"},
+      {"copy without template", [&] { loose->AssignValues(*f); }, "Fact Template is missing"},
+      {"read unknown slot", [&] { f->GetValue("q"); }, "No such slot name: \"q\""},
+      {"write unknown slot", [&] { f->SetValue("q", nullptr); }, "No such slot name: \"q\""},
+      {"copy across templates", [&] { f->AssignValues(*FactOf(MakeTemplate("u", {"a"}))); },
+       "Unable to assign slot values, fact templates are different: u and t"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_THAT(c.call, ThrowsMessage<EIEException>(StrEq(c.text)));
+  }
+}
+
+TEST(FactTest, EqualityAndHashIgnoreDeclarationAndWriteOrder) {
+  auto t = MakeTemplate("p", {"name", "age", "city"});
+  auto f = FactOf(t);
+  f->SetValue("name", TIEValue::Atom("ann"));
+  f->SetValue("age", TIEValue::Integer(30));
+  auto g = FactOf(t);
+  g->SetValue("age", TIEValue::Integer(30));
+  g->SetValue("name", TIEValue::Atom("ann"));
+  EXPECT_TRUE(f->Equals(g.get()));
+  EXPECT_EQ(f->GetHashCode(), g->GetHashCode());
+  // age, city, name: the texts in slot order, after the template's hash.
+  EXPECT_EQ(static_cast<std::uint32_t>(f->GetHashCode()),
+            static_cast<std::uint32_t>(t->GetHashCode()) * 31u +
+                static_cast<std::uint32_t>(CalculateHash("30ann", 1)));
+
+  // Another template object, equal in every respect, never matches.
+  auto twin = FactOf(MakeTemplate("p", {"city", "age", "name"}));
+  twin->SetValue("name", TIEValue::Atom("ann"));
+  twin->SetValue("age", TIEValue::Integer(30));
+  EXPECT_FALSE(f->Equals(twin.get()));
+  EXPECT_EQ(f->GetHashCode(), twin->GetHashCode());
+
+  g->SetValue("age", TIEValue::Float(30));
+  EXPECT_FALSE(f->Equals(g.get()));
+}
+
+TEST(FactTest, EqualHashesDoNotMakeFactsEqual) {
+  auto t = MakeTemplate("t", {"x"});
+  auto f = FactOf(t);
+  auto g = FactOf(t);
+  f->SetValue("x", TIEValue::Atom("Aa"));
+  g->SetValue("x", TIEValue::Atom("BB"));
+  EXPECT_EQ(f->GetHashCode(), g->GetHashCode());
+  EXPECT_FALSE(f->Equals(g.get()));
+}
+
+TEST(FactTest, FuzzySlotsDoNotTakePartInEquality) {
+  auto t = MakeTemplate("t", {"x", "f"});
+  t->GetSlot("f")->SetSlotType({dtFuzzy});
+  auto f = FactOf(t);
+  auto g = FactOf(t);
+  f->SetValue("f", TIEValue::Atom("hot"));
+  g->SetValue("f", TIEValue::Atom("cold"));
+  EXPECT_TRUE(f->Equals(g.get()));
+  g->SetValue("x", TIEValue::Atom("y"));
+  EXPECT_FALSE(f->Equals(g.get()));
+}
+
+TEST(FactTest, DynamicChecksConvertOrReject) {
+  FakeFactEnvironment engine;
+  auto t = MakeTemplate("t", {"f", "i", "z"}, &engine);
+  t->GetSlot("f")->SetSlotType({dtFloat});
+  t->GetSlot("i")->SetSlotType({dtInteger});
+  t->GetSlot("z")->SetSlotType({dtFuzzy});
+  auto fact = FactOf(t);
+  Ref<IIEValue> three = TIEValue::Integer(3);
+
+  // Unchecked, values go in as they are.
+  fact->SetValue("f", three);
+  EXPECT_EQ(fact->GetValue("f")->DType(), dtInteger);
+
+  engine.checks = {TTypeCheck::tcDynamic};
+  fact->SetValue("f", three);
+  EXPECT_EQ(fact->GetValue("f"), three.get());
+  EXPECT_EQ(three->DType(), dtFloat);
+  EXPECT_EQ(three->AsFloat(), 3.0);
+
+  fact->SetValue("z", TIEValue::String("very hot"));
+  EXPECT_EQ(fact->GetValue("z"), engine.fuzzy_result.get());
+  ASSERT_EQ(engine.fuzzy_requests.size(), 1u);
+  EXPECT_EQ(engine.fuzzy_requests[0].first, "z");
+  EXPECT_EQ(engine.fuzzy_requests[0].second, "very hot");
+
+  fact->SetValue("i", TIEValue::Integer(1));
+  EXPECT_THAT([&] { fact->SetValue("i", TIEValue::Atom("abc")); },
+              ThrowsMessage<EIEException>(
+                  StrEq("Not a DTINTEGER type.  Value (abc) is a dtAtom type for i slot")));
+  EXPECT_EQ(fact->GetValue("i")->AsInteger(), 1);
+}
+
+TEST(FactTest, IdTextPadsToTheEngineCounter) {
+  struct Case {
+    std::int32_t id;
+    std::int32_t next;
+    bool owned;
+    const char* text;
+  };
+  const Case cases[] = {
+      {7, 120, false, "f-7 (t)"},
+      {7, 120, true, "f-007 engine:(t)"},
+      {7, 5, true, "f-7 engine:(t)"},
+      {7, 0, true, "f-7 engine:(t)"},
+      {1234, 120, true, "f-1234 engine:(t)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    FakeFactEnvironment engine;
+    engine.next_fact_id = c.next;
+    auto fact = FactOf(MakeTemplate("t", {}, c.owned ? &engine : nullptr));
+    fact->SetID(c.id);
+    EXPECT_EQ(fact->GetToIDString(), c.text);
+  }
+}
+
+TEST(FactTest, ChangingTemplateKeepsSharedSlots) {
+  auto from = MakeTemplate("a", {"keep", "drop"});
+  auto to = MakeTemplate("b", {"keep", "new"});
+  to->AddSlot("new", TIEValue::Integer(5));
+  auto fact = FactOf(from);
+  Ref<IIEValue> kept = TIEValue::Atom("k");
+  fact->SetValue("keep", kept);
+  fact->SetValue("drop", TIEValue::Atom("d"));
+  fact->SetTemplate(to);
+  EXPECT_EQ(fact->Template(), to.get());
+  EXPECT_EQ(fact->GetValue("keep"), kept.get());
+  EXPECT_EQ(fact->GetValue("new")->AsInteger(), 5);
+  EXPECT_THAT([&] { fact->GetValue("drop"); },
+              ThrowsMessage<EIEException>(StrEq("No such slot name: \"drop\"")));
+  fact->SetTemplate(nullptr);
+  EXPECT_EQ(fact->Template(), nullptr);
+}
+
+TEST(FactTest, ValuesFollowTheTemplateWhenItsSlotsChange) {
+  auto t = MakeTemplate("t", {"b", "d"});
+  auto fact = FactOf(t);
+  Ref<IIEValue> b = TIEValue::Atom("bee");
+  Ref<IIEValue> d = TIEValue::Atom("dee");
+  fact->SetValue("b", b);
+  fact->SetValue("d", d);
+
+  t->AddSlot("a", TIEValue::Atom("new"));  // shifts b and d one place on
+  EXPECT_EQ(fact->ValueAt(0)->AsString(), "new");
+  EXPECT_EQ(fact->ValueAt(1), b.get());
+  EXPECT_EQ(fact->ValueAt(2), d.get());
+
+  t->RemoveSlot("b");
+  EXPECT_EQ(fact->ValueAt(1), d.get());
+  EXPECT_EQ(fact->GetValue("d"), d.get());
+
+  t->GetSlot("d")->SetName("c");  // a renamed slot starts from its default
+  EXPECT_EQ(fact->GetValue("c")->AsString(), "");
+  EXPECT_EQ(fact->ToString(), "(t (a new))");
+}
+
+TEST(FactTest, CopiesCloneTheValues) {
+  auto t = MakeTemplate("t", {"a", "b"});
+  auto fact = FactOf(t);
+  fact->SetValue("a", TIEValue::Integer(1));
+  fact->SetID(4);
+  fact->SetTag(2);
+
+  Ref<IFact> clone = fact->Clone();
+  EXPECT_TRUE(clone->Equals(fact.get()));
+  EXPECT_EQ(clone->GetID(), 4);
+  EXPECT_EQ(clone->Tag(), 2);
+  EXPECT_NE(clone->GetValue("a"), fact->GetValue("a"));
+
+  auto assigned = MakeRef<TFact>();
+  assigned->Assign(*fact);
+  EXPECT_EQ(assigned->Template(), t.get());
+  EXPECT_EQ(assigned->GetID(), 4);
+  EXPECT_TRUE(assigned->Equals(fact.get()));
+
+  auto other = FactOf(t);
+  other->AssignValues(*fact);
+  EXPECT_EQ(other->GetID(), -1);
+  EXPECT_TRUE(other->Equals(fact.get()));
+  EXPECT_NE(other->GetValue("a"), fact->GetValue("a"));
+}
+
+}  // namespace
+}  // namespace zephro
