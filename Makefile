@@ -9,7 +9,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test test-sanitize run bench clean
+.PHONY: deps build test test-sanitize test-threads fuzz run bench clean
 
 deps:
 	@bash .ci/install-deps.sh
@@ -27,6 +27,23 @@ test-sanitize: deps
 	cmake --build build-sanitize -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir build-sanitize -j $(JOBS) --output-on-failure
+
+# The tests of concurrent use, under ThreadSanitizer (clang).
+test-threads: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+	  -DZEPHRO_SANITIZE=thread -DZEPHRO_WERROR=OFF -DZEPHRO_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS) --target engine_tests
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -R Threads --output-on-failure
+
+# A short libFuzzer run over the parser (clang).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+	  -DZEPHRO_FUZZ=ON -DZEPHRO_WERROR=OFF -DZEPHRO_BUILD_TESTS=OFF -DZEPHRO_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS)
+	mkdir -p build-fuzz/corpus
+	build-fuzz/tools/fuzz/parse_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 \
+	  build-fuzz/corpus tools/fuzz/corpus
 
 # Until the shell exists, the main job is the test suite itself.
 run: test

@@ -12,7 +12,9 @@
 #include "zephro/facts/fact_set.h"
 #include "zephro/facts/fact_template.h"
 #include "zephro/functions/user_package.h"
+#include "zephro/language/call_printer.h"
 #include "zephro/language/pretty_printer.h"
+#include "zephro/language/stream_token.h"
 #include "zephro/language/rule_printer.h"
 #include "zephro/platform/class_registry.h"
 #include "zephro/rules/rule.h"
@@ -589,16 +591,23 @@ void TInferenceEngine::EndInference() {
 }
 
 int TInferenceEngine::Run(int max_rules) {
-  BeginInference();
-  while (agenda_->Count() > 0 && !halted_ && rules_fired_ < max_rules) {
+  {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    if (agenda_->Count() > 0) {
-      FireActivation();
+    BeginInference();
+  }
+  // The lock is held for each firing (and its loop test), so a host thread
+  // that takes it interleaves only between firings.
+  while (true) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (agenda_->Count() == 0 || halted_ || rules_fired_ >= max_rules) {
+      break;
     }
+    FireActivation();
     if (salience_evaluation_ == TSalience::sEveryTime) {
       ReorderAgenda();
     }
   }
+  std::lock_guard<std::recursive_mutex> guard(lock_);
   const int fired = rules_fired_;
   EndInference();
   return fired;

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "zephro/engine/context.h"
+#include "zephro/functions/function_call.h"
+#include "zephro/language/rule_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/value.h"
 
@@ -11,9 +13,6 @@ namespace zephro {
 // A hook the rules subsystem provides: tells the owning rule that a pattern
 // changed, and prints a pattern through the rule's engine.
 void NotifyRulePatternChanged(TRule& rule, TIEPattern& pattern);
-std::string PrintPattern(const TIEPattern& pattern);
-// Builds a call to the function `name` bound through `reasoner`.
-Ref<IFunCall> MakeFunCall(IReasoner& reasoner, std::string_view name);
 
 // --- slot tests ------------------------------------------------------------------------
 
@@ -450,6 +449,6 @@ void TIEPattern::Change() {
   }
 }
 
-std::string TIEPattern::ToString() const { return PrintPattern(*this); }
+std::string TIEPattern::ToString() const { return PrettyPrintPattern(*this); }
 
 }  // namespace zephro

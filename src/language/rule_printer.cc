@@ -2,23 +2,12 @@
 
 #include "zephro/facts/fact_set.h"
 #include "zephro/facts/pattern.h"
+#include "zephro/language/pretty_printer.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
 
 namespace zephro {
-
-std::string IndentLines(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    out += c;
-    if (c == '\n') {
-      out += kIndent;
-    }
-  }
-  return out;
-}
 
 namespace {
 
@@ -121,14 +110,14 @@ std::string PrettyPrintPattern(const TIEPattern& pattern) {
 std::string PrettyPrintRule(const TRule& rule) {
   std::string text = "(defrule " + rule.RuleName();
   if (!rule.Comment().empty()) {
-    text += "\n" + std::string(kIndent) + TIEValue::String(rule.Comment())->ToString();
+    text += "\n" + std::string(kPrintIndent) + TIEValue::String(rule.Comment())->ToString();
   }
   text += "\n";
   const IIEValue& salience = rule.SalienceValue();
   const bool default_salience =
       salience.DType() == TIEType::dtInteger && salience.AsInteger() == 0;
   if (!default_salience || rule.OneShot() || !rule.Enabled()) {
-    text += std::string(kIndent) + "(declare";
+    text += std::string(kPrintIndent) + "(declare";
     if (!default_salience) {
       text += " (salience " + salience.ToString() + ")";
     }
@@ -158,14 +147,14 @@ std::string PrettyPrintRule(const TRule& rule) {
       text += "\n";
     }
     first = false;
-    text += kIndent + IndentLines(PrettyPrintPattern(p));
+    text += std::string(kPrintIndent) + IndentLines(PrettyPrintPattern(p));
   }
-  text += "\n" + std::string(kIndent) + "=>\n";
+  text += "\n" + std::string(kPrintIndent) + "=>\n";
   for (int i = 0; i < rule.ActionCount(); ++i) {
     if (i > 0) {
       text += "\n";
     }
-    text += kIndent + IndentLines(rule.Action(i).ToString());
+    text += std::string(kPrintIndent) + IndentLines(rule.Action(i).ToString());
   }
   text += ")";
   return text;
@@ -178,7 +167,7 @@ std::string PrettyPrintFactSet(const TFactSet& fact_set) {
   }
   text += "\n";
   for (int i = 0; i < fact_set.Count(); ++i) {
-    text += kIndent + fact_set.Text(i) + "\n";
+    text += std::string(kPrintIndent) + fact_set.Text(i) + "\n";
   }
   text += ")";
   return text;

@@ -5,13 +5,15 @@
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/user_package.h"
+#include "zephro/packages/standard_package.h"
+#include "zephro/platform/component.h"
 
 namespace zephro {
 
 TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& engine) {
-  (void)engine;
   switch (package) {
     case TFunctionPackage::pStandard:
+      return &MakeOwned<TStandardPackage>(engine);
     case TFunctionPackage::pPredicate:
     case TFunctionPackage::pMath:
     case TFunctionPackage::pMiscellaneous:

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "zephro/engine/inference_engine.h"
+#include "zephro/facts/fact_slot.h"
 #include "zephro/language/rule_printer.h"
 #include "zephro/platform/class_registry.h"
 #include "zephro/values/exceptions.h"
@@ -12,20 +13,6 @@
 namespace zephro {
 
 ZEPHRO_DEFINE_CLASS(TRule);
-
-namespace {
-
-// Names must not contain blanks or any of '"#()[]?:$&;<>.
-void CheckName(std::string_view name) {
-  static constexpr std::string_view kForbidden = " '\"#()[]?:$&;<>";
-  for (char c : name) {
-    if (kForbidden.find(c) != std::string_view::npos) {
-      RaiseIE(SUnexpectedCharacters, std::string(name).c_str(), c);
-    }
-  }
-}
-
-}  // namespace
 
 void NotifyRulePatternChanged(TRule& rule, TIEPattern& /*pattern*/) { rule.Change(); }
 
@@ -56,7 +43,7 @@ void TRule::SetRuleName(std::string_view name) {
   if (name == rule_name_) {
     return;
   }
-  CheckName(name);
+  CheckConstructName(name);
   const std::string old = rule_name_;
   if (engine_ != nullptr && engine_->Rules().Get(old) == this) {
     engine_->RenameRule(old, name);  // sets the name

@@ -23,9 +23,4 @@ std::string PrettyPrintFactSet(const TFactSet& fact_set);
 // "name = value" for one global.
 std::string PrettyPrintGlobal(std::string_view name, const IIEValue& value);
 
-// The indent used inside constructs, and a helper that indents every line
-// after the first of `text`.
-inline constexpr char kIndent[] = "   ";
-std::string IndentLines(std::string_view text);
-
 }  // namespace zephro

@@ -113,6 +113,7 @@ class TRule : public TComponent {
   void Notification(TComponent& component, TOperation operation) override;
 
  private:
+  friend class TInferenceEngine;  // renames the rule it files
   friend void NotifyRulePatternChanged(TRule& rule, TIEPattern& pattern);
   void BindPatternVariables(TIEPattern& pattern, int position);
   IIEValue* BoundValue(const TBinding& binding, const IReteToken& token) const;
