@@ -5,6 +5,7 @@
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/user_package.h"
+#include "zephro/packages/predicate_package.h"
 #include "zephro/packages/standard_package.h"
 #include "zephro/platform/component.h"
 
@@ -15,6 +16,7 @@ TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& e
     case TFunctionPackage::pStandard:
       return &MakeOwned<TStandardPackage>(engine);
     case TFunctionPackage::pPredicate:
+      return &MakeOwned<TPredicatePackage>(engine);
     case TFunctionPackage::pMath:
     case TFunctionPackage::pMiscellaneous:
     case TFunctionPackage::pString:
