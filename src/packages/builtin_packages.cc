@@ -5,6 +5,7 @@
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/user_package.h"
+#include "zephro/packages/math_package.h"
 #include "zephro/packages/predicate_package.h"
 #include "zephro/packages/standard_package.h"
 #include "zephro/platform/component.h"
@@ -18,6 +19,7 @@ TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& e
     case TFunctionPackage::pPredicate:
       return &MakeOwned<TPredicatePackage>(engine);
     case TFunctionPackage::pMath:
+      return &MakeOwned<TMathPackage>(engine);
     case TFunctionPackage::pMiscellaneous:
     case TFunctionPackage::pString:
     case TFunctionPackage::pObject:
