@@ -8,6 +8,7 @@
 #include "zephro/packages/math_package.h"
 #include "zephro/packages/predicate_package.h"
 #include "zephro/packages/standard_package.h"
+#include "zephro/packages/string_package.h"
 #include "zephro/platform/component.h"
 
 namespace zephro {
@@ -20,8 +21,9 @@ TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& e
       return &MakeOwned<TPredicatePackage>(engine);
     case TFunctionPackage::pMath:
       return &MakeOwned<TMathPackage>(engine);
-    case TFunctionPackage::pMiscellaneous:
     case TFunctionPackage::pString:
+      return &MakeOwned<TStringPackage>(engine);
+    case TFunctionPackage::pMiscellaneous:
     case TFunctionPackage::pObject:
     case TFunctionPackage::pTrigonometry:
     case TFunctionPackage::pBusiness:
