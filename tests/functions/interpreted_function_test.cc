@@ -123,12 +123,19 @@ TEST_F(InterpretedFunctionTest, ReturnEndsTheCallWithTheReturnedExpression) {
 TEST_F(InterpretedFunctionTest, RunawayRecursionRaisesAndTheEngineGoesOn) {
   RunSteps({
       {"(deffunction down (?n) (down (add ?n 1)))", ""},
-      {"(down 0)",
-       "error: down error: more than 10000 nested deffunction calls (runaway recursion?)"},
+      {"(down 0)", "error: down error: deffunction calls nested too deeply (runaway recursion?)"},
       {"(deffunction deep (?n) (if (> ?n 1) then (deep (sub ?n 1)) else bottom))", ""},
-      {"(deep 10000)", "bottom"},
+      {"(deep 1000)", "bottom"},
       {"(deep 10001)",
-       "error: deep error: more than 10000 nested deffunction calls (runaway recursion?)"},
+       "error: deep error: deffunction calls nested too deeply (runaway recursion?)"},
+      // Each level of this one holds far more stack than a level of deep: the
+      // stack runs short long before the count does.
+      {"(deffunction heavy (?n) (while TRUE (try (if (> ?n 1) then (bind ?r (heavy (sub ?n 1))) "
+       "else (bind ?r bottom)) catch (return ?__ERROR)) (return ?r)))",
+       ""},
+      {"(heavy 1000)", "bottom"},
+      {"(heavy 100000)",
+       "\"heavy error: deffunction calls nested too deeply (runaway recursion?)\""},
       {"(try (down 0) catch caught)", "caught"},
       {"(fact-free 3)", "error: Function is unimplemented or unassigned: fact-free"},
       {"(deep 3)", "bottom"},
