@@ -48,6 +48,9 @@ inline bool EvalSequence(IFunCall& call, int first, int last, TIEContext& contex
     result = call.Argument(i)->Resolve(&context);
     if (context.ReturnFlag()) {
       result = Ref<IIEValue>(context.ReturnValue());
+      if (!result) {
+        result = Ref<IIEValue>(&FCNil());
+      }
       return true;
     }
   }

@@ -15,7 +15,9 @@
 // `foreach` and `try` stop at it and hand the returned expression up.
 //
 // The engine is reached through the context: a context without an engine
-// raises "Unknown/Undefined Inference Engine".
+// raises "Unknown/Undefined Inference Engine". Inside a firing rule's actions
+// `run` does nothing and returns 0 (the run already under way goes on), and
+// `clear` raises "clear error: ..." rather than free the rule that is firing.
 //
 // Thread safety: constants only; the functions run on the engine's thread.
 
