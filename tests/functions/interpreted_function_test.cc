@@ -84,7 +84,7 @@ TEST(InterpretedFunctionParametersTest, LimitsFollowTheParameters) {
 
 TEST_F(InterpretedFunctionTest, CallsBindParametersInTheirOwnScope) {
   RunSteps({
-      {"(deffunction fact (?n) (if (<= ?n 1) then 1 else (mul ?n (fact (sub ?n 1)))))", ""},
+      {"(deffunction fact (?n) (if (<= ?n 1) then 1 else (* ?n (fact (- ?n 1)))))", ""},
       {"(fact 5)", "120"},
       {"(fact)", "error: Too few arguments for fact"},
       {"(fact 1 2)", "error: Too many arguments for fact"},
@@ -113,24 +113,24 @@ TEST_F(InterpretedFunctionTest, ReturnEndsTheCallWithTheReturnedExpression) {
       {"(deffunction sign (?n) (if (< ?n 0) then (return negative)) (emit checked) positive)", ""},
       {"(sign -3)", "negative"},
       {"(sign 3)", "positive", "checked "},
-      {"(deffunction later (?n) (bind ?m (mul ?n 2)) (return (add ?m 1)) (emit unreached))", ""},
+      {"(deffunction later (?n) (bind ?m (* ?n 2)) (return (+ ?m 1)) (emit unreached))", ""},
       {"(later 4)", "9"},
-      {"(add (later 1) (sign 1))", "error: Not a integer type.  Value (positive) is a dtAtom type",
+      {"(+ (later 1) (sign 1))", "error: Not a numeric type.  Value (positive) is a dtAtom type",
        "checked "},
   });
 }
 
 TEST_F(InterpretedFunctionTest, RunawayRecursionRaisesAndTheEngineGoesOn) {
   RunSteps({
-      {"(deffunction down (?n) (down (add ?n 1)))", ""},
+      {"(deffunction down (?n) (down (+ ?n 1)))", ""},
       {"(down 0)", "error: down error: deffunction calls nested too deeply (runaway recursion?)"},
-      {"(deffunction deep (?n) (if (> ?n 1) then (deep (sub ?n 1)) else bottom))", ""},
+      {"(deffunction deep (?n) (if (> ?n 1) then (deep (- ?n 1)) else bottom))", ""},
       {"(deep 1000)", "bottom"},
       {"(deep 10001)",
        "error: deep error: deffunction calls nested too deeply (runaway recursion?)"},
       // Each level of this one holds far more stack than a level of deep: the
       // stack runs short long before the count does.
-      {"(deffunction heavy (?n) (while TRUE (try (if (> ?n 1) then (bind ?r (heavy (sub ?n 1))) "
+      {"(deffunction heavy (?n) (while TRUE (try (if (> ?n 1) then (bind ?r (heavy (- ?n 1))) "
        "else (bind ?r bottom)) catch (return ?__ERROR)) (return ?r)))",
        ""},
       {"(heavy 1000)", "bottom"},
@@ -150,10 +150,10 @@ TEST_F(InterpretedFunctionTest, PrintsBackAsADeffunction) {
   };
   const Row kRows[] = {
       {"(deffunction nothing ())", "nothing", "(deffunction nothing ()\n)"},
-      {"(deffunction fact (?n) \"n \\\"factorial\\\"\" (if (<= ?n 1) then 1 else (mul ?n 2)))",
+      {"(deffunction fact (?n) \"n \\\"factorial\\\"\" (if (<= ?n 1) then 1 else (* ?n 2)))",
        "fact",
        "(deffunction fact (?n)\n  \"n \\\"factorial\\\"\"\n"
-       "  (if (<= ?n 1) then 1 else (mul ?n 2))\n)"},
+       "  (if (<= ?n 1) then 1 else (* ?n 2))\n)"},
       {"(deffunction two (x $?more) (emit ?more) done)", "two",
        "(deffunction two (x $?more)\n  (emit ?more)\n  done\n)"},
   };

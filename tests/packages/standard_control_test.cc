@@ -159,7 +159,7 @@ TEST_F(ControlTest, VariablesAndBranches) {
   RunSteps({
       {"(bind ?x 5)", "5"},
       {"?x", "5"},
-      {"(bind ?x (add ?x 1))", "6"},
+      {"(bind ?x (+ ?x 1))", "6"},
       {"(__get-var ?x)", "6"},
       {"(__get-var x)", "6"},
       {"(__get-var unbound)", ""},
@@ -178,12 +178,12 @@ TEST_F(ControlTest, Loops) {
   RunSteps({
       {"(while FALSE do (emit x))", "FALSE"},
       {"(bind ?n 0)", "0"},
-      {"(while (< ?n 3) do (emit ?n) (bind ?n (add ?n 1)))", "FALSE", "0 1 2 "},
-      {"(while (< ?n 5) (bind ?n (add ?n 1)))", "FALSE"},
+      {"(while (< ?n 3) do (emit ?n) (bind ?n (+ ?n 1)))", "FALSE", "0 1 2 "},
+      {"(while (< ?n 5) (bind ?n (+ ?n 1)))", "FALSE"},
       {"?n", "5"},
       {"(foreach i (items) 1)", ""},
       {"(foreach i (items red green blue) (emit ?i))", "blue", "red green blue "},
-      {"(foreach ?j (items 1 2) (mul ?j 10))", "20"},
+      {"(foreach ?j (items 1 2) (* ?j 10))", "20"},
       {"(foreach i 5 1)", "error: Not a list type.  Value (5) is a dtInteger type"},
   });
 }
@@ -209,7 +209,7 @@ TEST_F(ControlTest, ReturnStopsSequencesAndTryKeepsIt) {
       {"(first-big 1 2)", "none"},
       {"(deffunction guarded () (try (return inner) (emit no) finally (emit fin)) after)", ""},
       {"(guarded)", "inner", "fin "},
-      {"(deffunction loop () (while TRUE (return (add 1 2))))", ""},
+      {"(deffunction loop () (while TRUE (return (+ 1 2))))", ""},
       {"(loop)", "3"},
   });
 }
@@ -233,7 +233,7 @@ TEST_F(ControlTest, FactBaseCommands) {
       {"(assert (a 1))", "FALSE"},
       {"(assert)", "FALSE"},
       {"(bind ?v 7)", "7"},
-      {"(assert (b x) (a ?v (add 1 1)))", "<Fact-3>"},
+      {"(assert (b x) (a ?v (+ 1 1)))", "<Fact-3>"},
       {"(get-slot-value 3)", "7 2 "},
       {"(assert (person (name Ann) (tags x y)))", "<Fact-4>"},
       {"(get-slot-value 4 name)", "Ann"},

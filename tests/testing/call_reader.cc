@@ -1,7 +1,6 @@
 #include "testing/call_reader.h"
 
 #include <cctype>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -253,19 +252,6 @@ class TItemsFunction final : public TIEUserFunction {
   }
 };
 
-template <class Operation>
-class TArithmeticFunction final : public TIEUserFunction {
- public:
-  explicit TArithmeticFunction(const char* name)
-      : TIEUserFunction(name, "Integer arithmetic", " <integer> <integer>", 2, 2) {}
-
- protected:
-  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    return TIEValue::Integer(
-        Operation()(EvalInteger(call, 0, context), EvalInteger(call, 1, context)));
-  }
-};
-
 }  // namespace
 
 Ref<IFact> ReadFact(TInferenceEngine& engine, std::string_view text) {
@@ -307,12 +293,6 @@ void RunEvalSteps(EngineFixture& fixture, const std::vector<EvalStep>& steps) {
 void AddTestFunctions(TInferenceEngine& engine) {
   engine.PutUserFunction("emit", TIEUserFunction::Make<TEmitFunction>());
   engine.PutUserFunction("items", TIEUserFunction::Make<TItemsFunction>());
-  engine.PutUserFunction(
-      "add", TIEUserFunction::Make<TArithmeticFunction<std::plus<std::int32_t>>>("add"));
-  engine.PutUserFunction(
-      "sub", TIEUserFunction::Make<TArithmeticFunction<std::minus<std::int32_t>>>("sub"));
-  engine.PutUserFunction(
-      "mul", TIEUserFunction::Make<TArithmeticFunction<std::multiplies<std::int32_t>>>("mul"));
 }
 
 }  // namespace zephro::testing

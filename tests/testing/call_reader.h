@@ -52,8 +52,7 @@ Ref<IFact> ReadFact(TInferenceEngine& engine, std::string_view text);
 // packages:
 //   (emit arg...)   prints the arguments' texts, each followed by a blank, to
 //                   "t"; returns the last argument's value, or nil;
-//   (items arg...)  the arguments' values as a multifield;
-//   (add a b) (sub a b) (mul a b)   integer arithmetic.
+//   (items arg...)  the arguments' values as a multifield.
 void AddTestFunctions(TInferenceEngine& engine);
 
 }  // namespace zephro::testing
