@@ -1,0 +1,182 @@
+#pragma once
+
+// TIEUserFunction: the base of every function an expression can call, built-in,
+// host-defined or interpreted.
+//
+// A function carries its metadata (name, help text, argument syntax, minimum and
+// maximum argument count) and a body, Run. Calls reach it only through Call,
+// which checks the argument count first:
+//
+//   Too few arguments for <name>      fewer than MinArgumentCount() arguments
+//   Too many arguments for <name>     more than MaxArgumentCount()
+//
+// and the body never runs then. A body receives its arguments unevaluated and
+// evaluates what it needs with Eval and the typed helpers, in the order and as
+// often as its logic asks (so `and` can stop early and `if` evaluates one
+// branch).
+//
+// Defining a built-in takes a constructor and a body:
+//
+//   class TAbsFunction final : public TIEUserFunction {
+//    public:
+//     TAbsFunction() : TIEUserFunction(AbsFunctionName, AbsComment, AbsSyntax, 1, 1) {}
+//
+//    protected:
+//     Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+//       Ref<IIEValue> n = EvalNumeric(call, 0, context);  // raises for a non-number
+//       ...
+//     }
+//   };
+//
+// and packages create it with TIEUserFunction::Make<TAbsFunction>(). A function
+// object holds no state of any engine: one object may be filed with several
+// engines at once and is shared by them; the engine of a call is the context's.
+//
+// Errors. A body raises EIEException with a catalogue message (RaiseIE); those
+// pass to the caller unchanged. Any other std::exception escaping a body (an
+// error of the platform layer, a host's own exception) is turned into
+// EIEException "<name> error: <message>" (SFunctionError) at the function
+// boundary, so every error that leaves a function is an engine error that names
+// where it arose; a body can raise that form itself with RaiseError. EAbort
+// (the silent stop) and std::bad_alloc pass through untouched. Nested calls are
+// wrapped by the innermost function only, since what they raise is already an
+// EIEException.
+//
+// Engines. A function keeps the engines (reasoners) it is filed with. AddReasoner
+// adds an engine unless present and files the function with it
+// (IReasoner::AddUserFunction); DeleteReasoner removes it again
+// (RemoveUserFunction); renaming the function re-files it with every engine.
+// The list holds borrowed pointers: an engine that dies first detaches itself,
+// calling DeleteReasoner on every function that lists it (packages do this for
+// their engines through free notification, user_package.h).
+//
+// Ownership: counted; the engines' function tables and the packages' function
+// lists hold references, and so does every call bound to the function.
+// Thread safety: the count is atomic; use a function on the engine's thread.
+
+#include <concepts>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "zephro/values/interfaces.h"
+
+namespace zephro {
+
+class TComponent;
+
+// What a list tells its owner about an element that joined or left it.
+enum class TListNotification : std::uint8_t { lnAdded, lnExtracted, lnDeleted };
+
+// MaxArgumentCount of a function without upper limit (the largest 32-bit value).
+inline constexpr std::int32_t kUnlimitedArguments = 2147483647;
+
+class TIEUserFunction : public IUserFunction {
+ public:
+  // A new T made from `args`, after which its InitMetaData runs. Use it to create
+  // every function, so that classes which compute their metadata get the chance.
+  template <std::derived_from<TIEUserFunction> T, class... Args>
+  static Ref<T> Make(Args&&... args) {
+    Ref<T> function = MakeRef<T>(std::forward<Args>(args)...);
+    static_cast<TIEUserFunction&>(*function).InitMetaData();
+    return function;
+  }
+
+  // A function without name or limits (0 to kUnlimitedArguments arguments).
+  TIEUserFunction() = default;
+  explicit TIEUserFunction(std::string_view name);
+  // A function with its metadata. `comment` is the help text (stored through
+  // CommentFormat); `argument_string` the syntax after the name, as shown in help
+  // (most start with a blank: " <numeric-expression>").
+  TIEUserFunction(std::string_view name, std::string_view comment, std::string_view argument_string,
+                  std::int32_t min_arguments = 0, std::int32_t max_arguments = kUnlimitedArguments);
+
+  const std::string& FunctionName() const noexcept override { return name_; }
+  // Renames the function; with a name that differs (case-sensitively) it is
+  // first removed from every engine it is filed with, then filed again under the
+  // new name.
+  void SetFunctionName(std::string_view name) override;
+  const std::string& Comment() const noexcept override { return comment_; }
+  void SetComment(std::string_view comment) override { comment_ = comment; }
+  const std::string& ArgumentString() const noexcept override { return argument_string_; }
+  void SetArgumentString(std::string_view syntax) override { argument_string_ = syntax; }
+  std::int32_t MinArgumentCount() const noexcept override { return min_arguments_; }
+  void SetMinArgumentCount(std::int32_t n) override { min_arguments_ = n; }
+  std::int32_t MaxArgumentCount() const noexcept override { return max_arguments_; }
+  void SetMaxArgumentCount(std::int32_t n) override { max_arguments_ = n; }
+
+  int ReasonerCount() const noexcept override { return static_cast<int>(reasoners_.size()); }
+  // REQUIRES for the indexed operations: 0 <= index < ReasonerCount(); otherwise
+  // EIEException.
+  IReasoner* Reasoner(int index) const override;
+  int IndexOfReasoner(const IReasoner* reasoner) const noexcept override;
+  // Returns the index of `reasoner`, adding it and filing the function with it
+  // when it was not listed. If filing raises, the reasoner is not added.
+  int AddReasoner(IReasoner& reasoner) override;
+  // Removes the reasoner and the function from its table.
+  void DeleteReasoner(int index) override;
+  // As above; does nothing when `reasoner` is not listed.
+  void DeleteReasoner(IReasoner& reasoner) override;
+  void ClearReasoners() override;
+
+  // The help text: the comment, a line break, then the syntax line
+  // "     syntax: (<name><argument string>)". `reasoner` is not consulted.
+  std::string ToString(const IReasoner* reasoner) const override;
+
+  // Checks the argument count, then runs the body; see the top of this file. The
+  // result is never null: a body that returns null gives FCNil.
+  Ref<IIEValue> Call(IFunCall& call, TIEContext& context) final;
+
+  // Copies name (through SetFunctionName), comment, argument string and limits.
+  void Assign(const TIEUserFunction& source);
+
+ protected:
+  ~TIEUserFunction() override = default;
+
+  // Runs once after construction when the function is created through Make; the
+  // base does nothing. For classes that derive metadata from their own state.
+  virtual void InitMetaData() {}
+
+  // The body. Runs after the argument-count check with the call's unevaluated
+  // arguments. The base returns FCNil.
+  virtual Ref<IIEValue> Run(IFunCall& call, TIEContext& context);
+
+  // Told when `reasoner` joined (lnAdded) or left the list; the base files the
+  // function with the reasoner or removes it from the reasoner's table.
+  virtual void ReasonerNotification(IReasoner& reasoner, TListNotification action);
+
+  // Argument helpers for bodies. `index` is 0-based; an index beyond the call's
+  // arguments raises EIEException.
+  //
+  // Argument `index` evaluated in `context`: a constant as it is, a variable's
+  // binding, a nested call's result.
+  static Ref<IIEValue> Eval(IFunCall& call, int index, TIEContext& context);
+  // The evaluated argument converted as the value model converts (AsInteger,
+  // AsFloat, AsString); a value without that form raises the conversion error
+  // "Not a %s type.  Value (%s) is a %s type".
+  static std::int32_t EvalInteger(IFunCall& call, int index, TIEContext& context);
+  static double EvalNumber(IFunCall& call, int index, TIEContext& context);
+  static std::string EvalText(IFunCall& call, int index, TIEContext& context);
+  // The evaluated argument, which must be an integer or a float; any other kind
+  // raises "Expected numeric argument to <name> function call".
+  Ref<IIEValue> EvalNumeric(IFunCall& call, int index, TIEContext& context) const;
+
+  // Raises EIEException "<name> error: <message>".
+  [[noreturn]] void RaiseError(std::string_view message) const;
+
+ private:
+  std::int32_t min_arguments_ = 0;
+  std::int32_t max_arguments_ = kUnlimitedArguments;
+  std::string comment_;
+  std::vector<IReasoner*> reasoners_;  // not owned
+  std::string name_;
+  std::string argument_string_;
+};
+
+// `engine` as the reasoner it implements; null for null. Raises EIEException
+// "Unknown/Undefined Inference Engine" for a component that is no engine.
+IReasoner* EngineReasoner(TComponent* engine);
+
+}  // namespace zephro

@@ -1,0 +1,223 @@
+#include "zephro/functions/function_call.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "zephro/language/call_printer.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/text.h"
+#include "zephro/values/value.h"
+
+#include "functions/index_error.h"
+
+namespace zephro {
+namespace {
+
+[[noreturn]] void RaiseNotType(const char* wanted, const std::string& value, TIEType kind) {
+  RaiseIE(SNotCorrectType, wanted, value.c_str(), std::string(IETypeName(kind)).c_str());
+}
+
+// Rounds to the nearest integer, ties to the even one, whatever rounding mode
+// the host has set for the floating-point unit.
+double RoundHalfEven(double x) {
+  const double floor = std::floor(x);
+  const double fraction = x - floor;
+  if (fraction < 0.5) {
+    return floor;
+  }
+  if (fraction > 0.5) {
+    return floor + 1.0;
+  }
+  return std::fmod(floor, 2.0) == 0.0 ? floor : floor + 1.0;
+}
+
+}  // namespace
+
+TFunctionCall::TFunctionCall(IReasoner* reasoner, std::string_view name)
+    : reasoner_(reasoner), name_(name) {}
+
+IIEValue* TFunctionCall::Argument(int index) const {
+  if (index < 0 || index >= ArgumentCount()) {
+    RaiseIndexError("argument", index);
+  }
+  return arguments_[static_cast<std::size_t>(index)].get();
+}
+
+void TFunctionCall::SetArgument(int index, Ref<IIEValue> value) {
+  Argument(index);  // checks the index
+  if (!value) {
+    RaiseIE(SBadArgument, "nil");
+  }
+  arguments_[static_cast<std::size_t>(index)] = std::move(value);
+}
+
+void TFunctionCall::Delete(int index) {
+  Argument(index);  // checks the index
+  arguments_.erase(arguments_.begin() + index);
+}
+
+int TFunctionCall::Append(Ref<IIEValue> value) {
+  if (!value) {
+    RaiseIE(SBadArgument, "nil");
+  }
+  arguments_.push_back(std::move(value));
+  return ArgumentCount() - 1;
+}
+
+int TFunctionCall::AddArgument(Ref<IIEValue> value) {
+  return Append(std::move(value));
+}
+
+int TFunctionCall::AddArgument(std::string_view text, TIEType kind) {
+  if (!IEStringTypes.Contains(kind)) {
+    RaiseNotType("String", std::string(text), kind);
+  }
+  return Append(MakeRef<TIEValue>(text, kind));
+}
+
+int TFunctionCall::AddArgument(std::int32_t value, TIEType kind) {
+  if (kind == TIEType::dtInteger) {
+    return Append(TIEValue::Integer(value));
+  }
+  if (kind == TIEType::dtFloat) {
+    return Append(TIEValue::Float(value));
+  }
+  RaiseNotType("Integer", std::to_string(value), kind);
+}
+
+int TFunctionCall::AddArgument(double value, TIEType kind) {
+  if (kind == TIEType::dtFloat) {
+    return Append(TIEValue::Float(value));
+  }
+  if (kind == TIEType::dtInteger) {
+    const double rounded = RoundHalfEven(value);
+    // Both comparisons are false for NaN as well.
+    if (rounded >= std::numeric_limits<std::int32_t>::min() &&
+        rounded <= std::numeric_limits<std::int32_t>::max()) {
+      return Append(TIEValue::Integer(static_cast<std::int32_t>(rounded)));
+    }
+  }
+  RaiseNotType("Float", FormatFloat(value), kind);
+}
+
+int TFunctionCall::AddArgument(Ref<IFunCall> call) {
+  return Append(MakeRef<TIEValue>(std::move(call)));
+}
+
+int TFunctionCall::AddArgument(Ref<IFact> fact) {
+  return Append(MakeRef<TIEValue>(std::move(fact)));
+}
+
+int TFunctionCall::AddArgument(Ref<IValueVector> list) {
+  return Append(MakeRef<TIEValue>(std::move(list)));
+}
+
+void TFunctionCall::SetUserFunction(IUserFunction* function) {
+  if (function == function_.get()) {
+    return;
+  }
+  function_ = function;
+  name_ = function != nullptr ? function->FunctionName() : std::string();
+  bound_version_ = reasoner_ != nullptr ? reasoner_->FunctionTableVersion() : 0;
+}
+
+void TFunctionCall::RaiseUnbound() const {
+  RaiseIE(SNoSuchFunction, name_.c_str());
+}
+
+// The fast path is one comparison of the table version; the lookup runs on the
+// first execution and after the engine's table changed. A function found under
+// the name while another is bound means the name was filed again: the call keeps
+// its function. Nothing found means the bound function was removed (or renamed):
+// the call forgets it, so that it can bind whatever is filed under the name
+// later.
+IUserFunction& TFunctionCall::BoundFunction(bool resolve) {
+  if (function_ && (reasoner_ == nullptr || reasoner_->FunctionTableVersion() == bound_version_)) {
+    return *function_;
+  }
+  if (reasoner_ == nullptr || (!function_ && !resolve)) {
+    RaiseUnbound();
+  }
+  IUserFunction* filed = reasoner_->ContainsUserFunction(name_);
+  if (filed == nullptr) {
+    function_ = nullptr;
+    RaiseUnbound();
+  }
+  if (!function_) {
+    function_ = filed;
+  }
+  bound_version_ = reasoner_->FunctionTableVersion();
+  return *function_;
+}
+
+Ref<IIEValue> TFunctionCall::Execute(TIEContext& context) {
+  return BoundFunction(true).Call(*this, context);
+}
+
+void TFunctionCall::SimpleExecute(TIEContext& context) {
+  BoundFunction(false).Call(*this, context);
+}
+
+bool TFunctionCall::Equals(const IFunCall* other) const {
+  if (other == this) {
+    return true;
+  }
+  if (other == nullptr || other->Name() != name_ || other->ArgumentCount() != ArgumentCount()) {
+    return false;
+  }
+  std::span<const Ref<IIEValue>> theirs = other->Arguments();
+  for (std::size_t i = 0; i < arguments_.size(); ++i) {
+    if (!arguments_[i]->Equals(theirs[i].get())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::int32_t TFunctionCall::GetHashCode() const {
+  // Unsigned arithmetic wraps without undefined behaviour.
+  auto hash = static_cast<std::uint32_t>(CalculateHash(name_));
+  for (const Ref<IIEValue>& argument : arguments_) {
+    hash += static_cast<std::uint32_t>(argument->GetHashCode());
+  }
+  return static_cast<std::int32_t>(hash);
+}
+
+std::string TFunctionCall::ToString() const {
+  return reasoner_ != nullptr ? reasoner_->PrettyPrint(*this) : PrettyPrintFunCall(*this);
+}
+
+Ref<IFunCall> TFunctionCall::Clone() const {
+  Ref<TFunctionCall> copy = MakeRef<TFunctionCall>(reasoner_, name_);
+  copy->Assign(*this);
+  return copy;
+}
+
+void TFunctionCall::Assign(const IFunCall& source) {
+  if (&source == this) {
+    return;
+  }
+  function_ = nullptr;
+  name_ = source.Name();
+  comment_ = source.Comment();
+  tag_ = source.Tag();
+  std::span<const Ref<IIEValue>> theirs = source.Arguments();
+  std::vector<Ref<IIEValue>> copies;
+  copies.reserve(theirs.size());
+  for (const Ref<IIEValue>& argument : theirs) {
+    copies.push_back(argument->Clone());
+  }
+  arguments_ = std::move(copies);
+}
+
+Ref<IFunCall> MakeFunCall(IReasoner& reasoner, std::string_view name) {
+  Ref<TFunctionCall> call = MakeRef<TFunctionCall>(&reasoner, name);
+  if (IUserFunction* function = reasoner.ContainsUserFunction(name)) {
+    call->SetUserFunction(function);
+  }
+  return call;
+}
+
+}  // namespace zephro

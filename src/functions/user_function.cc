@@ -1,0 +1,193 @@
+#include "zephro/functions/user_function.h"
+
+#include <exception>
+#include <new>
+#include <string>
+
+#include "zephro/language/pretty_printer.h"
+#include "zephro/platform/component.h"
+#include "zephro/platform/exceptions.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+
+#include "functions/index_error.h"
+
+namespace zephro {
+void RaiseIndexError(const char* what, int index) {
+  RaiseIE(SBadArgument,
+          (std::string(what) + " index out of bounds (" + std::to_string(index) + ")").c_str());
+}
+
+IReasoner* EngineReasoner(TComponent* engine) {
+  if (engine == nullptr) {
+    return nullptr;
+  }
+  auto* reasoner = dynamic_cast<IReasoner*>(engine);
+  if (reasoner == nullptr) {
+    RaiseIEPlain(SUnknownEngine);
+  }
+  return reasoner;
+}
+
+TIEUserFunction::TIEUserFunction(std::string_view name) : name_(name) {}
+
+TIEUserFunction::TIEUserFunction(std::string_view name, std::string_view comment,
+                                 std::string_view argument_string, std::int32_t min_arguments,
+                                 std::int32_t max_arguments)
+    : min_arguments_(min_arguments),
+      max_arguments_(max_arguments),
+      comment_(FormatMessage(CommentFormat, std::string(comment).c_str())),
+      name_(name),
+      argument_string_(argument_string) {}
+
+void TIEUserFunction::SetFunctionName(std::string_view name) {
+  if (name == name_) {
+    return;
+  }
+  // Engines file functions by name, so the entry under the old name goes first.
+  for (IReasoner* reasoner : reasoners_) {
+    reasoner->RemoveUserFunction(*this);
+  }
+  name_ = name;
+  for (IReasoner* reasoner : reasoners_) {
+    reasoner->AddUserFunction(*this);
+  }
+}
+
+IReasoner* TIEUserFunction::Reasoner(int index) const {
+  if (index < 0 || index >= ReasonerCount()) {
+    RaiseIndexError("reasoner", index);
+  }
+  return reasoners_[static_cast<std::size_t>(index)];
+}
+
+int TIEUserFunction::IndexOfReasoner(const IReasoner* reasoner) const noexcept {
+  for (std::size_t i = 0; i < reasoners_.size(); ++i) {
+    if (reasoners_[i] == reasoner) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+int TIEUserFunction::AddReasoner(IReasoner& reasoner) {
+  if (int index = IndexOfReasoner(&reasoner); index >= 0) {
+    return index;
+  }
+  reasoners_.push_back(&reasoner);
+  try {
+    ReasonerNotification(reasoner, TListNotification::lnAdded);
+  } catch (...) {
+    // An engine that refused the function (a duplicate name under dcError, say)
+    // must not stay listed, or a later rename would file it there after all.
+    reasoners_.pop_back();
+    throw;
+  }
+  return ReasonerCount() - 1;
+}
+
+void TIEUserFunction::DeleteReasoner(int index) {
+  IReasoner* reasoner = Reasoner(index);
+  reasoners_.erase(reasoners_.begin() + index);
+  ReasonerNotification(*reasoner, TListNotification::lnDeleted);
+}
+
+void TIEUserFunction::DeleteReasoner(IReasoner& reasoner) {
+  if (int index = IndexOfReasoner(&reasoner); index >= 0) {
+    DeleteReasoner(index);
+  }
+}
+
+void TIEUserFunction::ClearReasoners() {
+  while (!reasoners_.empty()) {
+    DeleteReasoner(ReasonerCount() - 1);
+  }
+}
+
+void TIEUserFunction::ReasonerNotification(IReasoner& reasoner, TListNotification action) {
+  switch (action) {
+    case TListNotification::lnAdded:
+      reasoner.AddUserFunction(*this);
+      return;
+    case TListNotification::lnExtracted:
+    case TListNotification::lnDeleted:
+      reasoner.RemoveUserFunction(*this);
+      return;
+  }
+}
+
+std::string TIEUserFunction::ToString(const IReasoner* /*reasoner*/) const {
+  const std::string statement =
+      FormatMessage(CLIPSSyntaxFormat, (name_ + argument_string_).c_str());
+  std::string text = comment_;
+  text += kPrintLineBreak;
+  text += FormatMessage(SyntaxFormat, statement.c_str());
+  return text;
+}
+
+Ref<IIEValue> TIEUserFunction::Call(IFunCall& call, TIEContext& context) {
+  const int count = call.ArgumentCount();
+  if (count < MinArgumentCount()) {
+    RaiseIE(STooFewArgs, name_.c_str());
+  }
+  if (count > MaxArgumentCount()) {
+    RaiseIE(STooManyArgs, name_.c_str());
+  }
+  // The one place where foreign errors become engine errors; see the header.
+  // Engine errors, the silent stop and exhausted memory keep their identity.
+  try {
+    Ref<IIEValue> result = Run(call, context);
+    return result ? std::move(result) : Ref<IIEValue>(&FCNil());
+  } catch (const EIEException&) {
+    throw;
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    RaiseError(e.what());
+  }
+}
+
+void TIEUserFunction::Assign(const TIEUserFunction& source) {
+  min_arguments_ = source.MinArgumentCount();
+  max_arguments_ = source.MaxArgumentCount();
+  comment_ = source.comment_;
+  argument_string_ = source.argument_string_;
+  SetFunctionName(source.name_);
+}
+
+Ref<IIEValue> TIEUserFunction::Run(IFunCall& /*call*/, TIEContext& /*context*/) {
+  return Ref<IIEValue>(&FCNil());
+}
+
+Ref<IIEValue> TIEUserFunction::Eval(IFunCall& call, int index, TIEContext& context) {
+  return call.Argument(index)->Resolve(&context);
+}
+
+std::int32_t TIEUserFunction::EvalInteger(IFunCall& call, int index, TIEContext& context) {
+  return Eval(call, index, context)->AsInteger();
+}
+
+double TIEUserFunction::EvalNumber(IFunCall& call, int index, TIEContext& context) {
+  return Eval(call, index, context)->AsFloat();
+}
+
+std::string TIEUserFunction::EvalText(IFunCall& call, int index, TIEContext& context) {
+  return Eval(call, index, context)->AsString();
+}
+
+Ref<IIEValue> TIEUserFunction::EvalNumeric(IFunCall& call, int index, TIEContext& context) const {
+  Ref<IIEValue> value = Eval(call, index, context);
+  if (!IENumericTypes.Contains(value->DType())) {
+    RaiseIE(SMissingNumeric, name_.c_str());
+  }
+  return value;
+}
+
+void TIEUserFunction::RaiseError(std::string_view message) const {
+  RaiseIE(SFunctionError, name_.c_str(), std::string(message).c_str());
+}
+
+}  // namespace zephro

@@ -1,0 +1,65 @@
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include "zephro/language/call_printer.h"
+#include "zephro/language/pretty_printer.h"
+#include "zephro/values/interfaces.h"
+
+namespace zephro {
+namespace {
+
+// Writes each line of `comment` as a comment line of the language.
+void AppendCommentLines(std::string& out, std::string_view comment) {
+  while (!comment.empty()) {
+    const std::size_t end = comment.find(kPrintLineBreak);
+    const std::string_view line = comment.substr(0, end);
+    if (!line.starts_with(';')) {
+      out += "; ";
+    }
+    out += line;
+    out += kPrintLineBreak;
+    comment = end == std::string_view::npos ? std::string_view()
+                                            : comment.substr(end + kPrintLineBreak.size());
+  }
+}
+
+}  // namespace
+
+// Nested calls are written depth first with an explicit stack of open calls, each
+// with the position of its next argument, so a deeply nested call built by a host
+// cannot exhaust the native stack.
+std::string PrettyPrintFunCall(const IFunCall& call) {
+  struct OpenCall {
+    const IFunCall* call;
+    std::size_t next;
+  };
+  std::string out;
+  AppendCommentLines(out, call.Comment());
+  std::vector<OpenCall> open;
+  auto begin = [&](const IFunCall& c) {
+    out += '(';
+    out += c.Name();
+    open.push_back({&c, 0});
+  };
+  begin(call);
+  while (!open.empty()) {
+    OpenCall& top = open.back();
+    const std::span<const Ref<IIEValue>> arguments = top.call->Arguments();
+    if (top.next == arguments.size()) {
+      out += ')';
+      open.pop_back();
+      continue;
+    }
+    const IIEValue& argument = *arguments[top.next++];
+    out += ' ';
+    if (argument.DType() == TIEType::dtFunCall && argument.AsFunCall() != nullptr) {
+      begin(*argument.AsFunCall());  // `top` is not used after this
+    } else {
+      out += argument.ToString();
+    }
+  }
+  return out;
+}
+
+}  // namespace zephro
