@@ -125,6 +125,7 @@ void AddPrintAndReadFunctions(TUserPackage& package) {
 
 void AddStandardIoFunctions(TUserPackage& package) {
   AddPrintAndReadFunctions(package);
+  AddFileFunctions(package);
   AddMultifieldFunctions(package);
 }
 

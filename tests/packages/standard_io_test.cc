@@ -88,6 +88,17 @@ constexpr Signature kSignatures[] = {
     {"format", " <logical-name> <string-expression> <expression>*", 2, kMax},
     {"read", " [<logical-name>]", 0, 1},
     {"readline", " [<logical-name>]", 0, 1},
+    {"open", " <filename> <logical-name> [a|r|w|r+]", 2, 3},
+    {"close", " [<logical-name>+]", 0, kMax},
+    {"batch", " <filename>", 1, 1},
+    {"load", " <filename>", 1, 1},
+    {"save", " <filename>", 1, 1},
+    {"load-facts", " <filename>", 1, 1},
+    {"save-facts", " <file-name> [<fact-template-name>+]", 1, kMax},
+    {"dribble-on", " <filename>", 1, 1},
+    {"dribble-off", "", 0, 0},
+    {"remove", " [<file-name>]", 1, 1},
+    {"rename", " [<old-file-name> <new-file-name>]", 2, 2},
     {"create$", " <expression>*", 0, kMax},
     {"delete$", " <multifield-expression> <start-integer-expression> <end-integer-expression>", 3,
      3},
@@ -303,6 +314,241 @@ TEST_F(StandardIoTest, ReadingWithoutInputNamesTheFunction) {
         [&] { Eval(c.call); },
         ThrowsMessage<EIEException>(StrEq(FormatMessage(SNoReadFunctionWarning, c.message))));
   }
+}
+
+// --- files under logical names ---------------------------------------------------------
+
+TEST_F(StandardIoTest, WrittenFileReadsBackTokenByTokenAndLineByLine) {
+  EXPECT_EQ(Printed("(open " + Quoted("data.txt") + " out \"w\")"), "out");
+  Eval(R"((printout out "alpha beta" crlf 42 " \"str\"" crlf crlf "last"))");
+  Eval(R"-((format out "%n%d;comment%n(x)" 7))-");
+  EXPECT_EQ(Printed("(close out)"), "TRUE");
+  EXPECT_EQ(FileText("data.txt"), "alpha beta\n42 \"str\"\n\nlast\n7;comment\n(x)");
+
+  EXPECT_EQ(Printed("(open " + Quoted("data.txt") + " in)"), "in");
+  const std::vector<std::pair<const char*, const char*>> kReads = {
+      {"(read in)", "alpha"},        {"(readline in)", "\"beta\""},
+      {"(read in)", "42"},           {"(read in)", "\"str\""},
+      {"(readline in)", "EOF"},      {"(readline in)", "EOF"},
+      {"(readline in)", "\"last\""}, {"(read in)", "7"},
+      {"(read in)", "\"40\""},       {"(read in)", "x"},
+      {"(read in)", "\"41\""},       {"(read in)", "EOF"},
+      {"(readline in)", "EOF"},      {"(read in)", "EOF"},
+  };
+  for (const auto& [call, printed] : kReads) {
+    SCOPED_TRACE(call);
+    EXPECT_EQ(Printed(call), printed);
+  }
+  Eval("(close in)");
+  EXPECT_THAT([&] { Eval("(close in)"); },
+              ThrowsMessage<EIEException>(StrEq("Invalid stream name: in")));
+}
+
+TEST_F(StandardIoTest, OpenModesAppendReadAndWrite) {
+  WriteFile("log.txt", "one\n");
+  Eval("(open " + Quoted("log.txt") + " log \"a\")");
+  Eval("(printout log two crlf)");
+  Eval("(close log)");
+  EXPECT_EQ(FileText("log.txt"), "one\ntwo\n");
+
+  Eval("(open " + Quoted("new.txt") + " log \"a\")");
+  Eval("(printout log fresh)");
+  Eval("(close)");
+  EXPECT_EQ(FileText("new.txt"), "fresh");
+
+  // Reading and writing share one position: after the token and the blank that
+  // ended it.
+  WriteFile("both.txt", "abc def\n");
+  Eval("(open " + Quoted("both.txt") + " both \"r+\")");
+  EXPECT_EQ(Printed("(read both)"), "abc");
+  Eval("(printout both X)");
+  EXPECT_EQ(Printed("(readline both)"), "\"ef\"");
+  Eval("(close both)");
+  EXPECT_EQ(FileText("both.txt"), "abc Xef\n");
+
+  // A file opened for reading takes no output.
+  Eval("(open " + Quoted("both.txt") + " ro \"r\")");
+  Eval("(printout ro more)");
+  Eval("(close ro)");
+  EXPECT_EQ(FileText("both.txt"), "abc Xef\n");
+}
+
+TEST_F(StandardIoTest, CloseWithoutArgumentsClosesEveryFile) {
+  Eval("(open " + Quoted("a.txt") + " a \"w\")");
+  Eval("(open " + Quoted("b.txt") + " b \"w\")");
+  EXPECT_EQ(Engine().IOStreams().Count(), 2);
+  EXPECT_EQ(Printed("(close)"), "TRUE");
+  EXPECT_EQ(Engine().IOStreams().Count(), 0);
+  Eval("(open " + Quoted("a.txt") + " a \"w\")");
+  Eval("(open " + Quoted("b.txt") + " b \"w\")");
+  Eval("(close a b)");
+  EXPECT_EQ(Engine().IOStreams().Count(), 0);
+}
+
+TEST_F(StandardIoTest, OpenAndCloseReportBadNamesAndModes) {
+  WriteFile("exists.txt", "");
+  const std::string missing = Path("missing.txt");
+  const std::vector<std::pair<std::string, std::string>> kCases = {
+      {"(open " + Quoted("exists.txt") + " f \"q\")", "Invalid File Access Specifier: \"q\""},
+      {"(open " + Quoted("exists.txt") + " f \"R\")", "Invalid File Access Specifier: \"R\""},
+      {"(open " + Quoted("missing.txt") + " f)",
+       "open error: Cannot open file " + missing + ": No such file or directory"},
+      {"(open " + Quoted("missing.txt") + " f \"r+\")",
+       "open error: Cannot open file " + missing + ": No such file or directory"},
+      {"(open " + Quoted("nodir/x.txt") + " f \"w\")",
+       "open error: Cannot open file " + Path("nodir/x.txt") + ": No such file or directory"},
+      {"(close nothing)", "Invalid stream name: nothing"},
+  };
+  for (const auto& [call, message] : kCases) {
+    SCOPED_TRACE(call);
+    EXPECT_THAT([&] { Eval(call); }, ThrowsMessage<EIEException>(StrEq(message)));
+  }
+  EXPECT_EQ(Engine().IOStreams().Count(), 0);
+}
+
+TEST_F(StandardIoTest, ReadingAnEmptyFileGivesEof) {
+  WriteFile("empty.txt", "");
+  Eval("(open " + Quoted("empty.txt") + " e)");
+  for (const char* call : {"(read e)", "(readline e)", "(read e)"}) {
+    SCOPED_TRACE(call);
+    EXPECT_EQ(Eval(call).get(), &FCEOF());
+  }
+}
+
+// --- batch, load, dribble ----------------------------------------------------------------
+
+TEST_F(StandardIoTest, BatchAnswersItsOwnReads) {
+  testing::InstallCommandParser(Engine());
+  WriteFile("session.bat",
+            "(printout t \"name? \")\n"
+            "(printout t (read) crlf)\n"
+            "Ann Lee\n"
+            "(printout t (readline) crlf)\n"
+            "hello world\n"
+            "(printout t (read))\n");
+  EXPECT_EQ(Printed("(batch " + Quoted("session.bat") + ")"), "TRUE");
+  // Each answer is echoed as it is read; the last read meets the end of input.
+  EXPECT_EQ(Output(), "name? Ann Lee\nAnn\nhello world\nhello world\n\nEOF");
+  // After the batch, reads go to the host again.
+  EXPECT_THAT([&] { Eval("(read)"); },
+              ThrowsMessage<EIEException>(StrEq(FormatMessage(SNoReadFunctionWarning, "read"))));
+}
+
+TEST_F(StandardIoTest, LoadAndBatchReportMissingFiles) {
+  testing::InstallCommandParser(Engine());
+  EXPECT_THAT([&] { Eval("(load " + Quoted("none.clp") + ")"); },
+              ThrowsMessage<EIEException>(StartsWith("load error: Cannot open file ")));
+  EXPECT_THAT([&] { Eval("(load-facts " + Quoted("none.fct") + ")"); },
+              ThrowsMessage<EIEException>(StartsWith("load-facts error: Cannot open file ")));
+  EXPECT_THAT([&] { Eval("(batch " + Quoted("none.bat") + ")"); },
+              ThrowsMessage<EIEException>(HasSubstr("none.bat")));
+}
+
+TEST_F(StandardIoTest, LoadRunsTheFilesCommands) {
+  testing::InstallCommandParser(Engine());
+  WriteFile("hello.clp", "(printout t hello crlf)\n(printout t (no-such-function 1))\n");
+  EXPECT_THAT(
+      [&] { Eval("(load " + Quoted("hello.clp") + ")"); },
+      ThrowsMessage<EIEException>(StrEq(FormatMessage(SNoSuchFunction, "no-such-function"))));
+  EXPECT_EQ(Output(), "hello\n");
+  WriteFile("hello.clp", "(printout t hello)");
+  EXPECT_EQ(Printed("(load " + Quoted("hello.clp") + ")"), "TRUE");
+  EXPECT_EQ(Output(), "hello");
+}
+
+TEST_F(StandardIoTest, DribbleCapturesStandardOutputOnly) {
+  std::string host;
+  Engine().OnPrintOut = [&](TInferenceEngine&, std::string_view name, std::string_view text) {
+    host += std::string(name) + ":" + std::string(text) + ";";
+  };
+  EXPECT_EQ(Printed("(dribble-on " + Quoted("dribble.txt") + ")"), "TRUE");
+  Eval("(printout t captured crlf)");
+  Eval("(printout side visible)");
+  EXPECT_EQ(Printed("(dribble-off)"), "TRUE");
+  Eval("(printout t after)");
+  EXPECT_EQ(host, "side:visible;t:after;");
+  EXPECT_EQ(FileText("dribble.txt"), "captured\n");
+}
+
+// --- facts and the knowledge base ---------------------------------------------------------
+
+TEST_F(StandardIoTest, SaveFactsWritesOneFactPerLine) {
+  fixture_.Assert("a", {TIEValue::Integer(1), TIEValue::Atom("x")});
+  fixture_.Assert("b", {TIEValue::String("s")});
+  fixture_.Assert("a", {TIEValue::Integer(2)});
+  struct Case {
+    const char* file;
+    const char* templates;
+    const char* text;
+  };
+  constexpr Case kCases[] = {
+      {"all.fct", "", "(Initial-Fact)\n(a 1 x )\n(b \"s\" )\n(a 2 )\n"},
+      {"a.fct", " a", "(a 1 x )\n(a 2 )\n"},
+      {"ba.fct", " b a", "(b \"s\" )\n(a 1 x )\n(a 2 )\n"},
+      {"none.fct", " zzz", ""},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.file);
+    EXPECT_EQ(Printed("(save-facts " + Quoted(c.file) + c.templates + ")"), "TRUE");
+    EXPECT_EQ(FileText(c.file), c.text);
+  }
+  WriteFile("all.fct", "old text that is replaced");
+  Eval("(save-facts " + Quoted("all.fct") + " b)");
+  EXPECT_EQ(FileText("all.fct"), "(b \"s\" )\n");
+}
+
+TEST_F(StandardIoTest, SaveWritesTheKnowledgeBase) {
+  fixture_.Assert("a", {TIEValue::Integer(1)});
+  Eval("(save " + Quoted("kb.clp") + ")");
+  const std::string text = FileText("kb.clp");
+  for (const char* line :
+       {"; *************************\n; Inference Engine v2.7000 Output\n; Created: ",
+        "\n; Number of Global Variables: 0\n; Number of Defined Types:    0\n"
+        "; Number of Fact Templates:   3\n; Number of Rules:            0\n"
+        "; Number of Fact Sets:        0\n; Number of Facts:            2\n"
+        "(set-fact-duplication TRUE)\n",
+        "\n; *************************\n; Fact Templates \n\n(deftemplate Initial-Fact",
+        "\n; *************************\n; Facts \n\n(assert\n   (Initial-Fact)\n   (a 1 )\n)\n"}) {
+    SCOPED_TRACE(line);
+    EXPECT_THAT(text, HasSubstr(line));
+  }
+  EXPECT_THAT(text, ::testing::Not(HasSubstr("; Rules")));
+}
+
+// --- remove and rename --------------------------------------------------------------------
+
+TEST_F(StandardIoTest, RemoveAndRenameAnswerWhetherTheyWorked) {
+  struct Case {
+    const char* function;
+    std::vector<const char*> files;  // relative to the test folder
+    const char* result;
+    std::vector<const char*> files_after;
+  };
+  const Case kCases[] = {
+      {"remove", {"a"}, "TRUE", {"b"}},       {"remove", {"a"}, "FALSE", {"b"}},
+      {"rename", {"b", "c"}, "TRUE", {"c"}},  {"rename", {"b", "d"}, "FALSE", {"c"}},
+      {"rename", {"c", "c"}, "FALSE", {"c"}},
+  };
+  WriteFile("a", "1");
+  WriteFile("b", "2");
+  for (const Case& c : kCases) {
+    std::string call = std::string("(") + c.function;
+    for (const char* file : c.files) {
+      call += " " + Quoted(file);
+    }
+    call += ")";
+    SCOPED_TRACE(call);
+    EXPECT_EQ(Printed(call), c.result);
+    std::vector<std::string> present;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+      present.push_back(entry.path().filename().string());
+    }
+    EXPECT_THAT(present, ::testing::UnorderedElementsAreArray(c.files_after));
+  }
+  WriteFile("d", "4");
+  EXPECT_EQ(Printed("(rename " + Quoted("c") + " " + Quoted("d") + ")"), "FALSE");
+  EXPECT_EQ(FileText("c"), "2");
+  EXPECT_EQ(FileText("d"), "4");
 }
 
 }  // namespace
