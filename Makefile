@@ -41,12 +41,16 @@ fuzz: deps
 	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
 	  -DZEPHRO_FUZZ=ON -DZEPHRO_WERROR=OFF -DZEPHRO_BUILD_TESTS=OFF -DZEPHRO_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS)
-	mkdir -p build-fuzz/corpus
-	build-fuzz/tools/fuzz/parse_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 \
-	  build-fuzz/corpus tools/fuzz/corpus
+	@for f in build-fuzz/tools/fuzz/*_fuzz; do \
+	  echo "fuzzing with $$f for $(FUZZ_SECONDS) s"; \
+	  mkdir -p build-fuzz/corpus/$$(basename $$f); \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
+	    build-fuzz/corpus/$$(basename $$f) tools/fuzz/corpus || exit 1; \
+	done
 
-# Until the shell exists, the main job is the test suite itself.
-run: test
+# The main job: the shell on an example knowledge base.
+run: build
+	./build/zephro examples/diagnosis.clp
 
 bench: deps
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEPHRO_BUILD_TESTS=OFF $(CMAKE_FLAGS)

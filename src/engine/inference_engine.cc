@@ -91,6 +91,17 @@ TInferenceEngine::~TInferenceEngine() {
   Clear();
   capture_.reset();
   DestroyPackages();
+  // Functions that outlive the engine (deffunctions held elsewhere) must not
+  // keep a pointer to it.
+  std::vector<Ref<IUserFunction>> remaining;
+  for (const auto& [name, f] : user_functions_) {
+    remaining.push_back(f);
+  }
+  for (const Ref<IUserFunction>& f : remaining) {
+    if (f->IndexOfReasoner(this) >= 0) {
+      f->DeleteReasoner(*this);
+    }
+  }
   rules_.reset();
   global_variables_.reset();
   for (int i = fact_templates_->Count() - 1; i >= 0; --i) {
@@ -213,6 +224,12 @@ IFactTemplate* TInferenceEngine::AddFactTemplate(Ref<IFactTemplate> fact_templat
 
 TRule* TInferenceEngine::AddRule(TRule& rule) {
   rule.SetEngine(this);
+  if (rule.PatternCount() == 0) {
+    // A rule without conditions fires once per reset, on the initial fact.
+    rule.BeginUpdate();
+    rule.AddPattern(initial_fact_pattern_->Clone());
+    rule.EndUpdate();
+  }
   auto discard = [&] {
     if (rule.Owner() == this) {
       RemoveComponent(rule).reset();

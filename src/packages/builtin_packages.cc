@@ -5,7 +5,10 @@
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/user_package.h"
+#include "zephro/packages/math_package.h"
+#include "zephro/packages/predicate_package.h"
 #include "zephro/packages/standard_package.h"
+#include "zephro/packages/string_package.h"
 #include "zephro/platform/component.h"
 
 namespace zephro {
@@ -15,9 +18,12 @@ TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& e
     case TFunctionPackage::pStandard:
       return &MakeOwned<TStandardPackage>(engine);
     case TFunctionPackage::pPredicate:
+      return &MakeOwned<TPredicatePackage>(engine);
     case TFunctionPackage::pMath:
-    case TFunctionPackage::pMiscellaneous:
+      return &MakeOwned<TMathPackage>(engine);
     case TFunctionPackage::pString:
+      return &MakeOwned<TStringPackage>(engine);
+    case TFunctionPackage::pMiscellaneous:
     case TFunctionPackage::pObject:
     case TFunctionPackage::pTrigonometry:
     case TFunctionPackage::pBusiness:

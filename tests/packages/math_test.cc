@@ -1,0 +1,305 @@
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "zephro/engine/context.h"
+#include "zephro/functions/function_call.h"
+#include "zephro/packages/math_package.h"
+#include "zephro/values/value.h"
+
+#include "testing/engine_fixture.h"
+#include "testing/function_calls.h"
+
+namespace zephro {
+namespace {
+
+using testing::CallOutcome;
+using testing::EngineFixture;
+using testing::ExpectOutcomes;
+
+TEST(MathPackageTest, SumsDifferencesAndProductsFollowTheKinds) {
+  EngineFixture fixture;
+  ExpectOutcomes(
+      fixture.Engine(),
+      {
+          {"+", {}, "0"},
+          {"+", {"1", "2"}, "3"},
+          {"+", {"1", "2.0"}, "3.0000"},
+          {"+", {"1.5", "2.5"}, "4.0000"},
+          {"+", {"'3", "\"4\""}, "7"},  // texts read as numbers stay integers
+          {"+", {"'0.5", "0"}, "0"},    // rounded, halves to even
+          {"+", {"'1.5", "0"}, "2"},
+          {"+", {"2147483647", "1"}, "-2147483648"},
+          {"+", {"1e308", "1e308"}, "raises: + error: Floating point overflow"},
+          {"+", {"+inf", "1"}, "inf"},
+          {"+", {"+inf", "-inf"}, "raises: + error: Invalid floating point operation"},
+          {"+", {"abc", "1"}, "raises: Not a numeric type.  Value (abc) is a dtAtom type"},
+          {"-", {"7"}, "7"},
+          {"-", {"7.0"}, "7.0000"},
+          {"-", {"5.5", "1"}, "4.5000"},
+          {"-", {"1", "2.0"}, "-1.0000"},
+          {"-", {"10", "1", "2", "3"}, "4"},
+          {"-", {"-2147483648", "1"}, "2147483647"},
+          {"-", {}, "raises: Too few arguments for -"},
+          {"*", {}, "1"},
+          {"*", {"2", "3", "4"}, "24"},
+          {"*", {"2", "1.5"}, "3.0000"},
+          {"*", {"65536", "65536"}, "0"},
+          {"*", {"65536", "32768"}, "-2147483648"},
+          {"*", {"-1", "-2147483648"}, "-2147483648"},
+          {"*", {"'inf", "1"}, "raises: * error: Invalid floating point operation"},
+          {"*", {"1e200", "1e200"}, "raises: * error: Floating point overflow"},
+      });
+}
+
+TEST(MathPackageTest, DivisionAndRemainders) {
+  EngineFixture fixture;
+  ExpectOutcomes(fixture.Engine(),
+                 {
+                     {"/", {"4", "2"}, "2.0000"},
+                     {"/", {"4"}, "4.0000"},
+                     {"/", {"1", "3"}, "0.3333"},
+                     {"/", {"100", "2", "5"}, "10.0000"},
+                     {"/", {"-7.5", "2.5"}, "-3.0000"},
+                     {"/", {"1", "0"}, "raises: / error: Floating point division by zero"},
+                     {"/", {"-1", "0.0"}, "raises: / error: Floating point division by zero"},
+                     {"/", {"0", "0"}, "raises: / error: Invalid floating point operation"},
+                     {"/", {"8", "2", "0"}, "raises: / error: Floating point division by zero"},
+                     {"/", {"+inf", "0"}, "inf"},
+                     {"/", {"1e308", "1e-308"}, "raises: / error: Floating point overflow"},
+                     {"/", {}, "raises: Too few arguments for /"},
+                     {"div", {"7", "2"}, "3"},
+                     {"div", {"-7", "2"}, "-3"},
+                     {"div", {"7", "-2"}, "-3"},
+                     {"div", {"7"}, "7"},
+                     {"div", {"100", "3", "3"}, "11"},
+                     {"div", {"7.9", "2"}, "3"},  // 7.9 truncates to 7
+                     {"div", {"-2147483648", "-1"}, "-2147483648"},
+                     {"div", {"7", "0"}, "raises: div error: Division by zero"},
+                     {"div", {"7", "0.5"}, "raises: div error: Division by zero"},
+                     {"div", {"7", "x"}, "raises: Not a integer type.  Value (x) is a dtAtom type"},
+                     {"mod", {"7", "2"}, "1"},
+                     {"mod", {"-7", "2"}, "-1"},
+                     {"mod", {"7", "-2"}, "1"},
+                     {"mod", {"-7", "-2"}, "-1"},
+                     {"mod", {"7.5", "2"}, "1"},
+                     {"mod", {"-2147483648", "-1"}, "0"},
+                     {"mod", {"7", "0"}, "raises: mod error: Division by zero"},
+                     {"mod", {"7"}, "raises: Too few arguments for mod"},
+                     {"mod", {"7", "2", "1"}, "raises: Too many arguments for mod"},
+                 });
+}
+
+TEST(MathPackageTest, ExtremesAbsAndConversions) {
+  EngineFixture fixture;
+  ExpectOutcomes(
+      fixture.Engine(),
+      {
+          {"max", {"1", "2.5", "2"}, "2.5000"},
+          {"max", {"3", "2.5"}, "3"},
+          {"max", {"2.0", "3"}, "3.0000"},  // the first argument was a float
+          {"max", {"1", "2.5", "3"}, "3.0000"},
+          {"max", {"1", "1.0"}, "1"},  // 1.0 is not greater, so never the extreme
+          {"max", {"5"}, "5"},
+          {"max", {"-2147483648", "'7.5"}, "8"},
+          {"max", {"1", "x"}, "raises: Not a numeric type.  Value (x) is a dtAtom type"},
+          {"max", {}, "raises: Too few arguments for max"},
+          {"min", {"3", "1.5", "2"}, "1.5000"},
+          {"min", {"1", "2.5"}, "1"},
+          {"min", {"2.0", "1"}, "1.0000"},
+          {"min", {"2", "2.0"}, "2"},
+          {"abs", {"-5"}, "5"},
+          {"abs", {"5"}, "5"},
+          {"abs", {"-2.5"}, "2.5000"},
+          {"abs", {"-2147483648"}, "-2147483648"},
+          {"abs", {"\"5\""}, "raises: Expected numeric argument to abs function call"},
+          {"abs", {"abc"}, "raises: Expected numeric argument to abs function call"},
+          {"float", {"3"}, "3.0000"},
+          {"float", {"'3"}, "3.0000"},
+          {"float", {"abc"}, "raises: Not a numeric type.  Value (abc) is a dtAtom type"},
+          {"integer", {"3.9"}, "3"},
+          {"integer", {"-3.9"}, "-3"},
+          {"integer", {"\"2.9\""}, "2"},
+          {"integer", {"abc"}, "raises: Not a integer type.  Value (abc) is a dtAtom type"},
+          {"round", {"2.5"}, "2.0000"},
+          {"round", {"3.5"}, "4.0000"},
+          {"round", {"-2.5"}, "-2.0000"},
+          {"round", {"2.4"}, "2.0000"},
+          {"round", {"7"}, "7.0000"},
+      });
+}
+
+TEST(MathPackageTest, PowersAndLogarithms) {
+  EngineFixture fixture;
+  ExpectOutcomes(fixture.Engine(),
+                 {
+                     {"sqrt", {"16"}, "4.0000"},
+                     {"sqrt", {"2"}, "1.4142"},
+                     {"sqrt", {"0"}, "0.0000"},
+                     {"sqrt", {"-1"}, "raises: sqrt error: Invalid floating point operation"},
+                     {"exp", {"0"}, "1.0000"},
+                     {"exp", {"1"}, "2.7183"},
+                     {"exp", {"-1000"}, "0.0000"},
+                     {"exp", {"1000"}, "raises: exp error: Floating point overflow"},
+                     {"**", {"2", "10"}, "1024.0000"},
+                     {"**", {"2", "0.5"}, "1.4142"},
+                     {"**", {"2", "-1"}, "0.5000"},
+                     {"**", {"-2", "3"}, "-8.0000"},
+                     {"**", {"0", "0"}, "1.0000"},
+                     {"**", {"0", "-1"}, "raises: ** error: Floating point division by zero"},
+                     {"**", {"-8", "0.5"}, "raises: ** error: Invalid floating point operation"},
+                     {"**", {"10", "400"}, "raises: ** error: Floating point overflow"},
+                     {"**", {"2"}, "raises: Too few arguments for **"},
+                     {"log", {"1"}, "0.0000"},
+                     {"log", {"2.718281828459045"}, "1.0000"},
+                     {"log", {"0"}, "raises: log error: Floating point division by zero"},
+                     {"log", {"-1"}, "raises: log error: Invalid floating point operation"},
+                     {"log10", {"1000"}, "3.0000"},
+                     {"log10", {"0.01"}, "-2.0000"},
+                     {"log10", {"0"}, "raises: log10 error: Floating point division by zero"},
+                     {"log10", {"-10"}, "raises: log10 error: Invalid floating point operation"},
+                     {"PI", {}, "3.1416"},
+                     {"PI", {"1"}, "raises: Too many arguments for PI"},
+                 });
+}
+
+TEST(MathPackageTest, PiIsTheSharedConstant) {
+  EngineFixture fixture;
+  Ref<IFunCall> call = MakeFunCall(fixture.Engine(), "PI");
+  EXPECT_EQ(call->Execute(fixture.Engine().RootContext()).get(), &FCPI());
+}
+
+TEST(MathPackageTest, RandomArgumentsAndSeeds) {
+  EngineFixture fixture;
+  ExpectOutcomes(
+      fixture.Engine(),
+      {
+          {"random", {"1"}, "0"},
+          {"random", {"0"}, "0"},
+          {"random", {"-5"}, "0"},
+          {"random", {"10", "1"}, "10"},  // low + (random 1)
+          {"random", {"2147483647", "1"}, "2147483647"},
+          {"random", {"abc"}, "raises: Not a integer type.  Value (abc) is a dtAtom type"},
+          {"random", {"1", "2", "3"}, "raises: Too many arguments for random"},
+          {"seed", {"1"}, "TRUE"},
+          {"seed", {}, "raises: Too few arguments for seed"},
+          {"randomize", {}, "TRUE"},
+          {"randomize", {"5"}, "TRUE"},
+          {"randomize", {"1", "2"}, "raises: Too many arguments for randomize"},
+      });
+}
+
+// The outcomes of `count` calls of random with `arguments`.
+std::vector<std::string> Draws(EngineFixture& fixture, int count,
+                               const std::vector<std::string_view>& arguments) {
+  std::vector<std::string> draws;
+  for (int i = 0; i < count; ++i) {
+    draws.push_back(CallOutcome(fixture.Engine(), "random", arguments));
+  }
+  return draws;
+}
+
+TEST(MathPackageTest, SeedingRepeatsTheDraws) {
+  EngineFixture fixture;
+  CallOutcome(fixture.Engine(), "seed", {"42"});
+  const std::vector<std::string> first = Draws(fixture, 8, {"1000"});
+  CallOutcome(fixture.Engine(), "seed", {"42"});
+  EXPECT_EQ(Draws(fixture, 8, {"1000"}), first);
+  CallOutcome(fixture.Engine(), "randomize", {"42"});
+  EXPECT_EQ(Draws(fixture, 8, {"1000"}), first);
+  CallOutcome(fixture.Engine(), "seed", {"43"});
+  EXPECT_NE(Draws(fixture, 8, {"1000"}), first);
+}
+
+TEST(MathPackageTest, DrawsCoverTheirRangeAndNothingElse) {
+  struct Case {
+    std::vector<std::string_view> arguments;
+    int low;
+    int high;
+    bool every_value;  // whether 300 draws should meet every value of the range
+  };
+  const Case cases[] = {
+      {{}, 0, 65535, false},
+      {{"6"}, 0, 5, true},
+      {{"10", "5"}, 10, 14, true},
+      {{"-3", "2"}, -3, -2, true},
+  };
+  EngineFixture fixture;
+  CallOutcome(fixture.Engine(), "seed", {"7"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.size());
+    std::set<int> seen;
+    for (const std::string& draw : Draws(fixture, 300, c.arguments)) {
+      const int n = std::stoi(draw);
+      EXPECT_GE(n, c.low);
+      EXPECT_LE(n, c.high);
+      seen.insert(n);
+    }
+    if (c.every_value) {
+      EXPECT_EQ(static_cast<int>(seen.size()), c.high - c.low + 1);
+    } else {
+      EXPECT_GT(seen.size(), 250u);
+    }
+  }
+}
+
+// "tick" returns 1, 2, 3... on its calls, to observe how often and in which
+// order a function evaluates its arguments.
+class TTickFunction final : public TIEUserFunction {
+ public:
+  TTickFunction() : TIEUserFunction("tick", "", "", 0, 0) {}
+  int ticks = 0;
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& /*call*/, TIEContext& /*context*/) override {
+    return TIEValue::Integer(++ticks);
+  }
+
+ private:
+  ~TTickFunction() override = default;
+};
+
+TEST(MathPackageTest, ArgumentsAreEvaluatedOnceFromLeftToRight) {
+  struct Case {
+    const char* function;
+    int arguments;
+    const char* result;
+  };
+  const Case cases[] = {
+      {"-", 3, "-4"},                    // 1 - 2 - 3
+      {"max", 3, "3"},                   // each tick evaluated once, though compared
+      {"min", 2, "1"}, {"div", 2, "0"},  // 1 div 2
+      {"mod", 2, "1"}, {"**", 2, "1.0000"}, {"seed", 1, "TRUE"},
+  };
+  EngineFixture fixture;
+  Ref<TTickFunction> tick = TIEUserFunction::Make<TTickFunction>();
+  tick->AddReasoner(fixture.Engine());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.function);
+    tick->ticks = 0;
+    Ref<IFunCall> call = MakeFunCall(fixture.Engine(), c.function);
+    for (int i = 0; i < c.arguments; ++i) {
+      call->AddArgument(MakeRef<TIEValue>(MakeFunCall(fixture.Engine(), "tick")));
+    }
+    EXPECT_EQ(call->Execute(fixture.Engine().RootContext())->ToString(), c.result);
+    EXPECT_EQ(tick->ticks, c.arguments);
+  }
+}
+
+TEST(MathPackageTest, VariablesAndNestedCallsAreResolved) {
+  EngineFixture fixture;
+  fixture.Engine().RootContext().SetVariable("x", TIEValue::Integer(4));
+  fixture.Engine().RootContext().SetVariable("y", TIEValue::Float(0.5));
+  Ref<IFunCall> product = MakeFunCall(fixture.Engine(), "*");
+  product->AddArgument(testing::ArgumentValue("?x"));
+  product->AddArgument(testing::ArgumentValue("?y"));
+  Ref<IFunCall> sum = MakeFunCall(fixture.Engine(), "+");
+  sum->AddArgument(testing::ArgumentValue("?x"));
+  sum->AddArgument(MakeRef<TIEValue>(product));
+  EXPECT_EQ(sum->Execute(fixture.Engine().RootContext())->ToString(), "6.0000");
+}
+
+}  // namespace
+}  // namespace zephro

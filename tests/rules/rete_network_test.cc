@@ -1,0 +1,177 @@
+#include "zephro/rules/rete_network.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "testing/engine_fixture.h"
+#include "zephro/facts/fact_template.h"
+
+namespace zephro::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+Ref<IIEValue> I(std::int32_t v) { return TIEValue::Integer(v); }
+
+TEST(ReteNetworkTest, NegationWithdrawsAndRestoresTheActivation) {
+  EngineFixture fx;
+  fx.Rule("r", {{"a", {V("x")}}, {"b", {V("x")}, 1}});
+  fx.Assert("a", {I(1)});
+  EXPECT_THAT(fx.Agenda(), ElementsAre("r: f-1, f--1"));
+  const std::int32_t b = fx.Assert("b", {I(1)});
+  EXPECT_THAT(fx.Agenda(), IsEmpty());
+  fx.Assert("b", {I(2)});  // another value does not block
+  EXPECT_THAT(fx.Agenda(), IsEmpty());
+  fx.Engine().Retract(b);
+  EXPECT_THAT(fx.Agenda(), ElementsAre("r: f-1, f--1"));
+}
+
+TEST(ReteNetworkTest, DoubleNegationIsAPositiveTestWithoutBinding) {
+  EngineFixture fx;
+  fx.Rule("r", {{"a", {V("x")}}, {"b", {V("x")}, 2}});
+  fx.Assert("a", {I(1)});
+  fx.Assert("a", {I(2)});
+  EXPECT_THAT(fx.Agenda(), IsEmpty());
+  const std::int32_t b1 = fx.Assert("b", {I(1)});
+  fx.Assert("b", {I(1), I(9)});  // another arity: no match
+  EXPECT_THAT(fx.Agenda(), ElementsAre("r: f-1, f--1"));
+  fx.Assert("b", {I(2)});
+  EXPECT_EQ(fx.Engine().GetAgendaCount(), 2);
+  fx.Engine().Retract(b1);
+  EXPECT_THAT(fx.Agenda(), ElementsAre("r: f-2, f--1"));
+}
+
+TEST(ReteNetworkTest, RuleStartingWithNotGetsTheInitialFact) {
+  EngineFixture fx;
+  TRule& r = fx.Rule("r", {{"a", {V("x")}, 1}});
+  ASSERT_EQ(r.PatternCount(), 2);
+  EXPECT_EQ(r.Pattern(0).Name(), SInitialFactPattern);
+  EXPECT_THAT(fx.Agenda(), ElementsAre("r: f-0, f--1"));
+  fx.Assert("a", {I(1)});
+  EXPECT_THAT(fx.Agenda(), IsEmpty());
+}
+
+TEST(ReteNetworkTest, UniqueStopsAfterTheFirstPartner) {
+  EngineFixture fx;
+  TRule& rule = MakeOwned<TRule>(fx.Engine());
+  rule.SetRuleName("u");
+  rule.AddPattern(fx.Pattern(rule, "a", {V("x")}));
+  auto second = fx.Pattern(rule, "b", {V("x")});
+  second->SetUnique(true);
+  rule.AddPattern(std::move(second));
+  fx.Engine().AddRule(rule);
+  fx.Assert("b", {I(1)});
+  fx.Assert("b", {I(1)});  // duplicate: rejected
+  fx.Assert("b", {I(1), I(2)});
+  EXPECT_EQ(fx.Engine().FactDuplication(), false);
+  fx.Engine().SetFactDuplication(true);
+  fx.Assert("b", {I(1)});
+  fx.Assert("a", {I(1)});
+  EXPECT_EQ(fx.Engine().GetAgendaCount(), 1);
+}
+
+TEST(ReteNetworkTest, MultifieldVariablesTryEverySplit) {
+  EngineFixture fx;
+  // (data $?x 3 $?y) against (data 1 3 3): x = (1), y = (3) and x = (1 3), y = ().
+  fx.Rule("r", {{"data", {MV("x"), C(3), MV("y")}}});
+  fx.Assert("data", {I(1), I(3), I(3)});
+  EXPECT_EQ(fx.Engine().GetAgendaCount(), 2);
+  fx.Engine().Retract(1);
+  EXPECT_EQ(fx.Engine().GetAgendaCount(), 0);
+}
+
+TEST(ReteNetworkTest, FactsOfAnExtendingTemplateMatchTheParentsPatterns) {
+  EngineFixture fx;
+  TInferenceEngine& e = fx.Engine();
+  auto animal = MakeRef<TFactTemplate>(&e, "animal", "", nullptr);
+  animal->AddSlot("name", TIEValue::Atom("x"));
+  e.AddFactTemplate(animal);
+  auto dog = MakeRef<TFactTemplate>(&e, "dog", "", animal.get());
+  dog->AddSlot("bark", TIEValue::Atom("woof"));
+  e.AddFactTemplate(dog);
+  TRule& rule = MakeOwned<TRule>(e);
+  rule.SetRuleName("named");
+  auto p = std::make_unique<TIEPattern>(&rule, "animal", Ref<IFactTemplate>(animal.get()));
+  p->AddTest("name", TSlotTestType::sttEquals, NoSubIndex,
+             MakeRef<TIEValue>("n", TIEType::dtVariable));
+  rule.AddPattern(std::move(p));
+  e.AddRule(rule);
+  Ref<IFact> rex = dog->NewFact();
+  rex->SetValue("name", TIEValue::Atom("rex"));
+  e.Assert(rex);
+  EXPECT_THAT(fx.Agenda(), ElementsAre("named: f-1"));
+}
+
+TEST(ReteNetworkTest, DisabledAndOneShotRules) {
+  EngineFixture fx;
+  TRule& off = fx.Rule("off", {{"a", {V("x")}}});
+  off.SetEnabled(false);
+  TRule& once = fx.Rule("once", {{"a", {V("x")}}});
+  once.SetOneShot(true);
+  fx.Assert("a", {I(1)});
+  EXPECT_THAT(fx.Agenda(), ElementsAre("once: f-1"));
+  EXPECT_EQ(fx.Engine().Run(), 1);
+  fx.Assert("a", {I(2)});
+  EXPECT_THAT(fx.Agenda(), IsEmpty());
+  fx.Engine().Reset();
+  fx.Assert("a", {I(3)});
+  EXPECT_THAT(fx.Agenda(), ElementsAre("once: f-1"));
+}
+
+TEST(ReteNetworkTest, SharedNodesSurviveTheRemovalOfOneRule) {
+  EngineFixture fx;
+  TInferenceEngine& e = fx.Engine();
+  TRule& first = fx.Rule("first", {{"a", {C(1), V("x")}}, {"b", {V("x")}}});
+  EXPECT_EQ(first.CompileTrace(), "first: +1+1+1+1+1+2+t");
+  TRule& second = fx.Rule("second", {{"a", {C(1), V("x")}}, {"b", {V("x")}}});
+  EXPECT_EQ(second.CompileTrace(), "second: =1=1=1=1=1=2+t");
+  const int shared_nodes = e.ReteNetwork().NodeCount();
+  fx.Assert("a", {I(1), I(5)});
+  fx.Assert("b", {I(5)});
+  EXPECT_EQ(e.GetAgendaCount(), 2);
+  e.RemoveRule("first");
+  EXPECT_EQ(e.ReteNetwork().NodeCount(), shared_nodes - 1);
+  EXPECT_THAT(fx.Agenda(), ElementsAre("second: f-1, f-2"));
+  fx.Assert("b", {I(5), I(6)});
+  fx.Assert("a", {I(1), I(6)});
+  EXPECT_EQ(e.GetAgendaCount(), 1);
+}
+
+TEST(ReteNetworkTest, ARuleAddedLateGetsItsActivationsAtOnce) {
+  EngineFixture fx;
+  fx.Assert("a", {I(1)});
+  fx.Assert("b", {I(1)});
+  fx.Rule("late", {{"a", {V("x")}}, {"b", {V("x")}}});
+  EXPECT_THAT(fx.Agenda(), ElementsAre("late: f-1, f-2"));
+}
+
+TEST(ReteNetworkTest, RepeatedVariableInOnePatternIsAnAlphaTest) {
+  EngineFixture fx;
+  TRule& r = fx.Rule("same", {{"p", {V("v"), V("v")}}});
+  EXPECT_EQ(r.CompileTrace(), "same: +1+1+1+t");
+  fx.Assert("p", {I(1), I(2)});
+  fx.Assert("p", {I(3), I(3)});
+  EXPECT_THAT(fx.Agenda(), ElementsAre("same: f-2"));
+}
+
+TEST(ReteNetworkTest, ClearingTheNetworkLeavesNoActivation) {
+  EngineFixture fx;
+  fx.Rule("r", {{"a", {V("x")}}});
+  fx.Assert("a", {I(1)});
+  fx.Engine().Clear();
+  EXPECT_EQ(fx.Engine().GetAgendaCount(), 0);
+  EXPECT_EQ(fx.Engine().ReteNetwork().NodeCount(), 0);
+  EXPECT_EQ(fx.Engine().Rules().Count(), 0);
+}
+
+TEST(ReteNetworkTest, MinActivationStrengthIsClamped) {
+  EngineFixture fx;
+  fx.Engine().SetMinActivationStrength(1.5f);
+  EXPECT_EQ(fx.Engine().MinActivationStrength(), 1.0f);
+  fx.Engine().SetMinActivationStrength(-1.0f);
+  EXPECT_EQ(fx.Engine().MinActivationStrength(), 0.0f);
+}
+
+}  // namespace
+}  // namespace zephro::testing

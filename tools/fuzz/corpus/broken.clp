@@ -1,0 +1,1 @@
+"unterminated (string

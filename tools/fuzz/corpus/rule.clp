@@ -1,0 +1,3 @@
+(defrule r (a ?x) => (printout t ?x crlf))
+(assert (a 1))
+(run)
