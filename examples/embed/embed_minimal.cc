@@ -23,6 +23,7 @@ int main() {
         =>
         (printout t "order " ?id " needs approval" crlf))
     )");
+    output.clear();  // Parse echoes what it defined: the template's name and the rule's id
     engine->Assert("(order (id 1) (total 40))");
     engine->Assert("(order (id 2) (total 250))");
     const int fired = engine->Run();
