@@ -15,6 +15,7 @@
 #include "zephro/values/value.h"
 
 #include "packages/logical_file_stream.h"
+#include "packages/standard_control_internal.h"
 #include "packages/standard_functions.h"
 #include "packages/standard_io_internal.h"
 
@@ -45,13 +46,6 @@ std::string LogicalName(IFunCall& call, TIEContext& context) {
 
 }  // namespace
 
-TInferenceEngine& ContextEngine(TIEContext& context) {
-  if (context.Engine() == nullptr) {
-    RaiseIEPlain(SUnknownEngine);
-  }
-  return *context.Engine();
-}
-
 class TPrintOutFunction final : public TIEUserFunction {
  public:
   TPrintOutFunction()
@@ -64,7 +58,7 @@ class TPrintOutFunction final : public TIEUserFunction {
     for (int i = 1; i < call.ArgumentCount(); ++i) {
       text += PrintedText(*Eval(call, i, context));
     }
-    ContextEngine(context).PrintOut(LogicalName(call, context), text);
+    EngineOf(context).PrintOut(LogicalName(call, context), text);
     return Ref<IIEValue>(&FCNil());
   }
 };
@@ -83,7 +77,7 @@ class TFormatFunction final : public TIEUserFunction {
     }
     // The control string is taken as written.
     const std::string text = CLIPSFormat(call.Argument(1)->AsString(), values);
-    ContextEngine(context).PrintOut(LogicalName(call, context), text);
+    EngineOf(context).PrintOut(LogicalName(call, context), text);
     return Ref<IIEValue>(&FCNil());
   }
 };
@@ -95,7 +89,7 @@ class TReadFunction final : public TIEUserFunction {
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     const std::string name = LogicalName(call, context);
-    TInferenceEngine& engine = ContextEngine(context);
+    TInferenceEngine& engine = EngineOf(context);
     InstallTokenReader(engine);
     Ref<IStreamToken> token = engine.ReadToken(name);
     // A host's read event that supplies no token ends the input.
@@ -111,7 +105,7 @@ class TReadLineFunction final : public TIEUserFunction {
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     const std::string name = LogicalName(call, context);
-    const std::string line = ContextEngine(context).ReadLine(name);
+    const std::string line = EngineOf(context).ReadLine(name);
     return line.empty() ? Ref<IIEValue>(&FCEOF()) : TIEValue::String(line);
   }
 };

@@ -29,6 +29,7 @@
 #include "zephro/values/value.h"
 
 #include "packages/logical_file_stream.h"
+#include "packages/standard_control_internal.h"
 #include "packages/standard_io_internal.h"
 
 namespace zephro {
@@ -204,7 +205,7 @@ class TOpenFunction final : public TIEUserFunction {
     } else {
       RaiseIE(SInvalidFileAccess, mode_text.c_str());
     }
-    TInferenceEngine& engine = ContextEngine(context);
+    TInferenceEngine& engine = EngineOf(context);
     engine.IOStreams().Add(name->AsString(), std::make_unique<TLogicalFileStream>(
                                                  path, mode, SymbolGenerator(engine)));
     InstallTokenReader(engine);
@@ -219,7 +220,7 @@ class TCloseFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    TIOStreams& streams = ContextEngine(context).IOStreams();
+    TIOStreams& streams = EngineOf(context).IOStreams();
     if (call.ArgumentCount() == 0) {
       streams.Clear();
     }
@@ -237,7 +238,7 @@ class TBatchFunction final : public TIEUserFunction {
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     const std::string path = EvalText(call, 0, context);
-    return BoolValue(ContextEngine(context).Batch(path));
+    return BoolValue(EngineOf(context).Batch(path));
   }
 };
 
@@ -248,7 +249,7 @@ class TLoadFunction final : public TIEUserFunction {
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     const std::string text = ReadFileText(EvalText(call, 0, context));
-    ContextEngine(context).Parse(text, true);
+    EngineOf(context).Parse(text, true);
     return True();
   }
 };
@@ -260,7 +261,7 @@ class TSaveFunction final : public TIEUserFunction {
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     const std::string path = EvalText(call, 0, context);
-    WriteFileText(path, KnowledgeBaseText(ContextEngine(context)));
+    WriteFileText(path, KnowledgeBaseText(EngineOf(context)));
     return True();
   }
 };
@@ -273,7 +274,7 @@ class TLoadFactsFunction final : public TIEUserFunction {
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     std::string text = ReadFileText(EvalText(call, 0, context));
-    AssertFacts(ContextEngine(context), std::move(text));
+    AssertFacts(EngineOf(context), std::move(text));
     return True();
   }
 };
@@ -287,7 +288,7 @@ class TSaveFactsFunction final : public TIEUserFunction {
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     const std::string path = EvalText(call, 0, context);
-    const TInferenceEngine& engine = ContextEngine(context);
+    const TInferenceEngine& engine = EngineOf(context);
     std::string text;
     if (call.ArgumentCount() == 1) {
       text = FactsText(engine, nullptr);
@@ -309,7 +310,7 @@ class TDribbleOnFunction final : public TIEUserFunction {
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     const std::string path = EvalText(call, 0, context);
-    return BoolValue(ContextEngine(context).StartCapture(path));
+    return BoolValue(EngineOf(context).StartCapture(path));
   }
 };
 
@@ -320,7 +321,7 @@ class TDribbleOffFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& /*call*/, TIEContext& context) override {
-    return BoolValue(ContextEngine(context).StopCapture());
+    return BoolValue(EngineOf(context).StopCapture());
   }
 };
 

@@ -1,13 +1,12 @@
 #pragma once
 
 // The groups of the standard package's I/O functions, each defined in its own
-// file, and what their bodies share.
+// file. Their bodies reach the engine through EngineOf
+// (standard_control_internal.h).
 
 namespace zephro {
 
 class TUserPackage;
-class TIEContext;
-class TInferenceEngine;
 
 // printout, format, read, readline (standard_io.cc).
 void AddPrintAndReadFunctions(TUserPackage& package);
@@ -16,9 +15,5 @@ void AddPrintAndReadFunctions(TUserPackage& package);
 void AddFileFunctions(TUserPackage& package);
 // create$, delete$ ... subsetp (standard_multifield.cc).
 void AddMultifieldFunctions(TUserPackage& package);
-
-// The engine a call runs in. Raises EIEException "Unknown/Undefined Inference
-// Engine" for a context without one.
-TInferenceEngine& ContextEngine(TIEContext& context);
 
 }  // namespace zephro

@@ -22,8 +22,8 @@
 #include "zephro/values/value_vector.h"
 
 #include "packages/standard_functions.h"
+#include "testing/call_reader.h"
 #include "testing/engine_fixture.h"
-#include "testing/expression_builder.h"
 
 namespace zephro {
 namespace {
@@ -52,6 +52,12 @@ class StandardIoTest : public ::testing::Test {
   }
 
   TInferenceEngine& Engine() { return fixture_.Engine(); }
+  // Parse runs the commands of the text it is given.
+  void InstallCommandParser() {
+    Engine().ParseHook = [](TInferenceEngine& engine, std::string_view text, bool) {
+      testing::RunCommands(engine, text);
+    };
+  }
   std::string Output() { return fixture_.TakeOutput(); }
   Ref<IIEValue> Eval(const std::string& text) { return Evaluate(Engine(), text); }
   // The printed form of the value of `text`.
@@ -418,7 +424,7 @@ TEST_F(StandardIoTest, ReadingAnEmptyFileGivesEof) {
 // --- batch, load, dribble ----------------------------------------------------------------
 
 TEST_F(StandardIoTest, BatchAnswersItsOwnReads) {
-  testing::InstallCommandParser(Engine());
+  InstallCommandParser();
   WriteFile("session.bat",
             "(printout t \"name? \")\n"
             "(printout t (read) crlf)\n"
@@ -435,7 +441,7 @@ TEST_F(StandardIoTest, BatchAnswersItsOwnReads) {
 }
 
 TEST_F(StandardIoTest, LoadAndBatchReportMissingFiles) {
-  testing::InstallCommandParser(Engine());
+  InstallCommandParser();
   EXPECT_THAT([&] { Eval("(load " + Quoted("none.clp") + ")"); },
               ThrowsMessage<EIEException>(StartsWith("load error: Cannot open file ")));
   EXPECT_THAT([&] { Eval("(load-facts " + Quoted("none.fct") + ")"); },
@@ -445,7 +451,7 @@ TEST_F(StandardIoTest, LoadAndBatchReportMissingFiles) {
 }
 
 TEST_F(StandardIoTest, LoadRunsTheFilesCommands) {
-  testing::InstallCommandParser(Engine());
+  InstallCommandParser();
   WriteFile("hello.clp", "(printout t hello crlf)\n(printout t (no-such-function 1))\n");
   EXPECT_THAT(
       [&] { Eval("(load " + Quoted("hello.clp") + ")"); },
@@ -495,6 +501,35 @@ TEST_F(StandardIoTest, SaveFactsWritesOneFactPerLine) {
   WriteFile("all.fct", "old text that is replaced");
   Eval("(save-facts " + Quoted("all.fct") + " b)");
   EXPECT_EQ(FileText("all.fct"), "(b \"s\" )\n");
+}
+
+TEST_F(StandardIoTest, LoadFactsAssertsWhatSaveFactsWrote) {
+  auto read_fact = [](TInferenceEngine& engine, std::string_view text) {
+    return testing::ReadFact(engine, text);
+  };
+  Engine().ParseFactHook = read_fact;
+  fixture_.Assert("a", {TIEValue::Integer(1), TIEValue::Atom("x")});
+  fixture_.Assert("b", {TIEValue::String("two words"), TIEValue::Float(2.5)});
+  Eval("(save-facts " + Quoted("facts.fct") + ")");
+
+  testing::EngineFixture other;
+  other.Engine().ParseFactHook = read_fact;
+  EXPECT_EQ(Evaluate(other.Engine(), "(load-facts " + Quoted("facts.fct") + ")")->ToString(),
+            "TRUE");
+  // The saved initial fact meets the one the engine has and is dropped.
+  EXPECT_EQ(other.Engine().Facts().ToString(), Engine().Facts().ToString());
+
+  // Numbers keep the digits they were written with; facts may span lines.
+  WriteFile("more.fct", "; measured\n(c 1.23456\n   -7) (d)\n");
+  Evaluate(other.Engine(), "(load-facts " + Quoted("more.fct") + ")");
+  const IFact* c = other.Engine().Facts().GetFactByID(3);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->GetValue(SDefaultSlotName)->AsList()->Get(0)->AsFloat(), 1.23456);
+  EXPECT_EQ(other.Engine().Facts().Count(), 5);
+
+  WriteFile("cut.fct", "(e 1");
+  EXPECT_THAT([&] { Evaluate(other.Engine(), "(load-facts " + Quoted("cut.fct") + ")"); },
+              ThrowsMessage<EIEException>(StrEq(SUnexpectedEOF)));
 }
 
 TEST_F(StandardIoTest, SaveWritesTheKnowledgeBase) {

@@ -10,7 +10,7 @@
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"
 
-#include "testing/expression_builder.h"
+#include "testing/call_reader.h"
 
 namespace zephro {
 namespace {
