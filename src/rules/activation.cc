@@ -31,7 +31,16 @@ std::unique_ptr<TActivation> TActivation::Clone() const {
 }
 
 void TActivation::Fire() {
-  rule_->Fire(*token_);
+  // An activation is used up when it fires, even when one of the rule's
+  // actions raises: its node must forget it before the engine frees it.
+  try {
+    rule_->Fire(*token_);
+  } catch (...) {
+    if (node_ != nullptr) {
+      node_->RuleFired(*this);
+    }
+    throw;
+  }
   if (node_ != nullptr) {
     node_->RuleFired(*this);
   }

@@ -699,7 +699,8 @@ void TPatternMatchTerminalNode::RuleFired(TActivation& activation) {
 }
 
 void TPatternMatchTerminalNode::FastClear() {
-  activations_.Clear([](TActivation*& a) { a->node_entry_ = nullptr; });
+  // The agenda may have freed the activations already: only the lists go.
+  activations_.Clear();
   by_sort_code_.clear();
 }
 

@@ -1,0 +1,189 @@
+// Boolean logic and comparison. Every function here evaluates its arguments
+// from left to right and stops at the first that decides the result, so the
+// arguments after it are never evaluated: (and FALSE (printout t "x")) prints
+// nothing.
+
+#include <functional>
+
+#include "zephro/functions/user_package.h"
+#include "zephro/packages/standard_control.h"
+
+#include "packages/standard_control_internal.h"
+
+namespace zephro {
+namespace {
+
+// and: FALSE at the first argument equal to FALSE; any other value, 5 say,
+// does not make it false.
+class TAndFunction final : public TIEUserFunction {
+ public:
+  TAndFunction() : TIEUserFunction(AndFunctionName, AndComment, AndSyntax) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    for (int i = 0; i < call.ArgumentCount(); ++i) {
+      if (IsFalse(*Eval(call, i, context))) {
+        return BoolValue(false);
+      }
+    }
+    return BoolValue(true);
+  }
+};
+
+// or: TRUE at the first argument equal to TRUE; any other value, 5 say, does
+// not make it true.
+class TOrFunction final : public TIEUserFunction {
+ public:
+  TOrFunction() : TIEUserFunction(OrFunctionName, OrComment, OrSyntax) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    for (int i = 0; i < call.ArgumentCount(); ++i) {
+      if (Eval(call, i, context)->Equals(&FCTrue())) {
+        return BoolValue(true);
+      }
+    }
+    return BoolValue(false);
+  }
+};
+
+class TNotFunction final : public TIEUserFunction {
+ public:
+  TNotFunction() : TIEUserFunction(NotFunctionName, NotComment, NotSyntax, 1, 1) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    return BoolValue(IsFalse(*Eval(call, 0, context)));
+  }
+};
+
+// The comparisons of each further argument with the first, which is evaluated
+// once: FALSE at the first further argument for which Stops holds.
+class TFirstArgumentTest : public TIEUserFunction {
+ protected:
+  using TIEUserFunction::TIEUserFunction;
+  virtual bool Stops(const IIEValue& first, const IIEValue& other) const = 0;
+
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) final {
+    Ref<IIEValue> first = Eval(call, 0, context);
+    for (int i = 1; i < call.ArgumentCount(); ++i) {
+      if (Stops(*first, *Eval(call, i, context))) {
+        return BoolValue(false);
+      }
+    }
+    return BoolValue(true);
+  }
+};
+
+class TEqFunction final : public TFirstArgumentTest {
+ public:
+  TEqFunction() : TFirstArgumentTest(EqFunctionName, EqComment, EqSyntax, 1) {}
+
+ protected:
+  bool Stops(const IIEValue& first, const IIEValue& other) const override {
+    return !first.Equals(&other);
+  }
+};
+
+class TEqStarFunction final : public TFirstArgumentTest {
+ public:
+  TEqStarFunction() : TFirstArgumentTest(EqStarFunctionName, EqStarComment, EqStarSyntax, 1) {}
+
+ protected:
+  bool Stops(const IIEValue& first, const IIEValue& other) const override {
+    return !first.EqualsStar(&other);
+  }
+};
+
+class TNeqFunction final : public TFirstArgumentTest {
+ public:
+  TNeqFunction() : TFirstArgumentTest(NeqFunctionName, NeqComment, NeqSyntax, 1) {}
+
+ protected:
+  bool Stops(const IIEValue& first, const IIEValue& other) const override {
+    return first.Equals(&other);
+  }
+};
+
+// = and <> compare numbers, so 3 and 3.0 are equal; a value without a number
+// raises the value model's conversion error.
+class TEqualsFunction final : public TFirstArgumentTest {
+ public:
+  TEqualsFunction() : TFirstArgumentTest(EqualsFunctionName, EqualsComment, EqualsSyntax, 1) {}
+
+ protected:
+  bool Stops(const IIEValue& first, const IIEValue& other) const override {
+    return first.AsNumeric() != other.AsNumeric();
+  }
+};
+
+class TNotEqualsFunction final : public TFirstArgumentTest {
+ public:
+  TNotEqualsFunction()
+      : TFirstArgumentTest(NotEqualsFunctionName, NotEqualsComment, NotEqualsSyntax, 1) {}
+
+ protected:
+  bool Stops(const IIEValue& first, const IIEValue& other) const override {
+    return first.AsNumeric() == other.AsNumeric();
+  }
+};
+
+// The orderings, which unlike = compare neighbours: (> 3 2 1) asks 3 > 2 and
+// 2 > 1. FALSE at the first pair for which Relation fails.
+template <class Relation>
+class TNeighbourTest : public TIEUserFunction {
+ protected:
+  TNeighbourTest(const char* name, const char* comment, const char* syntax)
+      : TIEUserFunction(name, comment, syntax, 2) {}
+
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) final {
+    double previous = Eval(call, 0, context)->AsNumeric();
+    for (int i = 1; i < call.ArgumentCount(); ++i) {
+      const double current = Eval(call, i, context)->AsNumeric();
+      if (!Relation()(previous, current)) {
+        return BoolValue(false);
+      }
+      previous = current;
+    }
+    return BoolValue(true);
+  }
+};
+
+class TGtFunction final : public TNeighbourTest<std::greater<double>> {
+ public:
+  TGtFunction() : TNeighbourTest(GtFunctionName, GtComment, GtSyntax) {}
+};
+
+class TGtOrEqFunction final : public TNeighbourTest<std::greater_equal<double>> {
+ public:
+  TGtOrEqFunction() : TNeighbourTest(GtOrEqFunctionName, GtOrEqComment, GtOrEqSyntax) {}
+};
+
+class TLtFunction final : public TNeighbourTest<std::less<double>> {
+ public:
+  TLtFunction() : TNeighbourTest(LtFunctionName, LtComment, LtSyntax) {}
+};
+
+class TLtOrEqFunction final : public TNeighbourTest<std::less_equal<double>> {
+ public:
+  TLtOrEqFunction() : TNeighbourTest(LtOrEqFunctionName, LtOrEqComment, LtOrEqSyntax) {}
+};
+
+}  // namespace
+
+void AddStandardLogicFunctions(TUserPackage& package) {
+  package.AddFunction<TAndFunction>();
+  package.AddFunction<TOrFunction>();
+  package.AddFunction<TNotFunction>();
+  package.AddFunction<TEqFunction>();
+  package.AddFunction<TEqStarFunction>();
+  package.AddFunction<TNeqFunction>();
+  package.AddFunction<TEqualsFunction>();
+  package.AddFunction<TNotEqualsFunction>();
+  package.AddFunction<TGtFunction>();
+  package.AddFunction<TGtOrEqFunction>();
+  package.AddFunction<TLtFunction>();
+  package.AddFunction<TLtOrEqFunction>();
+}
+
+}  // namespace zephro

@@ -1,0 +1,370 @@
+// The file functions of the standard package: logical names (open, close),
+// command files (batch, load), the knowledge base and fact files (save,
+// load-facts, save-facts), output capture (dribble-on, dribble-off) and file
+// removal and renaming.
+//
+// Failing to open a file raises the platform's file error, which reaches the
+// caller as "<function> error: Cannot open file <name>: <reason>". remove and
+// rename report failure as FALSE instead.
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "zephro/engine/collections.h"
+#include "zephro/engine/context.h"
+#include "zephro/engine/inference_engine.h"
+#include "zephro/facts/fact_set.h"
+#include "zephro/functions/user_function.h"
+#include "zephro/functions/user_package.h"
+#include "zephro/language/clips_stream.h"
+#include "zephro/language/rule_printer.h"
+#include "zephro/packages/standard_io.h"
+#include "zephro/platform/text_stream.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+
+#include "packages/logical_file_stream.h"
+#include "packages/standard_control_internal.h"
+#include "packages/standard_io_internal.h"
+
+namespace zephro {
+
+namespace {
+
+// The version the knowledge-base header names.
+constexpr double kKnowledgeBaseVersion = 2.7;
+constexpr std::string_view kStars = "; *************************";
+
+Ref<IIEValue> True() {
+  return Ref<IIEValue>(&FCTrue());
+}
+
+TSymbolGenerator SymbolGenerator(TInferenceEngine& engine) {
+  return [engine = &engine](std::string_view prefix) { return engine->GenerateSymbol(prefix); };
+}
+
+// The whole file, its lines joined by line breaks.
+std::string ReadFileText(const std::string& path) {
+  TTextStream file(path, TFileMode::kRead);
+  std::string text;
+  std::string line;
+  while (file.GetLine(line)) {
+    text += line;
+    text += kLineBreak;
+  }
+  return text;
+}
+
+void WriteFileText(const std::string& path, std::string_view text) {
+  TTextStream file(path, TFileMode::kCreate);
+  file.Put(text);
+  file.Flush();  // here, so that a failure to write is reported
+}
+
+// A token as written in the source: numbers keep their own digits.
+std::string SourceText(const IStreamToken& token) {
+  if (token.IsKind(TIEType::dtInteger) || token.IsKind(TIEType::dtFloat)) {
+    return token.Text();
+  }
+  return token.ToString();
+}
+
+// Asserts each top-level expression of `text` as a fact; returns how many the
+// engine took (duplicates are dropped).
+int AssertFacts(TInferenceEngine& engine, std::string text) {
+  TIEClipsStream scanner(std::move(text), SymbolGenerator(engine));
+  int asserted = 0;
+  for (Ref<IStreamToken> token = scanner.NextToken(); !token->IsEnd();
+       token = scanner.NextToken()) {
+    std::string fact = SourceText(*token);
+    while (scanner.Depth() > 0) {
+      token = scanner.NextToken();
+      if (token->IsEnd()) {
+        RaiseIEPlain(SUnexpectedEOF);
+      }
+      fact += ' ';
+      fact += SourceText(*token);
+    }
+    if (engine.Assert(fact) >= 0) {
+      ++asserted;
+    }
+  }
+  return asserted;
+}
+
+// Each fact's text on a line of its own; only those of `template_name` unless
+// it is null.
+std::string FactsText(const TInferenceEngine& engine, const std::string* template_name) {
+  std::string text;
+  engine.ForEachFact([&](IFact& fact) {
+    if (template_name == nullptr ||
+        (fact.Template() != nullptr && fact.Template()->TemplateName() == *template_name)) {
+      text += fact.ToString();
+      text += kLineBreak;
+    }
+  });
+  return text;
+}
+
+std::string CreationTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buffer[64];
+  const std::size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+  return std::string(buffer, n);
+}
+
+void AppendSection(std::string& text, std::string_view title) {
+  text += kLineBreak;
+  text += kStars;
+  text += kLineBreak;
+  text += "; ";
+  text += title;
+  text += ' ';
+  text += kLineBreak;
+}
+
+// The knowledge base as one text that load reads back: a comment header with
+// the counts, the fact-duplication setting, then the globals, templates, rules,
+// fact sets and facts, each section only when it has something in it.
+std::string KnowledgeBaseText(TInferenceEngine& engine) {
+  const std::string nl(kLineBreak);
+  std::string text;
+  text += std::string(kStars) + nl;
+  text += "; Inference Engine v" + FormatFloat(kKnowledgeBaseVersion) + " Output" + nl;
+  text += "; Created: " + CreationTime() + nl;
+  text += "; Number of Global Variables: " + std::to_string(engine.GlobalVariables().Count()) + nl;
+  text += "; Number of Defined Types:    0" + nl;
+  text += "; Number of Fact Templates:   " + std::to_string(engine.FactTemplates().Count()) + nl;
+  text += "; Number of Rules:            " + std::to_string(engine.Rules().Count()) + nl;
+  text += "; Number of Fact Sets:        " + std::to_string(engine.FactSets().size()) + nl;
+  text += "; Number of Facts:            " + std::to_string(engine.Facts().Count()) + nl;
+  // The language's setting says whether duplicates are refused.
+  text += engine.FactDuplication() ? "(set-fact-duplication FALSE)" : "(set-fact-duplication TRUE)";
+  text += nl;
+  if (engine.GlobalVariables().Count() > 0) {
+    AppendSection(text, "Global Variables");
+    text += nl + "(defglobal";
+    for (int i = 0; i < engine.GlobalVariables().Count(); ++i) {
+      const auto& [name, value] = engine.GlobalVariables().At(i);
+      text += ' ';
+      text += value ? PrettyPrintGlobal(name, *value) : name;
+    }
+    text += ")" + nl;
+  }
+  if (engine.FactTemplates().Count() > 0) {
+    AppendSection(text, "Fact Templates");
+    text += nl + engine.FactTemplates().ToString();
+  }
+  if (engine.Rules().Count() > 0) {
+    AppendSection(text, "Rules");
+    text += nl + engine.Rules().ToString();
+  }
+  if (!engine.FactSets().empty()) {
+    AppendSection(text, "Fact Sets");
+    text += nl;
+    for (const TFactSet* fact_set : engine.FactSets()) {
+      text += fact_set->ToString() + nl;
+    }
+  }
+  if (engine.Facts().Count() > 0) {
+    AppendSection(text, "Facts");
+    text += nl + "(assert" + nl;
+    engine.ForEachFact([&](IFact& fact) { text += std::string(kIndent) + fact.ToString() + nl; });
+    text += ")" + nl;
+  }
+  return text;
+}
+
+}  // namespace
+
+class TOpenFunction final : public TIEUserFunction {
+ public:
+  TOpenFunction() : TIEUserFunction(OpenFunctionName, OpenComment, OpenSyntax, 2, 3) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    const std::string path = EvalText(call, 0, context);
+    Ref<IIEValue> name = Eval(call, 1, context);
+    const std::string mode_text = call.ArgumentCount() > 2 ? EvalText(call, 2, context) : "r";
+    TFileMode mode;
+    if (mode_text == "r") {
+      mode = TFileMode::kRead;
+    } else if (mode_text == "r+") {
+      mode = TFileMode::kReadWrite;
+    } else if (mode_text == "w") {
+      mode = TFileMode::kCreate;
+    } else if (mode_text == "a") {
+      mode = TFileMode::kAppend;
+    } else {
+      RaiseIE(SInvalidFileAccess, mode_text.c_str());
+    }
+    TInferenceEngine& engine = EngineOf(context);
+    engine.IOStreams().Add(name->AsString(), std::make_unique<TLogicalFileStream>(
+                                                 path, mode, SymbolGenerator(engine)));
+    InstallTokenReader(engine);
+    return name->Clone();
+  }
+};
+
+class TCloseFunction final : public TIEUserFunction {
+ public:
+  TCloseFunction()
+      : TIEUserFunction(CloseFunctionName, CloseComment, CloseSyntax, 0, kUnlimitedArguments) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    TIOStreams& streams = EngineOf(context).IOStreams();
+    if (call.ArgumentCount() == 0) {
+      streams.Clear();
+    }
+    for (int i = 0; i < call.ArgumentCount(); ++i) {
+      streams.Remove(EvalText(call, i, context));
+    }
+    return True();
+  }
+};
+
+class TBatchFunction final : public TIEUserFunction {
+ public:
+  TBatchFunction() : TIEUserFunction(BatchFunctionName, BatchComment, BatchSyntax, 1, 1) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    const std::string path = EvalText(call, 0, context);
+    return BoolValue(EngineOf(context).Batch(path));
+  }
+};
+
+class TLoadFunction final : public TIEUserFunction {
+ public:
+  TLoadFunction() : TIEUserFunction(LoadFunctionName, LoadComment, LoadSyntax, 1, 1) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    const std::string text = ReadFileText(EvalText(call, 0, context));
+    EngineOf(context).Parse(text, true);
+    return True();
+  }
+};
+
+class TSaveFunction final : public TIEUserFunction {
+ public:
+  TSaveFunction() : TIEUserFunction(SaveFunctionName, SaveComment, SaveSyntax, 1, 1) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    const std::string path = EvalText(call, 0, context);
+    WriteFileText(path, KnowledgeBaseText(EngineOf(context)));
+    return True();
+  }
+};
+
+class TLoadFactsFunction final : public TIEUserFunction {
+ public:
+  TLoadFactsFunction()
+      : TIEUserFunction(LoadFactsFunctionName, LoadFactsComment, LoadFactsSyntax, 1, 1) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    std::string text = ReadFileText(EvalText(call, 0, context));
+    AssertFacts(EngineOf(context), std::move(text));
+    return True();
+  }
+};
+
+class TSaveFactsFunction final : public TIEUserFunction {
+ public:
+  TSaveFactsFunction()
+      : TIEUserFunction(SaveFactsFunctionName, SaveFactsComment, SaveFactsSyntax, 1,
+                        kUnlimitedArguments) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    const std::string path = EvalText(call, 0, context);
+    const TInferenceEngine& engine = EngineOf(context);
+    std::string text;
+    if (call.ArgumentCount() == 1) {
+      text = FactsText(engine, nullptr);
+    }
+    for (int i = 1; i < call.ArgumentCount(); ++i) {
+      const std::string template_name = EvalText(call, i, context);
+      text += FactsText(engine, &template_name);
+    }
+    WriteFileText(path, text);
+    return True();
+  }
+};
+
+class TDribbleOnFunction final : public TIEUserFunction {
+ public:
+  TDribbleOnFunction()
+      : TIEUserFunction(DribbleOnFunctionName, DribbleOnComment, DribbleOnSyntax, 1, 1) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    const std::string path = EvalText(call, 0, context);
+    return BoolValue(EngineOf(context).StartCapture(path));
+  }
+};
+
+class TDribbleOffFunction final : public TIEUserFunction {
+ public:
+  TDribbleOffFunction()
+      : TIEUserFunction(DribbleOffFunctionName, DribbleOffComment, DribbleOffSyntax, 0, 0) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& /*call*/, TIEContext& context) override {
+    return BoolValue(EngineOf(context).StopCapture());
+  }
+};
+
+class TRemoveFunction final : public TIEUserFunction {
+ public:
+  TRemoveFunction() : TIEUserFunction(RemoveFunctionName, RemoveComment, RemoveSyntax, 1, 1) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    std::error_code error;
+    return BoolValue(std::filesystem::remove(EvalText(call, 0, context), error));
+  }
+};
+
+class TRenameFunction final : public TIEUserFunction {
+ public:
+  TRenameFunction() : TIEUserFunction(RenameFunctionName, RenameComment, RenameSyntax, 2, 2) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    const std::filesystem::path from = EvalText(call, 0, context);
+    const std::filesystem::path to = EvalText(call, 1, context);
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::symlink_status(to, error))) {
+      return BoolValue(false);
+    }
+    std::filesystem::rename(from, to, error);
+    return BoolValue(!error);
+  }
+};
+
+void AddFileFunctions(TUserPackage& package) {
+  package.AddFunction<TOpenFunction>();
+  package.AddFunction<TCloseFunction>();
+  package.AddFunction<TBatchFunction>();
+  package.AddFunction<TLoadFunction>();
+  package.AddFunction<TSaveFunction>();
+  package.AddFunction<TLoadFactsFunction>();
+  package.AddFunction<TSaveFactsFunction>();
+  package.AddFunction<TDribbleOnFunction>();
+  package.AddFunction<TDribbleOffFunction>();
+  package.AddFunction<TRemoveFunction>();
+  package.AddFunction<TRenameFunction>();
+}
+
+}  // namespace zephro
