@@ -44,7 +44,7 @@ fuzz: deps
 	@for f in build-fuzz/tools/fuzz/*_fuzz; do \
 	  echo "fuzzing with $$f for $(FUZZ_SECONDS) s"; \
 	  mkdir -p build-fuzz/corpus/$$(basename $$f); \
-	  $$f -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -timeout=20 -max_len=4096 -print_final_stats=1 \
 	    build-fuzz/corpus/$$(basename $$f) tools/fuzz/corpus || exit 1; \
 	done
 

@@ -17,6 +17,7 @@
    (symptom (name sweet-smell)))
 
 (defrule weak-battery
+   (declare (salience 10))
    (symptom (name engine-cranks-slowly))
    (symptom (name headlights-dim))
    =>

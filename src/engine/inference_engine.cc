@@ -12,7 +12,9 @@
 #include "zephro/facts/fact_set.h"
 #include "zephro/facts/fact_template.h"
 #include "zephro/functions/user_package.h"
+#include "zephro/functions/interpreted_function.h"
 #include "zephro/language/call_printer.h"
+#include "zephro/language/clips_parser.h"
 #include "zephro/language/pretty_printer.h"
 #include "zephro/language/stream_token.h"
 #include "zephro/language/rule_printer.h"
@@ -55,6 +57,13 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
   context_ = std::make_unique<TIEContext>(this, nullptr);
   network_context_ = context_->Push();
   CreateInternalConstructs();
+  // The language: deffunctions become interpreted functions.
+  InstallClipsParser(*this, [](TParsedFunction f) -> Ref<IUserFunction> {
+    return MakeInterpretedFunction(std::move(f.name), std::move(f.comment),
+                                   std::move(f.parameters), std::move(f.actions));
+  });
+  // Reading tokens belongs to the standard package's reader, installed with it.
+  ReadTokenHook = nullptr;
   AddDefaultPackages();
   AssertInitialFact();
 }

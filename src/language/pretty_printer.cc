@@ -7,6 +7,7 @@
 
 #include "zephro/language/pretty_printer.h"
 
+#include "zephro/language/parsed_constructs.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
 
@@ -66,6 +67,18 @@ bool IsEmptyDefault(const IIEValue& value) {
 // admits every single-field kind.
 std::string TypeQualifier(const IFactSlot& slot) {
   const IIEDefinedType* type = slot.ExtendedTypeInfo();
+  if (const auto* parsed = dynamic_cast<const TParsedDefinedType*>(type);
+      parsed != nullptr && parsed->Implicit()) {
+    // A slot's own type: its type words (the named type it refines first) and
+    // its clauses.
+    std::string words = parsed->Ancestor() != nullptr ? parsed->Ancestor()->TypeName() : "";
+    const TIETypes own = parsed->OwnTypes() - IEMultiSlotTypes;
+    if (!own.Includes(IESlotTypes) && !own.Empty()) {
+      words += (words.empty() ? "" : " ") + TypesToString(own);
+    }
+    return (words.empty() ? std::string() : "(type " + words + ") ") +
+           PrettyPrintTypeClauses(*parsed);
+  }
   if (type != nullptr && type->TypeName() != SImplicitDefinedType) {
     return "(type " + type->TypeName() + ") ";
   }

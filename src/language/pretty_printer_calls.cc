@@ -24,6 +24,25 @@ void AppendCommentLines(std::string& out, std::string_view comment) {
   }
 }
 
+// A multifield argument is a slot and its value, as modify and duplicate take
+// them: "(name value...)".
+void AppendSlotPair(std::string& out, const IValueVector& pair) {
+  out += '(';
+  bool first = true;
+  for (const Ref<IIEValue>& element : pair.Values()) {
+    if (!first) {
+      out += ' ';
+    }
+    first = false;
+    std::string text = element ? element->ToString() : std::string();
+    if (element && element->DType() == TIEType::dtList && !text.empty() && text.back() == ' ') {
+      text.pop_back();  // a multifield prints a blank after each element
+    }
+    out += text;
+  }
+  out += ')';
+}
+
 }  // namespace
 
 // Nested calls are written depth first with an explicit stack of open calls, each
@@ -55,6 +74,8 @@ std::string PrettyPrintFunCall(const IFunCall& call) {
     out += ' ';
     if (argument.DType() == TIEType::dtFunCall && argument.AsFunCall() != nullptr) {
       begin(*argument.AsFunCall());  // `top` is not used after this
+    } else if (argument.DType() == TIEType::dtList && argument.AsList() != nullptr) {
+      AppendSlotPair(out, *argument.AsList());
     } else {
       out += argument.ToString();
     }

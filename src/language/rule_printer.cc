@@ -1,5 +1,6 @@
 #include "zephro/language/rule_printer.h"
 
+#include "zephro/engine/collections.h"
 #include "zephro/facts/fact_set.h"
 #include "zephro/facts/pattern.h"
 #include "zephro/language/pretty_printer.h"
@@ -179,6 +180,15 @@ std::string PrettyPrintGlobal(std::string_view name, const IIEValue& value) {
     text = "?" + text;
   }
   return text + " = " + value.ToString();
+}
+
+std::string PrettyPrintGlobalVariables(const TEngineVariables& globals) {
+  std::string text = "(defglobal";
+  for (int i = 0; i < globals.Count(); ++i) {
+    const auto& [name, value] = globals.At(i);
+    text += " " + PrettyPrintGlobal(name, *value);
+  }
+  return text + ")";
 }
 
 }  // namespace zephro

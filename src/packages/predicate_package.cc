@@ -4,6 +4,7 @@
 
 #include "zephro/platform/class_registry.h"
 #include "zephro/values/exceptions.h"
+#include "zephro/values/type_set_text.h"
 #include "zephro/values/value.h"
 
 namespace zephro {
@@ -46,25 +47,11 @@ class TOddPFunction final : public TIEUserFunction {
   }
 };
 
-// "Integer, Float": the kinds in declaration order without their "dt" prefix.
-std::string KindList(TIETypes types) {
-  if (types.Empty()) {
-    return "NONE";
-  }
-  std::string text;
-  types.ForEach([&text](TIEType kind) {
-    if (!text.empty()) {
-      text += ", ";
-    }
-    text += IETypeName(kind).substr(2);
-  });
-  return text;
-}
-
 }  // namespace
 
 std::string VerifyTypeComment(TIETypes types) {
-  return FormatMessage(PredicateComment, KindList(types).c_str());
+  const std::string kinds = types.Empty() ? "NONE" : SetToString(types, ", ", false);
+  return FormatMessage(PredicateComment, kinds.c_str());
 }
 
 TVerifyTypePFunction::TVerifyTypePFunction(std::string_view name, TIETypes types)

@@ -41,10 +41,10 @@ Ref<IFact> FactWithId(TInferenceEngine& engine, std::int32_t id) {
 }
 
 // Sets the slots named by arguments 1.. of `call` on `fact`. Each argument is a
-// list: the slot name, then the expressions of its value. A multislot takes the
-// values of all expressions (lists among them spliced in), unless the list holds
-// exactly one list value, which is taken as it stands; a single slot takes the
-// value of the first expression.
+// list: the slot name, then the value as the parser groups it (one expression,
+// or a list of the expressions when there are several) or the expressions one
+// by one. A multislot takes the values of all expressions, lists among them
+// spliced in; a single slot takes the value of the first expression.
 void ApplySlotChanges(IFunCall& call, TIEContext& context, IFact& fact) {
   IFactTemplate* fact_template = fact.Template();
   if (fact_template == nullptr) {
@@ -57,10 +57,13 @@ void ApplySlotChanges(IFunCall& call, TIEContext& context, IFact& fact) {
     const IFactSlot& slot = *fact_template->GetSlot(name);
     const int count = items.ValueCount();
     Ref<IIEValue> value;
-    if (slot.IsMultiSlot() && !(count == 2 && items.Get(1)->DType() == TIEType::dtList)) {
-      TValueVector expressions(
+    if (slot.IsMultiSlot()) {
+      const TValueVector expressions(
           std::vector<Ref<IIEValue>>(items.Values().begin() + 1, items.Values().end()));
-      value = MakeRef<TIEValue>(context.ExpandList(expressions));
+      const bool grouped = count == 2 && items.Get(1)->DType() == TIEType::dtList;
+      const IValueVector& source =
+          grouped ? *items.Get(1)->AsList() : static_cast<const IValueVector&>(expressions);
+      value = MakeRef<TIEValue>(context.ExpandList(source));
     } else if (count >= 2) {
       value = items.Get(1)->Resolve(&context);
     } else {

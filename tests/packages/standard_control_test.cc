@@ -248,6 +248,11 @@ TEST_F(ControlTest, FactBaseCommands) {
       {"(duplicate 6 (name Cy))", "<Fact-7>"},
       {"(get-slot-value 6 name)", "Bob"},
       {"(get-slot-value 7 tags)", "s t u "},
+      {"(bind ?t z)", "z"},
+      {"(duplicate 7 (tags ?t (items w)) (name ?t))", "<Fact-8>"},
+      {"(get-slot-value 8 tags)", "z w "},
+      {"(modify 8 (tags solo))", "<Fact-9>"},
+      {"(get-slot-value 9 tags)", "solo "},
       {"(duplicate 6)", "error: Too few arguments for duplicate"},
       {"(get-slot-value \"f\")",
        "error: Invalid argument type for deffunction: \"dtString\".  "
@@ -257,7 +262,7 @@ TEST_F(ControlTest, FactBaseCommands) {
       {"(get-slot-value 1)", "error: No Such Fact with ID=1 exists"},
       {"(retract)", "error: Too few arguments for retract"},
   });
-  EXPECT_EQ(Engine().Facts().Count(), 4);  // the initial fact, b, and persons 6 and 7
+  EXPECT_EQ(Engine().Facts().Count(), 5);  // the initial fact, b, and persons 6, 7 and 9
   EXPECT_EQ(Eval("(retract *)"), "TRUE");
   EXPECT_EQ(Engine().Facts().Count(), 0);
 }

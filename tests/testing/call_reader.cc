@@ -192,9 +192,18 @@ class Reader {
     return MakeRef<TIEValue>(std::move(fact));
   }
 
+  // "(slot value...)" as the parser pairs it: the name, then the one value or
+  // a list of the values.
   Ref<IIEValue> Change() {
-    Ref<IIEValue> slot = TIEValue::Atom(Symbol());
-    return MakeRef<TIEValue>(Ref<IValueVector>(ListUntilClose(std::move(slot))));
+    Ref<TValueVector> pair = MakeRef<TValueVector>();
+    pair->Add(TIEValue::Atom(Symbol()));
+    Ref<TValueVector> values = ListUntilClose(nullptr);
+    if (values->ValueCount() == 1) {
+      pair->Add(Ref<IIEValue>(values->Get(0)));
+    } else {
+      pair->Add(MakeRef<TIEValue>(Ref<IValueVector>(std::move(values))));
+    }
+    return MakeRef<TIEValue>(Ref<IValueVector>(std::move(pair)));
   }
 
   Ref<IIEValue> DefFunction() {

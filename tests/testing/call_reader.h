@@ -9,7 +9,8 @@
 // integers, floats, ?variables and $?variables. Like the language's parser it
 // hands `assert` its parenthesised arguments as facts (an ordered fact, or a
 // fact of the declared template written with (slot value...) pairs), and
-// `modify` / `duplicate` their (slot expression...) changes as lists.
+// `modify` / `duplicate` their (slot expression...) changes as pairs: the
+// slot name and the one value, or a list of the values.
 // `(deffunction name (params) ["comment"] action...)` builds an interpreted
 // function and files it with the engine.
 //

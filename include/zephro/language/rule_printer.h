@@ -12,6 +12,7 @@ namespace zephro {
 class TRule;
 class TIEPattern;
 class TFactSet;
+class TEngineVariables;
 
 // "(defrule name ...)" with its declare line, patterns, "=>" and actions.
 std::string PrettyPrintRule(const TRule& rule);
@@ -22,5 +23,7 @@ std::string PrettyPrintPattern(const TIEPattern& pattern);
 std::string PrettyPrintFactSet(const TFactSet& fact_set);
 // "name = value" for one global.
 std::string PrettyPrintGlobal(std::string_view name, const IIEValue& value);
+// "(defglobal ?*a* = 1 ?*b* = (+ 1 2))": every global of `globals`.
+std::string PrettyPrintGlobalVariables(const TEngineVariables& globals);
 
 }  // namespace zephro

@@ -1,0 +1,368 @@
+#pragma once
+
+// The parser of the engine's language: TIEParser, the frame that reads a token
+// stream expression by expression and reports errors, and TIEClipsParser, which
+// turns tokens into values, calls, facts and constructs.
+//
+//   engine.Parse("(deftemplate person (slot age (type INTEGER)))"
+//                "(defrule adult (person (age ?a&:(>= ?a 18))) => (printout t ?a crlf))");
+//
+// reaches TIEClipsParser::Parse through the hook that InstallClipsParser sets
+// (TInferenceEngine::ParseHook). Every top-level expression is either a value,
+// a call (executed at once, or kept when `execute` is false) or a construct,
+// which is built and added to the engine: templates, rules, fact sets,
+// functions, globals and defined types.
+//
+// Errors. A syntax error raises EIEParseException "Parsing Error, <detail> in
+// <routine> at line <n>: <tokens read so far in the expression>". With
+// ehRaiseImmediate (the default) the first error ends the parse; with
+// ehRaiseAllAtEnd the parser skips to the next top-level expression, collects
+// the messages and raises them together at the end (at most MaxErrors + 1 of
+// them). Constructs finished before an error stay in the engine; a construct
+// cut short is dropped whole. Nesting of calls, facts in calls and conditional
+// elements is bounded (kMaxNesting): deeper input is a parse error, never a
+// stack overflow.
+//
+// Streams. A parser reads from a borrowed TIEClipsStream. The text entry points
+// (ParseString and the free functions at the end of this file) give it a new
+// stream for their text and give the previous one back afterwards, whatever
+// happens, so parsing may re-enter itself (a top-level call that parses text).
+//
+// Ownership: a parser is counted; the engine's hooks hold the engine's parser,
+// which borrows its engine (the engine outlives its hooks). Built constructs are
+// handed over as the return types say.
+// Thread safety: none; a parser runs on the engine's thread.
+
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zephro/engine/collections.h"
+#include "zephro/language/clips_stream.h"
+#include "zephro/language/parsed_constructs.h"
+#include "zephro/platform/ref.h"
+#include "zephro/values/interfaces.h"
+#include "zephro/values/types.h"
+
+namespace zephro {
+
+class TInferenceEngine;
+class TRule;
+class TFactSet;
+class TIEPattern;
+class TIEParser;
+
+// What one top-level expression was.
+enum class TParsedType : std::uint8_t {
+  ptNone,
+  ptValue,
+  ptFunCall,
+  ptRule,
+  ptFactSet,
+  ptFactTemplate,
+  ptFunction,
+  ptGlobals,
+  ptDefType,
+  ptEOF,
+};
+
+// The deepest nesting of calls, facts inside calls and conditional elements
+// the parser follows.
+inline constexpr int kMaxNesting = 1000;
+
+// What ParseExpression made: the value (a parsed value or call, a call's
+// result) or the construct added to the engine. Pointers are borrowed and valid
+// during the OnParse event.
+struct TParseResult {
+  TParsedType type = TParsedType::ptNone;
+  Ref<IIEValue> value;
+  IFactTemplate* fact_template = nullptr;
+  TRule* rule = nullptr;
+  TFactSet* fact_set = nullptr;
+  IUserFunction* function = nullptr;
+  IIEDefinedType* defined_type = nullptr;
+};
+
+using TParseEvent = std::function<void(TIEParser& parser, const TParseResult& result)>;
+using TParseRuleEvent = std::function<void(TIEParser& parser, TRule& rule)>;
+using TParseFactEvent = std::function<void(TIEParser& parser, IFact& fact)>;
+using TParseFunCallEvent = std::function<void(TIEParser& parser, IFunCall& call)>;
+using TParseVariableEvent =
+    std::function<void(TIEParser& parser, const std::string& name, IIEValue& value)>;
+using TParsePatternEvent = std::function<void(TIEParser& parser, TIEPattern& pattern)>;
+// Builds the function a deffunction stands for (an interpreted function).
+using TFunctionMaker = std::function<Ref<IUserFunction>(TParsedFunction function)>;
+
+// The frame: stream, options, the main loop, error collection and the parse
+// error. The language itself is the subclass's.
+class TIEParser : public RefCounted {
+ public:
+  explicit TIEParser(TInferenceEngine& engine);
+
+  TInferenceEngine& Engine() const noexcept { return engine_; }
+  // The stream being read, or null; borrowed.
+  TIEClipsStream* Stream() const noexcept { return stream_; }
+  void SetStream(TIEClipsStream* stream) noexcept { stream_ = stream; }
+
+  // Makes an unknown template name in a fact an error ("Unknown fact template:
+  // %s") instead of creating an implied template. Default false.
+  bool UnknownTemplatesAreErrors() const noexcept { return unknown_templates_are_errors_; }
+  void SetUnknownTemplatesAreErrors(bool on) noexcept { unknown_templates_are_errors_ = on; }
+  // Parse-time checks of slot defaults and slot values: on while the engine's
+  // TypeChecks hold tcStatic.
+  bool StaticTypeChecks() const noexcept;
+  TErrorHandling ErrorHandling() const noexcept { return error_handling_; }
+  void SetErrorHandling(TErrorHandling handling) noexcept { error_handling_ = handling; }
+  std::int32_t MaxErrors() const noexcept { return max_errors_; }
+  void SetMaxErrors(std::int32_t n) noexcept { max_errors_ = n; }
+
+  // Reads the whole stream, expression by expression, as the ErrorHandling
+  // option says (see the top of this file). An abort request (EAbort) always
+  // passes at once.
+  void Parse(bool execute);
+  // Reads one top-level expression and acts on it; false at the end of input.
+  virtual bool ParseExpression(bool execute) = 0;
+
+  // Raises the parse error for `message`, found by the routine `where`, at the
+  // current token's line, with the current expression's tokens as context.
+  [[noreturn]] void ParseError(std::string_view where, std::string_view message) const;
+  [[noreturn, gnu::format(printf, 3, 4)]] void ParseErrorF(std::string_view where,
+                                                           const char* format, ...) const;
+
+  // Runs `read()` with the parser reading `text`; the previous stream is
+  // restored afterwards, also when `read` raises.
+  template <class F>
+  auto ParseString(std::string_view text, F&& read) {
+    TIEClipsStream stream(std::string(text), SymbolGenerator());
+    StreamScope scope(*this, stream);
+    return read();
+  }
+
+  // As ParseString, reading `input` from its current position.
+  template <class F>
+  auto ParseStream(std::istream& input, F&& read) {
+    TIEClipsStream stream(input, SymbolGenerator());
+    StreamScope scope(*this, stream);
+    return read();
+  }
+
+  // The parser's symbol generator: the engine's GenerateSymbol.
+  TSymbolGenerator SymbolGenerator() const;
+
+  TParseEvent OnParse;
+  TParseRuleEvent OnParseRule;
+  TParseFactEvent OnParseFact;
+  TParseFunCallEvent OnParseFunCall;
+  TParseVariableEvent OnParseVariable;
+  TParsePatternEvent OnParsePattern;
+
+ protected:
+  ~TIEParser() override = default;
+
+  // Gives the parser `stream` for the scope's life, then the previous one.
+  class StreamScope {
+   public:
+    StreamScope(TIEParser& parser, TIEClipsStream& stream) noexcept
+        : parser_(parser), previous_(parser.stream_) {
+      parser.stream_ = &stream;
+    }
+    ~StreamScope() { parser_.stream_ = previous_; }
+    StreamScope(const StreamScope&) = delete;
+    StreamScope& operator=(const StreamScope&) = delete;
+
+   private:
+    TIEParser& parser_;
+    TIEClipsStream* previous_;
+  };
+
+  // Counts one level of nesting for the scope's life; past kMaxNesting levels
+  // it raises the parse error (a syntax error naming the limit) for `where`.
+  class DepthGuard {
+   public:
+    DepthGuard(TIEParser& parser, std::string_view where);
+    ~DepthGuard() { --parser_.depth_; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+
+   private:
+    TIEParser& parser_;
+  };
+
+  // The stream; raises EIEException "No parser specified" when there is none.
+  TIEClipsStream& In() const;
+  // The line of the current token (where reading stopped if it cannot be read).
+  std::int32_t CurrentLine() const;
+
+ private:
+  TInferenceEngine& engine_;  // not owned
+  TIEClipsStream* stream_ = nullptr;  // not owned
+  TErrorHandling error_handling_ = TErrorHandling::ehRaiseImmediate;
+  std::int32_t max_errors_ = 10;
+  int depth_ = 0;
+  bool unknown_templates_are_errors_ = false;
+};
+
+// The parser of the language. Each Parse... routine reads its production from
+// the current stream (the grammar is written beside each one in the sources)
+// and returns what it built; construct routines do not add to the engine,
+// ParseExpression does.
+class TIEClipsParser final : public TIEParser {
+ public:
+  explicit TIEClipsParser(TInferenceEngine& engine);
+
+  bool ParseExpression(bool execute) override;
+  // The construct kind of the expression that starts with `token` (Head looks
+  // past a "("). Raises the parse error for a string, punctuation or stray
+  // end marker.
+  TParsedType GetConstructType(const IStreamToken& token);
+
+  // --- values and calls -------------------------------------------------------------
+  // One value, a multifield (dtList) when several follow each other, or null
+  // when none does; stops before ")" and the end.
+  Ref<IIEValue> ParseValue();
+  // A value checked against `types`, or against `defined_type` when there is
+  // one; a float is truncated where only integers are allowed and an integer
+  // made a float where only floats are. `slot_word` names the slot in the
+  // message ("%s for %s slot").
+  Ref<IIEValue> ParseValue(TIETypes types, const IIEDefinedType* defined_type,
+                           std::string_view slot_word = "ParseValue");
+  // A value for `slot` of a fact: a multifield for a multislot, checked when
+  // static checks are on.
+  Ref<IIEValue> ParseValue(const IFactSlot& slot);
+  // The items of a multifield up to ")", where "=(call)" is a call.
+  Ref<IValueVector> ParseList();
+  Ref<IFunCall> ParseFunCall();
+  // A call, executed at once in the engine's root context; its result.
+  Ref<IIEValue> ParseNExecuteFunCall();
+  // "(name value...)" as a two-element multifield: the name as an atom, the value.
+  Ref<IValueVector> ParseValuePair();
+  Ref<ISingletonsVector> ParseSingletons();
+  // One global definition "?*name* = value"; the name keeps its asterisks.
+  void ParseVariable(std::string& name, Ref<IIEValue>& value);
+  std::string GenerateSymbol(std::string_view prefix) const;
+
+  // Functions whose parenthesised arguments are facts (start 0) or, at 1-based
+  // positions start..end, slot/value pairs: assert and its fuzzy kin, modify
+  // and duplicate.
+  void AddSlotFunction(std::string_view name, std::uint16_t start, std::uint16_t end);
+
+  // --- constructs --------------------------------------------------------------------
+  // A rule with an engine but no owner; the caller files it (TInferenceEngine::AddRule).
+  std::unique_ptr<TRule> ParseRule();
+  // A template for the engine, not yet filed.
+  Ref<IFactTemplate> ParseFactTemplate();
+  // A fact set without engine, its facts parsed against the engine.
+  std::unique_ptr<TFactSet> ParseFactSet();
+  Ref<IFact> ParseFact();
+  Ref<TParsedDefinedType> ParseDefinedType();
+  TParsedFunction ParseFunction();
+  // Reads "(defglobal ...)" and puts each global into the engine.
+  void ParseGlobalVariables();
+  // Reads facts until the end of input and asserts each; returns how many.
+  int LoadFacts();
+
+  // The deffunction maker; deffunctions are an error while it is unset.
+  TFunctionMaker MakeFunction;
+
+  // Named defined types, by name. The engine's own collection of defined types
+  // replaces this table when it exists; until then `deftype` files here and
+  // "is-a" and slot types look here.
+  IIEDefinedType* FindDefinedType(std::string_view name) const;
+  void AddDefinedType(Ref<IIEDefinedType> type);
+  const TOrderedTable<Ref<IIEDefinedType>>& DefinedTypes() const noexcept { return types_; }
+
+  // The next token read from the logical input `logical_name`: a registered
+  // stream's lines, or the engine's ReadLine for "t". Tokens left on a line
+  // are kept for the next call; the end of a stream gives the end token.
+  Ref<IStreamToken> ReadToken(std::string_view logical_name);
+
+ private:
+  struct SlotFunction {
+    std::string name;
+    std::uint16_t start;
+    std::uint16_t end;
+  };
+  struct SlotQualifiers;
+
+  ~TIEClipsParser() override = default;
+
+  // Token helpers.
+  Ref<IStreamToken> Next();
+  void PutBack(Ref<IStreamToken> token);
+  // Reads a token that must be `c`, else raises `message` for `where`.
+  void Expect(char c, std::string_view where, std::string_view message);
+  bool PeekChar(char c);
+  // Reads "(" and an atom and returns the atom's text, else raises
+  // "Expected "( <atom>"" for `where`.
+  std::string ParseOpenAtom(std::string_view where);
+  const SlotFunction* FindSlotFunction(std::string_view name) const;
+
+  Ref<IIEValue> CheckKinds(Ref<IIEValue> value, TIETypes types,
+                           const IIEDefinedType* defined_type, std::string_view slot_word,
+                           std::string_view where);
+  Ref<IIEValue> ReadSingletonsItem();
+
+  // Construct pieces.
+  std::string ParseHeader(std::string_view keyword, std::string_view missing_keyword,
+                          std::string_view where, std::string* comment);
+  void ParseDeclare(TRule& rule);
+  void ParseRulePatterns(TRule& rule);
+  std::unique_ptr<TIEPattern> ParsePattern();
+  void ParsePatternFields(TIEPattern& pattern, const IFactSlot& slot);
+  void ParsePatternTerm(TIEPattern& pattern, const IFactSlot& slot, std::int32_t sub_index,
+                        bool conjunction);
+  void ParseRuleActions(TRule& rule);
+  void ParseFactTemplateSlot(IFactTemplate& fact_template);
+  TIETypes ParseSlotTypes(Ref<IIEDefinedType>* defined_type, std::string_view where);
+  void ParseFactSlot(IFact& fact);
+  void ParseRangeAndCardinality(TParsedDefinedType& type, std::string_view word,
+                                bool cardinality_allowed, std::string_view where);
+  void ParseAllowedEnumerations(TParsedDefinedType& type, std::string_view word,
+                                std::string_view where);
+  void ParseFuzzyVariable(TParsedDefinedType& type);
+  TParsedDefinedType::TBounds ParseBounds(std::string_view what, std::string_view where);
+
+  // Acting on one top-level expression.
+  TParseResult ParseConstruct(TParsedType type, bool execute);
+  void Echo(const TParseResult& result);
+
+  std::vector<SlotFunction> slot_functions_;
+  TOrderedTable<Ref<IIEDefinedType>> types_;
+  // Tokens read from a logical input and not yet handed out.
+  std::map<std::string, std::vector<Ref<IStreamToken>>, std::less<>> pending_input_;
+};
+
+// --- the engine's entry points --------------------------------------------------------------
+//
+// Each parses `text` with the engine's parser over a new stream and restores the
+// parser's previous stream afterwards, also on error. The parser takes the
+// engine's ParserErrorHandling and ParserMaxErrors for Parse.
+
+// Sets the engine's ParseHook, ParseFactHook and ReadTokenHook to a new parser,
+// whose function maker is `make_function`. Installing again replaces the parser.
+void InstallClipsParser(TInferenceEngine& engine, TFunctionMaker make_function = {});
+// The parser InstallClipsParser set for `engine`; installs one (replacing any
+// other hooks) when the engine's ParseHook is not a parser's.
+TIEClipsParser& ClipsParser(TInferenceEngine& engine);
+
+// Parses and acts on every expression of `text` (TInferenceEngine::Parse).
+void Parse(TInferenceEngine& engine, std::string_view text, bool execute);
+Ref<IFact> ParseFact(TInferenceEngine& engine, std::string_view text);
+std::unique_ptr<TRule> ParseRule(TInferenceEngine& engine, std::string_view text);
+std::unique_ptr<TFactSet> ParseFactSet(TInferenceEngine& engine, std::string_view text);
+Ref<IFactTemplate> ParseFactTemplate(TInferenceEngine& engine, std::string_view text);
+Ref<TParsedDefinedType> ParseDefinedType(TInferenceEngine& engine, std::string_view text);
+TParsedFunction ParseFunction(TInferenceEngine& engine, std::string_view text);
+Ref<IFunCall> ParseFunCall(TInferenceEngine& engine, std::string_view text);
+Ref<IIEValue> ParseNExecuteFunCall(TInferenceEngine& engine, std::string_view text);
+void ParseGlobalVariables(TInferenceEngine& engine, std::string_view text);
+Ref<IIEValue> ParseValue(TInferenceEngine& engine, std::string_view text);
+// Reads facts from `input` until its end and asserts them; returns how many.
+int LoadFacts(TInferenceEngine& engine, std::istream& input);
+
+}  // namespace zephro

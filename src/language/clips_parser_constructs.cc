@@ -1,0 +1,608 @@
+// The constructs other than rules: templates and their slots, facts and fact
+// sets, functions, globals and defined types.
+//
+// A construct is built completely before anything reaches the engine, so an
+// error part-way leaves the engine as it was. The exceptions are the implied
+// templates that a fact of an unknown relation creates: they are the engine's
+// as soon as they are named, as they would be if the fact were asserted.
+
+#include "zephro/engine/inference_engine.h"
+#include "zephro/facts/fact_set.h"
+#include "zephro/facts/fact_template.h"
+#include "zephro/language/clips_parser.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+#include "zephro/values/value_vector.h"
+
+namespace zephro {
+namespace {
+
+// The kinds a type word of a slot or a deftype stands for; false for a word
+// that is no type keyword.
+bool KeywordTypes(std::string_view word, TIETypes& kinds) {
+  using enum TIEType;
+  struct Keyword {
+    std::string_view word;
+    TIETypes kinds;
+  };
+  static constexpr Keyword kKeywords[] = {
+      {STypeSymbolKeyword, {dtAtom}},
+      {STypeAtomKeyword, {dtAtom}},
+      {STypeStringKeyword, {dtString}},
+      {STypeLexemeKeyword, {dtAtom, dtString}},
+      {STypeIntegerKeyword, {dtInteger}},
+      {STypeFloatKeyword, {dtFloat}},
+      {STypeNumberKeyword, {dtInteger, dtFloat}},
+      {STypeClassKeyword, {dtClass, dtInteger}},
+      {STypeDescriptorKeyword, {dtDescriptor, dtInteger}},
+      {STypeObjectKeyword, {dtObject, dtInteger}},
+      {STypeExternalAddrKeyword, {dtExternalAddress, dtInteger}},
+      {STypeFuzzyKeyword, {dtFuzzy}},
+      {STypeFactIdKeyword, {dtFactId, dtInteger}},
+      {STypeFactKeyword, {dtFact}},
+  };
+  for (const Keyword& k : kKeywords) {
+    if (k.word == word) {
+      kinds = kinds | k.kinds;
+      return true;
+    }
+  }
+  return false;
+}
+
+// What an allowed-... word admits, and how a listed value is converted to it.
+struct AllowedWord {
+  std::string_view word;
+  TValueConstraints kinds;
+  Ref<IIEValue> (*convert)(const Ref<IIEValue>& value);
+};
+
+bool IsLexeme(const IIEValue& v) {
+  return v.DType() == TIEType::dtAtom || v.DType() == TIEType::dtString;
+}
+bool IsNumber(const IIEValue& v) { return IENumericTypes.Contains(v.DType()); }
+
+const AllowedWord* FindAllowedWord(std::string_view word) {
+  using enum TValueConstraint;
+  static const AllowedWord kWords[] = {
+      {"allowed-values", {vcAtom, vcString, vcInteger, vcFloat},
+       [](const Ref<IIEValue>& v) { return v; }},
+      {"allowed-lexemes", {vcAtom, vcString},
+       [](const Ref<IIEValue>& v) { return IsLexeme(*v) ? v : TIEValue::Atom(v->AsString()); }},
+      {"allowed-symbols", {vcAtom}, [](const Ref<IIEValue>& v) { return TIEValue::Atom(v->AsString()); }},
+      {"allowed-strings", {vcString},
+       [](const Ref<IIEValue>& v) { return TIEValue::String(v->AsString()); }},
+      {"allowed-numbers", {vcInteger, vcFloat},
+       [](const Ref<IIEValue>& v) { return IsNumber(*v) ? v : TIEValue::Integer(v->AsInteger()); }},
+      {"allowed-integers", {vcInteger},
+       [](const Ref<IIEValue>& v) { return TIEValue::Integer(v->AsInteger()); }},
+      {"allowed-floats", {vcFloat}, [](const Ref<IIEValue>& v) { return TIEValue::Float(v->AsFloat()); }},
+  };
+  for (const AllowedWord& w : kWords) {
+    if (w.word == word) {
+      return &w;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+// header := "(" keyword name [comment]
+std::string TIEClipsParser::ParseHeader(std::string_view keyword, std::string_view missing_keyword,
+                                        std::string_view where, std::string* comment) {
+  Ref<IStreamToken> token = Next();
+  if (!token->IsChar('(')) {
+    ParseError(where, missing_keyword);
+  }
+  token = Next();
+  if (!token->IsKind(TIEType::dtAtom) || token->Text() != keyword) {
+    ParseError(where, missing_keyword);
+  }
+  token = Next();
+  if (!token->IsKind(TIEType::dtAtom)) {
+    ParseError(where, SMissingName);
+  }
+  std::string name = token->Text();
+  if (comment != nullptr) {
+    token = Next();
+    if (token->IsKind(TIEType::dtString)) {
+      *comment = token->Text();
+    } else {
+      PutBack(std::move(token));
+    }
+  }
+  return name;
+}
+
+// --- templates --------------------------------------------------------------------------------
+
+// template := "(" "deftemplate" name [comment] ["extends" name | "is-a" name] slot-def* ")"
+Ref<IFactTemplate> TIEClipsParser::ParseFactTemplate() {
+  constexpr std::string_view kWhere = "ParseFactTemplate";
+  std::string comment;
+  const std::string name = ParseHeader("deftemplate", SExpectedDefTemplate, kWhere, &comment);
+  IFactTemplate* parent = nullptr;
+  IIEDefinedType* is_a = nullptr;
+  Ref<IStreamToken> token = Next();
+  if (token->IsKind(TIEType::dtAtom) && token->Text() == "extends") {
+    token = Next();
+    if (!token->IsKind(TIEType::dtAtom)) {
+      ParseError(kWhere, SMissingParentTemplateName);
+    }
+    parent = Engine().FindFactTemplate(token->Text());
+    if (parent == nullptr) {
+      ParseErrorF(kWhere, SUnknownFactTemplate, token->Text().c_str());
+    }
+    token = Next();
+  } else if (token->IsKind(TIEType::dtAtom) && token->Text() == "is-a") {
+    token = Next();
+    if (!token->IsKind(TIEType::dtAtom)) {
+      ParseError(kWhere, SMissingIsaTypeName);
+    }
+    is_a = FindDefinedType(token->Text());
+    if (is_a == nullptr) {
+      ParseErrorF(kWhere, SUnknownTypeName, token->Text().c_str());
+    }
+    token = Next();
+  } else if (!token->IsChar('(') && !token->IsChar(')')) {
+    ParseError(kWhere, SExpectedExtends);
+  }
+  Ref<IFactTemplate> fact_template = MakeRef<TFactTemplate>(&Engine(), name, comment, parent);
+  if (is_a != nullptr) {
+    IFactSlot* data = fact_template->AddMultiSlot(SDefaultSlotName, Ref<IIEValue>(&FCNilList()));
+    data->SetExtendedTypeInfo(Ref<IIEDefinedType>(is_a));
+  } else {
+    while (token->IsChar('(')) {
+      PutBack(std::move(token));
+      ParseFactTemplateSlot(*fact_template);
+      token = Next();
+    }
+  }
+  if (!token->IsChar(')')) {
+    ParseError(kWhere, SMissingCloseParens);
+  }
+  return fact_template;
+}
+
+// slot-def  := "(" ("slot" | "field" | "multislot") name qualifier* ")"
+// qualifier := "(" ( "default" value* | "default-dynamic" call | "type" type-word+
+//                  | ("range" | "cardinality") bound bound | "units" token
+//                  | allowed-word value* ) ")"
+void TIEClipsParser::ParseFactTemplateSlot(IFactTemplate& fact_template) {
+  constexpr std::string_view kWhere = "ParseFactTemplateSlot";
+  Expect('(', kWhere, SMissingOpenParens);
+  Ref<IStreamToken> token = Next();
+  const std::string& kind = token->Text();
+  const bool is_atom = token->IsKind(TIEType::dtAtom);
+  if (!is_atom || (kind != "slot" && kind != "field" && kind != "multislot")) {
+    ParseErrorF(kWhere, SInvalidSlotType, kind.c_str());
+  }
+  const bool multi = kind == "multislot";
+  token = Next();
+  if (!token->IsKind(TIEType::dtAtom)) {
+    ParseErrorF(kWhere, SBadSlotName, token->Text().c_str());
+  }
+  const std::string name = token->Text();
+
+  const TIETypes multi_kinds = multi ? IEMultiSlotTypes : TIETypes{};
+  TIETypes types = IESlotTypes | multi_kinds;
+  TIETypes own_types = IESlotTypes;
+  Ref<IIEDefinedType> named;
+  Ref<TParsedDefinedType> implicit;
+  Ref<IIEValue> default_value;
+  bool dynamic = false;
+  auto implicit_type = [&]() -> TParsedDefinedType& {
+    if (!implicit) {
+      implicit = MakeRef<TParsedDefinedType>(SImplicitDefinedType);
+    }
+    return *implicit;
+  };
+  auto no_fuzzy = [&] {
+    if (types.Contains(TIEType::dtFuzzy)) {
+      ParseError(kWhere, SFuzzyDefinitionError);
+    }
+  };
+  for (token = Next(); !token->IsChar(')'); token = Next()) {
+    if (!token->IsChar('(')) {
+      ParseError(kWhere, SMissingOpenParens);
+    }
+    token = Next();
+    const std::string word = token->Text();
+    if (!token->IsKind(TIEType::dtAtom)) {
+      ParseErrorF(kWhere, SInvalidSlotQualifier, word.c_str());
+    }
+    if (word == "default") {
+      default_value = ParseValue();
+      dynamic = false;
+    } else if (word == "default-dynamic") {
+      if (!PeekChar('(')) {
+        Next();
+        ParseError(kWhere, SMissingOpenParens);
+      }
+      default_value = MakeRef<TIEValue>(ParseFunCall());
+      dynamic = true;
+    } else if (word == "type") {
+      own_types = ParseSlotTypes(&named, "ParseSlotTypes");
+      types = own_types | multi_kinds;
+      if (named) {
+        types = types | named->PrimitiveTypes();
+      }
+    } else if (word == "range" || word == "cardinality") {
+      no_fuzzy();
+      ParseRangeAndCardinality(implicit_type(), word, true, kWhere);
+    } else if (word == "units") {
+      token = Next();
+      if (token->IsChar(')') || token->IsEnd()) {
+        ParseError(kWhere, SExpectedValue);
+      }
+      implicit_type().SetUnits(token->Text());
+    } else if (word.starts_with("allowed-")) {
+      no_fuzzy();
+      ParseAllowedEnumerations(implicit_type(), word, kWhere);
+    } else {
+      ParseErrorF(kWhere, SInvalidSlotQualifier, word.c_str());
+    }
+    Expect(')', kWhere, SMissingCloseParens);
+  }
+  if (implicit && implicit->HasClauses()) {
+    no_fuzzy();
+  }
+
+  if (!default_value) {
+    default_value = Ref<IIEValue>(multi ? &FCNilList() : &FCNil());
+  } else if (!dynamic) {
+    if (multi && default_value->DType() != TIEType::dtList) {
+      default_value = MakeRef<TIEValue>(
+          Ref<IValueVector>(MakeRef<TValueVector>(std::vector<Ref<IIEValue>>{default_value})));
+    }
+    if (StaticTypeChecks()) {
+      default_value = CheckKinds(std::move(default_value), types, nullptr, name, kWhere);
+    }
+  }
+  IFactSlot* slot = multi ? fact_template.AddMultiSlot(name, default_value)
+                          : fact_template.AddSlot(name, default_value);
+  slot->SetSlotType(types);
+  // A multislot keeps its multislot kinds only through a type of its own, so a
+  // named type on a multislot is wrapped in an implicit one.
+  if (named && (implicit || multi)) {
+    implicit_type().SetAncestor(named);
+  }
+  if (implicit) {
+    implicit->SetOwnTypes(own_types);
+    implicit->SetPrimitiveTypes(types);
+    slot->SetExtendedTypeInfo(implicit);
+  } else if (named) {
+    slot->SetExtendedTypeInfo(named);
+  }
+  slot->SetDefaultDynamic(dynamic);
+}
+
+// types := type-word+                 (the closing parenthesis is the caller's)
+TIETypes TIEClipsParser::ParseSlotTypes(Ref<IIEDefinedType>* defined_type,
+                                        std::string_view where) {
+  TIETypes kinds;
+  for (Ref<IStreamToken> token = Next(); !token->IsChar(')'); token = Next()) {
+    std::string word = token->Text();
+    if (token->IsKind(TIEType::dtVariable)) {
+      word = "?" + word;
+    } else if (!token->IsKind(TIEType::dtAtom)) {
+      ParseErrorF(where, SInvalidSlotType, token->ToString().c_str());
+    }
+    if (word == STypeVariableKeyword) {
+      kinds = IESlotTypes;
+    } else if (!KeywordTypes(word, kinds)) {
+      IIEDefinedType* type = FindDefinedType(word);
+      if (type == nullptr) {
+        ParseErrorF(where, SInvalidSlotType, word.c_str());
+      }
+      if (*defined_type) {
+        ParseError(where, SNoMultiTypeInheritance);
+      }
+      *defined_type = Ref<IIEDefinedType>(type);
+    }
+  }
+  PutBack(In().GetCurrentToken());
+  TIETypes all = kinds;
+  if (*defined_type) {
+    all = all | (*defined_type)->PrimitiveTypes();
+  }
+  if (all.Contains(TIEType::dtFuzzy) && !(all - IEMultiSlotTypes - TIEType::dtFuzzy).Empty()) {
+    ParseError(where, SCannotMixFuzzy);
+  }
+  return kinds;
+}
+
+// bounds := bound bound
+// bound  := integer | float | variable | call           ("?VARIABLE": open)
+TParsedDefinedType::TBounds TIEClipsParser::ParseBounds(std::string_view what,
+                                                        std::string_view where) {
+  TParsedDefinedType::TBounds bounds;
+  bounds.limited = true;
+  for (Ref<IIEValue>* bound : {&bounds.low, &bounds.high}) {
+    Ref<IStreamToken> token = Next();
+    if (token->IsChar(')') || token->IsEnd()) {
+      ParseError(where, SExpectedValue);
+    }
+    if (token->IsChar('(')) {
+      PutBack(std::move(token));
+      *bound = MakeRef<TIEValue>(ParseFunCall());
+    } else if (token->IsKind(TIEType::dtInteger) || token->IsKind(TIEType::dtFloat)) {
+      *bound = token->Value();
+    } else if (token->IsKind(TIEType::dtVariable)) {
+      if ("?" + token->Text() != STypeVariableKeyword) {
+        *bound = token->Value();
+      }
+    } else {
+      ParseErrorF(where, SExpectedIntVarFun, std::string(what).c_str());
+    }
+  }
+  return bounds;
+}
+
+void TIEClipsParser::ParseRangeAndCardinality(TParsedDefinedType& type, std::string_view word,
+                                              bool cardinality_allowed, std::string_view where) {
+  if (word == "range") {
+    type.SetRange(ParseBounds(word, where));
+  } else if (word == "cardinality" && cardinality_allowed) {
+    type.SetCardinality(ParseBounds(word, where));
+  } else {
+    ParseError(where, SMissingRange);
+  }
+}
+
+// allowed := allowed-word (constant | call)*        (the closing parenthesis is the caller's)
+void TIEClipsParser::ParseAllowedEnumerations(TParsedDefinedType& type, std::string_view word,
+                                              std::string_view where) {
+  const AllowedWord* allowed = FindAllowedWord(word);
+  if (allowed == nullptr) {
+    ParseErrorF(where, SMissingAllowedEnumeration, std::string(word).c_str());
+  }
+  type.AddConstraintKinds(allowed->kinds);
+  for (Ref<IStreamToken> token = Next(); !token->IsChar(')'); token = Next()) {
+    Ref<IIEValue> value;
+    if (token->IsChar('(')) {
+      PutBack(std::move(token));
+      value = ParseNExecuteFunCall();
+    } else if (token->IsKind(TIEType::dtAtom) || token->IsKind(TIEType::dtString) ||
+               token->IsKind(TIEType::dtInteger) || token->IsKind(TIEType::dtFloat)) {
+      value = token->Value();
+    } else if (token->IsEnd()) {
+      ParseError(where, SMissingCloseParens);
+    } else {
+      ParseErrorF(where, SBadArgument, token->Text().c_str());
+    }
+    type.AddConstraint(allowed->convert(value));
+  }
+  PutBack(In().GetCurrentToken());
+}
+
+// --- facts and fact sets -----------------------------------------------------------------------
+
+// fact-set := "(" "deffacts" name [comment] fact* ")"
+std::unique_ptr<TFactSet> TIEClipsParser::ParseFactSet() {
+  constexpr std::string_view kWhere = "ParseFactSet";
+  std::string comment;
+  const std::string name = ParseHeader("deffacts", SExpectedDeffacts, kWhere, &comment);
+  auto fact_set = std::make_unique<TFactSet>(nullptr);
+  fact_set->SetFactSetName(name);
+  fact_set->SetComment(comment);
+  for (Ref<IStreamToken> token = Next(); !token->IsChar(')'); token = Next()) {
+    if (!token->IsChar('(')) {
+      ParseError(kWhere, SMissingCloseParens);
+    }
+    PutBack(std::move(token));
+    fact_set->AddFact(ParseFact());
+  }
+  return fact_set;
+}
+
+// fact := "(" name slots ")"
+Ref<IFact> TIEClipsParser::ParseFact() {
+  constexpr std::string_view kWhere = "ParseFact";
+  const std::string name = ParseOpenAtom(kWhere);
+  IFactTemplate* fact_template = Engine().FindFactTemplate(name);
+  if (fact_template == nullptr) {
+    if (UnknownTemplatesAreErrors()) {
+      ParseErrorF(kWhere, SUnknownFactTemplate, name.c_str());
+    }
+    fact_template = &Engine().CreateFactTemplate(name);
+  }
+  Ref<IFact> fact = fact_template->NewFact();
+  ParseFactSlot(*fact);
+  Expect(')', kWhere, SMissingCloseParens);
+  if (OnParseFact) {
+    OnParseFact(*this, *fact);
+  }
+  return fact;
+}
+
+// slots := field*                           (an implied template: the fields of "__Data")
+//        | ( "(" slot value* ")" )*         (a declared template)
+void TIEClipsParser::ParseFactSlot(IFact& fact) {
+  constexpr std::string_view kWhere = "ParseFactSlot";
+  const IFactTemplate& fact_template = *fact.Template();
+  if (fact_template.IsOrdered()) {
+    fact.SetValue(SDefaultSlotName, MakeRef<TIEValue>(ParseList()));
+    return;
+  }
+  for (Ref<IStreamToken> token = Next(); !token->IsChar(')') && !token->IsEnd();
+       token = Next()) {
+    if (!token->IsChar('(')) {
+      ParseError(kWhere, SMissingOpenParens);
+    }
+    token = Next();
+    const IFactSlot* slot =
+        token->IsKind(TIEType::dtAtom) ? fact_template.FindSlot(token->Text()) : nullptr;
+    if (slot == nullptr) {
+      ParseErrorF(kWhere, SBadSlotName, token->Text().c_str());
+    }
+    fact.SetValue(slot->Name(), ParseValue(*slot));
+    Expect(')', kWhere, SMissingCloseParens);
+  }
+  PutBack(In().GetCurrentToken());
+}
+
+// facts := fact* end
+int TIEClipsParser::LoadFacts() {
+  int count = 0;
+  for (Ref<IStreamToken> token = Next(); !token->IsEnd(); token = Next()) {
+    PutBack(std::move(token));
+    Ref<IFact> fact = ParseFact();
+    Engine().RootContext().Resolve(*fact);
+    Engine().Assert(std::move(fact));
+    ++count;
+  }
+  return count;
+}
+
+// --- functions and globals ------------------------------------------------------------------------
+
+// function := "(" "deffunction" name [comment] "(" parameter* ")" [comment] action* ")"
+// action   := call | constant | variable
+TParsedFunction TIEClipsParser::ParseFunction() {
+  constexpr std::string_view kWhere = "ParseFunction";
+  TParsedFunction function;
+  function.name = ParseHeader("deffunction", SExpectedDefFunction, kWhere, &function.comment);
+  Expect('(', kWhere, SMissingOpenParens);
+  for (Ref<IStreamToken> token = Next(); !token->IsChar(')'); token = Next()) {
+    if (!token->IsKind(TIEType::dtVariable) && !token->IsKind(TIEType::dtMultiVariable)) {
+      ParseError(kWhere, SMissingCloseParens);
+    }
+    function.parameters.push_back(token->Value());
+  }
+  Ref<IStreamToken> token = Next();
+  if (token->IsKind(TIEType::dtString)) {
+    function.comment = token->Text();
+  } else {
+    PutBack(std::move(token));
+  }
+  for (token = Next(); !token->IsChar(')'); token = Next()) {
+    if (token->IsChar('(')) {
+      PutBack(std::move(token));
+      function.actions.push_back(MakeRef<TIEValue>(ParseFunCall()));
+    } else if (token->IsKind(TIEType::dtAtom) || token->IsKind(TIEType::dtString) ||
+               token->IsKind(TIEType::dtInteger) || token->IsKind(TIEType::dtFloat) ||
+               token->IsKind(TIEType::dtVariable) || token->IsKind(TIEType::dtMultiVariable)) {
+      function.actions.push_back(token->Value());
+    } else {
+      ParseErrorF(kWhere, SUnexpectedCharacter, token->Text().c_str());
+    }
+  }
+  return function;
+}
+
+// globals := "(" "defglobal" global* ")"
+void TIEClipsParser::ParseGlobalVariables() {
+  constexpr std::string_view kWhere = "ParseGlobalVariables";
+  if (!Next()->IsChar('(')) {
+    ParseError(kWhere, SExpectedDefGlobal);
+  }
+  Ref<IStreamToken> token = Next();
+  if (!token->IsKind(TIEType::dtAtom) || token->Text() != "defglobal") {
+    ParseError(kWhere, SExpectedDefGlobal);
+  }
+  for (token = Next(); !token->IsChar(')'); token = Next()) {
+    PutBack(std::move(token));
+    std::string name;
+    Ref<IIEValue> value;
+    ParseVariable(name, value);
+    Engine().GlobalVariables().Put(name, std::move(value));
+  }
+}
+
+// --- defined types ---------------------------------------------------------------------------------
+
+IIEDefinedType* TIEClipsParser::FindDefinedType(std::string_view name) const {
+  const Ref<IIEDefinedType>* type = types_.Find(name);
+  return type != nullptr ? type->get() : nullptr;
+}
+
+void TIEClipsParser::AddDefinedType(Ref<IIEDefinedType> type) {
+  const std::string name = type->TypeName();
+  types_.Put(name, std::move(type));
+}
+
+// deftype := "(" "deftype" name [comment] "extends" "(" "type" type-word+ ")" clause* ")"
+// clause  := "(" ( ("range" | "cardinality") bound bound | "units" token | allowed ) ")"
+Ref<TParsedDefinedType> TIEClipsParser::ParseDefinedType() {
+  constexpr std::string_view kWhere = "ParseDefinedType";
+  std::string comment;
+  const std::string name = ParseHeader("deftype", SExpectedDefType, kWhere, &comment);
+  Ref<TParsedDefinedType> type = MakeRef<TParsedDefinedType>(name);
+  type->SetComment(comment);
+  Ref<IStreamToken> token = Next();
+  if (!token->IsKind(TIEType::dtAtom) || token->Text() != "extends") {
+    ParseErrorF(kWhere, SExpectedKeyword, "extends");
+  }
+  Expect('(', kWhere, SMissingOpenParens);
+  token = Next();
+  if (!token->IsKind(TIEType::dtAtom) || token->Text() != "type") {
+    ParseErrorF(kWhere, SExpectedKeyword, "type");
+  }
+  Ref<IIEDefinedType> ancestor;
+  const TIETypes own = ParseSlotTypes(&ancestor, kWhere);
+  Expect(')', kWhere, SMissingCloseParens);
+  type->SetOwnTypes(own);
+  type->SetPrimitiveTypes(ancestor ? own | ancestor->PrimitiveTypes() : own);
+  type->SetAncestor(ancestor);
+  if (type->PrimitiveTypes().Contains(TIEType::dtFuzzy)) {
+    ParseFuzzyVariable(*type);
+  } else {
+    for (token = Next(); !token->IsChar(')'); token = Next()) {
+      if (!token->IsChar('(')) {
+        ParseError(kWhere, SMissingOpenParens);
+      }
+      token = Next();
+      const std::string word = token->Text();
+      if (word == "range" || word == "cardinality") {
+        ParseRangeAndCardinality(*type, word, true, kWhere);
+      } else if (word == "units") {
+        type->SetUnits(Next()->Text());
+      } else {
+        ParseAllowedEnumerations(*type, word, kWhere);
+      }
+      Expect(')', kWhere, SMissingCloseParens);
+    }
+  }
+  type->SetSourceText(In().ToString());
+  return type;
+}
+
+// fuzzy-variable := ( "(" ( "range" bound bound | "units" token | "values" term* ) ")" )* ")"
+// term           := "(" "term" name value ")"
+void TIEClipsParser::ParseFuzzyVariable(TParsedDefinedType& type) {
+  constexpr std::string_view kWhere = "ParseFuzzyVariable";
+  for (Ref<IStreamToken> token = Next(); !token->IsChar(')'); token = Next()) {
+    if (!token->IsChar('(')) {
+      ParseError(kWhere, SMissingOpenParens);
+    }
+    const std::string word = Next()->Text();
+    if (word == "range") {
+      type.SetFuzzyRange(ParseBounds(word, kWhere));
+    } else if (word == "units") {
+      type.SetUnits(Next()->Text());
+    } else if (word == "values") {
+      while (!PeekChar(')')) {
+        Ref<IStreamToken> open = Next();
+        Ref<IStreamToken> keyword = Next();
+        if (!open->IsChar('(') || !keyword->IsKind(TIEType::dtAtom) || keyword->Text() != "term") {
+          ParseError("ParseFuzzySet", SExpectedFuzzySet);
+        }
+        std::string term = Next()->Text();
+        Ref<IIEValue> value = ParseValue();
+        if (!value) {
+          ParseError("ParseFuzzySet", SExpectedValue);
+        }
+        Expect(')', "ParseFuzzySet", SMissingCloseParens);
+        type.AddFuzzyTerm(std::move(term), std::move(value));
+      }
+    } else {
+      ParseErrorF(kWhere, SExpectedKeyword, "range, units, or values");
+    }
+    Expect(')', kWhere, SMissingCloseParens);
+  }
+}
+
+}  // namespace zephro

@@ -1,0 +1,354 @@
+// Values, multifields, calls, slot/value pairs, singletons and global
+// definitions: the expressions every construct is built from.
+//
+// Calls nest through ParseFunCall only (facts, pairs and singletons inside a
+// call come back to it for their own calls), so the depth guard there bounds
+// the recursion of all of them.
+
+#include "zephro/engine/inference_engine.h"
+#include "zephro/functions/function_call.h"
+#include "zephro/language/clips_parser.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+#include "zephro/values/value_vector.h"
+
+namespace zephro {
+namespace {
+
+// The function a variable in the function position calls: it reads the
+// variable and calls what it holds.
+constexpr char kGetVarFunction[] = "__get-var";
+
+bool IsValueToken(const IStreamToken& token) {
+  return token.IsKind(TIEType::dtAtom) || token.IsKind(TIEType::dtString) ||
+         token.IsKind(TIEType::dtInteger) || token.IsKind(TIEType::dtFloat) ||
+         token.IsKind(TIEType::dtVariable) || token.IsKind(TIEType::dtMultiVariable);
+}
+
+}  // namespace
+
+// --- values ----------------------------------------------------------------------------------
+
+// value := item+                      several items make a multifield
+// item  := "[" | "]" | constant | variable | call | singletons
+Ref<IIEValue> TIEClipsParser::ParseValue() {
+  Ref<IIEValue> last;
+  Ref<IValueVector> list;
+  for (;;) {
+    Ref<IStreamToken> token = Next();
+    Ref<IIEValue> item;
+    if (token->IsChar(')') || token->IsEnd()) {
+      PutBack(std::move(token));
+      break;
+    }
+    if (token->IsChar('[') || token->IsChar(']')) {
+      item = TIEValue::Atom(token->Text());
+    } else if (token->IsChar('(')) {
+      const bool singletons = PeekChar('(');
+      PutBack(std::move(token));
+      if (singletons) {
+        item = MakeRef<TIEValue>(ParseSingletons());
+      } else {
+        item = MakeRef<TIEValue>(ParseFunCall());
+      }
+    } else if (IsValueToken(*token)) {
+      item = token->Value();
+    } else if (last) {
+      PutBack(std::move(token));
+      break;
+    } else {
+      ParseErrorF("ParseValue", SBadArgument, token->Text().c_str());
+    }
+    if (last) {
+      if (!list) {
+        list = MakeRef<TValueVector>();
+      }
+      list->Add(std::move(last));
+    }
+    last = std::move(item);
+  }
+  if (list) {
+    list->Add(std::move(last));
+    return MakeRef<TIEValue>(std::move(list));
+  }
+  return last;
+}
+
+Ref<IIEValue> TIEClipsParser::ParseValue(TIETypes types, const IIEDefinedType* defined_type,
+                                         std::string_view slot_word) {
+  return CheckKinds(ParseValue(), types, defined_type, slot_word, "ParseValue(SlotTypes)");
+}
+
+Ref<IIEValue> TIEClipsParser::ParseValue(const IFactSlot& slot) {
+  constexpr std::string_view kWhere = "ParseValue(Fact Slot)";
+  if (slot.IsFuzzy()) {
+    // A fuzzy expression is read by the slot's fuzzy variable from its text.
+    std::string text;
+    Ref<IStreamToken> token = Next();
+    while (!token->IsChar(')') && !token->IsEnd()) {
+      text += (text.empty() ? "" : " ") + token->ToString();
+      token = Next();
+    }
+    PutBack(std::move(token));
+    if (text.empty()) {
+      ParseError(kWhere, SExpectedValue);
+    }
+    return Engine().ParseFuzzyValue(slot, text);
+  }
+  Ref<IIEValue> value = ParseValue();
+  if (slot.IsMultiSlot()) {
+    if (!value) {
+      value = MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>()));
+    } else if (value->DType() != TIEType::dtList) {
+      value = MakeRef<TIEValue>(
+          Ref<IValueVector>(MakeRef<TValueVector>(std::vector<Ref<IIEValue>>{value})));
+    }
+  } else if (!value) {
+    ParseError(kWhere, SExpectedValue);
+  }
+  if (!StaticTypeChecks()) {
+    return value;
+  }
+  return CheckKinds(std::move(value), slot.SlotType(), slot.ExtendedTypeInfo(), slot.Name(),
+                    kWhere);
+}
+
+// A value that `types` admit, converted between integer and float where only
+// one of them is allowed; a multifield is checked element by element.
+Ref<IIEValue> TIEClipsParser::CheckKinds(Ref<IIEValue> value, TIETypes types,
+                                         const IIEDefinedType* defined_type,
+                                         std::string_view slot_word, std::string_view where) {
+  if (!value || IEAlwaysValidTypes.Contains(value->DType())) {
+    return value;
+  }
+  if (defined_type != nullptr) {
+    if (!defined_type->IsValid(value.get())) {
+      ParseError(where, defined_type->GetInvalidValueString(*value));
+    }
+    return value;
+  }
+  const TIETypes single = types - IEMultiSlotTypes;
+  auto convert = [&](const Ref<IIEValue>& v) -> Ref<IIEValue> {
+    const TIEType kind = v->DType();
+    if (single.Contains(kind) || IEAlwaysValidTypes.Contains(kind)) {
+      return v;
+    }
+    if (kind == TIEType::dtFloat && single.Contains(TIEType::dtInteger)) {
+      return TIEValue::Integer(v->AsInteger());
+    }
+    if (kind == TIEType::dtInteger && single.Contains(TIEType::dtFloat)) {
+      return TIEValue::Float(v->AsFloat());
+    }
+    const std::string reason =
+        FormatMessage(SNotCorrectType, KindNamesText(single).c_str(), v->ToString().c_str(),
+                      std::string(IETypeName(kind)).c_str());
+    ParseErrorF(where, SInvalidSlotValue, reason.c_str(), std::string(slot_word).c_str());
+  };
+  if (value->DType() == TIEType::dtList && types.Contains(TIEType::dtList)) {
+    Ref<IValueVector> checked = MakeRef<TValueVector>();
+    for (const Ref<IIEValue>& element : value->AsList()->Values()) {
+      checked->Add(element ? convert(element) : element);
+    }
+    return MakeRef<TIEValue>(std::move(checked));
+  }
+  return convert(value);
+}
+
+// list := ( "[" | "]" | "=" call | call | singletons | constant | variable )*
+Ref<IValueVector> TIEClipsParser::ParseList() {
+  Ref<IValueVector> list = MakeRef<TValueVector>();
+  for (;;) {
+    Ref<IStreamToken> token = Next();
+    if (token->IsChar(')') || token->IsEnd()) {
+      PutBack(std::move(token));
+      return list;
+    }
+    if (token->IsChar('[') || token->IsChar(']')) {
+      list->Add(TIEValue::Atom(token->Text()));
+    } else if (token->IsChar('=')) {
+      if (!PeekChar('(')) {
+        ParseError("ParseList", SAtomNotEquals);
+      }
+      list->Add(MakeRef<TIEValue>(ParseFunCall()));
+    } else if (token->IsChar('(')) {
+      const bool singletons = PeekChar('(');
+      PutBack(std::move(token));
+      if (singletons) {
+        list->Add(MakeRef<TIEValue>(ParseSingletons()));
+      } else {
+        list->Add(MakeRef<TIEValue>(ParseFunCall()));
+      }
+    } else if (IsValueToken(*token)) {
+      list->Add(token->Value());
+    } else {
+      ParseErrorF("ParseList", SBadSlotValue, token->Text().c_str());
+    }
+  }
+}
+
+// --- calls -----------------------------------------------------------------------------------
+
+void TIEClipsParser::AddSlotFunction(std::string_view name, std::uint16_t start,
+                                     std::uint16_t end) {
+  slot_functions_.push_back(SlotFunction{std::string(name), start, end});
+}
+
+const TIEClipsParser::SlotFunction* TIEClipsParser::FindSlotFunction(std::string_view name) const {
+  for (const SlotFunction& f : slot_functions_) {
+    if (f.name == name) {
+      return &f;
+    }
+  }
+  return nullptr;
+}
+
+// call     := "(" (atom | "=" | variable) argument* ")"
+// argument := constant | variable | call | singletons | fact | pair | "&" | "|" | "~" | "[" | "]"
+Ref<IFunCall> TIEClipsParser::ParseFunCall() {
+  constexpr std::string_view kWhere = "ParseFunCall";
+  DepthGuard guard(*this, kWhere);
+  Expect('(', kWhere, SMissingOpenParens);
+  Ref<IStreamToken> head = Next();
+  Ref<TFunctionCall> call;
+  if (head->IsKind(TIEType::dtAtom)) {
+    call = MakeRef<TFunctionCall>(&Engine(), head->Text());
+  } else if (head->IsChar('=')) {
+    call = MakeRef<TFunctionCall>(&Engine(), "=");
+  } else if (head->IsKind(TIEType::dtVariable) || head->IsKind(TIEType::dtMultiVariable)) {
+    call = MakeRef<TFunctionCall>(&Engine(), kGetVarFunction);
+    call->AddArgument(head->Value());
+  } else {
+    ParseError(kWhere, SMissingName);
+  }
+  const SlotFunction* slot_function = FindSlotFunction(call->Name());
+  for (;;) {
+    Ref<IStreamToken> token = Next();
+    if (token->IsChar(')')) {
+      break;
+    }
+    if (token->IsEnd()) {
+      ParseError(kWhere, SUnexpectedEOF);
+    }
+    if (token->IsChar('(')) {
+      const int position = call->ArgumentCount() + 1;
+      const bool singletons = PeekChar('(');
+      PutBack(std::move(token));
+      if (slot_function != nullptr && slot_function->start == 0) {
+        call->AddArgument(ParseFact());
+      } else if (slot_function != nullptr && position >= slot_function->start &&
+                 position <= slot_function->end) {
+        call->AddArgument(ParseValuePair());
+      } else if (singletons) {
+        call->AddArgument(MakeRef<TIEValue>(ParseSingletons()));
+      } else {
+        call->AddArgument(ParseFunCall());
+      }
+    } else if (IsValueToken(*token)) {
+      call->AddArgument(token->Value());
+    } else {
+      call->AddArgument(TIEValue::String(token->Text()));
+    }
+  }
+  if (OnParseFunCall) {
+    OnParseFunCall(*this, *call);
+  }
+  return call;
+}
+
+Ref<IIEValue> TIEClipsParser::ParseNExecuteFunCall() {
+  Ref<IFunCall> call = ParseFunCall();
+  return call->Execute(Engine().RootContext());
+}
+
+std::string TIEClipsParser::ParseOpenAtom(std::string_view where) {
+  Ref<IStreamToken> open = Next();
+  Ref<IStreamToken> atom = open->IsChar('(') ? Next() : open;
+  if (!open->IsChar('(') || !atom->IsKind(TIEType::dtAtom)) {
+    ParseError(where, SExpectedAtom);
+  }
+  return atom->Text();
+}
+
+// pair := "(" atom value ")"
+Ref<IValueVector> TIEClipsParser::ParseValuePair() {
+  constexpr std::string_view kWhere = "ParseValuePair";
+  Ref<IValueVector> pair = MakeRef<TValueVector>();
+  pair->Add(TIEValue::Atom(ParseOpenAtom(kWhere)));
+  Ref<IIEValue> value = ParseValue();
+  if (!value) {
+    ParseError(kWhere, SExpectedValue);
+  }
+  pair->Add(std::move(value));
+  Expect(')', kWhere, SMissingCloseParens);
+  return pair;
+}
+
+// singletons := "(" ( "(" point point ")" )* ")"
+// point      := number | variable | call
+Ref<ISingletonsVector> TIEClipsParser::ParseSingletons() {
+  constexpr std::string_view kWhere = "ParseFuzzyPoints";
+  Expect('(', kWhere, SMissingOpenParens);
+  Ref<ISingletonsVector> singletons = MakeRef<TSingletonsVector>();
+  for (;;) {
+    Ref<IStreamToken> token = Next();
+    if (token->IsChar(')')) {
+      return singletons;
+    }
+    if (!token->IsChar('(')) {
+      ParseError(kWhere, SMissingCloseParens);
+    }
+    Ref<IIEValue> x = ReadSingletonsItem();
+    Ref<IIEValue> y = ReadSingletonsItem();
+    singletons->Add(std::move(x), std::move(y));
+    Expect(')', kWhere, SMissingCloseParens);
+  }
+}
+
+Ref<IIEValue> TIEClipsParser::ReadSingletonsItem() {
+  Ref<IStreamToken> token = Next();
+  if (token->IsChar('(')) {
+    PutBack(std::move(token));
+    return MakeRef<TIEValue>(ParseFunCall());
+  }
+  if (!token->IsKind(TIEType::dtInteger) && !token->IsKind(TIEType::dtFloat) &&
+      !token->IsKind(TIEType::dtVariable)) {
+    ParseError("ParseFuzzyPoints", SExpectedNumVarFun);
+  }
+  return token->Value();
+}
+
+// global := variable "=" (constant | variable | call)
+void TIEClipsParser::ParseVariable(std::string& name, Ref<IIEValue>& value) {
+  constexpr std::string_view kWhere = "ParseVariable";
+  Ref<IStreamToken> token = Next();
+  if (!token->IsKind(TIEType::dtVariable)) {
+    ParseError(kWhere, SMissingName);
+  }
+  const std::string& text = token->Text();
+  if (text.size() < 2 || text.front() != '*' || text.back() != '*') {
+    ParseErrorF(kWhere, SBadVariableName, text.c_str());
+  }
+  if (!Next()->IsChar('=')) {
+    ParseErrorF(kWhere, SExpectedChar, "=");
+  }
+  Ref<IStreamToken> first = Next();
+  if (first->IsChar('(')) {
+    PutBack(std::move(first));
+    value = MakeRef<TIEValue>(ParseFunCall());
+  } else if (IsValueToken(*first)) {
+    value = first->Value();
+  } else {
+    ParseError(kWhere, SExpectedValue);
+  }
+  name = text;
+  if (OnParseVariable) {
+    OnParseVariable(*this, name, *value);
+  }
+}
+
+std::string TIEClipsParser::GenerateSymbol(std::string_view prefix) const {
+  return Engine().GenerateSymbol(prefix);
+}
+
+}  // namespace zephro

@@ -1,0 +1,372 @@
+// The parser's frame and its expressions: values, multifields, calls, kind
+// checks, top-level expressions, error collection and recovery.
+
+#include "zephro/language/clips_parser.h"
+
+#include <sstream>
+#include <string>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "testing/language_fixture.h"
+#include "zephro/engine/io_streams.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::ParserFixture;
+
+// The kinds of a call's arguments, "dtAtom dtInteger ...".
+std::string ArgumentKinds(const IFunCall& call) {
+  std::string kinds;
+  for (const Ref<IIEValue>& argument : call.Arguments()) {
+    kinds += (kinds.empty() ? "" : " ") + std::string(IETypeName(argument->DType()));
+  }
+  return kinds;
+}
+
+TEST(ClipsParserValueTest, ReadsValuesAndMultifields) {
+  struct Case {
+    const char* text;
+    TIEType kind;
+    const char* printed;
+  };
+  const Case kCases[] = {
+      {"42", TIEType::dtInteger, "42"},
+      {"-5.", TIEType::dtFloat, "-5.0000"},
+      {"\"a b\"", TIEType::dtString, "\"a b\""},
+      {"?x", TIEType::dtVariable, "?x"},
+      {"$?rest", TIEType::dtMultiVariable, "$?rest"},
+      {"[", TIEType::dtAtom, "["},
+      {"1 2 3", TIEType::dtList, "1 2 3 "},
+      {"a (+ 1 2) b", TIEType::dtList, "a (+ 1 2) b "},
+      {"(+ 1 (+ 2 3))", TIEType::dtFunCall, "(+ 1 (+ 2 3))"},
+      {"((1 0.5) (2 1))", TIEType::dtSingletons, ""},
+  };
+  ParserFixture f;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text);
+    Ref<IIEValue> value = ParseValue(f.Engine(), c.text);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->DType(), c.kind);
+    if (c.kind != TIEType::dtSingletons) {
+      EXPECT_EQ(value->ToString(), c.printed);
+    } else {
+      EXPECT_EQ(value->AsSingletons()->Count(), 2);
+    }
+  }
+  EXPECT_FALSE(ParseValue(f.Engine(), ""));
+  EXPECT_EQ(ParseValue(f.Engine(), "TRUE").get(), &FCTrue());
+  EXPECT_EQ(ParseValue(f.Engine(), "Nil").get(), &FCNil());
+}
+
+TEST(ClipsParserValueTest, ReadsCallsWithTheirArgumentKinds) {
+  struct Case {
+    const char* text;
+    const char* name;
+    const char* kinds;
+    const char* printed;
+  };
+  const Case kCases[] = {
+      {"(+ 1 2)", "+", "dtInteger dtInteger", "(+ 1 2)"},
+      {"(= ?x 3)", "=", "dtVariable dtInteger", "(= ?x 3)"},
+      {"(?f a)", "__get-var", "dtVariable dtAtom", "(__get-var ?f a)"},
+      {"(assert (color red) (point (x 1)))", "assert", "dtFact dtFact",
+       "(assert (color red ) (point (x 1) ))"},
+      {"(modify ?f (color blue))", "modify", "dtVariable dtList", "(modify ?f (color blue))"},
+      {"(modify ?f (items a b c))", "modify", "dtVariable dtList", "(modify ?f (items a b c))"},
+      {"(duplicate ?f (x (+ 1 2)))", "duplicate", "dtVariable dtList",
+       "(duplicate ?f (x (+ 1 2)))"},
+      {"(foo a & bar)", "foo", "dtAtom dtString dtAtom", "(foo a \"&\" bar)"},
+      {"(plot ((0 0) (1 1)))", "plot", "dtSingletons", ""},
+  };
+  ParserFixture f;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text);
+    Ref<IFunCall> call = ParseFunCall(f.Engine(), c.text);
+    EXPECT_EQ(call->Name(), c.name);
+    EXPECT_EQ(ArgumentKinds(*call), c.kinds);
+    if (*c.printed != '\0') {
+      EXPECT_EQ(call->ToString(), c.printed);
+    }
+  }
+  Ref<IFunCall> modify = ParseFunCall(f.Engine(), "(modify ?f (items a b c))");
+  IValueVector& pair = *modify->Argument(1)->AsList();
+  EXPECT_EQ(pair.Get(0)->ToString(), "items");
+  EXPECT_EQ(pair.Get(1)->DType(), TIEType::dtList);
+  EXPECT_EQ(pair.Get(1)->AsList()->ValueCount(), 3);
+}
+
+// A bare value is an expression of its own: by the time the value is checked
+// the stream has looked at the next expression, so the error has no context.
+TEST(ClipsParserValueTest, ChecksAndConvertsKinds) {
+  using enum TIEType;
+  struct Case {
+    const char* text;
+    TIETypes types;
+    const char* result;  // the value printed, or the error message
+  };
+  const Case kCases[] = {
+      {"2.7", {dtInteger}, "2"},
+      {"2", {dtFloat}, "2.0000"},
+      {"2", {dtInteger, dtFloat}, "2"},
+      {"?x", {dtAtom}, "?x"},
+      {"(+ 1 2)", {dtAtom}, "(+ 1 2)"},
+      {"2", {dtAtom},
+       "Parsing Error, Not a ATOM type.  Value (2) is a dtInteger type for ParseValue slot in "
+       "ParseValue(SlotTypes) at line 1: "},
+      {"\"s\"", {dtAtom, dtInteger},
+       "Parsing Error, Not a ATOM, INTEGER type.  Value (\"s\") is a dtString type for ParseValue "
+       "slot in ParseValue(SlotTypes) at line 1: "},
+  };
+  ParserFixture f;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text);
+    std::string result;
+    try {
+      result = f.Parser()
+                   .ParseString(c.text, [&] { return f.Parser().ParseValue(c.types, nullptr); })
+                   ->ToString();
+    } catch (const EIEParseException& e) {
+      result = e.what();
+    }
+    EXPECT_EQ(result, c.result);
+  }
+}
+
+TEST(ClipsParserTest, ReportsExpressionErrorsWithRoutineAndLine) {
+  struct Case {
+    const char* text;
+    const char* message;
+  };
+  const Case kCases[] = {
+      {"\"just a string\"",
+       "Parsing Error, Unexpected symbol, expected a \"(\", constant, or global variable: just a "
+       "string in GetConstructType at line 1: \"just a string\" "},
+      {"\n)", "Parsing Error, Unexpected symbol, expected a \"(\", constant, or global variable: ) "
+              "in GetConstructType at line 2: ) "},
+      {"(\n(a))", "Parsing Error, Missing name in ParseFunCall at line 2: ( \n( "},
+      {"(+ 1\n2", "Parsing Error, Unexpected end of stream in ParseFunCall at line 2: ( + 1 \n2 EOF "},
+      {"(assert (a = b))",
+       "Parsing Error, \"=\" cannot appear as an atom within a fact in ParseList at line 1: "
+       "( assert ( a = "},
+      {"(assert (a ~))", "Parsing Error, Bad Slot Value: ~ in ParseList at line 1: ( assert ( a ~ "},
+      {"(assert 1 (2))", "Parsing Error, Expected \"( <atom>\" in ParseFact at line 1: "
+                         "( assert 1 ( 2 "},
+      {"(modify ?f (1 2))",
+       "Parsing Error, Expected \"( <atom>\" in ParseValuePair at line 1: ( modify ?f ( 1 "},
+      {"(modify ?f (x))",
+       "Parsing Error, Expected value missing in ParseValuePair at line 1: ( modify ?f ( x "},
+      {"(f ((1 2 3)))",
+       "Parsing Error, Expected \")\" in ParseFuzzyPoints at line 1: ( f ( ( 1 2 3 "},
+      {"(f ((a 2)))",
+       "Parsing Error, Expected number, variable, or function call in ParseFuzzyPoints at line 1: "
+       "( f ( ( a "},
+      {"(unknown-function 1)", "Function is unimplemented or unassigned: unknown-function"},
+      {"?undefined", "Unknown variable name: undefined"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text);
+    ParserFixture f;
+    EXPECT_EQ(f.ErrorOf(c.text), c.message);
+  }
+}
+
+TEST(ClipsParserTest, ErrorsCarryTheLineNumber) {
+  ParserFixture f;
+  try {
+    f.Engine().Parse("(+ 1 2)\n\n(deftemplate t\n  (slot x (bogus 1)))", true);
+    FAIL() << "no error";
+  } catch (const EIEParseException& e) {
+    EXPECT_EQ(e.LineNumber(), 4);
+    EXPECT_THAT(e.what(), HasSubstr("Invalid slot qualifier: bogus"));
+  }
+}
+
+TEST(ClipsParserTest, EchoesWhatEachExpressionMade) {
+  ParserFixture f;
+  f.Engine().Parse(
+      "(+ 1 2) 7 (deftemplate point (slot x)) (deffacts start (a) (b))"
+      "(defrule r (a) => (printout t \"fired\" crlf)) (defglobal ?*g* = 1)"
+      "(deftype small extends (type INTEGER) (range 0 9)) (deffunction twice (?x) (+ ?x ?x))"
+      "(printout t \"hello\" crlf)",
+      true);
+  // The rule's id is engine-wide: it counts every rule made so far.
+  const std::string rule_id = std::to_string(f.Engine().FindRule("r")->RuleID());
+  EXPECT_EQ(f.TakeOutput(), "3\n7\npoint\n2\n" + rule_id + "\nsmall\ntwice\nhello\n");
+  f.Engine().Parse("(+ 1 2)", false);
+  EXPECT_EQ(f.TakeOutput(), "(+ 1 2)\n");
+}
+
+TEST(ClipsParserTest, ReportsEveryExpressionToOnParse) {
+  ParserFixture f;
+  std::vector<TParsedType> types;
+  f.Parser().OnParse = [&](TIEParser&, const TParseResult& r) { types.push_back(r.type); };
+  f.Engine().Parse("1 (printout t x) (deftemplate t) (defglobal ?*a* = 1)", true);
+  using enum TParsedType;
+  EXPECT_EQ(types, (std::vector<TParsedType>{ptValue, ptNone, ptFactTemplate, ptGlobals, ptEOF}));
+}
+
+TEST(ClipsParserTest, CollectsErrorsWhenAskedTo) {
+  struct Case {
+    const char* text;
+    std::int32_t max_errors;
+    const char* message;
+  };
+  const Case kCases[] = {
+      {"(deftemplate a (slot x))\n(defrule r (a) -> (f))\n(deftemplate b)",
+       10, "Parsing Error, Expected \"=>\" in ParseRule at line 2: ( defrule r ( a ) -> "},
+      {"(defrule r1 (a) -> (f))\n(deftemplate b)\n(deffacts f (a 1) 2)\n(deftemplate c)\n"
+       "(deftemplate d (slot x (type BOGUS)))",
+       10,
+       "Errors parsing stream:\n"
+       "Parsing Error, Expected \"=>\" in ParseRule at line 1: ( defrule r1 ( a ) -> \n"
+       "Parsing Error, Expected \")\" in ParseFactSet at line 3: ( deffacts f ( a 1 ) 2 \n"
+       "Parsing Error, Invalid slot type: BOGUS in ParseSlotTypes at line 5: ( deftemplate d ( slot "
+       "x ( type BOGUS "},
+      {"(defrule r1 (a) -> (f))\n(deffacts f 2)\n(deftemplate d (slot))\n\"s\"", 1,
+       "Errors parsing stream:\n"
+       "Parsing Error, Expected \"=>\" in ParseRule at line 1: ( defrule r1 ( a ) -> \n"
+       "Parsing Error, Expected \")\" in ParseFactSet at line 2: ( deffacts f 2 "},
+      {"(+ 1 2) (unknown 1)", 10,
+       "Parsing Error, Function is unimplemented or unassigned: unknown in Parse at line 1: "
+       "( unknown 1 ) "},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text);
+    ParserFixture f;
+    f.Engine().SetParserErrorHandling(TErrorHandling::ehRaiseAllAtEnd);
+    f.Engine().SetParserMaxErrors(c.max_errors);
+    EXPECT_EQ(f.ErrorOf(c.text), c.message);
+  }
+  // What parsed well between the errors is there.
+  ParserFixture f;
+  f.Engine().SetParserErrorHandling(TErrorHandling::ehRaiseAllAtEnd);
+  f.ErrorOf(kCases[1].text);
+  EXPECT_NE(f.Engine().FindFactTemplate("b"), nullptr);
+  EXPECT_NE(f.Engine().FindFactTemplate("c"), nullptr);
+  EXPECT_EQ(f.Engine().FindFactTemplate("d"), nullptr);
+  EXPECT_EQ(f.Engine().FindRule("r1"), nullptr);
+  EXPECT_TRUE(f.Engine().FactSets().empty());
+}
+
+TEST(ClipsParserTest, KeepsWhatWasLoadedBeforeAnErrorAndStaysUsable) {
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  EXPECT_NE(f.ErrorOf("(deftemplate a (slot x)) (defrule ok (a (x ?v)) => (printout t ?v crlf))"
+                      "(defrule broken (a (x ?v)) => (printout t ?v)"),
+            "");
+  EXPECT_NE(e.FindRule("ok"), nullptr);
+  EXPECT_EQ(e.FindRule("broken"), nullptr);
+  f.TakeOutput();
+  e.Parse("(assert (a (x 5)))", true);
+  e.Run();
+  EXPECT_EQ(f.TakeOutput(), "<Fact-1>\n5\n");
+}
+
+TEST(ClipsParserTest, BoundsNestingWithAnError) {
+  ParserFixture f;
+  constexpr int kDepth = 200000;
+  std::string text = "\n(f";
+  for (int i = 0; i < kDepth; ++i) {
+    text += " (f";
+  }
+  text += std::string(kDepth + 1, ')');
+  try {
+    f.Engine().Parse(text, false);
+    FAIL() << "no error";
+  } catch (const EIEParseException& e) {
+    EXPECT_EQ(e.LineNumber(), 2);
+    EXPECT_THAT(e.Message(), HasSubstr("Syntax Error: nesting deeper than 1000 levels in "
+                                       "ParseFunCall at line 2"));
+  }
+  // Conditional elements and facts inside calls count too.
+  std::string nots = "(defrule r ";
+  std::string asserts = "(assert (a ";
+  for (int i = 0; i < 2 * kMaxNesting; ++i) {
+    nots += "(not ";
+    asserts += "(f ";
+  }
+  EXPECT_THAT(f.ErrorOf(nots), HasSubstr("nesting deeper than 1000 levels in ParsePattern"));
+  EXPECT_THAT(f.ErrorOf(asserts), HasSubstr("nesting deeper than 1000 levels in ParseFunCall"));
+  // A depth within the limit parses.
+  std::string deep = "(+";
+  for (int i = 0; i < kMaxNesting - 2; ++i) {
+    deep += " (+ 1";
+  }
+  deep += std::string(kMaxNesting - 1, ')');
+  EXPECT_EQ(ParseFunCall(f.Engine(), deep)->Name(), "+");
+}
+
+TEST(ClipsParserTest, GivesThePreviousStreamBack) {
+  ParserFixture f;
+  TIEClipsParser& parser = f.Parser();
+  TIEClipsStream outer(std::string("(deftemplate outer)"), parser.SymbolGenerator());
+  parser.SetStream(&outer);
+  EXPECT_NE(ParseFact(f.Engine(), "(a 1)"), nullptr);
+  EXPECT_EQ(parser.Stream(), &outer);
+  EXPECT_THROW(ParseFact(f.Engine(), "(a = 1)"), EIEParseException);
+  EXPECT_EQ(parser.Stream(), &outer);
+  parser.SetStream(nullptr);
+
+  // A call run while parsing parses text of its own; the outer text goes on.
+  f.Engine().Parse(
+      "(parse-text \"(deftemplate inner) (parse-text \\\"(deftemplate innermost)\\\")\")"
+      "(deftemplate after)",
+      true);
+  for (const char* name : {"inner", "innermost", "after"}) {
+    EXPECT_NE(f.Engine().FindFactTemplate(name), nullptr) << name;
+  }
+  EXPECT_EQ(parser.Stream(), nullptr);
+}
+
+TEST(ClipsParserTest, ReadsGlobals) {
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse("(defglobal ?*x* = 1 ?*y* = (+ 1 2) ?*x* = 5)", true);
+  EXPECT_EQ(e.GlobalVariables().Get("*x*")->ToString(), "5");
+  EXPECT_EQ(e.GlobalVariables().Get("*y*")->DType(), TIEType::dtFunCall);
+  f.TakeOutput();
+  e.Parse("?*y*", true);
+  EXPECT_EQ(f.TakeOutput(), "3\n");
+  EXPECT_EQ(f.ErrorOf("(defglobal ?x = 1)"),
+            "Parsing Error, Bad Variable Name, must start and end with an asterisk: x in "
+            "ParseVariable at line 1: ( defglobal ?x ");
+  EXPECT_EQ(f.ErrorOf("(defglobal ?*x* 1)"),
+            "Parsing Error, Expected \"=\" in ParseVariable at line 1: ( defglobal ?*x* 1 ");
+  EXPECT_EQ(f.ErrorOf("(defglobal x)"),
+            "Parsing Error, Missing name in ParseVariable at line 1: ( defglobal x ");
+}
+
+TEST(ClipsParserTest, ReadsTokensFromLogicalInputs) {
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.IOStreams().Add("in", std::make_unique<TStringStream>("a \"two\nlines\" 3\n\n4.5"));
+  std::vector<std::string> tokens;
+  for (int i = 0; i < 5; ++i) {
+    tokens.push_back(e.ReadToken("in")->ToString());
+  }
+  EXPECT_EQ(tokens, (std::vector<std::string>{"a", "\"two\nlines\"", "3", "4.5000", "EOF"}));
+  std::vector<std::string> lines = {"x y", ""};
+  e.OnReadLine = [&](TInferenceEngine&, std::string_view, std::string& text) {
+    text = lines.front();
+    lines.erase(lines.begin());
+  };
+  EXPECT_EQ(e.ReadToken("t")->Text(), "x");
+  EXPECT_EQ(e.ReadToken("t")->Text(), "y");
+  EXPECT_TRUE(e.ReadToken("t")->IsEnd());
+}
+
+TEST(ClipsParserTest, LoadsFacts) {
+  ParserFixture f;
+  std::istringstream input("(a 1) (b \"x\")\n(a 1)\n(c (+ 1 2))");
+  EXPECT_EQ(LoadFacts(f.Engine(), input), 4);
+  EXPECT_EQ(f.Engine().Facts().ToString(), "(Initial-Fact)\n(a 1 )\n(b \"x\" )\n(c 3 )");
+}
+
+}  // namespace
+}  // namespace zephro
