@@ -7,17 +7,20 @@
 // caller as "<function> error: Cannot open file <name>: <reason>". remove and
 // rename report failure as FALSE instead.
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "zephro/engine/collections.h"
 #include "zephro/engine/context.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/facts/fact_set.h"
+#include "zephro/functions/interpreted_function.h"
 #include "zephro/functions/user_function.h"
 #include "zephro/functions/user_package.h"
 #include "zephro/language/clips_stream.h"
@@ -130,9 +133,23 @@ void AppendSection(std::string& text, std::string_view title) {
   text += kLineBreak;
 }
 
+// The engine's deffunctions, in the order they were defined.
+std::vector<const TInterpretedFunction*> DefFunctions(const TInferenceEngine& engine) {
+  std::vector<const TInterpretedFunction*> functions;
+  for (const auto& [name, function] : engine.UserFunctions()) {
+    if (function && function->IsInterpreted()) {
+      functions.push_back(static_cast<const TInterpretedFunction*>(function.get()));
+    }
+  }
+  std::stable_sort(functions.begin(), functions.end(),
+                   [](const auto* a, const auto* b) { return a->Order() < b->Order(); });
+  return functions;
+}
+
 // The knowledge base as one text that load reads back: a comment header with
-// the counts, the fact-duplication setting, then the globals, templates, rules,
-// fact sets and facts, each section only when it has something in it.
+// the counts, the fact-duplication setting, then the globals, templates,
+// deffunctions, rules, fact sets and facts, each section only when it has
+// something in it.
 std::string KnowledgeBaseText(TInferenceEngine& engine) {
   const std::string nl(kLineBreak);
   std::string text;
@@ -161,6 +178,13 @@ std::string KnowledgeBaseText(TInferenceEngine& engine) {
   if (engine.FactTemplates().Count() > 0) {
     AppendSection(text, "Fact Templates");
     text += nl + engine.FactTemplates().ToString();
+  }
+  if (engine.UserFunctions().Count() > 0) {
+    // Package functions are not written; their section is there all the same.
+    AppendSection(text, "Deffunctions");
+    for (const TInterpretedFunction* function : DefFunctions(engine)) {
+      text += nl + function->PrettyPrint();
+    }
   }
   if (engine.Rules().Count() > 0) {
     AppendSection(text, "Rules");
