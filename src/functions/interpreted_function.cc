@@ -138,7 +138,39 @@ std::int32_t TInterpretedFunction::MaxArgumentCount() const noexcept {
                                   : static_cast<std::int32_t>(parameters_.size());
 }
 
+void TInterpretedFunction::ReasonerNotification(IReasoner& reasoner, TListNotification action) {
+  TIEUserFunction::ReasonerNotification(reasoner, action);
+  if (action == TListNotification::lnAdded) {
+    release_pending_ = false;
+  } else if (ReasonerCount() == 0) {
+    release_pending_ = true;
+    if (running_ == 0) {
+      ReleaseStatements();
+    }
+  }
+}
+
+void TInterpretedFunction::ReleaseStatements() noexcept {
+  // The statements may hold the last references to this function.
+  Ref<TInterpretedFunction> self(this);
+  std::vector<Ref<IIEValue>> statements = std::move(statements_);
+  statements_.clear();
+  release_pending_ = false;
+  statements.clear();
+}
+
 Ref<IIEValue> TInterpretedFunction::Run(IFunCall& call, TIEContext& context) {
+  struct Running {
+    TInterpretedFunction& function;
+    explicit Running(TInterpretedFunction& f) noexcept : function(f) { ++function.running_; }
+    ~Running() {
+      if (--function.running_ == 0 && function.release_pending_) {
+        function.ReleaseStatements();
+      }
+    }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+  } running(*this);
   DepthGuard depth;
   if (DepthGuard::TooDeep()) {
     RaiseError("deffunction calls nested too deeply (runaway recursion?)");

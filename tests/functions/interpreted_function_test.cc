@@ -174,5 +174,22 @@ TEST_F(InterpretedFunctionTest, ClearRemovesDeffunctionsOnly) {
   EXPECT_EQ(Eval("(mine)"), "error: Function is unimplemented or unassigned: mine");
 }
 
+TEST_F(InterpretedFunctionTest, AFunctionNoEngineFilesDropsItsActions) {
+  RunSteps({
+      {"(deffunction count-down (?n) (if (> ?n 0) then (count-down (- ?n 1)) else done))", ""},
+      {"(count-down 3)", "done"},
+      {"(deffunction wipe () (clear) (emit still running))", ""},
+      {"(wipe)", "running", "still running "},
+      {"(wipe)", "error: Function is unimplemented or unassigned: wipe"},
+  });
+  Eval("(deffunction again (?n) (if (> ?n 0) then (again (- ?n 1)) else 0))");
+  Eval("(again 2)");
+  Ref<TInterpretedFunction> held(&Function("again"));
+  ASSERT_EQ(held->StatementCount(), 1);
+  Engine().Clear();
+  EXPECT_EQ(held->StatementCount(), 0);
+  EXPECT_EQ(held->ArgumentCount(), 1);
+}
+
 }  // namespace
 }  // namespace zephro::testing

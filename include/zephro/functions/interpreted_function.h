@@ -36,7 +36,11 @@
 // the outermost one.
 //
 // IsInterpreted() is true, so the engine's Clear removes the function, while
-// package functions stay. PrettyPrint gives the construct back:
+// package functions stay. A function that no engine files any more (after
+// Clear, a redefinition or the engine's end) drops its actions: a recursive
+// function's actions hold calls bound to the function itself, and dropping
+// them is what lets it be freed. A call already running finishes first. PrettyPrint gives the
+// construct back:
 //
 //   (deffunction name (?a $?rest)
 //     "comment"
@@ -100,15 +104,20 @@ class TInterpretedFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override;
+  // Drops the actions when the last engine lets the function go.
+  void ReasonerNotification(IReasoner& reasoner, TListNotification action) override;
 
  private:
   ~TInterpretedFunction() override = default;
 
   bool HasMultifieldParameter() const noexcept;
+  void ReleaseStatements() noexcept;
 
   std::vector<Ref<IIEValue>> parameters_;
   std::vector<Ref<IIEValue>> statements_;
   std::int32_t order_ = 0;
+  int running_ = 0;  // calls of this function under way, nested ones included
+  bool release_pending_ = false;
 };
 
 // The function a `deffunction` construct makes: named `name`, with the help
