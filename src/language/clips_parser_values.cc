@@ -259,7 +259,13 @@ Ref<IFunCall> TIEClipsParser::ParseFunCall() {
 
 Ref<IIEValue> TIEClipsParser::ParseNExecuteFunCall() {
   Ref<IFunCall> call = ParseFunCall();
-  return call->Execute(Engine().RootContext());
+  // A top-level command starts with no pending return: a stray (return) at
+  // the top level must not cut the next command short.
+  TIEContext& root = Engine().RootContext();
+  root.ClearReturnValue();
+  Ref<IIEValue> result = call->Execute(root);
+  root.ClearReturnValue();
+  return result;
 }
 
 std::string TIEClipsParser::ParseOpenAtom(std::string_view where) {
