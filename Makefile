@@ -39,7 +39,7 @@ test-threads: deps
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-	  -DZEPHRO_FUZZ=ON -DZEPHRO_WERROR=OFF -DZEPHRO_BUILD_TESTS=OFF -DZEPHRO_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	  -DZEPHRO_FUZZ=ON -DZEPHRO_WERROR=OFF -DZEPHRO_BUILD_TESTS=OFF -DZEPHRO_BUILD_TOOLS=OFF -DZEPHRO_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS)
 	@for f in build-fuzz/tools/fuzz/*_fuzz; do \
 	  echo "fuzzing with $$f for $(FUZZ_SECONDS) s"; \

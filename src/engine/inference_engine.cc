@@ -889,6 +889,12 @@ Ref<IFact> TInferenceEngine::ParseFact(std::string_view text) {
   return ParseFactHook(*this, text);
 }
 
+TRule* TInferenceEngine::ParseRule(std::string_view text) {
+  std::unique_ptr<TRule> rule = zephro::ParseRule(*this, text);
+  auto& owned = static_cast<TRule&>(InsertComponent(std::move(rule)));
+  return AddRule(owned);
+}
+
 std::string TInferenceEngine::PrintFact(const IFact& fact) const { return PrettyPrintFact(fact); }
 
 std::string TInferenceEngine::PrintTemplate(const IFactTemplate& fact_template) const {

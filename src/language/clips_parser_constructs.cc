@@ -271,7 +271,7 @@ void TIEClipsParser::ParseFactTemplateSlot(IFactTemplate& fact_template) {
   }
   if (implicit) {
     implicit->SetOwnTypes(own_types);
-    implicit->SetPrimitiveTypes(types);
+    implicit->SetBaseTypes(types);
     slot->SetExtendedTypeInfo(implicit);
   } else if (named) {
     slot->SetExtendedTypeInfo(named);
@@ -545,7 +545,7 @@ Ref<TParsedDefinedType> TIEClipsParser::ParseDefinedType() {
   const TIETypes own = ParseSlotTypes(&ancestor, kWhere);
   Expect(')', kWhere, SMissingCloseParens);
   type->SetOwnTypes(own);
-  type->SetPrimitiveTypes(ancestor ? own | ancestor->PrimitiveTypes() : own);
+  type->SetBaseTypes(ancestor ? own | ancestor->PrimitiveTypes() : own);
   type->SetAncestor(ancestor);
   if (type->PrimitiveTypes().Contains(TIEType::dtFuzzy)) {
     ParseFuzzyVariable(*type);

@@ -8,6 +8,7 @@
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/language/clips_parser.h"
+#include "zephro/language/pretty_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
@@ -289,7 +290,7 @@ Ref<IValueVector> TIEClipsParser::ParseValuePair() {
 Ref<ISingletonsVector> TIEClipsParser::ParseSingletons() {
   constexpr std::string_view kWhere = "ParseFuzzyPoints";
   Expect('(', kWhere, SMissingOpenParens);
-  Ref<ISingletonsVector> singletons = MakeRef<TSingletonsVector>();
+  Ref<ISingletonsVector> singletons = MakeRef<TSingletonsVector>(&SingletonsPrinter());
   for (;;) {
     Ref<IStreamToken> token = Next();
     if (token->IsChar(')')) {

@@ -145,23 +145,26 @@ bool TParsedDefinedType::HasClauses() const noexcept {
          !constraints_.Empty() || !fuzzy_terms_.empty();
 }
 
+void TParsedDefinedType::SetPrimitiveTypes(TIETypes types) {
+  if (Implicit()) {
+    base_types_ = types;
+  }
+}
+
 bool TParsedDefinedType::IsValid(const IIEValue* value) const {
   if (value == nullptr) {
     return true;
   }
-  const TIETypes allowed = base_types_ | IEAlwaysValidTypes;
-  if (!allowed.Contains(value->DType())) {
-    return false;
-  }
+  const TIETypes allowed = (base_types_ | IEAlwaysValidTypes) - IEMultiSlotTypes;
   if (value->DType() == TIEType::dtList && value->AsList() != nullptr) {
-    const TIETypes element_kinds = allowed - IEMultiSlotTypes;
     for (const Ref<IIEValue>& element : value->AsList()->Values()) {
-      if (element && !element_kinds.Contains(element->DType())) {
+      if (element && !allowed.Contains(element->DType())) {
         return false;
       }
     }
+    return true;
   }
-  return true;
+  return allowed.Contains(value->DType());
 }
 
 std::string TParsedDefinedType::GetInvalidValueString(const IIEValue& value) const {

@@ -200,4 +200,32 @@ std::string PrettyPrintSlot(const IFactSlot& slot) {
   return out;
 }
 
+// --- singletons -------------------------------------------------------------------------------
+
+// singletons := "(" ( "(" x " " y ") " )* ")"
+std::string PrettyPrintSingletons(const ISingletonsVector& singletons) {
+  if (singletons.Count() == 0) {
+    return std::string();
+  }
+  std::string out = "(";
+  for (int i = 0; i < singletons.Count(); ++i) {
+    const IIEValue* x = singletons.XValue(i);
+    const IIEValue* y = singletons.YValue(i);
+    out += "(" + (x != nullptr ? x->ToString() : std::string()) + " " +
+           (y != nullptr ? y->ToString() : std::string()) + ") ";
+  }
+  return out + ")";
+}
+
+const ISingletonsParser& SingletonsPrinter() {
+  class TSingletonsPrinter final : public ISingletonsParser {
+   public:
+    std::string SingletonsToString(const ISingletonsVector& singletons) const override {
+      return PrettyPrintSingletons(singletons);
+    }
+  };
+  static const TSingletonsPrinter* const printer = new TSingletonsPrinter();  // never destroyed
+  return *printer;
+}
+
 }  // namespace zephro

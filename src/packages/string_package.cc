@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "zephro/packages/standard_io.h"
 #include "zephro/platform/class_registry.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
@@ -158,6 +160,22 @@ class TLowerCaseFunction final : public TCaseFunction<AsciiLower> {
   TLowerCaseFunction() : TCaseFunction(LowerCaseFunctionName, LowerCaseComment, LowerCaseSyntax) {}
 };
 
+class TStrFormatFunction final : public TIEUserFunction {
+ public:
+  TStrFormatFunction()
+      : TIEUserFunction(StrFormatFunctionName, StrFormatComment, StrFormatSyntax, 2) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    std::vector<Ref<IIEValue>> values;
+    values.reserve(static_cast<std::size_t>(call.ArgumentCount() - 1));
+    for (int index = 1; index < call.ArgumentCount(); ++index) {
+      values.push_back(Eval(call, index, context));
+    }
+    return TIEValue::String(CLIPSFormat(call.Argument(0)->AsString(), values));
+  }
+};
+
 }  // namespace
 
 TStringPackage::TStringPackage(TComponent* owner) : TUserPackage(owner) {
@@ -174,6 +192,7 @@ void TStringPackage::CreateFunctions() {
   AddFunction<TSubStringFunction>();
   AddFunction<TUpperCaseFunction>();
   AddFunction<TLowerCaseFunction>();
+  AddFunction<TStrFormatFunction>();
 }
 
 }  // namespace zephro

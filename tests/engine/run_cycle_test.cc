@@ -168,3 +168,21 @@ TEST_F(RunCycleTest, DuplicateRuleNamesFollowTheSetting) {
 
 }  // namespace
 }  // namespace zephro::testing
+
+namespace zephro::testing {
+namespace {
+
+TEST(EngineParseTest, ParseRuleAddsACompiledRule) {
+  EngineFixture fx;
+  TRule* rule = fx.Engine().ParseRule("(defrule seen (a ?x) => (printout t ?x crlf))");
+  ASSERT_NE(rule, nullptr);
+  EXPECT_EQ(fx.Engine().FindRule("seen"), rule);
+  fx.Engine().Assert("(a 7)");
+  EXPECT_EQ(fx.Engine().Run(), 1);
+  EXPECT_EQ(fx.TakeOutput(), "7\n");
+  EXPECT_THROW(fx.Engine().ParseRule("(defrule broken (a ?x) -> )"), EIEParseException);
+  EXPECT_EQ(fx.Engine().Rules().Count(), 1);
+}
+
+}  // namespace
+}  // namespace zephro::testing

@@ -104,6 +104,7 @@ TEST(PurePackagesTest, StringFunctions) {
            3, 3},
           {"upcase", " <lexeme-expression>", 1, 1},
           {"lowcase", " <string-or-symbol-expression>", 1, 1},
+          {"str-format", "<string-expression> <expression>+", 2, kMax},
       });
 }
 

@@ -94,5 +94,25 @@ TEST(StringPackageTest, CaseConversionKeepsTheLexemeKind) {
                  });
 }
 
+TEST(StringPackageTest, FormatReturnsTheTextAndPrintsNothing) {
+  EngineFixture fixture;
+  fixture.Engine().RootContext().SetVariable("n", TIEValue::Integer(7));
+  fixture.Engine().RootContext().SetVariable("fmt", TIEValue::String("%d"));
+  ExpectOutcomes(fixture.Engine(),
+                 {
+                     {"str-format", {"\"%d items\"", "3"}, "\"3 items\""},
+                     {"str-format", {"\"%d\"", "?n"}, "\"7\""},
+                     {"str-format", {"\"%5.2f|\"", "3.14159"}, "\" 3.14|\""},
+                     {"str-format", {"\"x\"", "1", "2"}, "\"x 1 2\""},
+                     {"str-format", {"\"%s|%s\"", "a"}, "\"a|%s\""},
+                     {"str-format", {"?fmt", "1"}, "\"fmt 1\""},  // the control is not evaluated
+                     {"str-format",
+                      {"\"%d\"", "abc"},
+                      "raises: Not a integer type.  Value (abc) is a dtAtom type"},
+                     {"str-format", {"\"x\""}, "raises: Too few arguments for str-format"},
+                 });
+  EXPECT_EQ(fixture.TakeOutput(), "");
+}
+
 }  // namespace
 }  // namespace zephro

@@ -70,6 +70,10 @@ Ref<IIEValue> Or(IFunCall& call, TIEContext& context) {
   return BoolValue(false);
 }
 
+Ref<IIEValue> Greater(IFunCall& call, TIEContext& context) {
+  return BoolValue(Arg(call, 0, context)->AsFloat() > Arg(call, 1, context)->AsFloat());
+}
+
 Ref<IIEValue> Not(IFunCall& call, TIEContext& context) {
   return BoolValue(Arg(call, 0, context)->Equals(&FCFalse()));
 }
@@ -124,6 +128,7 @@ void AddLanguageTestFunctions(TInferenceEngine& engine) {
   } kFunctions[] = {
       {"+", Sum},      {"eq", Eq},           {"neq", Neq},     {"eq*", EqStar},
       {"and", And},    {"or", Or},           {"not", Not},     {"printout", PrintOut},
+      {">", Greater},
       {"assert", Assert}, {"parse-text", ParseText},
   };
   for (const auto& f : kFunctions) {

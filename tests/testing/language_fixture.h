@@ -8,6 +8,7 @@
 //   (eq* a b)           equality by value
 //   (and ...) (or ...)  evaluated left to right, stopping early
 //   (not a)             TRUE when a is FALSE
+//   (> a b)             TRUE when the number a is greater than b
 //   (printout name arg...)  the arguments' texts (strings unquoted, crlf a
 //                       line break) printed to the logical name
 //   (assert fact...)    asserts each fact argument, its slots evaluated

@@ -57,7 +57,10 @@ class TParsedDefinedType final : public IIEDefinedType {
 
   // The kinds the type admits; an ancestor's kinds are included.
   TIETypes PrimitiveTypes() const override { return base_types_; }
-  void SetPrimitiveTypes(TIETypes types) override { base_types_ = types; }
+  void SetBaseTypes(TIETypes types) noexcept { base_types_ = types; }
+  // A slot telling its kinds: an implicit type takes them, a named type (shared
+  // by every slot and template that names it) keeps its own.
+  void SetPrimitiveTypes(TIETypes types) override;
   // The kinds written after "extends (type ...", without the ancestor's.
   TIETypes OwnTypes() const noexcept { return own_types_; }
   void SetOwnTypes(TIETypes types) noexcept { own_types_ = types; }
@@ -100,7 +103,8 @@ class TParsedDefinedType final : public IIEDefinedType {
 
   // True when the type says nothing beyond its kinds.
   bool HasClauses() const noexcept;
-  // Kind check only; see the top of this file.
+  // Kind check only; see the top of this file. A multifield is valid when
+  // each of its elements is.
   bool IsValid(const IIEValue* value) const override;
   // "Value "<value>" is not valid, Not a <KINDS> type.  Value (<value>) is a
   // <dtKind> type", or "" for a valid value.

@@ -50,4 +50,11 @@ std::string PrettyPrintTemplate(const IFactTemplate& fact_template);
 // default (left out when it is the empty default), then ")".
 std::string PrettyPrintSlot(const IFactSlot& slot);
 
+// Singletons: "(" and each pair as "(x y) ", then ")"; an empty vector prints
+// as the empty string.
+std::string PrettyPrintSingletons(const ISingletonsVector& singletons);
+// The printer singletons vectors made by the parser print through: it prints
+// them as PrettyPrintSingletons does. Lives as long as the program.
+const ISingletonsParser& SingletonsPrinter();
+
 }  // namespace zephro

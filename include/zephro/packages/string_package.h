@@ -30,6 +30,11 @@
 // upcase and lowcase keep the kind of an atom or string argument (and of the
 // other text kinds); any other argument gives a string.
 //
+// str-format is format without the printing: (str-format "%d items" 3) is the
+// string "3 items" (CLIPSFormat, packages/standard_io.h, has the rules). Its
+// control string is the first argument as written, not evaluated, so a
+// variable there stands for its own name.
+//
 // Thread safety: the functions keep no state; use them on the engine's thread.
 
 #include "zephro/functions/user_package.h"
@@ -67,6 +72,10 @@ inline constexpr char UpperCaseSyntax[] = " <lexeme-expression>";
 inline constexpr char LowerCaseFunctionName[] = "lowcase";
 inline constexpr char LowerCaseComment[] = "Returns the text with its letters in lower case";
 inline constexpr char LowerCaseSyntax[] = " <string-or-symbol-expression>";
+inline constexpr char StrFormatFunctionName[] = "str-format";
+inline constexpr char StrFormatComment[] =
+    "Returns the control string with the values of the other arguments formatted into it";
+inline constexpr char StrFormatSyntax[] = "<string-expression> <expression>+";
 
 class TStringPackage final : public TUserPackage {
   ZEPHRO_DECLARE_CLASS(TStringPackage, TUserPackage)

@@ -1,0 +1,372 @@
+// The constructs of the language: what each builds, the text each prints back
+// (and parses again to the same text), and the errors of common mistakes.
+
+#include <string>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "testing/language_fixture.h"
+#include "zephro/facts/fact_set.h"
+#include "zephro/language/clips_parser.h"
+#include "zephro/language/pretty_printer.h"
+#include "zephro/language/rule_printer.h"
+#include "zephro/rules/rule.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::ParserFixture;
+
+enum class Kind { kRule, kTemplate, kFactSet, kFact, kFunction, kGlobals, kType, kCall };
+
+// Parses `text` as a construct of `kind` into a fresh engine that first loads
+// `setup`, and prints what it built.
+std::string ParseAndPrint(Kind kind, const std::string& setup, const std::string& text) {
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse(setup, true);
+  switch (kind) {
+    case Kind::kRule:
+      return PrettyPrintRule(*ParseRule(e, text));
+    case Kind::kTemplate:
+      return PrettyPrintTemplate(*ParseFactTemplate(e, text));
+    case Kind::kFactSet:
+      return PrettyPrintFactSet(*ParseFactSet(e, text));
+    case Kind::kFact:
+      return PrettyPrintFact(*ParseFact(e, text));
+    case Kind::kFunction:
+      return PrettyPrintFunction(ParseFunction(e, text));
+    case Kind::kGlobals:
+      ParseGlobalVariables(e, text);
+      return PrettyPrintGlobalVariables(e.GlobalVariables());
+    case Kind::kType:
+      return PrettyPrintDefinedType(*ParseDefinedType(e, text));
+    case Kind::kCall:
+      return ParseFunCall(e, text)->ToString();
+  }
+  return std::string();
+}
+
+TEST(ConstructsTest, PrintedConstructsParseBackToTheSameText) {
+  struct Case {
+    Kind kind;
+    const char* setup;
+    const char* text;
+  };
+  const Case kCases[] = {
+      {Kind::kRule, "(deftemplate b (slot x) (multislot y))",
+       "(defrule r \"the comment\" (declare (salience 10) (oneshot TRUE))"
+       " (a ?x&~red|blue $?rest) ?f <- (b (x ?x) (y =(+ 1 2) ? $?)) (not (c ?x)) (exists (d))"
+       " (not (exists (e ?x))) (test (eq ?x 1)) (unique (explicit (g ~?x)))"
+       " => (printout t ?x crlf) (modify ?f (y 3 4)) (assert (h ?x) (b (x 1))))"},
+      {Kind::kRule, "(defglobal ?*sal* = 5)",
+       "(defrule s (declare (salience ?*sal*) (enabled FALSE)) (a) => )"},
+      {Kind::kRule, "", "(defrule t (test (> 1 0)) (a ?x&:(> ?x 1)) => (f))"},
+      {Kind::kRule, "", "(defrule n (not (a)) (b) => )"},
+      {Kind::kTemplate, "",
+       "(deftemplate person \"someone\" (slot name (type STRING) (default \"x\"))"
+       " (multislot tags (type SYMBOL) (default a b)) (slot age (type INTEGER FLOAT) (range 0 150)"
+       " (default 1)) (slot id (default-dynamic (+ 1 2))) (slot colour (type SYMBOL)"
+       " (allowed-symbols red green)) (multislot pts (cardinality 1 ?VARIABLE)) (slot w (units kg))"
+       " (slot any (type ?VARIABLE)) (field v (allowed-values a \"b\" 1 2.5)))"},
+      {Kind::kTemplate, "(deftemplate base (slot a (default 1)))",
+       "(deftemplate child extends base (slot b))"},
+      {Kind::kTemplate, "(deftype small extends (type INTEGER) (range 0 9))",
+       "(deftemplate n is-a small)"},
+      {Kind::kTemplate, "(deftype small extends (type INTEGER) (range 0 9))",
+       "(deftemplate p (slot c (type small)) (multislot cs (type small) (cardinality 0 3)))"},
+      {Kind::kFactSet, "(deftemplate person (slot name) (slot age))",
+       "(deffacts start \"first\" (a 1 \"s\" 2.5) (person (name \"x y\") (age 3)) (b (+ 1 2)))"},
+      {Kind::kFact, "", "(a 1 b \"c\" 2.5 [ ])"},
+      {Kind::kFact, "(deftemplate person (slot name) (multislot tags))",
+       "(person (tags x y) (name \"x y\"))"},
+      {Kind::kFunction, "", "(deffunction f (?a $?b) \"doc\" (+ ?a 1) ?a \"s\")"},
+      {Kind::kFunction, "", "(deffunction g () )"},
+      {Kind::kGlobals, "", "(defglobal ?*a* = 1 ?*b* = \"s\" ?*c* = (+ 1 2) ?*d* = 2.5)"},
+      {Kind::kType, "", "(deftype colour \"paint\" extends (type SYMBOL) (allowed-symbols red green))"},
+      {Kind::kType, "", "(deftype size extends (type INTEGER FLOAT) (range 0 10) (units \"cm 2\"))"},
+      {Kind::kType, "",
+       "(deftype items extends (type ?VARIABLE) (cardinality 1 ?VARIABLE)"
+       " (allowed-values a \"b\" 1 2.5))"},
+      {Kind::kType, "(deftype colour extends (type SYMBOL))",
+       "(deftype shade extends (type colour STRING) (allowed-lexemes x \"y\") (allowed-integers 1))"},
+      {Kind::kType, "",
+       "(deftype temp extends (type FUZZY) (range 0 100) (units C)"
+       " (values (term cold ((0 1) (20 0))) (term hot (f 1))))"},
+      {Kind::kCall, "", "(f 1 2.5 \"s\" ?x $?y (g (h)) [ ] TRUE)"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text);
+    try {
+      const std::string once = ParseAndPrint(c.kind, c.setup, c.text);
+      const std::string twice = ParseAndPrint(c.kind, c.setup, once);
+      EXPECT_EQ(once, twice);
+    } catch (const EBaseException& e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
+}
+
+TEST(ConstructsTest, PrintsRulesAsWritten) {
+  EXPECT_EQ(ParseAndPrint(Kind::kRule, "(deftemplate b (slot x))",
+                          "(defrule r \"c\" (declare (salience 5) (enabled FALSE) (oneshot TRUE))"
+                          " ?f <- (b (x ?x&~red)) (not (exists (a ?x))) (exists (a))"
+                          " => (modify ?f (x 1)))"),
+            "(defrule r\n"
+            "  \"c\"\n"
+            "  (declare (salience 5) (enabled FALSE) (oneshot TRUE))\n"
+            "  ?f <- (b (x ?x&~red))\n"
+            "  (not (exists (a ?x)))\n"
+            "  (exists (a))\n"
+            "  =>\n"
+            "  (modify ?f (x 1)))");
+  EXPECT_EQ(ParseAndPrint(Kind::kRule, "", "(defrule plain (a $?) => )"),
+            "(defrule plain\n  (a $?_blank_$0)\n  =>\n)");
+}
+
+TEST(ConstructsTest, BuildsRulesFromTheirParts) {
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse("(defrule r (declare (salience 10)) (a ?x) = > (printout t ?x crlf))", true);
+  TRule& r = *e.FindRule("r");
+  EXPECT_EQ(r.Salience(), 10);
+  ASSERT_EQ(r.PatternCount(), 1);
+  EXPECT_EQ(r.ActionCount(), 1);
+  EXPECT_EQ(r.Pattern(0).SlotLength(0), 1);
+
+  e.Parse("(defrule first-not (not (a)) (b) => )", true);
+  TRule& n = *e.FindRule("first-not");
+  ASSERT_EQ(n.PatternCount(), 3);
+  EXPECT_EQ(n.Pattern(0).Name(), SInitialFactPattern);
+  EXPECT_EQ(n.Pattern(1).NegatedCount(), 1);
+
+  e.Parse("(defrule nested (not (exists (a))) (b) => )", true);
+  EXPECT_EQ(e.FindRule("nested")->Pattern(1).NegatedCount(), 3);
+}
+
+TEST(ConstructsTest, RulesFire) {
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse(
+      "(deftemplate person (slot age))"
+      "(defrule adult (person (age ?a&:(> ?a 17))) => (printout t \"adult \" ?a crlf))"
+      "(defrule three (n =(+ 1 2)) => (printout t \"three\" crlf))"
+      "(defrule warm ?c <- (colour red|orange) => (printout t \"warm \" ?c crlf))",
+      true);
+  e.Parse("(assert (person (age 20)) (person (age 3)) (n 3) (n 4) (colour orange) (colour blue))",
+          true);
+  f.TakeOutput();
+  e.Run();
+  const std::string out = f.TakeOutput();
+  EXPECT_THAT(out, HasSubstr("adult 20\n"));
+  EXPECT_THAT(out, HasSubstr("three\n"));
+  EXPECT_THAT(out, HasSubstr("warm <Fact-5>\n"));
+  EXPECT_EQ(out.size(), std::string("adult 20\nthree\nwarm <Fact-5>\n").size());
+}
+
+TEST(ConstructsTest, BuildsTemplatesAndChecksDefaults) {
+  using enum TIEType;
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse(
+      "(deftemplate t (slot num (type INTEGER FLOAT)) (slot cls (type CLASS)) (slot f (type FLOAT)"
+      " (default 2)) (multislot m (default a)) (slot d (default-dynamic (+ 1 2))))",
+      true);
+  IFactTemplate& t = *e.FindFactTemplate("t");
+  EXPECT_EQ(t.GetSlot("num")->SlotType(), (TIETypes{dtInteger, dtFloat}));
+  EXPECT_EQ(t.GetSlot("cls")->SlotType(), (TIETypes{dtClass, dtInteger}));
+  EXPECT_EQ(t.GetSlot("f")->SlotDefault()->ToString(), "2.0000");
+  EXPECT_EQ(t.GetSlot("m")->SlotDefault()->DType(), dtList);
+  EXPECT_TRUE(t.GetSlot("d")->DefaultDynamic());
+  EXPECT_EQ(t.GetSlot("d")->SlotDefault()->DType(), dtFunCall);
+
+  // Without static checks the parser leaves the default to the slot.
+  e.SetTypeChecks({});
+  EXPECT_NO_THROW(e.Parse("(deftemplate loose (slot x (type INTEGER) (default abc)))", true));
+}
+
+TEST(ConstructsTest, MakesImpliedTemplatesForUnknownFactsUnlessAskedNotTo) {
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse("(deffacts f (a 1) (b 2))", true);
+  EXPECT_NE(e.FindFactTemplate("a"), nullptr);
+  EXPECT_NE(e.FindFactTemplate("b"), nullptr);
+  ASSERT_EQ(e.FactSets().size(), 1u);
+  EXPECT_EQ(e.FactSets()[0]->Count(), 2);
+  e.Reset();
+  EXPECT_EQ(e.Facts().Count(), 3);
+
+  ParserFixture strict;
+  strict.Parser().SetUnknownTemplatesAreErrors(true);
+  EXPECT_EQ(strict.ErrorOf("(deffacts f (a 1) (b 2))"),
+            "Parsing Error, Unknown fact template: a in ParseFact at line 1: ( deffacts f ( a ");
+  EXPECT_EQ(strict.Engine().FindFactTemplate("a"), nullptr);
+}
+
+TEST(ConstructsTest, FilesDefinedTypesAndFunctions) {
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse("(deftype colour extends (type SYMBOL) (allowed-symbols red green 3))"
+          "(deftemplate paint is-a colour)"
+          "(deffunction twice (?x) \"doubles\" (+ ?x ?x))",
+          true);
+  auto* colour = dynamic_cast<TParsedDefinedType*>(f.Parser().FindDefinedType("colour"));
+  ASSERT_NE(colour, nullptr);
+  EXPECT_EQ(colour->PrimitiveTypes(), TIETypes{TIEType::dtAtom});
+  ASSERT_EQ(colour->Allowed(TValueConstraint::vcAtom).size(), 3u);
+  EXPECT_EQ(colour->Allowed(TValueConstraint::vcAtom)[2]->DType(), TIEType::dtAtom);
+  EXPECT_EQ(e.FindFactTemplate("paint")->SlotAt(0)->ExtendedTypeInfo(), colour);
+  const TParsedFunction* twice = testing::RecordOf(*e.GetUserFunction("twice"));
+  ASSERT_NE(twice, nullptr);
+  EXPECT_EQ(twice->comment, "doubles");
+  EXPECT_EQ(twice->parameters.size(), 1u);
+  EXPECT_EQ(twice->actions.size(), 1u);
+
+  ParserFixture no_maker;
+  InstallClipsParser(no_maker.Engine());
+  EXPECT_EQ(no_maker.ErrorOf("(deffunction f () 1)"),
+            "Function is unimplemented or unassigned: deffunction");
+}
+
+TEST(ConstructsTest, ReportsCommonMistakes) {
+  struct Case {
+    const char* text;
+    const char* message;
+  };
+  const Case kCases[] = {
+      // Rules.
+      {"(defrule r (a) -> (f))",
+       "Expected \"=>\" in ParseRule at line 1: ( defrule r ( a ) -> "},
+      {"(defrule r (declare (priority 1)) (a) => )",
+       "Expected rule property, salience, oneshot, or enabled in ParseRule at line 1: "
+       "( defrule r ( declare ( priority "},
+      {"(defrule r (declare (salience abc)) (a) => )",
+       "Expected integer, variable, or function call for salience in ParseRule at line 1: "
+       "( defrule r ( declare ( salience abc "},
+      {"(defrule r\n  ?f <- (not (a)) => )",
+       "\"not\" and \"test\" CEs cannot be bound to variables in ParseRulePatterns at line 2: "
+       "( defrule r \n?f <- ( not ( a ) ) "},
+      {"(defrule r ?f (a) => )", "Expected \"<-\" in ParseRulePatterns at line 1: ( defrule r ?f ( "},
+      {"(defrule r (a) (1) => )",
+       "Expected \"( <atom>\" in ParsePattern at line 1: ( defrule r ( a ) ( 1 "},
+      {"(deftemplate t (slot x)) (defrule r (t (y 1)) => )",
+       "Bad Slot Name: y in ParsePattern at line 1: ( defrule r ( t ( y "},
+      {"(deftemplate t (slot x)) (defrule r (t (x 1 2)) => )",
+       "Slot \"x\" is not a multislot in ParsePattern at line 1: ( defrule r ( t ( x 1 2 "},
+      {"(defrule r (a &) => )", "Bad Slot Value: & in ParsePattern at line 1: ( defrule r ( a & "},
+      {"(defrule r (a b&) => )", "Bad Slot Value: ) in ParsePattern at line 1: ( defrule r ( a b & ) "},
+      {"(defrule r (a [) => )", "Bad Slot Value: [ in ParsePattern at line 1: ( defrule r ( a [ "},
+      {"(defrule r (a : 1) => )",
+       "Expected \"(\" in ParsePattern at line 1: ( defrule r ( a : 1 "},
+      {"(defrule r (a) => (f)", "Expected \")\" in ParseRule at line 1: ( defrule r ( a ) = > ( f ) EOF "},
+      // Templates.
+      {"(deftemplate t (slot x (type FUZZY INTEGER)))",
+       "Cannot mix fuzzy type with other primitive types in ParseSlotTypes at line 1: "
+       "( deftemplate t ( slot x ( type FUZZY INTEGER "},
+      {"(deftemplate t (slot x (type BOGUS)))",
+       "Invalid slot type: BOGUS in ParseSlotTypes at line 1: ( deftemplate t ( slot x ( type BOGUS "},
+      {"(deftemplate t (slot x (bogus 1)))",
+       "Invalid slot qualifier: bogus in ParseFactTemplateSlot at line 1: ( deftemplate t ( slot x "
+       "( bogus "},
+      {"(deftemplate t (field2 x))",
+       "Invalid slot type: field2 in ParseFactTemplateSlot at line 1: ( deftemplate t ( field2 "},
+      {"(deftemplate t (slot \"x\"))",
+       "Bad Slot Name: x in ParseFactTemplateSlot at line 1: ( deftemplate t ( slot \"x\" "},
+      {"(deftemplate t foo)",
+       "Expected \"(\", \"extends\", or \"is-a\" in ParseFactTemplate at line 1: "
+       "( deftemplate t foo "},
+      {"(deftemplate t extends)",
+       "Missing name of parent template to extend in ParseFactTemplate at line 1: "
+       "( deftemplate t extends ) "},
+      {"(deftemplate t extends nobody)",
+       "Unknown fact template: nobody in ParseFactTemplate at line 1: ( deftemplate t extends nobody "},
+      {"(deftemplate t is-a nothing)",
+       "type name unknown or invalid: nothing in ParseFactTemplate at line 1: "
+       "( deftemplate t is-a nothing "},
+      {"(deftemplate t (slot x (type INTEGER) (default abc)))",
+       "Not a INTEGER type.  Value (abc) is a dtAtom type for x slot in ParseFactTemplateSlot at "
+       "line 1: ( deftemplate t ( slot x ( type INTEGER ) ( default abc ) ) "},
+      {"(deftemplate t (slot x (type FUZZY) (range 0 1)))",
+       "Invalid attempt to modify fuzzy type in fact template slot, fuzzy types cannot be modified "
+       "in ParseFactTemplateSlot at line 1: ( deftemplate t ( slot x ( type FUZZY ) ( range "},
+      {"(deftemplate t (slot x (default-dynamic 1)))",
+       "Expected \"(\" in ParseFactTemplateSlot at line 1: ( deftemplate t ( slot x "
+       "( default-dynamic 1 "},
+      {"(deftemplate)", "Missing name in ParseFactTemplate at line 1: ( deftemplate ) "},
+      {"(deftype a extends (type SYMBOL)) (deftype b extends (type SYMBOL))"
+       " (deftemplate t (slot x (type a b)))",
+       "Multiple inheritance is not allowed for deftypes in ParseSlotTypes at line 1: "
+       "( deftemplate t ( slot x ( type a b "},
+      // Facts and fact sets.
+      {"(deftemplate p (slot x)) (deffacts f (p (y 1)))",
+       "Bad Slot Name: y in ParseFactSlot at line 1: ( deffacts f ( p ( y "},
+      {"(deftemplate p (slot x)) (deffacts f (p x))",
+       "Expected \"(\" in ParseFactSlot at line 1: ( deffacts f ( p x "},
+      {"(deftemplate p (slot x (type INTEGER))) (deffacts f (p (x a)))",
+       "Not a INTEGER type.  Value (a) is a dtAtom type for x slot in ParseValue(Fact Slot) at "
+       "line 1: ( deffacts f ( p ( x a "},
+      {"(deftemplate p (slot x)) (deffacts f (p (x)))",
+       "Expected value missing in ParseValue(Fact Slot) at line 1: ( deffacts f ( p ( x "},
+      // Functions.
+      {"(deffunction f ?x)", "Expected \"(\" in ParseFunction at line 1: ( deffunction f ?x "},
+      {"(deffunction f (?x 1))", "Expected \")\" in ParseFunction at line 1: ( deffunction f ( ?x 1 "},
+      {"(deffunction f (?x) [)",
+       "Unexpected character found: \"[\" in ParseFunction at line 1: ( deffunction f ( ?x ) [ "},
+      // Defined types.
+      {"(deftype t (type SYMBOL))",
+       "Missing keyword.  Expected \"extends\" in ParseDefinedType at line 1: ( deftype t ( "},
+      {"(deftype t extends (kind SYMBOL))",
+       "Missing keyword.  Expected \"type\" in ParseDefinedType at line 1: ( deftype t extends ( "
+       "kind "},
+      {"(deftype t extends (type SYMBOL) (bogus a))",
+       "Expected allowed value argument for deftype, received bogus in ParseDefinedType at line 1: "
+       "( deftype t extends ( type SYMBOL ) ( bogus "},
+      {"(deftype t extends (type INTEGER) (range 1))",
+       "Expected value missing in ParseDefinedType at line 1: ( deftype t extends ( type INTEGER ) "
+       "( range 1 ) "},
+      {"(deftype t extends (type INTEGER) (range a 1))",
+       "Expected integer, variable, or function call for range in ParseDefinedType at line 1: "
+       "( deftype t extends ( type INTEGER ) ( range a "},
+      {"(deftype t extends (type INTEGER) (size 1 2))",
+       "Expected allowed value argument for deftype, received size in ParseDefinedType at line 1: "
+       "( deftype t extends ( type INTEGER ) ( size "},
+      {"(deftype t extends (type FUZZY) (colour 1))",
+       "Missing keyword.  Expected \"range, units, or values\" in ParseFuzzyVariable at line 1: "
+       "( deftype t extends ( type FUZZY ) ( colour "},
+      {"(deftype t extends (type FUZZY) (values (x a 1)))",
+       "Expected \"( term\" in ParseFuzzySet at line 1: ( deftype t extends ( type FUZZY ) "
+       "( values ( x "},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text);
+    ParserFixture f;
+    EXPECT_EQ(f.ErrorOf(c.text), std::string("Parsing Error, ") + c.message);
+  }
+}
+
+TEST(ConstructsTest, EachEntryPointWantsItsOwnKeyword) {
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  auto message = [](auto&& parse) {
+    try {
+      parse();
+    } catch (const EIEParseException& ex) {
+      return std::string(ex.what());
+    }
+    return std::string();
+  };
+  const std::string text = "(deffacts x)";
+  EXPECT_THAT(message([&] { ParseRule(e, text); }), HasSubstr("Expected \"( defrule\""));
+  EXPECT_THAT(message([&] { ParseFactTemplate(e, text); }), HasSubstr("Expected \"( deftemplate\""));
+  EXPECT_THAT(message([&] { ParseFunction(e, text); }), HasSubstr("Expected \"( deffunction\""));
+  EXPECT_THAT(message([&] { ParseDefinedType(e, text); }), HasSubstr("Expected \"( deftype\""));
+  EXPECT_THAT(message([&] { ParseGlobalVariables(e, text); }), HasSubstr("Expected \"( defglobal\""));
+  EXPECT_THAT(message([&] { ParseFactSet(e, "(defrule x)"); }), HasSubstr("Expected \"( deffacts\""));
+}
+
+}  // namespace
+}  // namespace zephro
