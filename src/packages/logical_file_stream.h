@@ -67,7 +67,7 @@ Ref<IStreamToken> FirstToken(std::string line, const TSymbolGenerator& generate_
 //   - "t", the empty name and unknown names: the first token of the engine's
 //     ReadLine, which reads the batch input (echoing the line) or asks the
 //     host's OnReadLine event; without either, the engine's warning naming
-//     "read".
+//     "read". The rest of that line is not kept: each read takes a line.
 // The end of the input gives the end token, whose value is EOF.
 void InstallTokenReader(TInferenceEngine& engine);
 

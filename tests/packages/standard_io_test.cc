@@ -15,6 +15,7 @@
 #include "zephro/engine/io_streams.h"
 #include "zephro/functions/user_function.h"
 #include "zephro/functions/user_package.h"
+#include "zephro/language/clips_parser.h"
 #include "zephro/language/stream_token.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
@@ -22,13 +23,11 @@
 #include "zephro/values/value_vector.h"
 
 #include "packages/standard_functions.h"
-#include "testing/call_reader.h"
 #include "testing/engine_fixture.h"
 
 namespace zephro {
 namespace {
 
-using testing::Evaluate;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using ::testing::StrEq;
@@ -52,14 +51,8 @@ class StandardIoTest : public ::testing::Test {
   }
 
   TInferenceEngine& Engine() { return fixture_.Engine(); }
-  // Parse runs the commands of the text it is given.
-  void InstallCommandParser() {
-    Engine().ParseHook = [](TInferenceEngine& engine, std::string_view text, bool) {
-      testing::RunCommands(engine, text);
-    };
-  }
   std::string Output() { return fixture_.TakeOutput(); }
-  Ref<IIEValue> Eval(const std::string& text) { return Evaluate(Engine(), text); }
+  Ref<IIEValue> Eval(const std::string& text) { return ParseNExecuteFunCall(Engine(), text); }
   // The printed form of the value of `text`.
   std::string Printed(const std::string& text) { return Eval(text)->ToString(); }
 
@@ -424,7 +417,6 @@ TEST_F(StandardIoTest, ReadingAnEmptyFileGivesEof) {
 // --- batch, load, dribble ----------------------------------------------------------------
 
 TEST_F(StandardIoTest, BatchAnswersItsOwnReads) {
-  InstallCommandParser();
   WriteFile("session.bat",
             "(printout t \"name? \")\n"
             "(printout t (read) crlf)\n"
@@ -441,7 +433,6 @@ TEST_F(StandardIoTest, BatchAnswersItsOwnReads) {
 }
 
 TEST_F(StandardIoTest, LoadAndBatchReportMissingFiles) {
-  InstallCommandParser();
   EXPECT_THAT([&] { Eval("(load " + Quoted("none.clp") + ")"); },
               ThrowsMessage<EIEException>(StartsWith("load error: Cannot open file ")));
   EXPECT_THAT([&] { Eval("(load-facts " + Quoted("none.fct") + ")"); },
@@ -451,7 +442,6 @@ TEST_F(StandardIoTest, LoadAndBatchReportMissingFiles) {
 }
 
 TEST_F(StandardIoTest, LoadRunsTheFilesCommands) {
-  InstallCommandParser();
   WriteFile("hello.clp", "(printout t hello crlf)\n(printout t (no-such-function 1))\n");
   EXPECT_THAT(
       [&] { Eval("(load " + Quoted("hello.clp") + ")"); },
@@ -504,32 +494,29 @@ TEST_F(StandardIoTest, SaveFactsWritesOneFactPerLine) {
 }
 
 TEST_F(StandardIoTest, LoadFactsAssertsWhatSaveFactsWrote) {
-  auto read_fact = [](TInferenceEngine& engine, std::string_view text) {
-    return testing::ReadFact(engine, text);
-  };
-  Engine().ParseFactHook = read_fact;
   fixture_.Assert("a", {TIEValue::Integer(1), TIEValue::Atom("x")});
   fixture_.Assert("b", {TIEValue::String("two words"), TIEValue::Float(2.5)});
   Eval("(save-facts " + Quoted("facts.fct") + ")");
 
   testing::EngineFixture other;
-  other.Engine().ParseFactHook = read_fact;
-  EXPECT_EQ(Evaluate(other.Engine(), "(load-facts " + Quoted("facts.fct") + ")")->ToString(),
-            "TRUE");
+  EXPECT_EQ(
+      ParseNExecuteFunCall(other.Engine(), "(load-facts " + Quoted("facts.fct") + ")")->ToString(),
+      "TRUE");
   // The saved initial fact meets the one the engine has and is dropped.
   EXPECT_EQ(other.Engine().Facts().ToString(), Engine().Facts().ToString());
 
   // Numbers keep the digits they were written with; facts may span lines.
   WriteFile("more.fct", "; measured\n(c 1.23456\n   -7) (d)\n");
-  Evaluate(other.Engine(), "(load-facts " + Quoted("more.fct") + ")");
+  ParseNExecuteFunCall(other.Engine(), "(load-facts " + Quoted("more.fct") + ")");
   const IFact* c = other.Engine().Facts().GetFactByID(3);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->GetValue(SDefaultSlotName)->AsList()->Get(0)->AsFloat(), 1.23456);
   EXPECT_EQ(other.Engine().Facts().Count(), 5);
 
   WriteFile("cut.fct", "(e 1");
-  EXPECT_THAT([&] { Evaluate(other.Engine(), "(load-facts " + Quoted("cut.fct") + ")"); },
-              ThrowsMessage<EIEException>(StrEq(SUnexpectedEOF)));
+  EXPECT_THAT(
+      [&] { ParseNExecuteFunCall(other.Engine(), "(load-facts " + Quoted("cut.fct") + ")"); },
+      ThrowsMessage<EIEException>(StrEq(SUnexpectedEOF)));
 }
 
 TEST_F(StandardIoTest, SaveWritesTheKnowledgeBase) {
@@ -537,7 +524,7 @@ TEST_F(StandardIoTest, SaveWritesTheKnowledgeBase) {
   Eval("(save " + Quoted("bare.clp") + ")");
   EXPECT_THAT(FileText("bare.clp"), ::testing::Not(HasSubstr("; Rules")));
 
-  testing::RunCommands(Engine(), "(deffunction twice (?x) (printout t ?x ?x))");
+  Engine().Parse("(deffunction twice (?x) (printout t ?x ?x))");
   fixture_.Rule("r1", {{"a", {testing::V("x")}}});
   Eval("(save " + Quoted("kb.clp") + ")");
   const std::string text = FileText("kb.clp");
@@ -555,6 +542,34 @@ TEST_F(StandardIoTest, SaveWritesTheKnowledgeBase) {
     SCOPED_TRACE(part);
     EXPECT_THAT(text, HasSubstr(part));
   }
+}
+
+TEST_F(StandardIoTest, SavedKnowledgeBaseLoadsIntoAnotherEngine) {
+  Engine().Parse(
+      "(deftemplate person \"someone\" (slot name) (slot age (type INTEGER) (default 0)))"
+      "(deffunction greeting (?n) (create$ hello ?n))"
+      "(defrule greet (person (name ?n)) => (printout t (greeting ?n) crlf))"
+      "(assert (person (name Ann) (age 30)) (pair 1 2.5 \"x y\"))");
+  Eval("(save " + Quoted("kb.clp") + ")");
+
+  testing::EngineFixture other;
+  TInferenceEngine& copy = other.Engine();
+  EXPECT_EQ(ParseNExecuteFunCall(copy, "(load " + Quoted("kb.clp") + ")").get(), &FCTrue());
+  EXPECT_EQ(copy.FactTemplates().ToString(), Engine().FactTemplates().ToString());
+  EXPECT_EQ(copy.Rules().ToString(), Engine().Rules().ToString());
+  EXPECT_EQ(copy.Facts().ToString(), Engine().Facts().ToString());
+  ASSERT_NE(copy.GetUserFunction("greeting"), nullptr);
+  EXPECT_EQ(copy.GetUserFunction("greeting")->MinArgumentCount(), 1);
+  // Saving the copy gives the same text, but for the time it was made.
+  ParseNExecuteFunCall(copy, "(save " + Quoted("copy.clp") + ")");
+  auto without_time = [](std::string text) {
+    const std::size_t start = text.find("; Created: ");
+    return text.erase(start, text.find('\n', start) - start);
+  };
+  EXPECT_EQ(without_time(FileText("copy.clp")), without_time(FileText("kb.clp")));
+  other.TakeOutput();  // what loading said about the constructs
+  EXPECT_EQ(copy.Run(), 1);
+  EXPECT_EQ(other.TakeOutput(), "(hello Ann)\n");
 }
 
 // --- remove and rename --------------------------------------------------------------------

@@ -45,12 +45,6 @@ class Reader {
     return fact->DType() == TIEType::dtFact ? Ref<IFact>(fact->AsFact()) : nullptr;
   }
 
-  // True when only blanks are left.
-  bool Done() {
-    SkipBlanks();
-    return AtEnd();
-  }
-
   void ExpectEnd() {
     SkipBlanks();
     if (!AtEnd()) {
@@ -281,17 +275,6 @@ Ref<IIEValue> ReadExpression(TInferenceEngine& engine, std::string_view text) {
   Ref<IIEValue> value = reader.Expression();
   reader.ExpectEnd();
   return value;
-}
-
-Ref<IIEValue> Evaluate(TInferenceEngine& engine, std::string_view text) {
-  return ReadExpression(engine, text)->Resolve(&engine.RootContext());
-}
-
-void RunCommands(TInferenceEngine& engine, std::string_view text) {
-  Reader reader(engine, text);
-  while (!reader.Done()) {
-    reader.Expression()->Resolve(&engine.RootContext());
-  }
 }
 
 std::string EvalToString(TInferenceEngine& engine, std::string_view text) {

@@ -30,17 +30,6 @@ namespace zephro::testing {
 // One expression, unevaluated; calls are made against `engine`.
 Ref<IIEValue> ReadExpression(TInferenceEngine& engine, std::string_view text);
 
-// Reads `text` and evaluates it in the engine's root context; what the
-// evaluation raises passes to the caller.
-Ref<IIEValue> Evaluate(TInferenceEngine& engine, std::string_view text);
-
-// Reads and evaluates every expression of `text` in turn, as the engine's Parse
-// runs top-level commands; a stand-in for the engine's ParseHook:
-//   engine.ParseHook = [](TInferenceEngine& e, std::string_view text, bool) {
-//     RunCommands(e, text);
-//   };
-void RunCommands(TInferenceEngine& engine, std::string_view text);
-
 // Reads `text`, evaluates it in the engine's root context and returns the
 // result's printed form, or "error: " and the message of what it raised.
 std::string EvalToString(TInferenceEngine& engine, std::string_view text);
