@@ -11,6 +11,7 @@
 #include "zephro/engine/inference_engine.h"
 #include "zephro/engine/io_streams.h"
 #include "zephro/facts/fact_set.h"
+#include "zephro/functions/interpreted_function.h"
 #include "zephro/language/clips_parser.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
@@ -46,9 +47,14 @@ std::vector<Ref<IStreamToken>> Tokenize(std::string text, const TSymbolGenerator
 
 }  // namespace
 
+Ref<IUserFunction> MakeDeffunction(TParsedFunction function) {
+  return MakeInterpretedFunction(std::move(function.name), std::move(function.comment),
+                                 std::move(function.parameters), std::move(function.actions));
+}
+
 void InstallClipsParser(TInferenceEngine& engine, TFunctionMaker make_function) {
   Ref<TIEClipsParser> parser = MakeRef<TIEClipsParser>(engine);
-  parser->MakeFunction = std::move(make_function);
+  parser->MakeFunction = make_function ? std::move(make_function) : TFunctionMaker(MakeDeffunction);
   engine.ParseHook = TParseHookCall{parser};
   engine.ParseFactHook = [parser](TInferenceEngine&, std::string_view text) {
     return parser->ParseString(text, [&] { return parser->ParseFact(); });

@@ -226,9 +226,14 @@ TEST(ConstructsTest, FilesDefinedTypesAndFunctions) {
   EXPECT_EQ(twice->parameters.size(), 1u);
   EXPECT_EQ(twice->actions.size(), 1u);
 
-  ParserFixture no_maker;
-  InstallClipsParser(no_maker.Engine());
-  EXPECT_EQ(no_maker.ErrorOf("(deffunction f () 1)"),
+  // Without a maker of its own the parser makes interpreted functions.
+  ParserFixture interpreted;
+  InstallClipsParser(interpreted.Engine());
+  testing::AddLanguageTestFunctions(interpreted.Engine());
+  interpreted.Engine().Parse("(deffunction twice (?x) (+ ?x ?x)) (twice 21)", true);
+  EXPECT_EQ(interpreted.TakeOutput(), "twice\n42\n");
+  interpreted.Parser().MakeFunction = nullptr;
+  EXPECT_EQ(interpreted.ErrorOf("(deffunction f () 1)"),
             "Function is unimplemented or unassigned: deffunction");
 }
 

@@ -343,8 +343,12 @@ class TIEClipsParser final : public TIEParser {
 // parser's previous stream afterwards, also on error. The parser takes the
 // engine's ParserErrorHandling and ParserMaxErrors for Parse.
 
+// The interpreted function (TInterpretedFunction) a deffunction stands for.
+Ref<IUserFunction> MakeDeffunction(TParsedFunction function);
+
 // Sets the engine's ParseHook, ParseFactHook and ReadTokenHook to a new parser,
-// whose function maker is `make_function`. Installing again replaces the parser.
+// whose function maker is `make_function` (MakeDeffunction when empty).
+// Installing again replaces the parser.
 void InstallClipsParser(TInferenceEngine& engine, TFunctionMaker make_function = {});
 // The parser InstallClipsParser set for `engine`; installs one (replacing any
 // other hooks) when the engine's ParseHook is not a parser's.
