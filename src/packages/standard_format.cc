@@ -1,13 +1,13 @@
 // The formatting routine of `format` and `str-format`.
 //
 // The routine works on the text itself rather than on a parsed template: each
-// value looks for the first per-cent sign left in the text, so a specification
+// value looks for the first per-cent sign left in the text, so a directive
 // is consumed by replacing it with what it produced, and text a value produced
 // is searched again by the next value. That keeps surplus values (appended) and
-// missing values (the specification stays) simple, and it is what users see:
+// missing values (the directive stays) simple, and it is what users see:
 // a value whose text holds a per-cent sign offers it to the value after it.
 //
-// Specifications are interpreted here rather than handed to snprintf: the
+// Directives are interpreted here rather than handed to snprintf: the
 // control string is user input, and a width or precision taken from it must
 // not decide how much memory is written. Numbers go through std::to_chars, which
 // ignores the host's locale.
@@ -27,76 +27,76 @@ namespace zephro {
 
 namespace {
 
-// The characters a specification may hold between its per-cent sign and its
+// The characters a directive may hold between its per-cent sign and its
 // conversion character.
-constexpr std::string_view kSpecificationChars = "%-0123456789.";
-// The largest width or precision a specification may ask for.
+constexpr std::string_view kDirectiveChars = "%-0123456789.";
+// The largest width or precision a directive may ask for.
 constexpr int kMaxFieldWidth = 4096;
 
-// The conversion characters; any other character after a specification's
+// The conversion characters; any other character after a directive's
 // flags takes a value and leaves the text alone.
 constexpr std::string_view kConversionChars = "duxfegmps";
 
-struct TFormatSpecification {
+struct TFormatDirective {
   bool left_aligned = false;
   bool zero_padded = false;
   int width = 0;
   int precision = -1;  // none given
 };
 
-int PrecisionOr(const TFormatSpecification& spec, int otherwise) {
-  return spec.precision >= 0 ? spec.precision : otherwise;
+int PrecisionOr(const TFormatDirective& parsed, int otherwise) {
+  return parsed.precision >= 0 ? parsed.precision : otherwise;
 }
 
-[[noreturn]] void RaiseInvalidSpecification(std::string_view specification) {
+[[noreturn]] void RaiseInvalidDirective(std::string_view directive) {
   RaiseIE(SBadArgument,
-          ("invalid format specification \"" + std::string(specification) + "\"").c_str());
+          ("invalid format directive \"" + std::string(directive) + "\"").c_str());
 }
 
 // flags := ["-"] [width] ["." [precision]]   (a width starting with 0 pads with zeros)
-TFormatSpecification ParseSpecification(std::string_view flags, std::string_view specification) {
-  TFormatSpecification spec;
+TFormatDirective ParseDirective(std::string_view flags, std::string_view directive) {
+  TFormatDirective parsed;
   std::size_t i = 0;
   auto read_number = [&](int& out) {
     while (i < flags.size() && flags[i] >= '0' && flags[i] <= '9') {
       out = out * 10 + (flags[i] - '0');
       if (out > kMaxFieldWidth) {
-        RaiseInvalidSpecification(specification);
+        RaiseInvalidDirective(directive);
       }
       ++i;
     }
   };
   if (i < flags.size() && flags[i] == '-') {
-    spec.left_aligned = true;
+    parsed.left_aligned = true;
     ++i;
   }
   if (i < flags.size() && flags[i] == '0') {
-    spec.zero_padded = true;
+    parsed.zero_padded = true;
   }
-  read_number(spec.width);
+  read_number(parsed.width);
   if (i < flags.size() && flags[i] == '.') {
     ++i;
-    spec.precision = 0;
-    read_number(spec.precision);
+    parsed.precision = 0;
+    read_number(parsed.precision);
   }
   if (i != flags.size()) {
-    RaiseInvalidSpecification(specification);
+    RaiseInvalidDirective(directive);
   }
-  return spec;
+  return parsed;
 }
 
-// `body` widened to the specification's width. Zeros go after a sign, and only
+// `body` widened to the directive's width. Zeros go after a sign, and only
 // where the conversion allows them (`zeros_allowed`).
-std::string Pad(std::string body, const TFormatSpecification& spec, bool zeros_allowed) {
-  const auto width = static_cast<std::size_t>(spec.width);
+std::string Pad(std::string body, const TFormatDirective& parsed, bool zeros_allowed) {
+  const auto width = static_cast<std::size_t>(parsed.width);
   if (body.size() >= width) {
     return body;
   }
   const std::size_t fill = width - body.size();
-  if (spec.left_aligned) {
+  if (parsed.left_aligned) {
     return body.append(fill, ' ');
   }
-  if (spec.zero_padded && zeros_allowed) {
+  if (parsed.zero_padded && zeros_allowed) {
     const std::size_t sign = !body.empty() && (body[0] == '-' || body[0] == '+') ? 1 : 0;
     return body.insert(sign, fill, '0');
   }
@@ -156,39 +156,39 @@ std::string Address(const void* address) {
 }
 
 // What `value` gives for the conversion `conversion`, one of kConversionChars.
-std::string Convert(char conversion, const TFormatSpecification& spec, const IIEValue& value) {
+std::string Convert(char conversion, const TFormatDirective& parsed, const IIEValue& value) {
   switch (conversion) {
     case 'd':
-      return Pad(Decimal(value.AsInteger(), spec.precision), spec, spec.precision < 0);
+      return Pad(Decimal(value.AsInteger(), parsed.precision), parsed, parsed.precision < 0);
     case 'u':
-      return Pad(Digits(static_cast<std::uint32_t>(value.AsInteger()), 10, spec.precision), spec,
-                 spec.precision < 0);
+      return Pad(Digits(static_cast<std::uint32_t>(value.AsInteger()), 10, parsed.precision), parsed,
+                 parsed.precision < 0);
     case 'x':
-      return Pad(Digits(static_cast<std::uint32_t>(value.AsInteger()), 16, spec.precision), spec,
-                 spec.precision < 0);
+      return Pad(Digits(static_cast<std::uint32_t>(value.AsInteger()), 16, parsed.precision), parsed,
+                 parsed.precision < 0);
     case 'f':
-      return Pad(Real(value.AsFloat(), std::chars_format::fixed, PrecisionOr(spec, 6)), spec, true);
+      return Pad(Real(value.AsFloat(), std::chars_format::fixed, PrecisionOr(parsed, 6)), parsed, true);
     case 'e':
-      return Pad(Real(value.AsFloat(), std::chars_format::scientific, PrecisionOr(spec, 6)), spec,
+      return Pad(Real(value.AsFloat(), std::chars_format::scientific, PrecisionOr(parsed, 6)), parsed,
                  true);
     case 'g':
-      return Pad(Real(value.AsFloat(), std::chars_format::general, PrecisionOr(spec, 6)), spec,
+      return Pad(Real(value.AsFloat(), std::chars_format::general, PrecisionOr(parsed, 6)), parsed,
                  true);
     case 'm':
-      return Pad(Money(value.AsFloat(), PrecisionOr(spec, 2)), spec, true);
+      return Pad(Money(value.AsFloat(), PrecisionOr(parsed, 2)), parsed, true);
     case 'p':
-      return Pad(Address(value.AsExternalAddress()), spec, false);
+      return Pad(Address(value.AsExternalAddress()), parsed, false);
     default: {  // 's'
       std::string text = value.ToString();
-      if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision)) {
-        text.resize(static_cast<std::size_t>(spec.precision));
+      if (parsed.precision >= 0 && text.size() > static_cast<std::size_t>(parsed.precision)) {
+        text.resize(static_cast<std::size_t>(parsed.precision));
       }
-      return Pad(std::move(text), spec, false);
+      return Pad(std::move(text), parsed, false);
     }
   }
 }
 
-// The text a value adds when no specification is left for it.
+// The text a value adds when no directive is left for it.
 std::string AppendedText(const IIEValue& value) {
   switch (value.DType()) {
     case TIEType::dtString:
@@ -231,18 +231,18 @@ std::string CLIPSFormat(std::string_view control, std::span<const Ref<IIEValue>>
       }
       if (percent + 1 < result.size() && result[percent + 1] == 'n') {
         result.replace(percent, 2, "\n");
-        continue;  // the same value looks for the next specification
+        continue;  // the same value looks for the next directive
       }
-      const std::size_t conversion = result.find_first_not_of(kSpecificationChars, percent + 1);
+      const std::size_t conversion = result.find_first_not_of(kDirectiveChars, percent + 1);
       if (conversion == std::string::npos ||
           kConversionChars.find(result[conversion]) == std::string_view::npos) {
         break;  // no conversion (or the text ends first): the value is used up
       }
       const std::string_view text(result);
-      const TFormatSpecification spec =
-          ParseSpecification(text.substr(percent + 1, conversion - percent - 1),
+      const TFormatDirective parsed =
+          ParseDirective(text.substr(percent + 1, conversion - percent - 1),
                              text.substr(percent, conversion - percent + 1));
-      result.replace(percent, conversion - percent + 1, Convert(result[conversion], spec, *value));
+      result.replace(percent, conversion - percent + 1, Convert(result[conversion], parsed, *value));
       break;
     }
   }

@@ -197,7 +197,7 @@ TEST_F(StandardIoTest, PrintOutRoutesByLogicalName) {
   EXPECT_NO_THROW(Eval("(printout t x)"));
 }
 
-TEST_F(StandardIoTest, FormatFillsSpecificationsFromLeftToRight) {
+TEST_F(StandardIoTest, FormatFillsDirectivesFromLeftToRight) {
   Engine().RootContext().AddLocalBinding("fact", MakeRef<TIEValue>(3, TIEType::dtFactId));
   constexpr OutputCase kCases[] = {
       {R"((format t "%d items" 3))", "3 items"},
@@ -232,15 +232,15 @@ struct ErrorCase {
   const char* message;
 };
 
-TEST_F(StandardIoTest, FormatRejectsValuesAndSpecificationsItCannotUse) {
+TEST_F(StandardIoTest, FormatRejectsValuesAndDirectivesItCannotUse) {
   constexpr ErrorCase kCases[] = {
       {R"((format t "%d" abc))", "Not a integer type.  Value (abc) is a dtAtom type"},
       {R"((format t "%f" "x"))", "Not a numeric type.  Value (\"x\") is a dtString type"},
       {R"((format t "%p" 1))", "Not a External Address type.  Value (1) is a dtInteger type"},
-      {R"((format t "%1-2d" 1))", "Bad Argument: invalid format specification \"%1-2d\""},
-      {R"((format t "%%d" 1))", "Bad Argument: invalid format specification \"%%d\""},
-      {R"((format t "%5000d" 1))", "Bad Argument: invalid format specification \"%5000d\""},
-      {R"((format t "%.5000f" 1.0))", "Bad Argument: invalid format specification \"%.5000f\""},
+      {R"((format t "%1-2d" 1))", "Bad Argument: invalid format directive \"%1-2d\""},
+      {R"((format t "%%d" 1))", "Bad Argument: invalid format directive \"%%d\""},
+      {R"((format t "%5000d" 1))", "Bad Argument: invalid format directive \"%5000d\""},
+      {R"((format t "%.5000f" 1.0))", "Bad Argument: invalid format directive \"%.5000f\""},
   };
   for (const ErrorCase& c : kCases) {
     SCOPED_TRACE(c.call);

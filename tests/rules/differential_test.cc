@@ -210,19 +210,19 @@ TEST_P(DifferentialTest, NetworkAgreesWithNaiveMatcher) {
       }
       rules.push_back(rule);
       // The same rule through the API.
-      std::vector<EngineFixture::PatternSpec> specs;
+      std::vector<EngineFixture::PatternShape> shapes;
       for (const NaivePattern& p : rule.patterns) {
-        EngineFixture::PatternSpec spec{p.relation, {}, p.negated};
+        EngineFixture::PatternShape shape{p.relation, {}, p.negated};
         for (const NaiveTerm& t : p.terms) {
           Term term{t.kind, nullptr, t.var};
           if (t.kind == Term::kConst || t.kind == Term::kNotConst) {
             term.value = TIEValue::Integer(t.constant);
           }
-          spec.terms.push_back(term);
+          shape.terms.push_back(term);
         }
-        specs.push_back(spec);
+        shapes.push_back(shape);
       }
-      fx.Rule(rule.name, specs);
+      fx.Rule(rule.name, shapes);
     }
     // Random asserts and retracts; compare after each step.
     std::vector<NaiveFact> facts;

@@ -91,18 +91,18 @@ class EngineFixture {
     return p;
   }
 
-  struct PatternSpec {
+  struct PatternShape {
     std::string relation;
     std::vector<Term> terms;
     int negated = 0;
   };
   // A rule with the given patterns and no actions, added to the engine.
-  TRule& Rule(const std::string& name, const std::vector<PatternSpec>& patterns,
+  TRule& Rule(const std::string& name, const std::vector<PatternShape>& patterns,
               std::int32_t salience = 0) {
     TRule& rule = MakeOwned<TRule>(*engine_);
     rule.BeginUpdate();
     rule.SetRuleName(name);
-    for (const PatternSpec& p : patterns) {
+    for (const PatternShape& p : patterns) {
       rule.AddPattern(Pattern(rule, p.relation, p.terms, p.negated));
     }
     rule.SetSalienceInteger(salience);

@@ -33,7 +33,7 @@ inline constexpr char PrintOutSyntax[] = " <logical-name> <expression>*";
 
 inline constexpr char FormatFunctionName[] = "format";
 inline constexpr char FormatComment[] =
-    "Prints the control string to a logical name, each %-specification replaced by the next "
+    "Prints the control string to a logical name, each %-directive replaced by the next "
     "value";
 inline constexpr char FormatSyntax[] = " <logical-name> <string-expression> <expression>*";
 
@@ -184,21 +184,21 @@ inline constexpr char SubSetpMFComment[] =
 inline constexpr char SubSetpMFSyntax[] = " <expression> <multifield-expression>";
 
 // The control string `control` expanded against `values`, left to right:
-//   - each value fills the first %-specification left in the text: per cent,
+//   - each value fills the first %-directive left in the text: per cent,
 //     then [-][width][.precision] (a leading 0 in the width pads with zeros),
 //     then the conversion: d decimal, u unsigned, x hexadecimal (the value's
 //     integer); f fixed, e scientific, g general, m money with thousands
 //     separators (its float, precision 6, or 2 for m); p the external address
 //     in hexadecimal; s the value's printed form;
 //   - %n stands for a line break and takes no value;
-//   - a specification with any other conversion character takes the value and
+//   - a directive with any other conversion character takes the value and
 //     stays in the text as it is;
-//   - a value without a specification left is appended after a blank (a
+//   - a value without a directive left is appended after a blank (a
 //     string's text, a fact index or address in decimal, a multifield in
 //     parentheses);
-//   - a specification without a value stays in the text.
+//   - a directive without a value stays in the text.
 // Raises EIEException when a value does not convert ("Not a integer type...")
-// and "Bad Argument: invalid format specification ..." for specifications such
+// and "Bad Argument: invalid format directive ..." for directives such
 // as "%1-2d" or widths beyond 4096.
 std::string CLIPSFormat(std::string_view control, std::span<const Ref<IIEValue>> values);
 
