@@ -528,10 +528,9 @@ bool TReteNetwork::ProcessToken(const Ref<TIEToken>& token) {
     if (it == roots_.end()) {
       continue;
     }
-    // Copy: a token passing through may not change the roots, but a rule
-    // action cannot run here either; the copy keeps the walk simple.
-    const std::vector<TReteNode*> roots = it->second;
-    for (TReteNode* root : roots) {
+    // No rule action runs while a token propagates, so the roots cannot
+    // change under this walk.
+    for (TReteNode* root : it->second) {
       passed = root->CallNode(token, TCallType::ctSingle) || passed;
     }
   }

@@ -334,8 +334,9 @@ bool TTestNode::Equals(const TTestNode& other) const {
 
 bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact) {
   TIEContext* context = nullptr;
-  for (const auto& test : tests_) {
-    if (const auto* join = dynamic_cast<const TIEJoinTest*>(test.get())) {
+  for (std::size_t i = 0; i < tests_.size(); ++i) {
+    const TIESlotTest* test = tests_[i].get();
+    if (const TIEJoinTest* join = join_tests_[i]) {
       if (right_fact == nullptr || !join->Test(left, *right_fact)) {
         return false;
       }
@@ -408,8 +409,9 @@ void TJoinNode::PrepareShortCut() {
       }
       left_key_ = TMemoryKey{true, j->TokenIdx(), j->LeftSlotName(), j->LeftSubIndex()};
       right_key_ = TMemoryKey{true, -1, j->RightSlotName(), j->RightSubIndex()};
-      std::rotate(tests_.begin(), tests_.begin() + static_cast<std::ptrdiff_t>(i),
-                  tests_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      const auto at = static_cast<std::ptrdiff_t>(i);
+      std::rotate(tests_.begin(), tests_.begin() + at, tests_.begin() + at + 1);
+      std::rotate(join_tests_.begin(), join_tests_.begin() + at, join_tests_.begin() + at + 1);
       return true;
     }
     return false;

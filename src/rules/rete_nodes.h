@@ -120,7 +120,10 @@ class TTestNode : public TReteNode {
  public:
   explicit TTestNode(TReteNetwork& rete) : TReteNode(rete) {}
 
-  void AddTest(std::unique_ptr<TIESlotTest> test) { tests_.push_back(std::move(test)); }
+  void AddTest(std::unique_ptr<TIESlotTest> test) {
+    join_tests_.push_back(dynamic_cast<const TIEJoinTest*>(test.get()));
+    tests_.push_back(std::move(test));
+  }
   int TestCount() const noexcept { return static_cast<int>(tests_.size()); }
   TIESlotTest& Test(int index) const { return *tests_[static_cast<std::size_t>(index)]; }
   // Same class and the same join tests (a node holding a function test is
@@ -136,6 +139,9 @@ class TTestNode : public TReteNode {
   bool RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact);
 
   std::vector<std::unique_ptr<TIESlotTest>> tests_;
+  // Per test, the test as a join test (null for a function test): decided
+  // once, not per token.
+  std::vector<const TIEJoinTest*> join_tests_;
   bool has_function_tests_ = false;
 
   friend class TReteCompiler;
