@@ -401,23 +401,35 @@ void TJoinNode::PrepareShortCut() {
   if (prefix_join_) {
     return;  // both memories hash by token identity
   }
-  auto pick = [&](TJoinTestType wanted) -> bool {
-    for (std::size_t i = 0; i < tests_.size(); ++i) {
-      const auto* j = dynamic_cast<const TIEJoinTest*>(tests_[i].get());
-      if (j == nullptr || j->IsNegated() || j->JoinTestType() != wanted) {
-        continue;
-      }
-      left_key_ = TMemoryKey{true, j->TokenIdx(), j->LeftSlotName(), j->LeftSubIndex()};
-      right_key_ = TMemoryKey{true, -1, j->RightSlotName(), j->RightSubIndex()};
-      const auto at = static_cast<std::ptrdiff_t>(i);
-      std::rotate(tests_.begin(), tests_.begin() + at, tests_.begin() + at + 1);
-      std::rotate(join_tests_.begin(), join_tests_.begin() + at, join_tests_.begin() + at + 1);
-      return true;
-    }
-    return false;
+  // Every whole-slot equality join test becomes part of the key (moved to the
+  // front, so they run first on the candidates a probe finds); without one,
+  // the first positional equality test keys the memories.
+  auto is_key = [&](std::size_t i, TJoinTestType wanted) {
+    const TIEJoinTest* j = join_tests_[i];
+    return j != nullptr && !j->IsNegated() && j->JoinTestType() == wanted;
   };
-  if (!pick(TJoinTestType::tstSlot)) {
-    pick(TJoinTestType::tstMultiSlot);
+  auto take = [&](std::size_t i, std::size_t to) {
+    const TIEJoinTest* j = join_tests_[i];
+    left_key_.parts.push_back(TMemoryKeyPart{j->TokenIdx(), j->LeftSlotName(), j->LeftSubIndex()});
+    right_key_.parts.push_back(TMemoryKeyPart{-1, j->RightSlotName(), j->RightSubIndex()});
+    const auto at = static_cast<std::ptrdiff_t>(i);
+    const auto dest = static_cast<std::ptrdiff_t>(to);
+    std::rotate(tests_.begin() + dest, tests_.begin() + at, tests_.begin() + at + 1);
+    std::rotate(join_tests_.begin() + dest, join_tests_.begin() + at, join_tests_.begin() + at + 1);
+  };
+  for (std::size_t i = 0; i < tests_.size(); ++i) {
+    if (is_key(i, TJoinTestType::tstSlot)) {
+      take(i, left_key_.parts.size());
+    }
+  }
+  if (left_key_.Keyed()) {
+    return;
+  }
+  for (std::size_t i = 0; i < tests_.size(); ++i) {
+    if (is_key(i, TJoinTestType::tstMultiSlot)) {
+      take(i, 0);
+      return;
+    }
   }
 }
 
@@ -460,25 +472,11 @@ Ref<TIEToken> TJoinNode::WithNull(const Ref<TIEToken>& left, TTokenAction tag) c
 
 template <class F>
 void TJoinNode::ForCandidates(TIETokenTree& memory, std::int32_t hash, bool key_found, F&& f) {
-  if (Probing()) {
-    if (!key_found) {
-      return;
-    }
-    std::vector<TIETokenTree::Entry>* bucket = memory.Bucket(hash);
-    for (std::size_t i = 0; i < bucket->size(); ++i) {
-      TIETokenTree::Entry& e = (*bucket)[i];
-      if (e.hash == hash && !f(e)) {
-        return;
-      }
-    }
-    return;
+  if (!Probing()) {
+    memory.ForEach(f);
+  } else if (key_found) {
+    memory.ForKey(hash, f);
   }
-  bool go_on = true;
-  memory.ForEach([&](TIETokenTree::Entry& e) {
-    if (go_on) {
-      go_on = f(e);
-    }
-  });
 }
 
 bool TJoinNode::CallNode(const Ref<TIEToken>& token, TCallType call_type) {
@@ -531,12 +529,12 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   const std::int32_t hash = Left().Key().HashOf(*token, found);
   const std::int32_t probe = hash;
   if (token->Tag() == TTokenAction::taRemove) {
-    TIETokenTree::Entry removed;
-    if (!Left().Remove(*token, hash, &removed)) {
+    std::int32_t negated_count = 0;
+    if (!Left().Remove(*token, &negated_count)) {
       return;
     }
     if (negated_) {
-      if (removed.negated_count == 0) {
+      if (negated_count == 0) {
         CallChildren(WithNull(token, TTokenAction::taRemove));
       }
       return;
@@ -564,7 +562,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   std::int32_t hash = 0;
   if (prefix_join_) {
     hash = token->ParentToken() != nullptr ? token->ParentToken()->SortCode() : 0;
-  } else if (right_key_.keyed) {
+  } else if (right_key_.Keyed()) {
     const IFact* fact = token->Fact();
     hash = fact != nullptr ? right_key_.HashOfFact(*fact, found) : 0;
     found = found && fact != nullptr;
@@ -573,7 +571,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   }
   const bool removing = token->Tag() == TTokenAction::taRemove;
   if (removing) {
-    if (!Right().Remove(*token, hash, nullptr)) {
+    if (!Right().Remove(*token, nullptr)) {
       return;
     }
   } else if (Right().Add(token, hash) == nullptr) {

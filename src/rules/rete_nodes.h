@@ -157,7 +157,7 @@ class TJoinNode final : public TTestNode {
   // token (a nested negation level).
   void SetPrefixJoin() noexcept { prefix_join_ = true; }
   bool IsPrefixJoin() const noexcept { return prefix_join_; }
-  // Chooses the hash key of both memories: the first whole-slot equality join
+  // Chooses the hash key of both memories: every whole-slot equality join
   // test, else the first positional one.
   void PrepareShortCut();
   void ClearMemory();
@@ -176,7 +176,7 @@ class TJoinNode final : public TTestNode {
   std::int32_t RunTestsVaryRight(const Ref<TIEToken>& left, std::int32_t hash, bool key_found);
   // True when an arriving token finds its partners in one bucket of the
   // other memory: the join has a key, or it is a prefix join.
-  bool Probing() const noexcept { return left_key_.keyed || prefix_join_; }
+  bool Probing() const noexcept { return left_key_.Keyed() || prefix_join_; }
   template <class F>
   void ForCandidates(TIETokenTree& memory, std::int32_t hash, bool key_found, F&& f);
   Ref<TIEToken> Extend(const Ref<TIEToken>& left, const TIEToken& right, TTokenAction tag) const;

@@ -1,6 +1,8 @@
 #include "rules/token.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <typeinfo>
 
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
@@ -69,14 +71,22 @@ IFact* TIEToken::GetFacts(int index) const {
 }
 
 bool TIEToken::Equals(const IReteToken* other) const {
+  // Every token of the network is a TIEToken (the class is final).
+  const auto* b = other != nullptr && typeid(*other) == typeid(TIEToken)
+                      ? static_cast<const TIEToken*>(other)
+                      : nullptr;
+  return b != nullptr && SameAs(*b);
+}
+
+bool TIEToken::SameAs(const TIEToken& other) const noexcept {
   const TIEToken* a = this;
-  const auto* b = dynamic_cast<const TIEToken*>(other);
+  const TIEToken* b = &other;
   while (a != b) {
     if (b == nullptr) {
       return false;
     }
-    if (a->sort_code_ != b->sort_code_ || FactId(a->fact_.get()) != FactId(b->fact_.get()) ||
-        a->strength_ != b->strength_) {
+    if (a->sort_code_ != b->sort_code_ || a->strength_ != b->strength_ ||
+        (a->fact_.get() != b->fact_.get() && FactId(a->fact_.get()) != FactId(b->fact_.get()))) {
       return false;
     }
     if (!a->parent_) {
@@ -117,121 +127,225 @@ std::string TIEToken::GetToFactsString() const {
 
 // --- memory keys ---------------------------------------------------------------------------
 
-std::int32_t TMemoryKey::HashOfFact(const IFact& fact, bool& found) const {
+const IIEValue* TMemoryKeyPart::Read(const IFact& fact) const {
   const IFactTemplate* t = fact.Template();
   if (t != cached_template) {
     cached_index = t != nullptr ? t->SlotIndex(slot) : -1;
     cached_template = t;
   }
   if (cached_index < 0) {
-    found = false;
-    return 0;
+    return nullptr;
   }
   const IIEValue* v = fact.ValueAt(cached_index);
-  if (sub_index >= 0) {
-    const IValueVector* list = v != nullptr && v->DType() == TIEType::dtList ? v->AsList() : nullptr;
-    if (list == nullptr || sub_index >= list->ValueCount()) {
+  if (sub_index < 0 || v == nullptr) {
+    return v;
+  }
+  const IValueVector* list = v->DType() == TIEType::dtList ? v->AsList() : nullptr;
+  return list != nullptr && sub_index < list->ValueCount() ? list->Get(sub_index) : nullptr;
+}
+
+namespace {
+
+std::int32_t Combine(std::int32_t seed, std::int32_t hash) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(seed) * 31u +
+                                   static_cast<std::uint32_t>(hash));
+}
+
+}  // namespace
+
+std::int32_t TMemoryKey::HashOfFact(const IFact& fact, bool& found) const {
+  std::int32_t hash = 0;
+  for (const TMemoryKeyPart& part : parts) {
+    const IIEValue* v = part.Read(fact);
+    if (v == nullptr) {
       found = false;
       return 0;
     }
-    v = list->Get(sub_index);
+    hash = Combine(hash, v->GetHashCode());
   }
-  found = v != nullptr;
-  return v != nullptr ? v->GetHashCode() : 0;
+  found = true;
+  return hash;
 }
 
 std::int32_t TMemoryKey::HashOf(const TIEToken& token, bool& found) const {
   found = true;
-  if (!keyed) {
+  if (!Keyed()) {
     return token.SortCode();
   }
-  const IFact* fact = token.GetFacts(fact_index);
-  if (fact == nullptr) {
-    found = false;
-    return 0;
+  std::int32_t hash = 0;
+  for (const TMemoryKeyPart& part : parts) {
+    const IFact* fact = token.GetFacts(part.fact_index);
+    const IIEValue* v = fact != nullptr ? part.Read(*fact) : nullptr;
+    if (v == nullptr) {
+      found = false;
+      return 0;
+    }
+    hash = Combine(hash, v->GetHashCode());
   }
-  return HashOfFact(*fact, found);
+  return hash;
 }
 
 // --- token memories ------------------------------------------------------------------------
 
-TIETokenTree::TIETokenTree(int initial_buckets, TMemoryKey key) : key_(std::move(key)) {
-  buckets_.resize(static_cast<std::size_t>(initial_buckets < 1 ? 1 : initial_buckets));
+namespace {
+
+// Spreads a 32-bit hash over the low bits a bucket mask keeps.
+std::size_t Spread(std::uint32_t h) {
+  h ^= h >> 16;
+  h *= 0x45d9f3bu;
+  h ^= h >> 16;
+  return h;
 }
 
-std::size_t TIETokenTree::IndexOf(std::int32_t hash) const noexcept {
-  // The absolute value, computed without overflow for the most negative hash.
-  std::uint32_t h = hash < 0 ? 0u - static_cast<std::uint32_t>(hash) : static_cast<std::uint32_t>(hash);
-  return h % buckets_.size();
+std::size_t BucketCountFor(int wanted) {
+  std::size_t n = 1;
+  while (n < static_cast<std::size_t>(wanted)) {
+    n <<= 1;
+  }
+  return n;
+}
+
+}  // namespace
+
+TIETokenTree::TIETokenTree(int initial_buckets, TMemoryKey key) : key_(std::move(key)) {
+  // Most memories of a large network stay small: start with a few buckets
+  // (fewer when asked) and let the tables grow.
+  constexpr int kFirstBuckets = 8;
+  const std::size_t n = BucketCountFor(std::clamp(initial_buckets, 1, kFirstBuckets));
+  key_heads_.assign(n, nullptr);
+  key_tails_.assign(n, nullptr);
+  id_heads_.assign(n, nullptr);
+  mask_ = n - 1;
+}
+
+TIETokenTree::~TIETokenTree() = default;
+
+std::size_t TIETokenTree::KeyIndex(std::int32_t hash) const noexcept {
+  return Spread(static_cast<std::uint32_t>(hash)) & mask_;
+}
+
+std::size_t TIETokenTree::IdIndex(const TIEToken& token) const noexcept {
+  return Spread(static_cast<std::uint32_t>(token.SortCode()) * 0x9e3779b1u) & mask_;
+}
+
+TIETokenTree::Entry* TIETokenTree::NewEntry() {
+  if (free_ == nullptr) {
+    auto chunk = std::make_unique<Entry[]>(next_chunk_size_);
+    for (std::size_t i = 0; i < next_chunk_size_; ++i) {
+      chunk[i].id_next = free_;
+      free_ = &chunk[i];
+    }
+    chunks_.push_back(std::move(chunk));
+    next_chunk_size_ = std::min<std::size_t>(next_chunk_size_ * 2, 4096);
+  }
+  Entry* e = free_;
+  free_ = e->id_next;
+  e->id_next = nullptr;
+  return e;
+}
+
+void TIETokenTree::FreeEntry(Entry* e) {
+  e->token.reset();
+  e->negated_count = 0;
+  e->key_prev = e->key_next = e->all_prev = e->all_next = nullptr;
+  e->id_next = free_;
+  free_ = e;
 }
 
 void TIETokenTree::Grow() {
-  std::vector<std::vector<Entry>> old = std::move(buckets_);
-  buckets_.clear();
-  buckets_.resize(old.size() * 2 + 1);
-  for (std::vector<Entry>& bucket : old) {
-    for (Entry& e : bucket) {
-      buckets_[IndexOf(e.hash)].push_back(std::move(e));
-    }
+  const std::size_t n = (mask_ + 1) * 2;
+  key_heads_.assign(n, nullptr);
+  key_tails_.assign(n, nullptr);
+  id_heads_.assign(n, nullptr);
+  mask_ = n - 1;
+  // Refile oldest first so that every key chain keeps insertion order.
+  for (Entry* e = all_head_; e != nullptr; e = e->all_next) {
+    const std::size_t k = KeyIndex(e->hash);
+    e->key_next = nullptr;
+    e->key_prev = key_tails_[k];
+    (key_tails_[k] != nullptr ? key_tails_[k]->key_next : key_heads_[k]) = e;
+    key_tails_[k] = e;
+    const std::size_t i = IdIndex(*e->token);
+    e->id_next = id_heads_[i];
+    id_heads_[i] = e;
   }
 }
 
 TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
-  std::vector<Entry>* bucket = &buckets_[IndexOf(hash)];
-  for (Entry& e : *bucket) {
-    if (e.hash == hash && e.token->Equals(token.get())) {
+  for (Entry* e = id_heads_[IdIndex(*token)]; e != nullptr; e = e->id_next) {
+    if (e->token->SameAs(*token)) {
       return nullptr;
     }
   }
-  if (static_cast<std::size_t>(count_) >= buckets_.size() * 2) {
+  if (static_cast<std::size_t>(count_) > mask_) {
     Grow();
-    bucket = &buckets_[IndexOf(hash)];
   }
-  bucket->push_back(Entry{std::move(token), 0, hash});
+  Entry* e = NewEntry();
+  e->token = std::move(token);
+  e->hash = hash;
+  const std::size_t k = KeyIndex(hash);
+  e->key_prev = key_tails_[k];
+  (key_tails_[k] != nullptr ? key_tails_[k]->key_next : key_heads_[k]) = e;
+  key_tails_[k] = e;
+  const std::size_t i = IdIndex(*e->token);
+  e->id_next = id_heads_[i];
+  id_heads_[i] = e;
+  e->all_prev = all_tail_;
+  (all_tail_ != nullptr ? all_tail_->all_next : all_head_) = e;
+  all_tail_ = e;
   ++count_;
-  cleared_ = false;
-  return &bucket->back();
+  return e;
 }
 
-bool TIETokenTree::Remove(const TIEToken& token, std::int32_t hash, Entry* removed) {
-  std::vector<Entry>& bucket = buckets_[IndexOf(hash)];
-  for (std::size_t i = 0; i < bucket.size(); ++i) {
-    if (bucket[i].hash == hash && bucket[i].token->Equals(&token)) {
-      if (removed != nullptr) {
-        *removed = std::move(bucket[i]);
-      }
-      // Order inside a bucket follows insertion; keep it.
-      bucket.erase(bucket.begin() + static_cast<std::ptrdiff_t>(i));
-      --count_;
-      return true;
+void TIETokenTree::Unlink(Entry* e) {
+  const std::size_t k = KeyIndex(e->hash);
+  (e->key_prev != nullptr ? e->key_prev->key_next : key_heads_[k]) = e->key_next;
+  (e->key_next != nullptr ? e->key_next->key_prev : key_tails_[k]) = e->key_prev;
+  (e->all_prev != nullptr ? e->all_prev->all_next : all_head_) = e->all_next;
+  (e->all_next != nullptr ? e->all_next->all_prev : all_tail_) = e->all_prev;
+}
+
+bool TIETokenTree::Remove(const TIEToken& token, std::int32_t* negated_count) {
+  for (Entry** link = &id_heads_[IdIndex(token)]; *link != nullptr; link = &(*link)->id_next) {
+    Entry* e = *link;
+    if (!e->token->SameAs(token)) {
+      continue;
     }
+    *link = e->id_next;
+    Unlink(e);
+    if (negated_count != nullptr) {
+      *negated_count = e->negated_count;
+    }
+    FreeEntry(e);
+    --count_;
+    return true;
   }
   return false;
 }
 
-std::vector<TIETokenTree::Entry>* TIETokenTree::Bucket(std::int32_t hash) noexcept {
-  return &buckets_[IndexOf(hash)];
-}
-
 void TIETokenTree::Clear() {
-  if (cleared_) {
+  if (count_ == 0 && chunks_.empty()) {
     return;
   }
-  for (std::vector<Entry>& bucket : buckets_) {
-    bucket.clear();
-  }
+  // Tokens go with their chunks; the tables shrink back to their first size.
+  chunks_.clear();
+  free_ = nullptr;
+  next_chunk_size_ = 16;
+  all_head_ = all_tail_ = nullptr;
   count_ = 0;
-  cleared_ = true;
+  std::fill(key_heads_.begin(), key_heads_.end(), nullptr);
+  std::fill(key_tails_.begin(), key_tails_.end(), nullptr);
+  std::fill(id_heads_.begin(), id_heads_.end(), nullptr);
 }
 
 std::string TIETokenTree::ToString() const {
   std::string text;
-  for (const std::vector<Entry>& bucket : buckets_) {
-    if (bucket.empty()) {
+  for (const Entry* head : key_heads_) {
+    if (head == nullptr) {
       continue;
     }
-    for (const Entry& e : bucket) {
-      text += e.token->ToString();
+    for (const Entry* e = head; e != nullptr; e = e->key_next) {
+      text += e->token->ToString();
     }
     text += "\n";
   }
@@ -240,12 +354,12 @@ std::string TIETokenTree::ToString() const {
 
 std::string TIETokenTree::GetToFactsString() const {
   std::string text;
-  for (const std::vector<Entry>& bucket : buckets_) {
-    if (bucket.empty()) {
+  for (const Entry* head : key_heads_) {
+    if (head == nullptr) {
       continue;
     }
-    for (const Entry& e : bucket) {
-      text += e.token->GetToFactsString();
+    for (const Entry* e = head; e != nullptr; e = e->key_next) {
+      text += e->token->GetToFactsString();
     }
     text += "\n";
   }

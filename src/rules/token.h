@@ -7,13 +7,13 @@
 // that summarises the chain. Tokens are shared: a join that extends a partial
 // match makes one new link pointing at the shared parent.
 //
-// A TIETokenTree is the memory of one side of a join: a hash table of entries
-// (token, negated-match count) keyed either by one slot value of one fact of
-// the token or by the token's identity. It grows as it fills, so a probe stays
-// O(1) however many tokens it holds, and it refuses a token equal to one it
-// already holds.
+// A TIETokenTree is the memory of one side of a join: entries (token,
+// negated-match count) hashed by their key, the slot values the join compares,
+// and by their identity. Both tables grow as the memory fills, so probes,
+// duplicate refusal and removal stay O(1) however many tokens it holds.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +45,8 @@ class TIEToken final : public IReteToken {
   void SetNegatedCount(std::int32_t n) noexcept { negated_count_ = n < 0 ? 0 : n; }
   std::int32_t SortCode() const noexcept override { return sort_code_; }
   bool Equals(const IReteToken* other) const override;
+  // The same chain of facts with the same strength (no type test).
+  bool SameAs(const TIEToken& other) const noexcept;
   std::string ToString() const override;
   std::string GetToFactsString() const override;
 
@@ -64,11 +66,10 @@ class TIEToken final : public IReteToken {
   TTokenAction tag_ = TTokenAction::taClear;
 };
 
-// Where a memory finds the key of a token: the value of slot `slot` (position
-// `sub_index` of a multislot, or the whole slot) of the token's fact at
-// `fact_index`. Without a slot the key is the token's identity.
-struct TMemoryKey {
-  bool keyed = false;
+// One part of a memory key: the value of slot `slot` (position `sub_index` of
+// a multislot, or the whole slot) of the token's fact at `fact_index` (the
+// token's own fact for a right memory).
+struct TMemoryKeyPart {
   std::int32_t fact_index = 0;
   std::string slot;
   std::int32_t sub_index = -1;
@@ -76,40 +77,78 @@ struct TMemoryKey {
   mutable const IFactTemplate* cached_template = nullptr;
   mutable int cached_index = -1;
 
+  // The value of the part in `fact`, or null when the fact lacks it.
+  const IIEValue* Read(const IFact& fact) const;
+};
+
+// Where a memory finds the key of a token: the combined hash of the values of
+// its parts. A join keys both memories on every equality join test it has, so
+// a probe meets only partners that agree on all of them. Without parts the key
+// is the token's identity.
+struct TMemoryKey {
+  std::vector<TMemoryKeyPart> parts;
+
+  bool Keyed() const noexcept { return !parts.empty(); }
   // The hash of the key of `token` (its identity for an unkeyed memory).
-  // Sets `found` false when the token's fact lacks the slot.
+  // Sets `found` false when a fact of the token lacks a part.
   std::int32_t HashOf(const TIEToken& token, bool& found) const;
-  // The hash of the key value read from `fact` itself.
+  // The hash of the key read from `fact` itself.
   std::int32_t HashOfFact(const IFact& fact, bool& found) const;
 };
 
+// The memory of one side of a join. Entries live in a pool and sit on three
+// intrusive lists: the chain of their key's hash bucket (insertion order, so
+// the partners of a probe come out oldest first), the chain of their identity
+// bucket (so duplicates are refused and removals found in O(1) however many
+// entries share a key), and the list of all entries (insertion order).
 class TIETokenTree {
  public:
   struct Entry {
     Ref<TIEToken> token;
-    std::int32_t negated_count;
-    std::int32_t hash;
+    std::int32_t negated_count = 0;
+    std::int32_t hash = 0;
+    Entry* key_prev = nullptr;
+    Entry* key_next = nullptr;
+    Entry* id_next = nullptr;
+    Entry* all_prev = nullptr;
+    Entry* all_next = nullptr;
   };
 
   explicit TIETokenTree(int initial_buckets, TMemoryKey key);
+  ~TIETokenTree();
+  TIETokenTree(const TIETokenTree&) = delete;
+  TIETokenTree& operator=(const TIETokenTree&) = delete;
 
   const TMemoryKey& Key() const noexcept { return key_; }
   int Count() const noexcept { return count_; }
 
-  // Stores `token` unless an equal one is there; returns the entry or null.
+  // Stores `token` under key hash `hash` unless an equal one is there;
+  // returns the entry or null.
   Entry* Add(Ref<TIEToken> token, std::int32_t hash);
-  // Removes the entry equal to `token`; fills `removed` and answers whether
-  // there was one.
-  bool Remove(const TIEToken& token, std::int32_t hash, Entry* removed);
-  // The entries whose key hashes to `hash` (and any colliding ones).
-  std::vector<Entry>* Bucket(std::int32_t hash) noexcept;
-  // Every entry, bucket by bucket.
+  // Removes the entry equal to `token`; answers whether there was one and
+  // reports its negated-match count in `negated_count` (may be null).
+  bool Remove(const TIEToken& token, std::int32_t* negated_count);
+  // Calls `f(entry)` for each entry whose key hashes to `hash`, oldest first,
+  // until `f` answers false.
+  template <class F>
+  void ForKey(std::int32_t hash, F&& f) {
+    for (Entry* e = key_heads_[KeyIndex(hash)]; e != nullptr;) {
+      Entry* next = e->key_next;
+      if (e->hash == hash && !f(*e)) {
+        return;
+      }
+      e = next;
+    }
+  }
+  // Calls `f(entry)` for every entry, oldest first, until `f` answers false.
   template <class F>
   void ForEach(F&& f) {
-    for (std::vector<Entry>& bucket : buckets_) {
-      for (Entry& e : bucket) {
-        f(e);
+    for (Entry* e = all_head_; e != nullptr;) {
+      Entry* next = e->all_next;
+      if (!f(*e)) {
+        return;
       }
+      e = next;
     }
   }
   void Clear();
@@ -117,13 +156,24 @@ class TIETokenTree {
   std::string GetToFactsString() const;
 
  private:
-  std::size_t IndexOf(std::int32_t hash) const noexcept;
+  std::size_t KeyIndex(std::int32_t hash) const noexcept;
+  std::size_t IdIndex(const TIEToken& token) const noexcept;
+  Entry* NewEntry();
+  void FreeEntry(Entry* e);
+  void Unlink(Entry* e);
   void Grow();
 
   TMemoryKey key_;
-  std::vector<std::vector<Entry>> buckets_;
+  std::vector<Entry*> key_heads_;
+  std::vector<Entry*> key_tails_;
+  std::vector<Entry*> id_heads_;
+  std::size_t mask_ = 0;  // bucket count - 1 (a power of two)
+  Entry* all_head_ = nullptr;
+  Entry* all_tail_ = nullptr;
+  Entry* free_ = nullptr;
+  std::vector<std::unique_ptr<Entry[]>> chunks_;
+  std::size_t next_chunk_size_ = 16;
   int count_ = 0;
-  bool cleared_ = true;
 };
 
 }  // namespace zephro
