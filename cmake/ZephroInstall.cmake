@@ -5,6 +5,10 @@ include(CMakePackageConfigHelpers)
 
 set(ZEPHRO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Zephro)
 
+# A shared build gets a versioned file and soname; before 1.0 every minor
+# version may break the ABI.
+set_target_properties(zephro PROPERTIES VERSION ${PROJECT_VERSION}
+                      SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
 install(TARGETS zephro EXPORT ZephroTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
