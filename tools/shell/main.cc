@@ -20,13 +20,14 @@
 #include "zephro/engine/inference_engine.h"
 #include "zephro/platform/exceptions.h"
 #include "zephro/values/exceptions.h"
+#include "zephro/version.h"
 
 namespace {
 
 using zephro::TConstructWatch;
 using zephro::TInferenceEngine;
 
-constexpr char kVersion[] = "zephro 0.1.0";
+constexpr char kVersion[] = "zephro " ZEPHRO_VERSION_STRING;
 
 constexpr char kUsage[] =
     "usage: zephro [options] [FILE...]\n"
