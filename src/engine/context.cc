@@ -17,6 +17,8 @@ void TBindingInfo::Assign(const TPersistent& source) {
     fact_index_ = info->fact_index_;
     slot_index_ = info->slot_index_;
     sub_index_ = info->sub_index_;
+    position_ = info->position_;
+    pattern_binding_ = info->pattern_binding_;
     return;
   }
   TPersistent::Assign(source);
@@ -24,7 +26,11 @@ void TBindingInfo::Assign(const TPersistent& source) {
 
 TBindingInfo::TBindingInfo(std::int32_t fact_index, std::string slot_index,
                            std::int32_t sub_index)
-    : fact_index_(fact_index), slot_index_(std::move(slot_index)), sub_index_(sub_index) {}
+    : fact_index_(fact_index),
+      slot_index_(std::move(slot_index)),
+      sub_index_(sub_index),
+      position_(slot_index_),
+      pattern_binding_(slot_index_ == SPatternBinding) {}
 
 bool TBindingInfo::Equals(const TBindingInfo& other) const {
   return fact_index_ == other.fact_index_ && slot_index_ == other.slot_index_ &&
@@ -315,7 +321,13 @@ std::string PatternBindingText(const TObject& record) {
 }
 
 bool IsPatternBinding(const TObject* object) noexcept {
-  return dynamic_cast<const TBindingInfo*>(object) != nullptr;
+  // Asked for every object value the matcher resolves: compare class
+  // descriptions instead of casting.
+  if (object == nullptr) {
+    return false;
+  }
+  const TClassInfo& cls = object->ClassType();
+  return &cls == &TBindingInfo::StaticClass() || cls.InheritsFrom(TBindingInfo::StaticClass());
 }
 
 Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record) {
@@ -327,8 +339,7 @@ Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record) 
   if (info.IsPatternBinding()) {
     return MakeRef<TIEValue>(Ref<IFact>(fact));
   }
-  IFactTemplate* t = fact->Template();
-  int slot = t != nullptr ? t->SlotIndex(info.SlotIndex()) : -1;
+  const int slot = info.SlotPosition().IndexIn(fact->Template());
   if (slot < 0) {
     RaiseIE(SInvalidSlotName, info.SlotIndex().c_str());
   }

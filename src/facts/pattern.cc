@@ -133,8 +133,8 @@ Ref<IFunCall> TIEPatternMatchTest::ConvertToFunCall(IReasoner& reasoner,
 TIEJoinTest::TIEJoinTest(TSlotTestType type, std::string left_slot, std::string right_slot,
                          std::int32_t token_index)
     : TIESlotTest(type),
-      left_{std::move(left_slot), NoSubIndex},
-      right_{std::move(right_slot), NoSubIndex},
+      left_{TSlotPosition(std::move(left_slot)), NoSubIndex},
+      right_{TSlotPosition(std::move(right_slot)), NoSubIndex},
       token_index_(token_index),
       join_type_(TJoinTestType::tstSlot) {}
 
@@ -142,24 +142,13 @@ TIEJoinTest::TIEJoinTest(TSlotTestType type, std::string left_slot, std::int32_t
                          std::string right_slot, std::int32_t right_sub_index,
                          std::int32_t token_index)
     : TIESlotTest(type),
-      left_{std::move(left_slot), left_sub_index},
-      right_{std::move(right_slot), right_sub_index},
+      left_{TSlotPosition(std::move(left_slot)), left_sub_index},
+      right_{TSlotPosition(std::move(right_slot)), right_sub_index},
       token_index_(token_index),
       join_type_(TJoinTestType::tstMultiSlot) {}
 
 IIEValue* TIEJoinTest::SlotRef::Read(const IFact& fact) const {
-  const IFactTemplate* t = fact.Template();
-  if (t == nullptr) {
-    return nullptr;
-  }
-  if (t != cached_template) {
-    cached_index = t->SlotIndex(name);
-    cached_template = t;
-  }
-  if (cached_index < 0) {
-    return nullptr;
-  }
-  IIEValue* value = fact.ValueAt(cached_index);
+  IIEValue* value = slot.Read(fact);
   if (sub_index == NoSubIndex || value == nullptr) {
     return value;
   }
@@ -175,9 +164,9 @@ IIEValue* TIEJoinTest::SlotRef::Read(const IFact& fact) const {
 
 std::unique_ptr<TIESlotTest> TIEJoinTest::Clone() const {
   if (join_type_ == TJoinTestType::tstSlot) {
-    return std::make_unique<TIEJoinTest>(TestType(), left_.name, right_.name, token_index_);
+    return std::make_unique<TIEJoinTest>(TestType(), left_.slot.Name(), right_.slot.Name(), token_index_);
   }
-  return std::make_unique<TIEJoinTest>(TestType(), left_.name, left_.sub_index, right_.name,
+  return std::make_unique<TIEJoinTest>(TestType(), left_.slot.Name(), left_.sub_index, right_.slot.Name(),
                                        right_.sub_index, token_index_);
 }
 
@@ -186,8 +175,8 @@ bool TIEJoinTest::Equals(const TIESlotTest& other) const {
     return false;
   }
   const auto& o = static_cast<const TIEJoinTest&>(other);
-  return join_type_ == o.join_type_ && left_.name == o.left_.name &&
-         right_.name == o.right_.name && left_.sub_index == o.left_.sub_index &&
+  return join_type_ == o.join_type_ && left_.slot.Name() == o.left_.slot.Name() &&
+         right_.slot.Name() == o.right_.slot.Name() && left_.sub_index == o.left_.sub_index &&
          right_.sub_index == o.right_.sub_index && token_index_ == o.token_index_;
 }
 
@@ -218,11 +207,11 @@ std::string TIEJoinTest::ToString() const {
   std::string text = join_type_ == TJoinTestType::tstSlot ? "tstSlot " : "tstMultiSlot ";
   text += TIESlotTest::ToString();
   text += " TokenIdx: " + std::to_string(token_index_);
-  text += " Left: " + left_.name;
+  text += " Left: " + left_.slot.Name();
   if (join_type_ == TJoinTestType::tstMultiSlot) {
     text += " " + std::to_string(left_.sub_index);
   }
-  text += " Right: " + right_.name;
+  text += " Right: " + right_.slot.Name();
   if (join_type_ == TJoinTestType::tstMultiSlot) {
     text += " " + std::to_string(right_.sub_index);
   }

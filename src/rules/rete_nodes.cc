@@ -77,8 +77,8 @@ TPatternMatchNode::TPatternMatchNode(TReteNetwork& rete, TPatternMatchTest test,
   switch (test_) {
     case TPatternMatchTest::pmtTestSlotValueEqual:
     case TPatternMatchTest::pmtTestSlotValueNotEqual:
-      slot1_.name = text(0);
-      slot2_.name = text(1);
+      slot1_ = TSlotPosition(text(0));
+      slot2_ = TSlotPosition(text(1));
       pos1_ = number(2);
       pos2_ = number(3);
       break;
@@ -92,19 +92,10 @@ TPatternMatchNode::TPatternMatchNode(TReteNetwork& rete, TPatternMatchTest test,
     case TPatternMatchTest::pmtTestMultiSlotNotEqual:
     case TPatternMatchTest::pmtTestMultiSlotLength:
     case TPatternMatchTest::pmtTestMultiSlotMultiField:
-      slot1_.name = text(0);
+      slot1_ = TSlotPosition(text(0));
       pos1_ = number(1);
       break;
   }
-}
-
-IIEValue* TPatternMatchNode::SlotReader::Read(const IFact& fact) const {
-  const IFactTemplate* t = fact.Template();
-  if (t != cached_template) {
-    cached_index = t != nullptr ? t->SlotIndex(name) : -1;
-    cached_template = t;
-  }
-  return cached_index < 0 ? nullptr : fact.ValueAt(cached_index);
 }
 
 IIEValue* TPatternMatchNode::Element(IIEValue* list_value, std::int32_t position) {
@@ -180,7 +171,8 @@ bool TPatternMatchNode::TestCall(const Ref<TIEToken>& token, bool negate) {
 }
 
 bool TPatternMatchNode::Fold(const Ref<TIEToken>& token, const IFact& fact) {
-  IIEValue* slot = slot1_.Read(fact);
+  const int slot_index = slot1_.IndexIn(fact.Template());
+  IIEValue* slot = slot_index >= 0 ? fact.ValueAt(slot_index) : nullptr;
   if (slot == nullptr) {
     return false;
   }
@@ -208,7 +200,7 @@ bool TPatternMatchNode::Fold(const Ref<TIEToken>& token, const IFact& fact) {
     folded.push_back(MakeRef<TIEValue>(Ref<IValueVector>(std::move(segment))));
     folded.insert(folded.end(), items.begin() + p + length, items.end());
     Ref<IFact> copy = fact.Clone();
-    copy->SetValueAt(slot1_.cached_index, MakeRef<TIEValue>(Ref<IValueVector>(
+    copy->SetValueAt(slot_index, MakeRef<TIEValue>(Ref<IValueVector>(
                                               MakeRef<TValueVector>(std::move(folded)))));
     Ref<TIEToken> split = MakeRef<TIEToken>(token->Tag(), std::move(copy));
     split->SetStrength(token->Strength());
@@ -410,8 +402,8 @@ void TJoinNode::PrepareShortCut() {
   };
   auto take = [&](std::size_t i, std::size_t to) {
     const TIEJoinTest* j = join_tests_[i];
-    left_key_.parts.push_back(TMemoryKeyPart{j->TokenIdx(), j->LeftSlotName(), j->LeftSubIndex()});
-    right_key_.parts.push_back(TMemoryKeyPart{-1, j->RightSlotName(), j->RightSubIndex()});
+    left_key_.parts.push_back(TMemoryKeyPart{j->TokenIdx(), TSlotPosition(j->LeftSlotName()), j->LeftSubIndex()});
+    right_key_.parts.push_back(TMemoryKeyPart{-1, TSlotPosition(j->RightSlotName()), j->RightSubIndex()});
     const auto at = static_cast<std::ptrdiff_t>(i);
     const auto dest = static_cast<std::ptrdiff_t>(to);
     std::rotate(tests_.begin() + dest, tests_.begin() + at, tests_.begin() + at + 1);
@@ -561,7 +553,9 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   bool found = true;
   std::int32_t hash = 0;
   if (prefix_join_) {
-    hash = token->ParentToken() != nullptr ? token->ParentToken()->SortCode() : 0;
+    hash = token->ParentToken() != nullptr
+               ? static_cast<std::int32_t>(token->ParentToken()->IdentityHash())
+               : 0;
   } else if (right_key_.Keyed()) {
     const IFact* fact = token->Fact();
     hash = fact != nullptr ? right_key_.HashOfFact(*fact, found) : 0;
@@ -645,15 +639,17 @@ void TPatternMatchTerminalNode::AddActivation(const Ref<TIEToken>& token) {
                                                   token->Strength());
   TActivation* a = activation.get();
   a->node_entry_ = activations_.Insert(activations_.Count(), a);
-  by_sort_code_.emplace(token->SortCode(), a);
+  by_identity_.emplace(token->IdentityHash(), a);
   rete_->Activate(std::move(activation));
 }
 
 void TPatternMatchTerminalNode::Forget(TActivation& activation) {
-  auto range = by_sort_code_.equal_range(activation.Token().SortCode());
+  // Every activation of this node carries one of the network's tokens.
+  auto range =
+      by_identity_.equal_range(static_cast<const TIEToken&>(activation.Token()).IdentityHash());
   for (auto it = range.first; it != range.second; ++it) {
     if (it->second == &activation) {
-      by_sort_code_.erase(it);
+      by_identity_.erase(it);
       break;
     }
   }
@@ -675,7 +671,7 @@ void TPatternMatchTerminalNode::StandDown(const TIEToken& token) {
   // The first activation in creation order whose token equals `token`.
   TActivation* first = nullptr;
   int first_index = 0;
-  auto range = by_sort_code_.equal_range(token.SortCode());
+  auto range = by_identity_.equal_range(token.IdentityHash());
   for (auto it = range.first; it != range.second; ++it) {
     if (!it->second->Token().Equals(&token)) {
       continue;
@@ -701,7 +697,7 @@ void TPatternMatchTerminalNode::RuleFired(TActivation& activation) {
 void TPatternMatchTerminalNode::FastClear() {
   // The agenda may have freed the activations already: only the lists go.
   activations_.Clear();
-  by_sort_code_.clear();
+  by_identity_.clear();
 }
 
 std::string TPatternMatchTerminalNode::ToString() const {

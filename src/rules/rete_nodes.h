@@ -22,6 +22,7 @@
 #include "rules/token.h"
 #include "zephro/engine/context.h"
 #include "zephro/facts/pattern.h"
+#include "zephro/facts/slot_position.h"
 #include "zephro/rules/rete_network.h"
 
 namespace zephro {
@@ -91,14 +92,6 @@ class TPatternMatchNode final : public TReteNode {
   std::string ToString() const override;
 
  private:
-  // A slot read through a one-entry cache of its position in the last template.
-  struct SlotReader {
-    std::string name;
-    mutable const IFactTemplate* cached_template = nullptr;
-    mutable int cached_index = -1;
-    IIEValue* Read(const IFact& fact) const;
-  };
-
   // Passes `token` when `fact_value` compares as the test asks with `value`.
   bool Compare(const Ref<TIEToken>& token, const IIEValue& value, bool negate,
                const IIEValue& fact_value);
@@ -109,8 +102,8 @@ class TPatternMatchNode final : public TReteNode {
   TPatternMatchTest test_;
   Ref<IIEValue> value_;
   std::vector<TNodeArg> args_;
-  SlotReader slot1_;
-  SlotReader slot2_;
+  TSlotPosition slot1_;
+  TSlotPosition slot2_;
   std::int32_t pos1_ = -1;
   std::int32_t pos2_ = -1;
 };
@@ -220,7 +213,7 @@ class TPatternMatchTerminalNode final : public TReteNode {
 
   TRule* rule_;  // not owned
   TIndexedSequence<TActivation*> activations_;  // creation order; the agenda owns them
-  std::unordered_multimap<std::int32_t, TActivation*> by_sort_code_;
+  std::unordered_multimap<std::uint32_t, TActivation*> by_identity_;
   bool initialized_ = false;
 };
 

@@ -15,11 +15,16 @@ std::int32_t Wrap(std::int64_t v) { return static_cast<std::int32_t>(static_cast
 
 std::int32_t FactId(const IFact* fact) { return fact != nullptr ? fact->GetID() : 0; }
 
+std::uint32_t ChainHash(std::uint32_t parent, std::int32_t id) {
+  return parent ^ (static_cast<std::uint32_t>(id) + 0x9e3779b9u + (parent << 6) + (parent >> 2));
+}
+
 }  // namespace
 
 TIEToken::TIEToken(TTokenAction action, Ref<IFact> fact)
     : fact_(std::move(fact)), count_(1), tag_(action) {
   sort_code_ = FactId(fact_.get());
+  identity_hash_ = ChainHash(0, sort_code_);
 }
 
 TIEToken::TIEToken(Ref<TIEToken> parent, Ref<IFact> fact)
@@ -27,8 +32,9 @@ TIEToken::TIEToken(Ref<TIEToken> parent, Ref<IFact> fact)
   count_ = parent_->count_ + 1;
   tag_ = parent_->tag_;
   strength_ = parent_->strength_;
-  sort_code_ = Wrap(static_cast<std::int64_t>(static_cast<std::uint32_t>(parent_->sort_code_)) * 8 +
-                    FactId(fact_.get()));
+  const std::int32_t id = FactId(fact_.get());
+  sort_code_ = Wrap(static_cast<std::int64_t>(static_cast<std::uint32_t>(parent_->sort_code_)) * 8 + id);
+  identity_hash_ = ChainHash(parent_->identity_hash_, id);
 }
 
 TIEToken::TIEToken(const TIEToken& source, TTokenAction action)
@@ -36,6 +42,7 @@ TIEToken::TIEToken(const TIEToken& source, TTokenAction action)
       fact_(source.fact_),
       count_(source.count_),
       sort_code_(source.sort_code_),
+      identity_hash_(source.identity_hash_),
       strength_(source.strength_),
       tag_(action) {}
 
@@ -128,15 +135,7 @@ std::string TIEToken::GetToFactsString() const {
 // --- memory keys ---------------------------------------------------------------------------
 
 const IIEValue* TMemoryKeyPart::Read(const IFact& fact) const {
-  const IFactTemplate* t = fact.Template();
-  if (t != cached_template) {
-    cached_index = t != nullptr ? t->SlotIndex(slot) : -1;
-    cached_template = t;
-  }
-  if (cached_index < 0) {
-    return nullptr;
-  }
-  const IIEValue* v = fact.ValueAt(cached_index);
+  const IIEValue* v = slot.Read(fact);
   if (sub_index < 0 || v == nullptr) {
     return v;
   }
@@ -170,7 +169,7 @@ std::int32_t TMemoryKey::HashOfFact(const IFact& fact, bool& found) const {
 std::int32_t TMemoryKey::HashOf(const TIEToken& token, bool& found) const {
   found = true;
   if (!Keyed()) {
-    return token.SortCode();
+    return static_cast<std::int32_t>(token.IdentityHash());
   }
   std::int32_t hash = 0;
   for (const TMemoryKeyPart& part : parts) {
@@ -225,7 +224,7 @@ std::size_t TIETokenTree::KeyIndex(std::int32_t hash) const noexcept {
 }
 
 std::size_t TIETokenTree::IdIndex(const TIEToken& token) const noexcept {
-  return Spread(static_cast<std::uint32_t>(token.SortCode()) * 0x9e3779b1u) & mask_;
+  return Spread(token.IdentityHash()) & mask_;
 }
 
 TIETokenTree::Entry* TIETokenTree::NewEntry() {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "zephro/facts/slot_position.h"
 #include "zephro/values/interfaces.h"
 
 namespace zephro {
@@ -44,6 +45,10 @@ class TIEToken final : public IReteToken {
   std::int32_t NegatedCount() const noexcept override { return negated_count_; }
   void SetNegatedCount(std::int32_t n) noexcept { negated_count_ = n < 0 ? 0 : n; }
   std::int32_t SortCode() const noexcept override { return sort_code_; }
+  // A hash of the chain of fact ids: equal tokens have equal identity hashes.
+  // (The sort code summarises the chain too, but collides for neighbouring
+  // ids, e.g. (f-1 f-9) and (f-2 f-1).)
+  std::uint32_t IdentityHash() const noexcept { return identity_hash_; }
   bool Equals(const IReteToken* other) const override;
   // The same chain of facts with the same strength (no type test).
   bool SameAs(const TIEToken& other) const noexcept;
@@ -62,6 +67,7 @@ class TIEToken final : public IReteToken {
   std::int32_t count_ = 0;
   std::int32_t negated_count_ = 0;
   std::int32_t sort_code_ = 0;
+  std::uint32_t identity_hash_ = 0;
   float strength_ = 1.0f;
   TTokenAction tag_ = TTokenAction::taClear;
 };
@@ -71,11 +77,8 @@ class TIEToken final : public IReteToken {
 // token's own fact for a right memory).
 struct TMemoryKeyPart {
   std::int32_t fact_index = 0;
-  std::string slot;
+  TSlotPosition slot;
   std::int32_t sub_index = -1;
-  // One-entry cache of the slot's position in the last template seen.
-  mutable const IFactTemplate* cached_template = nullptr;
-  mutable int cached_index = -1;
 
   // The value of the part in `fact`, or null when the fact lacks it.
   const IIEValue* Read(const IFact& fact) const;

@@ -24,6 +24,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "zephro/facts/slot_position.h"
 #include "zephro/platform/persistent.h"
 #include "zephro/values/interfaces.h"
 #include "zephro/values/messages.h"
@@ -48,8 +49,10 @@ class TBindingInfo : public TPersistent {
   std::int32_t FactIndex() const noexcept { return fact_index_; }
   void SetFactIndex(std::int32_t index) noexcept { fact_index_ = index; }
   const std::string& SlotIndex() const noexcept { return slot_index_; }
+  // The slot as found in facts (positions remembered per template).
+  const TSlotPosition& SlotPosition() const noexcept { return position_; }
   std::int32_t SubIndex() const noexcept { return sub_index_; }
-  bool IsPatternBinding() const noexcept { return slot_index_ == SPatternBinding; }
+  bool IsPatternBinding() const noexcept { return pattern_binding_; }
   bool IsLocalBinding() const noexcept { return slot_index_ == SLocalBinding; }
 
   // Same position, slot and sub-index; TBinding adds its name and value.
@@ -61,6 +64,8 @@ class TBindingInfo : public TPersistent {
   std::int32_t fact_index_;
   std::string slot_index_;
   std::int32_t sub_index_;
+  TSlotPosition position_;  // slot_index_, found in facts
+  bool pattern_binding_;     // slot_index_ is SPatternBinding
 };
 
 // A named variable: where it comes from and its current value.

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "zephro/facts/slot_position.h"
 #include "zephro/values/interfaces.h"
 #include "zephro/values/messages.h"
 
@@ -111,8 +112,8 @@ class TIEJoinTest final : public TIESlotTest {
               std::string right_slot, std::int32_t right_sub_index, std::int32_t token_index);
 
   TJoinTestType JoinTestType() const noexcept { return join_type_; }
-  const std::string& LeftSlotName() const noexcept { return left_.name; }
-  const std::string& RightSlotName() const noexcept { return right_.name; }
+  const std::string& LeftSlotName() const noexcept { return left_.slot.Name(); }
+  const std::string& RightSlotName() const noexcept { return right_.slot.Name(); }
   std::int32_t LeftSubIndex() const noexcept { return left_.sub_index; }
   std::int32_t RightSubIndex() const noexcept { return right_.sub_index; }
   std::int32_t TokenIdx() const noexcept { return token_index_; }
@@ -130,12 +131,10 @@ class TIEJoinTest final : public TIESlotTest {
   std::string ToString() const override;
 
  private:
-  // A slot read through a one-entry cache of the template's slot position.
+  // A slot, or one position of a multislot, of the facts on one side.
   struct SlotRef {
-    std::string name;
+    TSlotPosition slot;
     std::int32_t sub_index;
-    mutable const IFactTemplate* cached_template = nullptr;
-    mutable int cached_index = -1;
     IIEValue* Read(const IFact& fact) const;
   };
   SlotRef left_;

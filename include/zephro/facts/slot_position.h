@@ -1,0 +1,37 @@
+#pragma once
+
+// A slot named once and read from facts of any template.
+//
+// The matcher reads the same slot of many facts of the same template; looking
+// its name up every time would dominate matching. TSlotPosition remembers
+// where the slot sat in the last template it met and confirms the remembered
+// position by the name found there, so a template whose slots change (a new
+// layout, a renamed slot) is noticed, never read at a stale position.
+
+#include <string>
+
+#include "zephro/values/interfaces.h"
+
+namespace zephro {
+
+class TSlotPosition {
+ public:
+  TSlotPosition() = default;
+  explicit TSlotPosition(std::string name) : name_(std::move(name)) {}
+
+  const std::string& Name() const noexcept { return name_; }
+  // The slot's position in `t` (may be null), or -1 when `t` lacks it.
+  int IndexIn(const IFactTemplate* t) const;
+  // The slot's value in `fact`, or null when the fact's template lacks it.
+  IIEValue* Read(const IFact& fact) const {
+    const int index = IndexIn(fact.Template());
+    return index < 0 ? nullptr : fact.ValueAt(index);
+  }
+
+ private:
+  std::string name_;
+  mutable const IFactTemplate* template_ = nullptr;
+  mutable int index_ = -1;
+};
+
+}  // namespace zephro
