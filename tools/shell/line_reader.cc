@@ -53,28 +53,12 @@ extern "C" void NoteInterrupt(int) {
 
 constexpr int kHistorySize = 1000;
 
+// Sets the editor up on its first read, so that a shell that only runs
+// files never touches the terminal or the history file; falls back to plain
+// lines when the library cannot work with the terminal.
 class EditLineReader final : public LineReader {
  public:
-  EditLineReader() {
-    editor_ = el_init("zephro", stdin, stdout, stderr);
-    history_ = history_init();
-    if (!Usable()) {
-      return;
-    }
-    HistEvent event;
-    history(history_, &event, H_SETSIZE, kHistorySize);
-    history(history_, &event, H_SETUNIQUE, 1);
-    el_set(editor_, EL_CLIENTDATA, this);
-    el_set(editor_, EL_PROMPT, &EditLineReader::PromptOf);
-    el_set(editor_, EL_EDITOR, "emacs");
-    el_set(editor_, EL_SIGNAL, 1);
-    el_set(editor_, EL_HIST, history, history_);
-    el_source(editor_, nullptr);  // the user's ~/.editrc, if any
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-      history_file_ = std::string(home) + "/.zephro_history";
-      history(history_, &event, H_LOAD, history_file_.c_str());
-    }
-  }
+  EditLineReader() = default;
 
   ~EditLineReader() override {
     if (editor_ != nullptr) {
@@ -82,7 +66,7 @@ class EditLineReader final : public LineReader {
     }
     if (history_ != nullptr) {
       HistEvent event;
-      if (!history_file_.empty()) {
+      if (added_ && !history_file_.empty()) {
         history(history_, &event, H_SAVE, history_file_.c_str());
       }
       history_end(history_);
@@ -92,9 +76,10 @@ class EditLineReader final : public LineReader {
   EditLineReader(const EditLineReader&) = delete;
   EditLineReader& operator=(const EditLineReader&) = delete;
 
-  bool Usable() const noexcept { return editor_ != nullptr && history_ != nullptr; }
-
   Result ReadLine(const std::string& prompt, std::string& line) override {
+    if (!Open()) {
+      return plain_.ReadLine(prompt, line);
+    }
     prompt_ = prompt;
     line.clear();
     std::cout.flush();
@@ -125,11 +110,40 @@ class EditLineReader final : public LineReader {
   }
 
   void AddHistory(const std::string& entry) override {
-    if (entry.find_first_not_of(" \t\n") == std::string::npos) {
+    if (history_ == nullptr || entry.find_first_not_of(" \t\n") == std::string::npos) {
       return;
     }
     HistEvent event;
     history(history_, &event, H_ENTER, entry.c_str());
+    added_ = true;
+  }
+
+ private:
+  // True when the editor is (now) set up.
+  bool Open() {
+    if (opened_) {
+      return editor_ != nullptr;
+    }
+    opened_ = true;
+    history_ = history_init();
+    editor_ = history_ != nullptr ? el_init("zephro", stdin, stdout, stderr) : nullptr;
+    if (editor_ == nullptr) {
+      return false;
+    }
+    HistEvent event;
+    history(history_, &event, H_SETSIZE, kHistorySize);
+    history(history_, &event, H_SETUNIQUE, 1);
+    el_set(editor_, EL_CLIENTDATA, this);
+    el_set(editor_, EL_PROMPT, &EditLineReader::PromptOf);
+    el_set(editor_, EL_EDITOR, "emacs");
+    el_set(editor_, EL_SIGNAL, 1);
+    el_set(editor_, EL_HIST, history, history_);
+    el_source(editor_, nullptr);  // the user's ~/.editrc, if any
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+      history_file_ = std::string(home) + "/.zephro_history";
+      history(history_, &event, H_LOAD, history_file_.c_str());
+    }
+    return true;
   }
 
  private:
@@ -139,6 +153,9 @@ class EditLineReader final : public LineReader {
     return static_cast<EditLineReader*>(data)->prompt_.data();
   }
 
+  StreamReader plain_{std::cin, &std::cout};
+  bool opened_ = false;
+  bool added_ = false;  // something entered: the history file is worth saving
   EditLine* editor_ = nullptr;
   History* history_ = nullptr;
   std::string prompt_;
@@ -155,12 +172,10 @@ std::unique_ptr<LineReader> MakeStreamReader(std::istream& in, std::ostream* pro
 
 std::unique_ptr<LineReader> MakeTerminalReader() {
 #ifdef ZEPHRO_HAVE_LIBEDIT
-  auto editing = std::make_unique<EditLineReader>();
-  if (editing->Usable()) {
-    return editing;
-  }
-#endif
+  return std::make_unique<EditLineReader>();
+#else
   return MakeStreamReader(std::cin, &std::cout);
+#endif
 }
 
 bool HasLineEditing() noexcept {
