@@ -6,6 +6,7 @@
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/user_package.h"
 #include "zephro/packages/math_package.h"
+#include "zephro/packages/misc_package.h"
 #include "zephro/packages/predicate_package.h"
 #include "zephro/packages/standard_package.h"
 #include "zephro/packages/string_package.h"
@@ -24,6 +25,7 @@ TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& e
     case TFunctionPackage::pString:
       return &MakeOwned<TStringPackage>(engine);
     case TFunctionPackage::pMiscellaneous:
+      return &MakeOwned<TMiscPackage>(engine);
     case TFunctionPackage::pObject:
     case TFunctionPackage::pTrigonometry:
     case TFunctionPackage::pBusiness:

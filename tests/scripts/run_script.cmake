@@ -1,12 +1,26 @@
-# Runs one golden script through the shell and compares its standard output
+# Runs one golden program through the shell and compares its standard output
 # with the .out file beside it (and its standard error with the .err file when
-# there is one). Invoked by CTest with -DZEPHRO, -DSCRIPT and -DWORKDIR.
-get_filename_component(dir ${SCRIPT} DIRECTORY)
-get_filename_component(name ${SCRIPT} NAME_WE)
+# there is one). Invoked by CTest with -DZEPHRO, -DWORKDIR and one of
+#   -DSCRIPT=<name>.clp   run as `zephro <name>.clp` (batch); an .err file
+#                         means the run must fail, else it must succeed;
+#   -DSESSION=<name>.in   fed to a bare `zephro` on standard input: an
+#                         interactive session through a pipe, which must end
+#                         with status 0 whatever errors it reported.
+if(DEFINED SESSION)
+  set(program ${SESSION})
+  set(command ${ZEPHRO})
+  set(input ${SESSION})
+else()
+  set(program ${SCRIPT})
+  set(command ${ZEPHRO} ${SCRIPT})
+  set(input /dev/null)
+endif()
+get_filename_component(dir ${program} DIRECTORY)
+get_filename_component(name ${program} NAME_WE)
 execute_process(
-  COMMAND ${ZEPHRO} ${SCRIPT}
+  COMMAND ${command}
   WORKING_DIRECTORY ${WORKDIR}
-  INPUT_FILE /dev/null
+  INPUT_FILE ${input}
   OUTPUT_VARIABLE out
   ERROR_VARIABLE err
   RESULT_VARIABLE status
@@ -21,9 +35,13 @@ if(EXISTS ${dir}/${name}.err)
   if(NOT err STREQUAL expected_err)
     message(FATAL_ERROR "standard error differs from ${name}.err; got:\n${err}")
   endif()
-  if(status EQUAL 0)
-    message(FATAL_ERROR "expected a failing exit status")
+elseif(NOT err STREQUAL "")
+  message(FATAL_ERROR "unexpected standard error:\n${err}")
+endif()
+if(DEFINED SESSION OR NOT EXISTS ${dir}/${name}.err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "exit status ${status}; stderr:\n${err}")
   endif()
-elseif(NOT status EQUAL 0)
-  message(FATAL_ERROR "exit status ${status}; stderr:\n${err}")
+elseif(status EQUAL 0)
+  message(FATAL_ERROR "expected a failing exit status")
 endif()

@@ -1,217 +1,42 @@
 // zephro: the engine at a terminal.
 //
-//   zephro FILE...          runs each file as the engine's Parse does
-//                           (constructs added, top-level calls executed),
-//                           print-out to standard output, errors to standard
-//                           error; exit status 1 when any error occurred
+//   zephro FILE...          runs each file (constructs added, top-level calls
+//                           run), print-out to standard output, errors to
+//                           standard error; exit status 1 when any error occurred
 //   zephro [-f FILE] [-i]   a read-eval-print loop (after the files with -i)
+//
+// options.h reads the command line, session.h runs files and the loop,
+// line_reader.h supplies the lines: edited at a terminal, plain from a pipe.
 
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <memory>
 #include <iostream>
-#include <sstream>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/platform/exceptions.h"
-#include "zephro/values/exceptions.h"
-#include "zephro/version.h"
 
-namespace {
-
-using zephro::TConstructWatch;
-using zephro::TInferenceEngine;
-
-constexpr char kVersion[] = "zephro " ZEPHRO_VERSION_STRING;
-
-constexpr char kUsage[] =
-    "usage: zephro [options] [FILE...]\n"
-    "\n"
-    "Runs each FILE (constructs and top-level commands) and exits; with no FILE,\n"
-    "or with -i, reads commands interactively.\n"
-    "\n"
-    "  -f FILE              load FILE before the prompt\n"
-    "  -i                   interactive after the files\n"
-    "  --watch LIST         trace facts,rules,activations,statistics,compilations\n"
-    "  --strategy S         depth or breadth\n"
-    "  --help               this text\n"
-    "  --version            the version\n";
-
-// Tracks whether the text typed so far closes every parenthesis it opens,
-// skipping strings and comments.
-class Balance {
- public:
-  void Feed(std::string_view text) {
-    for (char c : text) {
-      if (in_comment_) {
-        in_comment_ = c != '\n';
-      } else if (in_string_) {
-        if (escaped_) {
-          escaped_ = false;
-        } else if (c == '\\') {
-          escaped_ = true;
-        } else if (c == '"') {
-          in_string_ = false;
-        }
-      } else if (c == '"') {
-        in_string_ = true;
-      } else if (c == ';') {
-        in_comment_ = true;
-      } else if (c == '(') {
-        ++depth_;
-        seen_ = true;
-      } else if (c == ')') {
-        --depth_;
-      } else if (c > ' ') {
-        seen_ = true;
-      }
-    }
-    in_comment_ = false;  // a comment ends with its line
-  }
-  bool Complete() const { return seen_ && depth_ <= 0 && !in_string_; }
-  void Reset() { *this = Balance(); }
-
- private:
-  int depth_ = 0;
-  bool in_string_ = false;
-  bool escaped_ = false;
-  bool in_comment_ = false;
-  bool seen_ = false;
-};
-
-bool ReadFile(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return false;
-  }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  text = buffer.str();
-  return true;
-}
-
-// Runs `text`; reports errors on standard error. Answers whether it went well.
-bool Run(TInferenceEngine& engine, std::string_view text) {
-  try {
-    engine.Parse(text, true);
-    return true;
-  } catch (const zephro::EAbort&) {
-    throw;
-  } catch (const std::exception& error) {
-    std::cout.flush();
-    std::cerr << error.what() << std::endl;
-    return false;
-  }
-}
-
-bool ApplyWatch(TInferenceEngine& engine, std::string_view list) {
-  zephro::TConstructWatches watch = engine.Watch();
-  while (!list.empty()) {
-    std::size_t comma = list.find(',');
-    std::string_view item = list.substr(0, comma);
-    if (item == "facts") {
-      watch.Include(TConstructWatch::cwFact);
-    } else if (item == "rules") {
-      watch.Include(TConstructWatch::cwRule);
-    } else if (item == "activations") {
-      watch.Include(TConstructWatch::cwActivation);
-    } else if (item == "statistics") {
-      watch.Include(TConstructWatch::cwStatistics);
-    } else if (item == "compilations") {
-      watch.Include(TConstructWatch::cwCompilation);
-    } else {
-      std::cerr << "zephro: unknown watch item: " << item << "\n";
-      return false;
-    }
-    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
-  }
-  engine.SetWatch(watch);
-  return true;
-}
-
-int Interactive(TInferenceEngine& engine) {
-  const bool terminal = isatty(STDIN_FILENO) != 0;
-  Balance balance;
-  std::string pending;
-  std::string line;
-  int status = 0;
-  auto prompt = [&] {
-    if (terminal) {
-      std::cout << (pending.empty() ? "zephro> " : "   ...> ") << std::flush;
-    }
-  };
-  prompt();
-  while (std::getline(std::cin, line)) {
-    pending += line;
-    pending += '\n';
-    balance.Feed(line + "\n");
-    if (!balance.Complete()) {
-      if (pending.find_first_not_of(" \t\r\n") == std::string::npos) {
-        pending.clear();
-        balance.Reset();
-      }
-      prompt();
-      continue;
-    }
-    if (!Run(engine, pending)) {
-      status = 1;
-    }
-    pending.clear();
-    balance.Reset();
-    prompt();
-  }
-  if (terminal) {
-    std::cout << "\n";
-  }
-  return status;
-}
-
-}  // namespace
+#include "line_reader.h"
+#include "options.h"
+#include "session.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> files;
-  bool interactive = false;
-  std::string watch;
-  std::string strategy;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    auto value = [&](const char* option) -> const char* {
-      if (i + 1 >= argc) {
-        std::cerr << "zephro: " << option << " needs a value\n" << kUsage;
-        std::exit(2);
-      }
-      return argv[++i];
-    };
-    if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
-      return 0;
-    } else if (arg == "--version") {
-      std::cout << kVersion << "\n";
-      return 0;
-    } else if (arg == "-i") {
-      interactive = true;
-    } else if (arg == "-f") {
-      files.emplace_back(value("-f"));
-      interactive = true;
-    } else if (arg == "--watch") {
-      watch = value("--watch");
-    } else if (arg == "--strategy") {
-      strategy = value("--strategy");
-    } else if (arg.starts_with("-") && arg.size() > 1) {
-      std::cerr << "zephro: unknown option " << arg << "\n" << kUsage;
-      return 2;
-    } else {
-      files.emplace_back(arg);
-    }
+  using zephro::TInferenceEngine;
+  using zephro::shell::LineReader;
+
+  zephro::shell::ShellOptions options;
+  if (const int status = zephro::shell::ParseCommandLine(argc, argv, options, std::cout, std::cerr);
+      status >= 0) {
+    return status;
   }
-  if (files.empty()) {
-    interactive = true;
-  }
+
+  // Commands and the answers to the language's reads come from one reader, so
+  // a script through a pipe can answer its own (read).
+  const bool terminal = isatty(STDIN_FILENO) != 0;
+  std::unique_ptr<LineReader> reader = terminal
+                                           ? zephro::shell::MakeTerminalReader()
+                                           : zephro::shell::MakeStreamReader(std::cin, nullptr);
 
   // Engines are freed through delete, so that what they own can still see
   // them whole while detaching.
@@ -220,44 +45,29 @@ int main(int argc, char** argv) {
   engine.OnPrintOut = [](TInferenceEngine&, std::string_view, std::string_view text) {
     std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
   };
-  engine.OnReadLine = [](TInferenceEngine&, std::string_view, std::string& text) {
+  engine.OnReadLine = [&reader](TInferenceEngine&, std::string_view, std::string& text) {
     std::cout.flush();
-    if (!std::getline(std::cin, text)) {
+    if (reader->ReadLine("", text) != LineReader::Result::kLine) {
       text = "EOF";
     }
   };
-  if (!watch.empty() && !ApplyWatch(engine, watch)) {
-    return 2;
-  }
-  if (strategy == "breadth") {
-    engine.SetStrategy(zephro::TSearchStrategy::ssBreadthFirst);
-  } else if (!strategy.empty() && strategy != "depth") {
-    std::cerr << "zephro: unknown strategy " << strategy << "\n";
+  if (!zephro::shell::ConfigureEngine(options, engine, std::cerr)) {
     return 2;
   }
 
+  zephro::shell::Session session(engine, *reader, std::cout, std::cerr);
   int status = 0;
   try {
-    engine.SetParserErrorHandling(zephro::TErrorHandling::ehRaiseAllAtEnd);
-    for (const std::string& path : files) {
-      std::string text;
-      if (!ReadFile(path, text)) {
-        std::cerr << "zephro: cannot read " << path << "\n";
-        status = 1;
-        continue;
-      }
-      if (!Run(engine, text)) {
+    for (const std::string& path : options.files) {
+      if (!session.RunFile(path)) {
         status = 1;
       }
     }
-    if (interactive) {
-      engine.SetParserErrorHandling(zephro::TErrorHandling::ehRaiseImmediate);
-      if (Interactive(engine) != 0 && files.empty()) {
-        status = 1;
-      }
+    if (options.interactive) {
+      session.Interact(terminal);
     }
   } catch (const zephro::EAbort&) {
-    // (exit): leave quietly.
+    // (exit) in a file: leave quietly.
   }
   std::cout.flush();
   return status;

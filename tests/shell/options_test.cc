@@ -1,0 +1,107 @@
+#include "options.h"
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "zephro/engine/inference_engine.h"
+
+namespace zephro::shell {
+namespace {
+
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+
+struct Case {
+  std::vector<const char*> args;  // after the program name
+  int status;                     // what ParseCommandLine returns
+  std::vector<std::string> files;
+  bool interactive;
+  const char* out;  // a part of what is written to the output stream
+  const char* err;  // a part of what is written to the error stream
+};
+
+TEST(ShellOptionsTest, ReadsTheCommandLine) {
+  const Case kCases[] = {
+      {{}, -1, {}, true, "", ""},
+      {{"a.clp", "b.clp"}, -1, {"a.clp", "b.clp"}, false, "", ""},
+      {{"a.clp", "-i"}, -1, {"a.clp"}, true, "", ""},
+      {{"-f", "kb.clp"}, -1, {"kb.clp"}, true, "", ""},
+      {{"--watch", "rules", "x.clp"}, -1, {"x.clp"}, false, "", ""},
+      {{"--", "-i", "-"}, -1, {"-i", "-"}, false, "", ""},
+      {{"--help", "a.clp"}, 0, {}, true, "usage: zephro", ""},
+      {{"-h"}, 0, {}, true, "no prompt is shown", ""},
+      {{"--version"}, 0, {}, true, kVersion, ""},
+      {{"--bogus"}, 2, {}, true, "", "unknown option --bogus"},
+      {{"-f"}, 2, {}, true, "", "-f needs a value"},
+      {{"a.clp", "--strategy"}, 2, {"a.clp"}, false, "", "--strategy needs a value"},
+  };
+  for (const Case& c : kCases) {
+    std::vector<const char*> argv = {"zephro"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    ShellOptions options;
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), options, out, err),
+              c.status);
+    if (c.status < 0) {
+      EXPECT_THAT(options.files, ElementsAreArray(c.files));
+      EXPECT_EQ(options.interactive, c.interactive);
+    }
+    EXPECT_THAT(out.str(), HasSubstr(c.out));
+    EXPECT_THAT(err.str(), HasSubstr(c.err));
+    if (*c.err == '\0') {
+      EXPECT_EQ(err.str(), "");
+    }
+  }
+}
+
+TEST(ShellOptionsTest, ConfiguresTheEngine) {
+  struct {
+    const char* watch;
+    const char* strategy;
+    bool ok;
+    TConstructWatches watches;
+    TSearchStrategy result;
+    const char* err;
+  } const kCases[] = {
+      {"", "", true, {}, TSearchStrategy::ssDepthFirst, ""},
+      {"facts,rules",
+       "breadth",
+       true,
+       {TConstructWatch::cwFact, TConstructWatch::cwRule},
+       TSearchStrategy::ssBreadthFirst,
+       ""},
+      {"activations,statistics,compilations",
+       "depth",
+       true,
+       {TConstructWatch::cwActivation, TConstructWatch::cwStatistics,
+        TConstructWatch::cwCompilation},
+       TSearchStrategy::ssDepthFirst,
+       ""},
+      {"facts,bogus", "", false, {}, TSearchStrategy::ssDepthFirst, "unknown watch item: bogus"},
+      {"", "sideways", false, {}, TSearchStrategy::ssDepthFirst, "unknown strategy sideways"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.watch) + " / " + c.strategy);
+    auto engine = std::make_unique<TInferenceEngine>(nullptr);
+    ShellOptions options;
+    options.watch = c.watch;
+    options.strategy = c.strategy;
+    std::ostringstream err;
+    EXPECT_EQ(ConfigureEngine(options, *engine, err), c.ok);
+    EXPECT_THAT(err.str(), HasSubstr(c.err));
+    if (c.ok) {
+      EXPECT_EQ(engine->Watch(), c.watches);
+      EXPECT_EQ(engine->Strategy(), c.result);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zephro::shell

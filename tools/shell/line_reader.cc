@@ -1,0 +1,189 @@
+// The stream reader, and the terminal reader over the BSD line-editing
+// library (histedit.h) when the build found it (ZEPHRO_HAVE_LIBEDIT).
+//
+// Interrupt key at the terminal: while a line is being edited the reader
+// catches SIGINT itself, so the key drops the line typed so far instead of
+// ending the shell; the library puts the terminal back in its normal mode
+// before the handler runs. Outside reading, SIGINT keeps its default action.
+
+#include "line_reader.h"
+
+#include <iostream>
+#include <istream>
+#include <ostream>
+
+#ifdef ZEPHRO_HAVE_LIBEDIT
+#include <histedit.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#endif
+
+namespace zephro::shell {
+
+namespace {
+
+class StreamReader final : public LineReader {
+ public:
+  StreamReader(std::istream& in, std::ostream* prompts) : in_(in), prompts_(prompts) {}
+
+  Result ReadLine(const std::string& prompt, std::string& line) override {
+    if (prompts_ != nullptr) {
+      *prompts_ << prompt << std::flush;
+    }
+    line.clear();
+    return std::getline(in_, line) ? Result::kLine : Result::kEnd;
+  }
+
+ private:
+  std::istream& in_;       // not owned
+  std::ostream* prompts_;  // not owned; null for no prompts
+};
+
+#ifdef ZEPHRO_HAVE_LIBEDIT
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void NoteInterrupt(int) {
+  interrupted = 1;
+}
+
+constexpr int kHistorySize = 1000;
+
+// Sets the editor up on its first read, so that a shell that only runs
+// files never touches the terminal or the history file; falls back to plain
+// lines when the library cannot work with the terminal.
+class EditLineReader final : public LineReader {
+ public:
+  EditLineReader() = default;
+
+  ~EditLineReader() override {
+    if (editor_ != nullptr) {
+      el_end(editor_);
+    }
+    if (history_ != nullptr) {
+      HistEvent event;
+      if (added_ && !history_file_.empty()) {
+        history(history_, &event, H_SAVE, history_file_.c_str());
+      }
+      history_end(history_);
+    }
+  }
+
+  EditLineReader(const EditLineReader&) = delete;
+  EditLineReader& operator=(const EditLineReader&) = delete;
+
+  Result ReadLine(const std::string& prompt, std::string& line) override {
+    if (!Open()) {
+      return plain_.ReadLine(prompt, line);
+    }
+    prompt_ = prompt;
+    line.clear();
+    std::cout.flush();
+    struct sigaction catcher = {};
+    catcher.sa_handler = NoteInterrupt;
+    sigemptyset(&catcher.sa_mask);
+    catcher.sa_flags = 0;  // no SA_RESTART: the key must end the read
+    struct sigaction previous = {};
+    sigaction(SIGINT, &catcher, &previous);
+    interrupted = 0;
+    int count = 0;
+    const char* text = el_gets(editor_, &count);
+    const bool was_interrupted = interrupted != 0;
+    sigaction(SIGINT, &previous, nullptr);
+    if (was_interrupted) {
+      el_reset(editor_);
+      std::fputs("\n", stdout);
+      return Result::kInterrupted;
+    }
+    if (text == nullptr || count <= 0) {
+      return Result::kEnd;
+    }
+    line.assign(text, static_cast<std::size_t>(count));
+    if (!line.empty() && line.back() == '\n') {
+      line.pop_back();
+    }
+    return Result::kLine;
+  }
+
+  void AddHistory(const std::string& entry) override {
+    if (history_ == nullptr || entry.find_first_not_of(" \t\n") == std::string::npos) {
+      return;
+    }
+    HistEvent event;
+    history(history_, &event, H_ENTER, entry.c_str());
+    added_ = true;
+  }
+
+ private:
+  // True when the editor is (now) set up.
+  bool Open() {
+    if (opened_) {
+      return editor_ != nullptr;
+    }
+    opened_ = true;
+    history_ = history_init();
+    editor_ = history_ != nullptr ? el_init("zephro", stdin, stdout, stderr) : nullptr;
+    if (editor_ == nullptr) {
+      return false;
+    }
+    HistEvent event;
+    history(history_, &event, H_SETSIZE, kHistorySize);
+    history(history_, &event, H_SETUNIQUE, 1);
+    el_set(editor_, EL_CLIENTDATA, this);
+    el_set(editor_, EL_PROMPT, &EditLineReader::PromptOf);
+    el_set(editor_, EL_EDITOR, "emacs");
+    el_set(editor_, EL_SIGNAL, 1);
+    el_set(editor_, EL_HIST, history, history_);
+    el_source(editor_, nullptr);  // the user's ~/.editrc, if any
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+      history_file_ = std::string(home) + "/.zephro_history";
+      history(history_, &event, H_LOAD, history_file_.c_str());
+    }
+    return true;
+  }
+
+ private:
+  static char* PromptOf(EditLine* editor) {
+    void* data = nullptr;
+    el_get(editor, EL_CLIENTDATA, &data);
+    return static_cast<EditLineReader*>(data)->prompt_.data();
+  }
+
+  StreamReader plain_{std::cin, &std::cout};
+  bool opened_ = false;
+  bool added_ = false;  // something entered: the history file is worth saving
+  EditLine* editor_ = nullptr;
+  History* history_ = nullptr;
+  std::string prompt_;
+  std::string history_file_;
+};
+
+#endif  // ZEPHRO_HAVE_LIBEDIT
+
+}  // namespace
+
+std::unique_ptr<LineReader> MakeStreamReader(std::istream& in, std::ostream* prompts) {
+  return std::make_unique<StreamReader>(in, prompts);
+}
+
+std::unique_ptr<LineReader> MakeTerminalReader() {
+#ifdef ZEPHRO_HAVE_LIBEDIT
+  return std::make_unique<EditLineReader>();
+#else
+  return MakeStreamReader(std::cin, &std::cout);
+#endif
+}
+
+bool HasLineEditing() noexcept {
+#ifdef ZEPHRO_HAVE_LIBEDIT
+  return true;
+#else
+  return false;
+#endif
+}
+
+}  // namespace zephro::shell

@@ -1,0 +1,119 @@
+#include "session.h"
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <vector>
+
+#include "zephro/engine/inference_engine.h"
+#include "zephro/platform/exceptions.h"
+
+#include "input_buffer.h"
+#include "line_reader.h"
+#include "options.h"
+
+namespace zephro::shell {
+
+namespace {
+
+// What the history keeps of a finished input: a construct typed over several
+// lines comes back as one line, ready to edit; with a comment in it, whose
+// end the line breaks mark, it stays as typed.
+std::string HistoryEntry(const InputBuffer& input) {
+  std::string entry = input.Text();
+  while (!entry.empty() && entry.back() == '\n') {
+    entry.pop_back();
+  }
+  if (!input.HasComment()) {
+    std::replace(entry.begin(), entry.end(), '\n', ' ');
+  }
+  return entry;
+}
+
+}  // namespace
+
+Session::Session(TInferenceEngine& engine, LineReader& reader, std::ostream& out, std::ostream& err)
+    : engine_(engine), reader_(reader), out_(out), err_(err) {}
+
+void Session::Report(const std::exception& error) {
+  out_.flush();
+  err_ << error.what() << std::endl;
+}
+
+bool Session::Run(std::string_view text) {
+  try {
+    engine_.Parse(text, true);
+    return true;
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& error) {
+    Report(error);
+    return false;
+  }
+}
+
+bool Session::RunFile(const std::string& path) {
+  std::error_code error;
+  std::ifstream in;
+  if (!std::filesystem::is_directory(path, error)) {
+    in.open(path, std::ios::binary);
+  }
+  if (!in.is_open()) {
+    out_.flush();
+    err_ << "zephro: cannot read " << path << std::endl;
+    return false;
+  }
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  engine_.SetParserErrorHandling(TErrorHandling::ehRaiseAllAtEnd);
+  return Run(text);
+}
+
+void Session::Interact(bool terminal) {
+  if (terminal) {
+    out_ << kVersion << ". Type (exit) or press Ctrl-D to leave." << std::endl;
+  }
+  engine_.SetParserErrorHandling(TErrorHandling::ehRaiseImmediate);
+  InputBuffer input;
+  std::string line;
+  try {
+    for (;;) {
+      out_.flush();
+      const auto got = reader_.ReadLine(input.Empty() ? kPrompt : kContinuationPrompt, line);
+      if (got == LineReader::Result::kInterrupted) {
+        input.Clear();
+        continue;
+      }
+      if (got == LineReader::Result::kEnd) {
+        break;
+      }
+      input.AddLine(line);
+      if (input.Empty()) {
+        input.Clear();  // blank lines and comments
+        continue;
+      }
+      if (!input.Complete()) {
+        continue;
+      }
+      reader_.AddHistory(HistoryEntry(input));
+      for (const std::string& expression : input.TakeExpressions()) {
+        Run(expression);
+      }
+    }
+    if (!input.Empty()) {
+      for (const std::string& expression : input.TakeExpressions()) {
+        Run(expression);
+      }
+    }
+    if (terminal) {
+      out_ << "\n";
+    }
+  } catch (const EAbort&) {
+    // (exit)
+  }
+  out_.flush();
+}
+
+}  // namespace zephro::shell
