@@ -1,6 +1,6 @@
-// Micro-benchmarks of matching: asserting and retracting through joins,
-// agenda insertion with equal saliences, and compiling rules that share
-// alpha tests. Rules and facts are built through the C++ API.
+// Micro-benchmarks of matching: asserting and retracting through joins, and
+// compiling rules that share alpha tests. Rules and facts are built through
+// the C++ API.
 
 #include <benchmark/benchmark.h>
 
@@ -8,25 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "zephro/engine/inference_engine.h"
+#include "bench_support.h"
 #include "zephro/facts/pattern.h"
 #include "zephro/rules/rule.h"
-#include "zephro/values/value.h"
-#include "zephro/values/value_vector.h"
 
 namespace zephro {
 namespace {
 
+using bench::Ordered;
+
 Ref<IIEValue> Var(const std::string& name) {
   return MakeRef<TIEValue>(name, TIEType::dtVariable);
-}
-
-Ref<IFact> Ordered(TInferenceEngine& e, const std::string& relation,
-                   std::vector<Ref<IIEValue>> values) {
-  Ref<IFact> f = e.CreateFactTemplate(relation).NewFact();
-  f->SetValue(SDefaultSlotName,
-              MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(std::move(values)))));
-  return f;
 }
 
 // A pattern (relation term...) where a term is an integer constant or a
@@ -106,33 +98,6 @@ void BM_RetractThroughThreePatternJoin(benchmark::State& state) {
 }
 BENCHMARK(BM_RetractThroughThreePatternJoin)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
-// Every activation has salience 0: depth-first puts each in front.
-void BM_AgendaInsertEqualSalience(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto e = std::make_unique<TInferenceEngine>(nullptr);
-    TRule& rule = MakeOwned<TRule>(*e);
-    rule.SetRuleName("each");
-    AddPattern(*e, rule, "item", {{"x"}});
-    e->AddRule(rule);
-    std::vector<Ref<IFact>> facts;
-    for (int i = 0; i < n; ++i) {
-      facts.push_back(Ordered(*e, "item", {TIEValue::Integer(i)}));
-    }
-    state.ResumeTiming();
-    for (Ref<IFact>& f : facts) {
-      e->Assert(f);
-    }
-    benchmark::DoNotOptimize(e->GetAgendaCount());
-    state.PauseTiming();
-    e.reset();
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * n);
-}
-BENCHMARK(BM_AgendaInsertEqualSalience)->Arg(100000)->Unit(benchmark::kMillisecond);
-
 // N rules (item k ?x) (other ?x): the root is shared, the constant tests and
 // joins are each rule's own.
 void BM_CompileRulesSharingAlphaTests(benchmark::State& state) {
@@ -158,37 +123,6 @@ void BM_CompileRulesSharingAlphaTests(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 BENCHMARK(BM_CompileRulesSharingAlphaTests)->Arg(1000)->Unit(benchmark::kMillisecond);
-
-// Working memory alone: assert then retract N facts without rules.
-void BM_AssertRetractWorkingMemory(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto e = std::make_unique<TInferenceEngine>(nullptr);
-    std::vector<Ref<IFact>> facts;
-    facts.reserve(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) {
-      facts.push_back(Ordered(*e, "datum", {TIEValue::Integer(i)}));
-    }
-    state.ResumeTiming();
-    for (Ref<IFact>& f : facts) {
-      e->Assert(f);
-    }
-    for (std::int32_t id = 1; id <= n; ++id) {
-      e->Retract(id);
-    }
-    state.PauseTiming();
-    facts.clear();
-    e.reset();
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * n * 2);
-}
-BENCHMARK(BM_AssertRetractWorkingMemory)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1);
 
 }  // namespace
 }  // namespace zephro
