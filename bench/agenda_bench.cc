@@ -1,4 +1,5 @@
-// Micro-benchmarks of the agenda: inserting activations of equal salience.
+// Micro-benchmarks of the agenda: inserting activations of equal salience
+// and removing them again when their facts are retracted.
 
 #include <benchmark/benchmark.h>
 
@@ -45,6 +46,47 @@ void BM_AgendaInsertEqualSalience(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 BENCHMARK(BM_AgendaInsertEqualSalience)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Retracts the facts of N pending activations, oldest first (the back of a
+// depth-first agenda) or newest first (its front).
+void BM_AgendaRemoveByRetraction(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const bool newest_first = state.range(1) != 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto e = LoadEngine(kEachItem);
+    std::vector<std::int32_t> ids;
+    ids.reserve(static_cast<std::size_t>(n));
+    for (Ref<IFact>& f : Items(*e, n)) {
+      ids.push_back(e->Assert(f));
+    }
+    if (e->GetAgendaCount() != n) {
+      state.SkipWithError("an item did not activate the rule");
+    }
+    state.ResumeTiming();
+    if (newest_first) {
+      for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
+        e->Retract(*id);
+      }
+    } else {
+      for (std::int32_t id : ids) {
+        e->Retract(id);
+      }
+    }
+    state.PauseTiming();
+    if (e->GetAgendaCount() != 0) {
+      state.SkipWithError("activations left after retraction");
+    }
+    e.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_AgendaRemoveByRetraction)
+    ->ArgNames({"activations", "newest_first"})
+    ->Args({100000, 0})
+    ->Args({100000, 1})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace zephro
