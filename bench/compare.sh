@@ -2,10 +2,11 @@
 # Times the workload programs on the zephro shell and on the clips shell, and
 # prints a Markdown table (for docs/PERFORMANCE.md).
 #
-#   bench/compare.sh [OPTIONS] [FILTER]
+#   bench/compare.sh [OPTIONS] [FILTER...]
 #
-# FILTER keeps the program of that name (churn-10000), or else those whose
-# name contains it (joins, manners).
+# Without a filter every program runs. A FILTER that names a program
+# (churn-10000) selects it, any other selects the programs whose name contains
+# it (joins, manners).
 # Every program NAME.clp of the programs directory runs COMPARE_REPEAT times
 # on each engine, the two engines taking turns run by run, each run with
 # standard input from /dev/null under /usr/bin/time and timeout.  A row shows
@@ -41,7 +42,6 @@ clips=${COMPARE_CLIPS:-clips -f2}
 no_clips=${COMPARE_NO_CLIPS:-0}
 repeat=${COMPARE_REPEAT:-5}
 limit=${COMPARE_TIMEOUT:-600}
-filter=
 
 die() {
     echo "compare.sh: $*" >&2
@@ -62,10 +62,6 @@ while [ $# -gt 0 ]; do
     esac
     shift
 done
-if [ $# -gt 1 ]; then
-    die "one filter at most (see --help)"
-fi
-filter=${1:-}
 
 case $repeat in '' | *[!0-9]* | 0) die "COMPARE_REPEAT must be a positive integer" ;; esac
 case $limit in '' | *[!0-9]* | 0) die "COMPARE_TIMEOUT must be a positive integer" ;; esac
@@ -78,23 +74,24 @@ if [ -z "$zephro" ]; then
         zephro=$root/build/zephro
     fi
 fi
-# The engine commands are split on blanks on purpose: set -f keeps globbing
-# out of it.
-set -f
-# shellcheck disable=SC2086
-set -- $zephro
-command -v "$1" > /dev/null 2>&1 ||
-    die "no zephro shell at $1: build it (make build, or make bench for build-release/)"
-if [ "$no_clips" = 0 ]; then
+# program CMD: the program an engine command runs, its first word (commands
+# are split on blanks on purpose; set -f keeps globbing out of it)
+program() {
+    set -f
     # shellcheck disable=SC2086
-    set -- $clips
-    if ! command -v "$1" > /dev/null 2>&1; then
-        echo "compare.sh: the clips shell ($1) is not installed." >&2
-        echo "  Install it with: apt-get install clips   (or run with --no-clips)" >&2
-        exit 2
-    fi
+    set -- $1
+    set +f
+    echo "${1:-}"
+}
+z=$(program "$zephro")
+command -v "$z" > /dev/null 2>&1 ||
+    die "no zephro shell at '$z': build it (make build, or make bench for build-release/)"
+c=$(program "$clips")
+if [ "$no_clips" = 0 ] && ! command -v "$c" > /dev/null 2>&1; then
+    echo "compare.sh: the clips shell ($c) is not installed." >&2
+    echo "  Install it with: apt-get install clips   (or run with --no-clips)" >&2
+    exit 2
 fi
-set +f
 
 [ -n "$programs" ] || programs=$root/../shared/bench/programs
 [ -d "$programs" ] || die "no programs directory $programs (set COMPARE_PROGRAMS or -p)"
@@ -105,15 +102,25 @@ command -v timeout > /dev/null 2>&1 || die "timeout is needed (Debian package co
 names=$(for f in "$programs"/*.clp; do
             [ -e "$f" ] && basename "$f" .clp
         done | sort -t- -k1,1 -k2,2n)
-selected=
-if [ -n "$filter" ] && [ -f "$programs/$filter.clp" ]; then
-    selected=$filter
-else
-    for name in $names; do
-        case $name in *"$filter"*) selected="$selected $name" ;; esac
+# wanted NAME: whether a filter selects program NAME
+wanted() {
+    [ $# -eq 1 ] && return 0
+    name=$1
+    shift
+    for f in "$@"; do
+        if [ -f "$programs/$f.clp" ]; then
+            [ "$name" = "$f" ] && return 0
+        else
+            case $name in *"$f"*) return 0 ;; esac
+        fi
     done
-fi
-[ -n "$selected" ] || die "no program in $programs matches '$filter'"
+    return 1
+}
+selected=
+for name in $names; do
+    wanted "$name" "$@" && selected="$selected $name"
+done
+[ -n "$selected" ] || die "no program in $programs matches '$*'"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zephro-compare.XXXXXX") || exit 2
 kept=0
