@@ -1,6 +1,12 @@
-// Micro-benchmarks of matching: asserting and retracting through joins,
-// agenda insertion with equal saliences, and compiling rules that share
-// alpha tests. Rules and facts are built through the C++ API.
+// Micro-benchmarks of matching: constant tests of sibling rules, keyed join
+// probes against large memories, tokens made and released along a chain,
+// asserting and retracting through a three-pattern join, and compiling rules
+// that share alpha tests.
+//
+// The alpha, probe and token benchmarks time one assert of a probe fact and
+// the retract that undoes it, on an engine loaded once, so the network's
+// memories keep their size from one iteration to the next. Each checks
+// before timing that the probe activates the rules it should.
 
 #include <benchmark/benchmark.h>
 
@@ -8,25 +14,19 @@
 #include <string>
 #include <vector>
 
-#include "zephro/engine/inference_engine.h"
+#include "bench_support.h"
 #include "zephro/facts/pattern.h"
 #include "zephro/rules/rule.h"
-#include "zephro/values/value.h"
-#include "zephro/values/value_vector.h"
 
 namespace zephro {
 namespace {
 
+using bench::LoadEngine;
+using bench::Ordered;
+using bench::Record;
+
 Ref<IIEValue> Var(const std::string& name) {
   return MakeRef<TIEValue>(name, TIEType::dtVariable);
-}
-
-Ref<IFact> Ordered(TInferenceEngine& e, const std::string& relation,
-                   std::vector<Ref<IIEValue>> values) {
-  Ref<IFact> f = e.CreateFactTemplate(relation).NewFact();
-  f->SetValue(SDefaultSlotName,
-              MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(std::move(values)))));
-  return f;
 }
 
 // A pattern (relation term...) where a term is an integer constant or a
@@ -106,33 +106,6 @@ void BM_RetractThroughThreePatternJoin(benchmark::State& state) {
 }
 BENCHMARK(BM_RetractThroughThreePatternJoin)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
-// Every activation has salience 0: depth-first puts each in front.
-void BM_AgendaInsertEqualSalience(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto e = std::make_unique<TInferenceEngine>(nullptr);
-    TRule& rule = MakeOwned<TRule>(*e);
-    rule.SetRuleName("each");
-    AddPattern(*e, rule, "item", {{"x"}});
-    e->AddRule(rule);
-    std::vector<Ref<IFact>> facts;
-    for (int i = 0; i < n; ++i) {
-      facts.push_back(Ordered(*e, "item", {TIEValue::Integer(i)}));
-    }
-    state.ResumeTiming();
-    for (Ref<IFact>& f : facts) {
-      e->Assert(f);
-    }
-    benchmark::DoNotOptimize(e->GetAgendaCount());
-    state.PauseTiming();
-    e.reset();
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * n);
-}
-BENCHMARK(BM_AgendaInsertEqualSalience)->Arg(100000)->Unit(benchmark::kMillisecond);
-
 // N rules (item k ?x) (other ?x): the root is shared, the constant tests and
 // joins are each rule's own.
 void BM_CompileRulesSharingAlphaTests(benchmark::State& state) {
@@ -159,36 +132,128 @@ void BM_CompileRulesSharingAlphaTests(benchmark::State& state) {
 }
 BENCHMARK(BM_CompileRulesSharingAlphaTests)->Arg(1000)->Unit(benchmark::kMillisecond);
 
-// Working memory alone: assert then retract N facts without rules.
-void BM_AssertRetractWorkingMemory(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto e = std::make_unique<TInferenceEngine>(nullptr);
-    std::vector<Ref<IFact>> facts;
-    facts.reserve(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) {
-      facts.push_back(Ordered(*e, "datum", {TIEValue::Integer(i)}));
-    }
-    state.ResumeTiming();
-    for (Ref<IFact>& f : facts) {
-      e->Assert(f);
-    }
-    for (std::int32_t id = 1; id <= n; ++id) {
-      e->Retract(id);
-    }
-    state.PauseTiming();
-    facts.clear();
-    e.reset();
-    state.ResumeTiming();
+// Asserts `probe`, checks the agenda then holds `activations`, and retracts
+// it; false (and the benchmark skipped) when the count differs.
+bool ProbeActivates(benchmark::State& state, TInferenceEngine& e, const Ref<IFact>& probe,
+                    int activations) {
+  const int before = e.GetAgendaCount();
+  const std::int32_t id = e.Assert(probe);
+  const bool ok = id >= 0 && e.GetAgendaCount() - before == activations;
+  e.Retract(id);
+  if (!ok || e.GetAgendaCount() != before) {
+    state.SkipWithError("the probe fact does not activate the expected rules");
   }
-  state.SetItemsProcessed(state.iterations() * n * 2);
+  return ok;
 }
-BENCHMARK(BM_AssertRetractWorkingMemory)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1);
+
+// One assert and retract of `probe` per iteration: the same fact object,
+// asserted anew once retracted.
+void TimeAssertRetract(benchmark::State& state, TInferenceEngine& e, const Ref<IFact>& probe) {
+  for (auto _ : state) {
+    e.Retract(e.Assert(probe));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// R rules (reading (kind i) (level ?l)), i = 0..R-1: R sibling constant
+// tests on one slot. The probe matches one rule's constant, or none. When
+// the tests are tried one by one, the time grows with R; with an index on
+// the constant it stays flat.
+std::string SiblingConstantRules(int rules) {
+  std::string program = "(deftemplate reading (slot kind) (slot level))";
+  for (int i = 0; i < rules; ++i) {
+    program += "(defrule kind-" + std::to_string(i) + " (reading (kind " + std::to_string(i) +
+               ") (level ?l)) =>)";
+  }
+  return program;
+}
+
+void BM_AlphaSiblingConstants(benchmark::State& state) {
+  const int rules = static_cast<int>(state.range(0));
+  const bool match = state.range(1) != 0;
+  auto e = LoadEngine(SiblingConstantRules(rules));
+  Ref<IFact> probe = Record(*e, "reading", {{"kind", match ? rules / 2 : -1}, {"level", 7}});
+  if (ProbeActivates(state, *e, probe, match ? 1 : 0)) {
+    TimeAssertRetract(state, *e, probe);
+  }
+}
+BENCHMARK(BM_AlphaSiblingConstants)
+    ->ArgNames({"rules", "match"})
+    ->ArgsProduct({{1, 10, 100, 1000}, {0, 1}});
+
+// (left (k ?k)) (right (k ?k)): the join of the two patterns on ?k.
+constexpr std::string_view kKeyedJoin =
+    "(deftemplate left (slot k)) (deftemplate right (slot k))"
+    "(defrule keyed (left (k ?k)) (right (k ?k)) =>)";
+
+// The engine of kKeyedJoin with `n` facts of template `filled`, k = 0..n-1.
+// Filling a million facts takes seconds, and the library calls a benchmark
+// function several times while it settles the iteration count, so the last
+// engine is kept for the next call with the same filling. The probes leave
+// it as they found it.
+TInferenceEngine& FilledJoin(std::string_view filled, int n) {
+  static std::unique_ptr<TInferenceEngine> engine;
+  static std::string engine_filled;
+  static int engine_n = -1;
+  if (engine == nullptr || engine_filled != filled || engine_n != n) {
+    engine.reset();
+    engine = LoadEngine(kKeyedJoin);
+    for (int k = 0; k < n; ++k) {
+      engine->Assert(Record(*engine, filled, {{"k", k}}));
+    }
+    engine_filled = filled;
+    engine_n = n;
+  }
+  return *engine;
+}
+
+// Times a probe fact of template `probed` whose key matches one of the n
+// filled facts (k = n/2) or none (k = -1).
+void JoinProbe(benchmark::State& state, std::string_view filled, std::string_view probed) {
+  const int n = static_cast<int>(state.range(0));
+  const bool match = state.range(1) != 0;
+  TInferenceEngine& e = FilledJoin(filled, n);
+  Ref<IFact> probe = Record(e, probed, {{"k", match ? n / 2 : -1}});
+  if (ProbeActivates(state, e, probe, match ? 1 : 0)) {
+    TimeAssertRetract(state, e, probe);
+  }
+}
+
+// Sizes in the outer loop, so that both probes of a size share one filling.
+void JoinProbeSizes(benchmark::internal::Benchmark* b) {
+  for (int n : {1000, 64000, 1000000}) {
+    b->Args({n, 0})->Args({n, 1});
+  }
+}
+
+// N tokens of the first pattern wait in the join; a right fact probes them.
+void BM_JoinProbeTokens(benchmark::State& state) { JoinProbe(state, "left", "right"); }
+BENCHMARK(BM_JoinProbeTokens)->ArgNames({"tokens", "match"})->Apply(JoinProbeSizes);
+
+// N facts of the second pattern wait in its memory; a left fact probes them.
+void BM_JoinProbeFacts(benchmark::State& state) { JoinProbe(state, "right", "left"); }
+BENCHMARK(BM_JoinProbeFacts)->ArgNames({"facts", "match"})->Apply(JoinProbeSizes);
+
+// (a (x ?x)) (b (x ?x) (y ?y)) (c (x ?x)) with F facts (b (x 1) (y j)) and
+// one (c (x 1)) in place: asserting (a (x 1)) makes F two-fact tokens, F
+// three-fact tokens and F activations; retracting it releases them all.
+// Items are complete chains.
+void BM_TokenChainCreateRelease(benchmark::State& state) {
+  const int fanout = static_cast<int>(state.range(0));
+  auto e = LoadEngine(
+      "(deftemplate a (slot x)) (deftemplate b (slot x) (slot y)) (deftemplate c (slot x))"
+      "(defrule chain (a (x ?x)) (b (x ?x) (y ?y)) (c (x ?x)) =>)");
+  for (int y = 0; y < fanout; ++y) {
+    e->Assert(Record(*e, "b", {{"x", 1}, {"y", y}}));
+  }
+  e->Assert(Record(*e, "c", {{"x", 1}}));
+  Ref<IFact> probe = Record(*e, "a", {{"x", 1}});
+  if (ProbeActivates(state, *e, probe, fanout)) {
+    TimeAssertRetract(state, *e, probe);
+    state.SetItemsProcessed(state.iterations() * fanout);
+  }
+}
+BENCHMARK(BM_TokenChainCreateRelease)->ArgName("fanout")->Arg(1)->Arg(100);
 
 }  // namespace
 }  // namespace zephro
