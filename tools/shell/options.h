@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <string>
 #include <vector>
+
 #include "zephro/version.h"
 
 namespace zephro {
