@@ -497,7 +497,7 @@ std::int32_t TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, std::int32_
   const TTokenAction tag = left->Tag();
   ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r) {
     const bool passed = prefix_join_ ? r.token->ParentToken() != nullptr &&
-                                           r.token->ParentToken()->Equals(left.get())
+                                           r.token->ParentToken()->SameAs(*left)
                                      : RunTests(*left, r.token.get(), r.token->Fact());
     if (!passed) {
       return true;
@@ -573,7 +573,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   }
   auto matches = [&](const TIETokenTree::Entry& l) {
     return prefix_join_ ? token->ParentToken() != nullptr &&
-                              token->ParentToken()->Equals(l.token.get())
+                              token->ParentToken()->SameAs(*l.token)
                         : RunTests(*l.token, token.get(), token->Fact());
   };
   // With a key, left entries that can match sit under the same hash; a prefix

@@ -21,6 +21,82 @@ std::uint32_t ChainHash(std::uint32_t parent, std::int32_t id) {
 
 }  // namespace
 
+// --- token blocks --------------------------------------------------------------------------
+
+namespace {
+
+// Sanitizer builds allocate every token afresh, so that a use after release
+// is still caught.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kRecycleTokens = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kRecycleTokens = false;
+#else
+constexpr bool kRecycleTokens = true;
+#endif
+#else
+constexpr bool kRecycleTokens = true;
+#endif
+
+// Released token blocks of this thread, linked through their first bytes.
+// Blocks are plain allocations, so a token may be released on another
+// thread than the one that made it.
+class TTokenBlocks {
+ public:
+  ~TTokenBlocks() {
+    while (head_ != nullptr) {
+      void* next = *static_cast<void**>(head_);
+      ::operator delete(head_);
+      head_ = next;
+    }
+  }
+  void* Take() noexcept {
+    void* block = head_;
+    if (block != nullptr) {
+      head_ = *static_cast<void**>(block);
+      --count_;
+    }
+    return block;
+  }
+  bool Keep(void* block) noexcept {
+    if (count_ >= kMaxKept) {
+      return false;
+    }
+    *static_cast<void**>(block) = head_;
+    head_ = block;
+    ++count_;
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kMaxKept = std::size_t{1} << 20;
+  void* head_ = nullptr;
+  std::size_t count_ = 0;
+};
+
+thread_local TTokenBlocks token_blocks;
+
+}  // namespace
+
+void* TIEToken::operator new(std::size_t size) {
+  if (kRecycleTokens && size == sizeof(TIEToken)) {
+    if (void* block = token_blocks.Take()) {
+      return block;
+    }
+  }
+  return ::operator new(size);
+}
+
+void TIEToken::operator delete(void* block, std::size_t size) noexcept {
+  if (kRecycleTokens && size == sizeof(TIEToken) && token_blocks.Keep(block)) {
+    return;
+  }
+  ::operator delete(block);
+}
+
+// --- tokens --------------------------------------------------------------------------------
+
 TIEToken::TIEToken(TTokenAction action, Ref<IFact> fact)
     : fact_(std::move(fact)), count_(1), tag_(action) {
   sort_code_ = FactId(fact_.get());
@@ -145,25 +221,36 @@ const IIEValue* TMemoryKeyPart::Read(const IFact& fact) const {
 
 namespace {
 
-std::int32_t Combine(std::int32_t seed, std::int32_t hash) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(seed) * 31u +
-                                   static_cast<std::uint32_t>(hash));
+// Key hashes of several parts are accumulated in 64 bits and mixed at the
+// end: value hashes of small integers are the integers themselves, and a
+// plain 31*h+v would give (1 40) and (2 9) one key.
+std::uint64_t Accumulate(std::uint64_t acc, std::int32_t hash) {
+  return (acc ^ static_cast<std::uint32_t>(hash)) * 0x100000001b3ull;
+}
+
+std::int32_t Finish(std::uint64_t acc) {
+  acc ^= acc >> 33;
+  acc *= 0xff51afd7ed558ccdull;
+  acc ^= acc >> 33;
+  acc *= 0xc4ceb9fe1a85ec53ull;
+  acc ^= acc >> 33;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(acc));
 }
 
 }  // namespace
 
 std::int32_t TMemoryKey::HashOfFact(const IFact& fact, bool& found) const {
-  std::int32_t hash = 0;
+  std::uint64_t acc = 0xcbf29ce484222325ull;
   for (const TMemoryKeyPart& part : parts) {
     const IIEValue* v = part.Read(fact);
     if (v == nullptr) {
       found = false;
       return 0;
     }
-    hash = Combine(hash, v->GetHashCode());
+    acc = Accumulate(acc, v->GetHashCode());
   }
   found = true;
-  return hash;
+  return Finish(acc);
 }
 
 std::int32_t TMemoryKey::HashOf(const TIEToken& token, bool& found) const {
@@ -171,7 +258,7 @@ std::int32_t TMemoryKey::HashOf(const TIEToken& token, bool& found) const {
   if (!Keyed()) {
     return static_cast<std::int32_t>(token.IdentityHash());
   }
-  std::int32_t hash = 0;
+  std::uint64_t acc = 0xcbf29ce484222325ull;
   for (const TMemoryKeyPart& part : parts) {
     const IFact* fact = token.GetFacts(part.fact_index);
     const IIEValue* v = fact != nullptr ? part.Read(*fact) : nullptr;
@@ -179,9 +266,9 @@ std::int32_t TMemoryKey::HashOf(const TIEToken& token, bool& found) const {
       found = false;
       return 0;
     }
-    hash = Combine(hash, v->GetHashCode());
+    acc = Accumulate(acc, v->GetHashCode());
   }
-  return hash;
+  return Finish(acc);
 }
 
 // --- token memories ------------------------------------------------------------------------
@@ -211,9 +298,9 @@ TIETokenTree::TIETokenTree(int initial_buckets, TMemoryKey key) : key_(std::move
   // (fewer when asked) and let the tables grow.
   constexpr int kFirstBuckets = 8;
   const std::size_t n = BucketCountFor(std::clamp(initial_buckets, 1, kFirstBuckets));
-  key_heads_.assign(n, nullptr);
-  key_tails_.assign(n, nullptr);
-  id_heads_.assign(n, nullptr);
+  key_heads_.assign(n, kNone);
+  key_tails_.assign(n, kNone);
+  id_heads_.assign(n, kNone);
   mask_ = n - 1;
 }
 
@@ -223,99 +310,89 @@ std::size_t TIETokenTree::KeyIndex(std::int32_t hash) const noexcept {
   return Spread(static_cast<std::uint32_t>(hash)) & mask_;
 }
 
-std::size_t TIETokenTree::IdIndex(const TIEToken& token) const noexcept {
-  return Spread(token.IdentityHash()) & mask_;
+std::size_t TIETokenTree::IdIndex(std::uint32_t identity) const noexcept {
+  return Spread(identity) & mask_;
 }
 
-TIETokenTree::Entry* TIETokenTree::NewEntry() {
-  if (free_ == nullptr) {
-    auto chunk = std::make_unique<Entry[]>(next_chunk_size_);
-    for (std::size_t i = 0; i < next_chunk_size_; ++i) {
-      chunk[i].id_next = free_;
-      free_ = &chunk[i];
-    }
-    chunks_.push_back(std::move(chunk));
-    next_chunk_size_ = std::min<std::size_t>(next_chunk_size_ * 2, 4096);
-  }
-  Entry* e = free_;
-  free_ = e->id_next;
-  e->id_next = nullptr;
-  return e;
-}
-
-void TIETokenTree::FreeEntry(Entry* e) {
-  e->token.reset();
-  e->negated_count = 0;
-  e->key_prev = e->key_next = e->all_prev = e->all_next = nullptr;
-  e->id_next = free_;
-  free_ = e;
+void TIETokenTree::LinkKey(std::uint32_t index) {
+  Entry& e = entries_[index];
+  const std::size_t k = KeyIndex(e.hash);
+  e.key_next = kNone;
+  e.key_prev = key_tails_[k];
+  (key_tails_[k] != kNone ? entries_[key_tails_[k]].key_next : key_heads_[k]) = index;
+  key_tails_[k] = index;
 }
 
 void TIETokenTree::Grow() {
   const std::size_t n = (mask_ + 1) * 2;
-  key_heads_.assign(n, nullptr);
-  key_tails_.assign(n, nullptr);
-  id_heads_.assign(n, nullptr);
+  std::vector<std::uint32_t> old_heads(n, kNone);
+  old_heads.swap(key_heads_);
+  key_tails_.assign(n, kNone);
+  id_heads_.assign(n, kNone);
   mask_ = n - 1;
-  // Refile oldest first so that every key chain keeps insertion order.
-  for (Entry* e = all_head_; e != nullptr; e = e->all_next) {
-    const std::size_t k = KeyIndex(e->hash);
-    e->key_next = nullptr;
-    e->key_prev = key_tails_[k];
-    (key_tails_[k] != nullptr ? key_tails_[k]->key_next : key_heads_[k]) = e;
-    key_tails_[k] = e;
-    const std::size_t i = IdIndex(*e->token);
-    e->id_next = id_heads_[i];
-    id_heads_[i] = e;
+  // Refile each old chain in its order: entries with equal hashes shared an
+  // old chain, so every new chain keeps insertion order.
+  for (std::uint32_t head : old_heads) {
+    for (std::uint32_t i = head; i != kNone;) {
+      const std::uint32_t next = entries_[i].key_next;
+      LinkKey(i);
+      const std::size_t b = IdIndex(entries_[i].identity);
+      entries_[i].id_next = id_heads_[b];
+      id_heads_[b] = i;
+      i = next;
+    }
   }
 }
 
 TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
-  for (Entry* e = id_heads_[IdIndex(*token)]; e != nullptr; e = e->id_next) {
-    if (e->token->SameAs(*token)) {
+  const std::uint32_t identity = token->IdentityHash();
+  for (std::uint32_t i = id_heads_[IdIndex(identity)]; i != kNone; i = entries_[i].id_next) {
+    if (entries_[i].identity == identity && entries_[i].token->SameAs(*token)) {
       return nullptr;
     }
   }
   if (static_cast<std::size_t>(count_) > mask_) {
     Grow();
   }
-  Entry* e = NewEntry();
-  e->token = std::move(token);
-  e->hash = hash;
-  const std::size_t k = KeyIndex(hash);
-  e->key_prev = key_tails_[k];
-  (key_tails_[k] != nullptr ? key_tails_[k]->key_next : key_heads_[k]) = e;
-  key_tails_[k] = e;
-  const std::size_t i = IdIndex(*e->token);
-  e->id_next = id_heads_[i];
-  id_heads_[i] = e;
-  e->all_prev = all_tail_;
-  (all_tail_ != nullptr ? all_tail_->all_next : all_head_) = e;
-  all_tail_ = e;
+  std::uint32_t index = free_;
+  if (index != kNone) {
+    free_ = entries_[index].id_next;
+  } else {
+    index = static_cast<std::uint32_t>(entries_.size());
+    entries_.emplace_back();
+  }
+  Entry& e = entries_[index];
+  e.token = std::move(token);
+  e.negated_count = 0;
+  e.hash = hash;
+  e.identity = identity;
+  LinkKey(index);
+  const std::size_t b = IdIndex(identity);
+  e.id_next = id_heads_[b];
+  id_heads_[b] = index;
   ++count_;
-  return e;
-}
-
-void TIETokenTree::Unlink(Entry* e) {
-  const std::size_t k = KeyIndex(e->hash);
-  (e->key_prev != nullptr ? e->key_prev->key_next : key_heads_[k]) = e->key_next;
-  (e->key_next != nullptr ? e->key_next->key_prev : key_tails_[k]) = e->key_prev;
-  (e->all_prev != nullptr ? e->all_prev->all_next : all_head_) = e->all_next;
-  (e->all_next != nullptr ? e->all_next->all_prev : all_tail_) = e->all_prev;
+  return &e;
 }
 
 bool TIETokenTree::Remove(const TIEToken& token, std::int32_t* negated_count) {
-  for (Entry** link = &id_heads_[IdIndex(token)]; *link != nullptr; link = &(*link)->id_next) {
-    Entry* e = *link;
-    if (!e->token->SameAs(token)) {
+  const std::uint32_t identity = token.IdentityHash();
+  for (std::uint32_t* link = &id_heads_[IdIndex(identity)]; *link != kNone;
+       link = &entries_[*link].id_next) {
+    const std::uint32_t index = *link;
+    Entry& e = entries_[index];
+    if (e.identity != identity || !e.token->SameAs(token)) {
       continue;
     }
-    *link = e->id_next;
-    Unlink(e);
+    *link = e.id_next;
+    const std::size_t k = KeyIndex(e.hash);
+    (e.key_prev != kNone ? entries_[e.key_prev].key_next : key_heads_[k]) = e.key_next;
+    (e.key_next != kNone ? entries_[e.key_next].key_prev : key_tails_[k]) = e.key_prev;
     if (negated_count != nullptr) {
-      *negated_count = e->negated_count;
+      *negated_count = e.negated_count;
     }
-    FreeEntry(e);
+    e.token.reset();
+    e.id_next = free_;
+    free_ = index;
     --count_;
     return true;
   }
@@ -323,45 +400,40 @@ bool TIETokenTree::Remove(const TIEToken& token, std::int32_t* negated_count) {
 }
 
 void TIETokenTree::Clear() {
-  if (count_ == 0 && chunks_.empty()) {
+  if (entries_.empty()) {
     return;
   }
-  // Tokens go with their chunks; the tables shrink back to their first size.
-  chunks_.clear();
-  free_ = nullptr;
-  next_chunk_size_ = 16;
-  all_head_ = all_tail_ = nullptr;
+  // The tokens go with the array; the tables shrink back to their first size.
+  std::vector<Entry>().swap(entries_);
+  free_ = kNone;
   count_ = 0;
-  std::fill(key_heads_.begin(), key_heads_.end(), nullptr);
-  std::fill(key_tails_.begin(), key_tails_.end(), nullptr);
-  std::fill(id_heads_.begin(), id_heads_.end(), nullptr);
+  std::fill(key_heads_.begin(), key_heads_.end(), kNone);
+  std::fill(key_tails_.begin(), key_tails_.end(), kNone);
+  std::fill(id_heads_.begin(), id_heads_.end(), kNone);
+}
+
+template <class F>
+void TIETokenTree::ForEachText(F&& text_of, std::string& text) const {
+  for (std::uint32_t head : key_heads_) {
+    if (head == kNone) {
+      continue;
+    }
+    for (std::uint32_t i = head; i != kNone; i = entries_[i].key_next) {
+      text += text_of(*entries_[i].token);
+    }
+    text += "\n";
+  }
 }
 
 std::string TIETokenTree::ToString() const {
   std::string text;
-  for (const Entry* head : key_heads_) {
-    if (head == nullptr) {
-      continue;
-    }
-    for (const Entry* e = head; e != nullptr; e = e->key_next) {
-      text += e->token->ToString();
-    }
-    text += "\n";
-  }
+  ForEachText([](const TIEToken& t) { return t.ToString(); }, text);
   return text;
 }
 
 std::string TIETokenTree::GetToFactsString() const {
   std::string text;
-  for (const Entry* head : key_heads_) {
-    if (head == nullptr) {
-      continue;
-    }
-    for (const Entry* e = head; e != nullptr; e = e->key_next) {
-      text += e->token->GetToFactsString();
-    }
-    text += "\n";
-  }
+  ForEachText([](const TIEToken& t) { return t.GetToFactsString(); }, text);
   return text;
 }
 

@@ -13,7 +13,6 @@
 // duplicate refusal and removal stay O(1) however many tokens it holds.
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,6 +57,11 @@ class TIEToken final : public IReteToken {
   // A one-fact token that carries no fact: the clear signal.
   static Ref<TIEToken> Clear();
 
+  // Matching makes and drops tokens by the million: each thread keeps the
+  // blocks of released tokens for its next ones.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
+
  private:
   TIEToken() = default;
   ~TIEToken() override;
@@ -99,22 +103,21 @@ struct TMemoryKey {
   std::int32_t HashOfFact(const IFact& fact, bool& found) const;
 };
 
-// The memory of one side of a join. Entries live in a pool and sit on three
-// intrusive lists: the chain of their key's hash bucket (insertion order, so
-// the partners of a probe come out oldest first), the chain of their identity
-// bucket (so duplicates are refused and removals found in O(1) however many
-// entries share a key), and the list of all entries (insertion order).
+// The memory of one side of a join. Entries live in one array and sit on two
+// chains linked by position: the chain of their key's hash bucket (insertion
+// order, so the partners of a probe come out oldest first) and the chain of
+// their identity bucket (so duplicates are refused and removals found in O(1)
+// however many entries share a key).
 class TIETokenTree {
  public:
   struct Entry {
     Ref<TIEToken> token;
     std::int32_t negated_count = 0;
     std::int32_t hash = 0;
-    Entry* key_prev = nullptr;
-    Entry* key_next = nullptr;
-    Entry* id_next = nullptr;
-    Entry* all_prev = nullptr;
-    Entry* all_next = nullptr;
+    std::uint32_t identity = 0;  // the token's identity hash
+    std::uint32_t key_prev = 0;
+    std::uint32_t key_next = 0;
+    std::uint32_t id_next = 0;
   };
 
   explicit TIETokenTree(int initial_buckets, TMemoryKey key);
@@ -126,32 +129,35 @@ class TIETokenTree {
   int Count() const noexcept { return count_; }
 
   // Stores `token` under key hash `hash` unless an equal one is there;
-  // returns the entry or null.
+  // returns the entry (valid until the next Add) or null.
   Entry* Add(Ref<TIEToken> token, std::int32_t hash);
   // Removes the entry equal to `token`; answers whether there was one and
   // reports its negated-match count in `negated_count` (may be null).
   bool Remove(const TIEToken& token, std::int32_t* negated_count);
   // Calls `f(entry)` for each entry whose key hashes to `hash`, oldest first,
-  // until `f` answers false.
+  // until `f` answers false. `f` must not add to or remove from this memory.
   template <class F>
   void ForKey(std::int32_t hash, F&& f) {
-    for (Entry* e = key_heads_[KeyIndex(hash)]; e != nullptr;) {
-      Entry* next = e->key_next;
-      if (e->hash == hash && !f(*e)) {
+    for (std::uint32_t i = key_heads_[KeyIndex(hash)]; i != kNone;) {
+      Entry& e = entries_[i];
+      i = e.key_next;
+      if (e.hash == hash && !f(e)) {
         return;
       }
-      e = next;
     }
   }
-  // Calls `f(entry)` for every entry, oldest first, until `f` answers false.
+  // Calls `f(entry)` for every entry, bucket by bucket, until `f` answers
+  // false. `f` must not add to or remove from this memory.
   template <class F>
   void ForEach(F&& f) {
-    for (Entry* e = all_head_; e != nullptr;) {
-      Entry* next = e->all_next;
-      if (!f(*e)) {
-        return;
+    for (std::uint32_t head : key_heads_) {
+      for (std::uint32_t i = head; i != kNone;) {
+        Entry& e = entries_[i];
+        i = e.key_next;
+        if (!f(e)) {
+          return;
+        }
       }
-      e = next;
     }
   }
   void Clear();
@@ -159,23 +165,22 @@ class TIETokenTree {
   std::string GetToFactsString() const;
 
  private:
+  static constexpr std::uint32_t kNone = 0xffffffffu;
+
   std::size_t KeyIndex(std::int32_t hash) const noexcept;
-  std::size_t IdIndex(const TIEToken& token) const noexcept;
-  Entry* NewEntry();
-  void FreeEntry(Entry* e);
-  void Unlink(Entry* e);
+  std::size_t IdIndex(std::uint32_t identity) const noexcept;
+  void LinkKey(std::uint32_t index);
   void Grow();
+  template <class F>
+  void ForEachText(F&& text_of, std::string& text) const;
 
   TMemoryKey key_;
-  std::vector<Entry*> key_heads_;
-  std::vector<Entry*> key_tails_;
-  std::vector<Entry*> id_heads_;
+  std::vector<Entry> entries_;
+  std::vector<std::uint32_t> key_heads_;
+  std::vector<std::uint32_t> key_tails_;
+  std::vector<std::uint32_t> id_heads_;
   std::size_t mask_ = 0;  // bucket count - 1 (a power of two)
-  Entry* all_head_ = nullptr;
-  Entry* all_tail_ = nullptr;
-  Entry* free_ = nullptr;
-  std::vector<std::unique_ptr<Entry[]>> chunks_;
-  std::size_t next_chunk_size_ = 16;
+  std::uint32_t free_ = kNone;
   int count_ = 0;
 };
 
