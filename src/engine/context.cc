@@ -332,12 +332,24 @@ bool IsPatternBinding(const TObject* object) noexcept {
 
 Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record) {
   const auto& info = static_cast<const TBindingInfo&>(record);
+  if (info.IsPatternBinding()) {
+    IFact* fact = context.FactAt(info.FactIndex());
+    if (fact == nullptr) {
+      RaiseIE(SCorruptedVariable, info.ToString().c_str());
+    }
+    return MakeRef<TIEValue>(Ref<IFact>(fact));
+  }
+  return Ref<IIEValue>(PatternBindingSlot(context, record));
+}
+
+IIEValue* PatternBindingSlot(TIEContext& context, const TObject& record) {
+  const auto& info = static_cast<const TBindingInfo&>(record);
+  if (info.IsPatternBinding()) {
+    return nullptr;
+  }
   IFact* fact = context.FactAt(info.FactIndex());
   if (fact == nullptr) {
     RaiseIE(SCorruptedVariable, info.ToString().c_str());
-  }
-  if (info.IsPatternBinding()) {
-    return MakeRef<TIEValue>(Ref<IFact>(fact));
   }
   const int slot = info.SlotPosition().IndexIn(fact->Template());
   if (slot < 0) {
@@ -345,13 +357,13 @@ Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record) 
   }
   IIEValue* value = fact->ValueAt(slot);
   if (info.SubIndex() == NoSubIndex) {
-    return Ref<IIEValue>(value);
+    return value;
   }
   IValueVector* list = value->AsList();
   if (list == nullptr || info.SubIndex() < 0 || info.SubIndex() >= list->ValueCount()) {
     RaiseIE(SCorruptedVariable, info.ToString().c_str());
   }
-  return Ref<IIEValue>(list->Get(info.SubIndex()));
+  return list->Get(info.SubIndex());
 }
 
 }  // namespace zephro

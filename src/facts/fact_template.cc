@@ -9,6 +9,7 @@
 #include "zephro/facts/fact_template.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 
 #include "zephro/facts/fact.h"
@@ -34,6 +35,11 @@ std::string_view Trim(std::string_view s) {
 }  // namespace
 
 // --- TSlotLayout -------------------------------------------------------------------
+
+TSlotLayout::TSlotLayout(std::vector<std::string> names) noexcept : names_(std::move(names)) {
+  static std::atomic<std::uint64_t> next_serial{1};
+  serial_ = next_serial.fetch_add(1, std::memory_order_relaxed);
+}
 
 bool TSlotLayout::Less(std::string_view a, std::string_view b) noexcept {
   const std::size_t n = std::min(a.size(), b.size());

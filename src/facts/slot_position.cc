@@ -6,15 +6,23 @@ int TSlotPosition::IndexIn(const IFactTemplate* t) const {
   if (t == nullptr) {
     return -1;
   }
+  const std::uint64_t serial = t->LayoutSerial();
   if (t == template_ && index_ >= 0) {
-    std::span<const std::string> names = t->SlotNames();
-    if (static_cast<std::size_t>(index_) < names.size() &&
-        names[static_cast<std::size_t>(index_)] == name_) {
-      return index_;
+    if (serial != 0) {
+      if (serial == serial_) {
+        return index_;
+      }
+    } else {
+      std::span<const std::string> names = t->SlotNames();
+      if (static_cast<std::size_t>(index_) < names.size() &&
+          names[static_cast<std::size_t>(index_)] == name_) {
+        return index_;
+      }
     }
   }
   // A miss is not remembered: the template may gain the slot later.
   template_ = t;
+  serial_ = serial;
   index_ = t->SlotIndex(name_);
   return index_;
 }

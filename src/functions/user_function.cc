@@ -12,6 +12,7 @@
 #include "zephro/values/value.h"
 
 #include "functions/index_error.h"
+#include "values/value_internal.h"
 
 namespace zephro {
 void RaiseIndexError(const char* what, int index) {
@@ -164,6 +165,28 @@ Ref<IIEValue> TIEUserFunction::Run(IFunCall& /*call*/, TIEContext& /*context*/) 
 
 Ref<IIEValue> TIEUserFunction::Eval(IFunCall& call, int index, TIEContext& context) {
   return call.Argument(index)->Resolve(&context);
+}
+
+const IIEValue& TIEUserFunction::EvalBorrowed(IFunCall& call, int index, TIEContext& context,
+                                              Ref<IIEValue>& holder) {
+  IIEValue* argument = call.Argument(index);
+  switch (argument->DType()) {
+    case TIEType::dtVariable:
+    case TIEType::dtMultiVariable:
+    case TIEType::dtFunCall:
+      break;
+    case TIEType::dtObject:
+      if (TObject* object = argument->AsObject(); IsPatternBinding(object)) {
+        if (IIEValue* slot = PatternBindingSlot(context, *object)) {
+          return *slot;
+        }
+      }
+      break;
+    default:
+      return *argument;
+  }
+  holder = argument->Resolve(&context);
+  return *holder;
 }
 
 std::int32_t TIEUserFunction::EvalInteger(IFunCall& call, int index, TIEContext& context) {

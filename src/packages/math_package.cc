@@ -95,8 +95,9 @@ class TNumericFunction : public TIEUserFunction {
   ~TNumericFunction() override = default;
 
   static TNumber Number(IFunCall& call, int index, TIEContext& context) {
-    Ref<IIEValue> value = Eval(call, index, context);
-    return {value->AsNumeric(), value->DType() == TIEType::dtFloat};
+    Ref<IIEValue> holder;
+    const IIEValue& value = EvalBorrowed(call, index, context, holder);
+    return {value.AsNumeric(), value.DType() == TIEType::dtFloat};
   }
 
   static Ref<IIEValue> Result(TNumber number) {

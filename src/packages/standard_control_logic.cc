@@ -65,9 +65,11 @@ class TFirstArgumentTest : public TIEUserFunction {
   virtual bool Stops(const IIEValue& first, const IIEValue& other) const = 0;
 
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) final {
-    Ref<IIEValue> first = Eval(call, 0, context);
+    Ref<IIEValue> first_holder;
+    Ref<IIEValue> other_holder;
+    const IIEValue& first = EvalBorrowed(call, 0, context, first_holder);
     for (int i = 1; i < call.ArgumentCount(); ++i) {
-      if (Stops(*first, *Eval(call, i, context))) {
+      if (Stops(first, EvalBorrowed(call, i, context, other_holder))) {
         return BoolValue(false);
       }
     }
@@ -137,9 +139,10 @@ class TNeighbourTest : public TIEUserFunction {
       : TIEUserFunction(name, comment, syntax, 2) {}
 
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) final {
-    double previous = Eval(call, 0, context)->AsNumeric();
+    Ref<IIEValue> holder;
+    double previous = EvalBorrowed(call, 0, context, holder).AsNumeric();
     for (int i = 1; i < call.ArgumentCount(); ++i) {
-      const double current = Eval(call, i, context)->AsNumeric();
+      const double current = EvalBorrowed(call, i, context, holder).AsNumeric();
       if (!Relation()(previous, current)) {
         return BoolValue(false);
       }

@@ -627,6 +627,29 @@ bool TPatternMatchTerminalNode::CallNode(const Ref<TIEToken>& token, TCallType /
   return false;
 }
 
+namespace {
+
+// Every activation of a terminal node carries one of the network's tokens.
+std::uint32_t IdentityOf(const TActivation& a) {
+  return static_cast<const TIEToken&>(a.Token()).IdentityHash();
+}
+
+}  // namespace
+
+void TPatternMatchTerminalNode::Grow() {
+  std::vector<TActivation*> old(buckets_.size() * 2, nullptr);
+  old.swap(buckets_);
+  for (TActivation* head : old) {
+    while (head != nullptr) {
+      TActivation* next = head->node_next_;
+      TActivation*& bucket = BucketOf(IdentityOf(*head));
+      head->node_next_ = bucket;
+      bucket = head;
+      head = next;
+    }
+  }
+}
+
 void TPatternMatchTerminalNode::AddActivation(const Ref<TIEToken>& token) {
   if (token->Tag() == TTokenAction::taAdd &&
       (!rule_->Enabled() || (rule_->OneShot() && rule_->Fired()))) {
@@ -638,30 +661,45 @@ void TPatternMatchTerminalNode::AddActivation(const Ref<TIEToken>& token) {
   auto activation = std::make_unique<TActivation>(*rule_, Ref<IReteToken>(token.get()), this,
                                                   token->Strength());
   TActivation* a = activation.get();
-  a->node_entry_ = activations_.Insert(activations_.Count(), a);
-  by_identity_.emplace(token->IdentityHash(), a);
+  if (static_cast<std::size_t>(count_) >= buckets_.size()) {
+    Grow();
+  }
+  a->node_order_ = next_order_++;
+  TActivation*& bucket = BucketOf(token->IdentityHash());
+  a->node_next_ = bucket;
+  bucket = a;
+  ++count_;
   rete_->Activate(std::move(activation));
 }
 
 void TPatternMatchTerminalNode::Forget(TActivation& activation) {
-  // Every activation of this node carries one of the network's tokens.
-  auto range =
-      by_identity_.equal_range(static_cast<const TIEToken&>(activation.Token()).IdentityHash());
-  for (auto it = range.first; it != range.second; ++it) {
-    if (it->second == &activation) {
-      by_identity_.erase(it);
+  if (activation.node_order_ == 0) {
+    return;
+  }
+  for (TActivation** link = &BucketOf(IdentityOf(activation)); *link != nullptr;
+       link = &(*link)->node_next_) {
+    if (*link == &activation) {
+      *link = activation.node_next_;
+      --count_;
       break;
     }
   }
-  if (activation.node_entry_ != nullptr) {
-    activations_.Erase(static_cast<TIndexedSequence<TActivation*>::Node*>(activation.node_entry_));
-    activation.node_entry_ = nullptr;
-  }
+  activation.node_next_ = nullptr;
+  activation.node_order_ = 0;
 }
 
 void TPatternMatchTerminalNode::StandDown() {
-  while (activations_.Count() > 0) {
-    TActivation* a = activations_.At(activations_.Count() - 1)->value;
+  // Last created first.
+  std::vector<TActivation*> all;
+  all.reserve(static_cast<std::size_t>(count_));
+  for (TActivation* head : buckets_) {
+    for (TActivation* a = head; a != nullptr; a = a->node_next_) {
+      all.push_back(a);
+    }
+  }
+  std::sort(all.begin(), all.end(),
+            [](const TActivation* x, const TActivation* y) { return x->node_order_ > y->node_order_; });
+  for (TActivation* a : all) {
     Forget(*a);
     rete_->Deactivate(*a);
   }
@@ -670,17 +708,10 @@ void TPatternMatchTerminalNode::StandDown() {
 void TPatternMatchTerminalNode::StandDown(const TIEToken& token) {
   // The first activation in creation order whose token equals `token`.
   TActivation* first = nullptr;
-  int first_index = 0;
-  auto range = by_identity_.equal_range(token.IdentityHash());
-  for (auto it = range.first; it != range.second; ++it) {
-    if (!it->second->Token().Equals(&token)) {
-      continue;
-    }
-    int index = activations_.IndexOf(
-        static_cast<TIndexedSequence<TActivation*>::Node*>(it->second->node_entry_));
-    if (first == nullptr || index < first_index) {
-      first = it->second;
-      first_index = index;
+  for (TActivation* a = BucketOf(token.IdentityHash()); a != nullptr; a = a->node_next_) {
+    if ((first == nullptr || a->node_order_ < first->node_order_) &&
+        static_cast<const TIEToken&>(a->Token()).SameAs(token)) {
+      first = a;
     }
   }
   if (first != nullptr) {
@@ -695,9 +726,9 @@ void TPatternMatchTerminalNode::RuleFired(TActivation& activation) {
 }
 
 void TPatternMatchTerminalNode::FastClear() {
-  // The agenda may have freed the activations already: only the lists go.
-  activations_.Clear();
-  by_identity_.clear();
+  // The agenda may have freed the activations already: only the chains go.
+  std::fill(buckets_.begin(), buckets_.end(), nullptr);
+  count_ = 0;
 }
 
 std::string TPatternMatchTerminalNode::ToString() const {

@@ -14,11 +14,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <variant>
 #include <vector>
 
-#include "rules/indexed_sequence.h"
 #include "rules/token.h"
 #include "zephro/engine/context.h"
 #include "zephro/facts/pattern.h"
@@ -192,7 +190,7 @@ class TPatternMatchTerminalNode final : public TReteNode {
   TRule& Rule() const noexcept { return *rule_; }
   bool Initialized() const noexcept { return initialized_; }
   void SetInitialized(bool initialized) noexcept { initialized_ = initialized; }
-  int ActivationCount() const noexcept { return activations_.Count(); }
+  int ActivationCount() const noexcept { return count_; }
 
   bool CallNode(const Ref<TIEToken>& token, TCallType call_type) override;
   const char* NodeName() const override { return "TPatternMatchTerminalNode"; }
@@ -210,10 +208,17 @@ class TPatternMatchTerminalNode final : public TReteNode {
 
  private:
   void Forget(TActivation& activation);
+  TActivation*& BucketOf(std::uint32_t identity) noexcept {
+    return buckets_[identity & (buckets_.size() - 1)];
+  }
+  void Grow();
 
   TRule* rule_;  // not owned
-  TIndexedSequence<TActivation*> activations_;  // creation order; the agenda owns them
-  std::unordered_multimap<std::uint32_t, TActivation*> by_identity_;
+  // The node's activations (the agenda owns them), chained by the identity
+  // hash of their tokens; each knows its place in creation order.
+  std::vector<TActivation*> buckets_ = std::vector<TActivation*>(4, nullptr);
+  int count_ = 0;
+  std::uint64_t next_order_ = 1;
   bool initialized_ = false;
 };
 

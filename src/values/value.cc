@@ -772,7 +772,10 @@ struct Constants {
   TIEValue* values[14];
   Constants() {
     int i = 0;
-    auto keep = [&](Ref<TIEValue> v) { values[i++] = v.Detach(); };  // never released
+    auto keep = [&](Ref<TIEValue> v) {
+      v->MakeImmortal();
+      values[i++] = v.Detach();  // never released
+    };
     keep(MakeRef<TIEValue>("TRUE", TIEType::dtAtom));
     keep(MakeRef<TIEValue>("FALSE", TIEType::dtAtom));
     keep(MakeRef<TIEValue>("", TIEType::dtAtom));

@@ -27,6 +27,9 @@ TObject* CopyOwnedObject(const TObject* object);
 Ref<IIEValue> ResolveVariable(TIEContext& context, std::string_view name);
 bool IsPatternBinding(const TObject* object) noexcept;
 Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record);
+// The slot value such a record stands for, read in place (no reference taken),
+// or null when the record stands for the whole fact.
+IIEValue* PatternBindingSlot(TIEContext& context, const TObject& record);
 // The record's own text, "FactIdx=N SlotIdx=S".
 std::string PatternBindingText(const TObject& record);
 

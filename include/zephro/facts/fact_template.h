@@ -39,10 +39,12 @@ namespace zephro {
 class TSlotLayout final : public RefCounted {
  public:
   // REQUIRES: `names` sorted and free of duplicates.
-  explicit TSlotLayout(std::vector<std::string> names) noexcept : names_(std::move(names)) {}
+  explicit TSlotLayout(std::vector<std::string> names) noexcept;
 
   std::span<const std::string> Names() const noexcept { return names_; }
   int Count() const noexcept { return static_cast<int>(names_.size()); }
+  // Unique among all layouts the process makes.
+  std::uint64_t Serial() const noexcept { return serial_; }
   // Position of `name`, or -1.
   int IndexOf(std::string_view name) const noexcept;
 
@@ -54,6 +56,7 @@ class TSlotLayout final : public RefCounted {
   ~TSlotLayout() override = default;
 
   std::vector<std::string> names_;
+  std::uint64_t serial_;
 };
 
 class TFactTemplate final : public IFactTemplate {
@@ -88,6 +91,7 @@ class TFactTemplate final : public IFactTemplate {
   bool IsFuzzy() const override;
   int SlotCount() const noexcept override { return layout_->Count(); }
   std::span<const std::string> SlotNames() const noexcept override { return layout_->Names(); }
+  std::uint64_t LayoutSerial() const noexcept override { return layout_->Serial(); }
   // REQUIRES: 0 <= index < SlotCount(), else EIEException.
   IFactSlot* SlotAt(int index) const override;
   int SlotIndex(std::string_view name) const noexcept override { return layout_->IndexOf(name); }

@@ -4,10 +4,12 @@
 //
 // The matcher reads the same slot of many facts of the same template; looking
 // its name up every time would dominate matching. TSlotPosition remembers
-// where the slot sat in the last template it met and confirms the remembered
-// position by the name found there, so a template whose slots change (a new
-// layout, a renamed slot) is noticed, never read at a stale position.
+// where the slot sat in the last template it met, under the template's layout
+// serial (or, for a template without one, confirmed by the name found there),
+// so a template whose slots change is noticed, never read at a stale
+// position.
 
+#include <cstdint>
 #include <string>
 
 #include "zephro/values/interfaces.h"
@@ -31,6 +33,7 @@ class TSlotPosition {
  private:
   std::string name_;
   mutable const IFactTemplate* template_ = nullptr;
+  mutable std::uint64_t serial_ = 0;
   mutable int index_ = -1;
 };
 

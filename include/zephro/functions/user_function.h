@@ -153,6 +153,12 @@ class TIEUserFunction : public IUserFunction {
   // Argument `index` evaluated in `context`: a constant as it is, a variable's
   // binding, a nested call's result.
   static Ref<IIEValue> Eval(IFunCall& call, int index, TIEContext& context);
+  // The same value, borrowed where it can be: a constant argument or a slot of
+  // a matched fact is read in place, without taking a reference; a computed
+  // value is kept alive in `holder`. For bodies that only look at their
+  // arguments (comparisons, arithmetic) while nothing changes the facts.
+  static const IIEValue& EvalBorrowed(IFunCall& call, int index, TIEContext& context,
+                                      Ref<IIEValue>& holder);
   // The evaluated argument converted as the value model converts (AsInteger,
   // AsFloat, AsString); a value without that form raises the conversion error
   // "Not a %s type.  Value (%s) is a %s type".

@@ -25,12 +25,23 @@ class RefCounted {
   RefCounted(const RefCounted&) = delete;
   RefCounted& operator=(const RefCounted&) = delete;
 
-  void AddRef() const noexcept { refs_.fetch_add(1, std::memory_order_relaxed); }
+  void AddRef() const noexcept {
+    if (refs_.load(std::memory_order_relaxed) < kImmortal) {
+      refs_.fetch_add(1, std::memory_order_relaxed);
+    }
+  }
   void Release() const noexcept {
+    if (refs_.load(std::memory_order_relaxed) >= kImmortal) {
+      return;
+    }
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
       delete this;
     }
   }
+  // Stops counting: the object lives as long as the program, and handles to
+  // it cost no atomic operation. For shared constants, called before the
+  // object is handed out.
+  void MakeImmortal() const noexcept { refs_.store(kImmortal, std::memory_order_relaxed); }
   // The current count; for tests and debugging only.
   std::int32_t RefCount() const noexcept { return refs_.load(std::memory_order_relaxed); }
 
@@ -38,6 +49,7 @@ class RefCounted {
   virtual ~RefCounted() = default;
 
  private:
+  static constexpr std::int32_t kImmortal = std::int32_t{1} << 30;
   mutable std::atomic<std::int32_t> refs_{0};
 };
 

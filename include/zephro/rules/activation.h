@@ -58,7 +58,11 @@ class TActivation {
   TPatternMatchTerminalNode* node_;  // not owned
   float strength_;
   void* agenda_entry_ = nullptr;  // the agenda's handle while on an agenda
-  void* node_entry_ = nullptr;    // the terminal node's handle while listed there
+  // While the terminal node lists the activation: its place in the node's
+  // creation order (0 when not listed) and the next activation of its
+  // identity bucket there.
+  std::uint64_t node_order_ = 0;
+  TActivation* node_next_ = nullptr;
 };
 
 // An ordered list of activations that owns them. The base class appends (a

@@ -380,6 +380,10 @@ class IFactTemplate : public RefCounted {
   virtual int SlotCount() const noexcept = 0;
   // The slot names, sorted.
   virtual std::span<const std::string> SlotNames() const noexcept = 0;
+  // Identifies the current order of SlotNames: a value that changes whenever
+  // the names or their order change and is never reused, so that a reader may
+  // remember slot positions under it; 0 when the template does not say.
+  virtual std::uint64_t LayoutSerial() const noexcept { return 0; }
   // The slot at `index` in SlotNames order.
   virtual IFactSlot* SlotAt(int index) const = 0;
   // Position of `name` in SlotNames, or -1.
