@@ -491,27 +491,32 @@ bool TJoinNode::CallNode(const Ref<TIEToken>& token, TCallType call_type) {
   return false;
 }
 
-std::int32_t TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, std::int32_t hash,
-                                          bool key_found) {
-  std::int32_t matches = 0;
+bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right) {
+  return prefix_join_ ? right.ParentToken() != nullptr && right.ParentToken()->SameAs(left)
+                      : RunTests(left, &right, right.Fact());
+}
+
+void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, std::int32_t hash, bool key_found) {
   const TTokenAction tag = left->Tag();
   ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r) {
-    const bool passed = prefix_join_ ? r.token->ParentToken() != nullptr &&
-                                           r.token->ParentToken()->SameAs(*left)
-                                     : RunTests(*left, r.token.get(), r.token->Fact());
-    if (!passed) {
+    if (!Matches(*left, *r.token)) {
       return true;
     }
-    ++matches;
-    if (!negated_) {
-      CallChildren(Extend(left, *r.token, tag));
-      if (unique_ && tag != TTokenAction::taRemove) {
-        return false;
-      }
-    }
-    return true;
+    CallChildren(Extend(left, *r.token, tag));
+    return !unique_ || tag == TTokenAction::taRemove;
   });
-  return matches;
+}
+
+std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found) {
+  std::uint32_t blocker = TIETokenTree::kNoEntry;
+  ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r) {
+    if (!Matches(left, *r.token)) {
+      return true;
+    }
+    blocker = Right().PositionOf(r);
+    return false;
+  });
+  return blocker;
 }
 
 void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
@@ -519,33 +524,32 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   // which is also where its partners sit in the right memory.
   bool found = true;
   const std::int32_t hash = Left().Key().HashOf(*token, found);
-  const std::int32_t probe = hash;
   if (token->Tag() == TTokenAction::taRemove) {
-    std::int32_t negated_count = 0;
-    if (!Left().Remove(*token, &negated_count)) {
+    std::uint32_t blocker = TIETokenTree::kNoEntry;
+    if (!Left().Remove(*token, &blocker, nullptr)) {
       return;
     }
-    if (negated_) {
-      if (negated_count == 0) {
-        CallChildren(WithNull(token, TTokenAction::taRemove));
-      }
-      return;
+    if (!negated_) {
+      RunTestsVaryRight(token, hash, found);
+    } else if (blocker == TIETokenTree::kNoEntry) {
+      CallChildren(WithNull(token, TTokenAction::taRemove));
     }
-    RunTestsVaryRight(token, probe, found);
     return;
   }
   TIETokenTree::Entry* entry = Left().Add(token, hash);
   if (entry == nullptr) {
     return;  // already there
   }
-  const std::int32_t matches = RunTestsVaryRight(token, probe, found);
-  if (negated_) {
-    // The memory may have been rehashed by nothing here; find the entry again
-    // only if needed. Adds to this memory happen only above.
-    entry->negated_count = matches;
-    if (matches == 0) {
-      CallChildren(WithNull(token, token->Tag()));
-    }
+  if (!negated_) {
+    RunTestsVaryRight(token, hash, found);
+    return;
+  }
+  // A negated pattern holds while no right token matches: one match is enough
+  // to block the token. (Only the right memory is read here, so the entry
+  // stays where it is.)
+  entry->blocker = FindBlocker(*token, hash, found);
+  if (entry->blocker == TIETokenTree::kNoEntry) {
+    CallChildren(WithNull(token, token->Tag()));
   }
 }
 
@@ -564,34 +568,37 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
     hash = token->Fact() != nullptr ? token->Fact()->GetID() : 0;
   }
   const bool removing = token->Tag() == TTokenAction::taRemove;
+  std::uint32_t position = TIETokenTree::kNoEntry;
   if (removing) {
-    if (!Right().Remove(*token, nullptr)) {
+    if (!Right().Remove(*token, nullptr, &position)) {
       return;
     }
-  } else if (Right().Add(token, hash) == nullptr) {
-    return;
+  } else {
+    TIETokenTree::Entry* entry = Right().Add(token, hash);
+    if (entry == nullptr) {
+      return;
+    }
+    position = Right().PositionOf(*entry);
   }
-  auto matches = [&](const TIETokenTree::Entry& l) {
-    return prefix_join_ ? token->ParentToken() != nullptr &&
-                              token->ParentToken()->SameAs(*l.token)
-                        : RunTests(*l.token, token.get(), token->Fact());
-  };
   // With a key, left entries that can match sit under the same hash; a prefix
   // join finds the one left token it extends under that token's identity.
   ForCandidates(Left(), hash, found, [&](TIETokenTree::Entry& l) {
-    if (!matches(l)) {
-      return true;
-    }
     if (!negated_) {
-      CallChildren(Extend(l.token, *token, token->Tag()));
-      return true;
-    }
-    if (!removing) {
-      if (l.negated_count++ == 0) {
+      if (Matches(*l.token, *token)) {
+        CallChildren(Extend(l.token, *token, token->Tag()));
+      }
+    } else if (!removing) {
+      // Tokens already blocked stay blocked: only free ones are tested.
+      if (l.blocker == TIETokenTree::kNoEntry && Matches(*l.token, *token)) {
+        l.blocker = position;
         CallChildren(WithNull(l.token, TTokenAction::taRemove));
       }
-    } else if (l.negated_count > 0 && --l.negated_count == 0) {
-      CallChildren(WithNull(l.token, l.token->Tag()));
+    } else if (l.blocker == position) {
+      // The token lost its blocker: it is free unless another one matches.
+      l.blocker = FindBlocker(*l.token, l.hash, true);
+      if (l.blocker == TIETokenTree::kNoEntry) {
+        CallChildren(WithNull(l.token, l.token->Tag()));
+      }
     }
     return true;
   });

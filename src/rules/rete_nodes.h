@@ -163,8 +163,12 @@ class TJoinNode final : public TTestNode {
   TIETokenTree& Right();
   void LeftActivate(const Ref<TIEToken>& token);
   void RightActivate(const Ref<TIEToken>& token);
+  // Whether partial match `left` and right token `right` satisfy the join.
+  bool Matches(const TIEToken& left, const TIEToken& right);
   // Passes `left` + `right`'s fact on for every matching right token.
-  std::int32_t RunTestsVaryRight(const Ref<TIEToken>& left, std::int32_t hash, bool key_found);
+  void RunTestsVaryRight(const Ref<TIEToken>& left, std::int32_t hash, bool key_found);
+  // The position of the first right token that matches `left`, or kNoEntry.
+  std::uint32_t FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found);
   // True when an arriving token finds its partners in one bucket of the
   // other memory: the join has a key, or it is a prefix join.
   bool Probing() const noexcept { return left_key_.Keyed() || prefix_join_; }

@@ -363,7 +363,7 @@ TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
   }
   Entry& e = entries_[index];
   e.token = std::move(token);
-  e.negated_count = 0;
+  e.blocker = kNoEntry;
   e.hash = hash;
   e.identity = identity;
   LinkKey(index);
@@ -374,7 +374,8 @@ TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
   return &e;
 }
 
-bool TIETokenTree::Remove(const TIEToken& token, std::int32_t* negated_count) {
+bool TIETokenTree::Remove(const TIEToken& token, std::uint32_t* blocker,
+                          std::uint32_t* position) {
   const std::uint32_t identity = token.IdentityHash();
   for (std::uint32_t* link = &id_heads_[IdIndex(identity)]; *link != kNone;
        link = &entries_[*link].id_next) {
@@ -387,8 +388,11 @@ bool TIETokenTree::Remove(const TIEToken& token, std::int32_t* negated_count) {
     const std::size_t k = KeyIndex(e.hash);
     (e.key_prev != kNone ? entries_[e.key_prev].key_next : key_heads_[k]) = e.key_next;
     (e.key_next != kNone ? entries_[e.key_next].key_prev : key_tails_[k]) = e.key_prev;
-    if (negated_count != nullptr) {
-      *negated_count = e.negated_count;
+    if (blocker != nullptr) {
+      *blocker = e.blocker;
+    }
+    if (position != nullptr) {
+      *position = index;
     }
     e.token.reset();
     e.id_next = free_;

@@ -110,9 +110,13 @@ struct TMemoryKey {
 // however many entries share a key).
 class TIETokenTree {
  public:
+  static constexpr std::uint32_t kNoEntry = 0xffffffffu;
+
   struct Entry {
     Ref<TIEToken> token;
-    std::int32_t negated_count = 0;
+    // In the left memory of a negated join: the right entry that blocks the
+    // token (the first match found), or kNoEntry while nothing does.
+    std::uint32_t blocker = kNoEntry;
     std::int32_t hash = 0;
     std::uint32_t identity = 0;  // the token's identity hash
     std::uint32_t key_prev = 0;
@@ -132,8 +136,13 @@ class TIETokenTree {
   // returns the entry (valid until the next Add) or null.
   Entry* Add(Ref<TIEToken> token, std::int32_t hash);
   // Removes the entry equal to `token`; answers whether there was one and
-  // reports its negated-match count in `negated_count` (may be null).
-  bool Remove(const TIEToken& token, std::int32_t* negated_count);
+  // reports its blocker and its position (either may be null). The position
+  // is not reused before the next Add.
+  bool Remove(const TIEToken& token, std::uint32_t* blocker, std::uint32_t* position);
+  // The position of an entry of this memory.
+  std::uint32_t PositionOf(const Entry& e) const noexcept {
+    return static_cast<std::uint32_t>(&e - entries_.data());
+  }
   // Calls `f(entry)` for each entry whose key hashes to `hash`, oldest first,
   // until `f` answers false. `f` must not add to or remove from this memory.
   template <class F>
@@ -165,7 +174,7 @@ class TIETokenTree {
   std::string GetToFactsString() const;
 
  private:
-  static constexpr std::uint32_t kNone = 0xffffffffu;
+  static constexpr std::uint32_t kNone = kNoEntry;
 
   std::size_t KeyIndex(std::int32_t hash) const noexcept;
   std::size_t IdIndex(std::uint32_t identity) const noexcept;
