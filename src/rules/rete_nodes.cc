@@ -496,8 +496,8 @@ bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right) {
                       : RunTests(left, &right, right.Fact());
 }
 
-void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, std::int32_t hash, bool key_found) {
-  const TTokenAction tag = left->Tag();
+void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
+                                  std::int32_t hash, bool key_found) {
   ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r) {
     if (!Matches(*left, *r.token)) {
       return true;
@@ -525,14 +525,18 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   bool found = true;
   const std::int32_t hash = Left().Key().HashOf(*token, found);
   if (token->Tag() == TTokenAction::taRemove) {
+    // The withdrawal goes on with the token this memory held: tokens built on
+    // it share their parents with the ones stored below, so finding them
+    // compares one link instead of the whole chain.
     std::uint32_t blocker = TIETokenTree::kNoEntry;
-    if (!Left().Remove(*token, &blocker, nullptr)) {
+    Ref<TIEToken> held;
+    if (!Left().Remove(*token, &blocker, nullptr, &held)) {
       return;
     }
     if (!negated_) {
-      RunTestsVaryRight(token, hash, found);
+      RunTestsVaryRight(held, TTokenAction::taRemove, hash, found);
     } else if (blocker == TIETokenTree::kNoEntry) {
-      CallChildren(WithNull(token, TTokenAction::taRemove));
+      CallChildren(WithNull(held, TTokenAction::taRemove));
     }
     return;
   }
@@ -541,7 +545,7 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
     return;  // already there
   }
   if (!negated_) {
-    RunTestsVaryRight(token, hash, found);
+    RunTestsVaryRight(token, token->Tag(), hash, found);
     return;
   }
   // A negated pattern holds while no right token matches: one match is enough

@@ -165,8 +165,9 @@ class TJoinNode final : public TTestNode {
   void RightActivate(const Ref<TIEToken>& token);
   // Whether partial match `left` and right token `right` satisfy the join.
   bool Matches(const TIEToken& left, const TIEToken& right);
-  // Passes `left` + `right`'s fact on for every matching right token.
-  void RunTestsVaryRight(const Ref<TIEToken>& left, std::int32_t hash, bool key_found);
+  // Passes `left` + each matching right token's fact on, tagged `tag`.
+  void RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag, std::int32_t hash,
+                         bool key_found);
   // The position of the first right token that matches `left`, or kNoEntry.
   std::uint32_t FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found);
   // True when an arriving token finds its partners in one bucket of the

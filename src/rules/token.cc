@@ -99,12 +99,14 @@ void TIEToken::operator delete(void* block, std::size_t size) noexcept {
 
 TIEToken::TIEToken(TTokenAction action, Ref<IFact> fact)
     : fact_(std::move(fact)), count_(1), tag_(action) {
+  ConfineCount();
   sort_code_ = FactId(fact_.get());
   identity_hash_ = ChainHash(0, sort_code_);
 }
 
 TIEToken::TIEToken(Ref<TIEToken> parent, Ref<IFact> fact)
     : parent_(std::move(parent)), fact_(std::move(fact)) {
+  ConfineCount();
   count_ = parent_->count_ + 1;
   tag_ = parent_->tag_;
   strength_ = parent_->strength_;
@@ -120,7 +122,9 @@ TIEToken::TIEToken(const TIEToken& source, TTokenAction action)
       sort_code_(source.sort_code_),
       identity_hash_(source.identity_hash_),
       strength_(source.strength_),
-      tag_(action) {}
+      tag_(action) {
+  ConfineCount();
+}
 
 TIEToken::~TIEToken() {
   // Release long parent chains iteratively: a token that is the last holder
@@ -133,7 +137,9 @@ TIEToken::~TIEToken() {
 }
 
 Ref<TIEToken> TIEToken::Clear() {
-  Ref<TIEToken> t(new TIEToken());
+  auto* blank = new TIEToken();
+  blank->ConfineCount();
+  Ref<TIEToken> t(blank);
   t->tag_ = TTokenAction::taClear;
   return t;
 }
@@ -375,7 +381,7 @@ TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
 }
 
 bool TIETokenTree::Remove(const TIEToken& token, std::uint32_t* blocker,
-                          std::uint32_t* position) {
+                          std::uint32_t* position, Ref<TIEToken>* held) {
   const std::uint32_t identity = token.IdentityHash();
   for (std::uint32_t* link = &id_heads_[IdIndex(identity)]; *link != kNone;
        link = &entries_[*link].id_next) {
@@ -393,6 +399,9 @@ bool TIETokenTree::Remove(const TIEToken& token, std::uint32_t* blocker,
     }
     if (position != nullptr) {
       *position = index;
+    }
+    if (held != nullptr) {
+      *held = std::move(e.token);
     }
     e.token.reset();
     e.id_next = free_;

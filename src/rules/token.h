@@ -21,6 +21,8 @@
 
 namespace zephro {
 
+// Tokens are made, shared and released only by their engine's matcher, under
+// the engine's lock, so their counts are confined (no atomic operations).
 class TIEToken final : public IReteToken {
  public:
   // A one-fact token.
@@ -136,9 +138,10 @@ class TIETokenTree {
   // returns the entry (valid until the next Add) or null.
   Entry* Add(Ref<TIEToken> token, std::int32_t hash);
   // Removes the entry equal to `token`; answers whether there was one and
-  // reports its blocker and its position (either may be null). The position
-  // is not reused before the next Add.
-  bool Remove(const TIEToken& token, std::uint32_t* blocker, std::uint32_t* position);
+  // reports its blocker, its position (not reused before the next Add) and
+  // the token it held (any of them may be null).
+  bool Remove(const TIEToken& token, std::uint32_t* blocker, std::uint32_t* position,
+              Ref<TIEToken>* held = nullptr);
   // The position of an entry of this memory.
   std::uint32_t PositionOf(const Entry& e) const noexcept {
     return static_cast<std::uint32_t>(&e - entries_.data());

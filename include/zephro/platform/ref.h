@@ -26,15 +26,27 @@ class RefCounted {
   RefCounted& operator=(const RefCounted&) = delete;
 
   void AddRef() const noexcept {
-    if (refs_.load(std::memory_order_relaxed) < kImmortal) {
+    const std::int32_t n = refs_.load(std::memory_order_relaxed);
+    if (n >= kImmortal) {
+      return;
+    }
+    if (confined_) {
+      refs_.store(n + 1, std::memory_order_relaxed);
+    } else {
       refs_.fetch_add(1, std::memory_order_relaxed);
     }
   }
   void Release() const noexcept {
-    if (refs_.load(std::memory_order_relaxed) >= kImmortal) {
+    const std::int32_t n = refs_.load(std::memory_order_relaxed);
+    if (n >= kImmortal) {
       return;
     }
-    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    if (confined_) {
+      refs_.store(n - 1, std::memory_order_relaxed);
+      if (n == 1) {
+        delete this;
+      }
+    } else if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
       delete this;
     }
   }
@@ -47,10 +59,15 @@ class RefCounted {
 
  protected:
   virtual ~RefCounted() = default;
+  // For objects that only ever change hands under one lock (an engine's
+  // matching state): the count is kept with plain loads and stores, without
+  // the cost of atomic read-modify-write operations.
+  void ConfineCount() noexcept { confined_ = true; }
 
  private:
   static constexpr std::int32_t kImmortal = std::int32_t{1} << 30;
   mutable std::atomic<std::int32_t> refs_{0};
+  bool confined_ = false;
 };
 
 // Tag for adopting a pointer whose count was already raised by the caller.
