@@ -41,47 +41,60 @@ constexpr bool kRecycleTokens = true;
 
 // Released token blocks of this thread, linked through their first bytes.
 // Blocks are plain allocations, so a token may be released on another
-// thread than the one that made it.
-class TTokenBlocks {
- public:
-  ~TTokenBlocks() {
-    while (head_ != nullptr) {
-      void* next = *static_cast<void**>(head_);
-      ::operator delete(head_);
-      head_ = next;
-    }
-  }
-  void* Take() noexcept {
-    void* block = head_;
-    if (block != nullptr) {
-      head_ = *static_cast<void**>(block);
-      --count_;
-    }
-    return block;
-  }
-  bool Keep(void* block) noexcept {
-    if (count_ >= kMaxKept) {
-      return false;
-    }
-    *static_cast<void**>(block) = head_;
-    head_ = block;
-    ++count_;
-    return true;
-  }
-
- private:
-  static constexpr std::size_t kMaxKept = std::size_t{1} << 20;
-  void* head_ = nullptr;
-  std::size_t count_ = 0;
+// thread than the one that made it. The list itself is constant-initialised
+// (no guard on the hot path); the object that frees it when the thread ends
+// is set up the first time the thread keeps a block.
+struct TTokenBlocks {
+  void* head;
+  std::size_t count;
+  bool cleanup_armed;
 };
 
-thread_local TTokenBlocks token_blocks;
+constinit thread_local TTokenBlocks token_blocks{nullptr, 0, false};
+
+struct TTokenBlocksCleanup {
+  ~TTokenBlocksCleanup() {
+    while (token_blocks.head != nullptr) {
+      void* next = *static_cast<void**>(token_blocks.head);
+      ::operator delete(token_blocks.head);
+      token_blocks.head = next;
+    }
+    token_blocks.count = 0;
+  }
+};
+
+thread_local TTokenBlocksCleanup token_blocks_cleanup;
+
+constexpr std::size_t kMaxKeptBlocks = std::size_t{1} << 20;
+
+void* TakeBlock() noexcept {
+  void* block = token_blocks.head;
+  if (block != nullptr) {
+    token_blocks.head = *static_cast<void**>(block);
+    --token_blocks.count;
+  }
+  return block;
+}
+
+bool KeepBlock(void* block) noexcept {
+  if (token_blocks.count >= kMaxKeptBlocks) {
+    return false;
+  }
+  if (!token_blocks.cleanup_armed) {
+    token_blocks.cleanup_armed = true;
+    [[maybe_unused]] volatile void* arm = &token_blocks_cleanup;  // constructs it
+  }
+  *static_cast<void**>(block) = token_blocks.head;
+  token_blocks.head = block;
+  ++token_blocks.count;
+  return true;
+}
 
 }  // namespace
 
 void* TIEToken::operator new(std::size_t size) {
   if (kRecycleTokens && size == sizeof(TIEToken)) {
-    if (void* block = token_blocks.Take()) {
+    if (void* block = TakeBlock()) {
       return block;
     }
   }
@@ -89,7 +102,7 @@ void* TIEToken::operator new(std::size_t size) {
 }
 
 void TIEToken::operator delete(void* block, std::size_t size) noexcept {
-  if (kRecycleTokens && size == sizeof(TIEToken) && token_blocks.Keep(block)) {
+  if (kRecycleTokens && size == sizeof(TIEToken) && KeepBlock(block)) {
     return;
   }
   ::operator delete(block);
