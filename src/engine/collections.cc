@@ -258,7 +258,7 @@ void TFacts::Compact() const {
       if (out != i) {
         slots_[out] = std::move(slots_[i]);
       }
-      by_id_[slots_[out].fact->GetID()] = out;
+      by_id_.Set(slots_[out].fact->GetID(), out);
       ++out;
     }
   }
@@ -271,20 +271,18 @@ IFact& TFacts::Get(int index) const {
 }
 
 int TFacts::FindFact(std::int32_t id) const {
-  auto it = by_id_.find(id);
-  if (it == by_id_.end()) {
+  if (by_id_.Find(id) < 0) {
     return -1;
   }
   if (dead_ > 0) {
     Compact();
-    it = by_id_.find(id);
   }
-  return static_cast<int>(it->second);
+  return static_cast<int>(by_id_.Find(id));
 }
 
 IFact* TFacts::GetFactByID(std::int32_t id) const {
-  auto it = by_id_.find(id);
-  return it == by_id_.end() ? nullptr : slots_[it->second].fact.get();
+  const std::int64_t slot = by_id_.Find(id);
+  return slot < 0 ? nullptr : slots_[static_cast<std::size_t>(slot)].fact.get();
 }
 
 int TFacts::IndexOf(const IFact& fact) const {
@@ -300,8 +298,7 @@ int TFacts::IndexOf(const IFact& fact) const {
 }
 
 int TFacts::SlotOfId(std::int32_t id) const {
-  auto it = by_id_.find(id);
-  return it == by_id_.end() ? -1 : static_cast<int>(it->second);
+  return static_cast<int>(by_id_.Find(id));
 }
 
 int TFacts::FindSlot(const IFact& fact) const {
@@ -316,13 +313,9 @@ int TFacts::FindSlot(const IFact& fact) const {
     return -1;
   }
   // Every hash hit is confirmed with Equals: distinct facts may share a hash.
-  auto range = by_hash_.equal_range(fact.GetHashCode());
-  for (auto it = range.first; it != range.second; ++it) {
-    if (it->second->Equals(&fact)) {
-      return SlotOfId(it->second->GetID());
-    }
-  }
-  return -1;
+  const IFact* equal =
+      by_hash_.Find(fact.GetHashCode(), [&](const IFact& filed) { return filed.Equals(&fact); });
+  return equal != nullptr ? SlotOfId(equal->GetID()) : -1;
 }
 
 int TFacts::FindFact(const IFact& fact) const {
@@ -337,7 +330,7 @@ void TFacts::FileInCache(IFact& fact) {
   if (fact.Template() != nullptr && fact.Template()->IsFuzzy()) {
     fuzzy_.push_back(&fact);
   } else {
-    by_hash_.emplace(fact.GetHashCode(), &fact);
+    by_hash_.Insert(fact.GetHashCode(), &fact);
   }
 }
 
@@ -349,20 +342,14 @@ void TFacts::DropFromCache(IFact& fact) {
     fuzzy_.erase(std::remove(fuzzy_.begin(), fuzzy_.end(), &fact), fuzzy_.end());
     return;
   }
-  auto range = by_hash_.equal_range(fact.GetHashCode());
-  for (auto it = range.first; it != range.second; ++it) {
-    if (it->second == &fact) {
-      by_hash_.erase(it);
-      return;
-    }
-  }
+  by_hash_.Erase(fact.GetHashCode(), &fact);
 }
 
 void TFacts::SetCacheHashCodes(bool on) {
   if (on == cache_hash_codes_) {
     return;
   }
-  by_hash_.clear();
+  by_hash_.Clear();
   fuzzy_.clear();
   cache_hash_codes_ = on;
   if (on) {
@@ -372,19 +359,19 @@ void TFacts::SetCacheHashCodes(bool on) {
 
 void TFacts::Append(Ref<IFact> fact) {
   FileInCache(*fact);
-  by_id_[fact->GetID()] = slots_.size();
+  by_id_.Set(fact->GetID(), slots_.size());
   highest_id_ = std::max(highest_id_, fact->GetID());
   slots_.push_back(Slot{std::move(fact)});
   ++live_;
 }
 
 void TFacts::RemoveId(std::int32_t id) {
-  auto it = by_id_.find(id);
-  if (it == by_id_.end()) {
+  const std::int64_t found = by_id_.Find(id);
+  if (found < 0) {
     return;
   }
-  const std::size_t slot = it->second;
-  by_id_.erase(it);
+  const auto slot = static_cast<std::size_t>(found);
+  by_id_.Erase(id);
   Ref<IFact> fact = std::move(slots_[slot].fact);
   DropFromCache(*fact);
   --live_;
@@ -406,7 +393,7 @@ int TFacts::Add(Ref<IFact> fact) {
     Append(std::move(fact));
     return Count() - 1;
   }
-  if (preserve_ids_ && fact->GetID() != -1 && by_id_.count(fact->GetID()) == 0) {
+  if (preserve_ids_ && fact->GetID() != -1 && by_id_.Find(fact->GetID()) < 0) {
     const std::int32_t remembered = engine_->NextFactId();
     const std::int32_t wanted = fact->GetID();
     engine_->SetNextFactId(wanted);
@@ -429,8 +416,8 @@ void TFacts::Delete(int index) {
 
 void TFacts::Clear() {
   slots_.clear();
-  by_id_.clear();
-  by_hash_.clear();
+  by_id_.Clear();
+  by_hash_.Clear();
   fuzzy_.clear();
   live_ = 0;
   dead_ = 0;

@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "zephro/engine/fact_indexes.h"
 #include "zephro/values/interfaces.h"
 #include "zephro/values/value_vector.h"
 
@@ -236,8 +237,8 @@ class TFacts {
 
   TInferenceEngine* engine_;  // not owned
   mutable std::vector<Slot> slots_;
-  mutable std::unordered_map<std::int32_t, std::size_t> by_id_;  // id -> slot
-  std::unordered_multimap<std::int32_t, IFact*> by_hash_;
+  mutable TFactIdIndex by_id_;  // id -> slot
+  TFactHashIndex by_hash_;
   std::vector<IFact*> fuzzy_;
   std::size_t live_ = 0;
   mutable std::size_t dead_ = 0;

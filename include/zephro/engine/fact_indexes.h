@@ -1,0 +1,84 @@
+#pragma once
+
+// Working memory's indexes: facts by hash code (for the duplicate test) and
+// storage slots by fact id.
+//
+// The hash index uses open addressing with linear probing over one array: no allocation per fact
+// and one cache line per probe, where a node-based multimap paid both for
+// every assertion. Several facts may share a hash code; callers confirm a hit
+// with an equality test.
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "zephro/values/interfaces.h"
+
+namespace zephro {
+
+class TFactHashIndex {
+ public:
+  void Insert(std::int32_t hash, IFact* fact);
+  // Removes `fact`, looked for under `hash` first (then everywhere, so that a
+  // fact whose hash changed since it was filed is still taken out); does
+  // nothing when it is not there.
+  void Erase(std::int32_t hash, const IFact* fact);
+  // The first fact filed under `hash` for which `matches(fact)` holds, or null.
+  template <class F>
+  IFact* Find(std::int32_t hash, F&& matches) const {
+    if (cells_.empty()) {
+      return nullptr;
+    }
+    for (std::size_t i = Home(hash);; i = (i + 1) & mask_) {
+      const Cell& c = cells_[i];
+      if (c.state == kEmpty) {
+        return nullptr;
+      }
+      if (c.state == kFull && c.hash == hash && matches(*c.fact)) {
+        return c.fact;
+      }
+    }
+  }
+  void Clear();
+  std::size_t Count() const noexcept { return live_; }
+
+ private:
+  enum : std::uint8_t { kEmpty, kFull, kErased };
+  struct Cell {
+    IFact* fact = nullptr;
+    std::int32_t hash = 0;
+    std::uint8_t state = kEmpty;
+  };
+
+  std::size_t Home(std::int32_t hash) const noexcept;
+  void Rehash(std::size_t capacity);
+
+  std::vector<Cell> cells_;
+  std::size_t mask_ = 0;
+  std::size_t live_ = 0;
+  std::size_t erased_ = 0;
+};
+
+// Working memory's storage slots by fact id. Ids are handed out in rising
+// order from 0, so they index an array; ids far beyond the array (facts
+// loaded with their own ids) and negative ones go to a map.
+class TFactIdIndex {
+ public:
+  // The slot of the fact with `id`, or -1.
+  std::int64_t Find(std::int32_t id) const {
+    if (id >= 0 && static_cast<std::size_t>(id) < dense_.size()) {
+      return dense_[static_cast<std::size_t>(id)];
+    }
+    auto it = sparse_.find(id);
+    return it == sparse_.end() ? -1 : static_cast<std::int64_t>(it->second);
+  }
+  void Set(std::int32_t id, std::size_t slot);
+  void Erase(std::int32_t id);
+  void Clear();
+
+ private:
+  std::vector<std::int64_t> dense_;  // -1: no fact with that id
+  std::unordered_map<std::int32_t, std::size_t> sparse_;
+};
+
+}  // namespace zephro

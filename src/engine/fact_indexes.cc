@@ -1,0 +1,117 @@
+#include "zephro/engine/fact_indexes.h"
+
+#include <algorithm>
+
+namespace zephro {
+
+std::size_t TFactHashIndex::Home(std::int32_t hash) const noexcept {
+  std::uint32_t h = static_cast<std::uint32_t>(hash);
+  h ^= h >> 16;
+  h *= 0x7feb352du;
+  h ^= h >> 15;
+  return h & mask_;
+}
+
+void TFactHashIndex::Rehash(std::size_t capacity) {
+  std::vector<Cell> old(capacity);
+  old.swap(cells_);
+  mask_ = capacity - 1;
+  erased_ = 0;
+  for (const Cell& c : old) {
+    if (c.state == kFull) {
+      std::size_t i = Home(c.hash);
+      while (cells_[i].state != kEmpty) {
+        i = (i + 1) & mask_;
+      }
+      cells_[i] = c;
+    }
+  }
+}
+
+void TFactHashIndex::Insert(std::int32_t hash, IFact* fact) {
+  // Keep at most half of the cells in use (live or erased).
+  if ((live_ + erased_ + 1) * 2 > cells_.size()) {
+    std::size_t capacity = cells_.empty() ? 16 : cells_.size();
+    while ((live_ + 1) * 2 > capacity) {
+      capacity *= 2;
+    }
+    Rehash(capacity);
+  }
+  std::size_t i = Home(hash);
+  while (cells_[i].state == kFull) {
+    i = (i + 1) & mask_;
+  }
+  if (cells_[i].state == kErased) {
+    --erased_;
+  }
+  cells_[i] = Cell{fact, hash, kFull};
+  ++live_;
+}
+
+void TFactHashIndex::Erase(std::int32_t hash, const IFact* fact) {
+  if (cells_.empty()) {
+    return;
+  }
+  auto erase = [&](Cell& c) {
+    c.state = kErased;
+    c.fact = nullptr;
+    --live_;
+    ++erased_;
+  };
+  for (std::size_t i = Home(hash);; i = (i + 1) & mask_) {
+    Cell& c = cells_[i];
+    if (c.state == kEmpty) {
+      break;
+    }
+    if (c.state == kFull && c.fact == fact) {
+      erase(c);
+      return;
+    }
+  }
+  // Not under its hash: the fact changed since it was filed (a host may set
+  // slots of a fact in working memory). Never leave a pointer to it behind.
+  for (Cell& c : cells_) {
+    if (c.state == kFull && c.fact == fact) {
+      erase(c);
+      return;
+    }
+  }
+}
+
+void TFactIdIndex::Set(std::int32_t id, std::size_t slot) {
+  if (id >= 0) {
+    const auto at = static_cast<std::size_t>(id);
+    if (at >= dense_.size() && at <= dense_.size() * 2 + 1024) {
+      dense_.resize(std::max(at + 1, dense_.size() * 3 / 2), -1);
+    }
+    if (at < dense_.size()) {
+      dense_[at] = static_cast<std::int64_t>(slot);
+      return;
+    }
+  }
+  sparse_[id] = slot;
+}
+
+void TFactIdIndex::Erase(std::int32_t id) {
+  if (id >= 0 && static_cast<std::size_t>(id) < dense_.size()) {
+    dense_[static_cast<std::size_t>(id)] = -1;
+  } else {
+    sparse_.erase(id);
+  }
+}
+
+void TFactIdIndex::Clear() {
+  dense_.clear();
+  dense_.shrink_to_fit();
+  sparse_.clear();
+}
+
+void TFactHashIndex::Clear() {
+  cells_.clear();
+  cells_.shrink_to_fit();
+  mask_ = 0;
+  live_ = 0;
+  erased_ = 0;
+}
+
+}  // namespace zephro
