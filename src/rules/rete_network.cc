@@ -412,6 +412,7 @@ TReteNode& TReteNetwork::Adopt(std::unique_ptr<TReteNode> node) {
 
 void TReteNetwork::Link(TReteNode& from, TReteNode& to, TCallType call_type) {
   from.Successors().push_back({&to, call_type});
+  from.SuccessorsChanged();
   to.Predecessors().push_back(&from);
 }
 
@@ -451,6 +452,7 @@ void TReteNetwork::FreeNode(TReteNode& node) {
     out.erase(std::remove_if(out.begin(), out.end(),
                              [&](const TReteNode::Edge& e) { return e.to == &node; }),
               out.end());
+    pred->SuccessorsChanged();
   }
   for (const TReteNode::Edge& e : node.Successors()) {
     auto& in = e.to->Predecessors();

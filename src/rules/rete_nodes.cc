@@ -13,6 +13,7 @@
 #include "rules/rete_nodes.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/rules/activation.h"
@@ -48,6 +49,90 @@ bool IsFalse(const IIEValue& v) { return v.Equals(&FCFalse()); }
 std::string TReteNode::ToString() const {
   return std::string(NodeName()) + " In/Out#: " + std::to_string(predecessors_.size()) + "/" +
          std::to_string(successors_.size()) + " RuleUse: " + std::to_string(rule_use_count_);
+}
+
+// Successors that test one slot for equality with a constant (no call, no
+// fuzzy value), grouped by slot and filed by the constant's hash; a fact can
+// pass only the members whose constant hashes like its slot value. The rest
+// are called as they are.
+struct TReteNode::TConstantDispatch {
+  struct Group {
+    TSlotPosition slot;
+    std::unordered_multimap<std::int32_t, std::uint32_t> by_hash;  // -> successor index
+  };
+  std::vector<Group> groups;
+  std::vector<std::uint32_t> others;  // successor indices, ascending
+};
+
+namespace {
+
+bool IsConstantEquality(const TReteNode& node) {
+  const auto* pm = dynamic_cast<const TPatternMatchNode*>(&node);
+  if (pm == nullptr || pm->Test() != TPatternMatchTest::pmtTestEqual || pm->Value() == nullptr ||
+      pm->Args().empty() || !std::holds_alternative<std::string>(pm->Args()[0])) {
+    return false;
+  }
+  const TIEType kind = pm->Value()->DType();
+  return kind != TIEType::dtFunCall && kind != TIEType::dtFuzzy;
+}
+
+}  // namespace
+
+void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
+  if (!dispatch_) {
+    auto d = std::make_shared<TConstantDispatch>();
+    for (std::uint32_t i = 0; i < successors_.size(); ++i) {
+      TReteNode& child = *successors_[i].to;
+      if (!IsConstantEquality(child)) {
+        d->others.push_back(i);
+        continue;
+      }
+      const auto& pm = static_cast<const TPatternMatchNode&>(child);
+      const std::string& name = std::get<std::string>(pm.Args()[0]);
+      auto group = std::find_if(d->groups.begin(), d->groups.end(),
+                                [&](const TConstantDispatch::Group& g) { return g.slot.Name() == name; });
+      if (group == d->groups.end()) {
+        d->groups.push_back({TSlotPosition(name), {}});
+        group = d->groups.end() - 1;
+      }
+      group->by_hash.emplace(pm.Value()->GetHashCode(), i);
+    }
+    dispatch_ = std::move(d);
+  }
+  // Hold the index: a successor may not change it while the token passes,
+  // but nothing here relies on that.
+  const std::shared_ptr<TConstantDispatch> d = dispatch_;
+  if (d->groups.empty()) {
+    for (const Edge& e : successors_) {
+      e.to->CallNode(token, e.call_type);
+    }
+    return;
+  }
+  const IFact& fact = *token->Fact();
+  std::vector<std::uint32_t> chosen = d->others;
+  for (const TConstantDispatch::Group& g : d->groups) {
+    const IIEValue* v = g.slot.Read(fact);
+    if (v == nullptr) {
+      continue;  // no member can pass
+    }
+    if (v->DType() == TIEType::dtFuzzy) {
+      // A fuzzy value compares by compatibility: every member must look.
+      for (const auto& [hash, index] : g.by_hash) {
+        chosen.push_back(index);
+      }
+      continue;
+    }
+    auto [from, to] = g.by_hash.equal_range(v->GetHashCode());
+    for (auto it = from; it != to; ++it) {
+      chosen.push_back(it->second);
+    }
+  }
+  // Successor order, as without the index.
+  std::sort(chosen.begin(), chosen.end());
+  for (std::uint32_t i : chosen) {
+    const Edge e = successors_[i];
+    e.to->CallNode(token, e.call_type);
+  }
 }
 
 bool TReteNode::EnteredFrom(const TReteNode& from, TCallType call_type) const {

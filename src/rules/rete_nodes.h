@@ -51,24 +51,40 @@ class TReteNode {
   virtual std::string ToString() const;
 
   void CallChildren(const Ref<TIEToken>& token) {
-    for (const Edge& e : successors_) {
-      e.to->CallNode(token, e.call_type);
+    if (successors_.size() < kDispatchFrom || token->Fact() == nullptr) {
+      for (const Edge& e : successors_) {
+        e.to->CallNode(token, e.call_type);
+      }
+      return;
     }
+    CallChildrenByValue(token);
   }
+  // The successors changed: an index built over them is stale.
+  void SuccessorsChanged() noexcept { dispatch_.reset(); }
 
   TReteNetwork& Rete() const noexcept { return *rete_; }
   int RuleUseCount() const noexcept { return rule_use_count_; }
   void AddUse() noexcept { ++rule_use_count_; }
   // Answers whether the node is still used.
   bool DropUse() noexcept { return --rule_use_count_ > 0; }
+  // Change through TReteNetwork::Link and FreeNode, which call
+  // SuccessorsChanged.
   std::vector<Edge>& Successors() noexcept { return successors_; }
   std::vector<TReteNode*>& Predecessors() noexcept { return predecessors_; }
   // True when this node is entered from `from` through an edge of that kind.
   bool EnteredFrom(const TReteNode& from, TCallType call_type) const;
 
  protected:
+  // From this many successors on, those that compare one slot with a
+  // constant are reached through an index by the constant's hash.
+  static constexpr std::size_t kDispatchFrom = 8;
+  struct TConstantDispatch;
+
+  void CallChildrenByValue(const Ref<TIEToken>& token);
+
   TReteNetwork* rete_;  // not owned
   std::vector<Edge> successors_;
+  std::shared_ptr<TConstantDispatch> dispatch_;  // built on demand
   std::vector<TReteNode*> predecessors_;
   int rule_use_count_ = 1;
 };
