@@ -79,13 +79,18 @@ void TFactHashIndex::Erase(std::int32_t hash, const IFact* fact) {
 }
 
 void TFactIdIndex::Set(std::int32_t id, std::size_t slot) {
-  if (id >= 0) {
+  if (Find(id) < 0) {
+    ++count_;
+  }
+  if (id >= 0 && slot < kNone) {
     const auto at = static_cast<std::size_t>(id);
-    if (at >= dense_.size() && at <= dense_.size() * 2 + 1024) {
-      dense_.resize(std::max(at + 1, dense_.size() * 3 / 2), -1);
+    // The array grows while the ids it would cover are mostly in use.
+    if (at >= dense_.size() && at < count_ * 8 + 1024) {
+      dense_.resize(std::max(at + 1, dense_.size() * 3 / 2), kNone);
     }
     if (at < dense_.size()) {
-      dense_[at] = static_cast<std::int64_t>(slot);
+      sparse_.erase(id);
+      dense_[at] = static_cast<std::uint32_t>(slot);
       return;
     }
   }
@@ -93,8 +98,13 @@ void TFactIdIndex::Set(std::int32_t id, std::size_t slot) {
 }
 
 void TFactIdIndex::Erase(std::int32_t id) {
-  if (id >= 0 && static_cast<std::size_t>(id) < dense_.size()) {
-    dense_[static_cast<std::size_t>(id)] = -1;
+  if (Find(id) < 0) {
+    return;
+  }
+  --count_;
+  if (id >= 0 && static_cast<std::size_t>(id) < dense_.size() &&
+      dense_[static_cast<std::size_t>(id)] != kNone) {
+    dense_[static_cast<std::size_t>(id)] = kNone;
   } else {
     sparse_.erase(id);
   }
@@ -104,6 +114,7 @@ void TFactIdIndex::Clear() {
   dense_.clear();
   dense_.shrink_to_fit();
   sparse_.clear();
+  count_ = 0;
 }
 
 void TFactHashIndex::Clear() {

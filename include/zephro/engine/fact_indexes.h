@@ -60,13 +60,15 @@ class TFactHashIndex {
 };
 
 // Working memory's storage slots by fact id. Ids are handed out in rising
-// order from 0, so they index an array; ids far beyond the array (facts
-// loaded with their own ids) and negative ones go to a map.
+// order from 0, so they index an array while the facts are dense among the
+// ids; ids far beyond it (facts loaded with their own ids, or a long run of
+// short-lived facts) and negative ones go to a map.
 class TFactIdIndex {
  public:
   // The slot of the fact with `id`, or -1.
   std::int64_t Find(std::int32_t id) const {
-    if (id >= 0 && static_cast<std::size_t>(id) < dense_.size()) {
+    if (id >= 0 && static_cast<std::size_t>(id) < dense_.size() &&
+        dense_[static_cast<std::size_t>(id)] != kNone) {
       return dense_[static_cast<std::size_t>(id)];
     }
     auto it = sparse_.find(id);
@@ -77,8 +79,11 @@ class TFactIdIndex {
   void Clear();
 
  private:
-  std::vector<std::int64_t> dense_;  // -1: no fact with that id
+  static constexpr std::uint32_t kNone = 0xffffffffu;
+
+  std::vector<std::uint32_t> dense_;  // kNone: not here
   std::unordered_map<std::int32_t, std::size_t> sparse_;
+  std::size_t count_ = 0;
 };
 
 }  // namespace zephro
