@@ -99,8 +99,9 @@ void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
     }
     dispatch_ = std::move(d);
   }
-  // Hold the index: a successor may not change it while the token passes,
-  // but nothing here relies on that.
+  // Held for the call: no rule action runs while a token passes, so the
+  // successors cannot change under us today, and if they ever did the index
+  // would still be alive here.
   const std::shared_ptr<TConstantDispatch> d = dispatch_;
   if (d->groups.empty()) {
     for (const Edge& e : successors_) {
