@@ -2,14 +2,12 @@
 
 #include <algorithm>
 
+#include "platform/hash_mix.h"
+
 namespace zephro {
 
 std::size_t TFactHashIndex::Home(std::int32_t hash) const noexcept {
-  std::uint32_t h = static_cast<std::uint32_t>(hash);
-  h ^= h >> 16;
-  h *= 0x7feb352du;
-  h ^= h >> 15;
-  return h & mask_;
+  return MixBits(static_cast<std::uint32_t>(hash)) & mask_;
 }
 
 void TFactHashIndex::Rehash(std::size_t capacity) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <typeinfo>
 
+#include "platform/hash_mix.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/types.h"
@@ -150,9 +151,7 @@ TIEToken::~TIEToken() {
 }
 
 Ref<TIEToken> TIEToken::Clear() {
-  auto* blank = new TIEToken();
-  blank->ConfineCount();
-  Ref<TIEToken> t(blank);
+  Ref<TIEToken> t(new TIEToken());
   t->tag_ = TTokenAction::taClear;
   return t;
 }
@@ -238,69 +237,38 @@ const IIEValue* TMemoryKeyPart::Read(const IFact& fact) const {
   return list != nullptr && sub_index < list->ValueCount() ? list->Get(sub_index) : nullptr;
 }
 
-namespace {
-
-// Key hashes of several parts are accumulated in 64 bits and mixed at the
-// end: value hashes of small integers are the integers themselves, and a
-// plain 31*h+v would give (1 40) and (2 9) one key.
-std::uint64_t Accumulate(std::uint64_t acc, std::int32_t hash) {
-  return (acc ^ static_cast<std::uint32_t>(hash)) * 0x100000001b3ull;
-}
-
-std::int32_t Finish(std::uint64_t acc) {
-  acc ^= acc >> 33;
-  acc *= 0xff51afd7ed558ccdull;
-  acc ^= acc >> 33;
-  acc *= 0xc4ceb9fe1a85ec53ull;
-  acc ^= acc >> 33;
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(acc));
-}
-
-}  // namespace
-
-std::int32_t TMemoryKey::HashOfFact(const IFact& fact, bool& found) const {
-  std::uint64_t acc = 0xcbf29ce484222325ull;
+template <class FactOf>
+std::int32_t TMemoryKey::HashParts(FactOf&& fact_of, bool& found) const {
+  std::uint64_t acc = kHashSeed;
   for (const TMemoryKeyPart& part : parts) {
-    const IIEValue* v = part.Read(fact);
-    if (v == nullptr) {
-      found = false;
-      return 0;
-    }
-    acc = Accumulate(acc, v->GetHashCode());
-  }
-  found = true;
-  return Finish(acc);
-}
-
-std::int32_t TMemoryKey::HashOf(const TIEToken& token, bool& found) const {
-  found = true;
-  if (!Keyed()) {
-    return static_cast<std::int32_t>(token.IdentityHash());
-  }
-  std::uint64_t acc = 0xcbf29ce484222325ull;
-  for (const TMemoryKeyPart& part : parts) {
-    const IFact* fact = token.GetFacts(part.fact_index);
+    const IFact* fact = fact_of(part);
     const IIEValue* v = fact != nullptr ? part.Read(*fact) : nullptr;
     if (v == nullptr) {
       found = false;
       return 0;
     }
-    acc = Accumulate(acc, v->GetHashCode());
+    acc = AccumulateHash(acc, v->GetHashCode());
   }
-  return Finish(acc);
+  found = true;
+  return FinishHash(acc);
+}
+
+std::int32_t TMemoryKey::HashOfFact(const IFact& fact, bool& found) const {
+  return HashParts([&](const TMemoryKeyPart&) { return &fact; }, found);
+}
+
+std::int32_t TMemoryKey::HashOf(const TIEToken& token, bool& found) const {
+  if (!Keyed()) {
+    found = true;
+    return static_cast<std::int32_t>(token.IdentityHash());
+  }
+  return HashParts([&](const TMemoryKeyPart& part) { return token.GetFacts(part.fact_index); },
+                   found);
 }
 
 // --- token memories ------------------------------------------------------------------------
 
 namespace {
-
-// Spreads a 32-bit hash over the low bits a bucket mask keeps.
-std::size_t Spread(std::uint32_t h) {
-  h ^= h >> 16;
-  h *= 0x45d9f3bu;
-  h ^= h >> 16;
-  return h;
-}
 
 std::size_t BucketCountFor(int wanted) {
   std::size_t n = 1;
@@ -326,11 +294,11 @@ TIETokenTree::TIETokenTree(int initial_buckets, TMemoryKey key) : key_(std::move
 TIETokenTree::~TIETokenTree() = default;
 
 std::size_t TIETokenTree::KeyIndex(std::int32_t hash) const noexcept {
-  return Spread(static_cast<std::uint32_t>(hash)) & mask_;
+  return MixBits(static_cast<std::uint32_t>(hash)) & mask_;
 }
 
 std::size_t TIETokenTree::IdIndex(std::uint32_t identity) const noexcept {
-  return Spread(identity) & mask_;
+  return MixBits(identity) & mask_;
 }
 
 void TIETokenTree::LinkKey(std::uint32_t index) {

@@ -65,7 +65,7 @@ class TIEToken final : public IReteToken {
   static void operator delete(void* block, std::size_t size) noexcept;
 
  private:
-  TIEToken() = default;
+  TIEToken() { ConfineCount(); }
   ~TIEToken() override;
 
   Ref<TIEToken> parent_;
@@ -103,6 +103,11 @@ struct TMemoryKey {
   std::int32_t HashOf(const TIEToken& token, bool& found) const;
   // The hash of the key read from `fact` itself.
   std::int32_t HashOfFact(const IFact& fact, bool& found) const;
+
+ private:
+  // The combined hash of every part, read from the fact `fact_of(part)`.
+  template <class FactOf>
+  std::int32_t HashParts(FactOf&& fact_of, bool& found) const;
 };
 
 // The memory of one side of a join. Entries live in one array and sit on two
