@@ -5,14 +5,17 @@
 // A join keeps the tokens that reached it from the left (partial matches) and
 // from the right (facts) in two hashed memories keyed on the first equality
 // join test, so an arriving token meets only the partners that can match it.
-// A negated join counts, per left token, the right tokens that match it and
-// passes the left token on (extended by the null fact) exactly while that
-// count is zero. Removals travel the same paths as additions, so every
-// activation that depended on a retracted fact is withdrawn.
+// A negated join finds, per left token, a right token that matches it (its
+// blocker) and passes the left token on (extended by the null fact) exactly
+// while it has none. A retracted fact enters the network as a probe that
+// finds the equal tokens the memories hold; from there, every token made from
+// them is withdrawn through the links between tokens, so every activation
+// that depended on the fact goes, in the order the tokens were made.
 
 #include "rules/rete_nodes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <unordered_map>
 
 #include "zephro/engine/inference_engine.h"
@@ -45,6 +48,28 @@ bool IsFalse(const IIEValue& v) { return v.Equals(&FCFalse()); }
 }  // namespace
 
 // --- TReteNode ------------------------------------------------------------------------------
+
+namespace {
+std::atomic<std::uint32_t> next_node_id{1};  // 0: made outside the matcher
+}  // namespace
+
+TReteNode::TReteNode(TReteNetwork& rete)
+    : rete_(&rete), id_(next_node_id.fetch_add(1, std::memory_order_relaxed)) {}
+
+void TReteNode::Withdraw(TIEToken& child) {
+  const Ref<TIEToken> gone(&child);
+  child.Detach();
+  child.SetTag(TTokenAction::taRemove);
+  CallChildren(gone);
+}
+
+void TReteNode::WithdrawChildren(TIEToken& parent) {
+  parent.ForChildrenFrom(id_, [&](TIEToken& child) { Withdraw(child); });
+}
+
+void TReteNode::WithdrawRightChildren(TIEToken& right_parent) {
+  right_parent.ForRightChildrenFrom(id_, [&](TIEToken& child) { Withdraw(child); });
+}
 
 std::string TReteNode::ToString() const {
   return std::string(NodeName()) + " In/Out#: " + std::to_string(predecessors_.size()) + "/" +
@@ -290,6 +315,7 @@ bool TPatternMatchNode::Fold(const Ref<TIEToken>& token, const IFact& fact) {
                                               MakeRef<TValueVector>(std::move(folded)))));
     Ref<TIEToken> split = MakeRef<TIEToken>(token->Tag(), std::move(copy));
     split->SetStrength(token->Strength());
+    split->MarkMayRepeat();
     CallChildren(split);
     passed = true;
   }
@@ -442,10 +468,20 @@ bool TTestNode::CallNode(const Ref<TIEToken>& token, TCallType /*call_type*/) {
     return true;
   }
   IFact& null_fact = rete_->NullFact();
-  if (!RunTests(*token, nullptr, &null_fact)) {
+  if (token->Tag() == TTokenAction::taRemove && !token->IsProbe()) {
+    WithdrawChildren(*token);
+    return true;
+  }
+  // A probe passes on its extension, whatever the tests say now: it only
+  // finds what the tests let through before.
+  if (token->Tag() != TTokenAction::taRemove && !RunTests(*token, nullptr, &null_fact)) {
     return false;
   }
-  CallChildren(MakeRef<TIEToken>(token, Ref<IFact>(&null_fact)));
+  Ref<TIEToken> passed = MakeRef<TIEToken>(token, Ref<IFact>(&null_fact));
+  if (!token->IsProbe()) {
+    token->AdoptChild(*passed, id_);
+  }
+  CallChildren(passed);
   return true;
 }
 
@@ -534,17 +570,25 @@ void TJoinNode::ClearMemory() {
   }
 }
 
-Ref<TIEToken> TJoinNode::Extend(const Ref<TIEToken>& left, const TIEToken& right,
+Ref<TIEToken> TJoinNode::Extend(const Ref<TIEToken>& left, TIEToken& right,
                                 TTokenAction tag) const {
   Ref<TIEToken> t = MakeRef<TIEToken>(left, Ref<IFact>(right.Fact()));
   t->SetTag(tag);
   t->SetStrength(std::min(left->Strength(), right.Strength()));
+  left->AdoptChild(*t, id_);
+  if (!prefix_join_) {
+    right.AdoptRightChild(*t);
+  }
+  if (right.MayRepeat()) {
+    t->MarkMayRepeat();
+  }
   return t;
 }
 
 Ref<TIEToken> TJoinNode::WithNull(const Ref<TIEToken>& left, TTokenAction tag) const {
   Ref<TIEToken> t = MakeRef<TIEToken>(left, Ref<IFact>(&rete_->NullFact()));
   t->SetTag(tag);
+  left->AdoptChild(*t, id_);
   return t;
 }
 
@@ -589,7 +633,7 @@ void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
       return true;
     }
     CallChildren(Extend(left, *r.token, tag));
-    return !unique_ || tag == TTokenAction::taRemove;
+    return !unique_;
   });
 }
 
@@ -608,24 +652,16 @@ std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bo
 void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   // The left memory files the token under its key value (or its identity),
   // which is also where its partners sit in the right memory.
-  bool found = true;
-  const std::int32_t hash = Left().Key().HashOf(*token, found);
   if (token->Tag() == TTokenAction::taRemove) {
-    // The withdrawal goes on with the token this memory held: tokens built on
-    // it share their parents with the ones stored below, so finding them
-    // compares one link instead of the whole chain.
-    std::uint32_t blocker = TIETokenTree::kNoEntry;
+    // What this node made from the token this memory held goes with it.
     Ref<TIEToken> held;
-    if (!Left().Remove(*token, &blocker, nullptr, &held)) {
-      return;
-    }
-    if (!negated_) {
-      RunTestsVaryRight(held, TTokenAction::taRemove, hash, found);
-    } else if (blocker == TIETokenTree::kNoEntry) {
-      CallChildren(WithNull(held, TTokenAction::taRemove));
+    if (Left().Remove(*token, nullptr, nullptr, &held)) {
+      WithdrawChildren(*held);
     }
     return;
   }
+  bool found = true;
+  const std::int32_t hash = Left().Key().HashOf(*token, found);
   TIETokenTree::Entry* entry = Left().Add(token, hash);
   if (entry == nullptr) {
     return;  // already there
@@ -660,7 +696,12 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   const bool removing = token->Tag() == TTokenAction::taRemove;
   std::uint32_t position = TIETokenTree::kNoEntry;
   if (removing) {
-    if (!Right().Remove(*token, nullptr, &position)) {
+    Ref<TIEToken> held;
+    if (!Right().Remove(*token, nullptr, &position, &held)) {
+      return;
+    }
+    if (!negated_) {
+      WithdrawRightChildren(*held);
       return;
     }
   } else {
@@ -681,7 +722,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
       // Tokens already blocked stay blocked: only free ones are tested.
       if (l.blocker == TIETokenTree::kNoEntry && Matches(*l.token, *token)) {
         l.blocker = position;
-        CallChildren(WithNull(l.token, TTokenAction::taRemove));
+        WithdrawChildren(*l.token);
       }
     } else if (l.blocker == position) {
       // The token lost its blocker: it is free unless another one matches.

@@ -9,7 +9,8 @@
 //   TPatternMatchTerminalNode   turns complete matches into activations
 //
 // Tokens travel as `const Ref<TIEToken>&`; a node copies the handle only when
-// it stores the token.
+// it stores the token. A node that makes tokens links each to the tokens it
+// was made from, and withdraws it through those links.
 
 #include <cstdint>
 #include <memory>
@@ -38,7 +39,7 @@ class TReteNode {
     TCallType call_type;
   };
 
-  explicit TReteNode(TReteNetwork& rete) : rete_(&rete) {}
+  explicit TReteNode(TReteNetwork& rete);
   virtual ~TReteNode() = default;
   TReteNode(const TReteNode&) = delete;
   TReteNode& operator=(const TReteNode&) = delete;
@@ -63,6 +64,9 @@ class TReteNode {
   void SuccessorsChanged() noexcept { dispatch_.reset(); }
 
   TReteNetwork& Rete() const noexcept { return *rete_; }
+  // The node's number, unique in the process: tokens record which node made
+  // them.
+  std::uint32_t Id() const noexcept { return id_; }
   int RuleUseCount() const noexcept { return rule_use_count_; }
   void AddUse() noexcept { ++rule_use_count_; }
   // Answers whether the node is still used.
@@ -81,8 +85,14 @@ class TReteNode {
   struct TConstantDispatch;
 
   void CallChildrenByValue(const Ref<TIEToken>& token);
+  // Withdraws the children this node made from `parent`, oldest first: each
+  // leaves its parents and goes on as a removal.
+  void WithdrawChildren(TIEToken& parent);
+  void WithdrawRightChildren(TIEToken& right_parent);
+  void Withdraw(TIEToken& child);
 
   TReteNetwork* rete_;  // not owned
+  std::uint32_t id_;
   std::vector<Edge> successors_;
   std::shared_ptr<TConstantDispatch> dispatch_;  // built on demand
   std::vector<TReteNode*> predecessors_;
@@ -191,7 +201,7 @@ class TJoinNode final : public TTestNode {
   bool Probing() const noexcept { return left_key_.Keyed() || prefix_join_; }
   template <class F>
   void ForCandidates(TIETokenTree& memory, std::int32_t hash, bool key_found, F&& f);
-  Ref<TIEToken> Extend(const Ref<TIEToken>& left, const TIEToken& right, TTokenAction tag) const;
+  Ref<TIEToken> Extend(const Ref<TIEToken>& left, TIEToken& right, TTokenAction tag) const;
   Ref<TIEToken> WithNull(const Ref<TIEToken>& left, TTokenAction tag) const;
 
   std::unique_ptr<TIETokenTree> left_;

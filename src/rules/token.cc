@@ -112,7 +112,7 @@ void TIEToken::operator delete(void* block, std::size_t size) noexcept {
 // --- tokens --------------------------------------------------------------------------------
 
 TIEToken::TIEToken(TTokenAction action, Ref<IFact> fact)
-    : fact_(std::move(fact)), count_(1), tag_(action) {
+    : fact_(std::move(fact)), count_(1), tag_(action), probe_(action == TTokenAction::taRemove) {
   ConfineCount();
   sort_code_ = FactId(fact_.get());
   identity_hash_ = ChainHash(0, sort_code_);
@@ -123,6 +123,8 @@ TIEToken::TIEToken(Ref<TIEToken> parent, Ref<IFact> fact)
   ConfineCount();
   count_ = parent_->count_ + 1;
   tag_ = parent_->tag_;
+  probe_ = parent_->probe_;
+  repeats_ = parent_->repeats_;
   strength_ = parent_->strength_;
   const std::int32_t id = FactId(fact_.get());
   sort_code_ = Wrap(static_cast<std::int64_t>(static_cast<std::uint32_t>(parent_->sort_code_)) * 8 + id);
@@ -136,17 +138,86 @@ TIEToken::TIEToken(const TIEToken& source, TTokenAction action)
       sort_code_(source.sort_code_),
       identity_hash_(source.identity_hash_),
       strength_(source.strength_),
-      tag_(action) {
+      tag_(action),
+      probe_(source.probe_ || action == TTokenAction::taRemove),
+      repeats_(source.repeats_) {
   ConfineCount();
 }
 
 TIEToken::~TIEToken() {
+  Unlink();
   // Release long parent chains iteratively: a token that is the last holder
   // of its parent would otherwise recurse once per link.
   Ref<TIEToken> next = std::move(parent_);
   while (next && next->RefCount() == 1) {
+    next->Unlink();
     Ref<TIEToken> grand = std::move(next->parent_);
     next = std::move(grand);
+  }
+}
+
+void TIEToken::AdoptChild(TIEToken& child, std::uint32_t origin) noexcept {
+  child.origin_ = origin;
+  if (children_ == nullptr) {
+    children_ = &child;
+    child.sib_next_ = &child;
+    child.sib_prev_ = &child;
+    return;
+  }
+  TIEToken* last = children_->sib_prev_;
+  child.sib_prev_ = last;
+  child.sib_next_ = children_;
+  last->sib_next_ = &child;
+  children_->sib_prev_ = &child;
+}
+
+void TIEToken::AdoptRightChild(TIEToken& child) noexcept {
+  if (right_next_ == nullptr) {
+    right_next_ = this;
+    right_prev_ = this;
+  }
+  child.right_prev_ = right_prev_;
+  child.right_next_ = this;
+  right_prev_->right_next_ = &child;
+  right_prev_ = &child;
+}
+
+void TIEToken::Detach() noexcept {
+  if (sib_next_ != nullptr) {
+    TIEToken* parent = parent_.get();
+    if (sib_next_ == this) {
+      parent->children_ = nullptr;
+    } else {
+      sib_prev_->sib_next_ = sib_next_;
+      sib_next_->sib_prev_ = sib_prev_;
+      if (parent->children_ == this) {
+        parent->children_ = sib_next_;
+      }
+    }
+    sib_next_ = nullptr;
+    sib_prev_ = nullptr;
+  }
+  if (parent_ && right_next_ != nullptr) {
+    right_prev_->right_next_ = right_next_;
+    right_next_->right_prev_ = right_prev_;
+    right_next_ = nullptr;
+    right_prev_ = nullptr;
+  }
+}
+
+void TIEToken::Unlink() noexcept {
+  Detach();
+  if (!parent_ && right_next_ != nullptr) {
+    // The right children outlive their right parent only in memories being
+    // cleared: they leave the ring.
+    for (TIEToken* c = right_next_; c != this;) {
+      TIEToken* next = c->right_next_;
+      c->right_next_ = nullptr;
+      c->right_prev_ = nullptr;
+      c = next;
+    }
+    right_next_ = nullptr;
+    right_prev_ = nullptr;
   }
 }
 
@@ -202,7 +273,7 @@ bool TIEToken::SameAs(const TIEToken& other) const noexcept {
 std::string TIEToken::ToString() const {
   static constexpr const char* kActions[] = {"taClear", "taAdd", "taRemove", "taUpdate"};
   std::string text = kActions[static_cast<int>(tag_)];
-  text += " cnt=" + std::to_string(count_) + " negcnt=" + std::to_string(negated_count_);
+  text += " cnt=" + std::to_string(count_) + " negcnt=" + std::to_string(NegatedCount());
   for (const TIEToken* t = this; t != nullptr; t = t->parent_.get()) {
     if (t->fact_) {
       text += "\n" + t->fact_->ToString();
@@ -333,9 +404,11 @@ void TIETokenTree::Grow() {
 
 TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
   const std::uint32_t identity = token->IdentityHash();
-  for (std::uint32_t i = id_heads_[IdIndex(identity)]; i != kNone; i = entries_[i].id_next) {
-    if (entries_[i].identity == identity && entries_[i].token->SameAs(*token)) {
-      return nullptr;
+  if (token->MayRepeat()) {
+    for (std::uint32_t i = id_heads_[IdIndex(identity)]; i != kNone; i = entries_[i].id_next) {
+      if (entries_[i].identity == identity && entries_[i].token->SameAs(*token)) {
+        return nullptr;
+      }
     }
   }
   if (static_cast<std::size_t>(count_) > mask_) {

@@ -7,10 +7,17 @@
 // that summarises the chain. Tokens are shared: a join that extends a partial
 // match makes one new link pointing at the shared parent.
 //
+// A token the matcher passed on as an addition also knows the tokens made
+// from it: its children (the links that extend it, whichever node made them)
+// and, for a token of one fact, its right children (the links a join made by
+// adding its fact to a partial match). When a partial match goes, the nodes
+// withdraw exactly those, in the order they were made, without testing or
+// building anything.
+//
 // A TIETokenTree is the memory of one side of a join: entries (token,
-// negated-match count) hashed by their key, the slot values the join compares,
-// and by their identity. Both tables grow as the memory fills, so probes,
-// duplicate refusal and removal stay O(1) however many tokens it holds.
+// blocker) hashed by their key, the slot values the join compares, and by
+// their identity. Both tables grow as the memory fills, so probes, duplicate
+// refusal and removal stay O(1) however many tokens it holds.
 
 #include <cstdint>
 #include <string>
@@ -43,8 +50,8 @@ class TIEToken final : public IReteToken {
   void SetTag(TTokenAction action);
   float Strength() const noexcept override { return strength_; }
   void SetStrength(float strength) noexcept { strength_ = strength < 0 ? 0.0f : strength; }
-  std::int32_t NegatedCount() const noexcept override { return negated_count_; }
-  void SetNegatedCount(std::int32_t n) noexcept { negated_count_ = n < 0 ? 0 : n; }
+  // Negated joins keep their blockers in their memories: a token counts none.
+  std::int32_t NegatedCount() const noexcept override { return 0; }
   std::int32_t SortCode() const noexcept override { return sort_code_; }
   // A hash of the chain of fact ids: equal tokens have equal identity hashes.
   // (The sort code summarises the chain too, but collides for neighbouring
@@ -59,6 +66,66 @@ class TIEToken final : public IReteToken {
   // A one-fact token that carries no fact: the clear signal.
   static Ref<TIEToken> Clear();
 
+  // A probe is a removal made to find its equal (a retracted fact entering
+  // the network, and what is built on it); a token that was passed on as an
+  // addition is withdrawn through its own children instead.
+  bool IsProbe() const noexcept { return probe_; }
+  // One of several tokens for the same facts (the ways of splitting a
+  // multifield slot), or built on one: a memory keeps the first of equals.
+  // Any other token reaches a memory at most once, so memories store it
+  // without looking for its equal.
+  bool MayRepeat() const noexcept { return repeats_; }
+  void MarkMayRepeat() noexcept { repeats_ = true; }
+
+  // Links `child` (made by node `origin` from this token) after the
+  // children made before it.
+  void AdoptChild(TIEToken& child, std::uint32_t origin) noexcept;
+  // Links `child` (a join's extension of a partial match by this one-fact
+  // token) after the right children made before it.
+  void AdoptRightChild(TIEToken& child) noexcept;
+  // Unlinks the token from its parent and from its right parent.
+  void Detach() noexcept;
+  // Calls `f(child)` for each child made by node `origin`, oldest first.
+  // `f` may detach the child it gets; children made meanwhile are not visited.
+  template <class F>
+  void ForChildrenFrom(std::uint32_t origin, F&& f) {
+    TIEToken* c = children_;
+    if (c == nullptr) {
+      return;
+    }
+    TIEToken* const last = c->sib_prev_;
+    for (;;) {
+      TIEToken* next = c == last ? nullptr : c->sib_next_;
+      if (c->origin_ == origin) {
+        f(*c);
+      }
+      if (next == nullptr) {
+        return;
+      }
+      c = next;
+    }
+  }
+  // Calls `f(child)` for each right child made by node `origin`, oldest
+  // first, under the same rules.
+  template <class F>
+  void ForRightChildrenFrom(std::uint32_t origin, F&& f) {
+    if (right_next_ == nullptr || right_next_ == this) {
+      return;
+    }
+    TIEToken* c = right_next_;
+    TIEToken* const last = right_prev_;
+    for (;;) {
+      TIEToken* next = c == last ? nullptr : c->right_next_;
+      if (c->origin_ == origin) {
+        f(*c);
+      }
+      if (next == nullptr) {
+        return;
+      }
+      c = next;
+    }
+  }
+
   // Matching makes and drops tokens by the million: each thread keeps the
   // blocks of released tokens for its next ones.
   static void* operator new(std::size_t size);
@@ -67,15 +134,29 @@ class TIEToken final : public IReteToken {
  private:
   TIEToken() { ConfineCount(); }
   ~TIEToken() override;
+  // Unlinks the token and the right children it heads; for destruction.
+  void Unlink() noexcept;
 
   Ref<TIEToken> parent_;
   Ref<IFact> fact_;
+  // The children: the first one; they form a ring through sib_next_ and
+  // sib_prev_ (the first one's sib_prev_ is the last one).
+  TIEToken* children_ = nullptr;
+  TIEToken* sib_next_ = nullptr;
+  TIEToken* sib_prev_ = nullptr;
+  // The ring of a one-fact token and its right children: the token heads it
+  // (right_next_ is the first child, right_prev_ the last); a child sits in
+  // its right parent's ring.
+  TIEToken* right_next_ = nullptr;
+  TIEToken* right_prev_ = nullptr;
   std::int32_t count_ = 0;
-  std::int32_t negated_count_ = 0;
   std::int32_t sort_code_ = 0;
   std::uint32_t identity_hash_ = 0;
+  std::uint32_t origin_ = 0;  // the id of the node that made the token
   float strength_ = 1.0f;
   TTokenAction tag_ = TTokenAction::taClear;
+  bool probe_ = false;
+  bool repeats_ = false;
 };
 
 // One part of a memory key: the value of slot `slot` (position `sub_index` of
@@ -139,8 +220,8 @@ class TIETokenTree {
   const TMemoryKey& Key() const noexcept { return key_; }
   int Count() const noexcept { return count_; }
 
-  // Stores `token` under key hash `hash` unless an equal one is there;
-  // returns the entry (valid until the next Add) or null.
+  // Stores `token` under key hash `hash` (unless it may repeat and an equal
+  // one is there); returns the entry (valid until the next Add) or null.
   Entry* Add(Ref<TIEToken> token, std::int32_t hash);
   // Removes the entry equal to `token`; answers whether there was one and
   // reports its blocker, its position (not reused before the next Add) and

@@ -2,7 +2,8 @@
 // combination of facts tried against every rule. Random streams of asserts and
 // retracts over a few relations and rules with shared variables, constants,
 // negation and multifield variables must leave exactly the same set of
-// activations on the agenda as the naive matcher computes.
+// activations on the agenda as the naive matcher computes. Some rules arrive
+// while facts are already there, sharing nodes that hold partial matches.
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,7 @@ TEST_P(DifferentialTest, NetworkAgreesWithNaiveMatcher) {
     EngineFixture fx;
     fx.Engine().ReteNetwork().SetHashKey(hash_key);
     std::vector<NaiveRule> rules;
+    std::vector<std::vector<EngineFixture::PatternShape>> shapes_of;
     const std::vector<std::string> relations = {"a", "b", "c"};
     auto random_term = [&](std::set<std::string>& bound, bool allow_multi,
                            bool& used_multi) -> NaiveTerm {
@@ -222,11 +224,24 @@ TEST_P(DifferentialTest, NetworkAgreesWithNaiveMatcher) {
         }
         shapes.push_back(shape);
       }
-      fx.Rule(rule.name, shapes);
+      shapes_of.push_back(shapes);
     }
+    // The first rules exist from the start, the others come later.
+    constexpr std::size_t kEarlyRules = 3;
+    constexpr int kLateRulesAt = 60;
+    std::size_t defined = 0;
+    auto define = [&](std::size_t upto) {
+      for (; defined < upto; ++defined) {
+        fx.Rule(rules[defined].name, shapes_of[defined]);
+      }
+    };
+    define(kEarlyRules);
     // Random asserts and retracts; compare after each step.
     std::vector<NaiveFact> facts;
     for (int step = 0; step < 150; ++step) {
+      if (step == kLateRulesAt) {
+        define(rules.size());
+      }
       if (facts.empty() || rng() % 3 != 0) {
         NaiveFact f{0, relations[rng() % relations.size()], {}};
         const int arity = 1 + static_cast<int>(rng() % 3);
@@ -245,7 +260,8 @@ TEST_P(DifferentialTest, NetworkAgreesWithNaiveMatcher) {
         facts.erase(facts.begin() + static_cast<std::ptrdiff_t>(i));
       }
       std::multiset<std::string> expected;
-      for (const NaiveRule& rule : rules) {
+      for (std::size_t r = 0; r < defined; ++r) {
+        const NaiveRule& rule = rules[r];
         Bindings b;
         std::vector<std::int32_t> ids;
         Enumerate(rule, 0, b, ids, facts, expected);
