@@ -63,12 +63,40 @@ void TReteNode::Withdraw(TIEToken& child) {
   CallChildren(gone);
 }
 
+namespace {
+
+// The children a node is withdrawing, gathered before the first goes: taking
+// one away can take others with it (a partial match built on two of them,
+// a negated join blocked again), which then leave their rings. The nodes
+// below use the same stack for their own lists, each above the one it was
+// called from.
+std::vector<Ref<TIEToken>>& Withdrawals() {
+  thread_local std::vector<Ref<TIEToken>> stack;
+  return stack;
+}
+
+}  // namespace
+
+template <class Gather>
+void TReteNode::WithdrawGathered(Gather&& gather) {
+  std::vector<Ref<TIEToken>>& stack = Withdrawals();
+  const std::size_t from = stack.size();
+  gather([&](TIEToken& child) { stack.emplace_back(&child); });
+  for (std::size_t i = from; i < stack.size(); ++i) {
+    TIEToken& child = *stack[i];
+    if (child.Linked()) {  // else it went with an earlier one
+      Withdraw(child);
+    }
+  }
+  stack.resize(from);
+}
+
 void TReteNode::WithdrawChildren(TIEToken& parent) {
-  parent.ForChildrenFrom(id_, [&](TIEToken& child) { Withdraw(child); });
+  WithdrawGathered([&](auto&& keep) { parent.ForChildrenFrom(id_, keep); });
 }
 
 void TReteNode::WithdrawRightChildren(TIEToken& right_parent) {
-  right_parent.ForRightChildrenFrom(id_, [&](TIEToken& child) { Withdraw(child); });
+  WithdrawGathered([&](auto&& keep) { right_parent.ForRightChildrenFrom(id_, keep); });
 }
 
 std::string TReteNode::ToString() const {

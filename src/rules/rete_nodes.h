@@ -90,6 +90,8 @@ class TReteNode {
   void WithdrawChildren(TIEToken& parent);
   void WithdrawRightChildren(TIEToken& right_parent);
   void Withdraw(TIEToken& child);
+  template <class Gather>
+  void WithdrawGathered(Gather&& gather);
 
   TReteNetwork* rete_;  // not owned
   std::uint32_t id_;

@@ -1,7 +1,10 @@
 #include "rules/token.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <typeinfo>
 
 #include "platform/hash_mix.h"
@@ -40,73 +43,123 @@ constexpr bool kRecycleTokens = true;
 constexpr bool kRecycleTokens = true;
 #endif
 
-// Released token blocks of this thread, linked through their first bytes.
-// Blocks are plain allocations, so a token may be released on another
-// thread than the one that made it. The list itself is constant-initialised
-// (no guard on the hot path); the object that frees it when the thread ends
-// is set up the first time the thread keeps a block.
+// Tokens are carved in order from slabs and go back to a free list of the
+// thread that releases them (linked through their first bytes), which its
+// next tokens reuse. Slabs are never returned: a token may be released on
+// another thread than the one that made it, and the memory of a peak serves
+// the next one. A thread that ends hands its list and the rest of its slab
+// to the threads that go on. The thread's state is constant-initialised (no
+// guard on the hot path); the object that hands it over is set up the first
+// time the thread needs a slab.
+struct TSlabs {
+  std::mutex lock;
+  void* orphans = nullptr;  // released blocks of ended threads
+  std::vector<std::unique_ptr<std::byte[]>> slabs;
+};
+
+TSlabs& Slabs() {
+  static TSlabs* slabs = new TSlabs;  // lives as long as the process
+  return *slabs;
+}
+
 struct TTokenBlocks {
   void* head;
-  std::size_t count;
-  bool cleanup_armed;
+  std::byte* next;  // the part of the thread's slab not carved yet
+  std::byte* end;
+  std::size_t slab_size;
+  bool handover_armed;
 };
 
-constinit thread_local TTokenBlocks token_blocks{nullptr, 0, false};
+constinit thread_local TTokenBlocks token_blocks{nullptr, nullptr, nullptr, 0, false};
 
-struct TTokenBlocksCleanup {
-  ~TTokenBlocksCleanup() {
-    while (token_blocks.head != nullptr) {
-      void* next = *static_cast<void**>(token_blocks.head);
-      ::operator delete(token_blocks.head);
-      token_blocks.head = next;
+constexpr std::size_t kBlockSize = sizeof(TIEToken);
+constexpr std::size_t kFirstSlab = std::size_t{16} << 10;
+constexpr std::size_t kLargestSlab = std::size_t{1} << 20;
+
+bool CanCarve() noexcept {
+  return static_cast<std::size_t>(token_blocks.end - token_blocks.next) >= kBlockSize;
+}
+
+void PushBlock(void* block) noexcept {
+  *static_cast<void**>(block) = token_blocks.head;
+  token_blocks.head = block;
+}
+
+struct TTokenBlocksHandover {
+  ~TTokenBlocksHandover() {
+    for (; CanCarve(); token_blocks.next += kBlockSize) {
+      PushBlock(token_blocks.next);
     }
-    token_blocks.count = 0;
+    if (token_blocks.head == nullptr) {
+      return;
+    }
+    void* tail = token_blocks.head;
+    while (*static_cast<void**>(tail) != nullptr) {
+      tail = *static_cast<void**>(tail);
+    }
+    TSlabs& slabs = Slabs();
+    const std::lock_guard<std::mutex> hold(slabs.lock);
+    *static_cast<void**>(tail) = slabs.orphans;
+    slabs.orphans = token_blocks.head;
+    token_blocks.head = nullptr;
   }
 };
 
-thread_local TTokenBlocksCleanup token_blocks_cleanup;
+thread_local TTokenBlocksHandover token_blocks_handover;
 
-constexpr std::size_t kMaxKeptBlocks = std::size_t{1} << 20;
-
-void* TakeBlock() noexcept {
+void* PopBlock() noexcept {
   void* block = token_blocks.head;
-  if (block != nullptr) {
-    token_blocks.head = *static_cast<void**>(block);
-    --token_blocks.count;
-  }
+  token_blocks.head = *static_cast<void**>(block);
   return block;
 }
 
-bool KeepBlock(void* block) noexcept {
-  if (token_blocks.count >= kMaxKeptBlocks) {
-    return false;
+// The thread's list and slab are used up: adopt the blocks of ended threads,
+// or carve a new slab (each twice the last, up to a limit).
+void* Refill() {
+  if (!token_blocks.handover_armed) {
+    token_blocks.handover_armed = true;
+    [[maybe_unused]] volatile void* arm = &token_blocks_handover;  // constructs it
   }
-  if (!token_blocks.cleanup_armed) {
-    token_blocks.cleanup_armed = true;
-    [[maybe_unused]] volatile void* arm = &token_blocks_cleanup;  // constructs it
+  TSlabs& slabs = Slabs();
+  const std::lock_guard<std::mutex> hold(slabs.lock);
+  if (slabs.orphans != nullptr) {
+    token_blocks.head = slabs.orphans;
+    slabs.orphans = nullptr;
+    return PopBlock();
   }
-  *static_cast<void**>(block) = token_blocks.head;
-  token_blocks.head = block;
-  ++token_blocks.count;
-  return true;
+  const std::size_t size = token_blocks.slab_size = std::clamp(
+      token_blocks.slab_size * 2, kFirstSlab, kLargestSlab);
+  slabs.slabs.push_back(std::make_unique<std::byte[]>(size));
+  token_blocks.next = slabs.slabs.back().get();
+  token_blocks.end = token_blocks.next + size;
+  void* block = token_blocks.next;
+  token_blocks.next += kBlockSize;
+  return block;
 }
 
 }  // namespace
 
 void* TIEToken::operator new(std::size_t size) {
-  if (kRecycleTokens && size == sizeof(TIEToken)) {
-    if (void* block = TakeBlock()) {
-      return block;
-    }
+  if (!kRecycleTokens || size != kBlockSize) {
+    return ::operator new(size);
   }
-  return ::operator new(size);
+  if (token_blocks.head != nullptr) {
+    return PopBlock();
+  }
+  if (CanCarve()) {
+    void* block = token_blocks.next;
+    token_blocks.next += kBlockSize;
+    return block;
+  }
+  return Refill();
 }
 
 void TIEToken::operator delete(void* block, std::size_t size) noexcept {
-  if (kRecycleTokens && size == sizeof(TIEToken) && KeepBlock(block)) {
+  if (!kRecycleTokens || size != kBlockSize) {
+    ::operator delete(block);
     return;
   }
-  ::operator delete(block);
+  PushBlock(block);
 }
 
 // --- tokens --------------------------------------------------------------------------------
@@ -356,8 +409,7 @@ TIETokenTree::TIETokenTree(int initial_buckets, TMemoryKey key) : key_(std::move
   // (fewer when asked) and let the tables grow.
   constexpr int kFirstBuckets = 8;
   const std::size_t n = BucketCountFor(std::clamp(initial_buckets, 1, kFirstBuckets));
-  key_heads_.assign(n, kNone);
-  key_tails_.assign(n, kNone);
+  keys_.assign(n, KeyBucket{});
   id_heads_.assign(n, kNone);
   mask_ = n - 1;
 }
@@ -376,27 +428,40 @@ void TIETokenTree::LinkKey(std::uint32_t index) {
   Entry& e = entries_[index];
   const std::size_t k = KeyIndex(e.hash);
   e.key_next = kNone;
-  e.key_prev = key_tails_[k];
-  (key_tails_[k] != kNone ? entries_[key_tails_[k]].key_next : key_heads_[k]) = index;
-  key_tails_[k] = index;
+  KeyBucket& bucket = keys_[k];
+  e.key_prev = bucket.tail;
+  (bucket.tail != kNone ? entries_[bucket.tail].key_next : bucket.head) = index;
+  bucket.tail = index;
 }
 
 void TIETokenTree::Grow() {
   const std::size_t n = (mask_ + 1) * 2;
-  std::vector<std::uint32_t> old_heads(n, kNone);
-  old_heads.swap(key_heads_);
-  key_tails_.assign(n, kNone);
+  std::vector<KeyBucket> old(n);
+  old.swap(keys_);
   id_heads_.assign(n, kNone);
   mask_ = n - 1;
+  auto refile = [&](std::uint32_t i) {
+    LinkKey(i);
+    const std::size_t b = IdIndex(entries_[i].identity);
+    entries_[i].id_next = id_heads_[b];
+    id_heads_[b] = i;
+  };
+  if (in_order_) {
+    // No slot was reused: the array is in insertion order, and one pass
+    // over it refiles every chain in order.
+    for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].token) {
+        refile(i);
+      }
+    }
+    return;
+  }
   // Refile each old chain in its order: entries with equal hashes shared an
   // old chain, so every new chain keeps insertion order.
-  for (std::uint32_t head : old_heads) {
-    for (std::uint32_t i = head; i != kNone;) {
+  for (const KeyBucket& bucket : old) {
+    for (std::uint32_t i = bucket.head; i != kNone;) {
       const std::uint32_t next = entries_[i].key_next;
-      LinkKey(i);
-      const std::size_t b = IdIndex(entries_[i].identity);
-      entries_[i].id_next = id_heads_[b];
-      id_heads_[b] = i;
+      refile(i);
       i = next;
     }
   }
@@ -417,6 +482,7 @@ TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
   std::uint32_t index = free_;
   if (index != kNone) {
     free_ = entries_[index].id_next;
+    in_order_ = false;
   } else {
     index = static_cast<std::uint32_t>(entries_.size());
     entries_.emplace_back();
@@ -446,8 +512,8 @@ bool TIETokenTree::Remove(const TIEToken& token, std::uint32_t* blocker,
     }
     *link = e.id_next;
     const std::size_t k = KeyIndex(e.hash);
-    (e.key_prev != kNone ? entries_[e.key_prev].key_next : key_heads_[k]) = e.key_next;
-    (e.key_next != kNone ? entries_[e.key_next].key_prev : key_tails_[k]) = e.key_prev;
+    (e.key_prev != kNone ? entries_[e.key_prev].key_next : keys_[k].head) = e.key_next;
+    (e.key_next != kNone ? entries_[e.key_next].key_prev : keys_[k].tail) = e.key_prev;
     if (blocker != nullptr) {
       *blocker = e.blocker;
     }
@@ -460,7 +526,13 @@ bool TIETokenTree::Remove(const TIEToken& token, std::uint32_t* blocker,
     e.token.reset();
     e.id_next = free_;
     free_ = index;
-    --count_;
+    if (--count_ == 0) {
+      // Every chain is empty: the next entries fill the array from the
+      // start again, in order, instead of reusing slots all over it.
+      entries_.clear();
+      free_ = kNone;
+      in_order_ = true;
+    }
     return true;
   }
   return false;
@@ -473,19 +545,19 @@ void TIETokenTree::Clear() {
   // The tokens go with the array; the tables shrink back to their first size.
   std::vector<Entry>().swap(entries_);
   free_ = kNone;
+  in_order_ = true;
   count_ = 0;
-  std::fill(key_heads_.begin(), key_heads_.end(), kNone);
-  std::fill(key_tails_.begin(), key_tails_.end(), kNone);
+  std::fill(keys_.begin(), keys_.end(), KeyBucket{});
   std::fill(id_heads_.begin(), id_heads_.end(), kNone);
 }
 
 template <class F>
 void TIETokenTree::ForEachText(F&& text_of, std::string& text) const {
-  for (std::uint32_t head : key_heads_) {
-    if (head == kNone) {
+  for (const KeyBucket& bucket : keys_) {
+    if (bucket.head == kNone) {
       continue;
     }
-    for (std::uint32_t i = head; i != kNone; i = entries_[i].key_next) {
+    for (std::uint32_t i = bucket.head; i != kNone; i = entries_[i].key_next) {
       text += text_of(*entries_[i].token);
     }
     text += "\n";

@@ -85,8 +85,11 @@ class TIEToken final : public IReteToken {
   void AdoptRightChild(TIEToken& child) noexcept;
   // Unlinks the token from its parent and from its right parent.
   void Detach() noexcept;
+  // Whether the token is still among its parent's children.
+  bool Linked() const noexcept { return sib_next_ != nullptr; }
   // Calls `f(child)` for each child made by node `origin`, oldest first.
-  // `f` may detach the child it gets; children made meanwhile are not visited.
+  // `f` may detach the child it gets, and no other; children made meanwhile
+  // are not visited.
   template <class F>
   void ForChildrenFrom(std::uint32_t origin, F&& f) {
     TIEToken* c = children_;
@@ -236,7 +239,7 @@ class TIETokenTree {
   // until `f` answers false. `f` must not add to or remove from this memory.
   template <class F>
   void ForKey(std::int32_t hash, F&& f) {
-    for (std::uint32_t i = key_heads_[KeyIndex(hash)]; i != kNone;) {
+    for (std::uint32_t i = keys_[KeyIndex(hash)].head; i != kNone;) {
       Entry& e = entries_[i];
       i = e.key_next;
       if (e.hash == hash && !f(e)) {
@@ -248,8 +251,8 @@ class TIETokenTree {
   // false. `f` must not add to or remove from this memory.
   template <class F>
   void ForEach(F&& f) {
-    for (std::uint32_t head : key_heads_) {
-      for (std::uint32_t i = head; i != kNone;) {
+    for (const KeyBucket& bucket : keys_) {
+      for (std::uint32_t i = bucket.head; i != kNone;) {
         Entry& e = entries_[i];
         i = e.key_next;
         if (!f(e)) {
@@ -274,11 +277,16 @@ class TIETokenTree {
 
   TMemoryKey key_;
   std::vector<Entry> entries_;
-  std::vector<std::uint32_t> key_heads_;
-  std::vector<std::uint32_t> key_tails_;
+  // The key chains: first and last entry (one cache line serves both ends).
+  struct KeyBucket {
+    std::uint32_t head = kNone;
+    std::uint32_t tail = kNone;
+  };
+  std::vector<KeyBucket> keys_;
   std::vector<std::uint32_t> id_heads_;
   std::size_t mask_ = 0;  // bucket count - 1 (a power of two)
   std::uint32_t free_ = kNone;
+  bool in_order_ = true;  // no slot reused since the array was last empty
   int count_ = 0;
 };
 
