@@ -506,6 +506,8 @@ bool TTestNode::CallNode(const Ref<TIEToken>& token, TCallType /*call_type*/) {
     return false;
   }
   Ref<TIEToken> passed = MakeRef<TIEToken>(token, Ref<IFact>(&null_fact));
+  // Probes of one-fact tokens come through here extended the same way.
+  passed->SetFindable(token->Findable());
   if (!token->IsProbe()) {
     token->AdoptChild(*passed, id_);
   }

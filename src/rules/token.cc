@@ -165,10 +165,13 @@ void TIEToken::operator delete(void* block, std::size_t size) noexcept {
 // --- tokens --------------------------------------------------------------------------------
 
 TIEToken::TIEToken(TTokenAction action, Ref<IFact> fact)
-    : fact_(std::move(fact)), count_(1), tag_(action), probe_(action == TTokenAction::taRemove) {
+    : fact_(std::move(fact)),
+      count_(1),
+      tag_(action),
+      probe_(action == TTokenAction::taRemove),
+      findable_(true) {
   ConfineCount();
-  sort_code_ = FactId(fact_.get());
-  identity_hash_ = ChainHash(0, sort_code_);
+  identity_hash_ = ChainHash(0, FactId(fact_.get()));
 }
 
 TIEToken::TIEToken(Ref<TIEToken> parent, Ref<IFact> fact)
@@ -179,21 +182,19 @@ TIEToken::TIEToken(Ref<TIEToken> parent, Ref<IFact> fact)
   probe_ = parent_->probe_;
   repeats_ = parent_->repeats_;
   strength_ = parent_->strength_;
-  const std::int32_t id = FactId(fact_.get());
-  sort_code_ = Wrap(static_cast<std::int64_t>(static_cast<std::uint32_t>(parent_->sort_code_)) * 8 + id);
-  identity_hash_ = ChainHash(parent_->identity_hash_, id);
+  identity_hash_ = ChainHash(parent_->identity_hash_, FactId(fact_.get()));
 }
 
 TIEToken::TIEToken(const TIEToken& source, TTokenAction action)
     : parent_(source.parent_),
       fact_(source.fact_),
       count_(source.count_),
-      sort_code_(source.sort_code_),
       identity_hash_(source.identity_hash_),
       strength_(source.strength_),
       tag_(action),
       probe_(source.probe_ || action == TTokenAction::taRemove),
-      repeats_(source.repeats_) {
+      repeats_(source.repeats_),
+      findable_(source.findable_) {
   ConfineCount();
 }
 
@@ -287,6 +288,17 @@ void TIEToken::SetTag(TTokenAction action) {
   tag_ = action;
 }
 
+std::int32_t TIEToken::SortCode() const noexcept {
+  // The fact ids of the chain in base 8, first fact first.
+  std::uint32_t code = 0;
+  std::uint32_t weight = 1;
+  for (const TIEToken* t = this; t != nullptr; t = t->parent_.get()) {
+    code += static_cast<std::uint32_t>(FactId(t->fact_.get())) * weight;
+    weight *= 8;
+  }
+  return Wrap(code);
+}
+
 IFact* TIEToken::GetFacts(int index) const {
   const TIEToken* t = this;
   while (t != nullptr && index < t->count_ - 1) {
@@ -310,7 +322,7 @@ bool TIEToken::SameAs(const TIEToken& other) const noexcept {
     if (b == nullptr) {
       return false;
     }
-    if (a->sort_code_ != b->sort_code_ || a->strength_ != b->strength_ ||
+    if (a->identity_hash_ != b->identity_hash_ || a->strength_ != b->strength_ ||
         (a->fact_.get() != b->fact_.get() && FactId(a->fact_.get()) != FactId(b->fact_.get()))) {
       return false;
     }
@@ -442,9 +454,9 @@ void TIETokenTree::Grow() {
   mask_ = n - 1;
   auto refile = [&](std::uint32_t i) {
     LinkKey(i);
-    const std::size_t b = IdIndex(entries_[i].identity);
-    entries_[i].id_next = id_heads_[b];
-    id_heads_[b] = i;
+    if (entries_[i].id_next != kHome) {
+      LinkIdentity(i);
+    }
   };
   if (in_order_) {
     // No slot was reused: the array is in insertion order, and one pass
@@ -487,55 +499,84 @@ TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
     index = static_cast<std::uint32_t>(entries_.size());
     entries_.emplace_back();
   }
+  // A token no probe looks for is found through its home, the position
+  // in the first memory that stores it, and stays out of the identity chains.
+  const bool at_home = !token->Findable() && !token->MayRepeat() && token->home_ == kNone;
+  if (at_home) {
+    token->home_ = index;
+  }
   Entry& e = entries_[index];
   e.token = std::move(token);
   e.blocker = kNoEntry;
   e.hash = hash;
   e.identity = identity;
   LinkKey(index);
-  const std::size_t b = IdIndex(identity);
-  e.id_next = id_heads_[b];
-  id_heads_[b] = index;
+  if (at_home) {
+    e.id_next = kHome;
+  } else {
+    LinkIdentity(index);
+  }
   ++count_;
   return &e;
 }
 
-bool TIETokenTree::Remove(const TIEToken& token, std::uint32_t* blocker,
-                          std::uint32_t* position, Ref<TIEToken>* held) {
+void TIETokenTree::LinkIdentity(std::uint32_t index) {
+  Entry& e = entries_[index];
+  const std::size_t b = IdIndex(e.identity);
+  e.id_next = id_heads_[b];
+  id_heads_[b] = index;
+}
+
+std::uint32_t TIETokenTree::Find(const TIEToken& token) {
+  const std::uint32_t home = token.home_;
+  if (home < entries_.size() && entries_[home].token.get() == &token &&
+      entries_[home].id_next == kHome) {
+    return home;
+  }
   const std::uint32_t identity = token.IdentityHash();
   for (std::uint32_t* link = &id_heads_[IdIndex(identity)]; *link != kNone;
        link = &entries_[*link].id_next) {
-    const std::uint32_t index = *link;
-    Entry& e = entries_[index];
-    if (e.identity != identity || !e.token->SameAs(token)) {
-      continue;
+    Entry& e = entries_[*link];
+    if (e.identity == identity && e.token->SameAs(token)) {
+      const std::uint32_t index = *link;
+      *link = e.id_next;
+      return index;
     }
-    *link = e.id_next;
-    const std::size_t k = KeyIndex(e.hash);
-    (e.key_prev != kNone ? entries_[e.key_prev].key_next : keys_[k].head) = e.key_next;
-    (e.key_next != kNone ? entries_[e.key_next].key_prev : keys_[k].tail) = e.key_prev;
-    if (blocker != nullptr) {
-      *blocker = e.blocker;
-    }
-    if (position != nullptr) {
-      *position = index;
-    }
-    if (held != nullptr) {
-      *held = std::move(e.token);
-    }
-    e.token.reset();
-    e.id_next = free_;
-    free_ = index;
-    if (--count_ == 0) {
-      // Every chain is empty: the next entries fill the array from the
-      // start again, in order, instead of reusing slots all over it.
-      entries_.clear();
-      free_ = kNone;
-      in_order_ = true;
-    }
-    return true;
   }
-  return false;
+  return kNone;
+}
+
+bool TIETokenTree::Remove(const TIEToken& token, std::uint32_t* blocker,
+                          std::uint32_t* position, Ref<TIEToken>* held) {
+  // Find leaves the entry out of the identity chains.
+  const std::uint32_t index = Find(token);
+  if (index == kNone) {
+    return false;
+  }
+  Entry& e = entries_[index];
+  const std::size_t k = KeyIndex(e.hash);
+  (e.key_prev != kNone ? entries_[e.key_prev].key_next : keys_[k].head) = e.key_next;
+  (e.key_next != kNone ? entries_[e.key_next].key_prev : keys_[k].tail) = e.key_prev;
+  if (blocker != nullptr) {
+    *blocker = e.blocker;
+  }
+  if (position != nullptr) {
+    *position = index;
+  }
+  if (held != nullptr) {
+    *held = std::move(e.token);
+  }
+  e.token.reset();
+  e.id_next = free_;
+  free_ = index;
+  if (--count_ == 0) {
+    // Every chain is empty: the next entries fill the array from the
+    // start again, in order, instead of reusing slots all over it.
+    entries_.clear();
+    free_ = kNone;
+    in_order_ = true;
+  }
+  return true;
 }
 
 void TIETokenTree::Clear() {

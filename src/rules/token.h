@@ -52,7 +52,7 @@ class TIEToken final : public IReteToken {
   void SetStrength(float strength) noexcept { strength_ = strength < 0 ? 0.0f : strength; }
   // Negated joins keep their blockers in their memories: a token counts none.
   std::int32_t NegatedCount() const noexcept override { return 0; }
-  std::int32_t SortCode() const noexcept override { return sort_code_; }
+  std::int32_t SortCode() const noexcept override;
   // A hash of the chain of fact ids: equal tokens have equal identity hashes.
   // (The sort code summarises the chain too, but collides for neighbouring
   // ids, e.g. (f-1 f-9) and (f-2 f-1).)
@@ -76,6 +76,12 @@ class TIEToken final : public IReteToken {
   // without looking for its equal.
   bool MayRepeat() const noexcept { return repeats_; }
   void MarkMayRepeat() noexcept { repeats_ = true; }
+  // A probe may come looking for the token: it is a one-fact token, or a
+  // test element's extension of one. Memories file such tokens (and those
+  // that may repeat) by identity; any other is found where its first memory
+  // put it.
+  bool Findable() const noexcept { return findable_; }
+  void SetFindable(bool findable) noexcept { findable_ = findable; }
 
   // Links `child` (made by node `origin` from this token) after the
   // children made before it.
@@ -153,13 +159,17 @@ class TIEToken final : public IReteToken {
   TIEToken* right_next_ = nullptr;
   TIEToken* right_prev_ = nullptr;
   std::int32_t count_ = 0;
-  std::int32_t sort_code_ = 0;
   std::uint32_t identity_hash_ = 0;
   std::uint32_t origin_ = 0;  // the id of the node that made the token
+  // The position of the token in the first memory that stored it.
+  std::uint32_t home_ = 0xffffffffu;
   float strength_ = 1.0f;
   TTokenAction tag_ = TTokenAction::taClear;
   bool probe_ = false;
   bool repeats_ = false;
+  bool findable_ = false;
+
+  friend class TIETokenTree;  // files and finds tokens by their home
 };
 
 // One part of a memory key: the value of slot `slot` (position `sub_index` of
@@ -267,10 +277,16 @@ class TIETokenTree {
 
  private:
   static constexpr std::uint32_t kNone = kNoEntry;
+  // In place of an identity link: the entry is its token's home.
+  static constexpr std::uint32_t kHome = kNoEntry - 1;
 
   std::size_t KeyIndex(std::int32_t hash) const noexcept;
   std::size_t IdIndex(std::uint32_t identity) const noexcept;
   void LinkKey(std::uint32_t index);
+  void LinkIdentity(std::uint32_t index);
+  // The position of the entry holding `token` (taken out of the identity
+  // chains), or kNone.
+  std::uint32_t Find(const TIEToken& token);
   void Grow();
   template <class F>
   void ForEachText(F&& text_of, std::string& text) const;
