@@ -15,7 +15,6 @@ ZEPHRO_DEFINE_CLASS(TBindingInfo);
 void TBindingInfo::Assign(const TPersistent& source) {
   if (const auto* info = dynamic_cast<const TBindingInfo*>(&source)) {
     fact_index_ = info->fact_index_;
-    slot_index_ = info->slot_index_;
     sub_index_ = info->sub_index_;
     position_ = info->position_;
     pattern_binding_ = info->pattern_binding_;
@@ -27,18 +26,17 @@ void TBindingInfo::Assign(const TPersistent& source) {
 TBindingInfo::TBindingInfo(std::int32_t fact_index, std::string slot_index,
                            std::int32_t sub_index)
     : fact_index_(fact_index),
-      slot_index_(std::move(slot_index)),
       sub_index_(sub_index),
-      position_(slot_index_),
-      pattern_binding_(slot_index_ == SPatternBinding) {}
+      position_(std::move(slot_index)),
+      pattern_binding_(position_.Name() == SPatternBinding) {}
 
 bool TBindingInfo::Equals(const TBindingInfo& other) const {
-  return fact_index_ == other.fact_index_ && slot_index_ == other.slot_index_ &&
+  return fact_index_ == other.fact_index_ && SlotIndex() == other.SlotIndex() &&
          sub_index_ == other.sub_index_;
 }
 
 std::string TBindingInfo::ToString() const {
-  std::string text = "FactIdx=" + std::to_string(fact_index_) + " SlotIdx=" + slot_index_;
+  std::string text = "FactIdx=" + std::to_string(fact_index_) + " SlotIdx=" + SlotIndex();
   if (sub_index_ != NoSubIndex) {
     text += " SubIdx=" + std::to_string(sub_index_);
   }

@@ -227,6 +227,7 @@ TIEPattern::TIEPattern(TRule* owner, std::string name, Ref<IFactTemplate> fact_t
       fact_template_(std::move(fact_template)),
       negated_count_(negated_count) {
   if (fact_template_) {
+    slots_.reserve(fact_template_->SlotNames().size());
     for (const std::string& slot : fact_template_->SlotNames()) {
       slots_.push_back(TPatternSlot{slot, -1, {}});
     }
@@ -240,8 +241,7 @@ TIEPattern::TIEPattern(const TIEPattern& source)
       name_(source.name_),
       fact_template_(source.fact_template_),
       negated_count_(source.negated_count_),
-      bound_name_(source.bound_name_),
-      comment_(source.comment_),
+      notes_(source.notes_ ? std::make_unique<Notes>(*source.notes_) : nullptr),
       unique_(source.unique_),
       explicit_(source.explicit_) {
   slots_.reserve(source.slots_.size());
@@ -269,10 +269,40 @@ void TIEPattern::SetBoundName(std::string_view name) {
   if (!name.empty() && (negated_count_ > 0 || IsTest())) {
     RaiseIEPlain(SInvalidPatternBinding);
   }
-  if (name != bound_name_) {
-    bound_name_ = name;
+  if (name != BoundName()) {
+    if (!notes_) {
+      notes_ = std::make_unique<Notes>();
+    }
+    notes_->bound_name = name;
     Change();
   }
+}
+
+namespace {
+
+const std::string& NoText() noexcept {
+  static const std::string empty;
+  return empty;
+}
+
+}  // namespace
+
+const std::string& TIEPattern::BoundName() const noexcept {
+  return notes_ ? notes_->bound_name : NoText();
+}
+
+const std::string& TIEPattern::Comment() const noexcept {
+  return notes_ ? notes_->comment : NoText();
+}
+
+void TIEPattern::SetComment(std::string_view comment) {
+  if (comment.empty() && !notes_) {
+    return;
+  }
+  if (!notes_) {
+    notes_ = std::make_unique<Notes>();
+  }
+  notes_->comment = comment;
 }
 
 void TIEPattern::SetUnique(bool unique) {

@@ -195,13 +195,28 @@ Ref<IFunCall> TFunctionCall::Clone() const {
   return copy;
 }
 
+const std::string& TFunctionCall::Comment() const noexcept {
+  static const std::string none;
+  return comment_ ? *comment_ : none;
+}
+
+void TFunctionCall::SetComment(std::string_view comment) {
+  if (comment.empty()) {
+    comment_.reset();
+  } else if (comment_) {
+    comment_->assign(comment);
+  } else {
+    comment_ = std::make_unique<std::string>(comment);
+  }
+}
+
 void TFunctionCall::Assign(const IFunCall& source) {
   if (&source == this) {
     return;
   }
   function_ = nullptr;
   name_ = source.Name();
-  comment_ = source.Comment();
+  SetComment(source.Comment());
   tag_ = source.Tag();
   std::span<const Ref<IIEValue>> theirs = source.Arguments();
   std::vector<Ref<IIEValue>> copies;

@@ -109,8 +109,15 @@ NumberKind ReadNumber(std::string_view word, double& number) {
 
 TIEClipsStream::TIEClipsStream(std::string text, TSymbolGenerator generate_symbol)
     : buffer_(std::move(text)), generate_symbol_(std::move(generate_symbol)) {
-  pos_ = buffer_.data();
+  begin_ = pos_ = buffer_.data();
   end_ = pos_ + buffer_.size();
+}
+
+TIEClipsStream::TIEClipsStream(BorrowText, std::string_view text,
+                               TSymbolGenerator generate_symbol)
+    : generate_symbol_(std::move(generate_symbol)) {
+  begin_ = pos_ = text.data();
+  end_ = pos_ + text.size();
 }
 
 TIEClipsStream::TIEClipsStream(std::istream& input, TSymbolGenerator generate_symbol,
@@ -119,7 +126,8 @@ TIEClipsStream::TIEClipsStream(std::istream& input, TSymbolGenerator generate_sy
       input_(&input),
       chunk_size_(std::max<std::size_t>(chunk_size, 1)),
       generate_symbol_(std::move(generate_symbol)) {
-  pos_ = end_ = buffer_.data() + 1;
+  begin_ = buffer_.data();
+  pos_ = end_ = begin_ + 1;
 }
 
 TIEClipsStream::~TIEClipsStream() = default;
@@ -132,7 +140,8 @@ bool TIEClipsStream::Refill() {
   buffer_.resize(chunk_size_ + 1);
   buffer_[0] = last;
   input_->read(buffer_.data() + 1, static_cast<std::streamsize>(chunk_size_));
-  pos_ = buffer_.data() + 1;
+  begin_ = buffer_.data();
+  pos_ = begin_ + 1;
   end_ = pos_ + input_->gcount();
   return pos_ != end_;
 }
@@ -482,7 +491,7 @@ void TIEClipsStream::Clear() {
 
 void TIEClipsStream::DiscardUntilEOL() {
   Clear();
-  bool at_line_start = pos_ == buffer_.data() || IsLineBreak(pos_[-1]);
+  bool at_line_start = pos_ == begin_ || IsLineBreak(pos_[-1]);
   if (!at_line_start) {
     ReadLineInto(nullptr, false);
   }

@@ -43,6 +43,7 @@ class TReteCompiler {
     SecondPass();
     ThirdPass();
     FourthPass();
+    Nodes().shrink_to_fit();  // kept for the rule's life
   }
 
  private:

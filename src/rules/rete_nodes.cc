@@ -121,8 +121,7 @@ namespace {
 
 bool IsConstantEquality(const TReteNode& node) {
   const auto* pm = dynamic_cast<const TPatternMatchNode*>(&node);
-  if (pm == nullptr || pm->Test() != TPatternMatchTest::pmtTestEqual || pm->Value() == nullptr ||
-      pm->Args().empty() || !std::holds_alternative<std::string>(pm->Args()[0])) {
+  if (pm == nullptr || pm->Test() != TPatternMatchTest::pmtTestEqual || pm->Value() == nullptr) {
     return false;
   }
   const TIEType kind = pm->Value()->DType();
@@ -141,7 +140,7 @@ void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
         continue;
       }
       const auto& pm = static_cast<const TPatternMatchNode&>(child);
-      const std::string& name = std::get<std::string>(pm.Args()[0]);
+      const std::string& name = pm.SlotName();
       auto group = std::find_if(d->groups.begin(), d->groups.end(),
                                 [&](const TConstantDispatch::Group& g) { return g.slot.Name() == name; });
       if (group == d->groups.end()) {
@@ -200,41 +199,83 @@ bool TReteNode::EnteredFrom(const TReteNode& from, TCallType call_type) const {
 
 // --- TPatternMatchNode ------------------------------------------------------------------------
 
-TPatternMatchNode::TPatternMatchNode(TReteNetwork& rete, TPatternMatchTest test,
-                                     Ref<IIEValue> value, std::vector<TNodeArg> args)
-    : TReteNode(rete), test_(test), value_(std::move(value)), args_(std::move(args)) {
-  auto text = [&](std::size_t i) {
-    return i < args_.size() && std::holds_alternative<std::string>(args_[i])
-               ? std::get<std::string>(args_[i])
-               : std::string();
-  };
-  auto number = [&](std::size_t i) {
-    return i < args_.size() && std::holds_alternative<std::int32_t>(args_[i])
-               ? std::get<std::int32_t>(args_[i])
-               : -1;
-  };
-  switch (test_) {
+namespace {
+
+// The shape of a pattern-match node's arguments, by its test.
+enum class TArgShape { kTwoSlots, kSlot, kNumbers };
+
+TArgShape ShapeOf(TPatternMatchTest test) {
+  switch (test) {
     case TPatternMatchTest::pmtTestSlotValueEqual:
     case TPatternMatchTest::pmtTestSlotValueNotEqual:
-      slot1_ = TSlotPosition(text(0));
-      slot2_ = TSlotPosition(text(1));
-      pos1_ = number(2);
-      pos2_ = number(3);
-      break;
+      return TArgShape::kTwoSlots;  // slot, slot, position, position
     case TPatternMatchTest::pmtUnknown:
     case TPatternMatchTest::pmtTestClassType:
     case TPatternMatchTest::pmtFailTest:
-      break;
+      return TArgShape::kNumbers;  // position, position (unused by the test)
     case TPatternMatchTest::pmtTestEqual:
     case TPatternMatchTest::pmtTestNotEqual:
     case TPatternMatchTest::pmtTestMultiSlotEqual:
     case TPatternMatchTest::pmtTestMultiSlotNotEqual:
     case TPatternMatchTest::pmtTestMultiSlotLength:
     case TPatternMatchTest::pmtTestMultiSlotMultiField:
-      slot1_ = TSlotPosition(text(0));
-      pos1_ = number(1);
       break;
   }
+  return TArgShape::kSlot;  // slot, position
+}
+
+// What a node keeps of its arguments.
+struct TArgFields {
+  std::string slot1;
+  std::string slot2;
+  std::int32_t pos1 = -1;
+  std::int32_t pos2 = -1;
+};
+
+TArgFields FieldsOf(TPatternMatchTest test, const std::vector<TNodeArg>& args) {
+  auto text = [&](std::size_t i) {
+    return i < args.size() && std::holds_alternative<std::string>(args[i])
+               ? std::get<std::string>(args[i])
+               : std::string();
+  };
+  auto number = [&](std::size_t i) {
+    return i < args.size() && std::holds_alternative<std::int32_t>(args[i])
+               ? std::get<std::int32_t>(args[i])
+               : -1;
+  };
+  switch (ShapeOf(test)) {
+    case TArgShape::kTwoSlots:
+      return {text(0), text(1), number(2), number(3)};
+    case TArgShape::kNumbers:
+      return {{}, {}, number(0), number(1)};
+    case TArgShape::kSlot:
+      break;
+  }
+  return {text(0), {}, number(1), -1};
+}
+
+}  // namespace
+
+TPatternMatchNode::TPatternMatchNode(TReteNetwork& rete, TPatternMatchTest test,
+                                     Ref<IIEValue> value, std::vector<TNodeArg> args)
+    : TReteNode(rete), test_(test), value_(std::move(value)) {
+  TArgFields fields = FieldsOf(test, args);
+  slot1_ = TSlotPosition(std::move(fields.slot1));
+  slot2_ = TSlotPosition(std::move(fields.slot2));
+  pos1_ = fields.pos1;
+  pos2_ = fields.pos2;
+}
+
+std::vector<TNodeArg> TPatternMatchNode::Args() const {
+  switch (ShapeOf(test_)) {
+    case TArgShape::kTwoSlots:
+      return {slot1_.Name(), slot2_.Name(), pos1_, pos2_};
+    case TArgShape::kNumbers:
+      return {pos1_, pos2_};
+    case TArgShape::kSlot:
+      break;
+  }
+  return {slot1_.Name(), pos1_};
 }
 
 IIEValue* TPatternMatchNode::Element(IIEValue* list_value, std::int32_t position) {
@@ -250,7 +291,12 @@ IIEValue* TPatternMatchNode::Element(IIEValue* list_value, std::int32_t position
 
 bool TPatternMatchNode::Equals(TPatternMatchTest test, const IIEValue* value,
                                const std::vector<TNodeArg>& args) const {
-  if (test != test_ || args != args_) {
+  if (test != test_) {
+    return false;
+  }
+  const TArgFields fields = FieldsOf(test, args);
+  if (fields.pos1 != pos1_ || fields.pos2 != pos2_ || fields.slot1 != slot1_.Name() ||
+      fields.slot2 != slot2_.Name()) {
     return false;
   }
   if (value_ == nullptr || value == nullptr) {
@@ -432,13 +478,12 @@ std::string TPatternMatchNode::ToString() const {
   }
   text += " Test: ";
   text += kPatternMatchTestNames[static_cast<int>(test_)];
-  if (!args_.empty()) {
-    text += " Args: (";
-    for (std::size_t i = 0; i < args_.size(); ++i) {
-      text += (i > 0 ? ", " : "") + ArgText(args_[i]);
-    }
-    text += ")";
+  const std::vector<TNodeArg> args = Args();
+  text += " Args: (";
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    text += (i > 0 ? ", " : "") + ArgText(args[i]);
   }
+  text += ")";
   return text;
 }
 

@@ -108,7 +108,11 @@ class TPatternMatchNode final : public TReteNode {
 
   TPatternMatchTest Test() const noexcept { return test_; }
   IIEValue* Value() const noexcept { return value_.get(); }
-  const std::vector<TNodeArg>& Args() const noexcept { return args_; }
+  // The slot the test reads (empty for a template or test-element root).
+  const std::string& SlotName() const noexcept { return slot1_.Name(); }
+  // The arguments as the compiler gave them; the node keeps only what they
+  // say: slot names and positions.
+  std::vector<TNodeArg> Args() const;
   // Same test, equal values and equal arguments: the node can be shared.
   bool Equals(TPatternMatchTest test, const IIEValue* value,
               const std::vector<TNodeArg>& args) const;
@@ -127,7 +131,6 @@ class TPatternMatchNode final : public TReteNode {
 
   TPatternMatchTest test_;
   Ref<IIEValue> value_;
-  std::vector<TNodeArg> args_;
   TSlotPosition slot1_;
   TSlotPosition slot2_;
   std::int32_t pos1_ = -1;

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zephro/values/exceptions.h"
@@ -111,6 +112,14 @@ TEST(ClipsStreamTest, Tokens) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(Lex(c.text), c.tokens);
+    {
+      // Borrowed text is read in place and ends where its view ends, even
+      // when more bytes follow in memory.
+      const std::string longer = c.text + " trailing (bytes \"";
+      TIEClipsStream borrowed(TIEClipsStream::BorrowText{},
+                              std::string_view(longer).substr(0, c.text.size()));
+      EXPECT_EQ(LexAll(borrowed), c.tokens);
+    }
     // An istream read in tiny chunks must give the same tokens: runs of a
     // word, string or comment then span several chunks.
     for (std::size_t chunk : {1, 3}) {

@@ -48,12 +48,12 @@ class TBindingInfo : public TPersistent {
 
   std::int32_t FactIndex() const noexcept { return fact_index_; }
   void SetFactIndex(std::int32_t index) noexcept { fact_index_ = index; }
-  const std::string& SlotIndex() const noexcept { return slot_index_; }
+  const std::string& SlotIndex() const noexcept { return position_.Name(); }
   // The slot as found in facts (positions remembered per template).
   const TSlotPosition& SlotPosition() const noexcept { return position_; }
   std::int32_t SubIndex() const noexcept { return sub_index_; }
   bool IsPatternBinding() const noexcept { return pattern_binding_; }
-  bool IsLocalBinding() const noexcept { return slot_index_ == SLocalBinding; }
+  bool IsLocalBinding() const noexcept { return SlotIndex() == SLocalBinding; }
 
   // Same position, slot and sub-index; TBinding adds its name and value.
   virtual bool Equals(const TBindingInfo& other) const;
@@ -62,10 +62,9 @@ class TBindingInfo : public TPersistent {
 
  private:
   std::int32_t fact_index_;
-  std::string slot_index_;
   std::int32_t sub_index_;
-  TSlotPosition position_;  // slot_index_, found in facts
-  bool pattern_binding_;     // slot_index_ is SPatternBinding
+  TSlotPosition position_;  // the slot, by name, found in facts
+  bool pattern_binding_;    // the slot is SPatternBinding
 };
 
 // A named variable: where it comes from and its current value.

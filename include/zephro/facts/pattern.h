@@ -169,15 +169,15 @@ class TIEPattern {
   void SetNegatedCount(std::int32_t count);
   // True when the negation count is odd: (not (not ...)) is positive.
   bool IsNegated() const noexcept { return (negated_count_ & 1) != 0; }
-  const std::string& BoundName() const noexcept { return bound_name_; }
+  const std::string& BoundName() const noexcept;
   // Raises "Cannot bind a negated pattern to a variable" for negated patterns.
   void SetBoundName(std::string_view name);
   bool Unique() const noexcept { return unique_; }
   void SetUnique(bool unique);
   bool Explicit() const noexcept { return explicit_; }
   void SetExplicit(bool on);
-  const std::string& Comment() const noexcept { return comment_; }
-  void SetComment(std::string_view comment) { comment_ = comment; }
+  const std::string& Comment() const noexcept;
+  void SetComment(std::string_view comment);
   std::function<void(TIEPattern&)> OnChange;
 
   // Slots, in the template's (alphabetical) order; a test element has one
@@ -225,8 +225,12 @@ class TIEPattern {
   std::string name_;
   Ref<IFactTemplate> fact_template_;
   std::int32_t negated_count_;
-  std::string bound_name_;
-  std::string comment_;
+  // Set on few patterns: kept out of line so that a pattern stays small.
+  struct Notes {
+    std::string bound_name;
+    std::string comment;
+  };
+  std::unique_ptr<Notes> notes_;
   std::vector<TPatternSlot> slots_;
   int test_count_ = 0;
   int disjunction_count_ = 0;

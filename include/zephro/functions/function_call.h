@@ -30,6 +30,7 @@
 // Thread safety: the count is atomic; use a call on the engine's thread.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,8 +48,8 @@ class TFunctionCall final : public IFunCall {
   TFunctionCall(IReasoner* reasoner, std::string_view name);
 
   const std::string& Name() const noexcept override { return name_; }
-  const std::string& Comment() const noexcept override { return comment_; }
-  void SetComment(std::string_view comment) override { comment_ = comment; }
+  const std::string& Comment() const noexcept override;
+  void SetComment(std::string_view comment) override;
   std::int32_t Tag() const noexcept override { return tag_; }
   void SetTag(std::int32_t tag) override { tag_ = tag; }
   IReasoner* Reasoner() const noexcept override { return reasoner_; }
@@ -132,7 +133,8 @@ class TFunctionCall final : public IFunCall {
   std::uint64_t bound_version_ = 0;
   std::string name_;
   std::int32_t tag_ = 0;
-  std::string comment_;
+  // Few calls have one: kept out of line so that a call stays small.
+  std::unique_ptr<std::string> comment_;
 };
 
 // A new call of `name` against `reasoner`, without arguments, bound to the

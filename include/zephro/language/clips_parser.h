@@ -134,11 +134,12 @@ class TIEParser : public RefCounted {
   [[noreturn, gnu::format(printf, 3, 4)]] void ParseErrorF(std::string_view where,
                                                            const char* format, ...) const;
 
-  // Runs `read()` with the parser reading `text`; the previous stream is
-  // restored afterwards, also when `read` raises.
+  // Runs `read()` with the parser reading `text` (in place: a whole program
+  // is not copied); the previous stream is restored afterwards, also when
+  // `read` raises.
   template <class F>
   auto ParseString(std::string_view text, F&& read) {
-    TIEClipsStream stream(std::string(text), SymbolGenerator());
+    TIEClipsStream stream(TIEClipsStream::BorrowText{}, text, SymbolGenerator());
     StreamScope scope(*this, stream);
     return read();
   }

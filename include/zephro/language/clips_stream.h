@@ -30,8 +30,8 @@
 // single expression is held in memory whole.
 //
 // Ownership: the stream owns its tokens until it hands them out (shared
-// afterwards) and the text it was given; it borrows an istream, which must
-// outlive it. Not copyable.
+// afterwards) and the text it was given (or borrows it, see BorrowText); it
+// borrows an istream, which must outlive it. Not copyable.
 //
 // Thread safety: none; use a stream on one thread.
 
@@ -60,6 +60,9 @@ class TIEClipsStream {
   // Reads `text`. `generate_symbol` names the anonymous variables "?" and
   // "$?"; when it is empty the stream numbers them itself from 0.
   explicit TIEClipsStream(std::string text, TSymbolGenerator generate_symbol = {});
+  // Reads `text` in place, without a copy: the text must outlive the stream.
+  struct BorrowText {};
+  TIEClipsStream(BorrowText, std::string_view text, TSymbolGenerator generate_symbol = {});
   // Reads `input` from its current position, `chunk_size` bytes at a time.
   explicit TIEClipsStream(std::istream& input, TSymbolGenerator generate_symbol = {},
                           std::size_t chunk_size = kDefaultChunkSize);
@@ -171,8 +174,11 @@ class TIEClipsStream {
   std::string GenerateSymbol(std::string_view prefix);
   void PrepareSExp();
 
-  // The input: [pos_, end_) is unread; buffer_ holds it (all of it for a text).
+  // The input: [pos_, end_) is unread; buffer_ holds it (all of it for a text
+  // given as a string, nothing for a borrowed one); begin_ is the start of
+  // the whole input.
   std::string buffer_;
+  const char* begin_ = nullptr;
   const char* pos_ = nullptr;
   const char* end_ = nullptr;
   std::istream* input_ = nullptr;  // not owned; null when reading a text
