@@ -64,13 +64,14 @@ TSlabs& Slabs() {
 
 struct TTokenBlocks {
   void* head;
+  void* tail;  // the last block of the list, when it is not empty
   std::byte* next;  // the part of the thread's slab not carved yet
   std::byte* end;
   std::size_t slab_size;
   bool handover_armed;
 };
 
-constinit thread_local TTokenBlocks token_blocks{nullptr, nullptr, nullptr, 0, false};
+constinit thread_local TTokenBlocks token_blocks{nullptr, nullptr, nullptr, nullptr, 0, false};
 
 constexpr std::size_t kBlockSize = sizeof(TIEToken);
 constexpr std::size_t kFirstSlab = std::size_t{16} << 10;
@@ -81,6 +82,9 @@ bool CanCarve() noexcept {
 }
 
 void PushBlock(void* block) noexcept {
+  if (token_blocks.head == nullptr) {
+    token_blocks.tail = block;
+  }
   *static_cast<void**>(block) = token_blocks.head;
   token_blocks.head = block;
 }
@@ -93,15 +97,12 @@ struct TTokenBlocksHandover {
     if (token_blocks.head == nullptr) {
       return;
     }
-    void* tail = token_blocks.head;
-    while (*static_cast<void**>(tail) != nullptr) {
-      tail = *static_cast<void**>(tail);
-    }
     TSlabs& slabs = Slabs();
     const std::lock_guard<std::mutex> hold(slabs.lock);
-    *static_cast<void**>(tail) = slabs.orphans;
+    *static_cast<void**>(token_blocks.tail) = slabs.orphans;
     slabs.orphans = token_blocks.head;
     token_blocks.head = nullptr;
+    token_blocks.tail = nullptr;
   }
 };
 
@@ -123,13 +124,19 @@ void* Refill() {
   TSlabs& slabs = Slabs();
   const std::lock_guard<std::mutex> hold(slabs.lock);
   if (slabs.orphans != nullptr) {
+    // Adopted whole: the list's last block is found once, here.
+    void* tail = slabs.orphans;
+    while (*static_cast<void**>(tail) != nullptr) {
+      tail = *static_cast<void**>(tail);
+    }
     token_blocks.head = slabs.orphans;
+    token_blocks.tail = tail;
     slabs.orphans = nullptr;
     return PopBlock();
   }
   const std::size_t size = token_blocks.slab_size = std::clamp(
       token_blocks.slab_size * 2, kFirstSlab, kLargestSlab);
-  slabs.slabs.push_back(std::make_unique<std::byte[]>(size));
+  slabs.slabs.push_back(std::make_unique_for_overwrite<std::byte[]>(size));
   token_blocks.next = slabs.slabs.back().get();
   token_blocks.end = token_blocks.next + size;
   void* block = token_blocks.next;
@@ -584,7 +591,7 @@ void TIETokenTree::Clear() {
     return;
   }
   // The tokens go with the array; the tables shrink back to their first size.
-  std::vector<Entry>().swap(entries_);
+  entries_.release();
   free_ = kNone;
   in_order_ = true;
   count_ = 0;

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "rules/segmented_array.h"
 #include "zephro/facts/slot_position.h"
 #include "zephro/values/interfaces.h"
 
@@ -234,7 +235,8 @@ class TIETokenTree {
   int Count() const noexcept { return count_; }
 
   // Stores `token` under key hash `hash` (unless it may repeat and an equal
-  // one is there); returns the entry (valid until the next Add) or null.
+  // one is there); returns the entry (it stays where it is until removed)
+  // or null.
   Entry* Add(Ref<TIEToken> token, std::int32_t hash);
   // Removes the entry equal to `token`; answers whether there was one and
   // reports its blocker, its position (not reused before the next Add) and
@@ -243,7 +245,7 @@ class TIETokenTree {
               Ref<TIEToken>* held = nullptr);
   // The position of an entry of this memory.
   std::uint32_t PositionOf(const Entry& e) const noexcept {
-    return static_cast<std::uint32_t>(&e - entries_.data());
+    return static_cast<std::uint32_t>(entries_.IndexOf(e));
   }
   // Calls `f(entry)` for each entry whose key hashes to `hash`, oldest first,
   // until `f` answers false. `f` must not add to or remove from this memory.
@@ -292,7 +294,7 @@ class TIETokenTree {
   void ForEachText(F&& text_of, std::string& text) const;
 
   TMemoryKey key_;
-  std::vector<Entry> entries_;
+  TSegmentedArray<Entry> entries_;
   // The key chains: first and last entry (one cache line serves both ends).
   struct KeyBucket {
     std::uint32_t head = kNone;

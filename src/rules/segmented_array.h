@@ -1,0 +1,107 @@
+#pragma once
+
+// An array that grows by whole pages, each twice the size of the one before:
+// elements never move, so growing copies nothing, references stay valid, and
+// a large array never exists twice in memory while it grows. A page is
+// touched only as far as elements were made in it.
+
+#include <bit>
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace zephro {
+
+template <class T, std::size_t kFirstPage = 4>
+class TSegmentedArray {
+  static_assert(kFirstPage > 0 && (kFirstPage & (kFirstPage - 1)) == 0,
+                "the first page holds a power of two of elements");
+
+ public:
+  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+
+  T& operator[](std::size_t i) noexcept {
+    const auto [page, offset] = Locate(i);
+    return pages_[page].get()[offset];
+  }
+  const T& operator[](std::size_t i) const noexcept {
+    const auto [page, offset] = Locate(i);
+    return pages_[page].get()[offset];
+  }
+
+  TSegmentedArray() = default;
+  TSegmentedArray(const TSegmentedArray&) = delete;
+  TSegmentedArray& operator=(const TSegmentedArray&) = delete;
+  ~TSegmentedArray() { release(); }
+
+  // A new element at the end, default-constructed (or reset, where clear()
+  // left one).
+  T& emplace_back() {
+    const auto [page, offset] = Locate(size_);
+    if (page == pages_.size()) {
+      pages_.emplace_back(static_cast<T*>(
+          ::operator new((kFirstPage << page) * sizeof(T), std::align_val_t{alignof(T)})));
+    }
+    T* slot = pages_[page].get() + offset;
+    if (size_ < made_) {
+      *slot = T{};
+    } else {
+      ::new (static_cast<void*>(slot)) T();
+      ++made_;
+    }
+    ++size_;
+    return *slot;
+  }
+
+  // The index of element `e` of this array, or npos.
+  std::size_t IndexOf(const T& e) const noexcept {
+    for (std::size_t page = 0; page < pages_.size(); ++page) {
+      const T* first = pages_[page].get();
+      if (&e >= first && &e < first + (kFirstPage << page)) {
+        return kFirstPage * ((std::size_t{1} << page) - 1) + static_cast<std::size_t>(&e - first);
+      }
+    }
+    return npos;
+  }
+
+  // Forgets every element (resetting them) and keeps the pages for the next.
+  void clear() {
+    for (std::size_t i = 0; i < size_; ++i) {
+      (*this)[i] = T{};
+    }
+    size_ = 0;
+  }
+  // Forgets every element and gives the pages back.
+  void release() noexcept {
+    for (std::size_t i = 0; i < made_; ++i) {
+      (*this)[i].~T();
+    }
+    pages_.clear();
+    size_ = 0;
+    made_ = 0;
+  }
+
+ private:
+  // Page p holds the elements [kFirstPage * (2^p - 1), kFirstPage * (2^(p+1) - 1)).
+  static std::pair<std::size_t, std::size_t> Locate(std::size_t i) noexcept {
+    const std::size_t page = static_cast<std::size_t>(std::bit_width(i / kFirstPage + 1)) - 1;
+    return {page, i - kFirstPage * ((std::size_t{1} << page) - 1)};
+  }
+
+  struct FreePage {
+    void operator()(T* page) const noexcept {
+      ::operator delete(static_cast<void*>(page), std::align_val_t{alignof(T)});
+    }
+  };
+
+  std::vector<std::unique_ptr<T, FreePage>> pages_;
+  std::size_t size_ = 0;
+  std::size_t made_ = 0;  // elements constructed so far (a prefix of the pages)
+};
+
+}  // namespace zephro

@@ -1,0 +1,58 @@
+// The paged array under the join memories: indexes must map to the element
+// made at that position across page boundaries, elements must stay where
+// they are while the array grows, and clearing must hand back reset elements.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "rules/segmented_array.h"
+
+namespace zephro {
+namespace {
+
+TEST(SegmentedArrayTest, IndexesAndAddressesSurviveGrowth) {
+  // Sizes around the page boundaries of a first page of 4: 4, 12, 28, 60.
+  for (std::size_t n : {0u, 1u, 3u, 4u, 5u, 11u, 12u, 13u, 28u, 61u, 1000u}) {
+    TSegmentedArray<std::string, 4> array;
+    std::vector<const std::string*> addresses;
+    for (std::size_t i = 0; i < n; ++i) {
+      std::string& s = array.emplace_back();
+      EXPECT_TRUE(s.empty());
+      s = std::to_string(i);
+      addresses.push_back(&s);
+    }
+    ASSERT_EQ(array.size(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+      EXPECT_EQ(&array[i], addresses[i]) << "element " << i << " of " << n << " moved";
+      EXPECT_EQ(array[i], std::to_string(i));
+      EXPECT_EQ(array.IndexOf(array[i]), i);
+    }
+    const std::string outsider;
+    EXPECT_EQ(array.IndexOf(outsider), (TSegmentedArray<std::string, 4>::npos));
+  }
+}
+
+TEST(SegmentedArrayTest, ClearResetsElementsAndKeepsThePages) {
+  TSegmentedArray<std::shared_ptr<int>, 2> array;
+  auto held = std::make_shared<int>(7);
+  for (int i = 0; i < 9; ++i) {
+    array.emplace_back() = held;
+  }
+  EXPECT_EQ(held.use_count(), 10);
+  const auto* first = &array[0];
+  array.clear();
+  EXPECT_TRUE(array.empty());
+  EXPECT_EQ(held.use_count(), 1) << "cleared elements must let go of what they held";
+  EXPECT_EQ(array.emplace_back(), nullptr);
+  EXPECT_EQ(&array[0], first) << "the first page is kept";
+  array.emplace_back() = held;
+  array.release();
+  EXPECT_EQ(held.use_count(), 1);
+  EXPECT_TRUE(array.empty());
+}
+
+}  // namespace
+}  // namespace zephro
