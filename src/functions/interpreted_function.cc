@@ -50,19 +50,32 @@ std::uintptr_t StackAddress() noexcept {
   return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
 }
 
-std::uintptr_t StackLimit(std::uintptr_t here) noexcept {
+// The limit the platform gives for this thread's stack, or 0. Asked once per
+// thread: for the main thread the answer comes from reading the process's
+// memory map, which costs more than many calls.
+std::uintptr_t PlatformStackLimit() noexcept {
+  thread_local const std::uintptr_t limit = [] () -> std::uintptr_t {
 #if defined(__linux__)
-  pthread_attr_t attributes;
-  if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
-    void* lowest = nullptr;
-    std::size_t size = 0;
-    const bool known = pthread_attr_getstack(&attributes, &lowest, &size) == 0;
-    pthread_attr_destroy(&attributes);
-    if (known && size > kStackReserve) {
-      return reinterpret_cast<std::uintptr_t>(lowest) + kStackReserve;
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+      void* lowest = nullptr;
+      std::size_t size = 0;
+      const bool known = pthread_attr_getstack(&attributes, &lowest, &size) == 0;
+      pthread_attr_destroy(&attributes);
+      if (known && size > kStackReserve) {
+        return reinterpret_cast<std::uintptr_t>(lowest) + kStackReserve;
+      }
     }
-  }
 #endif
+    return 0;
+  }();
+  return limit;
+}
+
+std::uintptr_t StackLimit(std::uintptr_t here) noexcept {
+  if (const std::uintptr_t limit = PlatformStackLimit()) {
+    return limit;
+  }
   return here > kFallbackStackBudget ? here - kFallbackStackBudget : 0;
 }
 
