@@ -357,12 +357,14 @@ void TFacts::SetCacheHashCodes(bool on) {
   }
 }
 
-void TFacts::Append(Ref<IFact> fact) {
+int TFacts::Append(Ref<IFact> fact) {
   FileInCache(*fact);
-  by_id_.Set(fact->GetID(), slots_.size());
+  const std::size_t slot = slots_.size();
+  by_id_.Set(fact->GetID(), slot);
   highest_id_ = std::max(highest_id_, fact->GetID());
-  slots_.push_back(Slot{std::move(fact)});
+  slots_.push_back(Slot{std::move(fact), {}});
   ++live_;
+  return static_cast<int>(slot);
 }
 
 void TFacts::RemoveId(std::int32_t id) {
@@ -373,6 +375,7 @@ void TFacts::RemoveId(std::int32_t id) {
   const auto slot = static_cast<std::size_t>(found);
   by_id_.Erase(id);
   Ref<IFact> fact = std::move(slots_[slot].fact);
+  slots_[slot].match.reset();
   DropFromCache(*fact);
   --live_;
   if (slot + 1 == slots_.size()) {

@@ -374,8 +374,25 @@ void TInferenceEngine::RemoveUserFunctionByName(std::string_view name) {
 
 // --- working memory -----------------------------------------------------------------------
 
-void TInferenceEngine::PassToken(TTokenAction action, IFact& fact) {
-  rete_->ProcessToken(MakeRef<TIEToken>(action, Ref<IFact>(&fact)));
+void TInferenceEngine::PassToken(TTokenAction action, int slot) {
+  TFacts::Slot& s = facts_->slots_[static_cast<std::size_t>(slot)];
+  if (action != TTokenAction::taRemove) {
+    auto token = MakeRef<TIEToken>(action, s.fact);
+    s.match = Ref<IReteToken>(token.get());
+    rete_->ProcessToken(token);
+    return;
+  }
+  // A retracted fact goes through the network as the very token it entered
+  // with, which every memory finds where it filed it.
+  Ref<TIEToken> token;
+  if (s.match) {
+    token = Ref<TIEToken>(static_cast<TIEToken*>(s.match.get()));
+    s.match.reset();
+    token->SetTag(TTokenAction::taRemove);
+  } else {
+    token = MakeRef<TIEToken>(TTokenAction::taRemove, s.fact);
+  }
+  rete_->ProcessToken(token);
 }
 
 std::int32_t TInferenceEngine::Assert(Ref<IFact> fact, bool /*fuzzy_merge*/) {
@@ -393,11 +410,11 @@ std::int32_t TInferenceEngine::Assert(Ref<IFact> fact, bool /*fuzzy_merge*/) {
   }
   const std::int32_t id = NewFactId();
   fact->SetID(id);
-  facts_->Append(fact);
+  const int slot = facts_->Append(fact);
   if (Watching(TConstructWatch::cwFact)) {
     PrintOut("", " ==> " + fact->GetToIDString() + "\n");
   }
-  PassToken(TTokenAction::taAdd, *fact);
+  PassToken(TTokenAction::taAdd, slot);
   ProcessPendingFacts();
   if (OnAssertion) {
     OnAssertion(*this, *fact);
@@ -418,7 +435,7 @@ void TInferenceEngine::RetractSlot(int slot) {
   if (OnRetraction) {
     OnRetraction(*this, *fact);
   }
-  PassToken(TTokenAction::taRemove, *fact);
+  PassToken(TTokenAction::taRemove, slot);
   if (Watching(TConstructWatch::cwFact)) {
     PrintOut("", " <== " + fact->GetToIDString() + "\n");
   }

@@ -366,15 +366,21 @@ class TReteCompiler {
       }
     }
     if (TInferenceEngine* engine = rete_.Engine()) {
-      engine->ForEachFact([&](IFact& fact) {
-        Ref<TIEToken> removal = MakeRef<TIEToken>(TTokenAction::taRemove, Ref<IFact>(&fact));
-        Ref<TIEToken> addition = MakeRef<TIEToken>(TTokenAction::taAdd, Ref<IFact>(&fact));
+      // Each fact's own token leaves every memory these roots reach and
+      // comes back: the new nodes learn the fact, and shared nodes do not
+      // hold it twice.
+      engine->ForEachFactMatch([&](IFact& fact, Ref<IReteToken>& match) {
+        Ref<TIEToken> token = match ? Ref<TIEToken>(static_cast<TIEToken*>(match.get()))
+                                    : MakeRef<TIEToken>(TTokenAction::taAdd, Ref<IFact>(&fact));
+        token->SetTag(TTokenAction::taRemove);
         for (TReteNode* root : roots) {
-          root->CallNode(removal, TCallType::ctSingle);
+          root->CallNode(token, TCallType::ctSingle);
         }
+        token->SetTag(TTokenAction::taAdd);
         for (TReteNode* root : roots) {
-          root->CallNode(addition, TCallType::ctSingle);
+          root->CallNode(token, TCallType::ctSingle);
         }
+        match = Ref<IReteToken>(token.get());
       });
     }
     t->SetInitialized(true);

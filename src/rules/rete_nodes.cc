@@ -337,6 +337,7 @@ bool TPatternMatchNode::Compare(const Ref<TIEToken>& token, const IIEValue& valu
   }
   Ref<TIEToken> weaker = MakeRef<TIEToken>(*token, token->Tag());
   weaker->SetStrength(degree);
+  weaker->MarkMayRepeat();  // made anew on every pass: withdrawn by a probe
   CallChildren(weaker);
   return true;
 }
@@ -551,8 +552,6 @@ bool TTestNode::CallNode(const Ref<TIEToken>& token, TCallType /*call_type*/) {
     return false;
   }
   Ref<TIEToken> passed = MakeRef<TIEToken>(token, Ref<IFact>(&null_fact));
-  // Probes of one-fact tokens come through here extended the same way.
-  passed->SetFindable(token->Findable());
   if (!token->IsProbe()) {
     token->AdoptChild(*passed, id_);
   }

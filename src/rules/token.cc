@@ -175,8 +175,7 @@ TIEToken::TIEToken(TTokenAction action, Ref<IFact> fact)
     : fact_(std::move(fact)),
       count_(1),
       tag_(action),
-      probe_(action == TTokenAction::taRemove),
-      findable_(true) {
+      probe_(action == TTokenAction::taRemove) {
   ConfineCount();
   identity_hash_ = ChainHash(0, FactId(fact_.get()));
 }
@@ -200,8 +199,7 @@ TIEToken::TIEToken(const TIEToken& source, TTokenAction action)
       strength_(source.strength_),
       tag_(action),
       probe_(source.probe_ || action == TTokenAction::taRemove),
-      repeats_(source.repeats_),
-      findable_(source.findable_) {
+      repeats_(source.repeats_) {
   ConfineCount();
 }
 
@@ -268,6 +266,10 @@ void TIEToken::Detach() noexcept {
 
 void TIEToken::Unlink() noexcept {
   Detach();
+  if (!parent_) {
+    delete homes_;
+    homes_ = nullptr;
+  }
   if (!parent_ && right_next_ != nullptr) {
     // The right children outlive their right parent only in memories being
     // cleared: they leave the ring.
@@ -506,11 +508,23 @@ TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
     index = static_cast<std::uint32_t>(entries_.size());
     entries_.emplace_back();
   }
-  // A token no probe looks for is found through its home, the position
-  // in the first memory that stores it, and stays out of the identity chains.
-  const bool at_home = !token->Findable() && !token->MayRepeat() && token->home_ == kNone;
-  if (at_home) {
-    token->home_ = index;
+  // Where a probe may come looking for the token, it is filed by identity.
+  // Otherwise it is found through its home: for a partial match, the
+  // position in the first memory that stores it (later ones file it by
+  // identity); a one-fact token, which many memories may hold, keeps all
+  // its positions.
+  bool at_home = false;
+  if (!token->MayRepeat()) {
+    if (token->parent_ == nullptr) {
+      if (token->homes_ == nullptr) {
+        token->homes_ = new std::vector<TIEToken::Home>();
+      }
+      token->homes_->push_back({this, index});
+      at_home = true;
+    } else if (token->home_ == kNone) {
+      token->home_ = index;
+      at_home = true;
+    }
   }
   Entry& e = entries_[index];
   e.token = std::move(token);
@@ -534,10 +548,31 @@ void TIETokenTree::LinkIdentity(std::uint32_t index) {
   id_heads_[b] = index;
 }
 
+std::uint32_t TIETokenTree::FindAtHome(const TIEToken& token) {
+  auto here = [&](std::uint32_t position) {
+    return position < entries_.size() && entries_[position].token.get() == &token &&
+           entries_[position].id_next == kHome;
+  };
+  if (token.parent_ != nullptr) {
+    return here(token.home_) ? token.home_ : kNone;
+  }
+  if (token.homes_ == nullptr) {
+    return kNone;
+  }
+  std::vector<TIEToken::Home>& homes = *token.homes_;
+  for (std::size_t i = 0; i < homes.size(); ++i) {
+    if (homes[i].memory == this && here(homes[i].position)) {
+      const std::uint32_t position = homes[i].position;
+      homes[i] = homes.back();
+      homes.pop_back();
+      return position;
+    }
+  }
+  return kNone;
+}
+
 std::uint32_t TIETokenTree::Find(const TIEToken& token) {
-  const std::uint32_t home = token.home_;
-  if (home < entries_.size() && entries_[home].token.get() == &token &&
-      entries_[home].id_next == kHome) {
+  if (const std::uint32_t home = FindAtHome(token); home != kNone) {
     return home;
   }
   const std::uint32_t identity = token.IdentityHash();

@@ -31,6 +31,8 @@ namespace zephro {
 
 // Tokens are made, shared and released only by their engine's matcher, under
 // the engine's lock, so their counts are confined (no atomic operations).
+class TIETokenTree;
+
 class TIEToken final : public IReteToken {
  public:
   // A one-fact token.
@@ -77,12 +79,6 @@ class TIEToken final : public IReteToken {
   // without looking for its equal.
   bool MayRepeat() const noexcept { return repeats_; }
   void MarkMayRepeat() noexcept { repeats_ = true; }
-  // A probe may come looking for the token: it is a one-fact token, or a
-  // test element's extension of one. Memories file such tokens (and those
-  // that may repeat) by identity; any other is found where its first memory
-  // put it.
-  bool Findable() const noexcept { return findable_; }
-  void SetFindable(bool findable) noexcept { findable_ = findable; }
 
   // Links `child` (made by node `origin` from this token) after the
   // children made before it.
@@ -153,7 +149,15 @@ class TIEToken final : public IReteToken {
   // sib_prev_ (the first one's sib_prev_ is the last one).
   TIEToken* children_ = nullptr;
   TIEToken* sib_next_ = nullptr;
-  TIEToken* sib_prev_ = nullptr;
+  // Where memories filed a one-fact token, which no ring holds.
+  struct Home {
+    const TIETokenTree* memory;
+    std::uint32_t position;
+  };
+  union {
+    TIEToken* sib_prev_ = nullptr;
+    std::vector<Home>* homes_;  // one-fact tokens; owned
+  };
   // The ring of a one-fact token and its right children: the token heads it
   // (right_next_ is the first child, right_prev_ the last); a child sits in
   // its right parent's ring.
@@ -162,13 +166,12 @@ class TIEToken final : public IReteToken {
   std::int32_t count_ = 0;
   std::uint32_t identity_hash_ = 0;
   std::uint32_t origin_ = 0;  // the id of the node that made the token
-  // The position of the token in the first memory that stored it.
+  // The position of a partial match in the first memory that stored it.
   std::uint32_t home_ = 0xffffffffu;
   float strength_ = 1.0f;
   TTokenAction tag_ = TTokenAction::taClear;
   bool probe_ = false;
   bool repeats_ = false;
-  bool findable_ = false;
 
   friend class TIETokenTree;  // files and finds tokens by their home
 };
@@ -287,8 +290,9 @@ class TIETokenTree {
   void LinkKey(std::uint32_t index);
   void LinkIdentity(std::uint32_t index);
   // The position of the entry holding `token` (taken out of the identity
-  // chains), or kNone.
+  // chains or the token's homes), or kNone.
   std::uint32_t Find(const TIEToken& token);
+  std::uint32_t FindAtHome(const TIEToken& token);
   void Grow();
   template <class F>
   void ForEachText(F&& text_of, std::string& text) const;

@@ -209,6 +209,16 @@ class TFacts {
       }
     }
   }
+  // Visits the live facts in order with the tokens the network made for
+  // them (null when it made none), which the visitor may replace.
+  template <class F>
+  void ForEachMatch(F&& f) {
+    for (Slot& s : slots_) {
+      if (s.fact) {
+        f(*s.fact, s.match);
+      }
+    }
+  }
   // The facts' texts joined by line breaks.
   std::string ToString() const;
   std::string GetToIDString() const;
@@ -217,12 +227,16 @@ class TFacts {
   friend class TInferenceEngine;
   struct Slot {
     Ref<IFact> fact;  // null: retracted
+    // The token the matching network made for the fact, which goes through
+    // the network again when the fact is retracted.
+    Ref<IReteToken> match;
   };
 
   // The engine's own insertion and removal (no routing back). The engine
   // works with storage slots, which stay put between compactions; public
   // positions are slots after a compaction.
-  void Append(Ref<IFact> fact);
+  // Returns the fact's slot.
+  int Append(Ref<IFact> fact);
   // Removes the fact with `id`; compacts when tombstones outnumber facts.
   void RemoveId(std::int32_t id);
   // The slot of the fact with `id`, or -1.

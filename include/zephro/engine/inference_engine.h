@@ -220,6 +220,12 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   void ForEachFact(F&& f) const {
     facts_->ForEach(std::forward<F>(f));
   }
+  // Visits each fact with the token the network made for it; see
+  // TFacts::ForEachMatch.
+  template <class F>
+  void ForEachFactMatch(F&& f) {
+    facts_->ForEachMatch(std::forward<F>(f));
+  }
 
   // --- the run cycle -------------------------------------------------------------------------
   // Removes all knowledge; leaves the two internal templates and no facts.
@@ -329,7 +335,9 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   bool DependsOn(const TRule& rule, const IFactTemplate& fact_template) const;
   void PrintWatch(std::string_view text);
   bool Watching(TConstructWatch w) const noexcept { return watch_.Contains(w) && OnPrintOut; }
-  void PassToken(TTokenAction action, IFact& fact);
+  // Passes the fact in storage slot `slot` into the network (taAdd) or
+  // withdraws it (taRemove).
+  void PassToken(TTokenAction action, int slot);
   void DestroyPackages();
 
   // Configuration.
