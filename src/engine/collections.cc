@@ -301,7 +301,7 @@ int TFacts::SlotOfId(std::int32_t id) const {
   return static_cast<int>(by_id_.Find(id));
 }
 
-int TFacts::FindSlot(const IFact& fact) const {
+int TFacts::FindSlot(const IFact& fact, std::optional<std::int32_t>* hash) const {
   const IFactTemplate* t = fact.Template();
   if (preserve_ids_ || !cache_hash_codes_ || (t != nullptr && t->IsFuzzy())) {
     // Without the cache (or for fuzzy facts, which are never hashed): a scan.
@@ -313,8 +313,12 @@ int TFacts::FindSlot(const IFact& fact) const {
     return -1;
   }
   // Every hash hit is confirmed with Equals: distinct facts may share a hash.
+  const std::int32_t code = fact.GetHashCode();
+  if (hash != nullptr) {
+    *hash = code;
+  }
   const IFact* equal =
-      by_hash_.Find(fact.GetHashCode(), [&](const IFact& filed) { return filed.Equals(&fact); });
+      by_hash_.Find(code, [&](const IFact& filed) { return filed.Equals(&fact); });
   return equal != nullptr ? SlotOfId(equal->GetID()) : -1;
 }
 
@@ -323,18 +327,20 @@ int TFacts::FindFact(const IFact& fact) const {
   return slot < 0 ? -1 : FindFact(AtSlot(slot).GetID());
 }
 
-void TFacts::FileInCache(IFact& fact) {
+std::int32_t TFacts::FileInCache(IFact& fact, std::optional<std::int32_t> hash) {
   if (!cache_hash_codes_) {
-    return;
+    return 0;
   }
   if (fact.Template() != nullptr && fact.Template()->IsFuzzy()) {
     fuzzy_.push_back(&fact);
-  } else {
-    by_hash_.Insert(fact.GetHashCode(), &fact);
+    return 0;
   }
+  const std::int32_t code = hash ? *hash : fact.GetHashCode();
+  by_hash_.Insert(code, &fact);
+  return code;
 }
 
-void TFacts::DropFromCache(IFact& fact) {
+void TFacts::DropFromCache(IFact& fact, std::int32_t hash) {
   if (!cache_hash_codes_) {
     return;
   }
@@ -342,7 +348,7 @@ void TFacts::DropFromCache(IFact& fact) {
     fuzzy_.erase(std::remove(fuzzy_.begin(), fuzzy_.end(), &fact), fuzzy_.end());
     return;
   }
-  by_hash_.Erase(fact.GetHashCode(), &fact);
+  by_hash_.Erase(hash, &fact);
 }
 
 void TFacts::SetCacheHashCodes(bool on) {
@@ -353,16 +359,20 @@ void TFacts::SetCacheHashCodes(bool on) {
   fuzzy_.clear();
   cache_hash_codes_ = on;
   if (on) {
-    ForEach([&](IFact& f) { FileInCache(f); });
+    for (Slot& s : slots_) {
+      if (s.fact) {
+        s.hash = FileInCache(*s.fact);
+      }
+    }
   }
 }
 
-int TFacts::Append(Ref<IFact> fact) {
-  FileInCache(*fact);
+int TFacts::Append(Ref<IFact> fact, std::optional<std::int32_t> hash) {
+  const std::int32_t filed = FileInCache(*fact, hash);
   const std::size_t slot = slots_.size();
   by_id_.Set(fact->GetID(), slot);
   highest_id_ = std::max(highest_id_, fact->GetID());
-  slots_.push_back(Slot{std::move(fact), {}});
+  slots_.push_back(Slot{std::move(fact), {}, filed});
   ++live_;
   return static_cast<int>(slot);
 }
@@ -376,7 +386,7 @@ void TFacts::RemoveId(std::int32_t id) {
   by_id_.Erase(id);
   Ref<IFact> fact = std::move(slots_[slot].fact);
   slots_[slot].match.reset();
-  DropFromCache(*fact);
+  DropFromCache(*fact, slots_[slot].hash);
   --live_;
   if (slot + 1 == slots_.size()) {
     slots_.pop_back();

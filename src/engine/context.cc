@@ -340,18 +340,18 @@ Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record) 
   return Ref<IIEValue>(PatternBindingSlot(context, record));
 }
 
-IIEValue* PatternBindingSlot(TIEContext& context, const TObject& record) {
+IIEValue* PeekPatternBindingSlot(const TIEContext& context, const TObject& record) {
   const auto& info = static_cast<const TBindingInfo&>(record);
   if (info.IsPatternBinding()) {
     return nullptr;
   }
   IFact* fact = context.FactAt(info.FactIndex());
   if (fact == nullptr) {
-    RaiseIE(SCorruptedVariable, info.ToString().c_str());
+    return nullptr;
   }
   const int slot = info.SlotPosition().IndexIn(fact->Template());
   if (slot < 0) {
-    RaiseIE(SInvalidSlotName, info.SlotIndex().c_str());
+    return nullptr;
   }
   IIEValue* value = fact->ValueAt(slot);
   if (info.SubIndex() == NoSubIndex) {
@@ -359,9 +359,25 @@ IIEValue* PatternBindingSlot(TIEContext& context, const TObject& record) {
   }
   IValueVector* list = value->AsList();
   if (list == nullptr || info.SubIndex() < 0 || info.SubIndex() >= list->ValueCount()) {
-    RaiseIE(SCorruptedVariable, info.ToString().c_str());
+    return nullptr;
   }
   return list->Get(info.SubIndex());
+}
+
+IIEValue* PatternBindingSlot(TIEContext& context, const TObject& record) {
+  const auto& info = static_cast<const TBindingInfo&>(record);
+  if (info.IsPatternBinding()) {
+    return nullptr;
+  }
+  if (IIEValue* value = PeekPatternBindingSlot(context, record)) {
+    return value;
+  }
+  // Missing somewhere: say where.
+  IFact* fact = context.FactAt(info.FactIndex());
+  if (fact != nullptr && info.SlotPosition().IndexIn(fact->Template()) < 0) {
+    RaiseIE(SInvalidSlotName, info.SlotIndex().c_str());
+  }
+  RaiseIE(SCorruptedVariable, info.ToString().c_str());
 }
 
 }  // namespace zephro

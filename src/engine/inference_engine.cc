@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <optional>
 
 #include "rules/token.h"
 #include "zephro/engine/io_streams.h"
@@ -400,17 +401,18 @@ std::int32_t TInferenceEngine::Assert(Ref<IFact> fact, bool /*fuzzy_merge*/) {
   if (t == nullptr) {
     RaiseIEPlain(SNoTemplate);
   }
+  std::optional<std::int32_t> hash;  // computed once for the test and the filing
   if (t->IsFuzzy()) {
     const int existing = facts_->FindSlot(*fact);
     if (existing >= 0) {
       RetractSlot(existing);
     }
-  } else if (!fact_duplication_ && facts_->FindSlot(*fact) >= 0) {
+  } else if (!fact_duplication_ && facts_->FindSlot(*fact, &hash) >= 0) {
     return -1;
   }
   const std::int32_t id = NewFactId();
   fact->SetID(id);
-  const int slot = facts_->Append(fact);
+  const int slot = facts_->Append(fact, hash);
   if (Watching(TConstructWatch::cwFact)) {
     PrintOut("", " ==> " + fact->GetToIDString() + "\n");
   }

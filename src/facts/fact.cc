@@ -191,6 +191,14 @@ void TFact::CopyValues(const IFact& source) {
   }
   SyncLayout();
   const IFactTemplate* theirs = source.Template();
+  if (theirs == template_.get()) {
+    // One template, one current layout: the positions agree (the source's
+    // ValueAt brings it to that layout), so no name is looked up.
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+      values_[i] = source.ValueAt(static_cast<int>(i))->Clone();
+    }
+    return;
+  }
   std::span<const std::string> names = layout_->Names();
   for (std::size_t i = 0; i < names.size(); ++i) {
     const int j = theirs != nullptr ? theirs->SlotIndex(names[i]) : -1;

@@ -10,13 +10,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 
 #include "zephro/facts/fact.h"
 #include "zephro/language/pretty_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/text.h"
+
+#include "platform/ascii.h"
 
 namespace zephro {
 namespace {
@@ -44,8 +45,10 @@ TSlotLayout::TSlotLayout(std::vector<std::string> names) noexcept : names_(std::
 bool TSlotLayout::Less(std::string_view a, std::string_view b) noexcept {
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
-    const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-    const int cb = std::tolower(static_cast<unsigned char>(b[i]));
+    // ASCII folding, as names are compared everywhere else (no locale
+    // lookup per character: slots are looked up by name on every modify).
+    const auto ca = static_cast<unsigned char>(AsciiLower(a[i]));
+    const auto cb = static_cast<unsigned char>(AsciiLower(b[i]));
     if (ca != cb) {
       return ca < cb;
     }

@@ -106,9 +106,12 @@ bool TIEPatternMatchTest::Equals(bool negated, bool conjunction, std::int32_t su
 }
 
 bool TIEPatternMatchTest::PerformTest(TIEContext& context) const {
-  Ref<IIEValue> result = slot_value_->Resolve(&context);
-  const bool is_false = result->Equals(&FCFalse());
-  return IsNegated() ? is_false : !is_false;
+  // A predicate call is asked directly: comparisons decide without making a
+  // result value.
+  const bool holds = slot_value_->DType() == TIEType::dtFunCall
+                         ? slot_value_->AsFunCall()->Holds(context)
+                         : !slot_value_->Resolve(&context)->Equals(&FCFalse());
+  return IsNegated() ? !holds : holds;
 }
 
 Ref<IFunCall> TIEPatternMatchTest::ConvertToFunCall(IReasoner& reasoner,

@@ -2,7 +2,7 @@
 
 namespace zephro {
 
-int TSlotPosition::IndexIn(const IFactTemplate* t) const {
+int TSlotPosition::Lookup(const IFactTemplate* t) const {
   if (t == nullptr) {
     return -1;
   }

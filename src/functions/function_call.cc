@@ -160,6 +160,14 @@ void TFunctionCall::SimpleExecute(TIEContext& context) {
   BoundFunction(false).Call(*this, context);
 }
 
+bool TFunctionCall::Holds(TIEContext& context) {
+  return BoundFunction(true).Holds(*this, context);
+}
+
+bool IFunCall::Holds(TIEContext& context) {
+  return !Execute(context)->Equals(&FCFalse());
+}
+
 bool TFunctionCall::Equals(const IFunCall* other) const {
   if (other == this) {
     return true;

@@ -151,6 +151,10 @@ Ref<IIEValue> TIEUserFunction::Call(IFunCall& call, TIEContext& context) {
   }
 }
 
+bool IUserFunction::Holds(IFunCall& call, TIEContext& context) {
+  return !Call(call, context)->Equals(&FCFalse());
+}
+
 void TIEUserFunction::Assign(const TIEUserFunction& source) {
   min_arguments_ = source.MinArgumentCount();
   max_arguments_ = source.MaxArgumentCount();
@@ -187,6 +191,31 @@ const IIEValue& TIEUserFunction::EvalBorrowed(IFunCall& call, int index, TIECont
   }
   holder = argument->Resolve(&context);
   return *holder;
+}
+
+bool TIEUserFunction::PeekNumber(const IIEValue& argument, TIEContext& context,
+                                 double& number) {
+  const IIEValue* value = &argument;
+  if (argument.DType() == TIEType::dtObject) {
+    TObject* object = argument.AsObject();
+    if (!IsPatternBinding(object)) {
+      return false;
+    }
+    value = PeekPatternBindingSlot(context, *object);
+    if (value == nullptr) {
+      return false;
+    }
+  }
+  switch (value->DType()) {
+    case TIEType::dtInteger:
+      number = value->AsInteger();
+      return true;
+    case TIEType::dtFloat:
+      number = value->AsFloat();
+      return true;
+    default:
+      return false;
+  }
 }
 
 std::int32_t TIEUserFunction::EvalInteger(IFunCall& call, int index, TIEContext& context) {

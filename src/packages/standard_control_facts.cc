@@ -54,7 +54,12 @@ void ApplySlotChanges(IFunCall& call, TIEContext& context, IFact& fact) {
     Ref<IIEValue> change = call.Argument(i)->Resolve(&context);
     const IValueVector& items = *change->AsList();
     const std::string name = items.Get(0)->AsString();
-    const IFactSlot& slot = *fact_template->GetSlot(name);
+    // The name is looked up once; the position serves for storing too unless
+    // evaluating the value changed the template's slots.
+    const std::uint64_t serial = fact_template->LayoutSerial();
+    const int index = fact_template->SlotIndex(name);
+    const IFactSlot& slot =
+        *(index >= 0 ? fact_template->SlotAt(index) : fact_template->GetSlot(name));
     const int count = items.ValueCount();
     Ref<IIEValue> value;
     if (slot.IsMultiSlot()) {
@@ -69,7 +74,11 @@ void ApplySlotChanges(IFunCall& call, TIEContext& context, IFact& fact) {
     } else {
       RaiseIE(SBadSlotValue, change->ToString().c_str());
     }
-    fact.SetValue(name, std::move(value));
+    if (index >= 0 && serial != 0 && fact_template->LayoutSerial() == serial) {
+      fact.SetValueAt(index, std::move(value));
+    } else {
+      fact.SetValue(name, std::move(value));
+    }
   }
 }
 

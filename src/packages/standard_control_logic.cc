@@ -4,6 +4,7 @@
 // nothing.
 
 #include <functional>
+#include <span>
 
 #include "zephro/functions/user_package.h"
 #include "zephro/packages/standard_control.h"
@@ -149,6 +150,33 @@ class TNeighbourTest : public TIEUserFunction {
       previous = current;
     }
     return BoolValue(true);
+  }
+
+  // The same verdict read in place when every argument it needs is a number
+  // at hand (a constant or a matched slot); otherwise the ordinary call, which
+  // also reports the errors.
+  bool Holds(IFunCall& call, TIEContext& context) final {
+    std::span<const Ref<IIEValue>> arguments = call.Arguments();
+    const auto count = static_cast<std::int32_t>(arguments.size());
+    double previous = 0;
+    if (count > 0 && count >= MinArgumentCount() && count <= MaxArgumentCount() &&
+        PeekNumber(*arguments[0], context, previous)) {
+      std::int32_t i = 1;
+      for (; i < count; ++i) {
+        double current = 0;
+        if (!PeekNumber(*arguments[static_cast<std::size_t>(i)], context, current)) {
+          break;
+        }
+        if (!Relation()(previous, current)) {
+          return false;
+        }
+        previous = current;
+      }
+      if (i == count) {
+        return true;
+      }
+    }
+    return TIEUserFunction::Holds(call, context);
   }
 };
 

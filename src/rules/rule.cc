@@ -246,8 +246,7 @@ IIEValue* TRule::BoundValue(const TBinding& binding, const IReteToken& token) co
   if (fact == nullptr || fact == &engine_->NullFact()) {
     return nullptr;
   }
-  IFactTemplate* t = fact->Template();
-  const int slot = t != nullptr ? t->SlotIndex(binding.SlotIndex()) : -1;
+  const int slot = binding.SlotPosition().IndexIn(fact->Template());
   if (slot < 0) {
     return nullptr;
   }

@@ -30,6 +30,9 @@ Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record);
 // The slot value such a record stands for, read in place (no reference taken),
 // or null when the record stands for the whole fact.
 IIEValue* PatternBindingSlot(TIEContext& context, const TObject& record);
+// The same slot value without raising: null also when the match lacks the
+// fact, its template the slot, or the multislot the position.
+IIEValue* PeekPatternBindingSlot(const TIEContext& context, const TObject& record);
 // The record's own text, "FactIdx=N SlotIdx=S".
 std::string PatternBindingText(const TObject& record);
 

@@ -155,6 +155,65 @@ TEST_F(ControlTest, LogicStopsAtTheDecidingArgument) {
   });
 }
 
+// In a join, an ordering reads the matched slots in place (and falls back
+// to ordinary evaluation for anything that is not a number at hand). Its
+// verdict must be the one the same call gives evaluated on the same values as
+// constants: a rule with the predicate fires exactly when that call is TRUE,
+// and an argument that is no number makes the assertion fail as the call does.
+TEST_F(ControlTest, PatternOrderingsDecideAsTheCallOnTheSameValues) {
+  struct Values {
+    const char* a;
+    const char* b;
+    const char* c;
+  };
+  const std::vector<Values> values = {
+      {"1", "2", "3"},       {"2", "2", "3"},     {"3", "2", "1"},  {"1", "2.5", "2"},
+      {"-1.5", "-1", "-1"},  {"2.0", "2", "2"},   {"1", "3", "2"},  {"\"4\"", "5", "6"},
+      {"abc", "2", "3"},     {"2", "1", "abc"},   {"1", "2", "abc"},
+  };
+  // The predicate over slot a of the first fact and slots b, c of the second
+  // (the test joins the two), with the constant 2 in some calls; the same
+  // call with the values written in.
+  struct Call {
+    const char* in_pattern;
+    std::string (*with_values)(const char* op, const Values& v);
+  };
+  const std::vector<Call> calls = {
+      {"?a ?b", [](const char* op, const Values& v) {
+         return std::string("(") + op + " " + v.a + " " + v.b + ")";
+       }},
+      {"?a ?b ?c", [](const char* op, const Values& v) {
+         return std::string("(") + op + " " + v.a + " " + v.b + " " + v.c + ")";
+       }},
+      {"?a 2 ?c", [](const char* op, const Values& v) {
+         return std::string("(") + op + " " + v.a + " 2 " + v.c + ")";
+       }},
+  };
+  for (const char* op : {"<", "<=", ">", ">="}) {
+    for (const Call& call : calls) {
+      for (const Values& v : values) {
+        const std::string expected = Eval(call.with_values(op, v));
+        SCOPED_TRACE(call.with_values(op, v));
+        ASSERT_EQ(Eval("(clear)"), "TRUE");
+        Engine().Parse("(deftemplate q (slot a)) (deftemplate p (slot b) (slot c))");
+        Engine().Parse(std::string("(defrule r (q (a ?a)) (p (b ?b) (c ?c&:(") + op + " " +
+                       call.in_pattern + "))) =>)");
+        ASSERT_THAT(Eval(std::string("(assert (q (a ") + v.a + ")))"),
+                    ::testing::StartsWith("<Fact-"));
+        const std::string asserted =
+            Eval(std::string("(assert (p (b ") + v.b + ") (c " + v.c + ")))");
+        if (expected.starts_with("error: ")) {
+          EXPECT_THAT(asserted, ::testing::StartsWith("error: "));
+          EXPECT_THAT(asserted, ::testing::HasSubstr(expected.substr(7)));
+          continue;
+        }
+        ASSERT_THAT(asserted, ::testing::StartsWith("<Fact-"));
+        EXPECT_EQ(Eval("(run)"), expected == "TRUE" ? "1" : "0");
+      }
+    }
+  }
+}
+
 TEST_F(ControlTest, VariablesAndBranches) {
   RunSteps({
       {"(bind ?x 5)", "5"},

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -230,24 +231,30 @@ class TFacts {
     // The token the matching network made for the fact, which goes through
     // the network again when the fact is retracted.
     Ref<IReteToken> match;
+    std::int32_t hash = 0;  // what the fact was filed under in by_hash_
   };
 
   // The engine's own insertion and removal (no routing back). The engine
   // works with storage slots, which stay put between compactions; public
   // positions are slots after a compaction.
+  // `hash`, when given, is the fact's hash code as FindSlot computed it.
   // Returns the fact's slot.
-  int Append(Ref<IFact> fact);
+  int Append(Ref<IFact> fact, std::optional<std::int32_t> hash = std::nullopt);
   // Removes the fact with `id`; compacts when tombstones outnumber facts.
   void RemoveId(std::int32_t id);
   // The slot of the fact with `id`, or -1.
   int SlotOfId(std::int32_t id) const;
-  // The slot of a fact equal to `fact`, or -1.
-  int FindSlot(const IFact& fact) const;
+  // The slot of a fact equal to `fact`, or -1. When it looked by hash and
+  // `hash` is given, stores the fact's hash code there for Append.
+  int FindSlot(const IFact& fact, std::optional<std::int32_t>* hash = nullptr) const;
   IFact& AtSlot(int slot) const { return *slots_[static_cast<std::size_t>(slot)].fact; }
   int SlotOf(int index) const;
   void Compact() const;
-  void FileInCache(IFact& fact);
-  void DropFromCache(IFact& fact);
+  // Files `fact` (computing its hash unless given) and returns the hash it
+  // is filed under (0 when not filed by hash).
+  std::int32_t FileInCache(IFact& fact, std::optional<std::int32_t> hash = std::nullopt);
+  // Takes out `fact`, filed under `hash`.
+  void DropFromCache(IFact& fact, std::int32_t hash);
 
   TInferenceEngine* engine_;  // not owned
   mutable std::vector<Slot> slots_;

@@ -23,7 +23,15 @@ class TSlotPosition {
 
   const std::string& Name() const noexcept { return name_; }
   // The slot's position in `t` (may be null), or -1 when `t` lacks it.
-  int IndexIn(const IFactTemplate* t) const;
+  int IndexIn(const IFactTemplate* t) const {
+    // The usual case, the template of the last call with the same layout,
+    // costs one comparison of serials; everything else looks the name up.
+    if (t == template_ && t != nullptr && index_ >= 0 && serial_ != 0 &&
+        t->LayoutSerial() == serial_) {
+      return index_;
+    }
+    return Lookup(t);
+  }
   // The slot's value in `fact`, or null when the fact's template lacks it.
   IIEValue* Read(const IFact& fact) const {
     const int index = IndexIn(fact.Template());
@@ -31,6 +39,8 @@ class TSlotPosition {
   }
 
  private:
+  int Lookup(const IFactTemplate* t) const;
+
   std::string name_;
   mutable const IFactTemplate* template_ = nullptr;
   mutable std::uint64_t serial_ = 0;

@@ -101,6 +101,7 @@ class TFunctionCall final : public IFunCall {
   // raises "Function is unimplemented or unassigned: <name>" at once. A bound
   // call whose function was removed from the engine raises the same.
   void SimpleExecute(TIEContext& context) override;
+  bool Holds(TIEContext& context) override;
 
   // Same name (case-sensitive), same number of arguments, and each argument
   // strictly Equals the one at its position. Reasoner, binding, comment and tag

@@ -159,6 +159,11 @@ class TIEUserFunction : public IUserFunction {
   // arguments (comparisons, arithmetic) while nothing changes the facts.
   static const IIEValue& EvalBorrowed(IFunCall& call, int index, TIEContext& context,
                                       Ref<IIEValue>& holder);
+  // Reads `argument` as a number without evaluating anything: true, with the
+  // number, for an integer or float constant and for a slot of a matched fact
+  // that holds one; false for every other argument (variables, calls, other
+  // kinds), which the caller then evaluates the ordinary way.
+  static bool PeekNumber(const IIEValue& argument, TIEContext& context, double& number);
   // The evaluated argument converted as the value model converts (AsInteger,
   // AsFloat, AsString); a value without that form raises the conversion error
   // "Not a %s type.  Value (%s) is a %s type".

@@ -247,6 +247,10 @@ class IUserFunction : public RefCounted {
   // arguments for %s"), then runs the function; returns its result, never null
   // (a function without result returns FCNil).
   virtual Ref<IIEValue> Call(IFunCall& call, TIEContext& context) = 0;
+  // Whether `call` holds, what a pattern's predicate asks: true unless Call
+  // returns FALSE (the default does just that). Functions that can decide
+  // without building a result value override it; errors are those of Call.
+  virtual bool Holds(IFunCall& call, TIEContext& context);
   // True for functions defined in the language (deffunction): the engine's
   // Clear removes those and keeps the package functions.
   virtual bool IsInterpreted() const noexcept { return false; }
@@ -281,6 +285,10 @@ class IFunCall : public RefCounted {
   virtual Ref<IIEValue> Execute(TIEContext& context) = 0;
   // Runs an already bound call for its effect only.
   virtual void SimpleExecute(TIEContext& context) = 0;
+  // Binds the function if needed and asks it whether the call holds (see
+  // IUserFunction::Holds). The default executes the call and compares the
+  // result with FALSE.
+  virtual bool Holds(TIEContext& context);
 
   virtual bool Equals(const IFunCall* other) const = 0;
   virtual std::int32_t GetHashCode() const = 0;
