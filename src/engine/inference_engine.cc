@@ -381,6 +381,10 @@ void TInferenceEngine::PassToken(TTokenAction action, int slot) {
     auto token = MakeRef<TIEToken>(action, s.fact);
     s.match = Ref<IReteToken>(token.get());
     rete_->ProcessToken(token);
+    if (token->RefCount() == 2) {
+      // Nothing in the network holds it: no need to keep it.
+      facts_->slots_[static_cast<std::size_t>(slot)].match.reset();
+    }
     return;
   }
   // A retracted fact goes through the network as the very token it entered

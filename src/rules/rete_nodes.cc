@@ -702,7 +702,7 @@ bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right) {
 
 void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
                                   std::int32_t hash, bool key_found) {
-  ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r) {
+  ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
     if (!Matches(*left, *r.token)) {
       return true;
     }
@@ -713,11 +713,11 @@ void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
 
 std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found) {
   std::uint32_t blocker = TIETokenTree::kNoEntry;
-  ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r) {
+  ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
     if (!Matches(left, *r.token)) {
       return true;
     }
-    blocker = Right().PositionOf(r);
+    blocker = at;
     return false;
   });
   return blocker;
@@ -729,15 +729,15 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   if (token->Tag() == TTokenAction::taRemove) {
     // What this node made from the token this memory held goes with it.
     Ref<TIEToken> held;
-    if (Left().Remove(*token, nullptr, nullptr, &held)) {
+    if (Left().Remove(*token, nullptr, &held)) {
       WithdrawChildren(*held);
     }
     return;
   }
   bool found = true;
   const std::int32_t hash = Left().Key().HashOf(*token, found);
-  TIETokenTree::Entry* entry = Left().Add(token, hash);
-  if (entry == nullptr) {
+  const std::uint32_t position = Left().Add(token, hash);
+  if (position == TIETokenTree::kNoEntry) {
     return;  // already there
   }
   if (!negated_) {
@@ -745,10 +745,10 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
     return;
   }
   // A negated pattern holds while no right token matches: one match is enough
-  // to block the token. (Only the right memory is read here, so the entry
-  // stays where it is.)
-  entry->blocker = FindBlocker(*token, hash, found);
-  if (entry->blocker == TIETokenTree::kNoEntry) {
+  // to block the token.
+  const std::uint32_t blocker = FindBlocker(*token, hash, found);
+  Left().Blocker(position) = blocker;
+  if (blocker == TIETokenTree::kNoEntry) {
     CallChildren(WithNull(token, token->Tag()));
   }
 }
@@ -771,7 +771,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   std::uint32_t position = TIETokenTree::kNoEntry;
   if (removing) {
     Ref<TIEToken> held;
-    if (!Right().Remove(*token, nullptr, &position, &held)) {
+    if (!Right().Remove(*token, &position, &held)) {
       return;
     }
     if (!negated_) {
@@ -779,29 +779,29 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
       return;
     }
   } else {
-    TIETokenTree::Entry* entry = Right().Add(token, hash);
-    if (entry == nullptr) {
+    position = Right().Add(token, hash);
+    if (position == TIETokenTree::kNoEntry) {
       return;
     }
-    position = Right().PositionOf(*entry);
   }
   // With a key, left entries that can match sit under the same hash; a prefix
   // join finds the one left token it extends under that token's identity.
-  ForCandidates(Left(), hash, found, [&](TIETokenTree::Entry& l) {
+  ForCandidates(Left(), hash, found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
     if (!negated_) {
       if (Matches(*l.token, *token)) {
         CallChildren(Extend(l.token, *token, token->Tag()));
       }
     } else if (!removing) {
       // Tokens already blocked stay blocked: only free ones are tested.
-      if (l.blocker == TIETokenTree::kNoEntry && Matches(*l.token, *token)) {
-        l.blocker = position;
+      if (Left().Blocker(at) == TIETokenTree::kNoEntry && Matches(*l.token, *token)) {
+        Left().Blocker(at) = position;
         WithdrawChildren(*l.token);
       }
-    } else if (l.blocker == position) {
+    } else if (Left().Blocker(at) == position) {
       // The token lost its blocker: it is free unless another one matches.
-      l.blocker = FindBlocker(*l.token, l.hash, true);
-      if (l.blocker == TIETokenTree::kNoEntry) {
+      const std::uint32_t blocker = FindBlocker(*l.token, l.hash, true);
+      Left().Blocker(at) = blocker;
+      if (blocker == TIETokenTree::kNoEntry) {
         CallChildren(WithNull(l.token, l.token->Tag()));
       }
     }

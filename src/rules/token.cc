@@ -215,6 +215,49 @@ TIEToken::~TIEToken() {
   }
 }
 
+void TIEToken::AddHome(const TIETokenTree* memory, std::uint32_t position) {
+  switch (origin_) {
+    case kNoHomes:
+      home_memory_ = memory;
+      home_ = position;
+      origin_ = kOneHome;
+      return;
+    case kOneHome:
+      homes_ = new std::vector<Home>{{home_memory_, home_}, {memory, position}};
+      origin_ = kManyHomes;
+      return;
+    default:
+      homes_->push_back({memory, position});
+      return;
+  }
+}
+
+template <class Holds>
+std::uint32_t TIEToken::TakeHome(const TIETokenTree* memory, Holds&& holds) {
+  constexpr std::uint32_t kNowhere = 0xffffffffu;
+  if (origin_ == kOneHome) {
+    if (home_memory_ != memory || !holds(home_)) {
+      return kNowhere;
+    }
+    home_memory_ = nullptr;
+    origin_ = kNoHomes;
+    return home_;
+  }
+  if (origin_ != kManyHomes) {
+    return kNowhere;
+  }
+  std::vector<Home>& homes = *homes_;
+  for (std::size_t i = 0; i < homes.size(); ++i) {
+    if (homes[i].memory == memory && holds(homes[i].position)) {
+      const std::uint32_t position = homes[i].position;
+      homes[i] = homes.back();
+      homes.pop_back();
+      return position;
+    }
+  }
+  return kNowhere;
+}
+
 void TIEToken::AdoptChild(TIEToken& child, std::uint32_t origin) noexcept {
   child.origin_ = origin;
   if (children_ == nullptr) {
@@ -266,9 +309,10 @@ void TIEToken::Detach() noexcept {
 
 void TIEToken::Unlink() noexcept {
   Detach();
-  if (!parent_) {
+  if (!parent_ && origin_ == kManyHomes) {
     delete homes_;
     homes_ = nullptr;
+    origin_ = kNoHomes;
   }
   if (!parent_ && right_next_ != nullptr) {
     // The right children outlive their right parent only in memories being
@@ -488,12 +532,12 @@ void TIETokenTree::Grow() {
   }
 }
 
-TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
+std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
   const std::uint32_t identity = token->IdentityHash();
   if (token->MayRepeat()) {
     for (std::uint32_t i = id_heads_[IdIndex(identity)]; i != kNone; i = entries_[i].id_next) {
-      if (entries_[i].identity == identity && entries_[i].token->SameAs(*token)) {
-        return nullptr;
+      if (entries_[i].token->IdentityHash() == identity && entries_[i].token->SameAs(*token)) {
+        return kNoEntry;
       }
     }
   }
@@ -516,10 +560,7 @@ TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
   bool at_home = false;
   if (!token->MayRepeat()) {
     if (token->parent_ == nullptr) {
-      if (token->homes_ == nullptr) {
-        token->homes_ = new std::vector<TIEToken::Home>();
-      }
-      token->homes_->push_back({this, index});
+      token->AddHome(this, index);
       at_home = true;
     } else if (token->home_ == kNone) {
       token->home_ = index;
@@ -528,9 +569,10 @@ TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
   }
   Entry& e = entries_[index];
   e.token = std::move(token);
-  e.blocker = kNoEntry;
   e.hash = hash;
-  e.identity = identity;
+  if (index < blockers_.size()) {
+    blockers_[index] = kNoEntry;
+  }
   LinkKey(index);
   if (at_home) {
     e.id_next = kHome;
@@ -538,17 +580,17 @@ TIETokenTree::Entry* TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
     LinkIdentity(index);
   }
   ++count_;
-  return &e;
+  return index;
 }
 
 void TIETokenTree::LinkIdentity(std::uint32_t index) {
   Entry& e = entries_[index];
-  const std::size_t b = IdIndex(e.identity);
+  const std::size_t b = IdIndex(e.token->IdentityHash());
   e.id_next = id_heads_[b];
   id_heads_[b] = index;
 }
 
-std::uint32_t TIETokenTree::FindAtHome(const TIEToken& token) {
+std::uint32_t TIETokenTree::FindAtHome(TIEToken& token) {
   auto here = [&](std::uint32_t position) {
     return position < entries_.size() && entries_[position].token.get() == &token &&
            entries_[position].id_next == kHome;
@@ -556,22 +598,10 @@ std::uint32_t TIETokenTree::FindAtHome(const TIEToken& token) {
   if (token.parent_ != nullptr) {
     return here(token.home_) ? token.home_ : kNone;
   }
-  if (token.homes_ == nullptr) {
-    return kNone;
-  }
-  std::vector<TIEToken::Home>& homes = *token.homes_;
-  for (std::size_t i = 0; i < homes.size(); ++i) {
-    if (homes[i].memory == this && here(homes[i].position)) {
-      const std::uint32_t position = homes[i].position;
-      homes[i] = homes.back();
-      homes.pop_back();
-      return position;
-    }
-  }
-  return kNone;
+  return token.TakeHome(this, here);
 }
 
-std::uint32_t TIETokenTree::Find(const TIEToken& token) {
+std::uint32_t TIETokenTree::Find(TIEToken& token) {
   if (const std::uint32_t home = FindAtHome(token); home != kNone) {
     return home;
   }
@@ -579,7 +609,7 @@ std::uint32_t TIETokenTree::Find(const TIEToken& token) {
   for (std::uint32_t* link = &id_heads_[IdIndex(identity)]; *link != kNone;
        link = &entries_[*link].id_next) {
     Entry& e = entries_[*link];
-    if (e.identity == identity && e.token->SameAs(token)) {
+    if (e.token->IdentityHash() == identity && e.token->SameAs(token)) {
       const std::uint32_t index = *link;
       *link = e.id_next;
       return index;
@@ -588,8 +618,8 @@ std::uint32_t TIETokenTree::Find(const TIEToken& token) {
   return kNone;
 }
 
-bool TIETokenTree::Remove(const TIEToken& token, std::uint32_t* blocker,
-                          std::uint32_t* position, Ref<TIEToken>* held) {
+bool TIETokenTree::Remove(TIEToken& token, std::uint32_t* position,
+                          Ref<TIEToken>* held) {
   // Find leaves the entry out of the identity chains.
   const std::uint32_t index = Find(token);
   if (index == kNone) {
@@ -599,9 +629,6 @@ bool TIETokenTree::Remove(const TIEToken& token, std::uint32_t* blocker,
   const std::size_t k = KeyIndex(e.hash);
   (e.key_prev != kNone ? entries_[e.key_prev].key_next : keys_[k].head) = e.key_next;
   (e.key_next != kNone ? entries_[e.key_next].key_prev : keys_[k].tail) = e.key_prev;
-  if (blocker != nullptr) {
-    *blocker = e.blocker;
-  }
   if (position != nullptr) {
     *position = index;
   }
@@ -627,6 +654,7 @@ void TIETokenTree::Clear() {
   }
   // The tokens go with the array; the tables shrink back to their first size.
   entries_.release();
+  std::vector<std::uint32_t>().swap(blockers_);
   free_ = kNone;
   in_order_ = true;
   count_ = 0;

@@ -14,9 +14,9 @@
 // withdraw exactly those, in the order they were made, without testing or
 // building anything.
 //
-// A TIETokenTree is the memory of one side of a join: entries (token,
-// blocker) hashed by their key, the slot values the join compares, and by
-// their identity. Both tables grow as the memory fills, so probes, duplicate
+// A TIETokenTree is the memory of one side of a join: tokens hashed by their
+// key, the slot values the join compares, and (those a probe may look for)
+// by their identity. Both tables grow as the memory fills, so probes, duplicate
 // refusal and removal stay O(1) however many tokens it holds.
 
 #include <cstdint>
@@ -149,15 +149,23 @@ class TIEToken final : public IReteToken {
   // sib_prev_ (the first one's sib_prev_ is the last one).
   TIEToken* children_ = nullptr;
   TIEToken* sib_next_ = nullptr;
-  // Where memories filed a one-fact token, which no ring holds.
+  // Where memories filed a one-fact token, which no ring holds: none, one
+  // (home_memory_ and home_) or many (homes_, owned); origin_ tells which.
   struct Home {
     const TIETokenTree* memory;
     std::uint32_t position;
   };
+  enum : std::uint32_t { kNoHomes = 0, kOneHome = 1, kManyHomes = 2 };
   union {
     TIEToken* sib_prev_ = nullptr;
-    std::vector<Home>* homes_;  // one-fact tokens; owned
+    const TIETokenTree* home_memory_;
+    std::vector<Home>* homes_;
   };
+  void AddHome(const TIETokenTree* memory, std::uint32_t position);
+  // Takes out and returns the position `memory` filed the token at, when
+  // `holds(position)` confirms it; else 0xffffffff.
+  template <class Holds>
+  std::uint32_t TakeHome(const TIETokenTree* memory, Holds&& holds);
   // The ring of a one-fact token and its right children: the token heads it
   // (right_next_ is the first child, right_prev_ the last); a child sits in
   // its right parent's ring.
@@ -165,7 +173,9 @@ class TIEToken final : public IReteToken {
   TIEToken* right_prev_ = nullptr;
   std::int32_t count_ = 0;
   std::uint32_t identity_hash_ = 0;
-  std::uint32_t origin_ = 0;  // the id of the node that made the token
+  // The id of the node that made the token; for a one-fact token, how many
+  // homes it has (kNoHomes, kOneHome, kManyHomes).
+  std::uint32_t origin_ = 0;
   // The position of a partial match in the first memory that stored it.
   std::uint32_t home_ = 0xffffffffu;
   float strength_ = 1.0f;
@@ -219,11 +229,7 @@ class TIETokenTree {
 
   struct Entry {
     Ref<TIEToken> token;
-    // In the left memory of a negated join: the right entry that blocks the
-    // token (the first match found), or kNoEntry while nothing does.
-    std::uint32_t blocker = kNoEntry;
     std::int32_t hash = 0;
-    std::uint32_t identity = 0;  // the token's identity hash
     std::uint32_t key_prev = 0;
     std::uint32_t key_next = 0;
     std::uint32_t id_next = 0;
@@ -238,39 +244,46 @@ class TIETokenTree {
   int Count() const noexcept { return count_; }
 
   // Stores `token` under key hash `hash` (unless it may repeat and an equal
-  // one is there); returns the entry (it stays where it is until removed)
-  // or null.
-  Entry* Add(Ref<TIEToken> token, std::int32_t hash);
+  // one is there); returns its position (where it stays until removed), or
+  // kNoEntry.
+  std::uint32_t Add(Ref<TIEToken> token, std::int32_t hash);
   // Removes the entry equal to `token`; answers whether there was one and
-  // reports its blocker, its position (not reused before the next Add) and
-  // the token it held (any of them may be null).
-  bool Remove(const TIEToken& token, std::uint32_t* blocker, std::uint32_t* position,
-              Ref<TIEToken>* held = nullptr);
-  // The position of an entry of this memory.
-  std::uint32_t PositionOf(const Entry& e) const noexcept {
-    return static_cast<std::uint32_t>(entries_.IndexOf(e));
+  // reports its position (not reused before the next Add) and the token it
+  // held (either may be null).
+  bool Remove(TIEToken& token, std::uint32_t* position, Ref<TIEToken>* held = nullptr);
+  // In the left memory of a negated join: the position of the right entry
+  // that blocks the entry at `position` (the first match found), or kNoEntry
+  // while nothing does.
+  std::uint32_t& Blocker(std::uint32_t position) {
+    if (position >= blockers_.size()) {
+      blockers_.resize(position + std::size_t{1} + blockers_.size() / 2, kNoEntry);
+    }
+    return blockers_[position];
   }
-  // Calls `f(entry)` for each entry whose key hashes to `hash`, oldest first,
-  // until `f` answers false. `f` must not add to or remove from this memory.
+  // Calls `f(entry, position)` for each entry whose key hashes to `hash`,
+  // oldest first, until `f` answers false. `f` must not add to or remove
+  // from this memory.
   template <class F>
   void ForKey(std::int32_t hash, F&& f) {
     for (std::uint32_t i = keys_[KeyIndex(hash)].head; i != kNone;) {
       Entry& e = entries_[i];
+      const std::uint32_t at = i;
       i = e.key_next;
-      if (e.hash == hash && !f(e)) {
+      if (e.hash == hash && !f(e, at)) {
         return;
       }
     }
   }
-  // Calls `f(entry)` for every entry, bucket by bucket, until `f` answers
-  // false. `f` must not add to or remove from this memory.
+  // Calls `f(entry, position)` for every entry, bucket by bucket, until `f`
+  // answers false. `f` must not add to or remove from this memory.
   template <class F>
   void ForEach(F&& f) {
     for (const KeyBucket& bucket : keys_) {
       for (std::uint32_t i = bucket.head; i != kNone;) {
         Entry& e = entries_[i];
+        const std::uint32_t at = i;
         i = e.key_next;
-        if (!f(e)) {
+        if (!f(e, at)) {
           return;
         }
       }
@@ -291,14 +304,15 @@ class TIETokenTree {
   void LinkIdentity(std::uint32_t index);
   // The position of the entry holding `token` (taken out of the identity
   // chains or the token's homes), or kNone.
-  std::uint32_t Find(const TIEToken& token);
-  std::uint32_t FindAtHome(const TIEToken& token);
+  std::uint32_t Find(TIEToken& token);
+  std::uint32_t FindAtHome(TIEToken& token);
   void Grow();
   template <class F>
   void ForEachText(F&& text_of, std::string& text) const;
 
   TMemoryKey key_;
   TSegmentedArray<Entry> entries_;
+  std::vector<std::uint32_t> blockers_;  // by position; see Blocker
   // The key chains: first and last entry (one cache line serves both ends).
   struct KeyBucket {
     std::uint32_t head = kNone;
