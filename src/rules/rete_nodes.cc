@@ -3,14 +3,16 @@
 // Alpha nodes test the last fact of a token and pass the token on unchanged
 // (or, for a multifield variable, one token per way of splitting the slot).
 // A join keeps the tokens that reached it from the left (partial matches) and
-// from the right (facts) in two hashed memories keyed on the first equality
-// join test, so an arriving token meets only the partners that can match it.
+// from the right (facts) in two hashed memories keyed on its equality join
+// tests, so an arriving token meets only the partners that can match it.
 // A negated join finds, per left token, a right token that matches it (its
 // blocker) and passes the left token on (extended by the null fact) exactly
-// while it has none. A retracted fact enters the network as a probe that
-// finds the equal tokens the memories hold; from there, every token made from
-// them is withdrawn through the links between tokens, so every activation
-// that depended on the fact goes, in the order the tokens were made.
+// while it has none. A retracted fact enters the network again as the token
+// it entered with, which the memories find where they filed it; from there,
+// every token made from it is withdrawn through the links between tokens, so
+// every activation that depended on the fact goes, in the order the tokens
+// were made. (Tokens that can come in equal copies, from splitting a
+// multifield slot, are withdrawn by a probe that finds its equals.)
 
 #include "rules/rete_nodes.h"
 

@@ -29,10 +29,10 @@
 
 namespace zephro {
 
-// Tokens are made, shared and released only by their engine's matcher, under
-// the engine's lock, so their counts are confined (no atomic operations).
 class TIETokenTree;
 
+// Tokens are made, shared and released only by their engine's matcher, under
+// the engine's lock, so their counts are confined (no atomic operations).
 class TIEToken final : public IReteToken {
  public:
   // A one-fact token.
@@ -132,8 +132,8 @@ class TIEToken final : public IReteToken {
     }
   }
 
-  // Matching makes and drops tokens by the million: each thread keeps the
-  // blocks of released tokens for its next ones.
+  // Matching makes and drops tokens by the million: they are carved from
+  // slabs, and each thread keeps the blocks it released for its next ones.
   static void* operator new(std::size_t size);
   static void operator delete(void* block, std::size_t size) noexcept;
 
