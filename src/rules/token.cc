@@ -471,11 +471,11 @@ std::size_t BucketCountFor(int wanted) {
 
 TIETokenTree::TIETokenTree(int initial_buckets, TMemoryKey key) : key_(std::move(key)) {
   // Most memories of a large network stay small: start with a few buckets
-  // (fewer when asked) and let the tables grow.
-  constexpr int kFirstBuckets = 8;
+  // (fewer when asked) and let the tables grow. The identity chains are
+  // made when the first token filed by identity comes.
+  constexpr int kFirstBuckets = 4;
   const std::size_t n = BucketCountFor(std::clamp(initial_buckets, 1, kFirstBuckets));
   keys_.assign(n, KeyBucket{});
-  id_heads_.assign(n, kNone);
   mask_ = n - 1;
 }
 
@@ -503,7 +503,9 @@ void TIETokenTree::Grow() {
   const std::size_t n = (mask_ + 1) * 2;
   std::vector<KeyBucket> old(n);
   old.swap(keys_);
-  id_heads_.assign(n, kNone);
+  if (!id_heads_.empty()) {
+    id_heads_.assign(n, kNone);
+  }
   mask_ = n - 1;
   auto refile = [&](std::uint32_t i) {
     LinkKey(i);
@@ -534,7 +536,7 @@ void TIETokenTree::Grow() {
 
 std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
   const std::uint32_t identity = token->IdentityHash();
-  if (token->MayRepeat()) {
+  if (token->MayRepeat() && !id_heads_.empty()) {
     for (std::uint32_t i = id_heads_[IdIndex(identity)]; i != kNone; i = entries_[i].id_next) {
       if (entries_[i].token->IdentityHash() == identity && entries_[i].token->SameAs(*token)) {
         return kNoEntry;
@@ -584,6 +586,9 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
 }
 
 void TIETokenTree::LinkIdentity(std::uint32_t index) {
+  if (id_heads_.empty()) {
+    id_heads_.assign(mask_ + 1, kNone);
+  }
   Entry& e = entries_[index];
   const std::size_t b = IdIndex(e.token->IdentityHash());
   e.id_next = id_heads_[b];
@@ -604,6 +609,9 @@ std::uint32_t TIETokenTree::FindAtHome(TIEToken& token) {
 std::uint32_t TIETokenTree::Find(TIEToken& token) {
   if (const std::uint32_t home = FindAtHome(token); home != kNone) {
     return home;
+  }
+  if (id_heads_.empty()) {
+    return kNone;
   }
   const std::uint32_t identity = token.IdentityHash();
   for (std::uint32_t* link = &id_heads_[IdIndex(identity)]; *link != kNone;
