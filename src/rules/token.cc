@@ -1,6 +1,7 @@
 #include "rules/token.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
@@ -215,43 +216,65 @@ TIEToken::~TIEToken() {
   }
 }
 
-void TIEToken::AddHome(const TIETokenTree* memory, std::uint32_t position) {
-  switch (origin_) {
-    case kNoHomes:
-      home_memory_ = memory;
-      home_ = position;
-      origin_ = kOneHome;
-      return;
-    case kOneHome:
-      homes_ = new std::vector<Home>{{home_memory_, home_}, {memory, position}};
-      origin_ = kManyHomes;
-      return;
-    default:
-      homes_->push_back({memory, position});
-      return;
+namespace {
+
+std::uint64_t PackHome(std::uint32_t memory, std::uint32_t position) {
+  return (std::uint64_t{memory} << 32) | position;
+}
+
+}  // namespace
+
+void TIEToken::AddHome(std::uint32_t memory, std::uint32_t position) {
+  if (origin_ == kNoHomes) {
+    one_home_ = PackHome(memory, position);
+    origin_ = kOneHome;
+    return;
   }
+  if (origin_ == kOneHome) {
+    const std::uint64_t first = one_home_;
+    homes_ = new std::uint32_t[2 + 2 * 2]{2, 2, static_cast<std::uint32_t>(first >> 32),
+                                          static_cast<std::uint32_t>(first), memory, position};
+    origin_ = kManyHomes;
+    return;
+  }
+  std::uint32_t count = homes_[0];
+  if (count == homes_[1]) {
+    const std::uint32_t capacity = count + count / 2 + 1;
+    auto* grown = new std::uint32_t[2 + 2 * std::size_t{capacity}];
+    std::copy(homes_, homes_ + 2 + 2 * std::size_t{count}, grown);
+    grown[1] = capacity;
+    delete[] homes_;
+    homes_ = grown;
+  }
+  homes_[2 + 2 * count] = memory;
+  homes_[3 + 2 * count] = position;
+  homes_[0] = count + 1;
 }
 
 template <class Holds>
-std::uint32_t TIEToken::TakeHome(const TIETokenTree* memory, Holds&& holds) {
+std::uint32_t TIEToken::TakeHome(std::uint32_t memory, Holds&& holds) {
   constexpr std::uint32_t kNowhere = 0xffffffffu;
   if (origin_ == kOneHome) {
-    if (home_memory_ != memory || !holds(home_)) {
+    const auto position = static_cast<std::uint32_t>(one_home_);
+    if (static_cast<std::uint32_t>(one_home_ >> 32) != memory || !holds(position)) {
       return kNowhere;
     }
-    home_memory_ = nullptr;
+    one_home_ = 0;
     origin_ = kNoHomes;
-    return home_;
+    return position;
   }
   if (origin_ != kManyHomes) {
     return kNowhere;
   }
-  std::vector<Home>& homes = *homes_;
-  for (std::size_t i = 0; i < homes.size(); ++i) {
-    if (homes[i].memory == memory && holds(homes[i].position)) {
-      const std::uint32_t position = homes[i].position;
-      homes[i] = homes.back();
-      homes.pop_back();
+  const std::uint32_t count = homes_[0];
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint32_t* pair = homes_ + 2 + 2 * std::size_t{i};
+    if (pair[0] == memory && holds(pair[1])) {
+      const std::uint32_t position = pair[1];
+      const std::uint32_t* last = homes_ + 2 * std::size_t{count};
+      pair[0] = last[0];
+      pair[1] = last[1];
+      homes_[0] = count - 1;
       return position;
     }
   }
@@ -310,7 +333,7 @@ void TIEToken::Detach() noexcept {
 void TIEToken::Unlink() noexcept {
   Detach();
   if (!parent_ && origin_ == kManyHomes) {
-    delete homes_;
+    delete[] homes_;
     homes_ = nullptr;
     origin_ = kNoHomes;
   }
@@ -469,7 +492,12 @@ std::size_t BucketCountFor(int wanted) {
 
 }  // namespace
 
-TIETokenTree::TIETokenTree(int initial_buckets, TMemoryKey key) : key_(std::move(key)) {
+namespace {
+std::atomic<std::uint32_t> next_memory_serial{1};
+}  // namespace
+
+TIETokenTree::TIETokenTree(int initial_buckets, TMemoryKey key)
+    : key_(std::move(key)), serial_(next_memory_serial.fetch_add(1, std::memory_order_relaxed)) {
   // Most memories of a large network stay small: start with a few buckets
   // (fewer when asked) and let the tables grow. The identity chains are
   // made when the first token filed by identity comes.
@@ -562,7 +590,7 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
   bool at_home = false;
   if (!token->MayRepeat()) {
     if (token->parent_ == nullptr) {
-      token->AddHome(this, index);
+      token->AddHome(serial_, index);
       at_home = true;
     } else if (token->home_ == kNone) {
       token->home_ = index;
@@ -603,7 +631,7 @@ std::uint32_t TIETokenTree::FindAtHome(TIEToken& token) {
   if (token.parent_ != nullptr) {
     return here(token.home_) ? token.home_ : kNone;
   }
-  return token.TakeHome(this, here);
+  return token.TakeHome(serial_, here);
 }
 
 std::uint32_t TIETokenTree::Find(TIEToken& token) {

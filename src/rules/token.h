@@ -150,22 +150,20 @@ class TIEToken final : public IReteToken {
   TIEToken* children_ = nullptr;
   TIEToken* sib_next_ = nullptr;
   // Where memories filed a one-fact token, which no ring holds: none, one
-  // (home_memory_ and home_) or many (homes_, owned); origin_ tells which.
-  struct Home {
-    const TIETokenTree* memory;
-    std::uint32_t position;
-  };
+  // (one_home_: the memory's serial and the position) or many (homes_:
+  // count, capacity, then serial and position pairs; owned); origin_ tells
+  // which.
   enum : std::uint32_t { kNoHomes = 0, kOneHome = 1, kManyHomes = 2 };
   union {
     TIEToken* sib_prev_ = nullptr;
-    const TIETokenTree* home_memory_;
-    std::vector<Home>* homes_;
+    std::uint64_t one_home_;
+    std::uint32_t* homes_;
   };
-  void AddHome(const TIETokenTree* memory, std::uint32_t position);
-  // Takes out and returns the position `memory` filed the token at, when
-  // `holds(position)` confirms it; else 0xffffffff.
+  void AddHome(std::uint32_t memory, std::uint32_t position);
+  // Takes out and returns the position memory `memory` filed the token at,
+  // when `holds(position)` confirms it; else 0xffffffff.
   template <class Holds>
-  std::uint32_t TakeHome(const TIETokenTree* memory, Holds&& holds);
+  std::uint32_t TakeHome(std::uint32_t memory, Holds&& holds);
   // The ring of a one-fact token and its right children: the token heads it
   // (right_next_ is the first child, right_prev_ the last); a child sits in
   // its right parent's ring.
@@ -242,6 +240,9 @@ class TIETokenTree {
 
   const TMemoryKey& Key() const noexcept { return key_; }
   int Count() const noexcept { return count_; }
+  // The memory's number, unique in the process: one-fact tokens record
+  // where they were filed by it.
+  std::uint32_t Serial() const noexcept { return serial_; }
 
   // Stores `token` under key hash `hash` (unless it may repeat and an equal
   // one is there); returns its position (where it stays until removed), or
@@ -311,6 +312,7 @@ class TIETokenTree {
   void ForEachText(F&& text_of, std::string& text) const;
 
   TMemoryKey key_;
+  std::uint32_t serial_;
   TSegmentedArray<Entry> entries_;
   std::vector<std::uint32_t> blockers_;  // by position; see Blocker
   // The key chains: first and last entry (one cache line serves both ends).

@@ -2,6 +2,7 @@
 // node must meet exactly the children it made, oldest first, whatever
 // happened to their siblings, and no link may outlive the token it names.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,45 @@ TEST(TokenLinksTest, ReleasedTokensLeaveTheirRings) {
   live[0]->Detach();
   live[1]->Detach();
   EXPECT_TRUE(Visit(*parent, 1, live).empty());
+}
+
+}  // namespace
+}  // namespace zephro
+
+namespace zephro {
+namespace {
+
+// A one-fact token filed by several memories must be found, and taken out,
+// by each of them exactly once, in any order: the token keeps where each
+// filed it.
+TEST(TokenLinksTest, OneFactTokenIsFoundInEveryMemoryThatFiledIt) {
+  const std::vector<std::vector<int>> removal_orders = {
+      {0, 1, 2, 3, 4}, {4, 3, 2, 1, 0}, {2, 0, 4, 1, 3}, {1}, {3, 1}};
+  for (const std::vector<int>& order : removal_orders) {
+    std::vector<std::unique_ptr<TIETokenTree>> memories;
+    for (int m = 0; m < 5; ++m) {
+      memories.push_back(std::make_unique<TIETokenTree>(1, TMemoryKey{}));
+    }
+    Ref<TIEToken> token = Root();
+    std::vector<Ref<TIEToken>> others;
+    for (int m = 0; m < 5; ++m) {
+      // Other tokens around it, so positions differ between memories.
+      for (int k = 0; k < m; ++k) {
+        others.push_back(Root());
+        memories[static_cast<std::size_t>(m)]->Add(others.back(), k);
+      }
+      ASSERT_NE(memories[static_cast<std::size_t>(m)]->Add(token, 7), TIETokenTree::kNoEntry);
+    }
+    for (int m : order) {
+      TIETokenTree& memory = *memories[static_cast<std::size_t>(m)];
+      const int before = memory.Count();
+      Ref<TIEToken> held;
+      EXPECT_TRUE(memory.Remove(*token, nullptr, &held)) << "memory " << m;
+      EXPECT_EQ(held.get(), token.get());
+      EXPECT_EQ(memory.Count(), before - 1);
+      EXPECT_FALSE(memory.Remove(*token, nullptr)) << "memory " << m << " twice";
+    }
+  }
 }
 
 }  // namespace
