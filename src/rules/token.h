@@ -69,9 +69,11 @@ class TIEToken final : public IReteToken {
   // A one-fact token that carries no fact: the clear signal.
   static Ref<TIEToken> Clear();
 
-  // A probe is a removal made to find its equal (a retracted fact entering
-  // the network, and what is built on it); a token that was passed on as an
-  // addition is withdrawn through its own children instead.
+  // A probe is a removal made to find its equal (the splits of a multifield
+  // slot or a fuzzy-weakened copy made again while a fact is withdrawn, a
+  // retracted fact working memory kept no token for, and what is built on
+  // them); a token that was passed on as an addition is withdrawn through
+  // its own children instead.
   bool IsProbe() const noexcept { return probe_; }
   // One of several tokens for the same facts (the ways of splitting a
   // multifield slot), or built on one: a memory keeps the first of equals.
