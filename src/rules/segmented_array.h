@@ -20,8 +20,6 @@ class TSegmentedArray {
                 "the first page holds a power of two of elements");
 
  public:
-  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
-
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
 
@@ -56,17 +54,6 @@ class TSegmentedArray {
     }
     ++size_;
     return *slot;
-  }
-
-  // The index of element `e` of this array, or npos.
-  std::size_t IndexOf(const T& e) const noexcept {
-    for (std::size_t page = 0; page < pages_.size(); ++page) {
-      const T* first = pages_[page].get();
-      if (&e >= first && &e < first + (kFirstPage << page)) {
-        return kFirstPage * ((std::size_t{1} << page) - 1) + static_cast<std::size_t>(&e - first);
-      }
-    }
-    return npos;
   }
 
   // Forgets every element (resetting them) and keeps the pages for the next.

@@ -210,8 +210,15 @@ class TFacts {
       }
     }
   }
-  // Visits the live facts in order with the tokens the network made for
-  // them (null when it made none), which the visitor may replace.
+  // The facts' texts joined by line breaks.
+  std::string ToString() const;
+  std::string GetToIDString() const;
+
+ private:
+  friend class TInferenceEngine;
+  // For the engine: visits the live facts in order with the tokens the
+  // network made for them (null when it made none), which the visitor may
+  // replace.
   template <class F>
   void ForEachMatch(F&& f) {
     for (Slot& s : slots_) {
@@ -220,12 +227,6 @@ class TFacts {
       }
     }
   }
-  // The facts' texts joined by line breaks.
-  std::string ToString() const;
-  std::string GetToIDString() const;
-
- private:
-  friend class TInferenceEngine;
   struct Slot {
     Ref<IFact> fact;  // null: retracted
     // The token the matching network made for the fact, which goes through

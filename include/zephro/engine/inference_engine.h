@@ -220,12 +220,6 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   void ForEachFact(F&& f) const {
     facts_->ForEach(std::forward<F>(f));
   }
-  // Visits each fact with the token the network made for it; see
-  // TFacts::ForEachMatch.
-  template <class F>
-  void ForEachFactMatch(F&& f) {
-    facts_->ForEachMatch(std::forward<F>(f));
-  }
 
   // --- the run cycle -------------------------------------------------------------------------
   // Removes all knowledge; leaves the two internal templates and no facts.
@@ -321,6 +315,14 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   friend class TFactTemplates;
   friend class TRules;
   friend class TFacts;
+  friend class TReteCompiler;  // feeds working memory to a new rule
+
+  // Visits each fact with the token the network made for it; see
+  // TFacts::ForEachMatch.
+  template <class F>
+  void ForEachFactMatch(F&& f) {
+    facts_->ForEachMatch(std::forward<F>(f));
+  }
 
   void CreateInternalConstructs();
   void RetractSlot(int slot);
