@@ -513,8 +513,19 @@ bool TTestNode::Equals(const TTestNode& other) const {
 }
 
 bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact) {
+  if (!program_.Compiled()) {
+    program_.Compile(tests_);
+  }
   TIEContext* context = nullptr;
   for (std::size_t i = 0; i < tests_.size(); ++i) {
+    switch (program_.Decide(i, left, right_fact)) {
+      case TTestProgram::TVerdict::vFail:
+        return false;
+      case TTestProgram::TVerdict::vPass:
+        continue;
+      case TTestProgram::TVerdict::vAsk:
+        break;
+    }
     const TIESlotTest* test = tests_[i].get();
     if (const TIEJoinTest* join = join_tests_[i]) {
       if (right_fact == nullptr || !join->Test(left, *right_fact)) {
@@ -606,6 +617,7 @@ void TJoinNode::PrepareShortCut() {
     const auto dest = static_cast<std::ptrdiff_t>(to);
     std::rotate(tests_.begin() + dest, tests_.begin() + at, tests_.begin() + at + 1);
     std::rotate(join_tests_.begin() + dest, join_tests_.begin() + at, join_tests_.begin() + at + 1);
+    program_.Reset();
   };
   for (std::size_t i = 0; i < tests_.size(); ++i) {
     if (is_key(i, TJoinTestType::tstSlot)) {
@@ -704,7 +716,10 @@ bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right) {
 
 void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
                                   std::int32_t hash, bool key_found) {
-  ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
+  if (!right_) {
+    return;
+  }
+  ForCandidates(*right_, hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
     if (!Matches(*left, *r.token)) {
       return true;
     }
@@ -715,7 +730,10 @@ void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
 
 std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found) {
   std::uint32_t blocker = TIETokenTree::kNoEntry;
-  ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
+  if (!right_) {
+    return blocker;
+  }
+  ForCandidates(*right_, hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
     if (!Matches(left, *r.token)) {
       return true;
     }
@@ -731,14 +749,15 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   if (token->Tag() == TTokenAction::taRemove) {
     // What this node made from the token this memory held goes with it.
     Ref<TIEToken> held;
-    if (Left().Remove(*token, nullptr, &held)) {
+    if (left_ && left_->Remove(*token, nullptr, &held)) {
       WithdrawChildren(*held);
     }
     return;
   }
+  TIETokenTree& left = Left();
   bool found = true;
-  const std::int32_t hash = Left().Key().HashOf(*token, found);
-  const std::uint32_t position = Left().Add(token, hash);
+  const std::int32_t hash = left.Key().HashOf(*token, found);
+  const std::uint32_t position = left.Add(token, hash);
   if (position == TIETokenTree::kNoEntry) {
     return;  // already there
   }
@@ -749,7 +768,7 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   // A negated pattern holds while no right token matches: one match is enough
   // to block the token.
   const std::uint32_t blocker = FindBlocker(*token, hash, found);
-  Left().Blocker(position) = blocker;
+  left.Blocker(position) = blocker;
   if (blocker == TIETokenTree::kNoEntry) {
     CallChildren(WithNull(token, token->Tag()));
   }
@@ -773,7 +792,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   std::uint32_t position = TIETokenTree::kNoEntry;
   if (removing) {
     Ref<TIEToken> held;
-    if (!Right().Remove(*token, &position, &held)) {
+    if (!right_ || !right_->Remove(*token, &position, &held)) {
       return;
     }
     if (!negated_) {
@@ -786,23 +805,27 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
       return;
     }
   }
+  if (!left_) {
+    return;  // nothing waits on the left yet
+  }
   // With a key, left entries that can match sit under the same hash; a prefix
   // join finds the one left token it extends under that token's identity.
-  ForCandidates(Left(), hash, found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
+  TIETokenTree& left = *left_;
+  ForCandidates(left, hash, found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
     if (!negated_) {
       if (Matches(*l.token, *token)) {
         CallChildren(Extend(l.token, *token, token->Tag()));
       }
     } else if (!removing) {
       // Tokens already blocked stay blocked: only free ones are tested.
-      if (Left().Blocker(at) == TIETokenTree::kNoEntry && Matches(*l.token, *token)) {
-        Left().Blocker(at) = position;
+      if (left.Blocker(at) == TIETokenTree::kNoEntry && Matches(*l.token, *token)) {
+        left.Blocker(at) = position;
         WithdrawChildren(*l.token);
       }
-    } else if (Left().Blocker(at) == position) {
+    } else if (left.Blocker(at) == position) {
       // The token lost its blocker: it is free unless another one matches.
       const std::uint32_t blocker = FindBlocker(*l.token, l.hash, true);
-      Left().Blocker(at) = blocker;
+      left.Blocker(at) = blocker;
       if (blocker == TIETokenTree::kNoEntry) {
         CallChildren(WithNull(l.token, l.token->Tag()));
       }

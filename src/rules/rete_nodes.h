@@ -18,6 +18,7 @@
 #include <variant>
 #include <vector>
 
+#include "rules/test_program.h"
 #include "rules/token.h"
 #include "zephro/engine/context.h"
 #include "zephro/facts/pattern.h"
@@ -145,6 +146,7 @@ class TTestNode : public TReteNode {
   void AddTest(std::unique_ptr<TIESlotTest> test) {
     join_tests_.push_back(dynamic_cast<const TIEJoinTest*>(test.get()));
     tests_.push_back(std::move(test));
+    program_.Reset();
   }
   int TestCount() const noexcept { return static_cast<int>(tests_.size()); }
   TIESlotTest& Test(int index) const { return *tests_[static_cast<std::size_t>(index)]; }
@@ -164,6 +166,8 @@ class TTestNode : public TReteNode {
   // Per test, the test as a join test (null for a function test): decided
   // once, not per token.
   std::vector<const TIEJoinTest*> join_tests_;
+  // The tests as the inner loop decides them, prepared on first use.
+  TTestProgram program_;
   bool has_function_tests_ = false;
 
   friend class TReteCompiler;

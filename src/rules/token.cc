@@ -375,14 +375,6 @@ std::int32_t TIEToken::SortCode() const noexcept {
   return Wrap(code);
 }
 
-IFact* TIEToken::GetFacts(int index) const {
-  const TIEToken* t = this;
-  while (t != nullptr && index < t->count_ - 1) {
-    t = t->parent_.get();
-  }
-  return t != nullptr && index == t->count_ - 1 ? t->fact_.get() : nullptr;
-}
-
 bool TIEToken::Equals(const IReteToken* other) const {
   // Every token of the network is a TIEToken (the class is final).
   const auto* b = other != nullptr && typeid(*other) == typeid(TIEToken)
@@ -474,7 +466,7 @@ std::int32_t TMemoryKey::HashOf(const TIEToken& token, bool& found) const {
     found = true;
     return static_cast<std::int32_t>(token.IdentityHash());
   }
-  return HashParts([&](const TMemoryKeyPart& part) { return token.GetFacts(part.fact_index); },
+  return HashParts([&](const TMemoryKeyPart& part) { return token.FactAt(part.fact_index); },
                    found);
 }
 

@@ -44,7 +44,15 @@ class TIEToken final : public IReteToken {
   TIEToken(const TIEToken& source, TTokenAction action);
 
   std::int32_t Count() const noexcept override { return count_; }
-  IFact* GetFacts(int index) const override;
+  IFact* GetFacts(int index) const override { return FactAt(index); }
+  // The fact at `index` of the chain (0 the first), or null; read in place.
+  IFact* FactAt(int index) const noexcept {
+    const TIEToken* t = this;
+    while (t != nullptr && index < t->count_ - 1) {
+      t = t->parent_.get();
+    }
+    return t != nullptr && index == t->count_ - 1 ? t->fact_.get() : nullptr;
+  }
   IFact* Fact() const noexcept override { return fact_.get(); }
   IReteToken* Parent() const noexcept override { return parent_.get(); }
   TIEToken* ParentToken() const noexcept { return parent_.get(); }

@@ -70,6 +70,12 @@ class TComponent;
 // What a list tells its owner about an element that joined or left it.
 enum class TListNotification : std::uint8_t { lnAdded, lnExtracted, lnDeleted };
 
+// What a comparison of two numbers asks of them; nrNone for a function that
+// is not one.
+enum class TNumberRelation : std::uint8_t {
+  nrNone, nrLess, nrLessOrEqual, nrGreater, nrGreaterOrEqual, nrEqual, nrNotEqual
+};
+
 // MaxArgumentCount of a function without upper limit (the largest 32-bit value).
 inline constexpr std::int32_t kUnlimitedArguments = 2147483647;
 
@@ -128,6 +134,11 @@ class TIEUserFunction : public IUserFunction {
   // Checks the argument count, then runs the body; see the top of this file. The
   // result is never null: a body that returns null gives FCNil.
   Ref<IIEValue> Call(IFunCall& call, TIEContext& context) final;
+
+  // The relation the function checks when called with two numbers (integers
+  // or floats, compared as floats); callers may then decide such calls
+  // without running the body. nrNone (the base) for every other function.
+  virtual TNumberRelation NumberRelation() const noexcept { return TNumberRelation::nrNone; }
 
   // Copies name (through SetFunctionName), comment, argument string and limits.
   void Assign(const TIEUserFunction& source);
