@@ -113,6 +113,7 @@ std::string TReteNode::ToString() const {
 struct TReteNode::TConstantDispatch {
   struct Group {
     TSlotPosition slot;
+    TSlotCache cache;
     std::unordered_multimap<std::int32_t, std::uint32_t> by_hash;  // -> successor index
   };
   std::vector<Group> groups;
@@ -146,7 +147,7 @@ void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
       auto group = std::find_if(d->groups.begin(), d->groups.end(),
                                 [&](const TConstantDispatch::Group& g) { return g.slot.Name() == name; });
       if (group == d->groups.end()) {
-        d->groups.push_back({TSlotPosition(name), {}});
+        d->groups.push_back({TSlotPosition(name), {}, {}});
         group = d->groups.end() - 1;
       }
       group->by_hash.emplace(pm.Value()->GetHashCode(), i);
@@ -165,8 +166,8 @@ void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
   }
   const IFact& fact = *token->Fact();
   std::vector<std::uint32_t> chosen = d->others;
-  for (const TConstantDispatch::Group& g : d->groups) {
-    const IIEValue* v = g.slot.Read(fact);
+  for (TConstantDispatch::Group& g : d->groups) {
+    const IIEValue* v = ReadSlot(g.slot, NoSubIndex, g.cache, fact);
     if (v == nullptr) {
       continue;  // no member can pass
     }
@@ -425,7 +426,7 @@ bool TPatternMatchNode::CallNode(const Ref<TIEToken>& token, TCallType /*call_ty
       if (value_->DType() == TIEType::dtFunCall) {
         return TestCall(token, negate);
       }
-      const IIEValue* v = slot1_.Read(*fact);
+      const IIEValue* v = ReadSlot(slot1_, NoSubIndex, cache1_, *fact);
       return v != nullptr && Compare(token, *value_, negate, *v);
     }
     case TPatternMatchTest::pmtTestSlotValueEqual:
@@ -611,8 +612,8 @@ void TJoinNode::PrepareShortCut() {
   };
   auto take = [&](std::size_t i, std::size_t to) {
     const TIEJoinTest* j = join_tests_[i];
-    left_key_.parts.push_back(TMemoryKeyPart{j->TokenIdx(), TSlotPosition(j->LeftSlotName()), j->LeftSubIndex()});
-    right_key_.parts.push_back(TMemoryKeyPart{-1, TSlotPosition(j->RightSlotName()), j->RightSubIndex()});
+    left_key_.parts.push_back(TMemoryKeyPart{j->TokenIdx(), TSlotPosition(j->LeftSlotName()), j->LeftSubIndex(), {}});
+    right_key_.parts.push_back(TMemoryKeyPart{-1, TSlotPosition(j->RightSlotName()), j->RightSubIndex(), {}});
     const auto at = static_cast<std::ptrdiff_t>(i);
     const auto dest = static_cast<std::ptrdiff_t>(to);
     std::rotate(tests_.begin() + dest, tests_.begin() + at, tests_.begin() + at + 1);

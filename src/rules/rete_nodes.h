@@ -134,6 +134,7 @@ class TPatternMatchNode final : public TReteNode {
   Ref<IIEValue> value_;
   TSlotPosition slot1_;
   TSlotPosition slot2_;
+  TSlotCache cache1_;  // where slot1_ sits in the facts met
   std::int32_t pos1_ = -1;
   std::int32_t pos2_ = -1;
 };

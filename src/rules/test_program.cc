@@ -1,5 +1,7 @@
 #include "rules/test_program.h"
 
+#include <cmath>
+#include <limits>
 #include <typeinfo>
 
 #include "zephro/engine/context.h"
@@ -73,28 +75,45 @@ TTestProgram::TStep TTestProgram::CompileJoinTest(const TIEJoinTest& test) {
 TTestProgram::TStep TTestProgram::CompileCall(const TIEPatternMatchTest& test) {
   TStep step;
   const IIEValue* value = test.SlotValue();
-  if (value == nullptr || value->DType() != TIEType::dtFunCall) {
-    return step;
-  }
-  const auto* call = dynamic_cast<const TFunctionCall*>(value->AsFunCall());
-  if (call == nullptr || call->ArgumentCount() != 2 ||
-      !CompileArgument(*call->Argument(0), step.a) ||
-      !CompileArgument(*call->Argument(1), step.b)) {
+  if (value == nullptr || !CompileArguments(*value, step.a, step.b, step.comparison.call, 0)) {
     return step;
   }
   step.kind = TKind::kNumbers;
   step.negated = test.IsNegated();
-  step.call = call;
   return step;
 }
 
-bool TTestProgram::CompileArgument(const IIEValue& argument, TOperand& operand) {
+bool TTestProgram::CompileArguments(const IIEValue& call_value, TOperand& a, TOperand& b,
+                                    const TFunctionCall*& call, int depth) {
+  if (call_value.DType() != TIEType::dtFunCall) {
+    return false;
+  }
+  const auto* c = dynamic_cast<const TFunctionCall*>(call_value.AsFunCall());
+  if (c == nullptr || c->ArgumentCount() != 2 || !CompileArgument(*c->Argument(0), a, depth) ||
+      !CompileArgument(*c->Argument(1), b, depth)) {
+    return false;
+  }
+  call = c;
+  return true;
+}
+
+bool TTestProgram::CompileArgument(const IIEValue& argument, TOperand& operand, int depth) {
+  constexpr int kMaxDepth = 2;
   switch (argument.DType()) {
     case TIEType::dtInteger:
     case TIEType::dtFloat:
       operand.from = TFrom::kConstant;
       operand.number = argument.AsFloat();
+      operand.is_float = argument.DType() == TIEType::dtFloat;
       return true;
+    case TIEType::dtFunCall:
+      if (depth >= kMaxDepth) {
+        return false;
+      }
+      operand.from = TFrom::kCall;
+      operand.args.resize(2);
+      return CompileArguments(argument, operand.args[0], operand.args[1], operand.arithmetic.call,
+                              depth + 1);
     case TIEType::dtObject:
       break;
     default:
@@ -115,10 +134,22 @@ bool TTestProgram::CompileArgument(const IIEValue& argument, TOperand& operand) 
   return true;
 }
 
+bool TTestProgram::TBoundCall::Refresh() {
+  const IUserFunction* now = call->CurrentFunction();
+  if (now != function) {
+    const auto* own = dynamic_cast<const TIEUserFunction*>(now);
+    function = now;
+    relation = own != nullptr ? own->NumberRelation() : TNumberRelation::nrNone;
+    operation = own != nullptr ? own->NumberOperation() : TNumberOperation::noNone;
+  }
+  return function != nullptr;
+}
+
 const IFact* TTestProgram::FactOf(const TOperand& operand, const TIEToken& left,
                                   const IFact* right) {
   switch (operand.from) {
     case TFrom::kConstant:
+    case TFrom::kCall:
       return nullptr;
     case TFrom::kToken:
       return left.FactAt(operand.fact_index);
@@ -130,55 +161,70 @@ const IFact* TTestProgram::FactOf(const TOperand& operand, const TIEToken& left,
   return nullptr;
 }
 
-const IIEValue* TTestProgram::ReadSlow(TOperand& operand, const IFact* fact) {
-  if (fact == nullptr || typeid(*fact) != typeid(TFact)) {
-    return nullptr;
-  }
-  // The first read under this layout, or a slot without its value yet: the
-  // ordinary read, which also brings the fact to its template's layout; then
-  // the slot's position in it is remembered.
-  const auto& own = static_cast<const TFact&>(*fact);
-  const IIEValue* value = operand.slot->Read(own);
-  if (value == nullptr) {
-    return nullptr;
-  }
-  operand.layout = own.StoredLayout();
-  operand.index = operand.slot->IndexIn(own.Template());
-  return Narrow(operand, *value);
-}
-
-const IIEValue* TTestProgram::Narrow(const TOperand& operand, const IIEValue& value) {
-  const IValueVector* list = value.DType() == TIEType::dtList ? value.AsList() : nullptr;
-  if (list == nullptr || operand.sub_index < 0 || operand.sub_index >= list->ValueCount()) {
-    return nullptr;
-  }
-  return list->Get(operand.sub_index);
-}
-
 bool TTestProgram::ReadNumber(TOperand& operand, const TIEToken& left, const IFact* right,
-                              double& number) {
-  if (operand.from == TFrom::kConstant) {
-    number = operand.number;
-    return true;
+                              double& number, bool& is_float) {
+  switch (operand.from) {
+    case TFrom::kConstant:
+      number = operand.number;
+      is_float = operand.is_float;
+      return true;
+    case TFrom::kCall:
+      return Calculate(operand, left, right, number, is_float);
+    case TFrom::kToken:
+    case TFrom::kRight:
+    case TFrom::kMatch:
+      break;
   }
   const IIEValue* value = Read(operand, FactOf(operand, left, right));
-  if (value == nullptr) {
-    return false;
-  }
-  const TIEValue* own = Own(*value);
+  const TIEValue* own = value != nullptr ? Own(*value) : nullptr;
   if (own == nullptr) {
     return false;
   }
   switch (own->DType()) {
     case TIEType::dtInteger:
       number = own->IntegerDatum();
+      is_float = false;
       return true;
     case TIEType::dtFloat:
       number = own->FloatDatum();
+      is_float = true;
       return true;
     default:
       return false;
   }
+}
+
+bool TTestProgram::Calculate(TOperand& operand, const TIEToken& left, const IFact* right,
+                             double& number, bool& is_float) {
+  double a = 0;
+  double b = 0;
+  bool a_float = false;
+  bool b_float = false;
+  TBoundCall& call = operand.arithmetic;
+  if (!call.Refresh() || call.operation == TNumberOperation::noNone ||
+      !ReadNumber(operand.args[0], left, right, a, a_float) ||
+      !ReadNumber(operand.args[1], left, right, b, b_float)) {
+    return false;
+  }
+  switch (call.operation) {
+    case TNumberOperation::noAdd:
+      number = a + b;
+      break;
+    case TNumberOperation::noSubtract:
+      number = a - b;
+      break;
+    case TNumberOperation::noMultiply:
+      number = a * b;
+      break;
+    case TNumberOperation::noNone:
+      return false;
+  }
+  is_float = a_float || b_float;
+  // Overflow, invalid operations and integers beyond 32 bits are the
+  // call's to report or wrap.
+  constexpr double kLowest = std::numeric_limits<std::int32_t>::min();
+  constexpr double kHighest = std::numeric_limits<std::int32_t>::max();
+  return is_float ? std::isfinite(number) : number >= kLowest && number <= kHighest;
 }
 
 TTestProgram::TVerdict TTestProgram::SameValue(TStep& step, const TIEToken& left,
@@ -193,20 +239,17 @@ TTestProgram::TVerdict TTestProgram::SameValue(TStep& step, const TIEToken& left
 
 TTestProgram::TVerdict TTestProgram::Numbers(TStep& step, const TIEToken& left,
                                              const IFact* right) {
-  const IUserFunction* function = step.call->CurrentFunction();
-  if (function != step.function) {
-    const auto* own = dynamic_cast<const TIEUserFunction*>(function);
-    step.function = function;
-    step.relation = own != nullptr ? own->NumberRelation() : TNumberRelation::nrNone;
-  }
   double a = 0;
   double b = 0;
-  if (function == nullptr || !ReadNumber(step.a, left, right, a) ||
-      !ReadNumber(step.b, left, right, b)) {
+  bool a_float = false;
+  bool b_float = false;
+  if (!step.comparison.Refresh() || step.comparison.relation == TNumberRelation::nrNone ||
+      !ReadNumber(step.a, left, right, a, a_float) ||
+      !ReadNumber(step.b, left, right, b, b_float)) {
     return TVerdict::vAsk;
   }
   bool holds = false;
-  switch (step.relation) {
+  switch (step.comparison.relation) {
     case TNumberRelation::nrLess:
       holds = a < b;
       break;

@@ -14,14 +14,13 @@
 
 #include <cstdint>
 #include <memory>
-#include <typeinfo>
 #include <vector>
 
-#include "zephro/facts/fact.h"
-#include "zephro/facts/fact_template.h"
 #include "zephro/facts/pattern.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/functions/user_function.h"
+
+#include "rules/slot_reader.h"
 
 namespace zephro {
 
@@ -65,51 +64,59 @@ class TTestProgram {
     kRight,     // the arriving fact
     kMatch,     // as a variable of the rule: the partial match's fact at
                 // `fact_index` when it has one, else the arriving fact
+    kCall,      // an arithmetic call on the operands in `args`
+  };
+  // A call and the function it runs now, with what the function is learnt
+  // from the call once it is bound, and again whenever it runs another one.
+  struct TBoundCall {
+    const TFunctionCall* call = nullptr;
+    const IUserFunction* function = nullptr;
+    TNumberRelation relation = TNumberRelation::nrNone;
+    TNumberOperation operation = TNumberOperation::noNone;
+    // False when the call is not bound yet or runs a function of another
+    // kind: only the call itself can say then.
+    bool Refresh();
   };
   struct TOperand {
     TFrom from = TFrom::kConstant;
     std::int32_t fact_index = 0;
     std::int32_t sub_index = NoSubIndex;
     const TSlotPosition* slot = nullptr;  // owned by the test
-    // Where the slot sat in the last layout it was read under.
-    Ref<const TSlotLayout> layout;
-    int index = -1;
-    double number = 0;
+    TSlotCache cache;
+    double number = 0;  // a constant
+    bool is_float = false;
+    TBoundCall arithmetic;
+    std::vector<TOperand> args;
   };
   struct TStep {
     TKind kind = TKind::kGeneral;
     bool negated = false;
-    TNumberRelation relation = TNumberRelation::nrNone;
-    // The comparison call, and the function whose relation `relation` is:
-    // learnt from the call once it is bound, and again whenever the call
-    // runs another one.
-    const TFunctionCall* call = nullptr;
-    const IUserFunction* function = nullptr;
+    TBoundCall comparison;
     TOperand a;
     TOperand b;
   };
 
   static TStep CompileJoinTest(const TIEJoinTest& test);
   static TStep CompileCall(const TIEPatternMatchTest& test);
-  static bool CompileArgument(const IIEValue& argument, TOperand& operand);
+  // Operands: constant numbers, slots bound by the rule, and +, - or * of
+  // two such (nested `depth` deep at most).
+  static bool CompileArgument(const IIEValue& argument, TOperand& operand, int depth = 0);
+  // The two arguments of a call, or false.
+  static bool CompileArguments(const IIEValue& call_value, TOperand& a, TOperand& b,
+                               const TFunctionCall*& call, int depth);
 
   static const IFact* FactOf(const TOperand& operand, const TIEToken& left, const IFact* right);
-  // The operand's value read in place, or null when only the test can say.
+  // The operand's value, or null when only the test can say.
   static const IIEValue* Read(TOperand& operand, const IFact* fact) {
-    if (fact != nullptr && typeid(*fact) == typeid(TFact)) {
-      const IIEValue* value =
-          static_cast<const TFact*>(fact)->PeekAt(operand.layout.get(), operand.index);
-      if (value != nullptr) {
-        return operand.sub_index == NoSubIndex ? value : Narrow(operand, *value);
-      }
-    }
-    return ReadSlow(operand, fact);
+    return fact != nullptr ? ReadSlot(*operand.slot, operand.sub_index, operand.cache, *fact)
+                           : nullptr;
   }
-  static const IIEValue* ReadSlow(TOperand& operand, const IFact* fact);
-  // The element at the operand's position of a multifield `value`, or null.
-  static const IIEValue* Narrow(const TOperand& operand, const IIEValue& value);
+  // The operand's number and whether it is a float; false when only the
+  // call can say (not a number, an arithmetic error, a result beyond 32 bits).
   static bool ReadNumber(TOperand& operand, const TIEToken& left, const IFact* right,
-                         double& number);
+                         double& number, bool& is_float);
+  static bool Calculate(TOperand& operand, const TIEToken& left, const IFact* right, double& number,
+                        bool& is_float);
   static TVerdict SameValue(TStep& step, const TIEToken& left, const IFact* right);
   static TVerdict Numbers(TStep& step, const TIEToken& left, const IFact* right);
 

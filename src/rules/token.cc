@@ -432,15 +432,6 @@ std::string TIEToken::GetToFactsString() const {
 
 // --- memory keys ---------------------------------------------------------------------------
 
-const IIEValue* TMemoryKeyPart::Read(const IFact& fact) const {
-  const IIEValue* v = slot.Read(fact);
-  if (sub_index < 0 || v == nullptr) {
-    return v;
-  }
-  const IValueVector* list = v->DType() == TIEType::dtList ? v->AsList() : nullptr;
-  return list != nullptr && sub_index < list->ValueCount() ? list->Get(sub_index) : nullptr;
-}
-
 template <class FactOf>
 std::int32_t TMemoryKey::HashParts(FactOf&& fact_of, bool& found) const {
   std::uint64_t acc = kHashSeed;

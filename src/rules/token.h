@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "rules/segmented_array.h"
+#include "rules/slot_reader.h"
 #include "zephro/facts/slot_position.h"
 #include "zephro/values/interfaces.h"
 
@@ -201,9 +202,10 @@ struct TMemoryKeyPart {
   std::int32_t fact_index = 0;
   TSlotPosition slot;
   std::int32_t sub_index = -1;
+  mutable TSlotCache cache;
 
   // The value of the part in `fact`, or null when the fact lacks it.
-  const IIEValue* Read(const IFact& fact) const;
+  const IIEValue* Read(const IFact& fact) const { return ReadSlot(slot, sub_index, cache, fact); }
 };
 
 // Where a memory finds the key of a token: the combined hash of the values of
