@@ -513,12 +513,13 @@ bool TTestNode::Equals(const TTestNode& other) const {
   return true;
 }
 
-bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact) {
+bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact,
+                         std::size_t first) {
   if (!program_.Compiled()) {
     program_.Compile(tests_);
   }
   TIEContext* context = nullptr;
-  for (std::size_t i = 0; i < tests_.size(); ++i) {
+  for (std::size_t i = first; i < tests_.size(); ++i) {
     switch (program_.Decide(i, left, right_fact)) {
       case TTestProgram::TVerdict::vFail:
         return false;
@@ -710,18 +711,30 @@ bool TJoinNode::CallNode(const Ref<TIEToken>& token, TCallType call_type) {
   return false;
 }
 
-bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right) {
-  return prefix_join_ ? right.ParentToken() != nullptr && right.ParentToken()->SameAs(left)
-                      : RunTests(left, &right, right.Fact());
+bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right, std::uint64_t a,
+                        std::uint64_t b) {
+  if (prefix_join_) {
+    return right.ParentToken() != nullptr && right.ParentToken()->SameAs(left);
+  }
+  // Keys of integers compare by their fingerprints: the key tests, which
+  // lead the join's tests, need not read the facts again.
+  std::size_t first = 0;
+  if (a != TMemoryKey::kInexact && b != TMemoryKey::kInexact) {
+    if (a != b) {
+      return false;
+    }
+    first = left_key_.parts.size();
+  }
+  return RunTests(left, &right, right.Fact(), first);
 }
 
 void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
-                                  std::int32_t hash, bool key_found) {
+                                  std::int32_t hash, bool key_found, std::uint64_t fingerprint) {
   if (!right_) {
     return;
   }
   ForCandidates(*right_, hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
-    if (!Matches(*left, *r.token)) {
+    if (!Matches(*left, *r.token, fingerprint, r.fingerprint)) {
       return true;
     }
     CallChildren(Extend(left, *r.token, tag));
@@ -729,13 +742,14 @@ void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
   });
 }
 
-std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found) {
+std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found,
+                                     std::uint64_t fingerprint) {
   std::uint32_t blocker = TIETokenTree::kNoEntry;
   if (!right_) {
     return blocker;
   }
   ForCandidates(*right_, hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
-    if (!Matches(left, *r.token)) {
+    if (!Matches(left, *r.token, fingerprint, r.fingerprint)) {
       return true;
     }
     blocker = at;
@@ -757,18 +771,19 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   }
   TIETokenTree& left = Left();
   bool found = true;
-  const std::int32_t hash = left.Key().HashOf(*token, found);
-  const std::uint32_t position = left.Add(token, hash);
+  std::uint64_t fingerprint = TMemoryKey::kInexact;
+  const std::int32_t hash = left.Key().HashOf(*token, found, &fingerprint);
+  const std::uint32_t position = left.Add(token, hash, fingerprint);
   if (position == TIETokenTree::kNoEntry) {
     return;  // already there
   }
   if (!negated_) {
-    RunTestsVaryRight(token, token->Tag(), hash, found);
+    RunTestsVaryRight(token, token->Tag(), hash, found, fingerprint);
     return;
   }
   // A negated pattern holds while no right token matches: one match is enough
   // to block the token.
-  const std::uint32_t blocker = FindBlocker(*token, hash, found);
+  const std::uint32_t blocker = FindBlocker(*token, hash, found, fingerprint);
   left.Blocker(position) = blocker;
   if (blocker == TIETokenTree::kNoEntry) {
     CallChildren(WithNull(token, token->Tag()));
@@ -778,13 +793,14 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
 void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   bool found = true;
   std::int32_t hash = 0;
+  std::uint64_t fingerprint = TMemoryKey::kInexact;
   if (prefix_join_) {
     hash = token->ParentToken() != nullptr
                ? static_cast<std::int32_t>(token->ParentToken()->IdentityHash())
                : 0;
   } else if (right_key_.Keyed()) {
     const IFact* fact = token->Fact();
-    hash = fact != nullptr ? right_key_.HashOfFact(*fact, found) : 0;
+    hash = fact != nullptr ? right_key_.HashOfFact(*fact, found, &fingerprint) : 0;
     found = found && fact != nullptr;
   } else {
     hash = token->Fact() != nullptr ? token->Fact()->GetID() : 0;
@@ -801,7 +817,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
       return;
     }
   } else {
-    position = Right().Add(token, hash);
+    position = Right().Add(token, hash, fingerprint);
     if (position == TIETokenTree::kNoEntry) {
       return;
     }
@@ -814,18 +830,19 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   TIETokenTree& left = *left_;
   ForCandidates(left, hash, found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
     if (!negated_) {
-      if (Matches(*l.token, *token)) {
+      if (Matches(*l.token, *token, l.fingerprint, fingerprint)) {
         CallChildren(Extend(l.token, *token, token->Tag()));
       }
     } else if (!removing) {
       // Tokens already blocked stay blocked: only free ones are tested.
-      if (left.Blocker(at) == TIETokenTree::kNoEntry && Matches(*l.token, *token)) {
+      if (left.Blocker(at) == TIETokenTree::kNoEntry &&
+          Matches(*l.token, *token, l.fingerprint, fingerprint)) {
         left.Blocker(at) = position;
         WithdrawChildren(*l.token);
       }
     } else if (left.Blocker(at) == position) {
       // The token lost its blocker: it is free unless another one matches.
-      const std::uint32_t blocker = FindBlocker(*l.token, l.hash, true);
+      const std::uint32_t blocker = FindBlocker(*l.token, l.hash, true, l.fingerprint);
       left.Blocker(at) = blocker;
       if (blocker == TIETokenTree::kNoEntry) {
         CallChildren(WithNull(l.token, l.token->Tag()));

@@ -160,8 +160,10 @@ class TTestNode : public TReteNode {
   std::string ToString() const override;
 
  protected:
-  // True when every test passes for the partial match `left` and `right`.
-  bool RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact);
+  // True when every test from `first` on passes for the partial match
+  // `left` and `right`.
+  bool RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact,
+                std::size_t first = 0);
 
   std::vector<std::unique_ptr<TIESlotTest>> tests_;
   // Per test, the test as a join test (null for a function test): decided
@@ -199,13 +201,15 @@ class TJoinNode final : public TTestNode {
   TIETokenTree& Right();
   void LeftActivate(const Ref<TIEToken>& token);
   void RightActivate(const Ref<TIEToken>& token);
-  // Whether partial match `left` and right token `right` satisfy the join.
-  bool Matches(const TIEToken& left, const TIEToken& right);
+  // Whether partial match `left` and right token `right`, whose keys have
+  // fingerprints `a` and `b`, satisfy the join.
+  bool Matches(const TIEToken& left, const TIEToken& right, std::uint64_t a, std::uint64_t b);
   // Passes `left` + each matching right token's fact on, tagged `tag`.
   void RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag, std::int32_t hash,
-                         bool key_found);
+                         bool key_found, std::uint64_t fingerprint);
   // The position of the first right token that matches `left`, or kNoEntry.
-  std::uint32_t FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found);
+  std::uint32_t FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found,
+                            std::uint64_t fingerprint);
   // True when an arriving token finds its partners in one bucket of the
   // other memory: the join has a key, or it is a prefix join.
   bool Probing() const noexcept { return left_key_.Keyed() || prefix_join_; }

@@ -215,17 +215,25 @@ struct TMemoryKeyPart {
 struct TMemoryKey {
   std::vector<TMemoryKeyPart> parts;
 
+  // A key of one or two integers (none the lowest 32-bit integer) packed in
+  // 64 bits: two such keys are equal exactly when their fingerprints are.
+  // Any other key has kInexact, which no such key packs to.
+  static constexpr std::uint64_t kInexact = std::uint64_t{0x80000000u} << 32;
+
   bool Keyed() const noexcept { return !parts.empty(); }
   // The hash of the key of `token` (its identity for an unkeyed memory).
-  // Sets `found` false when a fact of the token lacks a part.
-  std::int32_t HashOf(const TIEToken& token, bool& found) const;
+  // Sets `found` false when a fact of the token lacks a part; stores the
+  // key's fingerprint in `fingerprint` when given.
+  std::int32_t HashOf(const TIEToken& token, bool& found,
+                      std::uint64_t* fingerprint = nullptr) const;
   // The hash of the key read from `fact` itself.
-  std::int32_t HashOfFact(const IFact& fact, bool& found) const;
+  std::int32_t HashOfFact(const IFact& fact, bool& found,
+                          std::uint64_t* fingerprint = nullptr) const;
 
  private:
   // The combined hash of every part, read from the fact `fact_of(part)`.
   template <class FactOf>
-  std::int32_t HashParts(FactOf&& fact_of, bool& found) const;
+  std::int32_t HashParts(FactOf&& fact_of, bool& found, std::uint64_t* fingerprint) const;
 };
 
 // The memory of one side of a join. Entries live in one array and sit on two
@@ -239,6 +247,7 @@ class TIETokenTree {
 
   struct Entry {
     Ref<TIEToken> token;
+    std::uint64_t fingerprint = TMemoryKey::kInexact;  // of the token's key
     std::int32_t hash = 0;
     std::uint32_t key_prev = 0;
     std::uint32_t key_next = 0;
@@ -259,7 +268,8 @@ class TIETokenTree {
   // Stores `token` under key hash `hash` (unless it may repeat and an equal
   // one is there); returns its position (where it stays until removed), or
   // kNoEntry.
-  std::uint32_t Add(Ref<TIEToken> token, std::int32_t hash);
+  std::uint32_t Add(Ref<TIEToken> token, std::int32_t hash,
+                    std::uint64_t fingerprint = TMemoryKey::kInexact);
   // Removes the entry equal to `token`; answers whether there was one and
   // reports its position (not reused before the next Add) and the token it
   // held (either may be null).

@@ -61,8 +61,8 @@ void CheckEveryPair(const std::vector<Condition>& conditions,
                     const std::vector<std::string>& values) {
   EngineFixture fx;
   std::string text =
-      "(deftemplate l (slot v) (multislot m))\n"
-      "(deftemplate r (slot v) (multislot m))\n";
+      "(deftemplate l (slot v) (slot w) (multislot m))\n"
+      "(deftemplate r (slot v) (slot w) (multislot m))\n";
   for (const Condition& c : conditions) {
     text += "(defrule " + c.rule + " => )\n";
   }
@@ -75,10 +75,9 @@ void CheckEveryPair(const std::vector<Condition>& conditions,
       // Both orders of arrival: the left token waiting for the fact, and
       // the fact waiting for the left token. A call that raises raises while
       // the facts meet.
-      for (const std::string& facts :
-           {"(assert (l (v " + x + ") (m " + x + " 0))) (assert (r (v " + y + ") (m 0 " + y + ")))",
-            "(assert (r (v " + y + ") (m 0 " + y + "))) (assert (l (v " + x + ") (m " + x +
-                " 0)))"}) {
+      const std::string l = "(assert (l (v " + x + ") (w " + x + ") (m " + x + " 0)))";
+      const std::string r = "(assert (r (v " + y + ") (w " + y + ") (m 0 " + y + ")))";
+      for (const std::string& facts : {l + r, r + l}) {
         fx.Engine().Parse("(reset)");
         try {
           fx.Engine().Parse(facts);
@@ -100,8 +99,9 @@ TEST(TestProgramTest, SlotEqualityAcrossKinds) {
           {"differ (l (v ?x)) (r (v ~?x))", "(neq ?x ?y)"},
           {"same-at (l (m ?x $?)) (r (m ? ?x))", "(eq ?x ?y)"},
           {"blocked (l (v ?x)) (not (r (v ?x)))", "(neq ?x ?y)"},
+          {"both (l (v ?x) (w ?z)) (r (v ?x) (w ?z))", "(eq ?x ?y)"},
       },
-      {"1", "1.0", "-1", "2.5", "a", "\"a\"", "\"1\"", "nil", "A"});
+      {"1", "1.0", "-1", "2.5", "a", "\"a\"", "\"1\"", "nil", "A", "-2147483648", "0"});
 }
 
 TEST(TestProgramTest, ComparisonsOfNumbers) {
