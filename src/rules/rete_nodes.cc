@@ -625,14 +625,14 @@ void TJoinNode::PrepareShortCut() {
 
 TIETokenTree& TJoinNode::Left() {
   if (!left_) {
-    left_ = std::make_unique<TIETokenTree>(rete_->HashKey(), left_key_);
+    left_ = std::make_unique<TIETokenTree>(rete_->HashKey());
   }
   return *left_;
 }
 
 TIETokenTree& TJoinNode::Right() {
   if (!right_) {
-    right_ = std::make_unique<TIETokenTree>(rete_->HashKey(), right_key_);
+    right_ = std::make_unique<TIETokenTree>(rete_->HashKey());
   }
   return *right_;
 }
@@ -669,11 +669,14 @@ Ref<TIEToken> TJoinNode::WithNull(const Ref<TIEToken>& left, TTokenAction tag) c
 }
 
 template <class F>
-void TJoinNode::ForCandidates(TIETokenTree& memory, std::int32_t hash, bool key_found, F&& f) {
+void TJoinNode::ForCandidates(TIETokenTree* memory, std::int32_t hash, bool key_found, F&& f) {
+  if (memory == nullptr) {
+    return;  // never stored anything
+  }
   if (!Probing()) {
-    memory.ForEach(f);
+    memory->ForEach(f);
   } else if (key_found) {
-    memory.ForKey(hash, f);
+    memory->ForKey(hash, f);
   }
 }
 
@@ -704,7 +707,7 @@ bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right) {
 
 void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
                                   std::int32_t hash, bool key_found) {
-  ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
+  ForCandidates(right_.get(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
     if (!Matches(*left, *r.token)) {
       return true;
     }
@@ -715,7 +718,7 @@ void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
 
 std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found) {
   std::uint32_t blocker = TIETokenTree::kNoEntry;
-  ForCandidates(Right(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
+  ForCandidates(right_.get(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
     if (!Matches(left, *r.token)) {
       return true;
     }
@@ -731,13 +734,13 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   if (token->Tag() == TTokenAction::taRemove) {
     // What this node made from the token this memory held goes with it.
     Ref<TIEToken> held;
-    if (Left().Remove(*token, nullptr, &held)) {
+    if (left_ && left_->Remove(*token, nullptr, &held)) {
       WithdrawChildren(*held);
     }
     return;
   }
   bool found = true;
-  const std::int32_t hash = Left().Key().HashOf(*token, found);
+  const std::int32_t hash = left_key_.HashOf(*token, found);
   const std::uint32_t position = Left().Add(token, hash);
   if (position == TIETokenTree::kNoEntry) {
     return;  // already there
@@ -773,7 +776,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   std::uint32_t position = TIETokenTree::kNoEntry;
   if (removing) {
     Ref<TIEToken> held;
-    if (!Right().Remove(*token, &position, &held)) {
+    if (!right_ || !right_->Remove(*token, &position, &held)) {
       return;
     }
     if (!negated_) {
@@ -788,7 +791,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   }
   // With a key, left entries that can match sit under the same hash; a prefix
   // join finds the one left token it extends under that token's identity.
-  ForCandidates(Left(), hash, found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
+  ForCandidates(left_.get(), hash, found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
     if (!negated_) {
       if (Matches(*l.token, *token)) {
         CallChildren(Extend(l.token, *token, token->Tag()));
