@@ -89,7 +89,7 @@ std::string FormatFloat(double value) {
 
 // --- construction -----------------------------------------------------------
 
-TIEValue::TIEValue(std::string_view text, TIEType kind) : TIEValue(TText(text), kind) {}
+TIEValue::TIEValue(std::string_view text, TIEType kind) : TIEValue(TText::Shared(text), kind) {}
 
 TIEValue::TIEValue(TText text, TIEType kind) {
   if (!IEStringTypes.Contains(kind)) {
@@ -212,7 +212,7 @@ void TIEValue::Changed() {
 }
 
 void TIEValue::SetText(std::string_view text, TIEType kind) {
-  TText t(text);  // may throw: build it before anything changes
+  TText t = TText::Shared(text);  // may throw: build it before anything changes
   Changing(kind);
   text_ = std::move(t);
   dtype_ = kind;

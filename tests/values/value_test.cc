@@ -192,6 +192,45 @@ TEST(CalculateHashTest, ShortTextsUseEveryByteLongOnesASample) {
   EXPECT_EQ(CalculateHash(long_text, 1), CalculateHash(long_text, 1));
 }
 
+TEST(TextTest, SharedTextsOfEqualShortTextsShareOneBlock) {
+  const std::string long_text(33, 'q');
+  struct Case {
+    std::string_view first;
+    std::string_view second;
+    bool shared;
+  };
+  const Case cases[] = {
+      {"abc", "abc", true},
+      {"abc", "abd", false},
+      // Equal hashes, other bytes: neither may stand for the other.
+      {"aXbXcXdXeXfXgXhX", "aYbYcYdYeYfYgYhY", false},
+      {"aYbYcYdYeYfYgYhY", "aYbYcYdYeYfYgYhY", true},
+      // Too long to be remembered: equal, but each has its own block.
+      {long_text, long_text, false},
+      {"", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.first) + " / " + std::string(c.second));
+    const TText a = TText::Shared(c.first);
+    const TText b = TText::Shared(c.second);
+    EXPECT_EQ(a.View(), c.first);
+    EXPECT_EQ(b.View(), c.second);
+    EXPECT_EQ(a.Hash(), CalculateHash(c.first));
+    EXPECT_EQ(b.Hash(), CalculateHash(c.second));
+    EXPECT_EQ(!a.Empty() && a.View().data() == b.View().data(), c.shared);
+  }
+  // Values made from texts share them too, and a shared block outlives the
+  // value that made it.
+  const char* first = nullptr;
+  {
+    Ref<IIEValue> v = Text("sensor", dtAtom);
+    first = v->Text().data();
+  }
+  Ref<IIEValue> w = Text("sensor", dtVariable);
+  EXPECT_EQ(w->Text().data(), first);
+  EXPECT_EQ(w->Text(), "sensor");
+}
+
 TEST(ValueTest, SettersReleaseTheOldDatumAndFireOnChange) {
   Ref<IValueVector> inner = MakeRef<TValueVector>();
   Ref<IIEValue> v = MakeRef<TIEValue>(inner);
