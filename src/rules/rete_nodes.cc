@@ -142,7 +142,7 @@ void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
         continue;
       }
       const auto& pm = static_cast<const TPatternMatchNode&>(child);
-      const std::string& name = pm.SlotName();
+      const std::string_view name = pm.SlotName();
       auto group = std::find_if(d->groups.begin(), d->groups.end(),
                                 [&](const TConstantDispatch::Group& g) { return g.slot.Name() == name; });
       if (group == d->groups.end()) {
@@ -271,13 +271,13 @@ TPatternMatchNode::TPatternMatchNode(TReteNetwork& rete, TPatternMatchTest test,
 std::vector<TNodeArg> TPatternMatchNode::Args() const {
   switch (ShapeOf(test_)) {
     case TArgShape::kTwoSlots:
-      return {slot1_.Name(), slot2_.Name(), pos1_, pos2_};
+      return {std::string(slot1_.Name()), std::string(slot2_.Name()), pos1_, pos2_};
     case TArgShape::kNumbers:
       return {pos1_, pos2_};
     case TArgShape::kSlot:
       break;
   }
-  return {slot1_.Name(), pos1_};
+  return {std::string(slot1_.Name()), pos1_};
 }
 
 IIEValue* TPatternMatchNode::Element(IIEValue* list_value, std::int32_t position) {

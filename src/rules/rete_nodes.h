@@ -109,7 +109,7 @@ class TPatternMatchNode final : public TReteNode {
   TPatternMatchTest Test() const noexcept { return test_; }
   IIEValue* Value() const noexcept { return value_.get(); }
   // The slot the test reads (empty for a template or test-element root).
-  const std::string& SlotName() const noexcept { return slot1_.Name(); }
+  std::string_view SlotName() const noexcept { return slot1_.Name(); }
   // The arguments as the compiler gave them; the node keeps only what they
   // say: slot names and positions.
   std::vector<TNodeArg> Args() const;
