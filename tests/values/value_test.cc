@@ -231,6 +231,37 @@ TEST(TextTest, SharedTextsOfEqualShortTextsShareOneBlock) {
   EXPECT_EQ(w->Text(), "sensor");
 }
 
+TEST(ValueTest, TagsTravelWithCopiesAndLeaveTheOtherPartsAlone) {
+  struct Case {
+    std::int32_t tag;
+    bool with_handler;
+  };
+  const Case cases[] = {{0, false}, {7, false}, {-3, true}, {0, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tag);
+    Ref<IIEValue> v = Text("abc", dtAtom);
+    int changes = 0;
+    if (c.with_handler) {
+      v->SetOnChange([&](IIEValue&) { ++changes; });
+    }
+    EXPECT_EQ(v->Tag(), 0);
+    v->SetTag(c.tag);
+    EXPECT_EQ(v->Tag(), c.tag);
+    EXPECT_EQ(v->Clone()->Tag(), c.tag);
+    Ref<IIEValue> target = Int(5);
+    target->SetTag(11);
+    target->Assign(*v);
+    EXPECT_EQ(target->Tag(), c.tag);
+    EXPECT_EQ(target->ToString(), "abc");
+    v->SetAsInteger(4);
+    EXPECT_EQ(v->Tag(), c.tag);
+    EXPECT_EQ(changes, c.with_handler ? 1 : 0);
+    EXPECT_EQ(static_cast<bool>(v->OnChange()), c.with_handler);
+    v->SetTag(0);
+    EXPECT_EQ(v->Tag(), 0);
+  }
+}
+
 TEST(ValueTest, SettersReleaseTheOldDatumAndFireOnChange) {
   Ref<IValueVector> inner = MakeRef<TValueVector>();
   Ref<IIEValue> v = MakeRef<TIEValue>(inner);
