@@ -23,11 +23,11 @@ void TBindingInfo::Assign(const TPersistent& source) {
   TPersistent::Assign(source);
 }
 
-TBindingInfo::TBindingInfo(std::int32_t fact_index, std::string slot_index,
+TBindingInfo::TBindingInfo(std::int32_t fact_index, std::string_view slot_index,
                            std::int32_t sub_index)
     : fact_index_(fact_index),
       sub_index_(sub_index),
-      position_(std::move(slot_index)),
+      position_(slot_index),
       pattern_binding_(position_.Name() == SPatternBinding) {}
 
 bool TBindingInfo::Equals(const TBindingInfo& other) const {
@@ -36,16 +36,16 @@ bool TBindingInfo::Equals(const TBindingInfo& other) const {
 }
 
 std::string TBindingInfo::ToString() const {
-  std::string text = "FactIdx=" + std::to_string(fact_index_) + " SlotIdx=" + SlotIndex();
+  std::string text = "FactIdx=" + std::to_string(fact_index_) + " SlotIdx=" + std::string(SlotIndex());
   if (sub_index_ != NoSubIndex) {
     text += " SubIdx=" + std::to_string(sub_index_);
   }
   return text;
 }
 
-TBinding::TBinding(std::string name, std::int32_t fact_index, std::string slot_index,
+TBinding::TBinding(std::string name, std::int32_t fact_index, std::string_view slot_index,
                    std::int32_t sub_index)
-    : TBindingInfo(fact_index, std::move(slot_index), sub_index), name_(std::move(name)) {}
+    : TBindingInfo(fact_index, slot_index, sub_index), name_(std::move(name)) {}
 
 TBinding::TBinding(std::string name, Ref<IIEValue> value)
     : TBindingInfo(LocalBindingIndex, SLocalBinding, NoSubIndex),
@@ -375,7 +375,7 @@ IIEValue* PatternBindingSlot(TIEContext& context, const TObject& record) {
   // Missing somewhere: say where.
   IFact* fact = context.FactAt(info.FactIndex());
   if (fact != nullptr && info.SlotPosition().IndexIn(fact->Template()) < 0) {
-    RaiseIE(SInvalidSlotName, info.SlotIndex().c_str());
+    RaiseIE(SInvalidSlotName, std::string(info.SlotIndex()).c_str());
   }
   RaiseIE(SCorruptedVariable, info.ToString().c_str());
 }

@@ -133,20 +133,20 @@ Ref<IFunCall> TIEPatternMatchTest::ConvertToFunCall(IReasoner& reasoner,
 
 // --- join tests ---------------------------------------------------------------------------
 
-TIEJoinTest::TIEJoinTest(TSlotTestType type, std::string left_slot, std::string right_slot,
-                         std::int32_t token_index)
+TIEJoinTest::TIEJoinTest(TSlotTestType type, std::string_view left_slot,
+                         std::string_view right_slot, std::int32_t token_index)
     : TIESlotTest(type),
-      left_{TSlotPosition(std::move(left_slot)), NoSubIndex},
-      right_{TSlotPosition(std::move(right_slot)), NoSubIndex},
+      left_{TSlotPosition(left_slot), NoSubIndex},
+      right_{TSlotPosition(right_slot), NoSubIndex},
       token_index_(token_index),
       join_type_(TJoinTestType::tstSlot) {}
 
-TIEJoinTest::TIEJoinTest(TSlotTestType type, std::string left_slot, std::int32_t left_sub_index,
-                         std::string right_slot, std::int32_t right_sub_index,
-                         std::int32_t token_index)
+TIEJoinTest::TIEJoinTest(TSlotTestType type, std::string_view left_slot,
+                         std::int32_t left_sub_index, std::string_view right_slot,
+                         std::int32_t right_sub_index, std::int32_t token_index)
     : TIESlotTest(type),
-      left_{TSlotPosition(std::move(left_slot)), left_sub_index},
-      right_{TSlotPosition(std::move(right_slot)), right_sub_index},
+      left_{TSlotPosition(left_slot), left_sub_index},
+      right_{TSlotPosition(right_slot), right_sub_index},
       token_index_(token_index),
       join_type_(TJoinTestType::tstMultiSlot) {}
 
@@ -210,11 +210,13 @@ std::string TIEJoinTest::ToString() const {
   std::string text = join_type_ == TJoinTestType::tstSlot ? "tstSlot " : "tstMultiSlot ";
   text += TIESlotTest::ToString();
   text += " TokenIdx: " + std::to_string(token_index_);
-  text += " Left: " + left_.slot.Name();
+  text += " Left: ";
+  text += left_.slot.Name();
   if (join_type_ == TJoinTestType::tstMultiSlot) {
     text += " " + std::to_string(left_.sub_index);
   }
-  text += " Right: " + right_.slot.Name();
+  text += " Right: ";
+  text += right_.slot.Name();
   if (join_type_ == TJoinTestType::tstMultiSlot) {
     text += " " + std::to_string(right_.sub_index);
   }

@@ -15,7 +15,7 @@ int TSlotPosition::Lookup(const IFactTemplate* t) const {
     } else {
       std::span<const std::string> names = t->SlotNames();
       if (static_cast<std::size_t>(index_) < names.size() &&
-          names[static_cast<std::size_t>(index_)] == name_) {
+          names[static_cast<std::size_t>(index_)] == name_.View()) {
         return index_;
       }
     }
@@ -23,7 +23,7 @@ int TSlotPosition::Lookup(const IFactTemplate* t) const {
   // A miss is not remembered: the template may gain the slot later.
   template_ = t;
   serial_ = serial;
-  index_ = t->SlotIndex(name_);
+  index_ = t->SlotIndex(name_.View());
   return index_;
 }
 

@@ -20,10 +20,14 @@
 namespace zephro {
 namespace {
 
-void ParseWith(TIEClipsParser& parser, TInferenceEngine& engine, std::string_view text,
-               bool execute) {
+void TakeErrorSettings(TIEClipsParser& parser, const TInferenceEngine& engine) {
   parser.SetErrorHandling(engine.ParserErrorHandling());
   parser.SetMaxErrors(engine.ParserMaxErrors());
+}
+
+void ParseWith(TIEClipsParser& parser, TInferenceEngine& engine, std::string_view text,
+               bool execute) {
+  TakeErrorSettings(parser, engine);
   parser.ParseString(text, [&] { parser.Parse(execute); });
 }
 
@@ -74,6 +78,12 @@ TIEClipsParser& ClipsParser(TInferenceEngine& engine) {
 
 void Parse(TInferenceEngine& engine, std::string_view text, bool execute) {
   ParseWith(ClipsParser(engine), engine, text, execute);
+}
+
+void Parse(TInferenceEngine& engine, std::istream& input, bool execute) {
+  TIEClipsParser& parser = ClipsParser(engine);
+  TakeErrorSettings(parser, engine);
+  parser.ParseStream(input, [&] { parser.Parse(execute); });
 }
 
 namespace {

@@ -143,7 +143,7 @@ void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
         continue;
       }
       const auto& pm = static_cast<const TPatternMatchNode&>(child);
-      const std::string& name = pm.SlotName();
+      const std::string_view name = pm.SlotName();
       auto group = std::find_if(d->groups.begin(), d->groups.end(),
                                 [&](const TConstantDispatch::Group& g) { return g.slot.Name() == name; });
       if (group == d->groups.end()) {
@@ -272,13 +272,13 @@ TPatternMatchNode::TPatternMatchNode(TReteNetwork& rete, TPatternMatchTest test,
 std::vector<TNodeArg> TPatternMatchNode::Args() const {
   switch (ShapeOf(test_)) {
     case TArgShape::kTwoSlots:
-      return {slot1_.Name(), slot2_.Name(), pos1_, pos2_};
+      return {std::string(slot1_.Name()), std::string(slot2_.Name()), pos1_, pos2_};
     case TArgShape::kNumbers:
       return {pos1_, pos2_};
     case TArgShape::kSlot:
       break;
   }
-  return {slot1_.Name(), pos1_};
+  return {std::string(slot1_.Name()), pos1_};
 }
 
 IIEValue* TPatternMatchNode::Element(IIEValue* list_value, std::int32_t position) {
@@ -639,14 +639,14 @@ void TJoinNode::PrepareShortCut() {
 
 TIETokenTree& TJoinNode::Left() {
   if (!left_) {
-    left_ = std::make_unique<TIETokenTree>(rete_->HashKey(), left_key_);
+    left_ = std::make_unique<TIETokenTree>(rete_->HashKey());
   }
   return *left_;
 }
 
 TIETokenTree& TJoinNode::Right() {
   if (!right_) {
-    right_ = std::make_unique<TIETokenTree>(rete_->HashKey(), right_key_);
+    right_ = std::make_unique<TIETokenTree>(rete_->HashKey());
   }
   return *right_;
 }
@@ -683,11 +683,14 @@ Ref<TIEToken> TJoinNode::WithNull(const Ref<TIEToken>& left, TTokenAction tag) c
 }
 
 template <class F>
-void TJoinNode::ForCandidates(TIETokenTree& memory, std::int32_t hash, bool key_found, F&& f) {
+void TJoinNode::ForCandidates(TIETokenTree* memory, std::int32_t hash, bool key_found, F&& f) {
+  if (memory == nullptr) {
+    return;  // never stored anything
+  }
   if (!Probing()) {
-    memory.ForEach(f);
+    memory->ForEach(f);
   } else if (key_found) {
-    memory.ForKey(hash, f);
+    memory->ForKey(hash, f);
   }
 }
 
@@ -730,10 +733,7 @@ bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right, std::uint64
 
 void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
                                   std::int32_t hash, bool key_found, std::uint64_t fingerprint) {
-  if (!right_) {
-    return;
-  }
-  ForCandidates(*right_, hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
+  ForCandidates(right_.get(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
     if (!Matches(*left, *r.token, fingerprint, r.fingerprint)) {
       return true;
     }
@@ -745,10 +745,7 @@ void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
 std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found,
                                      std::uint64_t fingerprint) {
   std::uint32_t blocker = TIETokenTree::kNoEntry;
-  if (!right_) {
-    return blocker;
-  }
-  ForCandidates(*right_, hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
+  ForCandidates(right_.get(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
     if (!Matches(left, *r.token, fingerprint, r.fingerprint)) {
       return true;
     }
@@ -772,7 +769,7 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   TIETokenTree& left = Left();
   bool found = true;
   std::uint64_t fingerprint = TMemoryKey::kInexact;
-  const std::int32_t hash = left.Key().HashOf(*token, found, &fingerprint);
+  const std::int32_t hash = left_key_.HashOf(*token, found, &fingerprint);
   const std::uint32_t position = left.Add(token, hash, fingerprint);
   if (position == TIETokenTree::kNoEntry) {
     return;  // already there
@@ -828,7 +825,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   // With a key, left entries that can match sit under the same hash; a prefix
   // join finds the one left token it extends under that token's identity.
   TIETokenTree& left = *left_;
-  ForCandidates(left, hash, found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
+  ForCandidates(&left, hash, found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
     if (!negated_) {
       if (Matches(*l.token, *token, l.fingerprint, fingerprint)) {
         CallChildren(Extend(l.token, *token, token->Tag()));

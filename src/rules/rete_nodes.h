@@ -110,7 +110,7 @@ class TPatternMatchNode final : public TReteNode {
   TPatternMatchTest Test() const noexcept { return test_; }
   IIEValue* Value() const noexcept { return value_.get(); }
   // The slot the test reads (empty for a template or test-element root).
-  const std::string& SlotName() const noexcept { return slot1_.Name(); }
+  std::string_view SlotName() const noexcept { return slot1_.Name(); }
   // The arguments as the compiler gave them; the node keeps only what they
   // say: slot names and positions.
   std::vector<TNodeArg> Args() const;
@@ -197,6 +197,8 @@ class TJoinNode final : public TTestNode {
   std::string ToString() const override;
 
  private:
+  // The memories, made when the first token is stored: a memory that was
+  // only ever looked into stays absent (and holds nothing).
   TIETokenTree& Left();
   TIETokenTree& Right();
   void LeftActivate(const Ref<TIEToken>& token);
@@ -214,7 +216,7 @@ class TJoinNode final : public TTestNode {
   // other memory: the join has a key, or it is a prefix join.
   bool Probing() const noexcept { return left_key_.Keyed() || prefix_join_; }
   template <class F>
-  void ForCandidates(TIETokenTree& memory, std::int32_t hash, bool key_found, F&& f);
+  void ForCandidates(TIETokenTree* memory, std::int32_t hash, bool key_found, F&& f);
   Ref<TIEToken> Extend(const Ref<TIEToken>& left, TIEToken& right, TTokenAction tag) const;
   Ref<TIEToken> WithNull(const Ref<TIEToken>& left, TTokenAction tag) const;
 

@@ -510,8 +510,8 @@ namespace {
 std::atomic<std::uint32_t> next_memory_serial{1};
 }  // namespace
 
-TIETokenTree::TIETokenTree(int initial_buckets, TMemoryKey key)
-    : key_(std::move(key)), serial_(next_memory_serial.fetch_add(1, std::memory_order_relaxed)) {
+TIETokenTree::TIETokenTree(int initial_buckets)
+    : serial_(next_memory_serial.fetch_add(1, std::memory_order_relaxed)) {
   // Most memories of a large network stay small: start with a few buckets
   // (fewer when asked) and let the tables grow. The identity chains are
   // made when the first token filed by identity comes.

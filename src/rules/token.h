@@ -240,7 +240,8 @@ struct TMemoryKey {
 // chains linked by position: the chain of their key's hash bucket (insertion
 // order, so the partners of a probe come out oldest first) and the chain of
 // their identity bucket (so duplicates are refused and removals found in O(1)
-// however many entries share a key).
+// however many entries share a key). The join that owns the memory computes
+// the key hashes; the memory only files them.
 class TIETokenTree {
  public:
   static constexpr std::uint32_t kNoEntry = 0xffffffffu;
@@ -254,12 +255,11 @@ class TIETokenTree {
     std::uint32_t id_next = 0;
   };
 
-  explicit TIETokenTree(int initial_buckets, TMemoryKey key);
+  explicit TIETokenTree(int initial_buckets);
   ~TIETokenTree();
   TIETokenTree(const TIETokenTree&) = delete;
   TIETokenTree& operator=(const TIETokenTree&) = delete;
 
-  const TMemoryKey& Key() const noexcept { return key_; }
   int Count() const noexcept { return count_; }
   // The memory's number, unique in the process: one-fact tokens record
   // where they were filed by it.
@@ -333,7 +333,6 @@ class TIETokenTree {
   template <class F>
   void ForEachText(F&& text_of, std::string& text) const;
 
-  TMemoryKey key_;
   std::uint32_t serial_;
   TSegmentedArray<Entry> entries_;
   std::vector<std::uint32_t> blockers_;  // by position; see Blocker

@@ -1,5 +1,6 @@
 #include "zephro/values/text.h"
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -23,7 +24,9 @@ std::int32_t CalculateHash(std::string_view s) noexcept {
   return CalculateHash(s, n < 16 ? 1 : static_cast<int>(n / 8));
 }
 
-TText::TText(std::string_view s) {
+TText::TText(std::string_view s) : TText(s, s.empty() ? 0 : CalculateHash(s)) {}
+
+TText::TText(std::string_view s, std::int32_t hash) {
   if (s.empty()) {
     return;
   }
@@ -31,10 +34,29 @@ TText::TText(std::string_view s) {
   void* raw = ::operator new(offsetof(Block, data) + s.size() + 1);
   block_ = static_cast<Block*>(raw);
   new (&block_->refs) std::atomic<std::int32_t>(1);
-  block_->hash = CalculateHash(s);
+  block_->hash = hash;
   block_->size = s.size();
   std::memcpy(block_->data, s.data(), s.size());
   block_->data[s.size()] = '\0';
+}
+
+TText TText::Shared(std::string_view s) {
+  // Long texts are rarely repeated, and a remembered one would keep its
+  // block alive for nothing.
+  constexpr std::size_t kLongest = 32;
+  constexpr std::size_t kRemembered = 512;
+  if (s.empty() || s.size() > kLongest) {
+    return TText(s);
+  }
+  const std::int32_t hash = CalculateHash(s);
+  // One place per hash: a newer text takes the place of an older one.
+  thread_local std::array<TText, kRemembered> recent;
+  const auto h = static_cast<std::uint32_t>(hash);
+  TText& place = recent[(h ^ (h >> 9) ^ (h >> 18)) % kRemembered];
+  if (place.block_ == nullptr || place.block_->hash != hash || place.View() != s) {
+    place = TText(s, hash);
+  }
+  return place;
 }
 
 void TText::Unref() noexcept {

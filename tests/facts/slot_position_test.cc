@@ -62,5 +62,26 @@ TEST(SlotPositionTest, ReadsTheSlotOfFactsOfDifferentTemplates) {
   EXPECT_EQ(x.IndexIn(nullptr), -1);
 }
 
+// Positions of one name share its text, and each still finds its own slot
+// independently of the others (each remembers its own template).
+TEST(SlotPositionTest, PositionsOfOneNameShareTheNameAndKeepTheirOwnPlaces) {
+  auto first = MakeTemplate("first", {"a", "level"});
+  auto second = MakeTemplate("second", {"level"});
+  const std::string name = "level";
+  TSlotPosition p(name);
+  TSlotPosition q(std::string_view("level"));
+  TSlotPosition other("lever");
+  EXPECT_EQ(p.Name(), "level");
+  EXPECT_EQ(p.Name().data(), q.Name().data());
+  EXPECT_NE(other.Name().data(), p.Name().data());
+  EXPECT_EQ(p.IndexIn(first.get()), 1);
+  EXPECT_EQ(q.IndexIn(second.get()), 0);
+  EXPECT_EQ(p.IndexIn(first.get()), 1);
+  EXPECT_EQ(q.IndexIn(second.get()), 0);
+  EXPECT_EQ(other.IndexIn(first.get()), -1);
+  EXPECT_EQ(TSlotPosition().Name(), "");
+  EXPECT_EQ(TSlotPosition().IndexIn(first.get()), -1);
+}
+
 }  // namespace
 }  // namespace zephro

@@ -361,6 +361,42 @@ TEST(ClipsParserTest, ReadsTokensFromLogicalInputs) {
   EXPECT_TRUE(e.ReadToken("t")->IsEnd());
 }
 
+TEST(ClipsParserTest, ParsesAStreamAsItParsesTheSameText) {
+  // Read from a stream, a program runs as it does from text, errors and all,
+  // also when tokens and expressions straddle the stream's chunks.
+  const std::string long_string(70 * 1024, 'x');
+  const std::string kCases[] = {
+      "(deftemplate a (slot x)) (defrule r (a (x ?v)) => (printout t ?v crlf))"
+      "(assert (a (x 1))) (run)",
+      "(defrule r1 (a) -> (f))\n(deffacts f (a 1) 2)\n(+ 1 2)\n(unknown 1)",
+      "(printout t \"" + long_string + "\" crlf) (assert (b 2)) (printout t (+ 2 3) crlf)",
+      std::string(100 * 1024, ' ') + "(assert (c 3)) (bogus",
+      "(printout t \"not terminated",
+  };
+  auto run = [](const std::string& text, bool streamed) {
+    ParserFixture f;
+    f.Engine().SetParserErrorHandling(TErrorHandling::ehRaiseAllAtEnd);
+    std::string error;
+    try {
+      if (streamed) {
+        std::istringstream input(text);
+        Parse(f.Engine(), input, true);
+      } else {
+        Parse(f.Engine(), text, true);
+      }
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    return f.TakeOutput() + "|" + error + "|" + f.Engine().Facts().ToString();
+  };
+  for (const std::string& text : kCases) {
+    SCOPED_TRACE(text.substr(0, 60));
+    const std::string from_text = run(text, false);
+    EXPECT_EQ(run(text, true), from_text);
+    EXPECT_NE(from_text, "||");
+  }
+}
+
 TEST(ClipsParserTest, LoadsFacts) {
   ParserFixture f;
   std::istringstream input("(a 1) (b \"x\")\n(a 1)\n(c (+ 1 2))");

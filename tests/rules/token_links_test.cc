@@ -132,7 +132,7 @@ TEST(TokenLinksTest, OneFactTokenIsFoundInEveryMemoryThatFiledIt) {
   for (const std::vector<int>& order : removal_orders) {
     std::vector<std::unique_ptr<TIETokenTree>> memories;
     for (int m = 0; m < 5; ++m) {
-      memories.push_back(std::make_unique<TIETokenTree>(1, TMemoryKey{}));
+      memories.push_back(std::make_unique<TIETokenTree>(1));
     }
     Ref<TIEToken> token = Root();
     std::vector<Ref<TIEToken>> others;

@@ -192,6 +192,76 @@ TEST(CalculateHashTest, ShortTextsUseEveryByteLongOnesASample) {
   EXPECT_EQ(CalculateHash(long_text, 1), CalculateHash(long_text, 1));
 }
 
+TEST(TextTest, SharedTextsOfEqualShortTextsShareOneBlock) {
+  const std::string long_text(33, 'q');
+  struct Case {
+    std::string_view first;
+    std::string_view second;
+    bool shared;
+  };
+  const Case cases[] = {
+      {"abc", "abc", true},
+      {"abc", "abd", false},
+      // Equal hashes, other bytes: neither may stand for the other.
+      {"aXbXcXdXeXfXgXhX", "aYbYcYdYeYfYgYhY", false},
+      {"aYbYcYdYeYfYgYhY", "aYbYcYdYeYfYgYhY", true},
+      // Too long to be remembered: equal, but each has its own block.
+      {long_text, long_text, false},
+      {"", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.first) + " / " + std::string(c.second));
+    const TText a = TText::Shared(c.first);
+    const TText b = TText::Shared(c.second);
+    EXPECT_EQ(a.View(), c.first);
+    EXPECT_EQ(b.View(), c.second);
+    EXPECT_EQ(a.Hash(), CalculateHash(c.first));
+    EXPECT_EQ(b.Hash(), CalculateHash(c.second));
+    EXPECT_EQ(!a.Empty() && a.View().data() == b.View().data(), c.shared);
+  }
+  // Values made from texts share them too, and a shared block outlives the
+  // value that made it.
+  const char* first = nullptr;
+  {
+    Ref<IIEValue> v = Text("sensor", dtAtom);
+    first = v->Text().data();
+  }
+  Ref<IIEValue> w = Text("sensor", dtVariable);
+  EXPECT_EQ(w->Text().data(), first);
+  EXPECT_EQ(w->Text(), "sensor");
+}
+
+TEST(ValueTest, TagsTravelWithCopiesAndLeaveTheOtherPartsAlone) {
+  struct Case {
+    std::int32_t tag;
+    bool with_handler;
+  };
+  const Case cases[] = {{0, false}, {7, false}, {-3, true}, {0, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tag);
+    Ref<IIEValue> v = Text("abc", dtAtom);
+    int changes = 0;
+    if (c.with_handler) {
+      v->SetOnChange([&](IIEValue&) { ++changes; });
+    }
+    EXPECT_EQ(v->Tag(), 0);
+    v->SetTag(c.tag);
+    EXPECT_EQ(v->Tag(), c.tag);
+    EXPECT_EQ(v->Clone()->Tag(), c.tag);
+    Ref<IIEValue> target = Int(5);
+    target->SetTag(11);
+    target->Assign(*v);
+    EXPECT_EQ(target->Tag(), c.tag);
+    EXPECT_EQ(target->ToString(), "abc");
+    v->SetAsInteger(4);
+    EXPECT_EQ(v->Tag(), c.tag);
+    EXPECT_EQ(changes, c.with_handler ? 1 : 0);
+    EXPECT_EQ(static_cast<bool>(v->OnChange()), c.with_handler);
+    v->SetTag(0);
+    EXPECT_EQ(v->Tag(), 0);
+  }
+}
+
 TEST(ValueTest, SettersReleaseTheOldDatumAndFireOnChange) {
   Ref<IValueVector> inner = MakeRef<TValueVector>();
   Ref<IIEValue> v = MakeRef<TIEValue>(inner);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "zephro/engine/inference_engine.h"
+#include "zephro/language/clips_parser.h"
 #include "zephro/platform/exceptions.h"
 
 #include "input_buffer.h"
@@ -43,9 +44,10 @@ void Session::Report(const std::exception& error) {
   err_ << error.what() << std::endl;
 }
 
-bool Session::Run(std::string_view text) {
+template <class Source>
+bool Session::RunParse(Source&& source) {
   try {
-    engine_.Parse(text, true);
+    source();
     return true;
   } catch (const EAbort&) {
     throw;
@@ -53,6 +55,10 @@ bool Session::Run(std::string_view text) {
     Report(error);
     return false;
   }
+}
+
+bool Session::Run(std::string_view text) {
+  return RunParse([&] { engine_.Parse(text, true); });
 }
 
 bool Session::RunFile(const std::string& path) {
@@ -66,9 +72,9 @@ bool Session::RunFile(const std::string& path) {
     err_ << "zephro: cannot read " << path << std::endl;
     return false;
   }
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  // The parser reads the file as it goes: a large program is not held whole.
   engine_.SetParserErrorHandling(TErrorHandling::ehRaiseAllAtEnd);
-  return Run(text);
+  return RunParse([&] { zephro::Parse(engine_, in, true); });
 }
 
 void Session::Interact(bool terminal) {

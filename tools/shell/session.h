@@ -47,6 +47,9 @@ class Session {
  private:
   // Runs `text`; reports an error and answers false when it raises.
   bool Run(std::string_view text);
+  // The same for any parse: `source()` does it.
+  template <class Source>
+  bool RunParse(Source&& source);
   // Writes the message of the error being handled to the error stream.
   void Report(const std::exception& error);
 

@@ -42,13 +42,13 @@ class TBindingInfo : public TPersistent {
   ZEPHRO_DECLARE_CLASS(TBindingInfo, TPersistent)
 
  public:
-  TBindingInfo() : TBindingInfo(0, std::string(), NoSubIndex) {}
-  TBindingInfo(std::int32_t fact_index, std::string slot_index, std::int32_t sub_index);
+  TBindingInfo() : TBindingInfo(0, std::string_view(), NoSubIndex) {}
+  TBindingInfo(std::int32_t fact_index, std::string_view slot_index, std::int32_t sub_index);
   void Assign(const TPersistent& source) override;
 
   std::int32_t FactIndex() const noexcept { return fact_index_; }
   void SetFactIndex(std::int32_t index) noexcept { fact_index_ = index; }
-  const std::string& SlotIndex() const noexcept { return position_.Name(); }
+  std::string_view SlotIndex() const noexcept { return position_.Name(); }
   // The slot as found in facts (positions remembered per template).
   const TSlotPosition& SlotPosition() const noexcept { return position_; }
   std::int32_t SubIndex() const noexcept { return sub_index_; }
@@ -70,7 +70,7 @@ class TBindingInfo : public TPersistent {
 // A named variable: where it comes from and its current value.
 class TBinding final : public TBindingInfo {
  public:
-  TBinding(std::string name, std::int32_t fact_index, std::string slot_index,
+  TBinding(std::string name, std::int32_t fact_index, std::string_view slot_index,
            std::int32_t sub_index);
   // A local binding: FactIndex -2, SlotIndex "__LOCAL", SubIndex -1.
   TBinding(std::string name, Ref<IIEValue> value);

@@ -105,15 +105,15 @@ class TIEPatternMatchTest final : public TIESlotTest {
 class TIEJoinTest final : public TIESlotTest {
  public:
   // A whole-slot test (tstSlot).
-  TIEJoinTest(TSlotTestType type, std::string left_slot, std::string right_slot,
+  TIEJoinTest(TSlotTestType type, std::string_view left_slot, std::string_view right_slot,
               std::int32_t token_index);
   // A positional test (tstMultiSlot).
-  TIEJoinTest(TSlotTestType type, std::string left_slot, std::int32_t left_sub_index,
-              std::string right_slot, std::int32_t right_sub_index, std::int32_t token_index);
+  TIEJoinTest(TSlotTestType type, std::string_view left_slot, std::int32_t left_sub_index,
+              std::string_view right_slot, std::int32_t right_sub_index, std::int32_t token_index);
 
   TJoinTestType JoinTestType() const noexcept { return join_type_; }
-  const std::string& LeftSlotName() const noexcept { return left_.slot.Name(); }
-  const std::string& RightSlotName() const noexcept { return right_.slot.Name(); }
+  std::string_view LeftSlotName() const noexcept { return left_.slot.Name(); }
+  std::string_view RightSlotName() const noexcept { return right_.slot.Name(); }
   std::int32_t LeftSubIndex() const noexcept { return left_.sub_index; }
   std::int32_t RightSubIndex() const noexcept { return right_.sub_index; }
   std::int32_t TokenIdx() const noexcept { return token_index_; }

@@ -7,21 +7,23 @@
 // where the slot sat in the last template it met, under the template's layout
 // serial (or, for a template without one, confirmed by the name found there),
 // so a template whose slots change is noticed, never read at a stale
-// position.
+// position. The name is a shared text: the many positions of one slot name
+// hold one copy of it.
 
 #include <cstdint>
 #include <string>
 
 #include "zephro/values/interfaces.h"
+#include "zephro/values/text.h"
 
 namespace zephro {
 
 class TSlotPosition {
  public:
   TSlotPosition() = default;
-  explicit TSlotPosition(std::string name) : name_(std::move(name)) {}
+  explicit TSlotPosition(std::string_view name) : name_(TText::Shared(name)) {}
 
-  const std::string& Name() const noexcept { return name_; }
+  std::string_view Name() const noexcept { return name_.View(); }
   // The slot's position in `t` (may be null), or -1 when `t` lacks it.
   int IndexIn(const IFactTemplate* t) const {
     // The usual case, the template of the last call with the same layout,
@@ -41,7 +43,7 @@ class TSlotPosition {
  private:
   int Lookup(const IFactTemplate* t) const;
 
-  std::string name_;
+  TText name_;
   mutable const IFactTemplate* template_ = nullptr;
   mutable std::uint64_t serial_ = 0;
   mutable int index_ = -1;

@@ -357,6 +357,9 @@ TIEClipsParser& ClipsParser(TInferenceEngine& engine);
 
 // Parses and acts on every expression of `text` (TInferenceEngine::Parse).
 void Parse(TInferenceEngine& engine, std::string_view text, bool execute);
+// The same for what `input` holds from its current position on, read a chunk
+// at a time as the parser goes: a large file is never held whole.
+void Parse(TInferenceEngine& engine, std::istream& input, bool execute);
 Ref<IFact> ParseFact(TInferenceEngine& engine, std::string_view text);
 std::unique_ptr<TRule> ParseRule(TInferenceEngine& engine, std::string_view text);
 std::unique_ptr<TFactSet> ParseFactSet(TInferenceEngine& engine, std::string_view text);

@@ -27,6 +27,11 @@ class TText {
  public:
   TText() noexcept = default;
   explicit TText(std::string_view s);
+  // A text equal to `s` that shares its block with an equal short text made
+  // recently on this thread, if there is one: a program names the same
+  // atoms, variables and slots over and over, and each then costs one block.
+  // A few hundred recent texts are remembered (each kept alive while it is).
+  static TText Shared(std::string_view s);
   TText(const TText& other) noexcept : block_(other.block_) { AddRef(); }
   TText(TText&& other) noexcept : block_(other.block_) { other.block_ = nullptr; }
   TText& operator=(const TText& other) noexcept {
@@ -69,6 +74,7 @@ class TText {
     }
   }
   void Unref() noexcept;
+  TText(std::string_view s, std::int32_t hash);
 
   Block* block_ = nullptr;
 };

@@ -75,8 +75,8 @@ class TIEValue final : public IIEValue {
   std::int32_t IntegerDatum() const noexcept { return payload_.integer; }
   double FloatDatum() const noexcept { return payload_.real; }
   const TText& TextDatum() const noexcept { return text_; }
-  std::int32_t Tag() const noexcept override { return tag_; }
-  void SetTag(std::int32_t tag) override { tag_ = tag; }
+  std::int32_t Tag() const noexcept override { return extras_ ? extras_->tag : 0; }
+  void SetTag(std::int32_t tag) override;
   const TIEValueChangeEvent& OnChange() const override;
   void SetOnChange(TIEValueChangeEvent handler) override;
 
@@ -141,6 +141,7 @@ class TIEValue final : public IIEValue {
   class Nexus;
   // Rarely used parts kept out of line so that a value stays small.
   struct Extras {
+    std::int32_t tag = 0;
     TIEValueChangeEvent on_change;
     std::unique_ptr<Nexus> nexus;  // present while the value owns a component
     Extras();
@@ -174,12 +175,13 @@ class TIEValue final : public IIEValue {
     void* address;
   };
 
+  // The two bytes first: they fill the space the count leaves free, and a
+  // value takes 40 bytes.
+  TIEType dtype_ = TIEType::dtNone;
+  bool owns_object_ = false;
   TText text_;
   Payload payload_{.counted = nullptr};
   std::unique_ptr<Extras> extras_;
-  std::int32_t tag_ = 0;
-  TIEType dtype_ = TIEType::dtNone;
-  bool owns_object_ = false;
 };
 
 // The shared constants. Created on first use, never destroyed, never changed.
