@@ -236,6 +236,42 @@ Ref<IFact> TFact::Clone() const {
   return copy;
 }
 
+bool TFact::SharesValues() const noexcept {
+  return !template_ || !DynamicChecks(template_->Owner());
+}
+
+Ref<TFact> TFact::CopyForChange() const {
+  if (!SharesValues()) {
+    Ref<TFact> copy = MakeRef<TFact>(Ref<IFactTemplate>(template_), *this);
+    copy->tag_ = tag_;
+    return copy;
+  }
+  Ref<TFact> copy = MakeRef<TFact>(Ref<IFactTemplate>(template_));
+  if (template_) {
+    SyncLayout();
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+      copy->values_[i] = Ref<IIEValue>(ValueAt(static_cast<int>(i)));
+    }
+  }
+  copy->id_ = id_;
+  copy->tag_ = tag_;
+  return copy;
+}
+
+void TFact::TakeValues(TFact& source) {
+  if (!SharesValues() || !template_ || source.template_ != template_ || &source == this) {
+    AssignValues(source);
+    return;
+  }
+  // One template: both brought to its current layout, the positions agree.
+  SyncLayout();
+  source.SyncLayout();
+  for (std::size_t i = 0; i < values_.size(); ++i) {
+    Ref<IIEValue>& theirs = source.values_[i];
+    values_[i] = theirs ? std::move(theirs) : Ref<IIEValue>(source.ValueAt(static_cast<int>(i)));
+  }
+}
+
 // --- identity and text -------------------------------------------------------------------
 
 bool TFact::Equals(const IFact* other) const {
