@@ -1,6 +1,7 @@
 #include "zephro/engine/context.h"
 
 #include <cstring>
+#include <typeinfo>
 
 #include "values/value_internal.h"
 #include "zephro/platform/class_registry.h"
@@ -308,13 +309,6 @@ void TIEContext::Assign(const TIEContext& source) {
   return_value_ = source.return_value_ ? source.return_value_->Clone() : nullptr;
 }
 
-IFact* TIEContext::FactAt(std::int32_t index) const {
-  if (token_ != nullptr && index < token_->Count()) {
-    return token_->GetFacts(index);
-  }
-  return fact_;
-}
-
 IFact& TIEContext::Resolve(IFact& fact) {
   IFactTemplate* t = fact.Template();
   if (t == nullptr) {
@@ -388,13 +382,21 @@ std::string PatternBindingText(const TObject& record) {
 }
 
 bool IsPatternBinding(const TObject* object) noexcept {
-  // Asked for every object value the matcher resolves: compare class
-  // descriptions instead of casting.
+  // Asked for every object value the matcher resolves: the matcher's own
+  // records are told by their exact type, others by class descriptions
+  // rather than a cast.
   if (object == nullptr) {
     return false;
   }
+  if (typeid(*object) == typeid(TBindingInfo)) {
+    return true;
+  }
   const TClassInfo& cls = object->ClassType();
   return &cls == &TBindingInfo::StaticClass() || cls.InheritsFrom(TBindingInfo::StaticClass());
+}
+
+IIEValue* PeekBoundSlot(const TIEContext& context, const TObject* object) {
+  return IsPatternBinding(object) ? PeekPatternBindingSlot(context, *object) : nullptr;
 }
 
 Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record) {

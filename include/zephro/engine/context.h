@@ -199,7 +199,12 @@ class TIEContext final {
   void SetToken(IReteToken* token) noexcept { token_ = token; }
   // The fact of pattern `index` in the current match: from the token, or the
   // current fact for the position just past the token.
-  IFact* FactAt(std::int32_t index) const;
+  IFact* FactAt(std::int32_t index) const {
+    if (token_ != nullptr && index < token_->Count()) {
+      return token_->GetFacts(index);
+    }
+    return fact_;
+  }
 
   // Evaluates every slot of `fact` in this context and stores the results
   // back into it (lists are expanded); returns the same fact.

@@ -27,6 +27,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 
 #include "zephro/values/interfaces.h"
 #include "zephro/values/text.h"
@@ -115,6 +116,29 @@ class TIEValue final : public IIEValue {
   void SetAsList(Ref<IValueVector> list) override;
   void SetAsSingletons(Ref<ISingletonsVector> singletons) override;
   void SetAsFuzzy(Ref<IMembershipSet> fuzzy) override;
+
+  // The number an integer or a float holds, as a double, read in place;
+  // false for every other kind.
+  bool ReadNumber(double& number) const noexcept {
+    if (dtype_ == TIEType::dtInteger) {
+      number = payload_.integer;
+      return true;
+    }
+    if (dtype_ == TIEType::dtFloat) {
+      number = payload_.real;
+      return true;
+    }
+    return false;
+  }
+  // The object of an object value, else null.
+  TObject* ObjectOrNull() const noexcept {
+    return dtype_ == TIEType::dtObject ? payload_.object : nullptr;
+  }
+  // `value` as a TIEValue when it is one (the class is final: the type test
+  // is exact), else null.
+  static const TIEValue* Exactly(const IIEValue& value) noexcept {
+    return typeid(value) == typeid(TIEValue) ? static_cast<const TIEValue*>(&value) : nullptr;
+  }
 
   bool IsOwningObject() const noexcept override { return owns_object_; }
   void Assign(const IIEValue& source) override;
