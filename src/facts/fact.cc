@@ -297,12 +297,17 @@ std::int32_t TFact::GetHashCode() const {
   if (!template_) {
     return 0;
   }
-  std::string text;
+  // The hash of the values' printed texts one after the other, walked value
+  // by value; most values are walked without printing them.
+  std::uint32_t text_hash = 0;
   for (int i = 0; i < template_->SlotCount(); ++i) {
-    text += ValueAt(i)->ToString();
+    const IIEValue* value = ValueAt(i);
+    const TIEValue* own = TIEValue::Exactly(*value);
+    if (own == nullptr || !own->HashPrinted(text_hash)) {
+      text_hash = ContinueHash(text_hash, value->ToString());
+    }
   }
-  const auto h = static_cast<std::uint32_t>(template_->GetHashCode()) * 31u +
-                 static_cast<std::uint32_t>(CalculateHash(text, 1));
+  const auto h = static_cast<std::uint32_t>(template_->GetHashCode()) * 31u + text_hash;
   return static_cast<std::int32_t>(h);
 }
 

@@ -10,6 +10,7 @@
 #include "zephro/values/exceptions.h"
 #include "zephro/values/text.h"
 #include "zephro/values/value.h"
+#include "zephro/values/value_vector.h"
 
 #include "testing/fact_fakes.h"
 
@@ -90,6 +91,13 @@ TEST(FactTest, EqualityAndHashIgnoreDeclarationAndWriteOrder) {
 
   g->SetValue("age", TIEValue::Float(30));
   EXPECT_FALSE(f->Equals(g.get()));
+
+  // Values printed by others (a list here) take part through their text too.
+  g->SetValue("city", MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(
+                          std::vector<Ref<IIEValue>>{TIEValue::String("a b"), TIEValue::Integer(-4)}))));
+  EXPECT_EQ(static_cast<std::uint32_t>(g->GetHashCode()),
+            static_cast<std::uint32_t>(t->GetHashCode()) * 31u +
+                static_cast<std::uint32_t>(CalculateHash("30.0000\"a b\" -4 ann", 1)));
 }
 
 TEST(FactTest, EqualHashesDoNotMakeFactsEqual) {

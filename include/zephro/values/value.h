@@ -148,6 +148,10 @@ class TIEValue final : public IIEValue {
   bool EqualsStar(const IIEValue* other) const override;
   std::int32_t GetHashCode() const override;
   std::string ToString() const override;
+  // For the kinds printed without help (texts, numbers, fact ids, nothing):
+  // continues `h` over ToString() as ContinueHash would, without making the
+  // string, and answers true; for the others leaves `h` and answers false.
+  bool HashPrinted(std::uint32_t& h) const;
   void Reset() override;
   Ref<IIEValue> Resolve(TIEContext* context) override;
 
