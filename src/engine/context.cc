@@ -256,7 +256,12 @@ void TIEContext::SetVariable(std::string_view name, Ref<IIEValue> value) {
     b->SetValue(std::move(value));
     return;
   }
-  AddBinding(name, std::move(value));
+  // As AddBinding, without searching this table again.
+  if (TBinding* b = parent_ != nullptr ? parent_->FindBinding(name) : nullptr) {
+    b->SetValue(std::move(value));
+    return;
+  }
+  bindings_.PutLocal(name, std::move(value));
 }
 
 TBinding& TIEContext::AddBinding(std::string_view name, Ref<IIEValue> value) {
@@ -315,10 +320,17 @@ IFact& TIEContext::Resolve(IFact& fact) {
     return fact;
   }
   const int n = t->SlotCount();
+  // Storing a value again changes nothing unless the engine checks (and may
+  // convert) what is stored.
+  const bool store_same = t->Owner() != nullptr &&
+                          t->Owner()->TypeChecks().Contains(TTypeCheck::tcDynamic);
   for (int i = 0; i < n; ++i) {
-    Ref<IIEValue> v = fact.ValueAt(i)->Resolve(this);
+    IIEValue* held = fact.ValueAt(i);
+    Ref<IIEValue> v = held->Resolve(this);
     if (v->DType() == TIEType::dtList && v->AsList() != nullptr) {
       v = MakeRef<TIEValue>(ExpandList(*v->AsList()));
+    } else if (v.get() == held && !store_same) {
+      continue;
     }
     fact.SetValueAt(i, std::move(v));
   }
