@@ -1,5 +1,8 @@
 #include "zephro/engine/context.h"
 
+#include <cstring>
+#include <typeinfo>
+
 #include "values/value_internal.h"
 #include "zephro/platform/class_registry.h"
 #include "zephro/values/exceptions.h"
@@ -18,6 +21,7 @@ void TBindingInfo::Assign(const TPersistent& source) {
     sub_index_ = info->sub_index_;
     position_ = info->position_;
     pattern_binding_ = info->pattern_binding_;
+    local_binding_ = info->local_binding_;
     return;
   }
   TPersistent::Assign(source);
@@ -28,7 +32,8 @@ TBindingInfo::TBindingInfo(std::int32_t fact_index, std::string_view slot_index,
     : fact_index_(fact_index),
       sub_index_(sub_index),
       position_(slot_index),
-      pattern_binding_(position_.Name() == SPatternBinding) {}
+      pattern_binding_(position_.Name() == SPatternBinding),
+      local_binding_(position_.Name() == SLocalBinding) {}
 
 bool TBindingInfo::Equals(const TBindingInfo& other) const {
   return fact_index_ == other.fact_index_ && SlotIndex() == other.SlotIndex() &&
@@ -73,13 +78,24 @@ std::string TBinding::ToString() const {
 
 // --- binding table ---------------------------------------------------------------------
 
+namespace {
+
+// Variable names are short and mostly differ in their first byte: compare
+// that before calling on the library.
+bool SameName(std::string_view a, std::string_view b) noexcept {
+  return a.size() == b.size() &&
+         (a.empty() || (a[0] == b[0] && std::memcmp(a.data(), b.data(), a.size()) == 0));
+}
+
+}  // namespace
+
 int TBindings::IndexOf(std::string_view name) const noexcept {
   if (!index_.empty()) {
     auto it = index_.find(name);
     return it == index_.end() ? -1 : static_cast<int>(it->second);
   }
   for (std::size_t i = 0; i < items_.size(); ++i) {
-    if (items_[i]->Name() == name) {
+    if (SameName(items_[i]->Name(), name)) {
       return static_cast<int>(i);
     }
   }
@@ -111,6 +127,11 @@ TBinding* TBindings::Put(std::unique_ptr<TBinding> binding) {
     }
     return stored;
   }
+  return Append(std::move(binding));
+}
+
+TBinding* TBindings::Append(std::unique_ptr<TBinding> binding) {
+  TBinding* stored = binding.get();
   items_.push_back(std::move(binding));
   if (!index_.empty()) {
     index_.emplace(stored->Name(), items_.size() - 1);
@@ -118,6 +139,35 @@ TBinding* TBindings::Put(std::unique_ptr<TBinding> binding) {
     Reindex();
   }
   return stored;
+}
+
+std::unique_ptr<TBinding> TBindings::MakeLocal(std::string_view name, Ref<IIEValue> value) {
+  if (next_spare_ == spare_.size()) {
+    return std::make_unique<TBinding>(std::string(name), std::move(value));
+  }
+  std::unique_ptr<TBinding> record = std::move(spare_[next_spare_++]);
+  if (!SameName(record->name_, name)) {
+    record->name_.assign(name);
+  }
+  record->SetValue(std::move(value));
+  return record;
+}
+
+TBinding& TBindings::PutLocal(std::string_view name, Ref<IIEValue> value) {
+  const int i = IndexOf(name);
+  if (i < 0) {
+    return *Append(MakeLocal(name, std::move(value)));
+  }
+  std::unique_ptr<TBinding>& entry = items_[static_cast<std::size_t>(i)];
+  if (entry->IsLocalBinding()) {
+    entry->SetValue(std::move(value));  // same name, same kind: reuse the record
+    return *entry;
+  }
+  entry = MakeLocal(name, std::move(value));
+  if (!index_.empty()) {
+    Reindex();  // the key views the new record's name
+  }
+  return *entry;
 }
 
 bool TBindings::Remove(std::string_view name) {
@@ -133,6 +183,21 @@ bool TBindings::Remove(std::string_view name) {
 void TBindings::Clear() noexcept {
   index_.clear();
   items_.clear();
+}
+
+void TBindings::Recycle() noexcept {
+  // The records not taken since the last recycling move to the front, those
+  // of this round's local bindings follow in binding order: a context that
+  // binds the same names each time gets back each name's own record.
+  spare_.erase(spare_.begin(), spare_.begin() + static_cast<std::ptrdiff_t>(next_spare_));
+  next_spare_ = 0;
+  for (std::unique_ptr<TBinding>& record : items_) {
+    if (record->IsLocalBinding()) {
+      record->SetValue(nullptr);
+      spare_.push_back(std::move(record));
+    }
+  }
+  Clear();
 }
 
 // --- contexts --------------------------------------------------------------------------
@@ -191,7 +256,12 @@ void TIEContext::SetVariable(std::string_view name, Ref<IIEValue> value) {
     b->SetValue(std::move(value));
     return;
   }
-  AddBinding(name, std::move(value));
+  // As AddBinding, without searching this table again.
+  if (TBinding* b = parent_ != nullptr ? parent_->FindBinding(name) : nullptr) {
+    b->SetValue(std::move(value));
+    return;
+  }
+  bindings_.PutLocal(name, std::move(value));
 }
 
 TBinding& TIEContext::AddBinding(std::string_view name, Ref<IIEValue> value) {
@@ -199,15 +269,11 @@ TBinding& TIEContext::AddBinding(std::string_view name, Ref<IIEValue> value) {
     b->SetValue(std::move(value));
     return *b;
   }
-  return *bindings_.Put(std::make_unique<TBinding>(std::string(name), std::move(value)));
+  return bindings_.PutLocal(name, std::move(value));
 }
 
 TBinding& TIEContext::AddLocalBinding(std::string_view name, Ref<IIEValue> value) {
-  if (TBinding* b = bindings_.Get(name); b != nullptr && b->IsLocalBinding()) {
-    b->SetValue(std::move(value));  // same name, same kind: reuse the record
-    return *b;
-  }
-  return *bindings_.Put(std::make_unique<TBinding>(std::string(name), std::move(value)));
+  return bindings_.PutLocal(name, std::move(value));
 }
 
 TBinding& TIEContext::AddGlobalBinding(std::string_view name, Ref<IIEValue> value) {
@@ -229,6 +295,15 @@ void TIEContext::Clear() noexcept {
   return_flag_ = false;
 }
 
+void TIEContext::Recycle() noexcept {
+  bindings_.Recycle();
+  return_value_ = nullptr;
+  return_flag_ = false;
+  halted_ = false;
+  fact_ = nullptr;
+  token_ = nullptr;
+}
+
 void TIEContext::SetReturnValue(Ref<IIEValue> value) noexcept {
   return_value_ = std::move(value);
   return_flag_ = true;
@@ -239,23 +314,23 @@ void TIEContext::Assign(const TIEContext& source) {
   return_value_ = source.return_value_ ? source.return_value_->Clone() : nullptr;
 }
 
-IFact* TIEContext::FactAt(std::int32_t index) const {
-  if (token_ != nullptr && index < token_->Count()) {
-    return token_->GetFacts(index);
-  }
-  return fact_;
-}
-
 IFact& TIEContext::Resolve(IFact& fact) {
   IFactTemplate* t = fact.Template();
   if (t == nullptr) {
     return fact;
   }
   const int n = t->SlotCount();
+  // Storing a value again changes nothing unless the engine checks (and may
+  // convert) what is stored.
+  const bool store_same = t->Owner() != nullptr &&
+                          t->Owner()->TypeChecks().Contains(TTypeCheck::tcDynamic);
   for (int i = 0; i < n; ++i) {
-    Ref<IIEValue> v = fact.ValueAt(i)->Resolve(this);
+    IIEValue* held = fact.ValueAt(i);
+    Ref<IIEValue> v = held->Resolve(this);
     if (v->DType() == TIEType::dtList && v->AsList() != nullptr) {
       v = MakeRef<TIEValue>(ExpandList(*v->AsList()));
+    } else if (v.get() == held && !store_same) {
+      continue;
     }
     fact.SetValueAt(i, std::move(v));
   }
@@ -319,13 +394,21 @@ std::string PatternBindingText(const TObject& record) {
 }
 
 bool IsPatternBinding(const TObject* object) noexcept {
-  // Asked for every object value the matcher resolves: compare class
-  // descriptions instead of casting.
+  // Asked for every object value the matcher resolves: the matcher's own
+  // records are told by their exact type, others by class descriptions
+  // rather than a cast.
   if (object == nullptr) {
     return false;
   }
+  if (typeid(*object) == typeid(TBindingInfo)) {
+    return true;
+  }
   const TClassInfo& cls = object->ClassType();
   return &cls == &TBindingInfo::StaticClass() || cls.InheritsFrom(TBindingInfo::StaticClass());
+}
+
+IIEValue* PeekBoundSlot(const TIEContext& context, const TObject* object) {
+  return IsPatternBinding(object) ? PeekPatternBindingSlot(context, *object) : nullptr;
 }
 
 Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record) {

@@ -236,6 +236,42 @@ Ref<IFact> TFact::Clone() const {
   return copy;
 }
 
+bool TFact::SharesValues() const noexcept {
+  return !template_ || !DynamicChecks(template_->Owner());
+}
+
+Ref<TFact> TFact::CopyForChange() const {
+  if (!SharesValues()) {
+    Ref<TFact> copy = MakeRef<TFact>(Ref<IFactTemplate>(template_), *this);
+    copy->tag_ = tag_;
+    return copy;
+  }
+  Ref<TFact> copy = MakeRef<TFact>(Ref<IFactTemplate>(template_));
+  if (template_) {
+    SyncLayout();
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+      copy->values_[i] = Ref<IIEValue>(ValueAt(static_cast<int>(i)));
+    }
+  }
+  copy->id_ = id_;
+  copy->tag_ = tag_;
+  return copy;
+}
+
+void TFact::TakeValues(TFact& source) {
+  if (!SharesValues() || !template_ || source.template_ != template_ || &source == this) {
+    AssignValues(source);
+    return;
+  }
+  // One template: both brought to its current layout, the positions agree.
+  SyncLayout();
+  source.SyncLayout();
+  for (std::size_t i = 0; i < values_.size(); ++i) {
+    Ref<IIEValue>& theirs = source.values_[i];
+    values_[i] = theirs ? std::move(theirs) : Ref<IIEValue>(source.ValueAt(static_cast<int>(i)));
+  }
+}
+
 // --- identity and text -------------------------------------------------------------------
 
 bool TFact::Equals(const IFact* other) const {
@@ -261,12 +297,17 @@ std::int32_t TFact::GetHashCode() const {
   if (!template_) {
     return 0;
   }
-  std::string text;
+  // The hash of the values' printed texts one after the other, walked value
+  // by value; most values are walked without printing them.
+  std::uint32_t text_hash = 0;
   for (int i = 0; i < template_->SlotCount(); ++i) {
-    text += ValueAt(i)->ToString();
+    const IIEValue* value = ValueAt(i);
+    const TIEValue* own = TIEValue::Exactly(*value);
+    if (own == nullptr || !own->HashPrinted(text_hash)) {
+      text_hash = ContinueHash(text_hash, value->ToString());
+    }
   }
-  const auto h = static_cast<std::uint32_t>(template_->GetHashCode()) * 31u +
-                 static_cast<std::uint32_t>(CalculateHash(text, 1));
+  const auto h = static_cast<std::uint32_t>(template_->GetHashCode()) * 31u + text_hash;
   return static_cast<std::int32_t>(h);
 }
 

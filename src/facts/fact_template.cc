@@ -60,6 +60,15 @@ bool TSlotLayout::Less(std::string_view a, std::string_view b) noexcept {
 }
 
 int TSlotLayout::IndexOf(std::string_view name) const noexcept {
+  if (names_.size() <= 8) {
+    // Few slots: the exact name, by a walk (the names are distinct).
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+      if (names_[i] == name) {
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  }
   auto it = std::lower_bound(names_.begin(), names_.end(), name,
                              [](const std::string& s, std::string_view n) { return Less(s, n); });
   if (it == names_.end() || *it != name) {

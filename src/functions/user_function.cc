@@ -195,6 +195,20 @@ const IIEValue& TIEUserFunction::EvalBorrowed(IFunCall& call, int index, TIECont
 
 bool TIEUserFunction::PeekNumber(const IIEValue& argument, TIEContext& context,
                                  double& number) {
+  // The usual arguments, read without virtual calls: a number, or a record of
+  // the matcher standing for a slot of the match that holds one.
+  if (const TIEValue* constant = TIEValue::Exactly(argument)) {
+    if (constant->ReadNumber(number)) {
+      return true;
+    }
+    const IIEValue* slot = PeekBoundSlot(context, constant->ObjectOrNull());
+    if (slot == nullptr) {
+      return false;
+    }
+    if (const TIEValue* held = TIEValue::Exactly(*slot)) {
+      return held->ReadNumber(number);
+    }
+  }
   const IIEValue* value = &argument;
   if (argument.DType() == TIEType::dtObject) {
     TObject* object = argument.AsObject();

@@ -73,8 +73,12 @@ std::int32_t RoundToInt32(double value) {
   if (!std::isfinite(value)) {
     RaiseInvalidFloatOperation();
   }
+  const double rounded = std::nearbyint(value);
+  if (rounded >= -2147483648.0 && rounded <= 2147483647.0) {
+    return static_cast<std::int32_t>(rounded);  // the usual case: nothing to wrap
+  }
   constexpr double kTwoTo32 = 4294967296.0;
-  double wrapped = std::fmod(std::nearbyint(value), kTwoTo32);
+  double wrapped = std::fmod(rounded, kTwoTo32);
   if (wrapped < 0) {
     wrapped += kTwoTo32;
   }

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "zephro/facts/fact.h"
 #include "zephro/functions/user_package.h"
 #include "zephro/packages/standard_control.h"
 #include "zephro/values/type_set_text.h"
@@ -82,6 +83,16 @@ void ApplySlotChanges(IFunCall& call, TIEContext& context, IFact& fact) {
   }
 }
 
+// A copy of `fact` whose slots are about to be given new values: for the
+// engine's own facts one that shares the values it keeps (see
+// TFact::CopyForChange), else a clone.
+Ref<IFact> CopyForChange(const IFact& fact) {
+  if (const auto* own = dynamic_cast<const TFact*>(&fact)) {
+    return own->CopyForChange();
+  }
+  return fact.Clone();
+}
+
 class TAssertFunction final : public TIEUserFunction {
  public:
   TAssertFunction() : TIEUserFunction(AssertFunctionName, AssertComment, AssertSyntax) {}
@@ -91,7 +102,7 @@ class TAssertFunction final : public TIEUserFunction {
     TInferenceEngine& engine = EngineOf(context);
     std::int32_t id = -1;
     for (int i = 0; i < call.ArgumentCount(); ++i) {
-      Ref<IFact> fact = Eval(call, i, context)->AsFact()->Clone();
+      Ref<IFact> fact = CopyForChange(*Eval(call, i, context)->AsFact());
       context.Resolve(*fact);
       id = engine.Assert(std::move(fact), false);
     }
@@ -160,11 +171,17 @@ class TModifyFunction final : public TIEUserFunction {
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     TInferenceEngine& engine = EngineOf(context);
     Ref<IFact> fact = FactWithId(engine, FactIdOf(*Eval(call, 0, context)));
-    Ref<IFact> changed = fact->Clone();
+    Ref<IFact> changed = CopyForChange(*fact);
     ApplySlotChanges(call, context, *changed);
     context.Resolve(*changed);
     engine.BeginFactModify(*fact);
-    fact->AssignValues(*changed);
+    auto* own = dynamic_cast<TFact*>(fact.get());
+    auto* scratch = dynamic_cast<TFact*>(changed.get());
+    if (own != nullptr && scratch != nullptr) {
+      own->TakeValues(*scratch);  // the copy is dropped: its values need no cloning
+    } else {
+      fact->AssignValues(*changed);
+    }
     return FactIdValue(engine.EndFactModify(fact));
   }
 };

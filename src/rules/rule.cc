@@ -36,6 +36,13 @@ void TRule::Notification(TComponent& component, TOperation operation) {
   TComponent::Notification(component, operation);
   if (operation == TOperation::opRemove && &component == engine_) {
     engine_ = nullptr;
+    ForgetFiringContext();
+  }
+}
+
+void TRule::ForgetFiringContext() noexcept {
+  if (!firing_) {
+    firing_context_.reset();
   }
 }
 
@@ -66,6 +73,7 @@ void TRule::SetEngine(TInferenceEngine* engine) {
     RemoveFreeNotification(*engine_);
   }
   engine_ = engine;
+  ForgetFiringContext();
   if (engine_ != nullptr) {
     rule_id_ = engine_->NewRuleId();
     engine_->FreeNotification(*this);
@@ -283,14 +291,44 @@ void TRule::Prepare(const IReteToken& token, TIEContext& context) {
     binding->SetValue(value);
     context.AddLocalBinding(binding->Name(), std::move(value));
   }
-  context.AddLocalBinding(SRuleBinding, TIEValue::String(rule_name_));
+  context.AddLocalBinding(SRuleBinding, RuleNameValue());
+}
+
+const Ref<IIEValue>& TRule::RuleNameValue() {
+  if (!rule_name_value_ || rule_name_value_->Text() != rule_name_) {
+    rule_name_value_ = TIEValue::String(rule_name_);
+  }
+  return rule_name_value_;
 }
 
 void TRule::Fire(const IReteToken& token) {
   if (engine_ == nullptr) {
     RaiseIEPlain(SUnknownEngine);
   }
-  std::unique_ptr<TIEContext> context = engine_->RootContext().Push();
+  TIEContext& root = engine_->RootContext();
+  std::unique_ptr<TIEContext> own;  // for a firing inside one of this rule's firings
+  TIEContext* context;
+  if (firing_) {
+    own = root.Push();
+    context = own.get();
+  } else {
+    if (!firing_context_ || firing_context_->Parent() != &root) {
+      firing_context_ = root.Push();
+    }
+    context = firing_context_.get();
+    firing_ = true;
+  }
+  // However the actions end, the shared context is emptied for the next firing.
+  struct Recycle {
+    TRule& rule;
+    bool shared;
+    ~Recycle() {
+      if (shared) {
+        rule.firing_context_->Recycle();
+        rule.firing_ = false;
+      }
+    }
+  } recycle{*this, !own};
   context->ClearReturnValue();
   Prepare(token, *context);
   fired_ = true;

@@ -8,8 +8,8 @@
 namespace zephro {
 
 std::int32_t CalculateHash(std::string_view s, int step) noexcept {
-  if (step < 1) {
-    step = 1;
+  if (step <= 1) {
+    return static_cast<std::int32_t>(ContinueHash(0, s));
   }
   std::uint32_t h = 0;
   for (std::size_t i = 0; i < s.size(); i += static_cast<std::size_t>(step)) {

@@ -78,13 +78,28 @@ const TIEValue* AsTIEValue(const IIEValue* v) {
 
 }  // namespace
 
-std::string FormatFloat(double value) {
-  char buf[400];
+namespace {
+
+// The text of FormatFloat, written into `buf`.
+std::string_view FormatFloatInto(char (&buf)[400], double value) {
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 4);
   if (ec != std::errc()) {
     return "nan";
   }
-  return std::string(buf, end);
+  return std::string_view(buf, static_cast<std::size_t>(end - buf));
+}
+
+// The decimal digits of `value`, as std::to_string writes them, in `buf`.
+std::string_view DecimalInto(char (&buf)[16], std::int32_t value) {
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  return std::string_view(buf, static_cast<std::size_t>(end - buf));
+}
+
+}  // namespace
+
+std::string FormatFloat(double value) {
+  char buf[400];
+  return std::string(FormatFloatInto(buf, value));
 }
 
 // --- construction -----------------------------------------------------------
@@ -745,6 +760,54 @@ std::string TIEValue::ToString() const {
       return "<UNKNOWN>";
   }
   return "<UNKNOWN>";
+}
+
+bool TIEValue::HashPrinted(std::uint32_t& h) const {
+  char digits[16];
+  switch (dtype_) {
+    case TIEType::dtNone:
+      return true;
+    case TIEType::dtAtom:
+    case TIEType::dtSlot:
+    case TIEType::dtMultiSlot:
+      h = ContinueHash(h, text_.View());
+      return true;
+    case TIEType::dtString: {
+      // As AppendQuoted writes it.
+      h = ContinueHash(h, "\"");
+      for (const char c : text_.View()) {
+        if (c == '\\' || c == '"') {
+          h = ContinueHash(h, "\\");
+        }
+        h = ContinueHash(h, std::string_view(&c, 1));
+      }
+      h = ContinueHash(h, "\"");
+      return true;
+    }
+    case TIEType::dtVariable:
+      h = ContinueHash(ContinueHash(h, "?"), text_.View());
+      return true;
+    case TIEType::dtMultiVariable:
+      h = ContinueHash(ContinueHash(h, "$?"), text_.View());
+      return true;
+    case TIEType::dtInteger:
+      h = ContinueHash(h, DecimalInto(digits, payload_.integer));
+      return true;
+    case TIEType::dtFactId:
+      h = ContinueHash(ContinueHash(ContinueHash(h, "<Fact-"), DecimalInto(digits, payload_.integer)),
+                       ">");
+      return true;
+    case TIEType::dtFloat: {
+      char buf[400];
+      h = ContinueHash(h, FormatFloatInto(buf, payload_.real));
+      return true;
+    }
+    case TIEType::dtDescriptor:
+      h = ContinueHash(h, "<UNKNOWN>");
+      return true;
+    default:
+      return false;
+  }
 }
 
 // --- resolution -------------------------------------------------------------------

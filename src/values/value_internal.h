@@ -33,6 +33,9 @@ IIEValue* PatternBindingSlot(TIEContext& context, const TObject& record);
 // The same slot value without raising: null also when the match lacks the
 // fact, its template the slot, or the multislot the position.
 IIEValue* PeekPatternBindingSlot(const TIEContext& context, const TObject& record);
+// PeekPatternBindingSlot for `object` when it is a pattern-binding record,
+// else null (also for a null object).
+IIEValue* PeekBoundSlot(const TIEContext& context, const TObject* object);
 // The record's own text, "FactIdx=N SlotIdx=S".
 std::string PatternBindingText(const TObject& record);
 

@@ -103,6 +103,89 @@ TEST(ContextTest, ManyBindingsStayFindable) {
   EXPECT_EQ(root.GetVariable("v99")->AsInteger(), 99);
 }
 
+// A recycled table looks empty and leaves lookups to the parent, but hands
+// its local records to the next local bindings, in the order they were made;
+// records of pattern bindings are freed, and so are the values of all.
+TEST(ContextTest, RecycledTablesLendTheirLocalRecordsToTheNextBindings) {
+  TIEContext root;
+  root.AddGlobalBinding("x", Int(100));
+  std::unique_ptr<TIEContext> child = root.Push();
+  Ref<IIEValue> one = Int(1);
+  TBinding* x = &child->AddLocalBinding("x", one);
+  TBinding* y = &child->AddLocalBinding("y", Int(2));
+  child->AddBinding("p", 0, "slot", NoSubIndex);
+  EXPECT_EQ(one->RefCount(), 2);
+  child->SetReturnValue(Int(3));
+  child->SetHalted(true);
+  child->Recycle();
+
+  EXPECT_EQ(child->Bindings().Count(), 0);
+  EXPECT_EQ(child->Bindings().SpareCount(), 2);
+  EXPECT_EQ(one->RefCount(), 1);
+  EXPECT_EQ(child->GetVariable("x")->AsInteger(), 100);  // the parent's again
+  EXPECT_EQ(child->FindBinding("p"), nullptr);
+  EXPECT_FALSE(child->ReturnFlag());
+  EXPECT_EQ(child->ReturnValue(), nullptr);
+  EXPECT_FALSE(child->Halted());
+
+  struct Step {
+    const char* name;
+    TBinding* record;  // the record expected back
+  };
+  // Same names in the same order: each gets its own record back; then a new
+  // name takes the next spare (renamed), and past the spares records are new.
+  for (const Step& step : {Step{"x", x}, Step{"y", y}}) {
+    SCOPED_TRACE(step.name);
+    TBinding& b = child->AddLocalBinding(step.name, Int(7));
+    EXPECT_EQ(&b, step.record);
+    EXPECT_TRUE(b.IsLocalBinding());
+    EXPECT_EQ(child->GetVariable(step.name)->AsInteger(), 7);
+  }
+  EXPECT_EQ(child->Bindings().SpareCount(), 0);
+  EXPECT_EQ(child->Bindings().Count(), 2);
+  child->Recycle();
+  TBinding& renamed = child->AddLocalBinding("a-much-longer-variable-name", Int(8));
+  EXPECT_EQ(&renamed, x);
+  EXPECT_EQ(renamed.Name(), "a-much-longer-variable-name");
+  EXPECT_EQ(child->FindBinding("x")->Value()->AsInteger(), 100);
+  EXPECT_EQ(child->Bindings().SpareCount(), 1);
+  child->AddBinding("z", Int(9));  // bound nowhere: a local record here
+  child->AddLocalBinding("w", Int(10));
+  EXPECT_EQ(child->Bindings().SpareCount(), 0);
+  EXPECT_EQ(child->GetVariable("z")->AsInteger(), 9);
+  EXPECT_EQ(child->GetVariable("w")->AsInteger(), 10);
+  EXPECT_EQ(child->GetVariable("a-much-longer-variable-name")->AsInteger(), 8);
+
+  // A local binding over a pattern binding of the same name replaces it.
+  child->AddBinding("q", 1, "slot", NoSubIndex);
+  TBinding& q = child->AddLocalBinding("q", Int(11));
+  EXPECT_TRUE(q.IsLocalBinding());
+  EXPECT_EQ(child->GetVariable("q")->AsInteger(), 11);
+  EXPECT_EQ(child->Bindings().Count(), 4);
+}
+
+TEST(ContextTest, RecycledLargeTablesIndexTheirNamesAgain) {
+  TIEContext root;
+  std::unique_ptr<TIEContext> child = root.Push();
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    // Each round binds another set of names, more than the linear search takes.
+    for (std::int32_t i = 0; i < 40; ++i) {
+      child->AddLocalBinding("r" + std::to_string(round) + "v" + std::to_string(i), Int(i));
+    }
+    for (std::int32_t i = 0; i < 40; ++i) {
+      ASSERT_EQ(child->GetVariable("r" + std::to_string(round) + "v" + std::to_string(i))
+                    ->AsInteger(),
+                i);
+    }
+    if (round > 0) {
+      EXPECT_EQ(child->FindBinding("r0v1"), nullptr);
+    }
+    child->Recycle();
+    EXPECT_EQ(child->Bindings().SpareCount(), 40);
+  }
+}
+
 TEST(ContextTest, ExpandAndFlattenLists) {
   TIEContext root;
   root.AddBinding("x", Int(9));

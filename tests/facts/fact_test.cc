@@ -10,6 +10,7 @@
 #include "zephro/values/exceptions.h"
 #include "zephro/values/text.h"
 #include "zephro/values/value.h"
+#include "zephro/values/value_vector.h"
 
 #include "testing/fact_fakes.h"
 
@@ -90,6 +91,13 @@ TEST(FactTest, EqualityAndHashIgnoreDeclarationAndWriteOrder) {
 
   g->SetValue("age", TIEValue::Float(30));
   EXPECT_FALSE(f->Equals(g.get()));
+
+  // Values printed by others (a list here) take part through their text too.
+  g->SetValue("city", MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(
+                          std::vector<Ref<IIEValue>>{TIEValue::String("a b"), TIEValue::Integer(-4)}))));
+  EXPECT_EQ(static_cast<std::uint32_t>(g->GetHashCode()),
+            static_cast<std::uint32_t>(t->GetHashCode()) * 31u +
+                static_cast<std::uint32_t>(CalculateHash("30.0000\"a b\" -4 ann", 1)));
 }
 
 TEST(FactTest, EqualHashesDoNotMakeFactsEqual) {
@@ -234,6 +242,68 @@ TEST(FactTest, CopiesCloneTheValues) {
   EXPECT_EQ(other->GetID(), -1);
   EXPECT_TRUE(other->Equals(fact.get()));
   EXPECT_NE(other->GetValue("a"), fact->GetValue("a"));
+}
+
+// Copies for change share the value objects unless storing a value may
+// convert it in place (dynamic checks): then they clone, as Clone and
+// AssignValues do. Either way they read (and so fill in) every slot of the
+// source, keep its id and tag, and carry the same values.
+TEST(FactTest, CopiesForChangeShareValuesUnlessChecksMayConvertThem) {
+  for (const bool dynamic : {false, true}) {
+    SCOPED_TRACE(dynamic ? "dynamic" : "static");
+    FakeFactEnvironment engine;
+    if (dynamic) {
+      engine.checks = {TTypeCheck::tcDynamic};
+    }
+    auto t = MakeTemplate("t", {"a", "b", "c"}, &engine);
+    t->AddSlot("c", TIEValue::Integer(7));
+    auto fact = FactOf(t);
+    fact->SetValue("a", TIEValue::Integer(1));
+    fact->SetValue("b", TIEValue::Atom("x"));
+    fact->SetID(4);
+    fact->SetTag(2);
+    EXPECT_EQ(fact->SharesValues(), !dynamic);
+
+    Ref<TFact> copy = fact->CopyForChange();
+    EXPECT_TRUE(copy->Equals(fact.get()));
+    EXPECT_EQ(copy->GetID(), 4);
+    EXPECT_EQ(copy->Tag(), 2);
+    for (int i = 0; i < 3; ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(copy->ValueAt(i) == fact->ValueAt(i), !dynamic);
+    }
+    EXPECT_EQ(fact->GetValue("c")->AsInteger(), 7);
+
+    // The changed copy hands its values back: the objects themselves when
+    // shared, clones otherwise; the copy is left without them.
+    copy->SetValue("a", TIEValue::Integer(2));
+    IIEValue* two = copy->GetValue("a");
+    IIEValue* seven = copy->GetValue("c");
+    fact->TakeValues(*copy);
+    EXPECT_EQ(fact->GetValue("a")->AsInteger(), 2);
+    EXPECT_EQ(fact->GetValue("b")->AsString(), "x");
+    EXPECT_EQ(fact->GetValue("a") == two, !dynamic);
+    EXPECT_EQ(fact->GetValue("c") == seven, !dynamic);
+    EXPECT_EQ(fact->GetID(), 4);
+  }
+}
+
+TEST(FactTest, TakingValuesNeedsTheSameTemplateAndFollowsItsLayout) {
+  auto t = MakeTemplate("t", {"a", "b"});
+  auto fact = FactOf(t);
+  fact->SetValue("b", TIEValue::Integer(5));
+  Ref<TFact> copy = fact->CopyForChange();
+  copy->SetValue("a", TIEValue::Integer(3));
+  t->AddSlot("c", TIEValue::Integer(9));  // a new layout, published after the copy
+  fact->TakeValues(*copy);
+  EXPECT_EQ(fact->ToString(), "(t (a 3) (b 5) (c 9))");
+
+  auto other = FactOf(MakeTemplate("u", {"a"}));
+  EXPECT_THAT([&] { other->TakeValues(*fact); },
+              ThrowsMessage<EIEException>(StrEq(
+                  "Unable to assign slot values, fact templates are different: t and u")));
+  fact->TakeValues(*fact);
+  EXPECT_EQ(fact->GetValue("a")->AsInteger(), 3);
 }
 
 }  // namespace

@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include "zephro/engine/context.h"
+#include "zephro/facts/fact.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/platform/exceptions.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/value.h"
 
+#include "testing/fact_fakes.h"
 #include "testing/fake_reasoner.h"
 
 namespace zephro {
@@ -50,6 +52,7 @@ class TBodyFunction final : public TIEUserFunction {
   using TIEUserFunction::EvalNumber;
   using TIEUserFunction::EvalNumeric;
   using TIEUserFunction::EvalText;
+  using TIEUserFunction::PeekNumber;
   using TIEUserFunction::RaiseError;
 
  protected:
@@ -187,6 +190,52 @@ TEST(UserFunctionTest, TypedArgumentHelpers) {
       ThrowsMessage<EIEException>(StrEq("Not a integer type.  Value (abc) is a dtAtom type")));
   EXPECT_THAT([&] { CallWith(*mix, {TIEValue::Integer(1)})->Execute(context); },
               ThrowsMessage<EIEException>(StrEq("Bad Argument: argument index out of bounds (2)")));
+}
+
+// PeekNumber reads numbers in place: constants, and the slots of the match
+// that matcher records (pattern-binding objects) stand for; anything else is
+// left to ordinary evaluation.
+TEST(UserFunctionTest, PeekNumberReadsConstantsAndMatchedSlots) {
+  auto t = MakeTemplate("t", {"f", "i", "s"});
+  Ref<TFact> fact = MakeRef<TFact>(t);
+  fact->SetValue("i", TIEValue::Integer(7));
+  fact->SetValue("f", TIEValue::Float(1.5));
+  fact->SetValue("s", TIEValue::Atom("abc"));
+  TIEContext context;
+  context.SetFact(fact.get());
+  auto record = [](std::string slot) {
+    return MakeRef<TIEValue>(new TBindingInfo(0, std::move(slot), NoSubIndex), true);
+  };
+  auto binding = MakeRef<TIEValue>(new TBinding("x", 0, "i", NoSubIndex), true);
+  const struct {
+    const char* what;
+    Ref<IIEValue> argument;
+    bool read;
+    double number;
+  } cases[] = {
+      {"integer constant", TIEValue::Integer(-3), true, -3},
+      {"float constant", TIEValue::Float(2.25), true, 2.25},
+      {"atom constant", TIEValue::Atom("x"), false, 0},
+      {"variable", MakeRef<TIEValue>("x", dtVariable), false, 0},
+      {"integer slot", record("i"), true, 7},
+      {"float slot", record("f"), true, 1.5},
+      {"atom slot", record("s"), false, 0},
+      {"missing slot", record("q"), false, 0},
+      {"whole fact", record(SPatternBinding), false, 0},
+      {"named record", binding, true, 7},
+      {"other object", MakeRef<TIEValue>(static_cast<TObject*>(nullptr), false), false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    double number = -99;
+    EXPECT_EQ(TBodyFunction::PeekNumber(*c.argument, context, number), c.read);
+    if (c.read) {
+      EXPECT_EQ(number, c.number);
+    }
+  }
+  context.SetFact(nullptr);
+  double number = 0;
+  EXPECT_FALSE(TBodyFunction::PeekNumber(*record("i"), context, number));
 }
 
 TEST(UserFunctionTest, AddingTheSameReasonerTwiceRegistersOnce) {

@@ -178,6 +178,45 @@ TEST(ValueTest, HashCodes) {
   EXPECT_EQ(v->DType(), dtNone);
 }
 
+// HashPrinted walks the printed form without making it: the same hash as
+// walking ToString(), from any starting point; kinds it cannot print alone
+// leave the hash as it was.
+TEST(ValueTest, HashPrintedWalksThePrintedForm) {
+  const Ref<IIEValue> printable[] = {
+      MakeRef<TIEValue>(),
+      Text("abc", dtAtom),
+      Text("a-much-longer-atom-than-sixteen-bytes", dtAtom),
+      Text("say \"hi\" \\ there", dtString),
+      Text("", dtString),
+      Text("x", dtVariable),
+      Text("rest", dtMultiVariable),
+      Text("slot", dtSlot),
+      Text("many", dtMultiSlot),
+      Int(0),
+      Int(-2147483647 - 1),
+      Int(2147483647),
+      Flt(-0.0),
+      Flt(3.14159),
+      Flt(-1e300),
+      Flt(std::nan("")),
+      MakeRef<TIEValue>(std::int32_t{12}, dtFactId),
+      MakeRef<TIEValue>(std::int32_t{5}, dtDescriptor),
+  };
+  for (const Ref<IIEValue>& value : printable) {
+    SCOPED_TRACE(value->ToString());
+    for (const std::uint32_t start : {0u, 12345u}) {
+      std::uint32_t h = start;
+      ASSERT_TRUE(static_cast<const TIEValue&>(*value).HashPrinted(h));
+      EXPECT_EQ(h, ContinueHash(start, value->ToString()));
+    }
+  }
+  std::uint32_t h = 7;
+  EXPECT_FALSE(static_cast<const TIEValue&>(*List({Int(1)})).HashPrinted(h));
+  EXPECT_EQ(h, 7u);
+  EXPECT_EQ(ContinueHash(ContinueHash(0, "ab"), "cd"),
+            static_cast<std::uint32_t>(CalculateHash("abcd", 1)));
+}
+
 TEST(CalculateHashTest, ShortTextsUseEveryByteLongOnesASample) {
   EXPECT_EQ(CalculateHash(""), 0);
   EXPECT_EQ(CalculateHash("a"), 97);

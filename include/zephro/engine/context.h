@@ -53,7 +53,7 @@ class TBindingInfo : public TPersistent {
   const TSlotPosition& SlotPosition() const noexcept { return position_; }
   std::int32_t SubIndex() const noexcept { return sub_index_; }
   bool IsPatternBinding() const noexcept { return pattern_binding_; }
-  bool IsLocalBinding() const noexcept { return SlotIndex() == SLocalBinding; }
+  bool IsLocalBinding() const noexcept { return local_binding_; }
 
   // Same position, slot and sub-index; TBinding adds its name and value.
   virtual bool Equals(const TBindingInfo& other) const;
@@ -65,6 +65,7 @@ class TBindingInfo : public TPersistent {
   std::int32_t sub_index_;
   TSlotPosition position_;  // the slot, by name, found in facts
   bool pattern_binding_;    // the slot is SPatternBinding
+  bool local_binding_;      // the slot is SLocalBinding
 };
 
 // A named variable: where it comes from and its current value.
@@ -84,6 +85,8 @@ class TBinding final : public TBindingInfo {
   std::string ToString() const override;
 
  private:
+  friend class TBindings;  // renames the local records it keeps for reuse
+
   std::string name_;
   Ref<IIEValue> value_;
 };
@@ -91,14 +94,27 @@ class TBinding final : public TBindingInfo {
 // The binding table of one context: variable name to owned TBinding. Small
 // tables (the usual case: a rule's few variables) are searched linearly;
 // larger ones are indexed.
+//
+// A table can be emptied for reuse (Recycle): the records of its local
+// bindings are then kept, and the local bindings made next take them over
+// instead of allocating new ones. A rule's firing context is emptied so
+// after every firing.
 class TBindings {
  public:
   TBinding* Get(std::string_view name) const noexcept;
   // Stores `binding` under its name, replacing (and freeing) any binding of
   // that name; returns the stored binding.
   TBinding* Put(std::unique_ptr<TBinding> binding);
+  // Binds `name` locally to `value`: the local binding of that name takes
+  // the value, or a new local record replaces any other binding of the name.
+  TBinding& PutLocal(std::string_view name, Ref<IIEValue> value);
   bool Remove(std::string_view name);
   void Clear() noexcept;
+  // Empties the table as Clear does, but keeps the records of its local
+  // bindings (their values dropped) for the local bindings made next.
+  void Recycle() noexcept;
+  // The records kept by Recycle and not taken again yet.
+  int SpareCount() const noexcept { return static_cast<int>(spare_.size() - next_spare_); }
   int Count() const noexcept { return static_cast<int>(items_.size()); }
   TBinding& At(int index) const { return *items_[static_cast<std::size_t>(index)]; }
 
@@ -109,9 +125,16 @@ class TBindings {
   static constexpr std::size_t kIndexThreshold = 16;
   int IndexOf(std::string_view name) const noexcept;
   void Reindex();
+  // A local record of `name` holding `value`: a kept one when there is one.
+  std::unique_ptr<TBinding> MakeLocal(std::string_view name, Ref<IIEValue> value);
+  TBinding* Append(std::unique_ptr<TBinding> binding);
 
   std::vector<std::unique_ptr<TBinding>> items_;
   std::unordered_map<std::string_view, std::size_t> index_;  // keys view the bindings' names
+  // Local records kept by Recycle, in the order they were bound; the first
+  // next_spare_ have been taken again (their entries are empty).
+  std::vector<std::unique_ptr<TBinding>> spare_;
+  std::size_t next_spare_ = 0;
 };
 
 class TIEContext final {
@@ -153,6 +176,11 @@ class TIEContext final {
                        std::string_view slot_index, std::int32_t sub_index);
   // Frees every binding of this context and lowers the return flag.
   void Clear() noexcept;
+  // Brings the context back to the state of a fresh child of its parent (no
+  // bindings, no return value, flags down, no fact or token) while keeping
+  // its binding records for reuse (see TBindings::Recycle): for a context
+  // that serves one evaluation after another.
+  void Recycle() noexcept;
 
   bool ReturnFlag() const noexcept { return return_flag_; }
   IIEValue* ReturnValue() const noexcept { return return_value_.get(); }
@@ -171,7 +199,12 @@ class TIEContext final {
   void SetToken(IReteToken* token) noexcept { token_ = token; }
   // The fact of pattern `index` in the current match: from the token, or the
   // current fact for the position just past the token.
-  IFact* FactAt(std::int32_t index) const;
+  IFact* FactAt(std::int32_t index) const {
+    if (token_ != nullptr && index < token_->Count()) {
+      return token_->GetFacts(index);
+    }
+    return fact_;
+  }
 
   // Evaluates every slot of `fact` in this context and stores the results
   // back into it (lists are expanded); returns the same fact.

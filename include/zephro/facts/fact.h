@@ -94,6 +94,18 @@ class TFact final : public IFact {
   void AssignValues(const IFact& source) override;
   Ref<IFact> Clone() const override;
 
+  // Whether facts of this template may hold value objects that others hold
+  // too: true unless the template's engine checks types dynamically, as
+  // storing a value then may convert it in place.
+  bool SharesValues() const noexcept;
+  // As Clone, but when SharesValues the copy holds this fact's value objects
+  // themselves rather than clones (reading each slot as Clone does): for a
+  // scratch copy whose slots are given new values, not changed.
+  Ref<TFact> CopyForChange() const;
+  // As AssignValues, but when SharesValues takes `source`'s value objects
+  // themselves, leaving `source`'s slots unset.
+  void TakeValues(TFact& source);
+
  private:
   ~TFact() override;
 

@@ -93,7 +93,10 @@ class TRule : public TComponent {
   // Makes the values of `token` visible to the actions as variables of
   // `context`, and binds "__RULE" to the rule name.
   void Prepare(const IReteToken& token, TIEContext& context);
-  // Runs the actions for `token` in a fresh child of the engine's context.
+  // Runs the actions for `token` in a context that starts as a fresh child
+  // of the engine's context. The rule keeps that context from one firing to
+  // the next and reuses its binding records; a firing of the rule from
+  // inside its own actions gets a context of its own.
   void Fire(const IReteToken& token);
 
   // The compiler's trace ("name: +1+1+2+t").
@@ -117,8 +120,15 @@ class TRule : public TComponent {
   friend void NotifyRulePatternChanged(TRule& rule, TIEPattern& pattern);
   void BindPatternVariables(TIEPattern& pattern, int position);
   IIEValue* BoundValue(const TBinding& binding, const IReteToken& token) const;
+  // The rule name as a string value, made again only when the name changed.
+  const Ref<IIEValue>& RuleNameValue();
+  void ForgetFiringContext() noexcept;
 
   TInferenceEngine* engine_ = nullptr;  // not owned
+  // The context of the firings, recycled after each (see Fire); null until
+  // the first firing and whenever the engine changes.
+  std::unique_ptr<TIEContext> firing_context_;
+  Ref<IIEValue> rule_name_value_;
   std::string rule_name_;
   std::string comment_;
   std::string compile_trace_;
@@ -132,6 +142,7 @@ class TRule : public TComponent {
   bool enabled_ = true;
   bool one_shot_ = false;
   bool fired_ = false;
+  bool firing_ = false;  // firing_context_ is in use
 };
 
 }  // namespace zephro

@@ -22,6 +22,14 @@ namespace zephro {
 std::int32_t CalculateHash(std::string_view s) noexcept;
 // The same walk with an explicit step; a step below 1 counts as 1.
 std::int32_t CalculateHash(std::string_view s, int step) noexcept;
+// The walk of step 1 continued over `s` from `h`: CalculateHash(a + b, 1) is
+// ContinueHash(ContinueHash(0, a), b).
+inline std::uint32_t ContinueHash(std::uint32_t h, std::string_view s) noexcept {
+  for (const char c : s) {
+    h = h * 31u + static_cast<unsigned char>(c);
+  }
+  return h;
+}
 
 class TText {
  public:

@@ -27,6 +27,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 
 #include "zephro/values/interfaces.h"
 #include "zephro/values/text.h"
@@ -122,6 +123,29 @@ class TIEValue final : public IIEValue {
   void SetAsSingletons(Ref<ISingletonsVector> singletons) override;
   void SetAsFuzzy(Ref<IMembershipSet> fuzzy) override;
 
+  // The number an integer or a float holds, as a double, read in place;
+  // false for every other kind.
+  bool ReadNumber(double& number) const noexcept {
+    if (dtype_ == TIEType::dtInteger) {
+      number = payload_.integer;
+      return true;
+    }
+    if (dtype_ == TIEType::dtFloat) {
+      number = payload_.real;
+      return true;
+    }
+    return false;
+  }
+  // The object of an object value, else null.
+  TObject* ObjectOrNull() const noexcept {
+    return dtype_ == TIEType::dtObject ? payload_.object : nullptr;
+  }
+  // `value` as a TIEValue when it is one (the class is final: the type test
+  // is exact), else null.
+  static const TIEValue* Exactly(const IIEValue& value) noexcept {
+    return typeid(value) == typeid(TIEValue) ? static_cast<const TIEValue*>(&value) : nullptr;
+  }
+
   bool IsOwningObject() const noexcept override { return owns_object_; }
   void Assign(const IIEValue& source) override;
   void AssignTo(IIEValue& target) const override;
@@ -130,6 +154,10 @@ class TIEValue final : public IIEValue {
   bool EqualsStar(const IIEValue* other) const override;
   std::int32_t GetHashCode() const override;
   std::string ToString() const override;
+  // For the kinds printed without help (texts, numbers, fact ids, nothing):
+  // continues `h` over ToString() as ContinueHash would, without making the
+  // string, and answers true; for the others leaves `h` and answers false.
+  bool HashPrinted(std::uint32_t& h) const;
   void Reset() override;
   Ref<IIEValue> Resolve(TIEContext* context) override;
 
