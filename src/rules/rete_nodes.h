@@ -95,10 +95,10 @@ class TReteNode {
 
   TReteNetwork* rete_;  // not owned
   std::uint32_t id_;
+  int rule_use_count_ = 1;  // next to id_: no padding between them
   std::vector<Edge> successors_;
   std::shared_ptr<TConstantDispatch> dispatch_;  // built on demand
   std::vector<TReteNode*> predecessors_;
-  int rule_use_count_ = 1;
 };
 
 class TPatternMatchNode final : public TReteNode {
