@@ -172,17 +172,24 @@ class TFoldFunction : public TNumericFunction {
 class TPlusFunction final : public TFoldFunction<Add> {
  public:
   TPlusFunction() : TFoldFunction(PlusFunctionName, PlusComment, PlusSyntax, 0, false) {}
+  TNumberOperation NumberOperation() const noexcept override { return TNumberOperation::noAdd; }
 };
 
 class TMinusFunction final : public TFoldFunction<Subtract> {
  public:
   TMinusFunction()
       : TFoldFunction(MinusFunctionName, MinusComment, MinusSyntax, std::nullopt, false) {}
+  TNumberOperation NumberOperation() const noexcept override {
+    return TNumberOperation::noSubtract;
+  }
 };
 
 class TTimesFunction final : public TFoldFunction<Multiply> {
  public:
   TTimesFunction() : TFoldFunction(TimesFunctionName, TimesComment, TimesSyntax, 1, false) {}
+  TNumberOperation NumberOperation() const noexcept override {
+    return TNumberOperation::noMultiply;
+  }
 };
 
 class TDivideFunction final : public TFoldFunction<Divide> {

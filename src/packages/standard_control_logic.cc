@@ -114,6 +114,8 @@ class TEqualsFunction final : public TFirstArgumentTest {
  public:
   TEqualsFunction() : TFirstArgumentTest(EqualsFunctionName, EqualsComment, EqualsSyntax, 1) {}
 
+  TNumberRelation NumberRelation() const noexcept override { return TNumberRelation::nrEqual; }
+
  protected:
   bool Stops(const IIEValue& first, const IIEValue& other) const override {
     return first.AsNumeric() != other.AsNumeric();
@@ -125,6 +127,8 @@ class TNotEqualsFunction final : public TFirstArgumentTest {
   TNotEqualsFunction()
       : TFirstArgumentTest(NotEqualsFunctionName, NotEqualsComment, NotEqualsSyntax, 1) {}
 
+  TNumberRelation NumberRelation() const noexcept override { return TNumberRelation::nrNotEqual; }
+
  protected:
   bool Stops(const IIEValue& first, const IIEValue& other) const override {
     return first.AsNumeric() == other.AsNumeric();
@@ -133,8 +137,11 @@ class TNotEqualsFunction final : public TFirstArgumentTest {
 
 // The orderings, which unlike = compare neighbours: (> 3 2 1) asks 3 > 2 and
 // 2 > 1. FALSE at the first pair for which Relation fails.
-template <class Relation>
+template <class Relation, TNumberRelation kRelation>
 class TNeighbourTest : public TIEUserFunction {
+ public:
+  TNumberRelation NumberRelation() const noexcept final { return kRelation; }
+
  protected:
   TNeighbourTest(const char* name, const char* comment, const char* syntax)
       : TIEUserFunction(name, comment, syntax, 2) {}
@@ -180,22 +187,24 @@ class TNeighbourTest : public TIEUserFunction {
   }
 };
 
-class TGtFunction final : public TNeighbourTest<std::greater<double>> {
+class TGtFunction final : public TNeighbourTest<std::greater<double>, TNumberRelation::nrGreater> {
  public:
   TGtFunction() : TNeighbourTest(GtFunctionName, GtComment, GtSyntax) {}
 };
 
-class TGtOrEqFunction final : public TNeighbourTest<std::greater_equal<double>> {
+class TGtOrEqFunction final
+    : public TNeighbourTest<std::greater_equal<double>, TNumberRelation::nrGreaterOrEqual> {
  public:
   TGtOrEqFunction() : TNeighbourTest(GtOrEqFunctionName, GtOrEqComment, GtOrEqSyntax) {}
 };
 
-class TLtFunction final : public TNeighbourTest<std::less<double>> {
+class TLtFunction final : public TNeighbourTest<std::less<double>, TNumberRelation::nrLess> {
  public:
   TLtFunction() : TNeighbourTest(LtFunctionName, LtComment, LtSyntax) {}
 };
 
-class TLtOrEqFunction final : public TNeighbourTest<std::less_equal<double>> {
+class TLtOrEqFunction final
+    : public TNeighbourTest<std::less_equal<double>, TNumberRelation::nrLessOrEqual> {
  public:
   TLtOrEqFunction() : TNeighbourTest(LtOrEqFunctionName, LtOrEqComment, LtOrEqSyntax) {}
 };

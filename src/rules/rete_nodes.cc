@@ -113,6 +113,7 @@ std::string TReteNode::ToString() const {
 struct TReteNode::TConstantDispatch {
   struct Group {
     TSlotPosition slot;
+    TSlotCache cache;
     std::unordered_multimap<std::int32_t, std::uint32_t> by_hash;  // -> successor index
   };
   std::vector<Group> groups;
@@ -146,7 +147,7 @@ void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
       auto group = std::find_if(d->groups.begin(), d->groups.end(),
                                 [&](const TConstantDispatch::Group& g) { return g.slot.Name() == name; });
       if (group == d->groups.end()) {
-        d->groups.push_back({TSlotPosition(name), {}});
+        d->groups.push_back({TSlotPosition(name), {}, {}});
         group = d->groups.end() - 1;
       }
       group->by_hash.emplace(pm.Value()->GetHashCode(), i);
@@ -165,8 +166,8 @@ void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
   }
   const IFact& fact = *token->Fact();
   std::vector<std::uint32_t> chosen = d->others;
-  for (const TConstantDispatch::Group& g : d->groups) {
-    const IIEValue* v = g.slot.Read(fact);
+  for (TConstantDispatch::Group& g : d->groups) {
+    const IIEValue* v = ReadSlot(g.slot, NoSubIndex, g.cache, fact);
     if (v == nullptr) {
       continue;  // no member can pass
     }
@@ -425,7 +426,7 @@ bool TPatternMatchNode::CallNode(const Ref<TIEToken>& token, TCallType /*call_ty
       if (value_->DType() == TIEType::dtFunCall) {
         return TestCall(token, negate);
       }
-      const IIEValue* v = slot1_.Read(*fact);
+      const IIEValue* v = ReadSlot(slot1_, NoSubIndex, cache1_, *fact);
       return v != nullptr && Compare(token, *value_, negate, *v);
     }
     case TPatternMatchTest::pmtTestSlotValueEqual:
@@ -512,9 +513,21 @@ bool TTestNode::Equals(const TTestNode& other) const {
   return true;
 }
 
-bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact) {
+bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact,
+                         std::size_t first) {
+  if (!program_.Compiled()) {
+    program_.Compile(tests_);
+  }
   TIEContext* context = nullptr;
-  for (std::size_t i = 0; i < tests_.size(); ++i) {
+  for (std::size_t i = first; i < tests_.size(); ++i) {
+    switch (program_.Decide(i, left, right_fact)) {
+      case TTestProgram::TVerdict::vFail:
+        return false;
+      case TTestProgram::TVerdict::vPass:
+        continue;
+      case TTestProgram::TVerdict::vAsk:
+        break;
+    }
     const TIESlotTest* test = tests_[i].get();
     if (const TIEJoinTest* join = join_tests_[i]) {
       if (right_fact == nullptr || !join->Test(left, *right_fact)) {
@@ -600,12 +613,13 @@ void TJoinNode::PrepareShortCut() {
   };
   auto take = [&](std::size_t i, std::size_t to) {
     const TIEJoinTest* j = join_tests_[i];
-    left_key_.parts.push_back(TMemoryKeyPart{j->TokenIdx(), TSlotPosition(j->LeftSlotName()), j->LeftSubIndex()});
-    right_key_.parts.push_back(TMemoryKeyPart{-1, TSlotPosition(j->RightSlotName()), j->RightSubIndex()});
+    left_key_.parts.push_back(TMemoryKeyPart{j->TokenIdx(), TSlotPosition(j->LeftSlotName()), j->LeftSubIndex(), {}});
+    right_key_.parts.push_back(TMemoryKeyPart{-1, TSlotPosition(j->RightSlotName()), j->RightSubIndex(), {}});
     const auto at = static_cast<std::ptrdiff_t>(i);
     const auto dest = static_cast<std::ptrdiff_t>(to);
     std::rotate(tests_.begin() + dest, tests_.begin() + at, tests_.begin() + at + 1);
     std::rotate(join_tests_.begin() + dest, join_tests_.begin() + at, join_tests_.begin() + at + 1);
+    program_.Reset();
   };
   for (std::size_t i = 0; i < tests_.size(); ++i) {
     if (is_key(i, TJoinTestType::tstSlot)) {
@@ -700,15 +714,27 @@ bool TJoinNode::CallNode(const Ref<TIEToken>& token, TCallType call_type) {
   return false;
 }
 
-bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right) {
-  return prefix_join_ ? right.ParentToken() != nullptr && right.ParentToken()->SameAs(left)
-                      : RunTests(left, &right, right.Fact());
+bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right, std::uint64_t a,
+                        std::uint64_t b) {
+  if (prefix_join_) {
+    return right.ParentToken() != nullptr && right.ParentToken()->SameAs(left);
+  }
+  // Keys of integers compare by their fingerprints: the key tests, which
+  // lead the join's tests, need not read the facts again.
+  std::size_t first = 0;
+  if (a != TMemoryKey::kInexact && b != TMemoryKey::kInexact) {
+    if (a != b) {
+      return false;
+    }
+    first = left_key_.parts.size();
+  }
+  return RunTests(left, &right, right.Fact(), first);
 }
 
 void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
-                                  std::int32_t hash, bool key_found) {
+                                  std::int32_t hash, bool key_found, std::uint64_t fingerprint) {
   ForCandidates(right_.get(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
-    if (!Matches(*left, *r.token)) {
+    if (!Matches(*left, *r.token, fingerprint, r.fingerprint)) {
       return true;
     }
     CallChildren(Extend(left, *r.token, tag));
@@ -716,10 +742,11 @@ void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
   });
 }
 
-std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found) {
+std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found,
+                                     std::uint64_t fingerprint) {
   std::uint32_t blocker = TIETokenTree::kNoEntry;
   ForCandidates(right_.get(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
-    if (!Matches(left, *r.token)) {
+    if (!Matches(left, *r.token, fingerprint, r.fingerprint)) {
       return true;
     }
     blocker = at;
@@ -739,20 +766,22 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
     }
     return;
   }
+  TIETokenTree& left = Left();
   bool found = true;
-  const std::int32_t hash = left_key_.HashOf(*token, found);
-  const std::uint32_t position = Left().Add(token, hash);
+  std::uint64_t fingerprint = TMemoryKey::kInexact;
+  const std::int32_t hash = left_key_.HashOf(*token, found, &fingerprint);
+  const std::uint32_t position = left.Add(token, hash, fingerprint);
   if (position == TIETokenTree::kNoEntry) {
     return;  // already there
   }
   if (!negated_) {
-    RunTestsVaryRight(token, token->Tag(), hash, found);
+    RunTestsVaryRight(token, token->Tag(), hash, found, fingerprint);
     return;
   }
   // A negated pattern holds while no right token matches: one match is enough
   // to block the token.
-  const std::uint32_t blocker = FindBlocker(*token, hash, found);
-  Left().Blocker(position) = blocker;
+  const std::uint32_t blocker = FindBlocker(*token, hash, found, fingerprint);
+  left.Blocker(position) = blocker;
   if (blocker == TIETokenTree::kNoEntry) {
     CallChildren(WithNull(token, token->Tag()));
   }
@@ -761,13 +790,14 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
 void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   bool found = true;
   std::int32_t hash = 0;
+  std::uint64_t fingerprint = TMemoryKey::kInexact;
   if (prefix_join_) {
     hash = token->ParentToken() != nullptr
                ? static_cast<std::int32_t>(token->ParentToken()->IdentityHash())
                : 0;
   } else if (right_key_.Keyed()) {
     const IFact* fact = token->Fact();
-    hash = fact != nullptr ? right_key_.HashOfFact(*fact, found) : 0;
+    hash = fact != nullptr ? right_key_.HashOfFact(*fact, found, &fingerprint) : 0;
     found = found && fact != nullptr;
   } else {
     hash = token->Fact() != nullptr ? token->Fact()->GetID() : 0;
@@ -784,28 +814,33 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
       return;
     }
   } else {
-    position = Right().Add(token, hash);
+    position = Right().Add(token, hash, fingerprint);
     if (position == TIETokenTree::kNoEntry) {
       return;
     }
   }
+  if (!left_) {
+    return;  // nothing waits on the left yet
+  }
   // With a key, left entries that can match sit under the same hash; a prefix
   // join finds the one left token it extends under that token's identity.
-  ForCandidates(left_.get(), hash, found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
+  TIETokenTree& left = *left_;
+  ForCandidates(&left, hash, found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
     if (!negated_) {
-      if (Matches(*l.token, *token)) {
+      if (Matches(*l.token, *token, l.fingerprint, fingerprint)) {
         CallChildren(Extend(l.token, *token, token->Tag()));
       }
     } else if (!removing) {
       // Tokens already blocked stay blocked: only free ones are tested.
-      if (Left().Blocker(at) == TIETokenTree::kNoEntry && Matches(*l.token, *token)) {
-        Left().Blocker(at) = position;
+      if (left.Blocker(at) == TIETokenTree::kNoEntry &&
+          Matches(*l.token, *token, l.fingerprint, fingerprint)) {
+        left.Blocker(at) = position;
         WithdrawChildren(*l.token);
       }
-    } else if (Left().Blocker(at) == position) {
+    } else if (left.Blocker(at) == position) {
       // The token lost its blocker: it is free unless another one matches.
-      const std::uint32_t blocker = FindBlocker(*l.token, l.hash, true);
-      Left().Blocker(at) = blocker;
+      const std::uint32_t blocker = FindBlocker(*l.token, l.hash, true, l.fingerprint);
+      left.Blocker(at) = blocker;
       if (blocker == TIETokenTree::kNoEntry) {
         CallChildren(WithNull(l.token, l.token->Tag()));
       }

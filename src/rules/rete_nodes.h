@@ -18,6 +18,7 @@
 #include <variant>
 #include <vector>
 
+#include "rules/test_program.h"
 #include "rules/token.h"
 #include "zephro/engine/context.h"
 #include "zephro/facts/pattern.h"
@@ -133,6 +134,7 @@ class TPatternMatchNode final : public TReteNode {
   Ref<IIEValue> value_;
   TSlotPosition slot1_;
   TSlotPosition slot2_;
+  TSlotCache cache1_;  // where slot1_ sits in the facts met
   std::int32_t pos1_ = -1;
   std::int32_t pos2_ = -1;
 };
@@ -145,6 +147,7 @@ class TTestNode : public TReteNode {
   void AddTest(std::unique_ptr<TIESlotTest> test) {
     join_tests_.push_back(dynamic_cast<const TIEJoinTest*>(test.get()));
     tests_.push_back(std::move(test));
+    program_.Reset();
   }
   int TestCount() const noexcept { return static_cast<int>(tests_.size()); }
   TIESlotTest& Test(int index) const { return *tests_[static_cast<std::size_t>(index)]; }
@@ -157,13 +160,17 @@ class TTestNode : public TReteNode {
   std::string ToString() const override;
 
  protected:
-  // True when every test passes for the partial match `left` and `right`.
-  bool RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact);
+  // True when every test from `first` on passes for the partial match
+  // `left` and `right`.
+  bool RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact,
+                std::size_t first = 0);
 
   std::vector<std::unique_ptr<TIESlotTest>> tests_;
   // Per test, the test as a join test (null for a function test): decided
   // once, not per token.
   std::vector<const TIEJoinTest*> join_tests_;
+  // The tests as the inner loop decides them, prepared on first use.
+  TTestProgram program_;
   bool has_function_tests_ = false;
 
   friend class TReteCompiler;
@@ -196,13 +203,15 @@ class TJoinNode final : public TTestNode {
   TIETokenTree& Right();
   void LeftActivate(const Ref<TIEToken>& token);
   void RightActivate(const Ref<TIEToken>& token);
-  // Whether partial match `left` and right token `right` satisfy the join.
-  bool Matches(const TIEToken& left, const TIEToken& right);
+  // Whether partial match `left` and right token `right`, whose keys have
+  // fingerprints `a` and `b`, satisfy the join.
+  bool Matches(const TIEToken& left, const TIEToken& right, std::uint64_t a, std::uint64_t b);
   // Passes `left` + each matching right token's fact on, tagged `tag`.
   void RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag, std::int32_t hash,
-                         bool key_found);
+                         bool key_found, std::uint64_t fingerprint);
   // The position of the first right token that matches `left`, or kNoEntry.
-  std::uint32_t FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found);
+  std::uint32_t FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found,
+                            std::uint64_t fingerprint);
   // True when an arriving token finds its partners in one bucket of the
   // other memory: the join has a key, or it is a prefix join.
   bool Probing() const noexcept { return left_key_.Keyed() || prefix_join_; }

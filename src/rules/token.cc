@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <typeinfo>
@@ -12,6 +13,7 @@
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/types.h"
+#include "zephro/values/value.h"
 
 namespace zephro {
 namespace {
@@ -375,14 +377,6 @@ std::int32_t TIEToken::SortCode() const noexcept {
   return Wrap(code);
 }
 
-IFact* TIEToken::GetFacts(int index) const {
-  const TIEToken* t = this;
-  while (t != nullptr && index < t->count_ - 1) {
-    t = t->parent_.get();
-  }
-  return t != nullptr && index == t->count_ - 1 ? t->fact_.get() : nullptr;
-}
-
 bool TIEToken::Equals(const IReteToken* other) const {
   // Every token of the network is a TIEToken (the class is final).
   const auto* b = other != nullptr && typeid(*other) == typeid(TIEToken)
@@ -440,42 +434,62 @@ std::string TIEToken::GetToFactsString() const {
 
 // --- memory keys ---------------------------------------------------------------------------
 
-const IIEValue* TMemoryKeyPart::Read(const IFact& fact) const {
-  const IIEValue* v = slot.Read(fact);
-  if (sub_index < 0 || v == nullptr) {
-    return v;
-  }
-  const IValueVector* list = v->DType() == TIEType::dtList ? v->AsList() : nullptr;
-  return list != nullptr && sub_index < list->ValueCount() ? list->Get(sub_index) : nullptr;
-}
-
 template <class FactOf>
-std::int32_t TMemoryKey::HashParts(FactOf&& fact_of, bool& found) const {
+std::int32_t TMemoryKey::HashParts(FactOf&& fact_of, bool& found,
+                                   std::uint64_t* fingerprint) const {
   std::uint64_t acc = kHashSeed;
+  std::uint64_t packed = 0;
+  bool exact = parts.size() <= 2;
   for (const TMemoryKeyPart& part : parts) {
     const IFact* fact = fact_of(part);
     const IIEValue* v = fact != nullptr ? part.Read(*fact) : nullptr;
     if (v == nullptr) {
       found = false;
+      if (fingerprint != nullptr) {
+        *fingerprint = kInexact;
+      }
       return 0;
     }
-    acc = AccumulateHash(acc, v->GetHashCode());
+    // An integer's hash is the integer itself; text hashes are cached.
+    const TIEValue* own =
+        typeid(*v) == typeid(TIEValue) ? static_cast<const TIEValue*>(v) : nullptr;
+    std::int32_t hash = 0;
+    if (own != nullptr && own->DType() == TIEType::dtInteger) {
+      hash = own->IntegerDatum();
+      exact = exact && hash != std::numeric_limits<std::int32_t>::min();
+    } else {
+      hash = own != nullptr && (own->DType() == TIEType::dtAtom ||
+                                own->DType() == TIEType::dtString)
+                 ? own->TextDatum().Hash()
+                 : v->GetHashCode();
+      exact = false;
+    }
+    acc = AccumulateHash(acc, hash);
+    packed = (packed << 32) | static_cast<std::uint32_t>(hash);
+  }
+  if (fingerprint != nullptr) {
+    *fingerprint = exact ? packed << (32 * (2 - parts.size())) : kInexact;
   }
   found = true;
   return FinishHash(acc);
 }
 
-std::int32_t TMemoryKey::HashOfFact(const IFact& fact, bool& found) const {
-  return HashParts([&](const TMemoryKeyPart&) { return &fact; }, found);
+std::int32_t TMemoryKey::HashOfFact(const IFact& fact, bool& found,
+                                    std::uint64_t* fingerprint) const {
+  return HashParts([&](const TMemoryKeyPart&) { return &fact; }, found, fingerprint);
 }
 
-std::int32_t TMemoryKey::HashOf(const TIEToken& token, bool& found) const {
+std::int32_t TMemoryKey::HashOf(const TIEToken& token, bool& found,
+                                std::uint64_t* fingerprint) const {
   if (!Keyed()) {
     found = true;
+    if (fingerprint != nullptr) {
+      *fingerprint = kInexact;
+    }
     return static_cast<std::int32_t>(token.IdentityHash());
   }
-  return HashParts([&](const TMemoryKeyPart& part) { return token.GetFacts(part.fact_index); },
-                   found);
+  return HashParts([&](const TMemoryKeyPart& part) { return token.FactAt(part.fact_index); },
+                   found, fingerprint);
 }
 
 // --- token memories ------------------------------------------------------------------------
@@ -562,7 +576,8 @@ void TIETokenTree::Grow() {
   }
 }
 
-std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
+std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash,
+                                std::uint64_t fingerprint) {
   const std::uint32_t identity = token->IdentityHash();
   if (token->MayRepeat() && !id_heads_.empty()) {
     for (std::uint32_t i = id_heads_[IdIndex(identity)]; i != kNone; i = entries_[i].id_next) {
@@ -599,6 +614,7 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash) {
   }
   Entry& e = entries_[index];
   e.token = std::move(token);
+  e.fingerprint = fingerprint;
   e.hash = hash;
   if (index < blockers_.size()) {
     blockers_[index] = kNoEntry;

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "rules/segmented_array.h"
+#include "rules/slot_reader.h"
 #include "zephro/facts/slot_position.h"
 #include "zephro/values/interfaces.h"
 
@@ -44,7 +45,15 @@ class TIEToken final : public IReteToken {
   TIEToken(const TIEToken& source, TTokenAction action);
 
   std::int32_t Count() const noexcept override { return count_; }
-  IFact* GetFacts(int index) const override;
+  IFact* GetFacts(int index) const override { return FactAt(index); }
+  // The fact at `index` of the chain (0 the first), or null; read in place.
+  IFact* FactAt(int index) const noexcept {
+    const TIEToken* t = this;
+    while (t != nullptr && index < t->count_ - 1) {
+      t = t->parent_.get();
+    }
+    return t != nullptr && index == t->count_ - 1 ? t->fact_.get() : nullptr;
+  }
   IFact* Fact() const noexcept override { return fact_.get(); }
   IReteToken* Parent() const noexcept override { return parent_.get(); }
   TIEToken* ParentToken() const noexcept { return parent_.get(); }
@@ -193,9 +202,10 @@ struct TMemoryKeyPart {
   std::int32_t fact_index = 0;
   TSlotPosition slot;
   std::int32_t sub_index = -1;
+  mutable TSlotCache cache;
 
   // The value of the part in `fact`, or null when the fact lacks it.
-  const IIEValue* Read(const IFact& fact) const;
+  const IIEValue* Read(const IFact& fact) const { return ReadSlot(slot, sub_index, cache, fact); }
 };
 
 // Where a memory finds the key of a token: the combined hash of the values of
@@ -205,17 +215,25 @@ struct TMemoryKeyPart {
 struct TMemoryKey {
   std::vector<TMemoryKeyPart> parts;
 
+  // A key of one or two integers (none the lowest 32-bit integer) packed in
+  // 64 bits: two such keys are equal exactly when their fingerprints are.
+  // Any other key has kInexact, which no such key packs to.
+  static constexpr std::uint64_t kInexact = std::uint64_t{0x80000000u} << 32;
+
   bool Keyed() const noexcept { return !parts.empty(); }
   // The hash of the key of `token` (its identity for an unkeyed memory).
-  // Sets `found` false when a fact of the token lacks a part.
-  std::int32_t HashOf(const TIEToken& token, bool& found) const;
+  // Sets `found` false when a fact of the token lacks a part; stores the
+  // key's fingerprint in `fingerprint` when given.
+  std::int32_t HashOf(const TIEToken& token, bool& found,
+                      std::uint64_t* fingerprint = nullptr) const;
   // The hash of the key read from `fact` itself.
-  std::int32_t HashOfFact(const IFact& fact, bool& found) const;
+  std::int32_t HashOfFact(const IFact& fact, bool& found,
+                          std::uint64_t* fingerprint = nullptr) const;
 
  private:
   // The combined hash of every part, read from the fact `fact_of(part)`.
   template <class FactOf>
-  std::int32_t HashParts(FactOf&& fact_of, bool& found) const;
+  std::int32_t HashParts(FactOf&& fact_of, bool& found, std::uint64_t* fingerprint) const;
 };
 
 // The memory of one side of a join. Entries live in one array and sit on two
@@ -230,6 +248,7 @@ class TIETokenTree {
 
   struct Entry {
     Ref<TIEToken> token;
+    std::uint64_t fingerprint = TMemoryKey::kInexact;  // of the token's key
     std::int32_t hash = 0;
     std::uint32_t key_prev = 0;
     std::uint32_t key_next = 0;
@@ -249,7 +268,8 @@ class TIETokenTree {
   // Stores `token` under key hash `hash` (unless it may repeat and an equal
   // one is there); returns its position (where it stays until removed), or
   // kNoEntry.
-  std::uint32_t Add(Ref<TIEToken> token, std::int32_t hash);
+  std::uint32_t Add(Ref<TIEToken> token, std::int32_t hash,
+                    std::uint64_t fingerprint = TMemoryKey::kInexact);
   // Removes the entry equal to `token`; answers whether there was one and
   // reports its position (not reused before the next Add) and the token it
   // held (either may be null).

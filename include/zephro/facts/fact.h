@@ -68,6 +68,16 @@ class TFact final : public IFact {
   // to fit (copies of the slot's own default).
   // REQUIRES: 0 <= index < Template()->SlotCount().
   void StoreValueAt(int index, Ref<IIEValue> value);
+  // The value at `index` of `layout`, read in place for the matcher's inner
+  // loops: null unless the fact's values follow `layout`, `layout` is still
+  // its template's, and the slot holds a value already (ValueAt decides then).
+  IIEValue* PeekAt(const TSlotLayout* layout, int index) const noexcept {
+    return layout_.get() == layout && template_ && &template_->Layout() == layout
+               ? values_[static_cast<std::size_t>(index)].get()
+               : nullptr;
+  }
+  // The layout the values follow now (null without a template).
+  const TSlotLayout* StoredLayout() const noexcept { return layout_.get(); }
   bool ContainsKey(std::string_view name, Ref<IIEValue>* value) const override;
 
   std::string GetToIDString() const override;

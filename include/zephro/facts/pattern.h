@@ -117,6 +117,8 @@ class TIEJoinTest final : public TIESlotTest {
   std::int32_t LeftSubIndex() const noexcept { return left_.sub_index; }
   std::int32_t RightSubIndex() const noexcept { return right_.sub_index; }
   std::int32_t TokenIdx() const noexcept { return token_index_; }
+  const TSlotPosition& LeftSlot() const noexcept { return left_.slot; }
+  const TSlotPosition& RightSlot() const noexcept { return right_.slot; }
 
   // The value this test reads from `fact` on the left or right side (narrowed
   // to the side's position); null when the fact lacks it.

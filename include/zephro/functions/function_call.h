@@ -102,6 +102,15 @@ class TFunctionCall final : public IFunCall {
   // call whose function was removed from the engine raises the same.
   void SimpleExecute(TIEContext& context) override;
   bool Holds(TIEContext& context) override;
+  // The function the call would run now without looking anything up (bound,
+  // and the binding confirmed since the reasoner's table last changed), else
+  // null: what Holds and Execute would bind or check first.
+  IUserFunction* CurrentFunction() const noexcept {
+    return function_ &&
+                   (reasoner_ == nullptr || reasoner_->FunctionTableVersion() == bound_version_)
+               ? function_.get()
+               : nullptr;
+  }
 
   // Same name (case-sensitive), same number of arguments, and each argument
   // strictly Equals the one at its position. Reasoner, binding, comment and tag

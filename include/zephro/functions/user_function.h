@@ -70,6 +70,16 @@ class TComponent;
 // What a list tells its owner about an element that joined or left it.
 enum class TListNotification : std::uint8_t { lnAdded, lnExtracted, lnDeleted };
 
+// What a comparison of two numbers asks of them; nrNone for a function that
+// is not one.
+enum class TNumberRelation : std::uint8_t {
+  nrNone, nrLess, nrLessOrEqual, nrGreater, nrGreaterOrEqual, nrEqual, nrNotEqual
+};
+
+// What an arithmetic function makes of two numbers; noNone for a function
+// that is not one.
+enum class TNumberOperation : std::uint8_t { noNone, noAdd, noSubtract, noMultiply };
+
 // MaxArgumentCount of a function without upper limit (the largest 32-bit value).
 inline constexpr std::int32_t kUnlimitedArguments = 2147483647;
 
@@ -128,6 +138,15 @@ class TIEUserFunction : public IUserFunction {
   // Checks the argument count, then runs the body; see the top of this file. The
   // result is never null: a body that returns null gives FCNil.
   Ref<IIEValue> Call(IFunCall& call, TIEContext& context) final;
+
+  // The relation the function checks when called with two numbers (integers
+  // or floats, compared as floats); callers may then decide such calls
+  // without running the body. nrNone (the base) for every other function.
+  virtual TNumberRelation NumberRelation() const noexcept { return TNumberRelation::nrNone; }
+  // The same for arithmetic: the operation the function applies when called
+  // with two numbers, its result an integer when both are (wrapped to 32
+  // bits), else a float. noNone (the base) for every other function.
+  virtual TNumberOperation NumberOperation() const noexcept { return TNumberOperation::noNone; }
 
   // Copies name (through SetFunctionName), comment, argument string and limits.
   void Assign(const TIEUserFunction& source);

@@ -69,6 +69,12 @@ class TIEValue final : public IIEValue {
   static Ref<IIEValue> Float(double value) { return MakeRef<TIEValue>(value); }
 
   TIEType DType() const noexcept override { return dtype_; }
+  // The datum read in place, without conversion, for the matcher's inner
+  // loops: the number of an integer kind (dtInteger, dtFactId, dtDescriptor),
+  // of a float, the text of a text kind.
+  std::int32_t IntegerDatum() const noexcept { return payload_.integer; }
+  double FloatDatum() const noexcept { return payload_.real; }
+  const TText& TextDatum() const noexcept { return text_; }
   std::int32_t Tag() const noexcept override { return extras_ ? extras_->tag : 0; }
   void SetTag(std::int32_t tag) override;
   const TIEValueChangeEvent& OnChange() const override;

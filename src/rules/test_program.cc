@@ -1,0 +1,277 @@
+#include "rules/test_program.h"
+
+#include <cmath>
+#include <limits>
+#include <typeinfo>
+
+#include "zephro/engine/context.h"
+#include "zephro/facts/fact.h"
+#include "zephro/values/value.h"
+
+#include "rules/token.h"
+#include "values/value_internal.h"
+
+namespace zephro {
+namespace {
+
+// The value as the engine's own class, or null for a foreign one.
+const TIEValue* Own(const IIEValue& value) noexcept {
+  return typeid(value) == typeid(TIEValue) ? static_cast<const TIEValue*>(&value) : nullptr;
+}
+
+// Equals, decided in place for two values of one plain kind.
+bool SameValueOf(const IIEValue& a, const IIEValue& b) {
+  const TIEValue* x = Own(a);
+  const TIEValue* y = Own(b);
+  if (x != nullptr && y != nullptr && x->DType() == y->DType()) {
+    switch (x->DType()) {
+      case TIEType::dtInteger:
+      case TIEType::dtFactId:
+      case TIEType::dtDescriptor:
+        return x->IntegerDatum() == y->IntegerDatum();
+      case TIEType::dtFloat:
+        return x->FloatDatum() == y->FloatDatum();
+      case TIEType::dtAtom:
+      case TIEType::dtString:
+        return x->TextDatum() == y->TextDatum();
+      default:
+        break;
+    }
+  }
+  return a.Equals(&b);
+}
+
+}  // namespace
+
+void TTestProgram::Compile(const std::vector<std::unique_ptr<TIESlotTest>>& tests) {
+  steps_.clear();
+  steps_.reserve(tests.size());
+  for (const auto& test : tests) {
+    if (const auto* join = dynamic_cast<const TIEJoinTest*>(test.get())) {
+      steps_.push_back(CompileJoinTest(*join));
+    } else if (const auto* call = dynamic_cast<const TIEPatternMatchTest*>(test.get())) {
+      steps_.push_back(CompileCall(*call));
+    } else {
+      steps_.emplace_back();
+    }
+  }
+  compiled_ = true;
+}
+
+TTestProgram::TStep TTestProgram::CompileJoinTest(const TIEJoinTest& test) {
+  TStep step;
+  step.kind = TKind::kSameValue;
+  step.negated = test.IsNegated();
+  step.a.from = TFrom::kToken;
+  step.a.fact_index = test.TokenIdx();
+  step.a.slot = &test.LeftSlot();
+  step.a.sub_index = test.LeftSubIndex();
+  step.b.from = TFrom::kRight;
+  step.b.slot = &test.RightSlot();
+  step.b.sub_index = test.RightSubIndex();
+  return step;
+}
+
+TTestProgram::TStep TTestProgram::CompileCall(const TIEPatternMatchTest& test) {
+  TStep step;
+  const IIEValue* value = test.SlotValue();
+  if (value == nullptr || !CompileArguments(*value, step.a, step.b, step.comparison.call, 0)) {
+    return step;
+  }
+  step.kind = TKind::kNumbers;
+  step.negated = test.IsNegated();
+  return step;
+}
+
+bool TTestProgram::CompileArguments(const IIEValue& call_value, TOperand& a, TOperand& b,
+                                    const TFunctionCall*& call, int depth) {
+  if (call_value.DType() != TIEType::dtFunCall) {
+    return false;
+  }
+  const auto* c = dynamic_cast<const TFunctionCall*>(call_value.AsFunCall());
+  if (c == nullptr || c->ArgumentCount() != 2 || !CompileArgument(*c->Argument(0), a, depth) ||
+      !CompileArgument(*c->Argument(1), b, depth)) {
+    return false;
+  }
+  call = c;
+  return true;
+}
+
+bool TTestProgram::CompileArgument(const IIEValue& argument, TOperand& operand, int depth) {
+  constexpr int kMaxDepth = 2;
+  switch (argument.DType()) {
+    case TIEType::dtInteger:
+    case TIEType::dtFloat:
+      operand.from = TFrom::kConstant;
+      operand.number = argument.AsFloat();
+      operand.is_float = argument.DType() == TIEType::dtFloat;
+      return true;
+    case TIEType::dtFunCall:
+      if (depth >= kMaxDepth) {
+        return false;
+      }
+      operand.from = TFrom::kCall;
+      operand.args.resize(2);
+      return CompileArguments(argument, operand.args[0], operand.args[1], operand.arithmetic.call,
+                              depth + 1);
+    case TIEType::dtObject:
+      break;
+    default:
+      return false;
+  }
+  const TObject* object = argument.AsObject();
+  if (!IsPatternBinding(object)) {
+    return false;
+  }
+  const auto& binding = static_cast<const TBindingInfo&>(*object);
+  if (binding.IsPatternBinding()) {
+    return false;  // the whole fact
+  }
+  operand.from = TFrom::kMatch;
+  operand.fact_index = binding.FactIndex();
+  operand.sub_index = binding.SubIndex();
+  operand.slot = &binding.SlotPosition();
+  return true;
+}
+
+bool TTestProgram::TBoundCall::Refresh() {
+  const IUserFunction* now = call->CurrentFunction();
+  if (now != function) {
+    const auto* own = dynamic_cast<const TIEUserFunction*>(now);
+    function = now;
+    relation = own != nullptr ? own->NumberRelation() : TNumberRelation::nrNone;
+    operation = own != nullptr ? own->NumberOperation() : TNumberOperation::noNone;
+  }
+  return function != nullptr;
+}
+
+const IFact* TTestProgram::FactOf(const TOperand& operand, const TIEToken& left,
+                                  const IFact* right) {
+  switch (operand.from) {
+    case TFrom::kConstant:
+    case TFrom::kCall:
+      return nullptr;
+    case TFrom::kToken:
+      return left.FactAt(operand.fact_index);
+    case TFrom::kRight:
+      return right;
+    case TFrom::kMatch:
+      return operand.fact_index < left.Count() ? left.FactAt(operand.fact_index) : right;
+  }
+  return nullptr;
+}
+
+bool TTestProgram::ReadNumber(TOperand& operand, const TIEToken& left, const IFact* right,
+                              double& number, bool& is_float) {
+  switch (operand.from) {
+    case TFrom::kConstant:
+      number = operand.number;
+      is_float = operand.is_float;
+      return true;
+    case TFrom::kCall:
+      return Calculate(operand, left, right, number, is_float);
+    case TFrom::kToken:
+    case TFrom::kRight:
+    case TFrom::kMatch:
+      break;
+  }
+  const IIEValue* value = Read(operand, FactOf(operand, left, right));
+  const TIEValue* own = value != nullptr ? Own(*value) : nullptr;
+  if (own == nullptr) {
+    return false;
+  }
+  switch (own->DType()) {
+    case TIEType::dtInteger:
+      number = own->IntegerDatum();
+      is_float = false;
+      return true;
+    case TIEType::dtFloat:
+      number = own->FloatDatum();
+      is_float = true;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TTestProgram::Calculate(TOperand& operand, const TIEToken& left, const IFact* right,
+                             double& number, bool& is_float) {
+  double a = 0;
+  double b = 0;
+  bool a_float = false;
+  bool b_float = false;
+  TBoundCall& call = operand.arithmetic;
+  if (!call.Refresh() || call.operation == TNumberOperation::noNone ||
+      !ReadNumber(operand.args[0], left, right, a, a_float) ||
+      !ReadNumber(operand.args[1], left, right, b, b_float)) {
+    return false;
+  }
+  switch (call.operation) {
+    case TNumberOperation::noAdd:
+      number = a + b;
+      break;
+    case TNumberOperation::noSubtract:
+      number = a - b;
+      break;
+    case TNumberOperation::noMultiply:
+      number = a * b;
+      break;
+    case TNumberOperation::noNone:
+      return false;
+  }
+  is_float = a_float || b_float;
+  // Overflow, invalid operations and integers beyond 32 bits are the
+  // call's to report or wrap.
+  constexpr double kLowest = std::numeric_limits<std::int32_t>::min();
+  constexpr double kHighest = std::numeric_limits<std::int32_t>::max();
+  return is_float ? std::isfinite(number) : number >= kLowest && number <= kHighest;
+}
+
+TTestProgram::TVerdict TTestProgram::SameValue(TStep& step, const TIEToken& left,
+                                               const IFact* right) {
+  const IIEValue* a = Read(step.a, FactOf(step.a, left, right));
+  const IIEValue* b = a != nullptr ? Read(step.b, right) : nullptr;
+  if (b == nullptr) {
+    return TVerdict::vAsk;
+  }
+  return SameValueOf(*a, *b) != step.negated ? TVerdict::vPass : TVerdict::vFail;
+}
+
+TTestProgram::TVerdict TTestProgram::Numbers(TStep& step, const TIEToken& left,
+                                             const IFact* right) {
+  double a = 0;
+  double b = 0;
+  bool a_float = false;
+  bool b_float = false;
+  if (!step.comparison.Refresh() || step.comparison.relation == TNumberRelation::nrNone ||
+      !ReadNumber(step.a, left, right, a, a_float) ||
+      !ReadNumber(step.b, left, right, b, b_float)) {
+    return TVerdict::vAsk;
+  }
+  bool holds = false;
+  switch (step.comparison.relation) {
+    case TNumberRelation::nrLess:
+      holds = a < b;
+      break;
+    case TNumberRelation::nrLessOrEqual:
+      holds = a <= b;
+      break;
+    case TNumberRelation::nrGreater:
+      holds = a > b;
+      break;
+    case TNumberRelation::nrGreaterOrEqual:
+      holds = a >= b;
+      break;
+    case TNumberRelation::nrEqual:
+      holds = a == b;
+      break;
+    case TNumberRelation::nrNotEqual:
+      holds = a != b;
+      break;
+    case TNumberRelation::nrNone:
+      return TVerdict::vAsk;
+  }
+  return holds != step.negated ? TVerdict::vPass : TVerdict::vFail;
+}
+
+}  // namespace zephro

@@ -1,0 +1,127 @@
+#pragma once
+
+// The tests of a join or test element, prepared for the matcher's inner loop.
+//
+// Nearly every test a rule puts on a join is one of two shapes: a slot of the
+// arriving fact equal (or not) to a slot of a fact matched before, or two
+// numbers, slots or constants, weighed by one of the comparison functions
+// ((< ?o ?id), (> ?l 0)). TTestProgram decides those by reading the slot
+// values in place: no evaluation context, no argument resolution, the slot's
+// position remembered per layout. Whatever it cannot decide that way (another
+// test, a value that is not a number, a fact of a foreign class, a slot read
+// for the first time under a layout) it leaves to the test itself, which also
+// reports errors; so a test decided here gets the verdict the test would give.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "zephro/facts/pattern.h"
+#include "zephro/functions/function_call.h"
+#include "zephro/functions/user_function.h"
+
+#include "rules/slot_reader.h"
+
+namespace zephro {
+
+class TIEToken;
+
+class TTestProgram {
+ public:
+  enum class TVerdict : std::uint8_t { vFail, vPass, vAsk };
+
+  // Prepares the steps of `tests` (the node keeps them; they must outlive
+  // the program and stay in this order).
+  void Compile(const std::vector<std::unique_ptr<TIESlotTest>>& tests);
+  // Forgets the steps; the next Compile prepares them again.
+  void Reset() noexcept {
+    steps_.clear();
+    compiled_ = false;
+  }
+  bool Compiled() const noexcept { return compiled_; }
+
+  // Test `i` for partial match `left` and arriving fact `right` (null or the
+  // null fact for a test element): vAsk when the test itself must decide.
+  TVerdict Decide(std::size_t i, const TIEToken& left, const IFact* right) {
+    TStep& step = steps_[i];
+    switch (step.kind) {
+      case TKind::kGeneral:
+        return TVerdict::vAsk;
+      case TKind::kSameValue:
+        return SameValue(step, left, right);
+      case TKind::kNumbers:
+        return Numbers(step, left, right);
+    }
+    return TVerdict::vAsk;
+  }
+
+ private:
+  enum class TKind : std::uint8_t { kGeneral, kSameValue, kNumbers };
+  // Which fact an operand reads.
+  enum class TFrom : std::uint8_t {
+    kConstant,  // none: `number` is the operand
+    kToken,     // the partial match's fact at `fact_index`
+    kRight,     // the arriving fact
+    kMatch,     // as a variable of the rule: the partial match's fact at
+                // `fact_index` when it has one, else the arriving fact
+    kCall,      // an arithmetic call on the operands in `args`
+  };
+  // A call and the function it runs now, with what the function is learnt
+  // from the call once it is bound, and again whenever it runs another one.
+  struct TBoundCall {
+    const TFunctionCall* call = nullptr;
+    const IUserFunction* function = nullptr;
+    TNumberRelation relation = TNumberRelation::nrNone;
+    TNumberOperation operation = TNumberOperation::noNone;
+    // False when the call is not bound yet or runs a function of another
+    // kind: only the call itself can say then.
+    bool Refresh();
+  };
+  struct TOperand {
+    TFrom from = TFrom::kConstant;
+    std::int32_t fact_index = 0;
+    std::int32_t sub_index = NoSubIndex;
+    const TSlotPosition* slot = nullptr;  // owned by the test
+    TSlotCache cache;
+    double number = 0;  // a constant
+    bool is_float = false;
+    TBoundCall arithmetic;
+    std::vector<TOperand> args;
+  };
+  struct TStep {
+    TKind kind = TKind::kGeneral;
+    bool negated = false;
+    TBoundCall comparison;
+    TOperand a;
+    TOperand b;
+  };
+
+  static TStep CompileJoinTest(const TIEJoinTest& test);
+  static TStep CompileCall(const TIEPatternMatchTest& test);
+  // Operands: constant numbers, slots bound by the rule, and +, - or * of
+  // two such (nested `depth` deep at most).
+  static bool CompileArgument(const IIEValue& argument, TOperand& operand, int depth = 0);
+  // The two arguments of a call, or false.
+  static bool CompileArguments(const IIEValue& call_value, TOperand& a, TOperand& b,
+                               const TFunctionCall*& call, int depth);
+
+  static const IFact* FactOf(const TOperand& operand, const TIEToken& left, const IFact* right);
+  // The operand's value, or null when only the test can say.
+  static const IIEValue* Read(TOperand& operand, const IFact* fact) {
+    return fact != nullptr ? ReadSlot(*operand.slot, operand.sub_index, operand.cache, *fact)
+                           : nullptr;
+  }
+  // The operand's number and whether it is a float; false when only the
+  // call can say (not a number, an arithmetic error, a result beyond 32 bits).
+  static bool ReadNumber(TOperand& operand, const TIEToken& left, const IFact* right,
+                         double& number, bool& is_float);
+  static bool Calculate(TOperand& operand, const TIEToken& left, const IFact* right, double& number,
+                        bool& is_float);
+  static TVerdict SameValue(TStep& step, const TIEToken& left, const IFact* right);
+  static TVerdict Numbers(TStep& step, const TIEToken& left, const IFact* right);
+
+  std::vector<TStep> steps_;
+  bool compiled_ = false;
+};
+
+}  // namespace zephro
