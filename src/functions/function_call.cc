@@ -203,18 +203,39 @@ Ref<IFunCall> TFunctionCall::Clone() const {
   return copy;
 }
 
+#if defined(__GNUC__) && defined(__x86_64__)
+static_assert(sizeof(TFunctionCall) <= 104, "a call outgrew 104 bytes");
+#endif
+
 const std::string& TFunctionCall::Comment() const noexcept {
   static const std::string none;
-  return comment_ ? *comment_ : none;
+  return notes_ ? notes_->comment : none;
+}
+
+TFunctionCall::Notes& TFunctionCall::EnsureNotes() {
+  if (!notes_) {
+    notes_ = std::make_unique<Notes>();
+  }
+  return *notes_;
+}
+
+void TFunctionCall::TrimNotes() noexcept {
+  if (notes_ && notes_->comment.empty() && notes_->tag == 0) {
+    notes_.reset();
+  }
 }
 
 void TFunctionCall::SetComment(std::string_view comment) {
-  if (comment.empty()) {
-    comment_.reset();
-  } else if (comment_) {
-    comment_->assign(comment);
-  } else {
-    comment_ = std::make_unique<std::string>(comment);
+  if (!comment.empty() || notes_) {
+    EnsureNotes().comment.assign(comment);
+    TrimNotes();
+  }
+}
+
+void TFunctionCall::SetTag(std::int32_t tag) {
+  if (tag != 0 || notes_) {
+    EnsureNotes().tag = tag;
+    TrimNotes();
   }
 }
 
@@ -225,7 +246,7 @@ void TFunctionCall::Assign(const IFunCall& source) {
   function_ = nullptr;
   name_ = source.Name();
   SetComment(source.Comment());
-  tag_ = source.Tag();
+  SetTag(source.Tag());
   std::span<const Ref<IIEValue>> theirs = source.Arguments();
   std::vector<Ref<IIEValue>> copies;
   copies.reserve(theirs.size());

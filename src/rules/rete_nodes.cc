@@ -889,7 +889,8 @@ std::uint32_t IdentityOf(const TActivation& a) {
 }  // namespace
 
 void TPatternMatchTerminalNode::Grow() {
-  std::vector<TActivation*> old(buckets_.size() * 2, nullptr);
+  constexpr std::size_t kFirstBuckets = 4;
+  std::vector<TActivation*> old(std::max(buckets_.size() * 2, kFirstBuckets), nullptr);
   old.swap(buckets_);
   for (TActivation* head : old) {
     while (head != nullptr) {
@@ -958,6 +959,9 @@ void TPatternMatchTerminalNode::StandDown() {
 }
 
 void TPatternMatchTerminalNode::StandDown(const TIEToken& token) {
+  if (buckets_.empty()) {
+    return;  // never activated
+  }
   // The first activation in creation order whose token equals `token`.
   TActivation* first = nullptr;
   for (TActivation* a = BucketOf(token.IdentityHash()); a != nullptr; a = a->node_next_) {

@@ -96,10 +96,10 @@ class TReteNode {
 
   TReteNetwork* rete_;  // not owned
   std::uint32_t id_;
+  int rule_use_count_ = 1;  // next to id_: no padding between them
   std::vector<Edge> successors_;
   std::shared_ptr<TConstantDispatch> dispatch_;  // built on demand
   std::vector<TReteNode*> predecessors_;
-  int rule_use_count_ = 1;
 };
 
 class TPatternMatchNode final : public TReteNode {
@@ -262,8 +262,10 @@ class TPatternMatchTerminalNode final : public TReteNode {
 
   TRule* rule_;  // not owned
   // The node's activations (the agenda owns them), chained by the identity
-  // hash of their tokens; each knows its place in creation order.
-  std::vector<TActivation*> buckets_ = std::vector<TActivation*>(4, nullptr);
+  // hash of their tokens; each knows its place in creation order. No buckets
+  // until the first activation: most rules of a large program wait long for
+  // one.
+  std::vector<TActivation*> buckets_;
   int count_ = 0;
   std::uint64_t next_order_ = 1;
   bool initialized_ = false;

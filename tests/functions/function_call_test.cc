@@ -269,6 +269,35 @@ TEST_F(FunctionCallTest, CloneEqualsTheOriginalAndHashesAlike) {
   EXPECT_EQ(Run(*clone), 1);
 }
 
+TEST_F(FunctionCallTest, CommentAndTagAreKeptApart) {
+  // Each step sets one of the two; both must read back as last set.
+  struct Step {
+    const char* comment;  // null: the step sets the tag
+    std::int32_t tag;
+    const char* want_comment;
+    std::int32_t want_tag;
+  };
+  const Step steps[] = {
+      {nullptr, 0, "", 0},     {"c", 0, "c", 0},      {nullptr, 5, "c", 5},
+      {"", 0, "", 5},          {nullptr, 0, "", 0},   {"d", 0, "d", 0},
+      {nullptr, -2, "d", -2},  {nullptr, 0, "d", 0},  {"", 0, "", 0},
+  };
+  Ref<TFunctionCall> call = Call(nullptr, "f");
+  for (const Step& step : steps) {
+    SCOPED_TRACE(std::string(step.want_comment) + " " + std::to_string(step.want_tag));
+    if (step.comment != nullptr) {
+      call->SetComment(step.comment);
+    } else {
+      call->SetTag(step.tag);
+    }
+    EXPECT_EQ(call->Comment(), step.want_comment);
+    EXPECT_EQ(call->Tag(), step.want_tag);
+    Ref<IFunCall> clone = call->Clone();
+    EXPECT_EQ(clone->Comment(), step.want_comment);
+    EXPECT_EQ(clone->Tag(), step.want_tag);
+  }
+}
+
 TEST_F(FunctionCallTest, EqualityAndHashFollowNameAndArguments) {
   auto make = [](std::string_view name, std::initializer_list<std::int32_t> args) {
     Ref<TFunctionCall> call = Call(nullptr, name);
