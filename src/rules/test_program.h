@@ -4,13 +4,15 @@
 //
 // Nearly every test a rule puts on a join is one of two shapes: a slot of the
 // arriving fact equal (or not) to a slot of a fact matched before, or two
-// numbers, slots or constants, weighed by one of the comparison functions
-// ((< ?o ?id), (> ?l 0)). TTestProgram decides those by reading the slot
-// values in place: no evaluation context, no argument resolution, the slot's
-// position remembered per layout. Whatever it cannot decide that way (another
-// test, a value that is not a number, a fact of a foreign class, a slot read
-// for the first time under a layout) it leaves to the test itself, which also
-// reports errors; so a test decided here gets the verdict the test would give.
+// numbers weighed by one of the comparison functions ((< ?o ?id), (> ?l 0),
+// (= ?id (- ?c 1))), each a constant, a matched slot, or a sum, difference or
+// product of such. TTestProgram decides those by reading the slot values in
+// place: no evaluation context, no argument resolution, the slot's position
+// remembered per layout. Whatever it cannot decide that way (another test, a
+// value that is not a number, a fact or value of a foreign class, a call now
+// bound to another function, an integer result beyond 32 bits, a float
+// overflow) it leaves to the test itself, which also reports errors; so a
+// test decided here gets the verdict the test would give.
 
 #include <cstdint>
 #include <memory>

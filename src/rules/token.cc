@@ -439,7 +439,7 @@ std::int32_t TMemoryKey::HashParts(FactOf&& fact_of, bool& found,
                                    std::uint64_t* fingerprint) const {
   std::uint64_t acc = kHashSeed;
   std::uint64_t packed = 0;
-  bool exact = parts.size() <= 2;
+  bool exact = !parts.empty() && parts.size() <= 2;
   for (const TMemoryKeyPart& part : parts) {
     const IFact* fact = fact_of(part);
     const IIEValue* v = fact != nullptr ? part.Read(*fact) : nullptr;
