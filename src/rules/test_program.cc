@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <limits>
-#include <typeinfo>
 
 #include "zephro/engine/context.h"
 #include "zephro/facts/fact.h"
@@ -14,15 +13,10 @@
 namespace zephro {
 namespace {
 
-// The value as the engine's own class, or null for a foreign one.
-const TIEValue* Own(const IIEValue& value) noexcept {
-  return typeid(value) == typeid(TIEValue) ? static_cast<const TIEValue*>(&value) : nullptr;
-}
-
 // Equals, decided in place for two values of one plain kind.
 bool SameValueOf(const IIEValue& a, const IIEValue& b) {
-  const TIEValue* x = Own(a);
-  const TIEValue* y = Own(b);
+  const TIEValue* x = TIEValue::Exactly(a);
+  const TIEValue* y = TIEValue::Exactly(b);
   if (x != nullptr && y != nullptr && x->DType() == y->DType()) {
     switch (x->DType()) {
       case TIEType::dtInteger:
@@ -176,22 +170,12 @@ bool TTestProgram::ReadNumber(TOperand& operand, const TIEToken& left, const IFa
       break;
   }
   const IIEValue* value = Read(operand, FactOf(operand, left, right));
-  const TIEValue* own = value != nullptr ? Own(*value) : nullptr;
-  if (own == nullptr) {
+  const TIEValue* own = value != nullptr ? TIEValue::Exactly(*value) : nullptr;
+  if (own == nullptr || !own->ReadNumber(number)) {
     return false;
   }
-  switch (own->DType()) {
-    case TIEType::dtInteger:
-      number = own->IntegerDatum();
-      is_float = false;
-      return true;
-    case TIEType::dtFloat:
-      number = own->FloatDatum();
-      is_float = true;
-      return true;
-    default:
-      return false;
-  }
+  is_float = own->DType() == TIEType::dtFloat;
+  return true;
 }
 
 bool TTestProgram::Calculate(TOperand& operand, const TIEToken& left, const IFact* right,

@@ -451,8 +451,7 @@ std::int32_t TMemoryKey::HashParts(FactOf&& fact_of, bool& found,
       return 0;
     }
     // An integer's hash is the integer itself; text hashes are cached.
-    const TIEValue* own =
-        typeid(*v) == typeid(TIEValue) ? static_cast<const TIEValue*>(v) : nullptr;
+    const TIEValue* own = TIEValue::Exactly(*v);
     std::int32_t hash = 0;
     if (own != nullptr && own->DType() == TIEType::dtInteger) {
       hash = own->IntegerDatum();
