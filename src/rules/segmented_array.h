@@ -3,14 +3,16 @@
 // An array that grows by whole pages, each twice the size of the one before:
 // elements never move, so growing copies nothing, references stay valid, and
 // a large array never exists twice in memory while it grows. A page is
-// touched only as far as elements were made in it.
+// touched only as far as elements were made in it; large pages are blocks of
+// their own (see large_blocks.h).
 
 #include <bit>
 #include <cstddef>
-#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
+
+#include "platform/large_blocks.h"
 
 namespace zephro {
 
@@ -18,6 +20,8 @@ template <class T, std::size_t kFirstPage = 4>
 class TSegmentedArray {
   static_assert(kFirstPage > 0 && (kFirstPage & (kFirstPage - 1)) == 0,
                 "the first page holds a power of two of elements");
+  static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__,
+                "pages are aligned for ordinary objects only");
 
  public:
   std::size_t size() const noexcept { return size_; }
@@ -25,11 +29,11 @@ class TSegmentedArray {
 
   T& operator[](std::size_t i) noexcept {
     const auto [page, offset] = Locate(i);
-    return pages_[page].get()[offset];
+    return pages_[page][offset];
   }
   const T& operator[](std::size_t i) const noexcept {
     const auto [page, offset] = Locate(i);
-    return pages_[page].get()[offset];
+    return pages_[page][offset];
   }
 
   TSegmentedArray() = default;
@@ -42,10 +46,10 @@ class TSegmentedArray {
   T& emplace_back() {
     const auto [page, offset] = Locate(size_);
     if (page == pages_.size()) {
-      pages_.emplace_back(static_cast<T*>(
-          ::operator new((kFirstPage << page) * sizeof(T), std::align_val_t{alignof(T)})));
+      pages_.reserve(page + 1);
+      pages_.push_back(static_cast<T*>(AllocateBlock(PageBytes(page))));
     }
-    T* slot = pages_[page].get() + offset;
+    T* slot = pages_[page] + offset;
     if (size_ < made_) {
       *slot = T{};
     } else {
@@ -68,6 +72,9 @@ class TSegmentedArray {
     for (std::size_t i = 0; i < made_; ++i) {
       (*this)[i].~T();
     }
+    for (std::size_t page = 0; page < pages_.size(); ++page) {
+      FreeBlock(pages_[page], PageBytes(page));
+    }
     pages_.clear();
     size_ = 0;
     made_ = 0;
@@ -80,13 +87,11 @@ class TSegmentedArray {
     return {page, i - kFirstPage * ((std::size_t{1} << page) - 1)};
   }
 
-  struct FreePage {
-    void operator()(T* page) const noexcept {
-      ::operator delete(static_cast<void*>(page), std::align_val_t{alignof(T)});
-    }
-  };
+  static constexpr std::size_t PageBytes(std::size_t page) noexcept {
+    return (kFirstPage << page) * sizeof(T);
+  }
 
-  std::vector<std::unique_ptr<T, FreePage>> pages_;
+  std::vector<T*> pages_;
   std::size_t size_ = 0;
   std::size_t made_ = 0;  // elements constructed so far (a prefix of the pages)
 };

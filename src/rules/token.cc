@@ -57,7 +57,7 @@ constexpr bool kRecycleTokens = true;
 struct TSlabs {
   std::mutex lock;
   void* orphans = nullptr;  // released blocks of ended threads
-  std::vector<std::unique_ptr<std::byte[]>> slabs;
+  std::vector<void*> slabs;  // blocks of AllocateBlock, kept for leak checkers
 };
 
 TSlabs& Slabs() {
@@ -78,7 +78,9 @@ constinit thread_local TTokenBlocks token_blocks{nullptr, nullptr, nullptr, null
 
 constexpr std::size_t kBlockSize = sizeof(TIEToken);
 constexpr std::size_t kFirstSlab = std::size_t{16} << 10;
-constexpr std::size_t kLargestSlab = std::size_t{1} << 20;
+// Slabs grow to a large block (see large_blocks.h): tokens are many and
+// their partners are found at random.
+constexpr std::size_t kLargestSlab = kLargeBlock * 2;
 
 bool CanCarve() noexcept {
   return static_cast<std::size_t>(token_blocks.end - token_blocks.next) >= kBlockSize;
@@ -139,8 +141,9 @@ void* Refill() {
   }
   const std::size_t size = token_blocks.slab_size = std::clamp(
       token_blocks.slab_size * 2, kFirstSlab, kLargestSlab);
-  slabs.slabs.push_back(std::make_unique_for_overwrite<std::byte[]>(size));
-  token_blocks.next = slabs.slabs.back().get();
+  slabs.slabs.reserve(slabs.slabs.size() + 1);
+  slabs.slabs.push_back(AllocateBlock(size));
+  token_blocks.next = static_cast<std::byte*>(slabs.slabs.back());
   token_blocks.end = token_blocks.next + size;
   void* block = token_blocks.next;
   token_blocks.next += kBlockSize;
@@ -542,7 +545,7 @@ void TIETokenTree::LinkKey(std::uint32_t index) {
 
 void TIETokenTree::Grow() {
   const std::size_t n = (mask_ + 1) * 2;
-  std::vector<KeyBucket> old(n);
+  decltype(keys_) old(n);
   old.swap(keys_);
   if (!id_heads_.empty()) {
     id_heads_.assign(n, kNone);

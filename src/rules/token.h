@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/large_blocks.h"
 #include "rules/segmented_array.h"
 #include "rules/slot_reader.h"
 #include "zephro/facts/slot_position.h"
@@ -341,8 +342,8 @@ class TIETokenTree {
     std::uint32_t head = kNone;
     std::uint32_t tail = kNone;
   };
-  std::vector<KeyBucket> keys_;
-  std::vector<std::uint32_t> id_heads_;
+  std::vector<KeyBucket, TBlockAllocator<KeyBucket>> keys_;
+  std::vector<std::uint32_t, TBlockAllocator<std::uint32_t>> id_heads_;
   std::size_t mask_ = 0;  // bucket count - 1 (a power of two)
   std::uint32_t free_ = kNone;
   bool in_order_ = true;  // no slot reused since the array was last empty

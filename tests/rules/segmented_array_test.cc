@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,25 @@ TEST(SegmentedArrayTest, ClearResetsElementsAndKeepsThePages) {
   array.release();
   EXPECT_EQ(held.use_count(), 1);
   EXPECT_TRUE(array.empty());
+}
+
+TEST(SegmentedArrayTest, PagesAsLargeAsBlocksOfTheirOwn) {
+  // Elements of 64 bytes from a first page of 1024: the fifth page and those
+  // after it are large blocks (see large_blocks.h).
+  struct Wide {
+    std::uint64_t words[8] = {};
+  };
+  TSegmentedArray<Wide, 1024> array;
+  const std::size_t n = 4 * kLargeBlock / sizeof(Wide);
+  for (std::size_t i = 0; i < n; ++i) {
+    array.emplace_back().words[i % 8] = i;
+  }
+  for (std::size_t i = 0; i < n; i += 997) {
+    ASSERT_EQ(array[i].words[i % 8], i) << "element " << i;
+  }
+  array.release();
+  EXPECT_TRUE(array.empty());
+  EXPECT_EQ(array.emplace_back().words[0], 0u) << "a released array starts afresh";
 }
 
 }  // namespace

@@ -1,0 +1,65 @@
+#include "platform/large_blocks.h"
+
+#include <cstdint>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace zephro {
+
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+
+namespace {
+
+std::size_t RoundUp(std::size_t bytes) noexcept {
+  return (bytes + kLargeBlock - 1) & ~(kLargeBlock - 1);
+}
+
+}  // namespace
+
+void* AllocateBlock(std::size_t bytes) {
+  if (bytes < kLargeBlock) {
+    return ::operator new(bytes);
+  }
+  // Map one huge page more than needed and trim the ends, so that the block
+  // starts on a huge-page boundary.
+  const std::size_t size = RoundUp(bytes);
+  void* mapped = mmap(nullptr, size + kLargeBlock, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) {
+    throw std::bad_alloc();
+  }
+  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = (start + kLargeBlock - 1) & ~(std::uintptr_t{kLargeBlock} - 1);
+  if (const std::size_t head = aligned - start; head != 0) {
+    munmap(mapped, head);
+  }
+  if (const std::size_t tail = kLargeBlock - (aligned - start); tail != 0) {
+    munmap(reinterpret_cast<void*>(aligned + size), tail);
+  }
+  void* block = reinterpret_cast<void*>(aligned);
+  madvise(block, size, MADV_HUGEPAGE);  // advice only: a refusal changes nothing
+  return block;
+}
+
+void FreeBlock(void* block, std::size_t bytes) noexcept {
+  if (block == nullptr) {
+    return;
+  }
+  if (bytes < kLargeBlock) {
+    ::operator delete(block);
+    return;
+  }
+  munmap(block, RoundUp(bytes));
+}
+
+#else
+
+void* AllocateBlock(std::size_t bytes) { return ::operator new(bytes); }
+
+void FreeBlock(void* block, std::size_t) noexcept { ::operator delete(block); }
+
+#endif
+
+}  // namespace zephro
