@@ -53,6 +53,56 @@ int DecimalDigits(std::int32_t n) {
 
 }  // namespace
 
+// --- value places ----------------------------------------------------------------------
+
+TFactValues::~TFactValues() {
+  Destroy();
+  if (data_ != inline_) {
+    ::operator delete(data_);
+  }
+}
+
+void TFactValues::Destroy() noexcept {
+  for (std::uint32_t i = size_; i > 0; --i) {
+    data_[i - 1].~Ref();
+  }
+  size_ = 0;
+}
+
+void TFactValues::Reset(std::size_t n) {
+  Destroy();
+  if (n > inline_count_) {
+    if (data_ == inline_ || n > heap_count_) {
+      auto* places = static_cast<Ref<IIEValue>*>(::operator new(n * sizeof(Ref<IIEValue>)));
+      if (data_ != inline_) {
+        ::operator delete(data_);
+      }
+      data_ = places;
+      heap_count_ = static_cast<std::uint32_t>(n);
+    }
+  } else if (data_ != inline_) {
+    ::operator delete(data_);
+    data_ = inline_;
+    heap_count_ = 0;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    ::new (static_cast<void*>(data_ + i)) Ref<IIEValue>();
+  }
+  size_ = static_cast<std::uint32_t>(n);
+}
+
+std::vector<Ref<IIEValue>> TFactValues::TakeAll() {
+  std::vector<Ref<IIEValue>> values;
+  values.reserve(size_);
+  for (std::uint32_t i = 0; i < size_; ++i) {
+    values.push_back(std::move(data_[i]));
+  }
+  Destroy();
+  return values;
+}
+
+// --- facts -----------------------------------------------------------------------------
+
 Ref<TFactTemplate> TFact::AsFactTemplate(Ref<IFactTemplate> fact_template) {
   if (!fact_template) {
     return nullptr;
@@ -68,7 +118,7 @@ TFact::TFact(Ref<IFactTemplate> fact_template)
     : template_(AsFactTemplate(std::move(fact_template))) {
   if (template_) {
     layout_ = &template_->Layout();
-    values_.resize(static_cast<std::size_t>(layout_->Count()));
+    values_.Reset(static_cast<std::size_t>(layout_->Count()));
   }
 }
 
@@ -76,6 +126,28 @@ TFact::TFact(Ref<IFactTemplate> fact_template, const IFact& source)
     : TFact(std::move(fact_template)) {
   CopyValues(source);
   id_ = source.GetID();
+}
+
+TFact::TFact(TPlaces places, Ref<TFactTemplate> fact_template)
+    : template_(std::move(fact_template)),
+      values_(reinterpret_cast<std::byte*>(this) + sizeof(TFact), places.count) {
+  if (template_) {
+    layout_ = &template_->Layout();
+    values_.Reset(static_cast<std::size_t>(layout_->Count()));
+  }
+}
+
+Ref<TFact> TFact::Make(Ref<IFactTemplate> fact_template) {
+  Ref<TFactTemplate> own = AsFactTemplate(std::move(fact_template));
+  const TPlaces places{own ? static_cast<std::uint32_t>(own->Layout().Count()) : 0};
+  return Ref<TFact>(new (places) TFact(places, std::move(own)));
+}
+
+Ref<TFact> TFact::Make(Ref<IFactTemplate> fact_template, const IFact& source) {
+  Ref<TFact> fact = Make(std::move(fact_template));
+  fact->CopyValues(source);
+  fact->id_ = source.GetID();
+  return fact;
 }
 
 TFact::~TFact() = default;
@@ -98,17 +170,17 @@ int TFact::RequireSlot(std::string_view name) const {
 }
 
 void TFact::Remap(const TSlotLayout& to) const {
-  std::vector<Ref<IIEValue>> moved(static_cast<std::size_t>(to.Count()));
+  std::vector<Ref<IIEValue>> old = values_.TakeAll();
+  values_.Reset(static_cast<std::size_t>(to.Count()));
   std::span<const std::string> names = layout_->Names();
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (values_[i]) {
+    if (old[i]) {
       const int j = to.IndexOf(names[i]);
       if (j >= 0) {
-        moved[static_cast<std::size_t>(j)] = std::move(values_[i]);
+        values_[static_cast<std::size_t>(j)] = std::move(old[i]);
       }
     }
   }
-  values_ = std::move(moved);
   layout_ = &to;
 }
 
@@ -169,7 +241,7 @@ void TFact::SetTemplate(Ref<IFactTemplate> fact_template) {
   if (!next) {
     template_ = nullptr;
     layout_ = nullptr;
-    values_.clear();
+    values_.Reset(0);
     return;
   }
   if (template_) {
@@ -180,7 +252,7 @@ void TFact::SetTemplate(Ref<IFactTemplate> fact_template) {
   }
   template_ = std::move(next);
   layout_ = &template_->Layout();
-  values_.assign(static_cast<std::size_t>(layout_->Count()), nullptr);
+  values_.Reset(static_cast<std::size_t>(layout_->Count()));
 }
 
 // --- copies ----------------------------------------------------------------------------
@@ -212,7 +284,7 @@ void TFact::Assign(const IFact& source) {
   }
   template_ = AsFactTemplate(source.Template());
   layout_ = template_ ? &template_->Layout() : nullptr;
-  values_.assign(template_ ? static_cast<std::size_t>(layout_->Count()) : 0, nullptr);
+  values_.Reset(template_ ? static_cast<std::size_t>(layout_->Count()) : 0);
   CopyValues(source);
   id_ = source.GetID();
 }
@@ -231,7 +303,7 @@ void TFact::AssignValues(const IFact& source) {
 }
 
 Ref<IFact> TFact::Clone() const {
-  Ref<TFact> copy = MakeRef<TFact>(Ref<IFactTemplate>(template_), *this);
+  Ref<TFact> copy = Make(Ref<IFactTemplate>(template_), *this);
   copy->tag_ = tag_;
   return copy;
 }
@@ -242,11 +314,11 @@ bool TFact::SharesValues() const noexcept {
 
 Ref<TFact> TFact::CopyForChange() const {
   if (!SharesValues()) {
-    Ref<TFact> copy = MakeRef<TFact>(Ref<IFactTemplate>(template_), *this);
+    Ref<TFact> copy = Make(Ref<IFactTemplate>(template_), *this);
     copy->tag_ = tag_;
     return copy;
   }
-  Ref<TFact> copy = MakeRef<TFact>(Ref<IFactTemplate>(template_));
+  Ref<TFact> copy = Make(Ref<IFactTemplate>(template_));
   if (template_) {
     SyncLayout();
     for (std::size_t i = 0; i < values_.size(); ++i) {

@@ -335,7 +335,7 @@ void TFactTemplate::Assign(const IFactTemplate& source) {
 // --- facts -------------------------------------------------------------------------
 
 Ref<IFact> TFactTemplate::NewFact() {
-  Ref<IFact> fact = MakeRef<TFact>(Ref<IFactTemplate>(this));
+  Ref<IFact> fact = TFact::Make(Ref<IFactTemplate>(this));
   FillFactWithDefaults(*fact);
   return fact;
 }

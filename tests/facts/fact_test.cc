@@ -178,44 +178,70 @@ TEST(FactTest, IdTextPadsToTheEngineCounter) {
   }
 }
 
+// Facts keep their values in their own block (Make) or in an array of their
+// own (the constructors); either must follow template changes alike, the
+// block also when the values outgrow it and shrink back.
+const struct {
+  const char* name;
+  std::function<Ref<TFact>(const Ref<TFactTemplate>&)> make;
+} kFactMakers[] = {
+    {"constructed", [](const Ref<TFactTemplate>& t) { return MakeRef<TFact>(t); }},
+    {"made", [](const Ref<TFactTemplate>& t) { return TFact::Make(t); }},
+};
+
 TEST(FactTest, ChangingTemplateKeepsSharedSlots) {
-  auto from = MakeTemplate("a", {"keep", "drop"});
-  auto to = MakeTemplate("b", {"keep", "new"});
-  to->AddSlot("new", TIEValue::Integer(5));
-  auto fact = FactOf(from);
-  Ref<IIEValue> kept = TIEValue::Atom("k");
-  fact->SetValue("keep", kept);
-  fact->SetValue("drop", TIEValue::Atom("d"));
-  fact->SetTemplate(to);
-  EXPECT_EQ(fact->Template(), to.get());
-  EXPECT_EQ(fact->GetValue("keep"), kept.get());
-  EXPECT_EQ(fact->GetValue("new")->AsInteger(), 5);
-  EXPECT_THAT([&] { fact->GetValue("drop"); },
-              ThrowsMessage<EIEException>(StrEq("No such slot name: \"drop\"")));
-  fact->SetTemplate(nullptr);
-  EXPECT_EQ(fact->Template(), nullptr);
+  for (const auto& maker : kFactMakers) {
+    SCOPED_TRACE(maker.name);
+    auto from = MakeTemplate("a", {"keep", "drop"});
+    auto to = MakeTemplate("b", {"keep", "new", "other", "third"});
+    to->AddSlot("new", TIEValue::Integer(5));
+    auto fact = maker.make(from);
+    Ref<IIEValue> kept = TIEValue::Atom("k");
+    fact->SetValue("keep", kept);
+    fact->SetValue("drop", TIEValue::Atom("d"));
+    fact->SetTemplate(to);
+    EXPECT_EQ(fact->Template(), to.get());
+    EXPECT_EQ(fact->GetValue("keep"), kept.get());
+    EXPECT_EQ(fact->GetValue("new")->AsInteger(), 5);
+    EXPECT_THAT([&] { fact->GetValue("drop"); },
+                ThrowsMessage<EIEException>(StrEq("No such slot name: \"drop\"")));
+    fact->SetTemplate(from);
+    EXPECT_EQ(fact->GetValue("keep"), kept.get());
+    EXPECT_EQ(fact->GetValue("drop")->AsString(), "");
+    fact->SetTemplate(nullptr);
+    EXPECT_EQ(fact->Template(), nullptr);
+  }
 }
 
 TEST(FactTest, ValuesFollowTheTemplateWhenItsSlotsChange) {
-  auto t = MakeTemplate("t", {"b", "d"});
-  auto fact = FactOf(t);
-  Ref<IIEValue> b = TIEValue::Atom("bee");
-  Ref<IIEValue> d = TIEValue::Atom("dee");
-  fact->SetValue("b", b);
-  fact->SetValue("d", d);
+  for (const auto& maker : kFactMakers) {
+    SCOPED_TRACE(maker.name);
+    auto t = MakeTemplate("t", {"b", "d"});
+    auto fact = maker.make(t);
+    Ref<IIEValue> b = TIEValue::Atom("bee");
+    Ref<IIEValue> d = TIEValue::Atom("dee");
+    fact->SetValue("b", b);
+    fact->SetValue("d", d);
 
-  t->AddSlot("a", TIEValue::Atom("new"));  // shifts b and d one place on
-  EXPECT_EQ(fact->ValueAt(0)->AsString(), "new");
-  EXPECT_EQ(fact->ValueAt(1), b.get());
-  EXPECT_EQ(fact->ValueAt(2), d.get());
+    t->AddSlot("a", TIEValue::Atom("new"));  // shifts b and d one place on
+    EXPECT_EQ(fact->ValueAt(0)->AsString(), "new");
+    EXPECT_EQ(fact->ValueAt(1), b.get());
+    EXPECT_EQ(fact->ValueAt(2), d.get());
 
-  t->RemoveSlot("b");
-  EXPECT_EQ(fact->ValueAt(1), d.get());
-  EXPECT_EQ(fact->GetValue("d"), d.get());
+    t->AddSlot("e", TIEValue::Atom("ee"));
+    t->AddSlot("c", TIEValue::Atom("cee"));
+    EXPECT_EQ(fact->ToString(), "(t (a new) (b bee) (c cee) (d dee) (e ee))");
 
-  t->GetSlot("d")->SetName("c");  // a renamed slot starts from its default
-  EXPECT_EQ(fact->GetValue("c")->AsString(), "");
-  EXPECT_EQ(fact->ToString(), "(t (a new))");
+    t->RemoveSlot("b");
+    t->RemoveSlot("e");
+    t->RemoveSlot("c");
+    EXPECT_EQ(fact->ValueAt(1), d.get());
+    EXPECT_EQ(fact->GetValue("d"), d.get());
+
+    t->GetSlot("d")->SetName("c");  // a renamed slot starts from its default
+    EXPECT_EQ(fact->GetValue("c")->AsString(), "");
+    EXPECT_EQ(fact->ToString(), "(t (a new))");
+  }
 }
 
 TEST(FactTest, CopiesCloneTheValues) {

@@ -3,9 +3,10 @@
 // TFact: one fact of working memory.
 //
 // A fact refers to its template, has an id (-1 until the engine asserts it)
-// and one value per slot. Values are kept in a vector in the template's slot
-// order (alphabetical), so ValueAt(i), the matcher's access, is an index and a
-// pointer compare. A slot that has never been read or written has no value
+// and one value per slot. Values are kept in the template's slot order
+// (alphabetical), so ValueAt(i), the matcher's access, is an index and a
+// pointer compare; a fact made by Make keeps them in its own block, right
+// behind it, which spares the matcher a dependent read per slot. A slot that has never been read or written has no value
 // yet: the first read stores a clone of the slot's default.
 //
 // A template's slots may change while facts of it exist. The fact remembers
@@ -33,6 +34,37 @@
 
 namespace zephro {
 
+// The value places of a fact: first in places handed over at construction
+// (the fact's own block), in an array of their own when more are needed.
+class TFactValues {
+ public:
+  TFactValues() noexcept = default;
+  // Starts with `capacity` places of raw memory at `places`, which must
+  // outlive this object.
+  TFactValues(void* places, std::uint32_t capacity) noexcept
+      : data_(static_cast<Ref<IIEValue>*>(places)), inline_(data_), inline_count_(capacity) {}
+  TFactValues(const TFactValues&) = delete;
+  TFactValues& operator=(const TFactValues&) = delete;
+  ~TFactValues();
+
+  std::size_t size() const noexcept { return size_; }
+  Ref<IIEValue>& operator[](std::size_t i) noexcept { return data_[i]; }
+  const Ref<IIEValue>& operator[](std::size_t i) const noexcept { return data_[i]; }
+  // Lets go of every value and leaves `n` empty places.
+  void Reset(std::size_t n);
+  // The values, moved out; leaves no place.
+  std::vector<Ref<IIEValue>> TakeAll();
+
+ private:
+  void Destroy() noexcept;
+
+  Ref<IIEValue>* data_ = nullptr;  // inline_, or an array of heap_count_ places
+  Ref<IIEValue>* inline_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t inline_count_ = 0;
+  std::uint32_t heap_count_ = 0;
+};
+
 class TFact final : public IFact {
  public:
   // A fact of `fact_template` (may be null) with no values yet. A template
@@ -41,6 +73,14 @@ class TFact final : public IFact {
   // A copy of `source` (template, values and id) under `fact_template`; the
   // values of slots both templates have are cloned.
   TFact(Ref<IFactTemplate> fact_template, const IFact& source);
+  // As the constructors, but the values live in the fact's own block (the
+  // way the engine makes its facts).
+  static Ref<TFact> Make(Ref<IFactTemplate> fact_template);
+  static Ref<TFact> Make(Ref<IFactTemplate> fact_template, const IFact& source);
+
+  // Facts made by Make carry their value places behind them.
+  static void* operator new(std::size_t size) { return ::operator new(size); }
+  static void operator delete(void* block) noexcept { ::operator delete(block); }
 
   std::int32_t GetID() const noexcept override { return id_; }
   void SetID(std::int32_t id) override { id_ = id; }
@@ -109,6 +149,15 @@ class TFact final : public IFact {
  private:
   ~TFact() override;
 
+  struct TPlaces {
+    std::uint32_t count;
+  };
+  static void* operator new(std::size_t size, TPlaces places) {
+    return ::operator new(size + places.count * sizeof(Ref<IIEValue>));
+  }
+  static void operator delete(void* block, TPlaces) noexcept { ::operator delete(block); }
+  TFact(TPlaces places, Ref<TFactTemplate> fact_template);
+
   // The template as the class that publishes layouts.
   static Ref<TFactTemplate> AsFactTemplate(Ref<IFactTemplate> fact_template);
   const TFactTemplate& RequireTemplate() const;
@@ -129,7 +178,7 @@ class TFact final : public IFact {
   // The layout values_ follows (null without a template) and the values in
   // its order; an empty entry has not been read or written yet.
   mutable Ref<const TSlotLayout> layout_;
-  mutable std::vector<Ref<IIEValue>> values_;
+  mutable TFactValues values_;
   std::int32_t id_ = -1;
   std::int32_t tag_ = 0;
 };
