@@ -20,7 +20,7 @@ std::size_t RoundUp(std::size_t bytes) noexcept {
 
 void* AllocateBlock(std::size_t bytes) {
   if (bytes < kLargeBlock) {
-    return ::operator new(bytes);
+    return ::operator new(bytes, std::align_val_t{kCacheLine});
   }
   // Map one huge page more than needed and trim the ends, so that the block
   // starts on a huge-page boundary.
@@ -48,7 +48,7 @@ void FreeBlock(void* block, std::size_t bytes) noexcept {
     return;
   }
   if (bytes < kLargeBlock) {
-    ::operator delete(block);
+    ::operator delete(block, std::align_val_t{kCacheLine});
     return;
   }
   munmap(block, RoundUp(bytes));
@@ -56,9 +56,13 @@ void FreeBlock(void* block, std::size_t bytes) noexcept {
 
 #else
 
-void* AllocateBlock(std::size_t bytes) { return ::operator new(bytes); }
+void* AllocateBlock(std::size_t bytes) {
+  return ::operator new(bytes, std::align_val_t{kCacheLine});
+}
 
-void FreeBlock(void* block, std::size_t) noexcept { ::operator delete(block); }
+void FreeBlock(void* block, std::size_t) noexcept {
+  ::operator delete(block, std::align_val_t{kCacheLine});
+}
 
 #endif
 

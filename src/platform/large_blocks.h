@@ -8,8 +8,9 @@
 // translation caches. Blocks of kLargeBlock bytes or more are therefore
 // mapped on their own, aligned to a huge page, and offered to the kernel for
 // huge pages where it takes such advice; smaller blocks come from operator
-// new. Either way a block's pages are only made resident as they are
-// touched, and FreeBlock must be given the size AllocateBlock was.
+// new. Either way a block starts on a cache line, its pages are only made
+// resident as they are touched, and FreeBlock must be given the size
+// AllocateBlock was.
 
 #include <cstddef>
 #include <new>
@@ -18,8 +19,9 @@ namespace zephro {
 
 // Blocks of at least this many bytes are mapped on their own.
 inline constexpr std::size_t kLargeBlock = std::size_t{2} << 20;
+inline constexpr std::size_t kCacheLine = 64;
 
-// A block of `bytes` bytes, aligned for any object; raises std::bad_alloc.
+// A block of `bytes` bytes, aligned to a cache line; raises std::bad_alloc.
 void* AllocateBlock(std::size_t bytes);
 void FreeBlock(void* block, std::size_t bytes) noexcept;
 

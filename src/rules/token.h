@@ -155,12 +155,15 @@ class TIEToken final : public IReteToken {
   // Unlinks the token and the right children it heads; for destruction.
   void Unlink() noexcept;
 
-  Ref<TIEToken> parent_;
-  Ref<IFact> fact_;
+  // The fields are laid out for the cache. Tokens are 96 bytes carved from
+  // slabs aligned to 64, so a token's bytes 32 to 63 always share one cache
+  // line; walking a ring of children and reading a partial match's facts
+  // touch only the fields kept there (parent_ to count_).
+  static_assert(sizeof(RefCounted) == 16, "the layout below counts on it");
+
   // The children: the first one; they form a ring through sib_next_ and
   // sib_prev_ (the first one's sib_prev_ is the last one).
   TIEToken* children_ = nullptr;
-  TIEToken* sib_next_ = nullptr;
   // Where memories filed a one-fact token, which no ring holds: none, one
   // (one_home_: the memory's serial and the position) or many (homes_:
   // count, capacity, then serial and position pairs; owned); origin_ tells
@@ -176,16 +179,19 @@ class TIEToken final : public IReteToken {
   // when `holds(position)` confirms it; else 0xffffffff.
   template <class Holds>
   std::uint32_t TakeHome(std::uint32_t memory, Holds&& holds);
+  Ref<TIEToken> parent_;
+  Ref<IFact> fact_;
+  TIEToken* sib_next_ = nullptr;
+  // The id of the node that made the token; for a one-fact token, how many
+  // homes it has (kNoHomes, kOneHome, kManyHomes).
+  std::uint32_t origin_ = 0;
+  std::int32_t count_ = 0;
   // The ring of a one-fact token and its right children: the token heads it
   // (right_next_ is the first child, right_prev_ the last); a child sits in
   // its right parent's ring.
   TIEToken* right_next_ = nullptr;
   TIEToken* right_prev_ = nullptr;
-  std::int32_t count_ = 0;
   std::uint32_t identity_hash_ = 0;
-  // The id of the node that made the token; for a one-fact token, how many
-  // homes it has (kNoHomes, kOneHome, kManyHomes).
-  std::uint32_t origin_ = 0;
   // The position of a partial match in the first memory that stored it.
   std::uint32_t home_ = 0xffffffffu;
   float strength_ = 1.0f;

@@ -1,6 +1,6 @@
 // Blocks for large arrays: every size, on either side of the point where
 // blocks are mapped on their own, must give writable memory of the size asked
-// for, aligned for any object, not overlapping another live block, and the
+// for, aligned to a cache line, not overlapping another live block, and the
 // allocator must serve a growing vector.
 
 #include "platform/large_blocks.h"
@@ -23,7 +23,7 @@ TEST(LargeBlocksTest, BlocksOfEverySizeAreWholeAlignedAndApart) {
     const std::size_t n = sizes[i];
     auto* block = static_cast<unsigned char*>(AllocateBlock(n));
     ASSERT_NE(block, nullptr);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % alignof(std::max_align_t), 0u) << n;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % kCacheLine, 0u) << n;
     std::memset(block, static_cast<int>(i + 1), n);
     live.emplace_back(block, n);
   }
