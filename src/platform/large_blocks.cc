@@ -1,5 +1,6 @@
 #include "platform/large_blocks.h"
 
+#include <atomic>
 #include <cstdint>
 
 #if defined(__linux__)
@@ -7,6 +8,22 @@
 #endif
 
 namespace zephro {
+namespace {
+
+void* AllocateSmall(std::size_t bytes) {
+  return bytes < kAlignedBlock ? ::operator new(bytes)
+                               : ::operator new(bytes, std::align_val_t{kCacheLine});
+}
+
+void FreeSmall(void* block, std::size_t bytes) noexcept {
+  if (bytes < kAlignedBlock) {
+    ::operator delete(block);
+  } else {
+    ::operator delete(block, std::align_val_t{kCacheLine});
+  }
+}
+
+}  // namespace
 
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
 
@@ -16,11 +33,13 @@ std::size_t RoundUp(std::size_t bytes) noexcept {
   return (bytes + kLargeBlock - 1) & ~(kLargeBlock - 1);
 }
 
+std::atomic<std::size_t> mapped_bytes{0};  // of the large blocks live
+
 }  // namespace
 
 void* AllocateBlock(std::size_t bytes) {
   if (bytes < kLargeBlock) {
-    return ::operator new(bytes, std::align_val_t{kCacheLine});
+    return AllocateSmall(bytes);
   }
   // Map one huge page more than needed and trim the ends, so that the block
   // starts on a huge-page boundary.
@@ -39,7 +58,9 @@ void* AllocateBlock(std::size_t bytes) {
     munmap(reinterpret_cast<void*>(aligned + size), tail);
   }
   void* block = reinterpret_cast<void*>(aligned);
-  madvise(block, size, MADV_HUGEPAGE);  // advice only: a refusal changes nothing
+  if (mapped_bytes.fetch_add(size, std::memory_order_relaxed) + size >= kHugeWorkingSet) {
+    madvise(block, size, MADV_HUGEPAGE);  // advice only: a refusal changes nothing
+  }
   return block;
 }
 
@@ -48,21 +69,18 @@ void FreeBlock(void* block, std::size_t bytes) noexcept {
     return;
   }
   if (bytes < kLargeBlock) {
-    ::operator delete(block, std::align_val_t{kCacheLine});
+    FreeSmall(block, bytes);
     return;
   }
   munmap(block, RoundUp(bytes));
+  mapped_bytes.fetch_sub(RoundUp(bytes), std::memory_order_relaxed);
 }
 
 #else
 
-void* AllocateBlock(std::size_t bytes) {
-  return ::operator new(bytes, std::align_val_t{kCacheLine});
-}
+void* AllocateBlock(std::size_t bytes) { return AllocateSmall(bytes); }
 
-void FreeBlock(void* block, std::size_t) noexcept {
-  ::operator delete(block, std::align_val_t{kCacheLine});
-}
+void FreeBlock(void* block, std::size_t bytes) noexcept { FreeSmall(block, bytes); }
 
 #endif
 

@@ -7,7 +7,9 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <tuple>
 #include <typeinfo>
+#include <utility>
 
 #include "platform/hash_mix.h"
 #include "zephro/values/exceptions.h"
@@ -57,6 +59,9 @@ constexpr bool kRecycleTokens = true;
 struct TSlabs {
   std::mutex lock;
   void* orphans = nullptr;  // released blocks of ended threads
+  // The parts of their slabs ended threads had not carved: handed over as
+  // they are, since carving them into the list would touch every page.
+  std::vector<std::pair<std::byte*, std::byte*>> uncarved;
   std::vector<void*> slabs;  // blocks of AllocateBlock, kept for leak checkers
 };
 
@@ -78,9 +83,9 @@ constinit thread_local TTokenBlocks token_blocks{nullptr, nullptr, nullptr, null
 
 constexpr std::size_t kBlockSize = sizeof(TIEToken);
 constexpr std::size_t kFirstSlab = std::size_t{16} << 10;
-// Slabs grow to a large block (see large_blocks.h): tokens are many and
+// Slabs grow into large blocks (see large_blocks.h): where tokens are many
 // their partners are found at random.
-constexpr std::size_t kLargestSlab = kLargeBlock * 2;
+constexpr std::size_t kLargestSlab = std::size_t{16} << 20;
 
 bool CanCarve() noexcept {
   return static_cast<std::size_t>(token_blocks.end - token_blocks.next) >= kBlockSize;
@@ -96,14 +101,19 @@ void PushBlock(void* block) noexcept {
 
 struct TTokenBlocksHandover {
   ~TTokenBlocksHandover() {
-    for (; CanCarve(); token_blocks.next += kBlockSize) {
-      PushBlock(token_blocks.next);
+    TSlabs& slabs = Slabs();
+    const std::lock_guard<std::mutex> hold(slabs.lock);
+    if (CanCarve()) {
+      try {
+        slabs.uncarved.emplace_back(token_blocks.next, token_blocks.end);
+      } catch (const std::bad_alloc&) {
+        // The rest of the slab stays unused.
+      }
+      token_blocks.next = token_blocks.end = nullptr;
     }
     if (token_blocks.head == nullptr) {
       return;
     }
-    TSlabs& slabs = Slabs();
-    const std::lock_guard<std::mutex> hold(slabs.lock);
     *static_cast<void**>(token_blocks.tail) = slabs.orphans;
     slabs.orphans = token_blocks.head;
     token_blocks.head = nullptr;
@@ -120,7 +130,8 @@ void* PopBlock() noexcept {
 }
 
 // The thread's list and slab are used up: adopt the blocks of ended threads,
-// or carve a new slab (each twice the last, up to a limit).
+// or the uncarved rest of their slabs, or carve a new slab (each twice the
+// last, up to a limit).
 void* Refill() {
   if (!token_blocks.handover_armed) {
     token_blocks.handover_armed = true;
@@ -138,6 +149,13 @@ void* Refill() {
     token_blocks.tail = tail;
     slabs.orphans = nullptr;
     return PopBlock();
+  }
+  if (!slabs.uncarved.empty()) {
+    std::tie(token_blocks.next, token_blocks.end) = slabs.uncarved.back();
+    slabs.uncarved.pop_back();
+    void* block = token_blocks.next;
+    token_blocks.next += kBlockSize;
+    return block;
   }
   const std::size_t size = token_blocks.slab_size = std::clamp(
       token_blocks.slab_size * 2, kFirstSlab, kLargestSlab);

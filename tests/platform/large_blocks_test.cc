@@ -1,6 +1,6 @@
 // Blocks for large arrays: every size, on either side of the point where
 // blocks are mapped on their own, must give writable memory of the size asked
-// for, aligned to a cache line, not overlapping another live block, and the
+// for, aligned for any object (large ones to a cache line), not overlapping another live block, and the
 // allocator must serve a growing vector.
 
 #include "platform/large_blocks.h"
@@ -16,14 +16,15 @@ namespace zephro {
 namespace {
 
 TEST(LargeBlocksTest, BlocksOfEverySizeAreWholeAlignedAndApart) {
-  const std::size_t sizes[] = {1,           15,          4096,           kLargeBlock - 1,
-                               kLargeBlock, kLargeBlock + 1, 3 * kLargeBlock + 17};
+  const std::size_t sizes[] = {1,           15,          kAlignedBlock - 1, kAlignedBlock,
+                               kLargeBlock - 1, kLargeBlock, kLargeBlock + 1, 3 * kLargeBlock + 17};
   std::vector<std::pair<unsigned char*, std::size_t>> live;
   for (std::size_t i = 0; i < std::size(sizes); ++i) {
     const std::size_t n = sizes[i];
     auto* block = static_cast<unsigned char*>(AllocateBlock(n));
     ASSERT_NE(block, nullptr);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % kCacheLine, 0u) << n;
+    const std::size_t alignment = n < kAlignedBlock ? alignof(std::max_align_t) : kCacheLine;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % alignment, 0u) << n;
     std::memset(block, static_cast<int>(i + 1), n);
     live.emplace_back(block, n);
   }
