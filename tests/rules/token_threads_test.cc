@@ -15,31 +15,34 @@
 namespace zephro::testing {
 namespace {
 
-constexpr int kFacts = 3000;
+// Facts (p (a i) (b Target(i))) for i below `facts`, with a values repeating
+// every 97 facts, so that a link has several continuations.
+int Target(int i) { return (i * 7 + 3) % 97; }
 
-int Target(int i) { return (i * 7 + 3) % kFacts; }
-
-// Chains of two links among the facts (p (a i) (b Target(i))), counted
-// directly.
-int ChainsCounted() {
+// Chains of two links among them, counted directly.
+int ChainsCounted(int facts) {
   int chains = 0;
-  for (int i = 0; i < kFacts; ++i) {
-    for (int j = 0; j < kFacts; ++j) {
-      chains += Target(i) == j ? 1 : 0;  // j extends i
+  for (int i = 0; i < facts; ++i) {
+    for (int j = 0; j < facts; ++j) {
+      chains += Target(i) == j % 97 ? 1 : 0;  // j extends i
     }
   }
   return chains;
 }
 
-void Load(EngineFixture& fx) {
+void AssertFacts(EngineFixture& fx, int facts) {
+  for (int i = 0; i < facts; ++i) {
+    fx.Engine().Parse("(assert (p (a " + std::to_string(i % 97) + ") (b " +
+                      std::to_string(Target(i)) + ") (n " + std::to_string(i) + ")))");
+  }
+}
+
+void Load(EngineFixture& fx, int facts) {
   fx.Engine().Parse(
-      "(deftemplate p (slot a) (slot b))"
+      "(deftemplate p (slot a) (slot b) (slot n))"
       "(defglobal ?*n* = 0)"
       "(defrule chain (p (a ?x) (b ?y)) (p (a ?y) (b ?z)) => (bind ?*n* (+ ?*n* 1)))");
-  for (int i = 0; i < kFacts; ++i) {
-    fx.Engine().Parse("(assert (p (a " + std::to_string(i) + ") (b " + std::to_string(Target(i)) +
-                      ")))");
-  }
+  AssertFacts(fx, facts);
 }
 
 int RunAndCount(EngineFixture& fx) {
@@ -51,34 +54,31 @@ int RunAndCount(EngineFixture& fx) {
 }
 
 TEST(TokenThreadsTest, EnginesMatchAlikeOnThreadsThatComeAndGo) {
-  const int expected = ChainsCounted();
   // Each thread builds, runs and drops an engine, then ends: the next one
-  // starts from what it handed over.
-  for (int round = 0; round < 3; ++round) {
+  // starts from what it handed over, and needs more than that.
+  for (const int facts : {300, 600, 1200, 2400}) {
     int found = -1;
     std::thread worker([&] {
       EngineFixture fx;
-      Load(fx);
+      Load(fx, facts);
       found = RunAndCount(fx);
     });
     worker.join();
-    EXPECT_EQ(found, expected) << "round " << round;
+    EXPECT_EQ(found, ChainsCounted(facts)) << facts << " facts";
   }
   // An engine loaded by a thread that has ended, run, cleared and run again
   // here: its tokens are released on this thread and new ones made.
+  constexpr int kFacts = 1000;
   std::unique_ptr<EngineFixture> fx;
   std::thread loader([&] {
     fx = std::make_unique<EngineFixture>();
-    Load(*fx);
+    Load(*fx, kFacts);
   });
   loader.join();
-  EXPECT_EQ(RunAndCount(*fx), expected);
+  EXPECT_EQ(RunAndCount(*fx), ChainsCounted(kFacts));
   fx->Engine().Parse("(reset)");
-  for (int i = 0; i < kFacts; ++i) {
-    fx->Engine().Parse("(assert (p (a " + std::to_string(i) + ") (b " +
-                       std::to_string(Target(i)) + ")))");
-  }
-  EXPECT_EQ(RunAndCount(*fx), expected);
+  AssertFacts(*fx, kFacts);
+  EXPECT_EQ(RunAndCount(*fx), ChainsCounted(kFacts));
 }
 
 }  // namespace
