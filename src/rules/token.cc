@@ -6,11 +6,9 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
-#include <mutex>
-#include <tuple>
 #include <typeinfo>
-#include <utility>
 
+#include "platform/block_recycler.h"
 #include "platform/hash_mix.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
@@ -34,163 +32,14 @@ std::uint32_t ChainHash(std::uint32_t parent, std::int32_t id) {
 
 namespace {
 
-// Sanitizer builds allocate every token afresh, so that a use after release
-// is still caught.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kRecycleTokens = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kRecycleTokens = false;
-#else
-constexpr bool kRecycleTokens = true;
-#endif
-#else
-constexpr bool kRecycleTokens = true;
-#endif
-
-// Tokens are carved in order from slabs and go back to a free list of the
-// thread that releases them (linked through their first bytes), which its
-// next tokens reuse. Slabs are never returned: a token may be released on
-// another thread than the one that made it, and the memory of a peak serves
-// the next one. A thread that ends hands its list and the rest of its slab
-// to the threads that go on. The thread's state is constant-initialised (no
-// guard on the hot path); the object that hands it over is set up the first
-// time the thread needs a slab.
-struct TSlabs {
-  std::mutex lock;
-  void* orphans = nullptr;  // released blocks of ended threads
-  // The parts of their slabs ended threads had not carved: handed over as
-  // they are, since carving them into the list would touch every page.
-  std::vector<std::pair<std::byte*, std::byte*>> uncarved;
-  std::vector<void*> slabs;  // blocks of AllocateBlock, kept for leak checkers
-};
-
-TSlabs& Slabs() {
-  static TSlabs* slabs = new TSlabs;  // lives as long as the process
-  return *slabs;
-}
-
-struct TTokenBlocks {
-  void* head;
-  void* tail;  // the last block of the list, when it is not empty
-  std::byte* next;  // the part of the thread's slab not carved yet
-  std::byte* end;
-  std::size_t slab_size;
-  bool handover_armed;
-};
-
-constinit thread_local TTokenBlocks token_blocks{nullptr, nullptr, nullptr, nullptr, 0, false};
-
-constexpr std::size_t kBlockSize = sizeof(TIEToken);
-constexpr std::size_t kFirstSlab = std::size_t{16} << 10;
-// Slabs grow into large blocks (see large_blocks.h): where tokens are many
-// their partners are found at random.
-constexpr std::size_t kLargestSlab = std::size_t{16} << 20;
-
-bool CanCarve() noexcept {
-  return static_cast<std::size_t>(token_blocks.end - token_blocks.next) >= kBlockSize;
-}
-
-void PushBlock(void* block) noexcept {
-  if (token_blocks.head == nullptr) {
-    token_blocks.tail = block;
-  }
-  *static_cast<void**>(block) = token_blocks.head;
-  token_blocks.head = block;
-}
-
-struct TTokenBlocksHandover {
-  ~TTokenBlocksHandover() {
-    TSlabs& slabs = Slabs();
-    const std::lock_guard<std::mutex> hold(slabs.lock);
-    if (CanCarve()) {
-      try {
-        slabs.uncarved.emplace_back(token_blocks.next, token_blocks.end);
-      } catch (const std::bad_alloc&) {
-        // The rest of the slab stays unused.
-      }
-      token_blocks.next = token_blocks.end = nullptr;
-    }
-    if (token_blocks.head == nullptr) {
-      return;
-    }
-    *static_cast<void**>(token_blocks.tail) = slabs.orphans;
-    slabs.orphans = token_blocks.head;
-    token_blocks.head = nullptr;
-    token_blocks.tail = nullptr;
-  }
-};
-
-thread_local TTokenBlocksHandover token_blocks_handover;
-
-void* PopBlock() noexcept {
-  void* block = token_blocks.head;
-  token_blocks.head = *static_cast<void**>(block);
-  return block;
-}
-
-// The thread's list and slab are used up: adopt the blocks of ended threads,
-// or the uncarved rest of their slabs, or carve a new slab (each twice the
-// last, up to a limit).
-void* Refill() {
-  if (!token_blocks.handover_armed) {
-    token_blocks.handover_armed = true;
-    [[maybe_unused]] volatile void* arm = &token_blocks_handover;  // constructs it
-  }
-  TSlabs& slabs = Slabs();
-  const std::lock_guard<std::mutex> hold(slabs.lock);
-  if (slabs.orphans != nullptr) {
-    // Adopted whole: the list's last block is found once, here.
-    void* tail = slabs.orphans;
-    while (*static_cast<void**>(tail) != nullptr) {
-      tail = *static_cast<void**>(tail);
-    }
-    token_blocks.head = slabs.orphans;
-    token_blocks.tail = tail;
-    slabs.orphans = nullptr;
-    return PopBlock();
-  }
-  if (!slabs.uncarved.empty()) {
-    std::tie(token_blocks.next, token_blocks.end) = slabs.uncarved.back();
-    slabs.uncarved.pop_back();
-    void* block = token_blocks.next;
-    token_blocks.next += kBlockSize;
-    return block;
-  }
-  const std::size_t size = token_blocks.slab_size = std::clamp(
-      token_blocks.slab_size * 2, kFirstSlab, kLargestSlab);
-  slabs.slabs.reserve(slabs.slabs.size() + 1);
-  slabs.slabs.push_back(AllocateBlock(size));
-  token_blocks.next = static_cast<std::byte*>(slabs.slabs.back());
-  token_blocks.end = token_blocks.next + size;
-  void* block = token_blocks.next;
-  token_blocks.next += kBlockSize;
-  return block;
-}
+using TTokenBlocks = TBlockRecycler<TIEToken, sizeof(TIEToken)>;
 
 }  // namespace
 
-void* TIEToken::operator new(std::size_t size) {
-  if (!kRecycleTokens || size != kBlockSize) {
-    return ::operator new(size);
-  }
-  if (token_blocks.head != nullptr) {
-    return PopBlock();
-  }
-  if (CanCarve()) {
-    void* block = token_blocks.next;
-    token_blocks.next += kBlockSize;
-    return block;
-  }
-  return Refill();
-}
+void* TIEToken::operator new(std::size_t size) { return TTokenBlocks::Allocate(size); }
 
 void TIEToken::operator delete(void* block, std::size_t size) noexcept {
-  if (!kRecycleTokens || size != kBlockSize) {
-    ::operator delete(block);
-    return;
-  }
-  PushBlock(block);
+  TTokenBlocks::Free(block, size);
 }
 
 // --- tokens --------------------------------------------------------------------------------

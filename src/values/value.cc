@@ -9,11 +9,22 @@
 #include <system_error>
 #include <typeinfo>
 
+#include "platform/block_recycler.h"
 #include "values/value_internal.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 
 namespace zephro {
+
+// --- blocks ---------------------------------------------------------------
+
+void* TIEValue::operator new(std::size_t size) {
+  return TBlockRecycler<TIEValue, sizeof(TIEValue)>::Allocate(size);
+}
+
+void TIEValue::operator delete(void* block, std::size_t size) noexcept {
+  TBlockRecycler<TIEValue, sizeof(TIEValue)>::Free(block, size);
+}
 namespace {
 
 // Reads `s` whole as a decimal integer; false when it is not one or does not

@@ -165,6 +165,10 @@ class TIEValue final : public IIEValue {
   // destroyed elsewhere: the value forgets it without freeing it again.
   void OwnedComponentDestroyed(TComponent& component);
 
+  // Values are made and dropped by the million: their blocks are recycled.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
+
  private:
   class Nexus;
   // Rarely used parts kept out of line so that a value stays small.
