@@ -17,6 +17,7 @@
 #include "zephro/rules/rete_network.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "rules/rete_nodes.h"
 #include "rules/token.h"
@@ -325,9 +326,54 @@ class TReteCompiler {
     TReteNode& placed = rete_.Adopt(std::move(node));
     rete_.Link(left, placed, TCallType::ctLeft);
     rete_.Link(right, placed, TCallType::ctRight);
+    if (auto* join = dynamic_cast<TJoinNode*>(raw)) {
+      ShareRight(*join, left, right);
+    }
     Nodes().push_back(&placed);
     rule_.CompileTrace() += "+2";
     return placed;
+  }
+
+  // Lets `join` use the right memory of an earlier join that `right` feeds
+  // (see TRightMemory). Only the last few of those are looked at, so that
+  // placing a join costs the same however many joins the node feeds.
+  void ShareRight(TJoinNode& join, TReteNode& left, TReteNode& right) {
+    if (!rete_.ShareRightMemories() || join.IsPrefixJoin() || Reaches(right, left)) {
+      return;
+    }
+    join.OfferRightMemory();
+    constexpr int kLookBack = 8;
+    int looked = 0;
+    const std::vector<TReteNode::Edge>& out = right.Successors();
+    for (auto e = out.rbegin(); e != out.rend() && looked < kLookBack; ++e) {
+      auto* other = e->call_type == TCallType::ctRight && e->to != &join
+                        ? dynamic_cast<TJoinNode*>(e->to)
+                        : nullptr;
+      if (other == nullptr) {
+        continue;
+      }
+      ++looked;
+      if (join.ShareRightMemory(*other)) {
+        return;
+      }
+    }
+  }
+
+  // True when `from` is `to` or one of the nodes above it.
+  static bool Reaches(const TReteNode& from, TReteNode& to) {
+    std::vector<TReteNode*> pending{&to};
+    std::unordered_set<const TReteNode*> seen;
+    while (!pending.empty()) {
+      TReteNode* node = pending.back();
+      pending.pop_back();
+      if (node == &from) {
+        return true;
+      }
+      if (seen.insert(node).second) {
+        pending.insert(pending.end(), node->Predecessors().begin(), node->Predecessors().end());
+      }
+    }
+    return false;
   }
 
   void ThirdPass() {
@@ -443,6 +489,17 @@ void TReteNetwork::UnregisterRoot(TReteNode& node) {
       return;
     }
   }
+}
+
+int TReteNetwork::RightMemoryCount() const {
+  int count = 0;
+  for (const auto& node : nodes_) {
+    const auto* join = dynamic_cast<const TJoinNode*>(node.get());
+    if (join != nullptr && join->LeadsRightMemory()) {
+      ++count;
+    }
+  }
+  return count;
 }
 
 int TReteNetwork::RootCount() const noexcept {

@@ -28,6 +28,7 @@
 namespace zephro {
 
 class TActivation;
+class TJoinNode;
 class TRule;
 
 // One argument of a pattern-match node: a slot name or a position.
@@ -176,9 +177,27 @@ class TTestNode : public TReteNode {
   friend class TReteCompiler;
 };
 
+// The right memory of a join, which joins fed by the same node and keyed
+// alike may share: they would all file the same tokens under the same keys in
+// the same order. The first of them in their feeder's order files and removes
+// each token; the others, called next for the same token, take its result.
+// No join may share with another whose right input reaches its left input:
+// it would meet a token in the memory before the token reached it.
+struct TRightMemory {
+  std::unique_ptr<TIETokenTree> tree;     // made when the first token is stored
+  std::vector<const TJoinNode*> members;  // in their feeder's order
+  // The first member's last result, for the others.
+  Ref<TIEToken> token;
+  Ref<TIEToken> held;  // of a removal
+  std::uint32_t position = 0;
+  bool removal = false;
+  bool found = false;
+};
+
 class TJoinNode final : public TTestNode {
  public:
   TJoinNode(TReteNetwork& rete, bool negated, bool unique);
+  ~TJoinNode() override;
 
   bool NegatedPattern() const noexcept { return negated_; }
   bool Unique() const noexcept { return unique_; }
@@ -191,6 +210,13 @@ class TJoinNode final : public TTestNode {
   void PrepareShortCut();
   void ClearMemory();
   bool Equals(const TTestNode& other) const override;
+  // Lets joins placed later use this join's right memory (see TRightMemory).
+  void OfferRightMemory() noexcept { offers_right_ = true; }
+  // Uses `other`'s right memory when it offers it, keys its right input alike
+  // and has never stored a token; answers whether it does.
+  bool ShareRightMemory(TJoinNode& other);
+  // False when the join uses the right memory of a join placed before it.
+  bool LeadsRightMemory() const noexcept { return !right_ || right_->members.front() == this; }
 
   bool CallNode(const Ref<TIEToken>& token, TCallType call_type) override;
   const char* NodeName() const override { return "TJoinNode"; }
@@ -200,7 +226,13 @@ class TJoinNode final : public TTestNode {
   // The memories, made when the first token is stored: a memory that was
   // only ever looked into stays absent (and holds nothing).
   TIETokenTree& Left();
-  TIETokenTree& Right();
+  TRightMemory& Right();
+  void LeaveRightMemory();
+  TIETokenTree* RightTree() const noexcept { return right_ ? right_->tree.get() : nullptr; }
+  // Files `token` in the right memory (see TIETokenTree::Add).
+  std::uint32_t FileRight(const Ref<TIEToken>& token, std::int32_t hash, std::uint64_t fingerprint);
+  // Takes `token` out of the right memory (see TIETokenTree::Remove).
+  bool UnfileRight(TIEToken& token, std::uint32_t& position, Ref<TIEToken>& held);
   void LeftActivate(const Ref<TIEToken>& token);
   void RightActivate(const Ref<TIEToken>& token);
   // Whether partial match `left` and right token `right`, whose keys have
@@ -221,12 +253,13 @@ class TJoinNode final : public TTestNode {
   Ref<TIEToken> WithNull(const Ref<TIEToken>& left, TTokenAction tag) const;
 
   std::unique_ptr<TIETokenTree> left_;
-  std::unique_ptr<TIETokenTree> right_;
+  std::shared_ptr<TRightMemory> right_;
   TMemoryKey left_key_;
   TMemoryKey right_key_;
   bool negated_;
   bool unique_;
   bool prefix_join_ = false;
+  bool offers_right_ = false;
 };
 
 class TPatternMatchTerminalNode final : public TReteNode {
