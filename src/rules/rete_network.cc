@@ -464,9 +464,9 @@ TReteNode& TReteNetwork::Adopt(std::unique_ptr<TReteNode> node) {
 }
 
 void TReteNetwork::Link(TReteNode& from, TReteNode& to, TCallType call_type) {
+  to.Predecessors().Add(from);
   from.Successors().push_back({&to, call_type});
   from.SuccessorsChanged();
-  to.Predecessors().push_back(&from);
 }
 
 void TReteNetwork::RegisterRoot(TReteNode& node) {
@@ -519,8 +519,7 @@ void TReteNetwork::FreeNode(TReteNode& node) {
     pred->SuccessorsChanged();
   }
   for (const TReteNode::Edge& e : node.Successors()) {
-    auto& in = e.to->Predecessors();
-    in.erase(std::remove(in.begin(), in.end(), &node), in.end());
+    e.to->Predecessors().Remove(node);
   }
   if (node.Predecessors().empty()) {
     UnregisterRoot(node);

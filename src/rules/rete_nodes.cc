@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "zephro/engine/inference_engine.h"
@@ -99,6 +100,23 @@ void TReteNode::WithdrawChildren(TIEToken& parent) {
 
 void TReteNode::WithdrawRightChildren(TIEToken& right_parent) {
   WithdrawGathered([&](auto&& keep) { right_parent.ForRightChildrenFrom(id_, keep); });
+}
+
+void TReteNode::Inputs::Add(TReteNode& node) {
+  if (nodes_[1] != nullptr) {
+    throw std::length_error("a node has two inputs at most");
+  }
+  nodes_[nodes_[0] == nullptr ? 0 : 1] = &node;
+}
+
+void TReteNode::Inputs::Remove(const TReteNode& node) noexcept {
+  if (nodes_[1] == &node) {
+    nodes_[1] = nullptr;
+  }
+  if (nodes_[0] == &node) {
+    nodes_[0] = nodes_[1];
+    nodes_[1] = nullptr;
+  }
 }
 
 std::string TReteNode::ToString() const {
@@ -597,6 +615,8 @@ void TJoinNode::LeaveRightMemory() {
     members.erase(std::remove(members.begin(), members.end(), this), members.end());
     right_.reset();
   }
+  right_tree_ = nullptr;
+  right_shared_ = false;
 }
 
 bool TJoinNode::Equals(const TTestNode& other) const {
@@ -665,8 +685,8 @@ TRightMemory& TJoinNode::Right() {
 }
 
 bool TJoinNode::ShareRightMemory(TJoinNode& other) {
-  if (!other.offers_right_ || &other == this || RightTree() != nullptr ||
-      other.RightTree() != nullptr || other.right_key_.parts.size() != right_key_.parts.size()) {
+  if (!other.offers_right_ || &other == this || right_tree_ != nullptr ||
+      other.right_tree_ != nullptr || other.right_key_.parts.size() != right_key_.parts.size()) {
     return false;
   }
   for (std::size_t i = 0; i < right_key_.parts.size(); ++i) {
@@ -681,14 +701,15 @@ bool TJoinNode::ShareRightMemory(TJoinNode& other) {
   LeaveRightMemory();
   right_ = other.right_;
   shared.members.push_back(this);
+  right_shared_ = true;
+  other.right_shared_ = true;
   return true;
 }
 
-std::uint32_t TJoinNode::FileRight(const Ref<TIEToken>& token, std::int32_t hash,
-                                   std::uint64_t fingerprint) {
+std::uint32_t TJoinNode::FileSharedRight(const Ref<TIEToken>& token, std::int32_t hash,
+                                         std::uint64_t fingerprint) {
   TRightMemory& m = Right();
-  const bool shared = m.members.size() > 1;
-  if (shared && m.members.front() != this && m.token == token && !m.removal) {
+  if (right_shared_ && m.members.front() != this && m.token == token && !m.removal) {
     const std::uint32_t position = m.position;
     if (m.members.back() == this) {
       m.token = nullptr;  // every member has it
@@ -697,9 +718,12 @@ std::uint32_t TJoinNode::FileRight(const Ref<TIEToken>& token, std::int32_t hash
   }
   if (!m.tree) {
     m.tree = std::make_unique<TIETokenTree>(rete_->HashKey());
+    for (TJoinNode* member : m.members) {
+      member->right_tree_ = m.tree.get();
+    }
   }
   const std::uint32_t position = m.tree->Add(token, hash, fingerprint);
-  if (shared) {
+  if (right_shared_) {
     m.token = token;
     m.removal = false;
     m.position = position;
@@ -707,13 +731,9 @@ std::uint32_t TJoinNode::FileRight(const Ref<TIEToken>& token, std::int32_t hash
   return position;
 }
 
-bool TJoinNode::UnfileRight(TIEToken& token, std::uint32_t& position, Ref<TIEToken>& held) {
-  if (!right_) {
-    return false;
-  }
+bool TJoinNode::UnfileSharedRight(TIEToken& token, std::uint32_t& position, Ref<TIEToken>& held) {
   TRightMemory& m = *right_;
-  const bool shared = m.members.size() > 1;
-  if (shared && m.members.front() != this && m.token.get() == &token && m.removal) {
+  if (m.members.front() != this && m.token.get() == &token && m.removal) {
     position = m.position;
     held = m.held;
     const bool found = m.found;
@@ -723,14 +743,12 @@ bool TJoinNode::UnfileRight(TIEToken& token, std::uint32_t& position, Ref<TIETok
     }
     return found;
   }
-  const bool found = m.tree && m.tree->Remove(token, &position, &held);
-  if (shared) {
-    m.token = Ref<TIEToken>(&token);
-    m.removal = true;
-    m.found = found;
-    m.position = position;
-    m.held = held;
-  }
+  const bool found = right_tree_ != nullptr && right_tree_->Remove(token, &position, &held);
+  m.token = Ref<TIEToken>(&token);
+  m.removal = true;
+  m.found = found;
+  m.position = position;
+  m.held = held;
   return found;
 }
 

@@ -76,7 +76,26 @@ class TReteNode {
   // Change through TReteNetwork::Link and FreeNode, which call
   // SuccessorsChanged.
   std::vector<Edge>& Successors() noexcept { return successors_; }
-  std::vector<TReteNode*>& Predecessors() noexcept { return predecessors_; }
+  // The nodes this one is entered from: none for a root, one, or two for a
+  // join (its left and its right input, which may be the same node). Held in
+  // place: a network has many nodes and none has more inputs.
+  class Inputs {
+   public:
+    TReteNode* const* begin() const noexcept { return nodes_; }
+    TReteNode* const* end() const noexcept { return nodes_ + size(); }
+    std::size_t size() const noexcept {
+      return nodes_[0] == nullptr ? 0 : (nodes_[1] == nullptr ? 1 : 2);
+    }
+    bool empty() const noexcept { return nodes_[0] == nullptr; }
+    // Raises std::length_error when the node has two already.
+    void Add(TReteNode& node);
+    // Drops every occurrence of `node`.
+    void Remove(const TReteNode& node) noexcept;
+
+   private:
+    TReteNode* nodes_[2] = {nullptr, nullptr};
+  };
+  Inputs& Predecessors() noexcept { return predecessors_; }
   // True when this node is entered from `from` through an edge of that kind.
   bool EnteredFrom(const TReteNode& from, TCallType call_type) const;
 
@@ -100,7 +119,7 @@ class TReteNode {
   int rule_use_count_ = 1;  // next to id_: no padding between them
   std::vector<Edge> successors_;
   std::shared_ptr<TConstantDispatch> dispatch_;  // built on demand
-  std::vector<TReteNode*> predecessors_;
+  Inputs predecessors_;
 };
 
 class TPatternMatchNode final : public TReteNode {
@@ -185,7 +204,7 @@ class TTestNode : public TReteNode {
 // it would meet a token in the memory before the token reached it.
 struct TRightMemory {
   std::unique_ptr<TIETokenTree> tree;     // made when the first token is stored
-  std::vector<const TJoinNode*> members;  // in their feeder's order
+  std::vector<TJoinNode*> members;        // in their feeder's order
   // The first member's last result, for the others.
   Ref<TIEToken> token;
   Ref<TIEToken> held;  // of a removal
@@ -228,11 +247,25 @@ class TJoinNode final : public TTestNode {
   TIETokenTree& Left();
   TRightMemory& Right();
   void LeaveRightMemory();
-  TIETokenTree* RightTree() const noexcept { return right_ ? right_->tree.get() : nullptr; }
+  TIETokenTree* RightTree() const noexcept { return right_tree_; }
   // Files `token` in the right memory (see TIETokenTree::Add).
-  std::uint32_t FileRight(const Ref<TIEToken>& token, std::int32_t hash, std::uint64_t fingerprint);
+  std::uint32_t FileRight(const Ref<TIEToken>& token, std::int32_t hash,
+                          std::uint64_t fingerprint) {
+    if (right_tree_ != nullptr && !right_shared_) {
+      return right_tree_->Add(token, hash, fingerprint);
+    }
+    return FileSharedRight(token, hash, fingerprint);
+  }
+  std::uint32_t FileSharedRight(const Ref<TIEToken>& token, std::int32_t hash,
+                                std::uint64_t fingerprint);
   // Takes `token` out of the right memory (see TIETokenTree::Remove).
-  bool UnfileRight(TIEToken& token, std::uint32_t& position, Ref<TIEToken>& held);
+  bool UnfileRight(TIEToken& token, std::uint32_t& position, Ref<TIEToken>& held) {
+    if (!right_shared_) {
+      return right_tree_ != nullptr && right_tree_->Remove(token, &position, &held);
+    }
+    return UnfileSharedRight(token, position, held);
+  }
+  bool UnfileSharedRight(TIEToken& token, std::uint32_t& position, Ref<TIEToken>& held);
   void LeftActivate(const Ref<TIEToken>& token);
   void RightActivate(const Ref<TIEToken>& token);
   // Whether partial match `left` and right token `right`, whose keys have
@@ -254,12 +287,14 @@ class TJoinNode final : public TTestNode {
 
   std::unique_ptr<TIETokenTree> left_;
   std::shared_ptr<TRightMemory> right_;
+  TIETokenTree* right_tree_ = nullptr;  // right_->tree, once made
   TMemoryKey left_key_;
   TMemoryKey right_key_;
   bool negated_;
   bool unique_;
   bool prefix_join_ = false;
   bool offers_right_ = false;
+  bool right_shared_ = false;  // another join used the memory
 };
 
 class TPatternMatchTerminalNode final : public TReteNode {
