@@ -174,7 +174,7 @@ class TReteCompiler {
           for (const auto& t : slot.tests) {
             if (t->IsMultiVariable()) {
               end = &CreateSuccessor(end, TPatternMatchTest::pmtTestMultiSlotMultiField, nullptr,
-                                     {slot.name, t->MultiSlotSubIndex()});
+                                     {slot.name.Str(), t->MultiSlotSubIndex()});
             }
           }
         }
@@ -182,7 +182,7 @@ class TReteCompiler {
           const TPatternSlot& slot = pattern.Slot(s);
           if (slot.length >= 0) {
             end = &CreateSuccessor(end, TPatternMatchTest::pmtTestMultiSlotLength, nullptr,
-                                   {slot.name, slot.length});
+                                   {slot.name.Str(), slot.length});
           }
         }
         for (int s = 0; s < pattern.SlotCount(); ++s) {
@@ -207,7 +207,7 @@ class TReteCompiler {
                            : (t->IsNegated() ? TPatternMatchTest::pmtTestNotEqual
                                              : TPatternMatchTest::pmtTestEqual);
             end = &CreateSuccessor(end, kind, std::move(value),
-                                   {slot.name, t->MultiSlotSubIndex()});
+                                   {slot.name.Str(), t->MultiSlotSubIndex()});
           }
         }
       }
@@ -223,7 +223,7 @@ class TReteCompiler {
       }
       // Every occurrence of a variable in the pattern, in slot order.
       struct Occurrence {
-        const std::string* slot;
+        const TText* slot;
         const TIEPatternMatchTest* test;
       };
       std::vector<Occurrence> occurrences;
@@ -252,12 +252,13 @@ class TReteCompiler {
           if (a && b) {
             continue;
           }
-          end = &CreateSuccessor(end,
-                                 a || b ? TPatternMatchTest::pmtTestSlotValueNotEqual
-                                        : TPatternMatchTest::pmtTestSlotValueEqual,
-                                 nullptr,
-                                 {*first.slot, *later.slot, first.test->MultiSlotSubIndex(),
-                                  later.test->MultiSlotSubIndex()});
+          end =
+              &CreateSuccessor(end,
+                               a || b ? TPatternMatchTest::pmtTestSlotValueNotEqual
+                                      : TPatternMatchTest::pmtTestSlotValueEqual,
+                               nullptr,
+                               {first.slot->Str(), later.slot->Str(),
+                                first.test->MultiSlotSubIndex(), later.test->MultiSlotSubIndex()});
         }
       }
       ends_[static_cast<std::size_t>(p)] = end;
@@ -283,11 +284,11 @@ class TReteCompiler {
             continue;  // bound here: no join test
           }
           if (b->SubIndex() == NoSubIndex && t->MultiSlotSubIndex() == NoSubIndex) {
-            node->AddTest(std::make_unique<TIEJoinTest>(t->TestType(), b->SlotIndex(), slot.name,
-                                                        b->FactIndex()));
+            node->AddTest(std::make_unique<TIEJoinTest>(t->TestType(), b->SlotIndex(),
+                                                        slot.name.View(), b->FactIndex()));
           } else {
             node->AddTest(std::make_unique<TIEJoinTest>(t->TestType(), b->SlotIndex(),
-                                                        b->SubIndex(), slot.name,
+                                                        b->SubIndex(), slot.name.View(),
                                                         t->MultiSlotSubIndex(), b->FactIndex()));
           }
         } else if (t->IsFunCall() && !IsAlphaCall(pattern, p, *t)) {

@@ -128,6 +128,32 @@ TEST(ConstructsTest, PrintsRulesAsWritten) {
             "(defrule plain\n  (a $?_blank_$0)\n  =>\n)");
 }
 
+TEST(ConstructsTest, PrintsEveryPatternSlotWithTheTestsWrittenInIt) {
+  // Slots without tests print nothing; a slot prints its tests in order,
+  // however many it has.
+  const char* const kTemplate = "(deftemplate s (slot a) (slot b) (multislot c) (slot d))";
+  const std::vector<std::vector<std::string>> kRules = {
+      {"(s)"},
+      {"(s (a 1))"},
+      {"(s (d ?x))", "(s (a ?x))"},
+      {"(s (b ?x&~red&~blue&:(> ?x 1)))"},
+      {"(s (a ?x) (c ?x $?rest ?y&~?x) (d ?y))"},
+      {"(s (a ?x) (b ?y&~?x))", "(not (s (b ?x) (c $?p ?y $?q) (d ~?y&~3)))"},
+  };
+  for (const auto& patterns : kRules) {
+    std::string text = "(defrule r";
+    std::string printed = "(defrule r";
+    for (const std::string& p : patterns) {
+      text += " " + p;
+      printed += "\n  " + p;
+    }
+    text += " => )";
+    printed += "\n  =>\n)";
+    SCOPED_TRACE(text);
+    EXPECT_EQ(ParseAndPrint(Kind::kRule, kTemplate, text), printed);
+  }
+}
+
 TEST(ConstructsTest, BuildsRulesFromTheirParts) {
   ParserFixture f;
   TInferenceEngine& e = f.Engine();
