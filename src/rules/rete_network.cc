@@ -17,16 +17,16 @@
 #include "zephro/rules/rete_network.h"
 
 #include <algorithm>
-#include <unordered_set>
 
-#include "rules/rete_nodes.h"
-#include "rules/token.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/rules/activation.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
+
+#include "rules/rete_nodes.h"
+#include "rules/token.h"
 
 namespace zephro {
 
@@ -362,15 +362,17 @@ class TReteCompiler {
 
   // True when `from` is `to` or one of the nodes above it.
   static bool Reaches(const TReteNode& from, TReteNode& to) {
+    // A rule's nodes above a join are few: a list serves to remember them.
     std::vector<TReteNode*> pending{&to};
-    std::unordered_set<const TReteNode*> seen;
+    std::vector<const TReteNode*> seen;
     while (!pending.empty()) {
       TReteNode* node = pending.back();
       pending.pop_back();
       if (node == &from) {
         return true;
       }
-      if (seen.insert(node).second) {
+      if (std::find(seen.begin(), seen.end(), node) == seen.end()) {
+        seen.push_back(node);
         pending.insert(pending.end(), node->Predecessors().begin(), node->Predecessors().end());
       }
     }
@@ -605,6 +607,13 @@ bool TReteNetwork::ProcessToken(const Ref<TIEToken>& token) {
 
 void TReteNetwork::Clear() {
   ForgetActivations();
+  // Every node goes: the joins need not leave their shared memories one by
+  // one (each leaving searches the list of those sharing it).
+  for (auto& node : nodes_) {
+    if (auto* join = dynamic_cast<TJoinNode*>(node.get())) {
+      join->DropRightMemory();
+    }
+  }
   rule_nodes_.clear();
   roots_.clear();
   nodes_.clear();

@@ -234,6 +234,13 @@ class TJoinNode final : public TTestNode {
   // Uses `other`'s right memory when it offers it, keys its right input alike
   // and has never stored a token; answers whether it does.
   bool ShareRightMemory(TJoinNode& other);
+  // Lets go of the right memory without leaving the list of the joins that
+  // share it: for when they all go.
+  void DropRightMemory() noexcept {
+    right_.reset();
+    right_tree_ = nullptr;
+    right_shared_ = false;
+  }
   // False when the join uses the right memory of a join placed before it.
   bool LeadsRightMemory() const noexcept { return !right_ || right_->members.front() == this; }
 
