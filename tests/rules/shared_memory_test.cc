@@ -62,7 +62,7 @@ struct Pair {
 
 struct Scenario {
   const char* name;
-  // Steps: CLIPS text, or "-name" to remove rule `name`.
+  // Steps: program text, or "-name" to remove rule `name`.
   std::vector<std::string> steps;
   // How many right memories sharing saves at the end.
   int saved;
