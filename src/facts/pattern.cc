@@ -225,6 +225,25 @@ std::string TIEJoinTest::ToString() const {
 
 // --- patterns -------------------------------------------------------------------------------
 
+void TSlotTests::push_back(Item item) {
+  if (size_ == 0 && capacity_ == 1) {
+    one_ = std::move(item);
+    size_ = 1;
+    return;
+  }
+  if (size_ == capacity_) {
+    const std::uint32_t capacity = capacity_ * 2;
+    auto grown = std::make_unique<Item[]>(capacity);
+    Item* from = begin();
+    for (std::uint32_t i = 0; i < size_; ++i) {
+      grown[i] = std::move(from[i]);
+    }
+    many_ = std::move(grown);
+    capacity_ = capacity;
+  }
+  many_[size_++] = std::move(item);
+}
+
 TIEPattern::TIEPattern(TRule* owner, std::string name, Ref<IFactTemplate> fact_template,
                        std::int32_t negated_count)
     : owner_(owner),
@@ -234,10 +253,10 @@ TIEPattern::TIEPattern(TRule* owner, std::string name, Ref<IFactTemplate> fact_t
   if (fact_template_) {
     slots_.reserve(fact_template_->SlotNames().size());
     for (const std::string& slot : fact_template_->SlotNames()) {
-      slots_.push_back(TPatternSlot{slot, -1, {}});
+      slots_.push_back(TPatternSlot{TText::Shared(slot), -1, {}});
     }
   } else {
-    slots_.push_back(TPatternSlot{std::string(), -1, {}});
+    slots_.push_back(TPatternSlot{TText(), -1, {}});
   }
 }
 
@@ -326,7 +345,7 @@ void TIEPattern::SetExplicit(bool on) {
 
 int TIEPattern::IndexOfSlotName(std::string_view name) const noexcept {
   for (std::size_t i = 0; i < slots_.size(); ++i) {
-    if (slots_[i].name == name) {
+    if (slots_[i].name.View() == name) {
       return static_cast<int>(i);
     }
   }
@@ -357,7 +376,7 @@ TIEPatternMatchTest& TIEPattern::AddTest(std::string_view slot_name,
     if (!fact_template_ || !fact_template_->ContainsSlot(slot_name)) {
       RaiseIE(SInvalidSlotName, std::string(slot_name).c_str());
     }
-    slots_.push_back(TPatternSlot{std::string(slot_name), -1, {}});
+    slots_.push_back(TPatternSlot{TText::Shared(slot_name), -1, {}});
     index = static_cast<int>(slots_.size()) - 1;
   }
   test->SetPattern(this);
@@ -396,7 +415,7 @@ void TIEPattern::FixTests(IReasoner& reasoner,
   }
   BeginUpdate();
   for (TPatternSlot& slot : slots_) {
-    std::vector<std::unique_ptr<TIEPatternMatchTest>> emitted;
+    TSlotTests emitted;
     auto& tests = slot.tests;
     std::size_t i = 0;
     while (i < tests.size()) {

@@ -81,7 +81,7 @@ std::string PrettyPrintPattern(const TIEPattern& pattern) {
       for (int s = 0; s < pattern.SlotCount(); ++s) {
         const TPatternSlot& slot = pattern.Slot(s);
         if (!slot.tests.empty()) {
-          body += " (" + slot.name + " " + SlotTestsText(slot) + ")";
+          body += " (" + slot.name.Str() + " " + SlotTestsText(slot) + ")";
         }
       }
     }

@@ -18,14 +18,15 @@
 
 #include <algorithm>
 
-#include "rules/rete_nodes.h"
-#include "rules/token.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/rules/activation.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
+
+#include "rules/rete_nodes.h"
+#include "rules/token.h"
 
 namespace zephro {
 
@@ -173,7 +174,7 @@ class TReteCompiler {
           for (const auto& t : slot.tests) {
             if (t->IsMultiVariable()) {
               end = &CreateSuccessor(end, TPatternMatchTest::pmtTestMultiSlotMultiField, nullptr,
-                                     {slot.name, t->MultiSlotSubIndex()});
+                                     {slot.name.Str(), t->MultiSlotSubIndex()});
             }
           }
         }
@@ -181,7 +182,7 @@ class TReteCompiler {
           const TPatternSlot& slot = pattern.Slot(s);
           if (slot.length >= 0) {
             end = &CreateSuccessor(end, TPatternMatchTest::pmtTestMultiSlotLength, nullptr,
-                                   {slot.name, slot.length});
+                                   {slot.name.Str(), slot.length});
           }
         }
         for (int s = 0; s < pattern.SlotCount(); ++s) {
@@ -206,7 +207,7 @@ class TReteCompiler {
                            : (t->IsNegated() ? TPatternMatchTest::pmtTestNotEqual
                                              : TPatternMatchTest::pmtTestEqual);
             end = &CreateSuccessor(end, kind, std::move(value),
-                                   {slot.name, t->MultiSlotSubIndex()});
+                                   {slot.name.Str(), t->MultiSlotSubIndex()});
           }
         }
       }
@@ -222,7 +223,7 @@ class TReteCompiler {
       }
       // Every occurrence of a variable in the pattern, in slot order.
       struct Occurrence {
-        const std::string* slot;
+        const TText* slot;
         const TIEPatternMatchTest* test;
       };
       std::vector<Occurrence> occurrences;
@@ -251,12 +252,13 @@ class TReteCompiler {
           if (a && b) {
             continue;
           }
-          end = &CreateSuccessor(end,
-                                 a || b ? TPatternMatchTest::pmtTestSlotValueNotEqual
-                                        : TPatternMatchTest::pmtTestSlotValueEqual,
-                                 nullptr,
-                                 {*first.slot, *later.slot, first.test->MultiSlotSubIndex(),
-                                  later.test->MultiSlotSubIndex()});
+          end =
+              &CreateSuccessor(end,
+                               a || b ? TPatternMatchTest::pmtTestSlotValueNotEqual
+                                      : TPatternMatchTest::pmtTestSlotValueEqual,
+                               nullptr,
+                               {first.slot->Str(), later.slot->Str(),
+                                first.test->MultiSlotSubIndex(), later.test->MultiSlotSubIndex()});
         }
       }
       ends_[static_cast<std::size_t>(p)] = end;
@@ -282,11 +284,11 @@ class TReteCompiler {
             continue;  // bound here: no join test
           }
           if (b->SubIndex() == NoSubIndex && t->MultiSlotSubIndex() == NoSubIndex) {
-            node->AddTest(std::make_unique<TIEJoinTest>(t->TestType(), b->SlotIndex(), slot.name,
-                                                        b->FactIndex()));
+            node->AddTest(std::make_unique<TIEJoinTest>(t->TestType(), b->SlotIndex(),
+                                                        slot.name.View(), b->FactIndex()));
           } else {
             node->AddTest(std::make_unique<TIEJoinTest>(t->TestType(), b->SlotIndex(),
-                                                        b->SubIndex(), slot.name,
+                                                        b->SubIndex(), slot.name.View(),
                                                         t->MultiSlotSubIndex(), b->FactIndex()));
           }
         } else if (t->IsFunCall() && !IsAlphaCall(pattern, p, *t)) {
@@ -325,9 +327,56 @@ class TReteCompiler {
     TReteNode& placed = rete_.Adopt(std::move(node));
     rete_.Link(left, placed, TCallType::ctLeft);
     rete_.Link(right, placed, TCallType::ctRight);
+    if (auto* join = dynamic_cast<TJoinNode*>(raw)) {
+      ShareRight(*join, left, right);
+    }
     Nodes().push_back(&placed);
     rule_.CompileTrace() += "+2";
     return placed;
+  }
+
+  // Lets `join` use the right memory of an earlier join that `right` feeds
+  // (see TRightMemory). Only the last few of those are looked at, so that
+  // placing a join costs the same however many joins the node feeds.
+  void ShareRight(TJoinNode& join, TReteNode& left, TReteNode& right) {
+    if (!rete_.ShareRightMemories() || join.IsPrefixJoin() || Reaches(right, left)) {
+      return;
+    }
+    join.OfferRightMemory();
+    constexpr int kLookBack = 8;
+    int looked = 0;
+    const std::vector<TReteNode::Edge>& out = right.Successors();
+    for (auto e = out.rbegin(); e != out.rend() && looked < kLookBack; ++e) {
+      auto* other = e->call_type == TCallType::ctRight && e->to != &join
+                        ? dynamic_cast<TJoinNode*>(e->to)
+                        : nullptr;
+      if (other == nullptr) {
+        continue;
+      }
+      ++looked;
+      if (join.ShareRightMemory(*other)) {
+        return;
+      }
+    }
+  }
+
+  // True when `from` is `to` or one of the nodes above it.
+  static bool Reaches(const TReteNode& from, TReteNode& to) {
+    // A rule's nodes above a join are few: a list serves to remember them.
+    std::vector<TReteNode*> pending{&to};
+    std::vector<const TReteNode*> seen;
+    while (!pending.empty()) {
+      TReteNode* node = pending.back();
+      pending.pop_back();
+      if (node == &from) {
+        return true;
+      }
+      if (std::find(seen.begin(), seen.end(), node) == seen.end()) {
+        seen.push_back(node);
+        pending.insert(pending.end(), node->Predecessors().begin(), node->Predecessors().end());
+      }
+    }
+    return false;
   }
 
   void ThirdPass() {
@@ -418,9 +467,9 @@ TReteNode& TReteNetwork::Adopt(std::unique_ptr<TReteNode> node) {
 }
 
 void TReteNetwork::Link(TReteNode& from, TReteNode& to, TCallType call_type) {
+  to.Predecessors().Add(from);
   from.Successors().push_back({&to, call_type});
   from.SuccessorsChanged();
-  to.Predecessors().push_back(&from);
 }
 
 void TReteNetwork::RegisterRoot(TReteNode& node) {
@@ -445,6 +494,17 @@ void TReteNetwork::UnregisterRoot(TReteNode& node) {
   }
 }
 
+int TReteNetwork::RightMemoryCount() const {
+  int count = 0;
+  for (const auto& node : nodes_) {
+    const auto* join = dynamic_cast<const TJoinNode*>(node.get());
+    if (join != nullptr && join->LeadsRightMemory()) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 int TReteNetwork::RootCount() const noexcept {
   int n = 0;
   for (const auto& [name, list] : roots_) {
@@ -462,8 +522,7 @@ void TReteNetwork::FreeNode(TReteNode& node) {
     pred->SuccessorsChanged();
   }
   for (const TReteNode::Edge& e : node.Successors()) {
-    auto& in = e.to->Predecessors();
-    in.erase(std::remove(in.begin(), in.end(), &node), in.end());
+    e.to->Predecessors().Remove(node);
   }
   if (node.Predecessors().empty()) {
     UnregisterRoot(node);
@@ -548,6 +607,13 @@ bool TReteNetwork::ProcessToken(const Ref<TIEToken>& token) {
 
 void TReteNetwork::Clear() {
   ForgetActivations();
+  // Every node goes: the joins need not leave their shared memories one by
+  // one (each leaving searches the list of those sharing it).
+  for (auto& node : nodes_) {
+    if (auto* join = dynamic_cast<TJoinNode*>(node.get())) {
+      join->DropRightMemory();
+    }
+  }
   rule_nodes_.clear();
   roots_.clear();
   nodes_.clear();

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "zephro/engine/inference_engine.h"
@@ -99,6 +100,23 @@ void TReteNode::WithdrawChildren(TIEToken& parent) {
 
 void TReteNode::WithdrawRightChildren(TIEToken& right_parent) {
   WithdrawGathered([&](auto&& keep) { right_parent.ForRightChildrenFrom(id_, keep); });
+}
+
+void TReteNode::Inputs::Add(TReteNode& node) {
+  if (nodes_[1] != nullptr) {
+    throw std::length_error("a node has two inputs at most");
+  }
+  nodes_[nodes_[0] == nullptr ? 0 : 1] = &node;
+}
+
+void TReteNode::Inputs::Remove(const TReteNode& node) noexcept {
+  if (nodes_[1] == &node) {
+    nodes_[1] = nullptr;
+  }
+  if (nodes_[0] == &node) {
+    nodes_[0] = nodes_[1];
+    nodes_[1] = nullptr;
+  }
 }
 
 std::string TReteNode::ToString() const {
@@ -587,6 +605,20 @@ std::string TTestNode::ToString() const {
 TJoinNode::TJoinNode(TReteNetwork& rete, bool negated, bool unique)
     : TTestNode(rete), negated_(negated), unique_(unique) {}
 
+TJoinNode::~TJoinNode() {
+  LeaveRightMemory();
+}
+
+void TJoinNode::LeaveRightMemory() {
+  if (right_) {
+    auto& members = right_->members;
+    members.erase(std::remove(members.begin(), members.end(), this), members.end());
+    right_.reset();
+  }
+  right_tree_ = nullptr;
+  right_shared_ = false;
+}
+
 bool TJoinNode::Equals(const TTestNode& other) const {
   const auto* o = dynamic_cast<const TJoinNode*>(&other);
   if (o == nullptr || negated_ || o->negated_ || prefix_join_ || o->prefix_join_ ||
@@ -600,7 +632,7 @@ void TJoinNode::PrepareShortCut() {
   left_key_ = TMemoryKey{};
   right_key_ = TMemoryKey{};
   left_.reset();
-  right_.reset();
+  LeaveRightMemory();
   if (prefix_join_) {
     return;  // both memories hash by token identity
   }
@@ -644,11 +676,80 @@ TIETokenTree& TJoinNode::Left() {
   return *left_;
 }
 
-TIETokenTree& TJoinNode::Right() {
+TRightMemory& TJoinNode::Right() {
   if (!right_) {
-    right_ = std::make_unique<TIETokenTree>(rete_->HashKey());
+    right_ = std::make_shared<TRightMemory>();
+    right_->members.push_back(this);
   }
   return *right_;
+}
+
+bool TJoinNode::ShareRightMemory(TJoinNode& other) {
+  if (!other.offers_right_ || &other == this || right_tree_ != nullptr ||
+      other.right_tree_ != nullptr || other.right_key_.parts.size() != right_key_.parts.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < right_key_.parts.size(); ++i) {
+    const TMemoryKeyPart& a = right_key_.parts[i];
+    const TMemoryKeyPart& b = other.right_key_.parts[i];
+    if (a.fact_index != b.fact_index || a.sub_index != b.sub_index ||
+        a.slot.Name() != b.slot.Name()) {
+      return false;
+    }
+  }
+  TRightMemory& shared = other.Right();
+  LeaveRightMemory();
+  right_ = other.right_;
+  shared.members.push_back(this);
+  right_shared_ = true;
+  other.right_shared_ = true;
+  return true;
+}
+
+std::uint32_t TJoinNode::FileSharedRight(const Ref<TIEToken>& token, std::int32_t hash,
+                                         std::uint64_t fingerprint) {
+  TRightMemory& m = Right();
+  if (right_shared_ && m.members.front() != this && m.token == token && !m.removal) {
+    const std::uint32_t position = m.position;
+    if (m.members.back() == this) {
+      m.token = nullptr;  // every member has it
+    }
+    return position;
+  }
+  if (!m.tree) {
+    m.tree = std::make_unique<TIETokenTree>(rete_->HashKey());
+    for (TJoinNode* member : m.members) {
+      member->right_tree_ = m.tree.get();
+    }
+  }
+  const std::uint32_t position = m.tree->Add(token, hash, fingerprint);
+  if (right_shared_) {
+    m.token = token;
+    m.removal = false;
+    m.position = position;
+  }
+  return position;
+}
+
+bool TJoinNode::UnfileSharedRight(TIEToken& token, std::uint32_t& position, Ref<TIEToken>& held) {
+  TRightMemory& m = *right_;
+  if (m.members.front() != this && m.token.get() == &token && m.removal) {
+    position = m.position;
+    held = m.held;
+    const bool found = m.found;
+    if (m.members.back() == this) {
+      m.token = nullptr;
+      m.held = nullptr;
+    }
+    return found;
+  }
+  const bool found = right_tree_ != nullptr && right_tree_->Remove(token, &position, &held);
+  m.token = Ref<TIEToken>(&token);
+  m.removal = true;
+  m.found = found;
+  m.position = position;
+  m.held = held;
+  return found;
 }
 
 void TJoinNode::ClearMemory() {
@@ -656,7 +757,11 @@ void TJoinNode::ClearMemory() {
     left_->Clear();
   }
   if (right_) {
-    right_->Clear();
+    right_->token = nullptr;
+    right_->held = nullptr;
+    if (right_->tree) {
+      right_->tree->Clear();
+    }
   }
 }
 
@@ -733,7 +838,7 @@ bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right, std::uint64
 
 void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
                                   std::int32_t hash, bool key_found, std::uint64_t fingerprint) {
-  ForCandidates(right_.get(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
+  ForCandidates(RightTree(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
     if (!Matches(*left, *r.token, fingerprint, r.fingerprint)) {
       return true;
     }
@@ -745,7 +850,7 @@ void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
 std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found,
                                      std::uint64_t fingerprint) {
   std::uint32_t blocker = TIETokenTree::kNoEntry;
-  ForCandidates(right_.get(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
+  ForCandidates(RightTree(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
     if (!Matches(left, *r.token, fingerprint, r.fingerprint)) {
       return true;
     }
@@ -806,7 +911,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   std::uint32_t position = TIETokenTree::kNoEntry;
   if (removing) {
     Ref<TIEToken> held;
-    if (!right_ || !right_->Remove(*token, &position, &held)) {
+    if (!UnfileRight(*token, position, held)) {
       return;
     }
     if (!negated_) {
@@ -814,7 +919,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
       return;
     }
   } else {
-    position = Right().Add(token, hash, fingerprint);
+    position = FileRight(token, hash, fingerprint);
     if (position == TIETokenTree::kNoEntry) {
       return;
     }
@@ -855,7 +960,8 @@ std::string TJoinNode::ToString() const {
     text += " *NEGATED*";
   }
   text += " Left Memory: " + (left_ ? left_->GetToFactsString() : std::string());
-  text += " Right Memory: " + (right_ ? right_->GetToFactsString() : std::string());
+  text += " Right Memory: " +
+          (RightTree() != nullptr ? RightTree()->GetToFactsString() : std::string());
   return text;
 }
 

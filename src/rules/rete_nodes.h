@@ -28,6 +28,7 @@
 namespace zephro {
 
 class TActivation;
+class TJoinNode;
 class TRule;
 
 // One argument of a pattern-match node: a slot name or a position.
@@ -75,7 +76,26 @@ class TReteNode {
   // Change through TReteNetwork::Link and FreeNode, which call
   // SuccessorsChanged.
   std::vector<Edge>& Successors() noexcept { return successors_; }
-  std::vector<TReteNode*>& Predecessors() noexcept { return predecessors_; }
+  // The nodes this one is entered from: none for a root, one, or two for a
+  // join (its left and its right input, which may be the same node). Held in
+  // place: a network has many nodes and none has more inputs.
+  class Inputs {
+   public:
+    TReteNode* const* begin() const noexcept { return nodes_; }
+    TReteNode* const* end() const noexcept { return nodes_ + size(); }
+    std::size_t size() const noexcept {
+      return nodes_[0] == nullptr ? 0 : (nodes_[1] == nullptr ? 1 : 2);
+    }
+    bool empty() const noexcept { return nodes_[0] == nullptr; }
+    // Raises std::length_error when the node has two already.
+    void Add(TReteNode& node);
+    // Drops every occurrence of `node`.
+    void Remove(const TReteNode& node) noexcept;
+
+   private:
+    TReteNode* nodes_[2] = {nullptr, nullptr};
+  };
+  Inputs& Predecessors() noexcept { return predecessors_; }
   // True when this node is entered from `from` through an edge of that kind.
   bool EnteredFrom(const TReteNode& from, TCallType call_type) const;
 
@@ -99,7 +119,7 @@ class TReteNode {
   int rule_use_count_ = 1;  // next to id_: no padding between them
   std::vector<Edge> successors_;
   std::shared_ptr<TConstantDispatch> dispatch_;  // built on demand
-  std::vector<TReteNode*> predecessors_;
+  Inputs predecessors_;
 };
 
 class TPatternMatchNode final : public TReteNode {
@@ -176,9 +196,27 @@ class TTestNode : public TReteNode {
   friend class TReteCompiler;
 };
 
+// The right memory of a join, which joins fed by the same node and keyed
+// alike may share: they would all file the same tokens under the same keys in
+// the same order. The first of them in their feeder's order files and removes
+// each token; the others, called next for the same token, take its result.
+// No join may share with another whose right input reaches its left input:
+// it would meet a token in the memory before the token reached it.
+struct TRightMemory {
+  std::unique_ptr<TIETokenTree> tree;     // made when the first token is stored
+  std::vector<TJoinNode*> members;        // in their feeder's order
+  // The first member's last result, for the others.
+  Ref<TIEToken> token;
+  Ref<TIEToken> held;  // of a removal
+  std::uint32_t position = 0;
+  bool removal = false;
+  bool found = false;
+};
+
 class TJoinNode final : public TTestNode {
  public:
   TJoinNode(TReteNetwork& rete, bool negated, bool unique);
+  ~TJoinNode() override;
 
   bool NegatedPattern() const noexcept { return negated_; }
   bool Unique() const noexcept { return unique_; }
@@ -191,6 +229,20 @@ class TJoinNode final : public TTestNode {
   void PrepareShortCut();
   void ClearMemory();
   bool Equals(const TTestNode& other) const override;
+  // Lets joins placed later use this join's right memory (see TRightMemory).
+  void OfferRightMemory() noexcept { offers_right_ = true; }
+  // Uses `other`'s right memory when it offers it, keys its right input alike
+  // and has never stored a token; answers whether it does.
+  bool ShareRightMemory(TJoinNode& other);
+  // Lets go of the right memory without leaving the list of the joins that
+  // share it: for when they all go.
+  void DropRightMemory() noexcept {
+    right_.reset();
+    right_tree_ = nullptr;
+    right_shared_ = false;
+  }
+  // False when the join uses the right memory of a join placed before it.
+  bool LeadsRightMemory() const noexcept { return !right_ || right_->members.front() == this; }
 
   bool CallNode(const Ref<TIEToken>& token, TCallType call_type) override;
   const char* NodeName() const override { return "TJoinNode"; }
@@ -200,7 +252,27 @@ class TJoinNode final : public TTestNode {
   // The memories, made when the first token is stored: a memory that was
   // only ever looked into stays absent (and holds nothing).
   TIETokenTree& Left();
-  TIETokenTree& Right();
+  TRightMemory& Right();
+  void LeaveRightMemory();
+  TIETokenTree* RightTree() const noexcept { return right_tree_; }
+  // Files `token` in the right memory (see TIETokenTree::Add).
+  std::uint32_t FileRight(const Ref<TIEToken>& token, std::int32_t hash,
+                          std::uint64_t fingerprint) {
+    if (right_tree_ != nullptr && !right_shared_) {
+      return right_tree_->Add(token, hash, fingerprint);
+    }
+    return FileSharedRight(token, hash, fingerprint);
+  }
+  std::uint32_t FileSharedRight(const Ref<TIEToken>& token, std::int32_t hash,
+                                std::uint64_t fingerprint);
+  // Takes `token` out of the right memory (see TIETokenTree::Remove).
+  bool UnfileRight(TIEToken& token, std::uint32_t& position, Ref<TIEToken>& held) {
+    if (!right_shared_) {
+      return right_tree_ != nullptr && right_tree_->Remove(token, &position, &held);
+    }
+    return UnfileSharedRight(token, position, held);
+  }
+  bool UnfileSharedRight(TIEToken& token, std::uint32_t& position, Ref<TIEToken>& held);
   void LeftActivate(const Ref<TIEToken>& token);
   void RightActivate(const Ref<TIEToken>& token);
   // Whether partial match `left` and right token `right`, whose keys have
@@ -221,12 +293,15 @@ class TJoinNode final : public TTestNode {
   Ref<TIEToken> WithNull(const Ref<TIEToken>& left, TTokenAction tag) const;
 
   std::unique_ptr<TIETokenTree> left_;
-  std::unique_ptr<TIETokenTree> right_;
+  std::shared_ptr<TRightMemory> right_;
+  TIETokenTree* right_tree_ = nullptr;  // right_->tree, once made
   TMemoryKey left_key_;
   TMemoryKey right_key_;
   bool negated_;
   bool unique_;
   bool prefix_join_ = false;
+  bool offers_right_ = false;
+  bool right_shared_ = false;  // another join used the memory
 };
 
 class TPatternMatchTerminalNode final : public TReteNode {

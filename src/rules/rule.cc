@@ -225,7 +225,7 @@ void TRule::BindPatternVariables(TIEPattern& pattern, int position) {
       if (test->IsNegated()) {
         RaiseIE(SNegatedVariable, name.c_str());
       }
-      AddBinding(name, position, slot.name, test->MultiSlotSubIndex());
+      AddBinding(name, position, slot.name.View(), test->MultiSlotSubIndex());
     }
   }
   if (!renames.empty()) {

@@ -128,6 +128,61 @@ TEST(ConstructsTest, PrintsRulesAsWritten) {
             "(defrule plain\n  (a $?_blank_$0)\n  =>\n)");
 }
 
+TEST(ConstructsTest, PrintsEveryPatternSlotWithTheTestsWrittenInIt) {
+  // Slots without tests print nothing; a slot prints its tests in order,
+  // however many it has.
+  const char* const kTemplate = "(deftemplate s (slot a) (slot b) (multislot c) (slot d))";
+  const std::vector<std::vector<std::string>> kRules = {
+      {"(s)"},
+      {"(s (a 1))"},
+      {"(s (d ?x))", "(s (a ?x))"},
+      {"(s (b ?x&~red&~blue&:(> ?x 1)))"},
+      {"(s (a ?x) (c ?x $?rest ?y&~?x) (d ?y))"},
+      {"(s (a ?x) (b ?y&~?x))", "(not (s (b ?x) (c $?p ?y $?q) (d ~?y&~3)))"},
+      {"(s (a x) (b ?x&~x) (c $?x ?x x) (d \"x\"))"},
+  };
+  for (const auto& patterns : kRules) {
+    std::string text = "(defrule r";
+    std::string printed = "(defrule r";
+    for (const std::string& p : patterns) {
+      text += " " + p;
+      printed += "\n  " + p;
+    }
+    text += " => )";
+    printed += "\n  =>\n)";
+    SCOPED_TRACE(text);
+    EXPECT_EQ(ParseAndPrint(Kind::kRule, kTemplate, text), printed);
+  }
+}
+
+TEST(ConstructsTest, RulesWritingTheSameAtomsAndVariablesShareTheirValues) {
+  // The rules of one engine share the value of an atom or variable written
+  // in their patterns; what the parser rewrites in a later rule (a blank of
+  // a negation renamed, a disjunction turned into a call) leaves the earlier
+  // ones as they printed when they were new.
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  const std::vector<std::pair<std::string, std::string>> kRules = {
+      {"one", "(defrule one (a ?x red) (not (b ?x ?)) => )"},
+      {"two", "(defrule two (b ?x red) (not (a ?x ?)) => )"},
+      {"three", "(defrule three (a ?x red|blue) (b ?x ?y&~red) => )"},
+      {"four", "(defrule four (a ?y&~red ?x) (exists (b ?x ?)) => )"},
+  };
+  std::vector<std::string> printed;
+  for (const auto& [name, text] : kRules) {
+    e.Parse(text, true);
+    printed.push_back(PrettyPrintRule(*e.FindRule(name)));
+  }
+  for (std::size_t i = 0; i < kRules.size(); ++i) {
+    SCOPED_TRACE(kRules[i].first);
+    EXPECT_EQ(PrettyPrintRule(*e.FindRule(kRules[i].first)), printed[i]);
+  }
+  const TRule& one = *e.FindRule("one");
+  const TRule& two = *e.FindRule("two");
+  EXPECT_EQ(one.Pattern(0).SlotTest(0, 0).SlotValue(), two.Pattern(0).SlotTest(0, 0).SlotValue());
+  EXPECT_EQ(one.Pattern(0).SlotTest(0, 1).SlotValue(), two.Pattern(0).SlotTest(0, 1).SlotValue());
+}
+
 TEST(ConstructsTest, BuildsRulesFromTheirParts) {
   ParserFixture f;
   TInferenceEngine& e = f.Engine();

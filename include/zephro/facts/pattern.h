@@ -16,11 +16,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "zephro/facts/slot_position.h"
 #include "zephro/values/interfaces.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/text.h"
 
 namespace zephro {
 
@@ -145,12 +147,52 @@ class TIEJoinTest final : public TIESlotTest {
   TJoinTestType join_type_;
 };
 
-// One slot of a pattern: its tests in order and its length constraint (-1 for
-// none; a multislot pattern of fixed length sets it).
+// The tests of one slot, in order. Most slots have one test: it is kept in
+// place, and only a second one makes an array.
+class TSlotTests {
+ public:
+  using Item = std::unique_ptr<TIEPatternMatchTest>;
+
+  TSlotTests() noexcept = default;
+  TSlotTests(TSlotTests&& other) noexcept
+      : one_(std::move(other.one_)),
+        many_(std::move(other.many_)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 1)) {}
+  TSlotTests& operator=(TSlotTests&& other) noexcept {
+    one_ = std::move(other.one_);
+    many_ = std::move(other.many_);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 1);
+    return *this;
+  }
+
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  Item* begin() noexcept { return capacity_ == 1 ? &one_ : many_.get(); }
+  Item* end() noexcept { return begin() + size_; }
+  const Item* begin() const noexcept { return capacity_ == 1 ? &one_ : many_.get(); }
+  const Item* end() const noexcept { return begin() + size_; }
+  Item& operator[](std::size_t index) noexcept { return begin()[index]; }
+  const Item& operator[](std::size_t index) const noexcept { return begin()[index]; }
+  const Item& front() const noexcept { return *begin(); }
+  void push_back(Item item);
+  void emplace_back(TIEPatternMatchTest* test) { push_back(Item(test)); }
+
+ private:
+  Item one_;                      // while the capacity is 1
+  std::unique_ptr<Item[]> many_;  // beyond
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = 1;
+};
+
+// One slot of a pattern: its name (shared with every pattern naming the
+// slot), its tests in order and its length constraint (-1 for none; a
+// multislot pattern of fixed length sets it).
 struct TPatternSlot {
-  std::string name;
+  TText name;
   std::int32_t length = -1;
-  std::vector<std::unique_ptr<TIEPatternMatchTest>> tests;
+  TSlotTests tests;
 };
 
 class TIEPattern {

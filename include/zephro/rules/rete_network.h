@@ -66,6 +66,12 @@ class TReteNetwork {
   // grow as they fill.
   int HashKey() const noexcept { return hash_key_; }
   void SetHashKey(int buckets) noexcept { hash_key_ = buckets < 1 ? 1 : buckets; }
+  // Whether a join may use the right memory of another join fed by the same
+  // node and keyed alike instead of a memory of its own (default on). Only
+  // rules compiled afterwards follow a change; matches and their order are
+  // the same either way.
+  bool ShareRightMemories() const noexcept { return share_right_memories_; }
+  void SetShareRightMemories(bool on) noexcept { share_right_memories_ = on; }
   // Fuzzy matches weaker than this produce no activation; kept in [0, 1].
   float MinActivationStrength() const noexcept { return min_activation_strength_; }
   void SetMinActivationStrength(float strength) noexcept;
@@ -90,6 +96,8 @@ class TReteNetwork {
   void ForgetActivations();
 
   int NodeCount() const noexcept { return static_cast<int>(nodes_.size()); }
+  // How many right memories the joins use: one per join, less those shared.
+  int RightMemoryCount() const;
   int RootCount() const noexcept;
   // One line per node: a dump for debugging.
   std::string ToString() const;
@@ -122,6 +130,7 @@ class TReteNetwork {
   int hash_key_ = 101;
   float min_activation_strength_ = 0;
   bool enabled_ = true;
+  bool share_right_memories_ = true;
 };
 
 }  // namespace zephro
