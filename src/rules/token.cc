@@ -32,6 +32,9 @@ std::uint32_t ChainHash(std::uint32_t parent, std::int32_t id) {
 
 namespace {
 
+// The order of a token's fields counts on this size (see token.h).
+static_assert(sizeof(TIEToken) == 96, "tokens are carved at a stride of 96 bytes");
+
 using TTokenBlocks = TBlockRecycler<TIEToken, sizeof(TIEToken)>;
 
 }  // namespace

@@ -6,11 +6,12 @@
 // and one value per slot. Values are kept in the template's slot order
 // (alphabetical), so ValueAt(i), the matcher's access, is an index and a
 // pointer compare; a fact made by Make keeps them in its own block, right
-// behind it, which spares the matcher a dependent read per slot. A slot that has never been read or written has no value
-// yet: the first read stores a clone of the slot's default.
+// behind it, which spares the matcher a dependent read per slot. A slot that
+// has never been read or written has no value yet: the first read stores a
+// clone of the slot's default.
 //
 // A template's slots may change while facts of it exist. The fact remembers
-// the layout (TSlotLayout) its vector follows; when the template has published
+// the layout (TSlotLayout) its values follow; when the template has published
 // another one, the next access moves the values to their new positions by
 // name, dropping those of removed slots.
 //
