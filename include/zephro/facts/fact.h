@@ -79,7 +79,8 @@ class TFact final : public IFact {
   static Ref<TFact> Make(Ref<IFactTemplate> fact_template);
   static Ref<TFact> Make(Ref<IFactTemplate> fact_template, const IFact& source);
 
-  // Facts made by Make carry their value places behind them.
+  // The plain forms, which the placement form below (how Make puts the value
+  // places behind a fact) would otherwise hide.
   static void* operator new(std::size_t size) { return ::operator new(size); }
   static void operator delete(void* block) noexcept { ::operator delete(block); }
 
