@@ -234,14 +234,34 @@ Ref<IIEValue> TIEClipsParser::PatternValue(const IStreamToken& token) {
   if (kind != TIEType::dtAtom && kind != TIEType::dtVariable && kind != TIEType::dtMultiVariable) {
     return value;
   }
+  return SharedConstant(std::move(value));
+}
+
+Ref<IIEValue> TIEClipsParser::SharedConstant(Ref<IIEValue> value) {
+  const TIEType kind = value->DType();
+  std::uint32_t hash = 0;
+  switch (kind) {
+    case TIEType::dtAtom:
+    case TIEType::dtString:
+    case TIEType::dtVariable:
+    case TIEType::dtMultiVariable:
+      hash = static_cast<std::uint32_t>(CalculateHash(value->Text()));
+      break;
+    case TIEType::dtInteger:
+      hash = static_cast<std::uint32_t>(value->AsInteger()) * 0x9e3779b1u;
+      hash ^= hash >> 15;
+      break;
+    default:
+      return value;
+  }
   constexpr std::size_t kSlots = 512;
   if (pattern_values_.empty()) {
     pattern_values_.resize(kSlots);
   }
-  const std::string_view text = value->Text();
-  Ref<IIEValue>& kept =
-      pattern_values_[static_cast<std::uint32_t>(CalculateHash(text)) & (kSlots - 1)];
-  if (kept && kept->DType() == kind && kept->Text() == text) {
+  Ref<IIEValue>& kept = pattern_values_[hash & (kSlots - 1)];
+  if (kept && kept->DType() == kind &&
+      (kind == TIEType::dtInteger ? kept->AsInteger() == value->AsInteger()
+                                  : kept->Text() == value->Text())) {
     return kept;
   }
   kept = value;

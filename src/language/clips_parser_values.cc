@@ -107,6 +107,8 @@ Ref<IIEValue> TIEClipsParser::ParseValue(const IFactSlot& slot) {
     }
   } else if (!value) {
     ParseError(kWhere, SExpectedValue);
+  } else {
+    value = SharedConstant(std::move(value));
   }
   if (!StaticTypeChecks()) {
     return value;

@@ -319,6 +319,11 @@ class TIEClipsParser final : public TIEParser {
   // one value, which every rule of a large program repeats (see
   // pattern_values_). Any other token's own value.
   Ref<IIEValue> PatternValue(const IStreamToken& token);
+  // `value`, or the equal atom, string, variable or integer made last under
+  // the same hash (see pattern_values_). The slots of facts written in a
+  // program share their values this way too: the facts of a large program
+  // repeat a few values, which matching then reads from a few cache lines.
+  Ref<IIEValue> SharedConstant(Ref<IIEValue> value);
   void ParsePatternTerm(TIEPattern& pattern, const IFactSlot& slot, std::int32_t sub_index,
                         bool conjunction);
   void ParseRuleActions(TRule& rule);
@@ -337,8 +342,8 @@ class TIEClipsParser final : public TIEParser {
   void Echo(const TParseResult& result);
 
   std::vector<SlotFunction> slot_functions_;
-  // The last atom or variable value made for a pattern, per hash of its
-  // text: made with the first pattern.
+  // The last constant or variable value shared, per hash of its text or
+  // number: made with the first one.
   std::vector<Ref<IIEValue>> pattern_values_;
   TOrderedTable<Ref<IIEDefinedType>> types_;
   // Tokens read from a logical input and not yet handed out.
