@@ -135,6 +135,10 @@ class TBlockRecycler {
   static void* Pop(TState& s) noexcept {
     void* block = s.head;
     s.head = *static_cast<void**>(block);
+    // The next allocation reads the new head's link and its object is
+    // written: fetched now, while this block's object is made, rather than
+    // waited for then.
+    __builtin_prefetch(s.head, 1);
     return block;
   }
   static void Push(TState& s, void* block) noexcept {

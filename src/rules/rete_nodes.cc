@@ -86,6 +86,9 @@ void TReteNode::WithdrawGathered(Gather&& gather) {
   const std::size_t from = stack.size();
   gather([&](TIEToken& child) { stack.emplace_back(&child); });
   for (std::size_t i = from; i < stack.size(); ++i) {
+    if (i + 1 < stack.size()) {
+      stack[i + 1]->PrefetchNeighbours();
+    }
     TIEToken& child = *stack[i];
     if (child.Linked()) {  // else it went with an earlier one
       Withdraw(child);
@@ -875,6 +878,9 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   bool found = true;
   std::uint64_t fingerprint = TMemoryKey::kInexact;
   const std::int32_t hash = left_key_.HashOf(*token, found, &fingerprint);
+  if (right_tree_ != nullptr && found) {
+    right_tree_->PrefetchKey(hash);
+  }
   const std::uint32_t position = left.Add(token, hash, fingerprint);
   if (position == TIETokenTree::kNoEntry) {
     return;  // already there
@@ -919,6 +925,9 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
       return;
     }
   } else {
+    if (left_ && found) {
+      left_->PrefetchKey(hash);
+    }
     position = FileRight(token, hash, fingerprint);
     if (position == TIETokenTree::kNoEntry) {
       return;

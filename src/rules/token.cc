@@ -395,10 +395,6 @@ TIETokenTree::TIETokenTree(int initial_buckets)
 
 TIETokenTree::~TIETokenTree() = default;
 
-std::size_t TIETokenTree::KeyIndex(std::int32_t hash) const noexcept {
-  return MixBits(static_cast<std::uint32_t>(hash)) & mask_;
-}
-
 std::size_t TIETokenTree::IdIndex(std::uint32_t identity) const noexcept {
   return MixBits(identity) & mask_;
 }
@@ -461,9 +457,13 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash,
   if (static_cast<std::size_t>(count_) > mask_) {
     Grow();
   }
+  PrefetchKey(hash);  // read by LinkKey below
   std::uint32_t index = free_;
   if (index != kNone) {
     free_ = entries_[index].id_next;
+    if (free_ != kNone) {
+      __builtin_prefetch(&entries_[free_], 1);  // the next Add's entry
+    }
     in_order_ = false;
   } else {
     index = static_cast<std::uint32_t>(entries_.size());

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/hash_mix.h"
 #include "platform/large_blocks.h"
 #include "rules/segmented_array.h"
 #include "rules/slot_reader.h"
@@ -102,6 +103,18 @@ class TIEToken final : public IReteToken {
   void Detach() noexcept;
   // Whether the token is still among its parent's children.
   bool Linked() const noexcept { return sib_next_ != nullptr; }
+  // Starts fetching what Detach writes besides the token itself: its
+  // neighbours in the rings of its parent and right parent.
+  void PrefetchNeighbours() const noexcept {
+    if (sib_next_ != nullptr) {
+      __builtin_prefetch(sib_prev_, 1);
+      __builtin_prefetch(sib_next_, 1);
+    }
+    if (right_next_ != nullptr) {
+      __builtin_prefetch(&right_prev_->right_next_, 1);
+      __builtin_prefetch(&right_next_->right_prev_, 1);
+    }
+  }
   // Calls `f(child)` for each child made by node `origin`, oldest first.
   // `f` may detach the child it gets, and no other; children made meanwhile
   // are not visited.
@@ -319,6 +332,13 @@ class TIETokenTree {
       }
     }
   }
+  // Starts fetching the key bucket of `hash`, which a probe or an Add for
+  // that hash reads first.
+  void PrefetchKey(std::int32_t hash) const noexcept {
+    if (!keys_.empty()) {
+      __builtin_prefetch(&keys_[KeyIndex(hash)]);
+    }
+  }
   void Clear();
   std::string ToString() const;
   std::string GetToFactsString() const;
@@ -328,7 +348,9 @@ class TIETokenTree {
   // In place of an identity link: the entry is its token's home.
   static constexpr std::uint32_t kHome = kNoEntry - 1;
 
-  std::size_t KeyIndex(std::int32_t hash) const noexcept;
+  std::size_t KeyIndex(std::int32_t hash) const noexcept {
+    return MixBits(static_cast<std::uint32_t>(hash)) & mask_;
+  }
   std::size_t IdIndex(std::uint32_t identity) const noexcept;
   void LinkKey(std::uint32_t index);
   void LinkIdentity(std::uint32_t index);
