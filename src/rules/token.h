@@ -306,14 +306,28 @@ class TIETokenTree {
   // Calls `f(entry, position)` for each entry whose key hashes to `hash`,
   // oldest first, until `f` answers false. `f` must not add to or remove
   // from this memory.
+  //
+  // A partner that matches is handled at length (a partial match made and
+  // passed on): meanwhile the next entry's token and the entry after it are
+  // fetched, and this token's fact, which the new partial match reads.
   template <class F>
   void ForKey(std::int32_t hash, F&& f) {
     for (std::uint32_t i = keys_[KeyIndex(hash)].head; i != kNone;) {
       Entry& e = entries_[i];
       const std::uint32_t at = i;
       i = e.key_next;
-      if (e.hash == hash && !f(e, at)) {
-        return;
+      if (i != kNone) {
+        const Entry& next = entries_[i];
+        __builtin_prefetch(next.token.get());
+        if (next.key_next != kNone) {
+          __builtin_prefetch(&entries_[next.key_next]);
+        }
+      }
+      if (e.hash == hash) {
+        __builtin_prefetch(e.token->Fact());
+        if (!f(e, at)) {
+          return;
+        }
       }
     }
   }
