@@ -664,6 +664,7 @@ int TInferenceEngine::Run(int max_rules) {
 
 void TInferenceEngine::FireActivation() {
   TActivation* activation = &agenda_->Activations(0);
+  agenda_->PrefetchAfter(*activation);
   firing_ = activation;
   // Whatever happens, the firing activation is freed once it has run.
   struct Finally {

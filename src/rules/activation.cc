@@ -33,6 +33,9 @@ std::unique_ptr<TActivation> TActivation::Clone() const {
 void TActivation::Fire() {
   // An activation is used up when it fires, even when one of the rule's
   // actions raises: its node must forget it before the engine frees it.
+  if (node_ != nullptr) {
+    node_->PrefetchFiring(*this);
+  }
   try {
     rule_->Fire(*token_);
   } catch (...) {
@@ -64,6 +67,18 @@ TActivation& TActivationAgenda::Activations(int index) const {
     RaiseIE(SBadArgument, ("agenda index out of bounds (" + std::to_string(index) + ")").c_str());
   }
   return *entries_->At(index)->value;
+}
+
+void TActivationAgenda::PrefetchAfter(const TActivation& activation) const noexcept {
+  const auto* node = static_cast<const TAgendaSequence::Node*>(activation.agenda_entry_);
+  const TAgendaSequence::Node* next = node != nullptr ? TAgendaSequence::Next(node) : nullptr;
+  if (next == nullptr) {
+    return;
+  }
+  __builtin_prefetch(next->value->token_.get());
+  if (const TAgendaSequence::Node* after = TAgendaSequence::Next(next)) {
+    __builtin_prefetch(after->value);
+  }
 }
 
 int TActivationAgenda::FindInsertion(const TActivation& /*activation*/) const { return -1; }

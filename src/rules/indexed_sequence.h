@@ -122,6 +122,9 @@ class TIndexedSequence {
     Clear([](T&) {});
   }
 
+  // The node after `node` in the sequence, or null.
+  static const Node* Next(const Node* node) noexcept { return Successor(node); }
+
   // In-order walk.
   template <class F>
   void ForEach(F&& f) const {

@@ -1091,6 +1091,14 @@ void TPatternMatchTerminalNode::StandDown(const TIEToken& token) {
   }
 }
 
+void TPatternMatchTerminalNode::PrefetchFiring(const TActivation& activation) const noexcept {
+  const auto& token = static_cast<const TIEToken&>(activation.Token());
+  token.PrefetchForFiring();
+  if (!buckets_.empty()) {
+    __builtin_prefetch(&buckets_[token.IdentityHash() & (buckets_.size() - 1)]);
+  }
+}
+
 void TPatternMatchTerminalNode::RuleFired(TActivation& activation) {
   Forget(activation);
   rete_->RuleFired(activation);

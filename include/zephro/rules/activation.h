@@ -88,6 +88,11 @@ class TActivationAgenda {
   std::unique_ptr<TActivation> Extract(TActivation& activation);
   // The index of the entry holding `activation`, or -1.
   int IndexOfData(const TActivation& activation) const;
+  // Starts fetching what the two firings after that of `activation` (which
+  // must be listed) read first: the token of the next activation, and the
+  // activation after it. A firing may change what follows; then the
+  // fetches are wasted, nothing else.
+  void PrefetchAfter(const TActivation& activation) const noexcept;
   // Frees every activation.
   void Clear();
   // Empties the list and hands every activation over, in order.
