@@ -6,6 +6,9 @@
 #   -DSESSION=<name>.in   fed to a bare `zephro` on standard input: an
 #                         interactive session through a pipe, which must end
 #                         with status 0 whatever errors it reported.
+# A script may have a sequel, <name>.then, run the same way in the same
+# working directory once the first shell has ended (to look at what it left
+# behind), its output compared with <name>.then.out.
 if(DEFINED SESSION)
   set(program ${SESSION})
   set(command ${ZEPHRO})
@@ -44,4 +47,19 @@ if(DEFINED SESSION OR NOT EXISTS ${dir}/${name}.err)
   endif()
 elseif(status EQUAL 0)
   message(FATAL_ERROR "expected a failing exit status")
+endif()
+
+if(DEFINED SCRIPT AND EXISTS ${dir}/${name}.then)
+  execute_process(
+    COMMAND ${ZEPHRO} ${dir}/${name}.then
+    WORKING_DIRECTORY ${WORKDIR}
+    INPUT_FILE /dev/null
+    OUTPUT_VARIABLE out
+    ERROR_VARIABLE err
+    RESULT_VARIABLE status
+    TIMEOUT 60)
+  file(READ ${dir}/${name}.then.out expected)
+  if(NOT out STREQUAL expected OR NOT err STREQUAL "" OR NOT status EQUAL 0)
+    message(FATAL_ERROR "${name}.then: status ${status}, output differs from ${name}.then.out; got:\n${out}\nstderr:\n${err}")
+  endif()
 endif()
