@@ -507,12 +507,12 @@ void TInferenceEngine::AddPendingFact(Ref<IFact> fact, bool is_assertion) {
 void TInferenceEngine::ProcessPendingFacts() {
   while (!pending_assertions_.empty()) {
     Ref<IFact> f = std::move(pending_assertions_.front());
-    pending_assertions_.erase(pending_assertions_.begin());
+    pending_assertions_.pop_front();
     Assert(std::move(f));
   }
   while (!pending_retractions_.empty()) {
     Ref<IFact> f = std::move(pending_retractions_.front());
-    pending_retractions_.erase(pending_retractions_.begin());
+    pending_retractions_.pop_front();
     Retract(*f);
   }
 }

@@ -29,6 +29,7 @@
 // of shared objects are atomic.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -361,8 +362,9 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   std::unique_ptr<TIEAgenda> agenda_;
   std::unique_ptr<TFactTemplates> fact_templates_;
   std::unique_ptr<TFacts> facts_;
-  std::vector<Ref<IFact>> pending_assertions_;
-  std::vector<Ref<IFact>> pending_retractions_;
+  // Facts changed while matching was busy, taken in order from the front.
+  std::deque<Ref<IFact>> pending_assertions_;
+  std::deque<Ref<IFact>> pending_retractions_;
   std::unique_ptr<TIEPattern> initial_fact_pattern_;
   Ref<IFact> null_fact_;
   std::vector<TFactSet*> fact_sets_;  // not owned: fact sets are components
