@@ -70,7 +70,7 @@ namespace {
 
 // The children a node is withdrawing, gathered before the first goes: taking
 // one away can take others with it (a partial match built on two of them,
-// a negated join blocked again), which then leave their rings. The nodes
+// a negated join blocked again), which then leave their lists. The nodes
 // below use the same stack for their own lists, each above the one it was
 // called from.
 std::vector<Ref<TIEToken>>& Withdrawals() {
@@ -81,10 +81,13 @@ std::vector<Ref<TIEToken>>& Withdrawals() {
 }  // namespace
 
 template <class Gather>
-void TReteNode::WithdrawGathered(Gather&& gather) {
+void TReteNode::WithdrawGathered(Gather&& gather, bool newest_first) {
   std::vector<Ref<TIEToken>>& stack = Withdrawals();
   const std::size_t from = stack.size();
   gather([&](TIEToken& child) { stack.emplace_back(&child); });
+  if (newest_first) {
+    std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(from), stack.end());
+  }
   for (std::size_t i = from; i < stack.size(); ++i) {
     if (i + 1 < stack.size()) {
       stack[i + 1]->PrefetchNeighbours();
@@ -98,11 +101,11 @@ void TReteNode::WithdrawGathered(Gather&& gather) {
 }
 
 void TReteNode::WithdrawChildren(TIEToken& parent) {
-  WithdrawGathered([&](auto&& keep) { parent.ForChildrenFrom(id_, keep); });
+  WithdrawGathered([&](auto&& keep) { parent.ForChildrenNewestFirst(id_, keep); }, true);
 }
 
 void TReteNode::WithdrawRightChildren(TIEToken& right_parent) {
-  WithdrawGathered([&](auto&& keep) { right_parent.ForRightChildrenFrom(id_, keep); });
+  WithdrawGathered([&](auto&& keep) { right_parent.ForRightChildrenFrom(id_, keep); }, false);
 }
 
 void TReteNode::Inputs::Add(TReteNode& node) {

@@ -111,8 +111,10 @@ class TReteNode {
   void WithdrawChildren(TIEToken& parent);
   void WithdrawRightChildren(TIEToken& right_parent);
   void Withdraw(TIEToken& child);
+  // Withdraws, oldest first, the children `gather` hands over, oldest first
+  // or, when `newest_first`, newest first.
   template <class Gather>
-  void WithdrawGathered(Gather&& gather);
+  void WithdrawGathered(Gather&& gather, bool newest_first);
 
   TReteNetwork* rete_;  // not owned
   std::uint32_t id_;

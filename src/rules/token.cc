@@ -157,18 +157,15 @@ std::uint32_t TIEToken::TakeHome(std::uint32_t memory, Holds&& holds) {
 }
 
 void TIEToken::AdoptChild(TIEToken& child, std::uint32_t origin) noexcept {
+  // In front: the old first child learns of its new neighbour, and nothing
+  // that may have left the cache long ago needs to be read.
   child.origin_ = origin;
-  if (children_ == nullptr) {
-    children_ = &child;
-    child.sib_next_ = &child;
-    child.sib_prev_ = &child;
-    return;
+  child.sib_prev_ = this;
+  child.sib_next_ = children_ != nullptr ? children_ : this;
+  if (children_ != nullptr) {
+    children_->sib_prev_ = &child;
   }
-  TIEToken* last = children_->sib_prev_;
-  child.sib_prev_ = last;
-  child.sib_next_ = children_;
-  last->sib_next_ = &child;
-  children_->sib_prev_ = &child;
+  children_ = &child;
 }
 
 void TIEToken::AdoptRightChild(TIEToken& child) noexcept {
@@ -185,14 +182,13 @@ void TIEToken::AdoptRightChild(TIEToken& child) noexcept {
 void TIEToken::Detach() noexcept {
   if (sib_next_ != nullptr) {
     TIEToken* parent = parent_.get();
-    if (sib_next_ == this) {
-      parent->children_ = nullptr;
+    if (sib_prev_ == parent) {
+      parent->children_ = sib_next_ != parent ? sib_next_ : nullptr;
     } else {
       sib_prev_->sib_next_ = sib_next_;
+    }
+    if (sib_next_ != parent) {
       sib_next_->sib_prev_ = sib_prev_;
-      if (parent->children_ == this) {
-        parent->children_ = sib_next_;
-      }
     }
     sib_next_ = nullptr;
     sib_prev_ = nullptr;

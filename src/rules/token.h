@@ -104,14 +104,14 @@ class TIEToken final : public IReteToken {
   // Whether the token is still among its parent's children.
   bool Linked() const noexcept { return sib_next_ != nullptr; }
   // Starts fetching what firing a rule with the token reads and what freeing
-  // it afterwards writes: its parent and fact, and its ring neighbours.
+  // it afterwards writes: its parent and fact, and its neighbours among its siblings.
   void PrefetchForFiring() const noexcept {
     __builtin_prefetch(parent_.get());
     __builtin_prefetch(fact_.get());
     PrefetchNeighbours();
   }
   // Starts fetching what withdrawing the token touches besides the token
-  // itself: its neighbours in the rings of its parent and right parent,
+  // itself: its neighbours in its parent's list and its right parent's ring,
   // which Detach writes, and its first child, where the withdrawal of its
   // own children starts.
   void PrefetchNeighbours() const noexcept {
@@ -125,23 +125,15 @@ class TIEToken final : public IReteToken {
       __builtin_prefetch(&right_next_->right_prev_, 1);
     }
   }
-  // Calls `f(child)` for each child made by node `origin`, oldest first.
+  // Calls `f(child)` for each child made by node `origin`, NEWEST first.
   // `f` may detach the child it gets, and no other; children made meanwhile
   // are not visited.
   template <class F>
-  void ForChildrenFrom(std::uint32_t origin, F&& f) {
-    TIEToken* c = children_;
-    if (c == nullptr) {
-      return;
-    }
-    TIEToken* const last = c->sib_prev_;
-    for (;;) {
-      TIEToken* next = c == last ? nullptr : c->sib_next_;
+  void ForChildrenNewestFirst(std::uint32_t origin, F&& f) {
+    for (TIEToken* c = children_; c != nullptr;) {
+      TIEToken* next = c->sib_next_ != this ? c->sib_next_ : nullptr;
       if (c->origin_ == origin) {
         f(*c);
-      }
-      if (next == nullptr) {
-        return;
       }
       c = next;
     }
@@ -180,14 +172,16 @@ class TIEToken final : public IReteToken {
 
   // The fields are laid out for the cache. Tokens are 96 bytes carved from
   // slabs aligned to 64, so a token's bytes 32 to 63 always share one cache
-  // line; walking a ring of children and reading a partial match's facts
+  // line; walking a list of children and reading a partial match's facts
   // touch only the fields kept there (parent_ to count_).
   static_assert(sizeof(RefCounted) == 16, "the layout below counts on it");
 
-  // The children: the first one; they form a ring through sib_next_ and
-  // sib_prev_ (the first one's sib_prev_ is the last one).
+  // The children: the newest one; they form a list from the newest to the
+  // oldest through sib_next_ and back through sib_prev_, with this token in
+  // place of the newest one's sib_prev_ and of the oldest one's sib_next_
+  // (so that a child is in the list exactly when its sib_next_ is set).
   TIEToken* children_ = nullptr;
-  // Where memories filed a one-fact token, which no ring holds: none, one
+  // Where memories filed a one-fact token, which no list holds: none, one
   // (one_home_: the memory's serial and the position) or many (homes_:
   // count, capacity, then serial and position pairs; owned); origin_ tells
   // which.

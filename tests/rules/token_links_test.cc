@@ -1,7 +1,9 @@
 // The links between tokens through which partial matches are withdrawn: a
-// node must meet exactly the children it made, oldest first, whatever
-// happened to their siblings, and no link may outlive the token it names.
+// node must meet exactly the children it made, in the order made (right
+// children) or its reverse (children), whatever happened to their siblings,
+// and no link may outlive the token it names.
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,7 +35,8 @@ std::vector<int> Visit(TIEToken& parent, std::uint32_t origin,
   if (right) {
     parent.ForRightChildrenFrom(origin, note);
   } else {
-    parent.ForChildrenFrom(origin, note);
+    parent.ForChildrenNewestFirst(origin, note);
+    std::reverse(seen.begin(), seen.end());
   }
   return seen;
 }
@@ -87,7 +90,7 @@ TEST(TokenLinksTest, VisitorMayDetachEachChildAndMissesNewOnes) {
     parent->AdoptChild(*made.back(), 7);
   }
   int visited = 0;
-  parent->ForChildrenFrom(7, [&](TIEToken& child) {
+  parent->ForChildrenNewestFirst(7, [&](TIEToken& child) {
     ++visited;
     child.Detach();
     made.push_back(ChildOf(parent));  // made while withdrawing: not visited
@@ -97,7 +100,7 @@ TEST(TokenLinksTest, VisitorMayDetachEachChildAndMissesNewOnes) {
   EXPECT_EQ(Visit(*parent, 7, made), (std::vector<int>{4, 5, 6, 7}));
 }
 
-TEST(TokenLinksTest, ReleasedTokensLeaveTheirRings) {
+TEST(TokenLinksTest, ReleasedTokensLeaveTheirLists) {
   Ref<TIEToken> parent = Root();
   Ref<TIEToken> right = Root();
   std::vector<Ref<TIEToken>> made;
