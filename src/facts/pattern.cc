@@ -247,7 +247,7 @@ void TSlotTests::push_back(Item item) {
 TIEPattern::TIEPattern(TRule* owner, std::string name, Ref<IFactTemplate> fact_template,
                        std::int32_t negated_count)
     : owner_(owner),
-      name_(std::move(name)),
+      name_(TText::Shared(name)),
       fact_template_(std::move(fact_template)),
       negated_count_(negated_count) {
   if (fact_template_) {
@@ -268,6 +268,9 @@ TIEPattern::TIEPattern(const TIEPattern& source)
       notes_(source.notes_ ? std::make_unique<Notes>(*source.notes_) : nullptr),
       unique_(source.unique_),
       explicit_(source.explicit_) {
+  if (notes_) {
+    notes_->on_change = nullptr;  // the handler belongs to the source
+  }
   slots_.reserve(source.slots_.size());
   for (const TPatternSlot& s : source.slots_) {
     TPatternSlot copy{s.name, s.length, {}};
@@ -294,10 +297,7 @@ void TIEPattern::SetBoundName(std::string_view name) {
     RaiseIEPlain(SInvalidPatternBinding);
   }
   if (name != BoundName()) {
-    if (!notes_) {
-      notes_ = std::make_unique<Notes>();
-    }
-    notes_->bound_name = name;
+    EnsureNotes().bound_name = name;
     Change();
   }
 }
@@ -323,10 +323,20 @@ void TIEPattern::SetComment(std::string_view comment) {
   if (comment.empty() && !notes_) {
     return;
   }
+  EnsureNotes().comment = comment;
+}
+
+void TIEPattern::SetOnChange(std::function<void(TIEPattern&)> handler) {
+  if (handler || notes_) {
+    EnsureNotes().on_change = std::move(handler);
+  }
+}
+
+TIEPattern::Notes& TIEPattern::EnsureNotes() {
   if (!notes_) {
     notes_ = std::make_unique<Notes>();
   }
-  notes_->comment = comment;
+  return *notes_;
 }
 
 void TIEPattern::SetUnique(bool unique) {
@@ -487,8 +497,8 @@ void TIEPattern::Change() {
   if (owner_ != nullptr) {
     NotifyRulePatternChanged(*owner_, *this);
   }
-  if (OnChange) {
-    OnChange(*this);
+  if (notes_ && notes_->on_change) {
+    notes_->on_change(*this);
   }
 }
 

@@ -206,9 +206,9 @@ class TIEPattern {
 
   TRule* Owner() const noexcept { return owner_; }
   void SetOwner(TRule* owner) noexcept { owner_ = owner; }
-  const std::string& Name() const noexcept { return name_; }
+  std::string_view Name() const noexcept { return name_.View(); }
   IFactTemplate* FactTemplate() const noexcept { return fact_template_.get(); }
-  bool IsTest() const noexcept { return name_ == STestCE; }
+  bool IsTest() const noexcept { return name_.View() == STestCE; }
   std::int32_t NegatedCount() const noexcept { return negated_count_; }
   void SetNegatedCount(std::int32_t count);
   // True when the negation count is odd: (not (not ...)) is positive.
@@ -222,7 +222,8 @@ class TIEPattern {
   void SetExplicit(bool on);
   const std::string& Comment() const noexcept;
   void SetComment(std::string_view comment);
-  std::function<void(TIEPattern&)> OnChange;
+  // Called by Change, outside updates.
+  void SetOnChange(std::function<void(TIEPattern&)> handler);
 
   // Slots, in the template's (alphabetical) order; a test element has one
   // unnamed slot holding its call.
@@ -266,17 +267,19 @@ class TIEPattern {
   void Recount() noexcept;
 
   TRule* owner_;  // not owned
-  std::string name_;
+  TText name_;     // shared with the other patterns on the template
   Ref<IFactTemplate> fact_template_;
   std::int32_t negated_count_;
+  int test_count_ = 0;
   // Set on few patterns: kept out of line so that a pattern stays small.
   struct Notes {
     std::string bound_name;
     std::string comment;
+    std::function<void(TIEPattern&)> on_change;
   };
   std::unique_ptr<Notes> notes_;
+  Notes& EnsureNotes();
   std::vector<TPatternSlot> slots_;
-  int test_count_ = 0;
   int disjunction_count_ = 0;
   int updating_ = 0;
   bool unique_ = false;
