@@ -183,6 +183,63 @@ TEST(ConstructsTest, RulesWritingTheSameAtomsAndVariablesShareTheirValues) {
   EXPECT_EQ(one.Pattern(0).SlotTest(0, 1).SlotValue(), two.Pattern(0).SlotTest(0, 1).SlotValue());
 }
 
+TEST(ConstructsTest, CompilingFiringAndRemovingRulesLeavesThemAsTheyPrinted) {
+  // Each rule prints the same before it is filed (not compiled), once filed
+  // with facts present, after the rules that share its values and calls'
+  // names were compiled and fired, and after others were removed: compiling
+  // copies what it changes (the variables of a predicate it places in the
+  // network), and the values shared between rules stay unchanged.
+  const std::string kSetup =
+      "(deftemplate r (slot s) (slot l) (multislot t))"
+      "(defglobal ?*n* = 0 ?*m* = 0)"
+      "(assert (r (s a) (l 5) (t x 3 y)) (r (s a) (l 7) (t x 3)) (r (s b) (l -2)))";
+  const std::vector<std::pair<std::string, std::string>> kRules = {
+      {"nested", "(defrule nested (r (s ?s) (l ?l&:(< (+ ?l 1) (* 2 (abs ?l)))))"
+                 " => (bind ?*n* (+ ?*n* 1)) (printout t nested - ?s - ?l crlf))"},
+      {"alpha", "(defrule alpha (declare (salience 3)) (r (s ?s) (l ?l&:(> ?l 1)&~7|5))"
+                " => (bind ?*m* (mod (+ ?*m* ?l) 1000003)) (printout t alpha - ?s crlf))"},
+      {"join", "(defrule join ?f <- (r (s ?s) (l ?l) (t $? x ?v&=(+ 1 2) $?))"
+               " (not (r (s ?s) (l ?k&:(> ?k (+ ?l 1))))) (test (< (abs ?l) (+ 100 ?*n*)))"
+               " => (printout t join - ?s - ?v crlf) (retract ?f))"},
+      {"same", "(defrule same (r (s ?s) (l ?l&:(> ?l 1))) (r (s ?s) (l ?k&:(> ?k ?l)))"
+               " => (bind ?*n* (+ ?*n* 1)) (printout t same - ?s - ?l - ?k crlf))"},
+  };
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse(kSetup, true);
+  std::vector<std::string> printed;
+  for (const auto& [name, text] : kRules) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<TRule> parsed = ParseRule(e, text);
+    TRule& rule = *parsed;
+    printed.push_back(PrettyPrintRule(rule));
+    e.InsertComponent(std::move(parsed));
+    ASSERT_EQ(e.AddRule(rule), &rule);
+    EXPECT_EQ(PrettyPrintRule(rule), printed.back());
+  }
+  f.TakeOutput();
+  e.Run();
+  const std::string out = f.TakeOutput();
+  for (const char* line : {"alpha-a\n", "same-a-5-7\n", "join-a-3\n", "nested-b--2\n"}) {
+    EXPECT_THAT(out, HasSubstr(line));
+  }
+  e.Parse("(defrule later (r (s ?s) (l ?l&:(> ?l 1))) => (bind ?*n* (+ ?*n* 1)))", true);
+  e.RemoveRule("alpha");
+  ASSERT_EQ(e.FindRule("alpha"), nullptr);
+  for (std::size_t i = 0; i < kRules.size(); ++i) {
+    if (TRule* rule = e.FindRule(kRules[i].first)) {
+      SCOPED_TRACE(kRules[i].first);
+      EXPECT_EQ(PrettyPrintRule(*rule), printed[i]);
+    }
+  }
+  // The rules share the values of the variables their actions name.
+  const TRule& nested = *e.FindRule("nested");
+  const TRule& same = *e.FindRule("same");
+  EXPECT_EQ(nested.Action(0).Argument(0), same.Action(0).Argument(0));
+  EXPECT_EQ(nested.Action(0).Argument(1)->AsFunCall()->Argument(0),
+            same.Action(0).Argument(1)->AsFunCall()->Argument(0));
+}
+
 TEST(ConstructsTest, BuildsRulesFromTheirParts) {
   ParserFixture f;
   TInferenceEngine& e = f.Engine();
