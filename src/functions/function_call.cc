@@ -14,6 +14,7 @@
 #include "zephro/values/value.h"
 
 #include "functions/index_error.h"
+#include "platform/block_recycler.h"
 
 namespace zephro {
 namespace {
@@ -92,40 +93,60 @@ TFunctionCall::TFunctionCall(IReasoner* reasoner, std::string_view name)
 
 void TFunctionCall::SetName(std::string_view name) { name_ = TCallNames::Find(name); }
 
-void TFunctionCall::TArgumentArray::Reserve(std::uint32_t capacity) {
-  auto data = std::make_unique<Ref<IIEValue>[]>(capacity);
-  std::move(data_.get(), data_.get() + size_, data.get());
-  data_ = std::move(data);
-  capacity_ = capacity;
+void TFunctionCall::TArgumentArray::InitLocal() noexcept {
+  for (Ref<IIEValue>& slot : store_.local) {
+    new (&slot) Ref<IIEValue>();
+  }
+  capacity_ = kLocal;
+}
+
+void TFunctionCall::TArgumentArray::Release() noexcept {
+  if (IsLocal()) {
+    for (Ref<IIEValue>& slot : store_.local) {
+      slot.~Ref<IIEValue>();
+    }
+  } else {
+    delete[] store_.heap;
+  }
 }
 
 void TFunctionCall::TArgumentArray::push_back(Ref<IIEValue> value) {
   if (size_ == capacity_) {
-    // Three handles take the same allocator block as one.
-    Reserve(capacity_ == 0 ? 3 : capacity_ * 2);
+    const std::uint32_t capacity = capacity_ * 2;
+    auto* grown = new Ref<IIEValue>[capacity];
+    std::move(data(), data() + size_, grown);
+    Release();
+    store_.heap = grown;
+    capacity_ = capacity;
   }
-  data_[size_++] = std::move(value);
+  data()[size_++] = std::move(value);
 }
 
 void TFunctionCall::TArgumentArray::erase(std::size_t index) noexcept {
-  std::move(data_.get() + index + 1, data_.get() + size_, data_.get() + index);
-  data_[--size_] = nullptr;
+  Ref<IIEValue>* items = data();
+  std::move(items + index + 1, items + size_, items + index);
+  items[--size_] = nullptr;
 }
 
 void TFunctionCall::TArgumentArray::clear() noexcept {
-  data_.reset();
+  Release();
+  InitLocal();
   size_ = 0;
-  capacity_ = 0;
 }
 
 void TFunctionCall::TArgumentArray::assign(std::span<Ref<IIEValue>> values) {
   clear();
-  if (values.empty()) {
-    return;
+  for (Ref<IIEValue>& value : values) {
+    push_back(std::move(value));
   }
-  Reserve(static_cast<std::uint32_t>(std::max<std::size_t>(values.size(), 3)));
-  std::move(values.begin(), values.end(), data_.get());
-  size_ = static_cast<std::uint32_t>(values.size());
+}
+
+void* TFunctionCall::operator new(std::size_t size) {
+  return TBlockRecycler<TFunctionCall, sizeof(TFunctionCall)>::Allocate(size);
+}
+
+void TFunctionCall::operator delete(void* block, std::size_t size) noexcept {
+  TBlockRecycler<TFunctionCall, sizeof(TFunctionCall)>::Free(block, size);
 }
 
 IIEValue* TFunctionCall::Argument(int index) const {
@@ -294,7 +315,7 @@ Ref<IFunCall> TFunctionCall::Clone() const {
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
-static_assert(sizeof(TFunctionCall) <= 72, "a call outgrew 72 bytes");
+static_assert(sizeof(TFunctionCall) <= 88, "a call outgrew 88 bytes");
 #endif
 
 const std::string& TFunctionCall::Comment() const noexcept {
