@@ -8,6 +8,8 @@
 #include "zephro/values/exceptions.h"
 #include "zephro/values/value.h"
 
+#include "platform/block_recycler.h"
+
 namespace zephro {
 
 // A hook the rules subsystem provides: tells the owning rule that a pattern
@@ -242,6 +244,22 @@ void TSlotTests::push_back(Item item) {
     capacity_ = capacity;
   }
   many_[size_++] = std::move(item);
+}
+
+void* TIEPatternMatchTest::operator new(std::size_t size) {
+  return TBlockRecycler<TIEPatternMatchTest, sizeof(TIEPatternMatchTest)>::Allocate(size);
+}
+
+void TIEPatternMatchTest::operator delete(void* block, std::size_t size) noexcept {
+  TBlockRecycler<TIEPatternMatchTest, sizeof(TIEPatternMatchTest)>::Free(block, size);
+}
+
+void* TIEPattern::operator new(std::size_t size) {
+  return TBlockRecycler<TIEPattern, sizeof(TIEPattern)>::Allocate(size);
+}
+
+void TIEPattern::operator delete(void* block, std::size_t size) noexcept {
+  TBlockRecycler<TIEPattern, sizeof(TIEPattern)>::Free(block, size);
 }
 
 TIEPattern::TIEPattern(TRule* owner, std::string name, Ref<IFactTemplate> fact_template,

@@ -95,6 +95,11 @@ class TIEPatternMatchTest final : public TIESlotTest {
   // or (neq value variable) for constants, the call itself or (not call).
   Ref<IFunCall> ConvertToFunCall(IReasoner& reasoner, const IIEValue& variable) const;
 
+  // A program's rules hold many tests: their blocks are recycled, without
+  // the allocator's header and rounding.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
+
  private:
   Ref<IIEValue> slot_value_;
   std::int32_t sub_index_;
@@ -262,6 +267,10 @@ class TIEPattern {
   // Tells the owner and fires OnChange unless inside an update.
   void Change();
   std::string ToString() const;
+
+  // Blocks recycled, as for tests.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
 
  private:
   void Recount() noexcept;
