@@ -235,12 +235,10 @@ void TSlotTests::push_back(Item item) {
   }
   if (size_ == capacity_) {
     const std::uint32_t capacity = capacity_ * 2;
-    auto grown = std::make_unique<Item[]>(capacity);
-    Item* from = begin();
-    for (std::uint32_t i = 0; i < size_; ++i) {
-      grown[i] = std::move(from[i]);
-    }
-    many_ = std::move(grown);
+    auto* grown = new Item[capacity];
+    std::move(begin(), end(), grown);
+    Release();
+    many_ = grown;
     capacity_ = capacity;
   }
   many_[size_++] = std::move(item);

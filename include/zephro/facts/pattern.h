@@ -153,30 +153,27 @@ class TIEJoinTest final : public TIESlotTest {
 };
 
 // The tests of one slot, in order. Most slots have one test: it is kept in
-// place, and only a second one makes an array.
+// place, and only a second one makes an array (16 bytes either way).
 class TSlotTests {
  public:
   using Item = std::unique_ptr<TIEPatternMatchTest>;
 
-  TSlotTests() noexcept = default;
-  TSlotTests(TSlotTests&& other) noexcept
-      : one_(std::move(other.one_)),
-        many_(std::move(other.many_)),
-        size_(std::exchange(other.size_, 0)),
-        capacity_(std::exchange(other.capacity_, 1)) {}
+  TSlotTests() noexcept { new (&one_) Item(); }
+  TSlotTests(TSlotTests&& other) noexcept { Take(other); }
   TSlotTests& operator=(TSlotTests&& other) noexcept {
-    one_ = std::move(other.one_);
-    many_ = std::move(other.many_);
-    size_ = std::exchange(other.size_, 0);
-    capacity_ = std::exchange(other.capacity_, 1);
+    if (this != &other) {
+      Release();
+      Take(other);
+    }
     return *this;
   }
+  ~TSlotTests() { Release(); }
 
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
-  Item* begin() noexcept { return capacity_ == 1 ? &one_ : many_.get(); }
+  Item* begin() noexcept { return capacity_ == 1 ? &one_ : many_; }
   Item* end() noexcept { return begin() + size_; }
-  const Item* begin() const noexcept { return capacity_ == 1 ? &one_ : many_.get(); }
+  const Item* begin() const noexcept { return capacity_ == 1 ? &one_ : many_; }
   const Item* end() const noexcept { return begin() + size_; }
   Item& operator[](std::size_t index) noexcept { return begin()[index]; }
   const Item& operator[](std::size_t index) const noexcept { return begin()[index]; }
@@ -185,8 +182,30 @@ class TSlotTests {
   void emplace_back(TIEPatternMatchTest* test) { push_back(Item(test)); }
 
  private:
-  Item one_;                      // while the capacity is 1
-  std::unique_ptr<Item[]> many_;  // beyond
+  // Leaves `other` empty.
+  void Take(TSlotTests& other) noexcept {
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 1);
+    if (capacity_ == 1) {
+      new (&one_) Item(std::move(other.one_));
+      other.one_.~Item();
+    } else {
+      many_ = other.many_;
+    }
+    new (&other.one_) Item();
+  }
+  void Release() noexcept {
+    if (capacity_ == 1) {
+      one_.~Item();
+    } else {
+      delete[] many_;
+    }
+  }
+
+  union {
+    Item one_;     // while the capacity is 1
+    Item* many_;   // beyond: from new[], capacity_ long
+  };
   std::uint32_t size_ = 0;
   std::uint32_t capacity_ = 1;
 };
