@@ -123,11 +123,20 @@ class TReteCompiler {
       }
       RaiseIE(SUnknownVariable, std::string(name).c_str());
     }
-    auto info = std::make_unique<TBindingInfo>(single_fact ? 0 : b->FactIndex(), b->SlotIndex(),
-                                               b->SubIndex());
-    auto value = MakeRef<TIEValue>();
-    value->SetAsOwnedObject(info.release());
-    return value;
+    const std::int32_t fact_index = single_fact ? 0 : b->FactIndex();
+    const IFactTemplate* fact_template =
+        b->FactIndex() >= 0 && b->FactIndex() < rule_.PatternCount()
+            ? rule_.Pattern(b->FactIndex()).FactTemplate()
+            : nullptr;
+    Ref<IIEValue>& shared = rete_.binding_refs_[std::make_tuple(
+        fact_template, fact_index, std::string(b->SlotIndex()), b->SubIndex())];
+    if (!shared) {
+      auto info = std::make_unique<TBindingInfo>(fact_index, b->SlotIndex(), b->SubIndex());
+      auto value = MakeRef<TIEValue>();
+      value->SetAsOwnedObject(info.release());
+      shared = std::move(value);
+    }
+    return shared;
   }
 
   // True when `call` uses a variable bound by a pattern other than `pattern`.
