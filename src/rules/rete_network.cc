@@ -53,9 +53,15 @@ class TReteCompiler {
 
   TReteNode& CreateSuccessor(TReteNode* parent, TPatternMatchTest test, Ref<IIEValue> value,
                              std::vector<TNodeArg> args) {
+    // A predicate that reads a binding is placed anew for each rule, as when
+    // each copy had a reference of its own: sharing it would change the
+    // order in which the rules' activations are made.
+    const bool reads_binding = value && value->DType() == TIEType::dtFunCall &&
+                               ReadsBinding(*value->AsFunCall());
     auto reuse = [&](TReteNode* candidate) -> TReteNode* {
       auto* node = dynamic_cast<TPatternMatchNode*>(candidate);
-      return node != nullptr && node->Equals(test, value.get(), args) ? node : nullptr;
+      return node != nullptr && !reads_binding && node->Equals(test, value.get(), args) ? node
+                                                                                      : nullptr;
     };
     TReteNode* found = nullptr;
     if (parent != nullptr) {
@@ -137,6 +143,17 @@ class TReteCompiler {
       shared = std::move(value);
     }
     return shared;
+  }
+
+  // True when `call` or a call nested in it holds a binding reference.
+  static bool ReadsBinding(const IFunCall& call) {
+    for (const Ref<IIEValue>& arg : call.Arguments()) {
+      if (arg->DType() == TIEType::dtObject ||
+          (arg->DType() == TIEType::dtFunCall && ReadsBinding(*arg->AsFunCall()))) {
+        return true;
+      }
+    }
+    return false;
   }
 
   // True when `call` uses a variable bound by a pattern other than `pattern`.

@@ -240,6 +240,42 @@ TEST(ConstructsTest, CompilingFiringAndRemovingRulesLeavesThemAsTheyPrinted) {
             same.Action(0).Argument(1)->AsFunCall()->Argument(0));
 }
 
+TEST(ConstructsTest, RulesWithTheSamePredicateFireAsRulesWithPredicatesOfTheirOwn) {
+  // Rules whose first patterns are written alike, predicate included, fire
+  // in the same order as the same rules with predicates that differ only in
+  // form: a predicate reading a variable is placed for each rule on its own,
+  // whatever its text.
+  auto run = [](bool distinct) {
+    ParserFixture f;
+    TInferenceEngine& e = f.Engine();
+    std::string text =
+        "(deftemplate reading (slot sensor) (slot kind) (slot level))"
+        "(deftemplate zone (slot id))"
+        "(deftemplate mute (slot sensor))";
+    for (int i = 0; i < 12; ++i) {
+      const std::string n = std::to_string(i);
+      const std::string bound = std::to_string(i % 2);
+      text += "(defrule r" + n + " (reading (kind k" + std::to_string(i % 3) +
+              ") (sensor ?s) (level ?l&:(> ?l " +
+              (distinct ? "(+ " + bound + " (* 0 " + n + "))" : bound) + "))) (zone (id z" +
+              std::to_string(i % 4) + ")) (not (mute (sensor ?s))) => (printout t r" + n +
+              " - ?s crlf))";
+    }
+    e.Parse(text, true);
+    e.Parse(
+        "(assert (zone (id z0)) (zone (id z1)) (zone (id z2)) (zone (id z3)) (mute (sensor s2)))"
+        "(assert (reading (sensor s1) (kind k0) (level 1)) (reading (sensor s2) (kind k1) (level 5))"
+        " (reading (sensor s3) (kind k1) (level 2)) (reading (sensor s4) (kind k2) (level 0)))",
+        true);
+    f.TakeOutput();
+    e.Run();
+    return f.TakeOutput();
+  };
+  const std::string alike = run(false);
+  EXPECT_FALSE(alike.empty());
+  EXPECT_EQ(alike, run(true));
+}
+
 TEST(ConstructsTest, BuildsRulesFromTheirParts) {
   ParserFixture f;
   TInferenceEngine& e = f.Engine();
