@@ -3,6 +3,7 @@
 #include <cstring>
 #include <typeinfo>
 
+#include "platform/block_recycler.h"
 #include "values/value_internal.h"
 #include "zephro/platform/class_registry.h"
 #include "zephro/values/exceptions.h"
@@ -46,6 +47,14 @@ std::string TBindingInfo::ToString() const {
     text += " SubIdx=" + std::to_string(sub_index_);
   }
   return text;
+}
+
+void* TBinding::operator new(std::size_t size) {
+  return TBlockRecycler<TBinding, sizeof(TBinding)>::Allocate(size);
+}
+
+void TBinding::operator delete(void* block, std::size_t size) noexcept {
+  TBlockRecycler<TBinding, sizeof(TBinding)>::Free(block, size);
 }
 
 TBinding::TBinding(std::string name, std::int32_t fact_index, std::string_view slot_index,

@@ -8,6 +8,8 @@
 #include "zephro/values/exceptions.h"
 #include "zephro/values/value.h"
 
+#include "platform/block_recycler.h"
+
 namespace zephro {
 
 // A hook the rules subsystem provides: tells the owning rule that a pattern
@@ -233,21 +235,35 @@ void TSlotTests::push_back(Item item) {
   }
   if (size_ == capacity_) {
     const std::uint32_t capacity = capacity_ * 2;
-    auto grown = std::make_unique<Item[]>(capacity);
-    Item* from = begin();
-    for (std::uint32_t i = 0; i < size_; ++i) {
-      grown[i] = std::move(from[i]);
-    }
-    many_ = std::move(grown);
+    auto* grown = new Item[capacity];
+    std::move(begin(), end(), grown);
+    Release();
+    many_ = grown;
     capacity_ = capacity;
   }
   many_[size_++] = std::move(item);
 }
 
+void* TIEPatternMatchTest::operator new(std::size_t size) {
+  return TBlockRecycler<TIEPatternMatchTest, sizeof(TIEPatternMatchTest)>::Allocate(size);
+}
+
+void TIEPatternMatchTest::operator delete(void* block, std::size_t size) noexcept {
+  TBlockRecycler<TIEPatternMatchTest, sizeof(TIEPatternMatchTest)>::Free(block, size);
+}
+
+void* TIEPattern::operator new(std::size_t size) {
+  return TBlockRecycler<TIEPattern, sizeof(TIEPattern)>::Allocate(size);
+}
+
+void TIEPattern::operator delete(void* block, std::size_t size) noexcept {
+  TBlockRecycler<TIEPattern, sizeof(TIEPattern)>::Free(block, size);
+}
+
 TIEPattern::TIEPattern(TRule* owner, std::string name, Ref<IFactTemplate> fact_template,
                        std::int32_t negated_count)
     : owner_(owner),
-      name_(std::move(name)),
+      name_(TText::Shared(name)),
       fact_template_(std::move(fact_template)),
       negated_count_(negated_count) {
   if (fact_template_) {
@@ -268,6 +284,9 @@ TIEPattern::TIEPattern(const TIEPattern& source)
       notes_(source.notes_ ? std::make_unique<Notes>(*source.notes_) : nullptr),
       unique_(source.unique_),
       explicit_(source.explicit_) {
+  if (notes_) {
+    notes_->on_change = nullptr;  // the handler belongs to the source
+  }
   slots_.reserve(source.slots_.size());
   for (const TPatternSlot& s : source.slots_) {
     TPatternSlot copy{s.name, s.length, {}};
@@ -294,10 +313,7 @@ void TIEPattern::SetBoundName(std::string_view name) {
     RaiseIEPlain(SInvalidPatternBinding);
   }
   if (name != BoundName()) {
-    if (!notes_) {
-      notes_ = std::make_unique<Notes>();
-    }
-    notes_->bound_name = name;
+    EnsureNotes().bound_name = name;
     Change();
   }
 }
@@ -323,10 +339,20 @@ void TIEPattern::SetComment(std::string_view comment) {
   if (comment.empty() && !notes_) {
     return;
   }
+  EnsureNotes().comment = comment;
+}
+
+void TIEPattern::SetOnChange(std::function<void(TIEPattern&)> handler) {
+  if (handler || notes_) {
+    EnsureNotes().on_change = std::move(handler);
+  }
+}
+
+TIEPattern::Notes& TIEPattern::EnsureNotes() {
   if (!notes_) {
     notes_ = std::make_unique<Notes>();
   }
-  notes_->comment = comment;
+  return *notes_;
 }
 
 void TIEPattern::SetUnique(bool unique) {
@@ -487,8 +513,8 @@ void TIEPattern::Change() {
   if (owner_ != nullptr) {
     NotifyRulePatternChanged(*owner_, *this);
   }
-  if (OnChange) {
-    OnChange(*this);
+  if (notes_ && notes_->on_change) {
+    notes_->on_change(*this);
   }
 }
 

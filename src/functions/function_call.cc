@@ -1,8 +1,11 @@
 #include "zephro/functions/function_call.h"
 
+#include <array>
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "zephro/language/call_printer.h"
 #include "zephro/values/exceptions.h"
@@ -11,6 +14,7 @@
 #include "zephro/values/value.h"
 
 #include "functions/index_error.h"
+#include "platform/block_recycler.h"
 
 namespace zephro {
 namespace {
@@ -33,10 +37,117 @@ double RoundHalfEven(double x) {
   return std::fmod(floor, 2.0) == 0.0 ? floor : floor + 1.0;
 }
 
+// The names calls use, one copy of each: a program names few functions over
+// and over, and a call then holds a pointer instead of a string. Names stay
+// for the life of the process. A thread remembers the names it looked up last
+// (by hash of the text), so that making a call seldom takes the lock.
+class TCallNames {
+ public:
+  static const std::string* Find(std::string_view name) {
+    if (name.empty()) {
+      static const std::string empty;
+      return &empty;
+    }
+    constexpr std::size_t kRecent = 256;
+    thread_local std::array<const std::string*, kRecent> recent{};
+    const std::string*& slot =
+        recent[static_cast<std::uint32_t>(CalculateHash(name)) & (kRecent - 1)];
+    if (slot == nullptr || *slot != name) {
+      slot = Table().Insert(name);
+    }
+    return slot;
+  }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept {
+      return std::hash<std::string_view>()(s);
+    }
+  };
+
+  const std::string* Insert(std::string_view name) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    auto found = names_.find(name);
+    if (found == names_.end()) {
+      found = names_.emplace(name).first;
+    }
+    return &*found;  // the nodes of the set never move
+  }
+
+  static TCallNames& Table() {
+    static TCallNames* const table = new TCallNames;  // never destroyed: calls may outlive statics
+    return *table;
+  }
+
+  std::mutex mutex_;
+  std::unordered_set<std::string, Hash, std::equal_to<>> names_;
+};
+
 }  // namespace
 
+TFunctionCall::TFunctionCall() : name_(TCallNames::Find({})) {}
+
 TFunctionCall::TFunctionCall(IReasoner* reasoner, std::string_view name)
-    : reasoner_(reasoner), name_(name) {}
+    : reasoner_(reasoner), name_(TCallNames::Find(name)) {}
+
+void TFunctionCall::SetName(std::string_view name) { name_ = TCallNames::Find(name); }
+
+void TFunctionCall::TArgumentArray::InitLocal() noexcept {
+  for (Ref<IIEValue>& slot : store_.local) {
+    new (&slot) Ref<IIEValue>();
+  }
+  capacity_ = kLocal;
+}
+
+void TFunctionCall::TArgumentArray::Release() noexcept {
+  if (IsLocal()) {
+    for (Ref<IIEValue>& slot : store_.local) {
+      slot.~Ref<IIEValue>();
+    }
+  } else {
+    delete[] store_.heap;
+  }
+}
+
+void TFunctionCall::TArgumentArray::push_back(Ref<IIEValue> value) {
+  if (size_ == capacity_) {
+    const std::uint32_t capacity = capacity_ * 2;
+    auto* grown = new Ref<IIEValue>[capacity];
+    std::move(data(), data() + size_, grown);
+    Release();
+    store_.heap = grown;
+    capacity_ = capacity;
+  }
+  data()[size_++] = std::move(value);
+}
+
+void TFunctionCall::TArgumentArray::erase(std::size_t index) noexcept {
+  Ref<IIEValue>* items = data();
+  std::move(items + index + 1, items + size_, items + index);
+  items[--size_] = nullptr;
+}
+
+void TFunctionCall::TArgumentArray::clear() noexcept {
+  Release();
+  InitLocal();
+  size_ = 0;
+}
+
+void TFunctionCall::TArgumentArray::assign(std::span<Ref<IIEValue>> values) {
+  clear();
+  for (Ref<IIEValue>& value : values) {
+    push_back(std::move(value));
+  }
+}
+
+void* TFunctionCall::operator new(std::size_t size) {
+  return TBlockRecycler<TFunctionCall, sizeof(TFunctionCall)>::Allocate(size);
+}
+
+void TFunctionCall::operator delete(void* block, std::size_t size) noexcept {
+  TBlockRecycler<TFunctionCall, sizeof(TFunctionCall)>::Free(block, size);
+}
 
 IIEValue* TFunctionCall::Argument(int index) const {
   if (index < 0 || index >= ArgumentCount()) {
@@ -55,7 +166,7 @@ void TFunctionCall::SetArgument(int index, Ref<IIEValue> value) {
 
 void TFunctionCall::Delete(int index) {
   Argument(index);  // checks the index
-  arguments_.erase(arguments_.begin() + index);
+  arguments_.erase(static_cast<std::size_t>(index));
 }
 
 int TFunctionCall::Append(Ref<IIEValue> value) {
@@ -119,12 +230,12 @@ void TFunctionCall::SetUserFunction(IUserFunction* function) {
     return;
   }
   function_ = function;
-  name_ = function != nullptr ? function->FunctionName() : std::string();
+  SetName(function != nullptr ? std::string_view(function->FunctionName()) : std::string_view());
   bound_version_ = reasoner_ != nullptr ? reasoner_->FunctionTableVersion() : 0;
 }
 
 void TFunctionCall::RaiseUnbound() const {
-  RaiseIE(SNoSuchFunction, name_.c_str());
+  RaiseIE(SNoSuchFunction, name_->c_str());
 }
 
 // The fast path is one comparison of the table version; the lookup runs on the
@@ -140,7 +251,7 @@ IUserFunction& TFunctionCall::BoundFunction(bool resolve) {
   if (reasoner_ == nullptr || (!function_ && !resolve)) {
     RaiseUnbound();
   }
-  IUserFunction* filed = reasoner_->ContainsUserFunction(name_);
+  IUserFunction* filed = reasoner_->ContainsUserFunction(*name_);
   if (filed == nullptr) {
     function_ = nullptr;
     RaiseUnbound();
@@ -172,7 +283,7 @@ bool TFunctionCall::Equals(const IFunCall* other) const {
   if (other == this) {
     return true;
   }
-  if (other == nullptr || other->Name() != name_ || other->ArgumentCount() != ArgumentCount()) {
+  if (other == nullptr || other->Name() != *name_ || other->ArgumentCount() != ArgumentCount()) {
     return false;
   }
   std::span<const Ref<IIEValue>> theirs = other->Arguments();
@@ -186,7 +297,7 @@ bool TFunctionCall::Equals(const IFunCall* other) const {
 
 std::int32_t TFunctionCall::GetHashCode() const {
   // Unsigned arithmetic wraps without undefined behaviour.
-  auto hash = static_cast<std::uint32_t>(CalculateHash(name_));
+  auto hash = static_cast<std::uint32_t>(CalculateHash(*name_));
   for (const Ref<IIEValue>& argument : arguments_) {
     hash += static_cast<std::uint32_t>(argument->GetHashCode());
   }
@@ -198,13 +309,13 @@ std::string TFunctionCall::ToString() const {
 }
 
 Ref<IFunCall> TFunctionCall::Clone() const {
-  Ref<TFunctionCall> copy = MakeRef<TFunctionCall>(reasoner_, name_);
+  Ref<TFunctionCall> copy = MakeRef<TFunctionCall>(reasoner_, *name_);
   copy->Assign(*this);
   return copy;
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
-static_assert(sizeof(TFunctionCall) <= 104, "a call outgrew 104 bytes");
+static_assert(sizeof(TFunctionCall) <= 88, "a call outgrew 88 bytes");
 #endif
 
 const std::string& TFunctionCall::Comment() const noexcept {
@@ -244,7 +355,7 @@ void TFunctionCall::Assign(const IFunCall& source) {
     return;
   }
   function_ = nullptr;
-  name_ = source.Name();
+  name_ = TCallNames::Find(source.Name());
   SetComment(source.Comment());
   SetTag(source.Tag());
   std::span<const Ref<IIEValue>> theirs = source.Arguments();
@@ -253,7 +364,7 @@ void TFunctionCall::Assign(const IFunCall& source) {
   for (const Ref<IIEValue>& argument : theirs) {
     copies.push_back(argument->Clone());
   }
-  arguments_ = std::move(copies);
+  arguments_.assign(copies);
 }
 
 Ref<IFunCall> MakeFunCall(IReasoner& reasoner, std::string_view name) {

@@ -228,46 +228,6 @@ void TIEClipsParser::ParsePatternFields(TIEPattern& pattern, const IFactSlot& sl
 }
 
 // term := ["~"] (constant | variable | ":" call | "=" call)
-Ref<IIEValue> TIEClipsParser::PatternValue(const IStreamToken& token) {
-  Ref<IIEValue> value = token.Value();
-  const TIEType kind = value->DType();
-  if (kind != TIEType::dtAtom && kind != TIEType::dtVariable && kind != TIEType::dtMultiVariable) {
-    return value;
-  }
-  return SharedConstant(std::move(value));
-}
-
-Ref<IIEValue> TIEClipsParser::SharedConstant(Ref<IIEValue> value) {
-  const TIEType kind = value->DType();
-  std::uint32_t hash = 0;
-  switch (kind) {
-    case TIEType::dtAtom:
-    case TIEType::dtString:
-    case TIEType::dtVariable:
-    case TIEType::dtMultiVariable:
-      hash = static_cast<std::uint32_t>(CalculateHash(value->Text()));
-      break;
-    case TIEType::dtInteger:
-      hash = static_cast<std::uint32_t>(value->AsInteger()) * 0x9e3779b1u;
-      hash ^= hash >> 15;
-      break;
-    default:
-      return value;
-  }
-  constexpr std::size_t kSlots = 512;
-  if (pattern_values_.empty()) {
-    pattern_values_.resize(kSlots);
-  }
-  Ref<IIEValue>& kept = pattern_values_[hash & (kSlots - 1)];
-  if (kept && kept->DType() == kind &&
-      (kind == TIEType::dtInteger ? kept->AsInteger() == value->AsInteger()
-                                  : kept->Text() == value->Text())) {
-    return kept;
-  }
-  kept = value;
-  return value;
-}
-
 void TIEClipsParser::ParsePatternTerm(TIEPattern& pattern, const IFactSlot& slot,
                                       std::int32_t sub_index, bool conjunction) {
   constexpr std::string_view kWhere = "ParsePattern";
@@ -279,7 +239,7 @@ void TIEClipsParser::ParsePatternTerm(TIEPattern& pattern, const IFactSlot& slot
   }
   const std::string& name = slot.Name();
   if (token->IsKind(TIEType::dtVariable) || token->IsKind(TIEType::dtMultiVariable)) {
-    pattern.AddTest(name, sense, sub_index, PatternValue(*token), conjunction);
+    pattern.AddTest(name, sense, sub_index, SharedValue(*token), conjunction);
   } else if (token->IsKind(TIEType::dtAtom) && token->Text() == ":") {
     if (!PeekChar('(')) {
       Next();
@@ -301,7 +261,7 @@ void TIEClipsParser::ParsePatternTerm(TIEPattern& pattern, const IFactSlot& slot
     pattern.AddTest(name, TSlotTestType::sttEquals, sub_index, variable, conjunction);
     pattern.AddTest(name, sense, sub_index, MakeRef<TIEValue>(Ref<IFunCall>(eq)), true);
   } else if (IsConstantToken(*token)) {
-    Ref<IIEValue> value = PatternValue(*token);
+    Ref<IIEValue> value = SharedValue(*token);
     if (slot.IsFuzzy()) {
       value = Engine().ParseFuzzyValue(slot, token->Text());
     }

@@ -108,7 +108,7 @@ Ref<IIEValue> TIEClipsParser::ParseValue(const IFactSlot& slot) {
   } else if (!value) {
     ParseError(kWhere, SExpectedValue);
   } else {
-    value = SharedConstant(std::move(value));
+    value = SharedValue(std::move(value));
   }
   if (!StaticTypeChecks()) {
     return value;
@@ -190,6 +190,25 @@ Ref<IValueVector> TIEClipsParser::ParseList() {
   }
 }
 
+Ref<IIEValue> TIEClipsParser::SharedValue(Ref<IIEValue> value) {
+  const TIEType kind = value->DType();
+  if (kind != TIEType::dtAtom && kind != TIEType::dtVariable && kind != TIEType::dtMultiVariable) {
+    return value;
+  }
+  constexpr std::size_t kSlots = 512;
+  if (shared_values_.empty()) {
+    shared_values_.resize(kSlots);
+  }
+  const std::string_view text = value->Text();
+  Ref<IIEValue>& kept =
+      shared_values_[static_cast<std::uint32_t>(CalculateHash(text)) & (kSlots - 1)];
+  if (kept && kept->DType() == kind && kept->Text() == text) {
+    return kept;
+  }
+  kept = value;
+  return value;
+}
+
 // --- calls -----------------------------------------------------------------------------------
 
 void TIEClipsParser::AddSlotFunction(std::string_view name, std::uint16_t start,
@@ -220,7 +239,7 @@ Ref<IFunCall> TIEClipsParser::ParseFunCall() {
     call = MakeRef<TFunctionCall>(&Engine(), "=");
   } else if (head->IsKind(TIEType::dtVariable) || head->IsKind(TIEType::dtMultiVariable)) {
     call = MakeRef<TFunctionCall>(&Engine(), kGetVarFunction);
-    call->AddArgument(head->Value());
+    call->AddArgument(SharedValue(*head));
   } else {
     ParseError(kWhere, SMissingName);
   }
@@ -248,7 +267,7 @@ Ref<IFunCall> TIEClipsParser::ParseFunCall() {
         call->AddArgument(ParseFunCall());
       }
     } else if (IsValueToken(*token)) {
-      call->AddArgument(token->Value());
+      call->AddArgument(SharedValue(*token));
     } else {
       call->AddArgument(TIEValue::String(token->Text()));
     }

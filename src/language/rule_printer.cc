@@ -68,7 +68,7 @@ std::string PrettyPrintPattern(const TIEPattern& pattern) {
     const IFunCall* call = pattern.TestCall();
     body = "(test " + (call != nullptr ? call->ToString() : std::string()) + ")";
   } else {
-    body = "(" + pattern.Name();
+    body = "(" + std::string(pattern.Name());
     const IFactTemplate* t = pattern.FactTemplate();
     if (t != nullptr && t->IsOrdered()) {
       for (int s = 0; s < pattern.SlotCount(); ++s) {

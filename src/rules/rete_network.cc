@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "zephro/engine/inference_engine.h"
+#include "zephro/functions/function_call.h"
 #include "zephro/rules/activation.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
@@ -37,7 +38,7 @@ class TReteCompiler {
   TReteCompiler(TReteNetwork& rete, TRule& rule) : rete_(rete), rule_(rule) {}
 
   void Compile() {
-    rule_.CompileTrace() = rule_.RuleName() + ": ";
+    rule_.ClearCompileTrace();
     const int n = rule_.PatternCount();
     ends_.assign(static_cast<std::size_t>(n), nullptr);
     FirstPass();
@@ -52,9 +53,15 @@ class TReteCompiler {
 
   TReteNode& CreateSuccessor(TReteNode* parent, TPatternMatchTest test, Ref<IIEValue> value,
                              std::vector<TNodeArg> args) {
+    // A predicate that reads a binding is placed anew for each rule, as when
+    // each copy had a reference of its own: sharing it would change the
+    // order in which the rules' activations are made.
+    const bool reads_binding = value && value->DType() == TIEType::dtFunCall &&
+                               ReadsBinding(*value->AsFunCall());
     auto reuse = [&](TReteNode* candidate) -> TReteNode* {
       auto* node = dynamic_cast<TPatternMatchNode*>(candidate);
-      return node != nullptr && node->Equals(test, value.get(), args) ? node : nullptr;
+      return node != nullptr && !reads_binding && node->Equals(test, value.get(), args) ? node
+                                                                                      : nullptr;
     };
     TReteNode* found = nullptr;
     if (parent != nullptr) {
@@ -76,7 +83,7 @@ class TReteCompiler {
     if (found != nullptr) {
       found->AddUse();
       Nodes().push_back(found);
-      rule_.CompileTrace() += "=1";
+      rule_.AddCompileStep(false, '1');
       return *found;
     }
     TReteNode& node = rete_.Adopt(
@@ -87,44 +94,66 @@ class TReteCompiler {
       rete_.RegisterRoot(node);
     }
     Nodes().push_back(&node);
-    rule_.CompileTrace() += "+1";
+    rule_.AddCompileStep(true, '1');
     return node;
   }
 
-  // A copy of `call` whose variables refer to where the rule binds them.
+  // A copy of `call` whose variables refer to where the rule binds them. The
+  // calls nested in it are copied as well; its constants are shared with the
+  // rule's call (nothing changes them in place).
   Ref<IFunCall> Prepare(const IFunCall& call, int pattern, bool single_fact) {
-    Ref<IFunCall> copy = call.Clone();
-    Substitute(*copy, pattern, single_fact);
+    Ref<TFunctionCall> copy = MakeRef<TFunctionCall>(call.Reasoner(), call.Name());
+    copy->SetComment(call.Comment());
+    copy->SetTag(call.Tag());
+    for (const Ref<IIEValue>& arg : call.Arguments()) {
+      copy->AddArgument(PrepareArgument(arg, pattern, single_fact));
+    }
     return copy;
   }
 
-  void Substitute(IFunCall& call, int pattern, bool single_fact) {
-    for (int i = 0; i < call.ArgumentCount(); ++i) {
-      IIEValue* arg = call.Argument(i);
-      if (arg == nullptr) {
-        continue;
+  Ref<IIEValue> PrepareArgument(const Ref<IIEValue>& arg, int pattern, bool single_fact) {
+    const TIEType kind = arg->DType();
+    if (kind == TIEType::dtFunCall) {
+      Ref<IIEValue> value = MakeRef<TIEValue>(Prepare(*arg->AsFunCall(), pattern, single_fact));
+      value->SetTag(arg->Tag());
+      return value;
+    }
+    if (kind != TIEType::dtVariable && kind != TIEType::dtMultiVariable) {
+      return arg;
+    }
+    const std::string_view name = arg->Text();
+    TBinding* b = rule_.GetBindingByName(name);
+    if (b == nullptr || b->FactIndex() > pattern) {
+      if (rete_.Engine() != nullptr && rete_.Engine()->IsGlobalVariable(name)) {
+        return arg;  // resolved through the engine's context
       }
-      if (arg->DType() == TIEType::dtFunCall) {
-        Substitute(*arg->AsFunCall(), pattern, single_fact);
-        continue;
-      }
-      if (arg->DType() != TIEType::dtVariable && arg->DType() != TIEType::dtMultiVariable) {
-        continue;
-      }
-      const std::string_view name = arg->Text();
-      TBinding* b = rule_.GetBindingByName(name);
-      if (b == nullptr || b->FactIndex() > pattern) {
-        if (rete_.Engine() != nullptr && rete_.Engine()->IsGlobalVariable(name)) {
-          continue;  // resolved through the engine's context
-        }
-        RaiseIE(SUnknownVariable, std::string(name).c_str());
-      }
-      auto info = std::make_unique<TBindingInfo>(single_fact ? 0 : b->FactIndex(),
-                                                 b->SlotIndex(), b->SubIndex());
+      RaiseIE(SUnknownVariable, std::string(name).c_str());
+    }
+    const std::int32_t fact_index = single_fact ? 0 : b->FactIndex();
+    const IFactTemplate* fact_template =
+        b->FactIndex() >= 0 && b->FactIndex() < rule_.PatternCount()
+            ? rule_.Pattern(b->FactIndex()).FactTemplate()
+            : nullptr;
+    Ref<IIEValue>& shared = rete_.binding_refs_[std::make_tuple(
+        fact_template, fact_index, std::string(b->SlotIndex()), b->SubIndex())];
+    if (!shared) {
+      auto info = std::make_unique<TBindingInfo>(fact_index, b->SlotIndex(), b->SubIndex());
       auto value = MakeRef<TIEValue>();
       value->SetAsOwnedObject(info.release());
-      call.SetArgument(i, std::move(value));
+      shared = std::move(value);
     }
+    return shared;
+  }
+
+  // True when `call` or a call nested in it holds a binding reference.
+  static bool ReadsBinding(const IFunCall& call) {
+    for (const Ref<IIEValue>& arg : call.Arguments()) {
+      if (arg->DType() == TIEType::dtObject ||
+          (arg->DType() == TIEType::dtFunCall && ReadsBinding(*arg->AsFunCall()))) {
+        return true;
+      }
+    }
+    return false;
   }
 
   // True when `call` uses a variable bound by a pattern other than `pattern`.
@@ -315,7 +344,7 @@ class TReteCompiler {
             candidate->EnteredFrom(right, TCallType::ctRight) && candidate->Equals(*node)) {
           candidate->AddUse();
           Nodes().push_back(candidate);
-          rule_.CompileTrace() += "=2";
+          rule_.AddCompileStep(false, '2');
           return *candidate;
         }
       }
@@ -331,7 +360,7 @@ class TReteCompiler {
       ShareRight(*join, left, right);
     }
     Nodes().push_back(&placed);
-    rule_.CompileTrace() += "+2";
+    rule_.AddCompileStep(true, '2');
     return placed;
   }
 
@@ -406,7 +435,7 @@ class TReteCompiler {
     TReteNode& node = rete_.Adopt(std::move(terminal));
     rete_.Link(last, node, TCallType::ctActivate);
     Nodes().push_back(&node);
-    rule_.CompileTrace() += "+t";
+    rule_.AddCompileStep(true, 't');
     // Feed working memory through the rule's roots, each root once.
     std::vector<TReteNode*> roots;
     for (TReteNode* entry : entries_) {

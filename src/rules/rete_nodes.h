@@ -45,6 +45,9 @@ class TReteNode {
   virtual ~TReteNode() = default;
   TReteNode(const TReteNode&) = delete;
   TReteNode& operator=(const TReteNode&) = delete;
+  // Blocks of the node classes' exact sizes, recycled (node_blocks.cc).
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
 
   // Handles `token` arriving through an edge of kind `call_type`; answers
   // whether the token was passed on.

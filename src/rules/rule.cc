@@ -16,14 +16,28 @@ ZEPHRO_DEFINE_CLASS(TRule);
 
 void NotifyRulePatternChanged(TRule& rule, TIEPattern& /*pattern*/) { rule.Change(); }
 
-TRule::TRule(TComponent* owner) : TComponent(owner), salience_value_(TIEValue::Integer(0)) {
+namespace {
+
+// The salience of a rule that declares none: one value for all of them (a
+// rule's salience value is only replaced, never changed in place).
+Ref<IIEValue> DefaultSalience() {
+  static IIEValue* const zero = [] {
+    Ref<IIEValue> v = TIEValue::Integer(0);
+    v->MakeImmortal();
+    return v.Detach();
+  }();
+  return Ref<IIEValue>(zero);
+}
+
+}  // namespace
+
+TRule::TRule(TComponent* owner) : TComponent(owner), salience_value_(DefaultSalience()) {
   if (auto* engine = dynamic_cast<TInferenceEngine*>(owner)) {
     engine_ = engine;
     rule_id_ = engine->NewRuleId();
     engine->FreeNotification(*this);
   }
   rule_name_ = "Rule_" + std::to_string(rule_id_);
-  compile_trace_ = rule_name_ + ": ";
 }
 
 TRule::~TRule() {
@@ -59,9 +73,35 @@ void TRule::SetRuleName(std::string_view name) {
   rule_name_ = name;
 }
 
+const std::string& TRule::Comment() const noexcept {
+  static const std::string none;
+  return comment_ ? *comment_ : none;
+}
+
 void TRule::SetComment(std::string_view comment) {
-  comment_ = comment;
+  if (comment.empty()) {
+    comment_.reset();
+  } else {
+    comment_ = std::make_unique<std::string>(comment);
+  }
   Change();
+}
+
+std::string TRule::CompileTrace() const {
+  std::string trace = rule_name_ + ": ";
+  for (const char step : compile_steps_) {
+    const bool shared = step >= 'A' && step <= 'Z';
+    trace += shared ? '=' : '+';
+    trace += shared ? (step == 'T' ? 't' : static_cast<char>(step - 'A' + '1')) : step;
+  }
+  return trace;
+}
+
+void TRule::AddCompileStep(bool made, char kind) {
+  if (!made) {
+    kind = kind == 't' ? 'T' : static_cast<char>(kind - '1' + 'A');
+  }
+  compile_steps_ += kind;
 }
 
 void TRule::SetEngine(TInferenceEngine* engine) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -243,6 +244,52 @@ TEST_F(FunctionCallTest, ArgumentIndexesAreChecked) {
   call->AddArgument(3, dtInteger);
   call->Delete(0);
   EXPECT_EQ(call->ToString(), "(f 3)");
+}
+
+TEST_F(FunctionCallTest, ArgumentsFollowEveryEditAcrossTheirInPlaceCapacity) {
+  // Random appends, replacements, deletions and clears against a vector of
+  // the same values: a call keeps its first arguments in place and moves
+  // them to an array of their own beyond, and back after a clear.
+  std::uint32_t seed = 12345;
+  auto next = [&](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int round = 0; round < 50; ++round) {
+    Ref<TFunctionCall> call = Call(nullptr, "f");
+    std::vector<Ref<IIEValue>> model;
+    for (int step = 0; step < 40; ++step) {
+      const std::uint32_t op = next(10);
+      if (op < 6 || model.empty()) {
+        Ref<IIEValue> v = TIEValue::Integer(static_cast<std::int32_t>(next(1000)));
+        EXPECT_EQ(call->AddArgument(v), static_cast<int>(model.size()));
+        model.push_back(v);
+      } else if (op < 8) {
+        const auto i = static_cast<int>(next(static_cast<std::uint32_t>(model.size())));
+        call->Delete(i);
+        model.erase(model.begin() + i);
+      } else if (op < 9) {
+        const auto i = static_cast<int>(next(static_cast<std::uint32_t>(model.size())));
+        Ref<IIEValue> v = TIEValue::Atom("x");
+        call->SetArgument(i, v);
+        model[static_cast<std::size_t>(i)] = v;
+      } else {
+        call->Clear();
+        model.clear();
+      }
+      ASSERT_EQ(call->ArgumentCount(), static_cast<int>(model.size()));
+      for (std::size_t i = 0; i < model.size(); ++i) {
+        ASSERT_EQ(call->Argument(static_cast<int>(i)), model[i].get());
+        ASSERT_EQ(call->Arguments()[i].get(), model[i].get());
+      }
+    }
+    // Every value the call let go of is released; those it holds are held once more.
+    for (const Ref<IIEValue>& v : model) {
+      EXPECT_GE(v->RefCount(), 2);
+    }
+    const Ref<IFunCall> copy = call->Clone();
+    EXPECT_TRUE(copy->Equals(call.get()));
+  }
 }
 
 TEST_F(FunctionCallTest, CloneEqualsTheOriginalAndHashesAlike) {

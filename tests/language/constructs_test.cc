@@ -183,6 +183,118 @@ TEST(ConstructsTest, RulesWritingTheSameAtomsAndVariablesShareTheirValues) {
   EXPECT_EQ(one.Pattern(0).SlotTest(0, 1).SlotValue(), two.Pattern(0).SlotTest(0, 1).SlotValue());
 }
 
+TEST(ConstructsTest, FactsWrittenInAProgramKeepTheirOwnNumbers) {
+  // Checking types as facts are stored turns an integer written for a slot
+  // of floats into a float where it stands: no other fact may see that.
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.SetTypeChecks({TTypeCheck::tcDynamic});
+  e.Parse("(deftemplate whole (slot n (type INTEGER)))", true);
+  e.Parse("(deftemplate real (slot x (type FLOAT)))", true);
+  e.Parse("(deftemplate count (slot c (type INTEGER)))", true);
+  e.Parse("(assert (whole (n 1)) (real (x 1)) (count (c 1)))", true);
+  std::string printed;
+  for (int i = 0; i < e.Facts().Count(); ++i) {
+    printed += e.Facts()[i].ToString() + "\n";
+  }
+  EXPECT_THAT(printed, HasSubstr("(n 1)"));
+  EXPECT_THAT(printed, HasSubstr("(x 1.0"));
+  EXPECT_THAT(printed, HasSubstr("(c 1)"));
+}
+
+TEST(ConstructsTest, CompilingFiringAndRemovingRulesLeavesThemAsTheyPrinted) {
+  // Each rule prints the same before it is filed (not compiled), once filed
+  // with facts present, after the rules that share its values and calls'
+  // names were compiled and fired, and after others were removed: compiling
+  // copies what it changes (the variables of a predicate it places in the
+  // network), and the values shared between rules stay unchanged.
+  const std::string kSetup =
+      "(deftemplate r (slot s) (slot l) (multislot t))"
+      "(defglobal ?*n* = 0 ?*m* = 0)"
+      "(assert (r (s a) (l 5) (t x 3 y)) (r (s a) (l 7) (t x 3)) (r (s b) (l -2)))";
+  const std::vector<std::pair<std::string, std::string>> kRules = {
+      {"nested", "(defrule nested (r (s ?s) (l ?l&:(< (+ ?l 1) (* 2 (abs ?l)))))"
+                 " => (bind ?*n* (+ ?*n* 1)) (printout t nested - ?s - ?l crlf))"},
+      {"alpha", "(defrule alpha (declare (salience 3)) (r (s ?s) (l ?l&:(> ?l 1)&~7|5))"
+                " => (bind ?*m* (mod (+ ?*m* ?l) 1000003)) (printout t alpha - ?s crlf))"},
+      {"join", "(defrule join ?f <- (r (s ?s) (l ?l) (t $? x ?v&=(+ 1 2) $?))"
+               " (not (r (s ?s) (l ?k&:(> ?k (+ ?l 1))))) (test (< (abs ?l) (+ 100 ?*n*)))"
+               " => (printout t join - ?s - ?v crlf) (retract ?f))"},
+      {"same", "(defrule same (r (s ?s) (l ?l&:(> ?l 1))) (r (s ?s) (l ?k&:(> ?k ?l)))"
+               " => (bind ?*n* (+ ?*n* 1)) (printout t same - ?s - ?l - ?k crlf))"},
+  };
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse(kSetup, true);
+  std::vector<std::string> printed;
+  for (const auto& [name, text] : kRules) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<TRule> parsed = ParseRule(e, text);
+    TRule& rule = *parsed;
+    printed.push_back(PrettyPrintRule(rule));
+    e.InsertComponent(std::move(parsed));
+    ASSERT_EQ(e.AddRule(rule), &rule);
+    EXPECT_EQ(PrettyPrintRule(rule), printed.back());
+  }
+  f.TakeOutput();
+  e.Run();
+  const std::string out = f.TakeOutput();
+  for (const char* line : {"alpha-a\n", "same-a-5-7\n", "join-a-3\n", "nested-b--2\n"}) {
+    EXPECT_THAT(out, HasSubstr(line));
+  }
+  e.Parse("(defrule later (r (s ?s) (l ?l&:(> ?l 1))) => (bind ?*n* (+ ?*n* 1)))", true);
+  e.RemoveRule("alpha");
+  ASSERT_EQ(e.FindRule("alpha"), nullptr);
+  for (std::size_t i = 0; i < kRules.size(); ++i) {
+    if (TRule* rule = e.FindRule(kRules[i].first)) {
+      SCOPED_TRACE(kRules[i].first);
+      EXPECT_EQ(PrettyPrintRule(*rule), printed[i]);
+    }
+  }
+  // The rules share the values of the variables their actions name.
+  const TRule& nested = *e.FindRule("nested");
+  const TRule& same = *e.FindRule("same");
+  EXPECT_EQ(nested.Action(0).Argument(0), same.Action(0).Argument(0));
+  EXPECT_EQ(nested.Action(0).Argument(1)->AsFunCall()->Argument(0),
+            same.Action(0).Argument(1)->AsFunCall()->Argument(0));
+}
+
+TEST(ConstructsTest, RulesWithTheSamePredicateFireAsRulesWithPredicatesOfTheirOwn) {
+  // Rules whose first patterns are written alike, predicate included, fire
+  // in the same order as the same rules with predicates that differ only in
+  // form: a predicate reading a variable is placed for each rule on its own,
+  // whatever its text.
+  auto run = [](bool distinct) {
+    ParserFixture f;
+    TInferenceEngine& e = f.Engine();
+    std::string text =
+        "(deftemplate reading (slot sensor) (slot kind) (slot level))"
+        "(deftemplate zone (slot id))"
+        "(deftemplate mute (slot sensor))";
+    for (int i = 0; i < 12; ++i) {
+      const std::string n = std::to_string(i);
+      const std::string bound = std::to_string(i % 2);
+      text += "(defrule r" + n + " (reading (kind k" + std::to_string(i % 3) +
+              ") (sensor ?s) (level ?l&:(> ?l " +
+              (distinct ? "(+ " + bound + " (* 0 " + n + "))" : bound) + "))) (zone (id z" +
+              std::to_string(i % 4) + ")) (not (mute (sensor ?s))) => (printout t r" + n +
+              " - ?s crlf))";
+    }
+    e.Parse(text, true);
+    e.Parse(
+        "(assert (zone (id z0)) (zone (id z1)) (zone (id z2)) (zone (id z3)) (mute (sensor s2)))"
+        "(assert (reading (sensor s1) (kind k0) (level 1)) (reading (sensor s2) (kind k1) (level 5))"
+        " (reading (sensor s3) (kind k1) (level 2)) (reading (sensor s4) (kind k2) (level 0)))",
+        true);
+    f.TakeOutput();
+    e.Run();
+    return f.TakeOutput();
+  };
+  const std::string alike = run(false);
+  EXPECT_FALSE(alike.empty());
+  EXPECT_EQ(alike, run(true));
+}
+
 TEST(ConstructsTest, BuildsRulesFromTheirParts) {
   ParserFixture f;
   TInferenceEngine& e = f.Engine();

@@ -84,6 +84,11 @@ class TBinding final : public TBindingInfo {
   // "name=N", " value=V" when bound, then a blank and the position text.
   std::string ToString() const override;
 
+  // Rules and firings make many bindings: their blocks are recycled, without
+  // the allocator's header and rounding.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
+
  private:
   friend class TBindings;  // renames the local records it keeps for reuse
 

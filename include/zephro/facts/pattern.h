@@ -95,6 +95,11 @@ class TIEPatternMatchTest final : public TIESlotTest {
   // or (neq value variable) for constants, the call itself or (not call).
   Ref<IFunCall> ConvertToFunCall(IReasoner& reasoner, const IIEValue& variable) const;
 
+  // A program's rules hold many tests: their blocks are recycled, without
+  // the allocator's header and rounding.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
+
  private:
   Ref<IIEValue> slot_value_;
   std::int32_t sub_index_;
@@ -148,30 +153,27 @@ class TIEJoinTest final : public TIESlotTest {
 };
 
 // The tests of one slot, in order. Most slots have one test: it is kept in
-// place, and only a second one makes an array.
+// place, and only a second one makes an array (16 bytes either way).
 class TSlotTests {
  public:
   using Item = std::unique_ptr<TIEPatternMatchTest>;
 
-  TSlotTests() noexcept = default;
-  TSlotTests(TSlotTests&& other) noexcept
-      : one_(std::move(other.one_)),
-        many_(std::move(other.many_)),
-        size_(std::exchange(other.size_, 0)),
-        capacity_(std::exchange(other.capacity_, 1)) {}
+  TSlotTests() noexcept { new (&one_) Item(); }
+  TSlotTests(TSlotTests&& other) noexcept { Take(other); }
   TSlotTests& operator=(TSlotTests&& other) noexcept {
-    one_ = std::move(other.one_);
-    many_ = std::move(other.many_);
-    size_ = std::exchange(other.size_, 0);
-    capacity_ = std::exchange(other.capacity_, 1);
+    if (this != &other) {
+      Release();
+      Take(other);
+    }
     return *this;
   }
+  ~TSlotTests() { Release(); }
 
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
-  Item* begin() noexcept { return capacity_ == 1 ? &one_ : many_.get(); }
+  Item* begin() noexcept { return capacity_ == 1 ? &one_ : many_; }
   Item* end() noexcept { return begin() + size_; }
-  const Item* begin() const noexcept { return capacity_ == 1 ? &one_ : many_.get(); }
+  const Item* begin() const noexcept { return capacity_ == 1 ? &one_ : many_; }
   const Item* end() const noexcept { return begin() + size_; }
   Item& operator[](std::size_t index) noexcept { return begin()[index]; }
   const Item& operator[](std::size_t index) const noexcept { return begin()[index]; }
@@ -180,8 +182,30 @@ class TSlotTests {
   void emplace_back(TIEPatternMatchTest* test) { push_back(Item(test)); }
 
  private:
-  Item one_;                      // while the capacity is 1
-  std::unique_ptr<Item[]> many_;  // beyond
+  // Leaves `other` empty.
+  void Take(TSlotTests& other) noexcept {
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 1);
+    if (capacity_ == 1) {
+      new (&one_) Item(std::move(other.one_));
+      other.one_.~Item();
+    } else {
+      many_ = other.many_;
+    }
+    new (&other.one_) Item();
+  }
+  void Release() noexcept {
+    if (capacity_ == 1) {
+      one_.~Item();
+    } else {
+      delete[] many_;
+    }
+  }
+
+  union {
+    Item one_;     // while the capacity is 1
+    Item* many_;   // beyond: from new[], capacity_ long
+  };
   std::uint32_t size_ = 0;
   std::uint32_t capacity_ = 1;
 };
@@ -206,9 +230,9 @@ class TIEPattern {
 
   TRule* Owner() const noexcept { return owner_; }
   void SetOwner(TRule* owner) noexcept { owner_ = owner; }
-  const std::string& Name() const noexcept { return name_; }
+  std::string_view Name() const noexcept { return name_.View(); }
   IFactTemplate* FactTemplate() const noexcept { return fact_template_.get(); }
-  bool IsTest() const noexcept { return name_ == STestCE; }
+  bool IsTest() const noexcept { return name_.View() == STestCE; }
   std::int32_t NegatedCount() const noexcept { return negated_count_; }
   void SetNegatedCount(std::int32_t count);
   // True when the negation count is odd: (not (not ...)) is positive.
@@ -222,7 +246,8 @@ class TIEPattern {
   void SetExplicit(bool on);
   const std::string& Comment() const noexcept;
   void SetComment(std::string_view comment);
-  std::function<void(TIEPattern&)> OnChange;
+  // Called by Change, outside updates.
+  void SetOnChange(std::function<void(TIEPattern&)> handler);
 
   // Slots, in the template's (alphabetical) order; a test element has one
   // unnamed slot holding its call.
@@ -262,21 +287,27 @@ class TIEPattern {
   void Change();
   std::string ToString() const;
 
+  // Blocks recycled, as for tests.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
+
  private:
   void Recount() noexcept;
 
   TRule* owner_;  // not owned
-  std::string name_;
+  TText name_;     // shared with the other patterns on the template
   Ref<IFactTemplate> fact_template_;
   std::int32_t negated_count_;
+  int test_count_ = 0;
   // Set on few patterns: kept out of line so that a pattern stays small.
   struct Notes {
     std::string bound_name;
     std::string comment;
+    std::function<void(TIEPattern&)> on_change;
   };
   std::unique_ptr<Notes> notes_;
+  Notes& EnsureNotes();
   std::vector<TPatternSlot> slots_;
-  int test_count_ = 0;
   int disjunction_count_ = 0;
   int updating_ = 0;
   bool unique_ = false;

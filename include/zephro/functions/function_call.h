@@ -31,6 +31,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,12 +43,12 @@ namespace zephro {
 class TFunctionCall final : public IFunCall {
  public:
   // An empty call: no reasoner, no name.
-  TFunctionCall() = default;
+  TFunctionCall();
   // A call of `name` resolved against `reasoner` (may be null: such a call runs
   // only a function bound with SetUserFunction).
   TFunctionCall(IReasoner* reasoner, std::string_view name);
 
-  const std::string& Name() const noexcept override { return name_; }
+  const std::string& Name() const noexcept override { return *name_; }
   const std::string& Comment() const noexcept override;
   void SetComment(std::string_view comment) override;
   std::int32_t Tag() const noexcept override { return notes_ ? notes_->tag : 0; }
@@ -58,7 +59,7 @@ class TFunctionCall final : public IFunCall {
   // REQUIRES for the indexed operations: 0 <= index < ArgumentCount(); otherwise
   // EIEException.
   IIEValue* Argument(int index) const override;
-  std::span<const Ref<IIEValue>> Arguments() const noexcept override { return arguments_; }
+  std::span<const Ref<IIEValue>> Arguments() const noexcept override { return arguments_.span(); }
   // REQUIRES: `value` is not null, for this and every AddArgument (EIEException).
   void SetArgument(int index, Ref<IIEValue> value) override;
   void Delete(int index) override;
@@ -116,6 +117,11 @@ class TFunctionCall final : public IFunCall {
   // strictly Equals the one at its position. Reasoner, binding, comment and tag
   // do not take part.
   bool Equals(const IFunCall* other) const override;
+
+  // A program's rules hold many calls: their blocks are recycled, without
+  // the allocator's header and rounding.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block, std::size_t size) noexcept;
   // CalculateHash of the name plus the sum of the arguments' hash codes, wrapping.
   std::int32_t GetHashCode() const override;
   // The reasoner's printed form of the call, or without a reasoner the plain
@@ -130,20 +136,62 @@ class TFunctionCall final : public IFunCall {
  private:
   ~TFunctionCall() override = default;
 
+  // The arguments: up to three in place (most calls have two or three), more
+  // in an array of their own.
+  class TArgumentArray {
+   public:
+    TArgumentArray() noexcept { InitLocal(); }
+    TArgumentArray(const TArgumentArray&) = delete;
+    TArgumentArray& operator=(const TArgumentArray&) = delete;
+    ~TArgumentArray() { Release(); }
+
+    std::size_t size() const noexcept { return size_; }
+    Ref<IIEValue>* data() noexcept { return IsLocal() ? store_.local : store_.heap; }
+    const Ref<IIEValue>* data() const noexcept {
+      return IsLocal() ? store_.local : store_.heap;
+    }
+    Ref<IIEValue>& operator[](std::size_t i) noexcept { return data()[i]; }
+    const Ref<IIEValue>& operator[](std::size_t i) const noexcept { return data()[i]; }
+    const Ref<IIEValue>* begin() const noexcept { return data(); }
+    const Ref<IIEValue>* end() const noexcept { return data() + size_; }
+    std::span<const Ref<IIEValue>> span() const noexcept { return {data(), size_}; }
+    void push_back(Ref<IIEValue> value);
+    void erase(std::size_t index) noexcept;
+    void clear() noexcept;
+    // Takes `values` as the arguments, in order.
+    void assign(std::span<Ref<IIEValue>> values);
+
+   private:
+    static constexpr std::uint32_t kLocal = 3;
+    bool IsLocal() const noexcept { return capacity_ == kLocal; }
+    void InitLocal() noexcept;
+    void Release() noexcept;
+    union Store {
+      Store() noexcept {}
+      ~Store() {}
+      Ref<IIEValue> local[kLocal];
+      Ref<IIEValue>* heap;  // from new[], capacity_ handles
+    } store_;
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = kLocal;
+  };
+
   // The function to run, binding or checking the binding first (see the top of
   // this file). With `resolve` false an unbound call does not look its name up.
   IUserFunction& BoundFunction(bool resolve);
   [[noreturn]] void RaiseUnbound() const;
   int Append(Ref<IIEValue> value);
+  void SetName(std::string_view name);
 
   IReasoner* reasoner_ = nullptr;  // not owned
-  std::vector<Ref<IIEValue>> arguments_;
+  TArgumentArray arguments_;
   Ref<IUserFunction> function_;
   // The reasoner's FunctionTableVersion when the binding was last confirmed.
   std::uint64_t bound_version_ = 0;
-  std::string name_;
+  // The name, one copy per distinct name for all calls (see SetName).
+  const std::string* name_;
   // Few calls have a comment or a tag: kept out of line so that a call stays
-  // small (104 bytes, one allocator block size less than with them inside).
+  // small (88 bytes with three arguments in place).
   struct Notes {
     std::string comment;
     std::int32_t tag = 0;

@@ -238,6 +238,13 @@ class TIEClipsParser final : public TIEParser {
   // The items of a multifield up to ")", where "=(call)" is a call.
   Ref<IValueVector> ParseList();
   Ref<IFunCall> ParseFunCall();
+  // The value of an atom or variable written in a pattern, as an argument
+  // of a call or in a slot of a fact: equal ones share one value, which
+  // every rule of a large program repeats, and which the facts of a program
+  // then read from a few cache lines (see shared_values_). Any other value
+  // itself. Nothing changes such a value in place.
+  Ref<IIEValue> SharedValue(const IStreamToken& token) { return SharedValue(token.Value()); }
+  Ref<IIEValue> SharedValue(Ref<IIEValue> value);
   // A call, executed at once in the engine's root context; its result.
   Ref<IIEValue> ParseNExecuteFunCall();
   // "(name value...)" as a two-element multifield: the name as an atom, the value.
@@ -315,15 +322,6 @@ class TIEClipsParser final : public TIEParser {
   void ParseRulePatterns(TRule& rule);
   std::unique_ptr<TIEPattern> ParsePattern();
   void ParsePatternFields(TIEPattern& pattern, const IFactSlot& slot);
-  // The value of an atom or variable written in a pattern: equal ones share
-  // one value, which every rule of a large program repeats (see
-  // pattern_values_). Any other token's own value.
-  Ref<IIEValue> PatternValue(const IStreamToken& token);
-  // `value`, or the equal atom, string, variable or integer made last under
-  // the same hash (see pattern_values_). The slots of facts written in a
-  // program share their values this way too: the facts of a large program
-  // repeat a few values, which matching then reads from a few cache lines.
-  Ref<IIEValue> SharedConstant(Ref<IIEValue> value);
   void ParsePatternTerm(TIEPattern& pattern, const IFactSlot& slot, std::int32_t sub_index,
                         bool conjunction);
   void ParseRuleActions(TRule& rule);
@@ -342,9 +340,9 @@ class TIEClipsParser final : public TIEParser {
   void Echo(const TParseResult& result);
 
   std::vector<SlotFunction> slot_functions_;
-  // The last constant or variable value shared, per hash of its text or
-  // number: made with the first one.
-  std::vector<Ref<IIEValue>> pattern_values_;
+  // The last atom or variable value made for a pattern or a call argument,
+  // per hash of its text: made with the first of them.
+  std::vector<Ref<IIEValue>> shared_values_;
   TOrderedTable<Ref<IIEDefinedType>> types_;
   // Tokens read from a logical input and not yet handed out.
   std::map<std::string, std::vector<Ref<IStreamToken>>, std::less<>> pending_input_;

@@ -16,8 +16,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -127,6 +129,12 @@ class TReteNetwork {
   // Roots by the template name they test; test-element roots under "".
   std::unordered_map<std::string, std::vector<TReteNode*>> roots_;
   std::unordered_map<const TRule*, std::vector<TReteNode*>> rule_nodes_;
+  // The binding references of the network's copies of predicates, one per
+  // template, fact index, slot and position, shared by every rule that reads
+  // the same: nothing changes them but the slot's remembered position.
+  std::map<std::tuple<const IFactTemplate*, std::int32_t, std::string, std::int32_t>,
+           Ref<IIEValue>>
+      binding_refs_;
   int hash_key_ = 101;
   float min_activation_strength_ = 0;
   bool enabled_ = true;

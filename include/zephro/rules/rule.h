@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "zephro/engine/context.h"
@@ -29,8 +30,35 @@ namespace zephro {
 class TInferenceEngine;
 class TRule;
 
-using TRuleFireEvent = std::function<void(TRule& rule, TIEContext& context)>;
-using TRuleNotifyEvent = std::function<void(TRule& rule)>;
+// A handler that few rules have: held out of line, so that a rule without
+// one pays a pointer instead of a whole std::function. Assigned and called
+// like a std::function.
+template <class Signature>
+class TRareHandler {
+ public:
+  TRareHandler() noexcept = default;
+  TRareHandler(const TRareHandler&) = delete;
+  TRareHandler& operator=(const TRareHandler&) = delete;
+  TRareHandler& operator=(std::function<Signature> handler) {
+    if (handler) {
+      f_ = std::make_unique<std::function<Signature>>(std::move(handler));
+    } else {
+      f_.reset();
+    }
+    return *this;
+  }
+  explicit operator bool() const noexcept { return f_ != nullptr; }
+  template <class... Args>
+  void operator()(Args&&... args) const {
+    (*f_)(std::forward<Args>(args)...);
+  }
+
+ private:
+  std::unique_ptr<std::function<Signature>> f_;
+};
+
+using TRuleFireEvent = TRareHandler<void(TRule& rule, TIEContext& context)>;
+using TRuleNotifyEvent = TRareHandler<void(TRule& rule)>;
 
 class TRule : public TComponent {
   ZEPHRO_DECLARE_CLASS(TRule, TComponent)
@@ -44,7 +72,7 @@ class TRule : public TComponent {
   const std::string& RuleName() const noexcept { return rule_name_; }
   // Validated like template names; renames the engine's entry too.
   void SetRuleName(std::string_view name);
-  const std::string& Comment() const noexcept { return comment_; }
+  const std::string& Comment() const noexcept;
   void SetComment(std::string_view comment);
   std::int32_t RuleID() const noexcept { return rule_id_; }
 
@@ -99,8 +127,14 @@ class TRule : public TComponent {
   // inside its own actions gets a context of its own.
   void Fire(const IReteToken& token);
 
-  // The compiler's trace ("name: +1+1+2+t").
-  std::string& CompileTrace() noexcept { return compile_trace_; }
+  // The compiler's trace ("name: +1+1+2+t"): the rule's name and the steps
+  // of its last compilation, each "+" (a node made) or "=" (a node shared)
+  // followed by "1" (a pattern node), "2" (a join) or "t" (the terminal).
+  std::string CompileTrace() const;
+  // Forgets the steps, for a new compilation.
+  void ClearCompileTrace() noexcept { compile_steps_.clear(); }
+  // REQUIRES: `made` or shared, `kind` one of '1', '2', 't'.
+  void AddCompileStep(bool made, char kind);
 
   void BeginUpdate() noexcept { ++updating_; }
   void EndUpdate();
@@ -130,8 +164,10 @@ class TRule : public TComponent {
   std::unique_ptr<TIEContext> firing_context_;
   Ref<IIEValue> rule_name_value_;
   std::string rule_name_;
-  std::string comment_;
-  std::string compile_trace_;
+  std::unique_ptr<std::string> comment_;  // few rules have one
+  // One character a step: the kind, upper case for a shared node (a short
+  // trace fits the string without a block of its own).
+  std::string compile_steps_;
   Ref<IIEValue> salience_value_;
   std::vector<std::unique_ptr<TIEPattern>> patterns_;
   std::vector<Ref<IFunCall>> actions_;
