@@ -313,26 +313,35 @@ class TIETokenTree {
   //
   // A partner that matches is handled at length (a partial match made and
   // passed on): meanwhile the next entry's token and the entry after it are
-  // fetched, and this token's fact, which the new partial match reads.
+  // fetched, and this entry's fact, which the new partial match reads. Each
+  // entry's place is worked out once.
   template <class F>
   void ForKey(std::int32_t hash, F&& f) {
-    for (std::uint32_t i = keys_[KeyIndex(hash)].head; i != kNone;) {
-      Entry& e = entries_[i];
-      const std::uint32_t at = i;
-      i = e.key_next;
-      if (i != kNone) {
-        const Entry& next = entries_[i];
-        __builtin_prefetch(next.token.get());
-        if (next.key_next != kNone) {
-          __builtin_prefetch(&entries_[next.key_next]);
+    std::uint32_t at = keys_[KeyIndex(hash)].head;
+    Entry* e = at != kNone ? &entries_[at] : nullptr;
+    std::uint32_t next_at = e != nullptr ? e->key_next : kNone;
+    Entry* next = next_at != kNone ? &entries_[next_at] : nullptr;
+    while (e != nullptr) {
+      std::uint32_t after_at = kNone;
+      Entry* after = nullptr;
+      if (next != nullptr) {
+        __builtin_prefetch(next->token.get());
+        after_at = next->key_next;
+        if (after_at != kNone) {
+          after = &entries_[after_at];
+          __builtin_prefetch(after);
         }
       }
-      if (e.hash == hash) {
-        __builtin_prefetch(e.token->Fact());
-        if (!f(e, at)) {
+      if (e->hash == hash) {
+        __builtin_prefetch(e->token->Fact());
+        if (!f(*e, at)) {
           return;
         }
       }
+      e = next;
+      at = next_at;
+      next = after;
+      next_at = after_at;
     }
   }
   // Calls `f(entry, position)` for every entry, bucket by bucket, until `f`
