@@ -269,6 +269,8 @@ struct TMemoryKey {
 class TIETokenTree {
  public:
   static constexpr std::uint32_t kNoEntry = 0xffffffffu;
+  // From this many entries on, a probe fetches ahead (see ForKey).
+  static constexpr int kLookAheadFrom = 1024;
 
   struct Entry {
     Ref<TIEToken> token;
@@ -317,6 +319,18 @@ class TIETokenTree {
   // entry's place is worked out once.
   template <class F>
   void ForKey(std::int32_t hash, F&& f) {
+    if (count_ < kLookAheadFrom) {
+      // A small memory stays in the cache: fetching ahead would only cost.
+      for (std::uint32_t i = keys_[KeyIndex(hash)].head; i != kNone;) {
+        Entry& e = entries_[i];
+        const std::uint32_t at = i;
+        i = e.key_next;
+        if (e.hash == hash && !f(e, at)) {
+          return;
+        }
+      }
+      return;
+    }
     std::uint32_t at = keys_[KeyIndex(hash)].head;
     Entry* e = at != kNone ? &entries_[at] : nullptr;
     std::uint32_t next_at = e != nullptr ? e->key_next : kNone;

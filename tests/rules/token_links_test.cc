@@ -159,5 +159,58 @@ TEST(TokenLinksTest, OneFactTokenIsFoundInEveryMemoryThatFiledIt) {
   }
 }
 
+// A probe meets exactly the entries filed under its key hash, oldest first,
+// and stops where the visitor says, in memories small and large (a large one
+// fetches ahead while it walks), with removed entries and reused places.
+TEST(TokenLinksTest, ProbesMeetTheirKeysEntriesOldestFirst) {
+  constexpr int kKeys = 7;
+  // Filed, less a third removed, plus a third filed again: the two middle
+  // sizes leave the memory just below and just at the look-ahead's size.
+  const int sizes[] = {12, TIETokenTree::kLookAheadFrom - 1, TIETokenTree::kLookAheadFrom + 1,
+                       3 * TIETokenTree::kLookAheadFrom};
+  for (int size : sizes) {
+    TIETokenTree memory(1);
+    std::vector<std::pair<int, Ref<TIEToken>>> live;  // hash and token, as filed
+    auto file = [&](int hash) {
+      live.emplace_back(hash, Root());
+      ASSERT_NE(memory.Add(live.back().second, hash), TIETokenTree::kNoEntry);
+    };
+    for (int i = 0; i < size; ++i) {
+      file(i % kKeys);
+    }
+    // Every third entry goes; as many come back, into the places it left.
+    const std::size_t filed = live.size();
+    for (std::size_t i = 0; i < filed; i += 3) {
+      ASSERT_TRUE(memory.Remove(*live[i].second, nullptr));
+      live[i].second = nullptr;
+    }
+    std::erase_if(live, [](const auto& entry) { return !entry.second; });
+    for (int i = 0; i < size / 3; ++i) {
+      file((i * 5) % kKeys);
+    }
+    for (int hash = 0; hash < kKeys; ++hash) {
+      std::vector<TIEToken*> expected;
+      for (const auto& [h, token] : live) {
+        if (h == hash) {
+          expected.push_back(token.get());
+        }
+      }
+      std::vector<TIEToken*> met;
+      memory.ForKey(hash, [&](TIETokenTree::Entry& e, std::uint32_t) {
+        met.push_back(e.token.get());
+        return true;
+      });
+      EXPECT_EQ(met, expected) << "size " << size << ", hash " << hash;
+      std::vector<TIEToken*> first_three;
+      memory.ForKey(hash, [&](TIETokenTree::Entry& e, std::uint32_t) {
+        first_three.push_back(e.token.get());
+        return first_three.size() < 3;
+      });
+      expected.resize(std::min<std::size_t>(expected.size(), 3));
+      EXPECT_EQ(first_three, expected) << "size " << size << ", hash " << hash;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zephro
