@@ -329,7 +329,7 @@ class TPatternMatchTerminalNode final : public TReteNode {
   // Withdraws the first activation whose token equals `token`.
   void StandDown(const TIEToken& token);
   // The activation is about to fire: starts fetching what firing and
-  // forgetting it read (its token's parent, facts and neighbours, its bucket
+  // forgetting it read (its token's parent, fact and neighbours, its bucket
   // here), so that those fetches overlap instead of following each other.
   void PrefetchFiring(const TActivation& activation) const noexcept;
   // The activation fired: forget it and tell the network.

@@ -104,7 +104,7 @@ class TIEToken final : public IReteToken {
   // Whether the token is still among its parent's children.
   bool Linked() const noexcept { return sib_next_ != nullptr; }
   // Starts fetching what firing a rule with the token reads and what freeing
-  // it afterwards writes: its parent and fact, and its neighbours among its siblings.
+  // it afterwards writes: its parent and fact, and its neighbours.
   void PrefetchForFiring() const noexcept {
     __builtin_prefetch(parent_.get());
     __builtin_prefetch(fact_.get());
