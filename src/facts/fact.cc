@@ -29,7 +29,7 @@ Ref<IIEValue> ConvertForSlot(const IFactSlot& slot, IFactEnvironment& env, Ref<I
   if (kind == TIEType::dtInteger && slot.SlotType().Contains(TIEType::dtFloat)) {
     Ref<IIEValue> as_float = TIEValue::Float(value->AsInteger());
     if (slot.IsValid(as_float.get())) {
-      if (IsValueConstant(value.get())) {
+      if (!MayChangeInPlace(value.get())) {
         return as_float;
       }
       value->SetAsFloat(as_float->AsFloat());

@@ -5,6 +5,8 @@
 // call come back to it for their own calls), so the depth guard there bounds
 // the recursion of all of them.
 
+#include <bit>
+
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/language/clips_parser.h"
@@ -192,19 +194,41 @@ Ref<IValueVector> TIEClipsParser::ParseList() {
 
 Ref<IIEValue> TIEClipsParser::SharedValue(Ref<IIEValue> value) {
   const TIEType kind = value->DType();
-  if (kind != TIEType::dtAtom && kind != TIEType::dtVariable && kind != TIEType::dtMultiVariable) {
-    return value;
-  }
   constexpr std::size_t kSlots = 512;
+  std::size_t slot = 0;
+  switch (kind) {
+    case TIEType::dtAtom:
+    case TIEType::dtVariable:
+    case TIEType::dtMultiVariable:
+      slot = static_cast<std::uint32_t>(CalculateHash(value->Text())) & (kSlots - 1);
+      break;
+    case TIEType::dtInteger:
+    case TIEType::dtFloat:
+      // The high bits of a multiplicative hash: consecutive numbers spread.
+      slot = (static_cast<std::uint32_t>(value->GetHashCode()) * 0x9e3779b1u) >> 23;
+      break;
+    default:
+      return value;
+  }
   if (shared_values_.empty()) {
     shared_values_.resize(kSlots);
   }
-  const std::string_view text = value->Text();
-  Ref<IIEValue>& kept =
-      shared_values_[static_cast<std::uint32_t>(CalculateHash(text)) & (kSlots - 1)];
-  if (kept && kept->DType() == kind && kept->Text() == text) {
-    return kept;
+  Ref<IIEValue>& kept = shared_values_[slot];
+  if (kept && kept->DType() == kind) {
+    const bool same = kind == TIEType::dtInteger ? kept->AsInteger() == value->AsInteger()
+                      : kind == TIEType::dtFloat
+                          ? std::bit_cast<std::uint64_t>(kept->AsFloat()) ==
+                                std::bit_cast<std::uint64_t>(value->AsFloat())
+                          : kept->Text() == value->Text();
+    if (same) {
+      return kept;
+    }
   }
+  auto* shared = dynamic_cast<TIEValue*>(value.get());
+  if (shared == nullptr) {
+    return value;
+  }
+  shared->MarkShared();
   kept = value;
   return value;
 }

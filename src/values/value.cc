@@ -897,6 +897,14 @@ IIEValue& FCEOF() { return *TheConstants().values[11]; }
 IIEValue& FCPI() { return *TheConstants().values[12]; }
 IIEValue& FCZero() { return *TheConstants().values[13]; }
 
+bool MayChangeInPlace(const IIEValue* value) noexcept {
+  if (value == nullptr || IsValueConstant(value)) {
+    return false;
+  }
+  const TIEValue* v = AsTIEValue(value);
+  return v == nullptr || !v->IsShared();
+}
+
 bool IsValueConstant(const IIEValue* value) noexcept {
   if (value == nullptr) {
     return false;

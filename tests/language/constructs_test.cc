@@ -200,6 +200,12 @@ TEST(ConstructsTest, FactsWrittenInAProgramKeepTheirOwnNumbers) {
   EXPECT_THAT(printed, HasSubstr("(n 1)"));
   EXPECT_THAT(printed, HasSubstr("(x 1.0"));
   EXPECT_THAT(printed, HasSubstr("(c 1)"));
+  // The same for a number an action asserts and also computes with.
+  e.Parse("(defrule convert => (assert (real (x 2))) (printout t (+ 2 0) crlf))", true);
+  f.TakeOutput();
+  e.Run();
+  EXPECT_EQ(f.TakeOutput(), "2\n");
+  EXPECT_THAT(e.Facts()[e.Facts().Count() - 1].ToString(), HasSubstr("(x 2.0"));
 }
 
 TEST(ConstructsTest, CompilingFiringAndRemovingRulesLeavesThemAsTheyPrinted) {

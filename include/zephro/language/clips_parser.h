@@ -238,11 +238,12 @@ class TIEClipsParser final : public TIEParser {
   // The items of a multifield up to ")", where "=(call)" is a call.
   Ref<IValueVector> ParseList();
   Ref<IFunCall> ParseFunCall();
-  // The value of an atom or variable written in a pattern, as an argument
-  // of a call or in a slot of a fact: equal ones share one value, which
-  // every rule of a large program repeats, and which the facts of a program
-  // then read from a few cache lines (see shared_values_). Any other value
-  // itself. Nothing changes such a value in place.
+  // The value of an atom, variable or number written in a pattern, as an
+  // argument of a call or in a slot of a fact: equal ones share one value,
+  // which every rule of a large program repeats, and which the facts of a
+  // program then read from a few cache lines (see shared_values_). Any other
+  // value itself. Such a value is marked shared: nothing changes it in place
+  // (a slot that converts a shared integer to a float makes a new value).
   Ref<IIEValue> SharedValue(const IStreamToken& token) { return SharedValue(token.Value()); }
   Ref<IIEValue> SharedValue(Ref<IIEValue> value);
   // A call, executed at once in the engine's root context; its result.
@@ -340,8 +341,9 @@ class TIEClipsParser final : public TIEParser {
   void Echo(const TParseResult& result);
 
   std::vector<SlotFunction> slot_functions_;
-  // The last atom or variable value made for a pattern or a call argument,
-  // per hash of its text: made with the first of them.
+  // The last atom, variable or number value made for a pattern, a call
+  // argument or a fact slot, per hash of its text or number: made with the
+  // first of them.
   std::vector<Ref<IIEValue>> shared_values_;
   TOrderedTable<Ref<IIEDefinedType>> types_;
   // Tokens read from a logical input and not yet handed out.

@@ -165,6 +165,12 @@ class TIEValue final : public IIEValue {
   // destroyed elsewhere: the value forgets it without freeing it again.
   void OwnedComponentDestroyed(TComponent& component);
 
+  // A value the parser gives every place a program writes the same constant:
+  // it is never changed in place (see MayChangeInPlace). Copies are not
+  // marked.
+  void MarkShared() noexcept { shared_ = true; }
+  bool IsShared() const noexcept { return shared_; }
+
   // Values are made and dropped by the million: their blocks are recycled.
   static void* operator new(std::size_t size);
   static void operator delete(void* block, std::size_t size) noexcept;
@@ -207,10 +213,11 @@ class TIEValue final : public IIEValue {
     void* address;
   };
 
-  // The two bytes first: they fill the space the count leaves free, and a
+  // The three bytes first: they fill the space the count leaves free, and a
   // value takes 40 bytes.
   TIEType dtype_ = TIEType::dtNone;
   bool owns_object_ = false;
+  bool shared_ = false;
   TText text_;
   Payload payload_{.counted = nullptr};
   std::unique_ptr<Extras> extras_;
@@ -234,6 +241,9 @@ IIEValue& FCZero();
 
 // True when `value` is one of the fourteen shared constants (identity).
 bool IsValueConstant(const IIEValue* value) noexcept;
+// False for the shared constants and for values marked shared (MarkShared):
+// what must change such a value makes a new one instead.
+bool MayChangeInPlace(const IIEValue* value) noexcept;
 
 // The boolean atoms TRUE and FALSE as shared constants.
 inline Ref<IIEValue> BoolValue(bool b) { return Ref<IIEValue>(b ? &FCTrue() : &FCFalse()); }
