@@ -374,7 +374,7 @@ class TReteCompiler {
     join.OfferRightMemory();
     constexpr int kLookBack = 8;
     int looked = 0;
-    const std::vector<TReteNode::Edge>& out = right.Successors();
+    const TReteNode::Edges& out = right.Successors();
     for (auto e = out.rbegin(); e != out.rend() && looked < kLookBack; ++e) {
       auto* other = e->call_type == TCallType::ctRight && e->to != &join
                         ? dynamic_cast<TJoinNode*>(e->to)
@@ -544,10 +544,7 @@ int TReteNetwork::RootCount() const noexcept {
 
 void TReteNetwork::FreeNode(TReteNode& node) {
   for (TReteNode* pred : node.Predecessors()) {
-    auto& out = pred->Successors();
-    out.erase(std::remove_if(out.begin(), out.end(),
-                             [&](const TReteNode::Edge& e) { return e.to == &node; }),
-              out.end());
+    pred->Successors().Remove(node);
     pred->SuccessorsChanged();
   }
   for (const TReteNode::Edge& e : node.Successors()) {

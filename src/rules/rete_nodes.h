@@ -13,6 +13,7 @@
 // was made from, and withdraws it through those links.
 
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <variant>
@@ -39,6 +40,46 @@ class TReteNode {
   struct Edge {
     TReteNode* to;
     TCallType call_type;
+  };
+  // The successors, in order: one held in place (most nodes pass their
+  // tokens to one node only), more in an array of their own.
+  class Edges {
+   public:
+    Edges() noexcept : store_{} {}
+    Edges(const Edges&) = delete;
+    Edges& operator=(const Edges&) = delete;
+    ~Edges() {
+      if (capacity_ > 1) {
+        delete[] store_.many;
+      }
+    }
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    Edge* begin() noexcept { return data(); }
+    Edge* end() noexcept { return data() + size_; }
+    const Edge* begin() const noexcept { return data(); }
+    const Edge* end() const noexcept { return data() + size_; }
+    std::reverse_iterator<const Edge*> rbegin() const noexcept {
+      return std::reverse_iterator<const Edge*>(end());
+    }
+    std::reverse_iterator<const Edge*> rend() const noexcept {
+      return std::reverse_iterator<const Edge*>(begin());
+    }
+    const Edge& operator[](std::size_t i) const noexcept { return data()[i]; }
+    void push_back(const Edge& edge);
+    // Drops the edges to `to`, keeping the order of the others.
+    void Remove(const TReteNode& to) noexcept;
+
+   private:
+    Edge* data() noexcept { return capacity_ == 1 ? &store_.one : store_.many; }
+    const Edge* data() const noexcept { return capacity_ == 1 ? &store_.one : store_.many; }
+
+    union Store {
+      Edge one;
+      Edge* many;  // from new[], capacity_ edges
+    } store_;
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = 1;
   };
 
   explicit TReteNode(TReteNetwork& rete);
@@ -78,7 +119,7 @@ class TReteNode {
   bool DropUse() noexcept { return --rule_use_count_ > 0; }
   // Change through TReteNetwork::Link and FreeNode, which call
   // SuccessorsChanged.
-  std::vector<Edge>& Successors() noexcept { return successors_; }
+  Edges& Successors() noexcept { return successors_; }
   // The nodes this one is entered from: none for a root, one, or two for a
   // join (its left and its right input, which may be the same node). Held in
   // place: a network has many nodes and none has more inputs.
@@ -122,7 +163,7 @@ class TReteNode {
   TReteNetwork* rete_;  // not owned
   std::uint32_t id_;
   int rule_use_count_ = 1;  // next to id_: no padding between them
-  std::vector<Edge> successors_;
+  Edges successors_;
   std::shared_ptr<TConstantDispatch> dispatch_;  // built on demand
   Inputs predecessors_;
 };
