@@ -137,7 +137,7 @@ Ref<IFunCall> TIEPatternMatchTest::ConvertToFunCall(IReasoner& reasoner,
 
 TIEJoinTest::TIEJoinTest(TSlotTestType type, std::string_view left_slot,
                          std::string_view right_slot, std::int32_t token_index)
-    : TIESlotTest(type),
+    : TIESlotTest(type, true),
       left_{TSlotPosition(left_slot), NoSubIndex},
       right_{TSlotPosition(right_slot), NoSubIndex},
       token_index_(token_index),
@@ -146,7 +146,7 @@ TIEJoinTest::TIEJoinTest(TSlotTestType type, std::string_view left_slot,
 TIEJoinTest::TIEJoinTest(TSlotTestType type, std::string_view left_slot,
                          std::int32_t left_sub_index, std::string_view right_slot,
                          std::int32_t right_sub_index, std::int32_t token_index)
-    : TIESlotTest(type),
+    : TIESlotTest(type, true),
       left_{TSlotPosition(left_slot), left_sub_index},
       right_{TSlotPosition(right_slot), right_sub_index},
       token_index_(token_index),

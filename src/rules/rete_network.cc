@@ -49,7 +49,7 @@ class TReteCompiler {
   }
 
  private:
-  std::vector<TReteNode*>& Nodes() { return rete_.rule_nodes_[&rule_]; }
+  std::vector<TReteNode*>& Nodes() { return rule_.network_nodes_; }
 
   TReteNode& CreateSuccessor(TReteNode* parent, TPatternMatchTest test, Ref<IIEValue> value,
                              std::vector<TNodeArg> args) {
@@ -575,12 +575,11 @@ void TReteNetwork::AddRule(TRule& rule) {
 }
 
 void TReteNetwork::RemoveRule(TRule& rule) {
-  auto it = rule_nodes_.find(&rule);
-  if (it == rule_nodes_.end()) {
+  if (rule.network_nodes_.empty()) {
     return;
   }
-  std::vector<TReteNode*> nodes = std::move(it->second);
-  rule_nodes_.erase(it);
+  std::vector<TReteNode*> nodes = std::move(rule.network_nodes_);
+  rule.network_nodes_ = {};
   for (auto n = nodes.rbegin(); n != nodes.rend(); ++n) {
     if (!(*n)->DropUse()) {
       if (auto* terminal = dynamic_cast<TPatternMatchTerminalNode*>(*n)) {
@@ -592,7 +591,7 @@ void TReteNetwork::RemoveRule(TRule& rule) {
 }
 
 bool TReteNetwork::ContainsRule(const TRule& rule) const {
-  return rule_nodes_.find(&rule) != rule_nodes_.end();
+  return !rule.network_nodes_.empty();
 }
 
 bool TReteNetwork::ProcessToken(const Ref<TIEToken>& token) {
@@ -640,7 +639,11 @@ void TReteNetwork::Clear() {
       join->DropRightMemory();
     }
   }
-  rule_nodes_.clear();
+  for (auto& node : nodes_) {
+    if (auto* terminal = dynamic_cast<TPatternMatchTerminalNode*>(node.get())) {
+      terminal->Rule().network_nodes_ = {};
+    }
+  }
   roots_.clear();
   nodes_.clear();
 }

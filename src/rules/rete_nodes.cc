@@ -572,7 +572,7 @@ bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* rig
         break;
     }
     const TIESlotTest* test = tests_[i].get();
-    if (const TIEJoinTest* join = join_tests_[i]) {
+    if (const TIEJoinTest* join = test->AsJoinTest()) {
       if (right_fact == nullptr || !join->Test(left, *right_fact)) {
         return false;
       }
@@ -665,17 +665,16 @@ void TJoinNode::PrepareShortCut() {
   // front, so they run first on the candidates a probe finds); without one,
   // the first positional equality test keys the memories.
   auto is_key = [&](std::size_t i, TJoinTestType wanted) {
-    const TIEJoinTest* j = join_tests_[i];
+    const TIEJoinTest* j = tests_[i]->AsJoinTest();
     return j != nullptr && !j->IsNegated() && j->JoinTestType() == wanted;
   };
   auto take = [&](std::size_t i, std::size_t to) {
-    const TIEJoinTest* j = join_tests_[i];
+    const TIEJoinTest* j = tests_[i]->AsJoinTest();
     left_key_.parts.push_back(TMemoryKeyPart{j->TokenIdx(), TSlotPosition(j->LeftSlotName()), j->LeftSubIndex(), {}});
     right_key_.parts.push_back(TMemoryKeyPart{-1, TSlotPosition(j->RightSlotName()), j->RightSubIndex(), {}});
     const auto at = static_cast<std::ptrdiff_t>(i);
     const auto dest = static_cast<std::ptrdiff_t>(to);
     std::rotate(tests_.begin() + dest, tests_.begin() + at, tests_.begin() + at + 1);
-    std::rotate(join_tests_.begin() + dest, join_tests_.begin() + at, join_tests_.begin() + at + 1);
     program_.Reset();
   };
   for (std::size_t i = 0; i < tests_.size(); ++i) {

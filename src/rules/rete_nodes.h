@@ -211,7 +211,6 @@ class TTestNode : public TReteNode {
   explicit TTestNode(TReteNetwork& rete) : TReteNode(rete) {}
 
   void AddTest(std::unique_ptr<TIESlotTest> test) {
-    join_tests_.push_back(dynamic_cast<const TIEJoinTest*>(test.get()));
     tests_.push_back(std::move(test));
     program_.Reset();
   }
@@ -232,9 +231,6 @@ class TTestNode : public TReteNode {
                 std::size_t first = 0);
 
   std::vector<std::unique_ptr<TIESlotTest>> tests_;
-  // Per test, the test as a join test (null for a function test): decided
-  // once, not per token.
-  std::vector<const TIEJoinTest*> join_tests_;
   // The tests as the inner loop decides them, prepared on first use.
   TTestProgram program_;
   bool has_function_tests_ = false;

@@ -34,6 +34,8 @@ enum class TSlotTestType : std::uint8_t { sttEquals, sttNotEquals };
 // Whether a join test compares whole slot values or positions in multislots.
 enum class TJoinTestType : std::uint8_t { tstSlot, tstMultiSlot };
 
+class TIEJoinTest;
+
 class TIESlotTest {
  public:
   explicit TIESlotTest(TSlotTestType type = TSlotTestType::sttEquals) : test_type_(type) {}
@@ -50,12 +52,17 @@ class TIESlotTest {
   virtual bool PerformTest(TIEContext& context) const = 0;
   // "=" or "<>".
   virtual std::string ToString() const;
+  // The test as a join test, or null: decided without a dynamic cast.
+  const TIEJoinTest* AsJoinTest() const noexcept;
 
  protected:
   TIESlotTest(const TIESlotTest&) = default;
+  // For TIEJoinTest.
+  TIESlotTest(TSlotTestType type, bool join) : test_type_(type), join_(join) {}
 
  private:
   TSlotTestType test_type_;
+  bool join_ = false;
 };
 
 // A constraint written in a pattern slot: a constant, a variable, a multifield
@@ -151,6 +158,10 @@ class TIEJoinTest final : public TIESlotTest {
   std::int32_t token_index_;
   TJoinTestType join_type_;
 };
+
+inline const TIEJoinTest* TIESlotTest::AsJoinTest() const noexcept {
+  return join_ ? static_cast<const TIEJoinTest*>(this) : nullptr;
+}
 
 // The tests of one slot, in order. Most slots have one test: it is kept in
 // place, and only a second one makes an array (16 bytes either way).

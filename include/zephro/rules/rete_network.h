@@ -128,7 +128,6 @@ class TReteNetwork {
   std::vector<std::unique_ptr<TReteNode>> nodes_;
   // Roots by the template name they test; test-element roots under "".
   std::unordered_map<std::string, std::vector<TReteNode*>> roots_;
-  std::unordered_map<const TRule*, std::vector<TReteNode*>> rule_nodes_;
   // The binding references of the network's copies of predicates, one per
   // template, fact index, slot and position, shared by every rule that reads
   // the same: nothing changes them but the slot's remembered position.

@@ -28,6 +28,7 @@
 namespace zephro {
 
 class TInferenceEngine;
+class TReteNode;
 class TRule;
 
 // A handler that few rules have: held out of line, so that a rule without
@@ -151,6 +152,8 @@ class TRule : public TComponent {
 
  private:
   friend class TInferenceEngine;  // renames the rule it files
+  friend class TReteNetwork;      // files the nodes compiled for the rule
+  friend class TReteCompiler;
   friend void NotifyRulePatternChanged(TRule& rule, TIEPattern& pattern);
   void BindPatternVariables(TIEPattern& pattern, int position);
   IIEValue* BoundValue(const TBinding& binding, const IReteToken& token) const;
@@ -172,6 +175,9 @@ class TRule : public TComponent {
   std::vector<std::unique_ptr<TIEPattern>> patterns_;
   std::vector<Ref<IFunCall>> actions_;
   std::vector<std::unique_ptr<TBinding>> bindings_;
+  // The network's nodes for the rule, in the order they were made or found
+  // (a node the rule uses twice is listed twice): empty while not compiled.
+  std::vector<TReteNode*> network_nodes_;
   std::int32_t rule_id_ = 0;
   std::int32_t salience_ = 0;
   int updating_ = 0;
