@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "zephro/engine/fact_indexes.h"
@@ -31,40 +32,41 @@ class TInferenceEngine;
 class TRule;
 class TFactSet;
 
-// A name-keyed table that keeps insertion order for iteration.
+// A name-keyed table that keeps insertion order for iteration. The names are
+// kept once, with the items; the index holds positions only (open
+// addressing, at most half full), so a large table of rules costs little
+// more than its items.
 template <class T>
 class TOrderedTable {
  public:
   T* Find(std::string_view name) const {
-    auto it = index_.find(std::string(name));
-    return it == index_.end() ? nullptr : &const_cast<T&>(items_[it->second].second);
+    const std::uint32_t* slot = Slot(name);
+    return slot == nullptr || *slot == 0 ? nullptr : &const_cast<T&>(items_[*slot - 1].second);
   }
-  bool Contains(std::string_view name) const { return index_.count(std::string(name)) > 0; }
+  bool Contains(std::string_view name) const { return Find(name) != nullptr; }
   // Stores `item` under `name`, replacing an existing entry in place.
   void Put(const std::string& name, T item) {
-    auto it = index_.find(name);
-    if (it != index_.end()) {
-      items_[it->second].second = std::move(item);
+    if (T* found = Find(name)) {
+      *found = std::move(item);
       return;
     }
-    index_.emplace(name, items_.size());
     items_.emplace_back(name, std::move(item));
+    if (items_.size() * 2 > index_.size()) {
+      Reindex();
+    } else {
+      *Slot(name) = static_cast<std::uint32_t>(items_.size());
+    }
   }
   // Removes `name` and returns its item (default when absent).
   T Take(std::string_view name) {
-    auto it = index_.find(std::string(name));
-    if (it == index_.end()) {
+    const std::uint32_t* slot = Slot(name);
+    if (slot == nullptr || *slot == 0) {
       return T();
     }
-    const std::size_t pos = it->second;
+    const std::size_t pos = *slot - 1;
     T item = std::move(items_[pos].second);
-    index_.erase(it);
     items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(pos));
-    for (auto& [key, p] : index_) {
-      if (p > pos) {
-        --p;
-      }
-    }
+    Reindex();  // the positions after `pos` moved
     return item;
   }
   void Clear() {
@@ -77,8 +79,36 @@ class TOrderedTable {
   auto end() const { return items_.end(); }
 
  private:
+  // The slot holding `name`'s position + 1, or the empty slot (0) where it
+  // would go; null while the index is empty.
+  const std::uint32_t* Slot(std::string_view name) const {
+    if (index_.empty()) {
+      return nullptr;
+    }
+    const std::size_t mask = index_.size() - 1;
+    for (std::size_t i = std::hash<std::string_view>{}(name) & mask;; i = (i + 1) & mask) {
+      const std::uint32_t at = index_[i];
+      if (at == 0 || items_[at - 1].first == name) {
+        return &index_[i];
+      }
+    }
+  }
+  std::uint32_t* Slot(std::string_view name) {
+    return const_cast<std::uint32_t*>(std::as_const(*this).Slot(name));
+  }
+  void Reindex() {
+    std::size_t size = 16;
+    while (size < items_.size() * 4) {
+      size *= 2;
+    }
+    index_.assign(size, 0);
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      *Slot(items_[i].first) = static_cast<std::uint32_t>(i + 1);
+    }
+  }
+
   std::vector<std::pair<std::string, T>> items_;
-  std::unordered_map<std::string, std::size_t> index_;
+  std::vector<std::uint32_t> index_;
 };
 
 // Fact templates by name.
