@@ -7,7 +7,7 @@ int TSlotPosition::Lookup(const IFactTemplate* t) const {
     return -1;
   }
   const std::uint64_t serial = t->LayoutSerial();
-  if (t == template_ && index_ >= 0) {
+  if (index_ >= 0) {
     if (serial != 0) {
       if (serial == serial_) {
         return index_;
@@ -21,7 +21,6 @@ int TSlotPosition::Lookup(const IFactTemplate* t) const {
     }
   }
   // A miss is not remembered: the template may gain the slot later.
-  template_ = t;
   serial_ = serial;
   index_ = t->SlotIndex(name_.View());
   return index_;

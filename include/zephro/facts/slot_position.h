@@ -5,7 +5,8 @@
 // The matcher reads the same slot of many facts of the same template; looking
 // its name up every time would dominate matching. TSlotPosition remembers
 // where the slot sat in the last template it met, under the template's layout
-// serial (or, for a template without one, confirmed by the name found there),
+// serial (or, for a template without one, confirmed by the name found there
+// in the template at hand),
 // so a template whose slots change is noticed, never read at a stale
 // position. The name is a shared text: the many positions of one slot name
 // hold one copy of it.
@@ -26,10 +27,10 @@ class TSlotPosition {
   std::string_view Name() const noexcept { return name_.View(); }
   // The slot's position in `t` (may be null), or -1 when `t` lacks it.
   int IndexIn(const IFactTemplate* t) const {
-    // The usual case, the template of the last call with the same layout,
-    // costs one comparison of serials; everything else looks the name up.
-    if (t == template_ && t != nullptr && index_ >= 0 && serial_ != 0 &&
-        t->LayoutSerial() == serial_) {
+    // The usual case, a template with the layout of the last call, costs one
+    // comparison of serials (a layout's serial is unique in the process and
+    // its slots never change); everything else looks the name up.
+    if (t != nullptr && index_ >= 0 && serial_ != 0 && t->LayoutSerial() == serial_) {
       return index_;
     }
     return Lookup(t);
@@ -44,8 +45,7 @@ class TSlotPosition {
   int Lookup(const IFactTemplate* t) const;
 
   TText name_;
-  mutable const IFactTemplate* template_ = nullptr;
-  mutable std::uint64_t serial_ = 0;
+  mutable std::uint64_t serial_ = 0;  // of the layout index_ was found in
   mutable int index_ = -1;
 };
 
