@@ -83,7 +83,7 @@ void TComponent::NotifyFreeNotifications() noexcept {
   while (!free_notifies_.empty()) {
     TComponent* other = free_notifies_.back();
     free_notifies_.pop_back();
-    std::erase(other->free_notifies_, this);
+    other->free_notifies_.erase_if([this](const TComponent* c) { return c == this; });
     other->Notification(*this, TOperation::opRemove);
   }
 }
@@ -176,8 +176,8 @@ void TComponent::FreeNotification(TComponent& other) {
 }
 
 void TComponent::RemoveFreeNotification(TComponent& other) {
-  std::erase(free_notifies_, &other);
-  std::erase(other.free_notifies_, this);
+  free_notifies_.erase_if([&](const TComponent* c) { return c == &other; });
+  other.free_notifies_.erase_if([this](const TComponent* c) { return c == this; });
 }
 
 void TComponent::Notification(TComponent& /*component*/, TOperation /*operation*/) {}

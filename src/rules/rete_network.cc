@@ -544,7 +544,7 @@ int TReteNetwork::RootCount() const noexcept {
 
 void TReteNetwork::FreeNode(TReteNode& node) {
   for (TReteNode* pred : node.Predecessors()) {
-    pred->Successors().Remove(node);
+    pred->Successors().erase_if([&](const TReteNode::Edge& e) { return e.to == &node; });
     pred->SuccessorsChanged();
   }
   for (const TReteNode::Edge& e : node.Successors()) {

@@ -157,25 +157,6 @@ bool IsConstantEquality(const TReteNode& node) {
 
 }  // namespace
 
-void TReteNode::Edges::push_back(const Edge& edge) {
-  if (size_ == capacity_) {
-    const std::uint32_t capacity = capacity_ * 2;
-    auto* many = new Edge[capacity];
-    std::copy(begin(), end(), many);
-    if (capacity_ > 1) {
-      delete[] store_.many;
-    }
-    store_.many = many;
-    capacity_ = capacity;
-  }
-  data()[size_++] = edge;
-}
-
-void TReteNode::Edges::Remove(const TReteNode& to) noexcept {
-  Edge* kept = std::remove_if(begin(), end(), [&](const Edge& e) { return e.to == &to; });
-  size_ = static_cast<std::uint32_t>(kept - begin());
-}
-
 void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
   if (!dispatch_) {
     auto d = std::make_shared<TConstantDispatch>();

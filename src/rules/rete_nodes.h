@@ -13,7 +13,6 @@
 // was made from, and withdraws it through those links.
 
 #include <cstdint>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <variant>
@@ -24,6 +23,7 @@
 #include "zephro/engine/context.h"
 #include "zephro/facts/pattern.h"
 #include "zephro/facts/slot_position.h"
+#include "zephro/platform/inline_vector.h"
 #include "zephro/rules/rete_network.h"
 
 namespace zephro {
@@ -42,45 +42,8 @@ class TReteNode {
     TCallType call_type;
   };
   // The successors, in order: one held in place (most nodes pass their
-  // tokens to one node only), more in an array of their own.
-  class Edges {
-   public:
-    Edges() noexcept : store_{} {}
-    Edges(const Edges&) = delete;
-    Edges& operator=(const Edges&) = delete;
-    ~Edges() {
-      if (capacity_ > 1) {
-        delete[] store_.many;
-      }
-    }
-    std::size_t size() const noexcept { return size_; }
-    bool empty() const noexcept { return size_ == 0; }
-    Edge* begin() noexcept { return data(); }
-    Edge* end() noexcept { return data() + size_; }
-    const Edge* begin() const noexcept { return data(); }
-    const Edge* end() const noexcept { return data() + size_; }
-    std::reverse_iterator<const Edge*> rbegin() const noexcept {
-      return std::reverse_iterator<const Edge*>(end());
-    }
-    std::reverse_iterator<const Edge*> rend() const noexcept {
-      return std::reverse_iterator<const Edge*>(begin());
-    }
-    const Edge& operator[](std::size_t i) const noexcept { return data()[i]; }
-    void push_back(const Edge& edge);
-    // Drops the edges to `to`, keeping the order of the others.
-    void Remove(const TReteNode& to) noexcept;
-
-   private:
-    Edge* data() noexcept { return capacity_ == 1 ? &store_.one : store_.many; }
-    const Edge* data() const noexcept { return capacity_ == 1 ? &store_.one : store_.many; }
-
-    union Store {
-      Edge one;
-      Edge* many;  // from new[], capacity_ edges
-    } store_;
-    std::uint32_t size_ = 0;
-    std::uint32_t capacity_ = 1;
-  };
+  // tokens to one node only).
+  using Edges = TInlineVector<Edge>;
 
   explicit TReteNode(TReteNetwork& rete);
   virtual ~TReteNode() = default;

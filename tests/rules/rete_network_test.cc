@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "rules/rete_nodes.h"
 #include "testing/engine_fixture.h"
 #include "zephro/facts/fact_template.h"
 
@@ -13,41 +12,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-TEST(ReteNodeEdgesTest, KeepTheirOrderThroughGrowthAndRemoval) {
-  // Node addresses are only compared, never followed.
-  alignas(TReteNode) static std::byte nodes[4][sizeof(TReteNode)];
-  auto node = [](int i) { return reinterpret_cast<TReteNode*>(nodes[i]); };
-  const struct {
-    std::vector<int> added;  // node numbers, in order
-    int removed;             // every edge to this node goes
-  } kCases[] = {
-      {{}, 0},        {{0}, 0},          {{0}, 1},          {{1, 0}, 0},
-      {{0, 1, 0}, 0}, {{2, 0, 1, 3}, 2}, {{0, 1, 2, 3, 0, 1, 2, 3, 0}, 1},
-  };
-  for (const auto& c : kCases) {
-    TReteNode::Edges edges;
-    std::vector<std::pair<TReteNode*, TCallType>> model;
-    for (std::size_t k = 0; k < c.added.size(); ++k) {
-      const TCallType type = k % 2 == 0 ? TCallType::ctLeft : TCallType::ctRight;
-      edges.push_back({node(c.added[k]), type});
-      model.emplace_back(node(c.added[k]), type);
-    }
-    edges.Remove(*node(c.removed));
-    std::erase_if(model, [&](const auto& e) { return e.first == node(c.removed); });
-    std::vector<std::pair<TReteNode*, TCallType>> kept;
-    for (const TReteNode::Edge& e : edges) {
-      kept.emplace_back(e.to, e.call_type);
-    }
-    EXPECT_EQ(kept, model);
-    ASSERT_EQ(edges.size(), model.size());
-    if (!model.empty()) {
-      EXPECT_EQ(edges.rbegin()->to, model.back().first);
-      EXPECT_EQ(edges[0].to, model.front().first);
-    }
-    edges.push_back({node(3), TCallType::ctSingle});  // room after a removal
-    EXPECT_EQ((edges.end() - 1)->to, node(3));
-  }
-}
 
 Ref<IIEValue> I(std::int32_t v) { return TIEValue::Integer(v); }
 

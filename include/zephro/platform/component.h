@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "zephro/platform/enum_set.h"
+#include "zephro/platform/inline_vector.h"
 #include "zephro/platform/persistent.h"
 
 namespace zephro {
@@ -118,7 +119,8 @@ class TComponent : public TPersistent {
 
   TComponent* owner_ = nullptr;                          // not owned
   std::vector<std::unique_ptr<TComponent>> components_;  // owned, in joining order
-  std::vector<TComponent*> free_notifies_;               // not owned
+  // Not owned. Most components have one partner at most (a rule, its engine).
+  TInlineVector<TComponent*> free_notifies_;
   std::string name_;
   TComponentState state_;
   bool destroy_begun_ = false;
