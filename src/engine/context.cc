@@ -1,6 +1,5 @@
 #include "zephro/engine/context.h"
 
-#include <cstring>
 #include <typeinfo>
 
 #include "platform/block_recycler.h"
@@ -89,11 +88,18 @@ std::string TBinding::ToString() const {
 
 namespace {
 
-// Variable names are short and mostly differ in their first byte: compare
-// that before calling on the library.
+// Variable names are short and mostly differ in their first byte: compared
+// in place, a byte at a time, rather than by a call on the library.
 bool SameName(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() &&
-         (a.empty() || (a[0] == b[0] && std::memcmp(a.data(), b.data(), a.size()) == 0));
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace

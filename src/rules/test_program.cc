@@ -153,7 +153,7 @@ bool TTestProgram::CompileArgument(const IIEValue& argument, TOperand& operand, 
   return true;
 }
 
-bool TTestProgram::TBoundCall::Refresh() {
+inline bool TTestProgram::TBoundCall::Refresh() {
   const IUserFunction* now = call->CurrentFunction();
   if (now != function) {
     const auto* own = dynamic_cast<const TIEUserFunction*>(now);
