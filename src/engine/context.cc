@@ -1,6 +1,5 @@
 #include "zephro/engine/context.h"
 
-#include <cstring>
 #include <typeinfo>
 
 #include "platform/block_recycler.h"
@@ -89,19 +88,33 @@ std::string TBinding::ToString() const {
 
 namespace {
 
-// Variable names are short and mostly differ in their first byte: compare
-// that before calling on the library.
+// Variable names are short and mostly differ in their first byte: compared
+// in place, a byte at a time, rather than by a call on the library.
 bool SameName(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() &&
-         (a.empty() || (a[0] == b[0] && std::memcmp(a.data(), b.data(), a.size()) == 0));
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// IndexOf in an indexed (large) table; apart, so that the usual small table
+// is searched without setting up for it.
+[[gnu::noinline]] int IndexIn(const std::unordered_map<std::string_view, std::size_t>& index,
+                              std::string_view name) noexcept {
+  auto it = index.find(name);
+  return it == index.end() ? -1 : static_cast<int>(it->second);
 }
 
 }  // namespace
 
 int TBindings::IndexOf(std::string_view name) const noexcept {
   if (!index_.empty()) {
-    auto it = index_.find(name);
-    return it == index_.end() ? -1 : static_cast<int>(it->second);
+    return IndexIn(index_, name);
   }
   for (std::size_t i = 0; i < items_.size(); ++i) {
     if (SameName(items_[i]->Name(), name)) {
@@ -165,6 +178,17 @@ std::unique_ptr<TBinding> TBindings::MakeLocal(std::string_view name, Ref<IIEVal
 TBinding& TBindings::PutLocal(std::string_view name, Ref<IIEValue> value) {
   const int i = IndexOf(name);
   if (i < 0) {
+    if (next_spare_ < spare_.size() && index_.empty() && items_.size() + 1 < kIndexThreshold) {
+      // As Append(MakeLocal(...)), in place: a firing context binding its
+      // rule's variables again, each to the record it had last time.
+      TBinding& record = *spare_[next_spare_];
+      if (!SameName(record.name_, name)) {
+        record.name_.assign(name);
+      }
+      record.SetValue(std::move(value));
+      items_.push_back(std::move(spare_[next_spare_++]));
+      return record;
+    }
     return *Append(MakeLocal(name, std::move(value)));
   }
   std::unique_ptr<TBinding>& entry = items_[static_cast<std::size_t>(i)];

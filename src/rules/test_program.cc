@@ -35,6 +35,28 @@ bool SameValueOf(const IIEValue& a, const IIEValue& b) {
   return a.Equals(&b);
 }
 
+// Whether `a` and `b` stand in `relation` (not nrNone).
+template <typename T>
+bool Holds(TNumberRelation relation, T a, T b) {
+  switch (relation) {
+    case TNumberRelation::nrLess:
+      return a < b;
+    case TNumberRelation::nrLessOrEqual:
+      return a <= b;
+    case TNumberRelation::nrGreater:
+      return a > b;
+    case TNumberRelation::nrGreaterOrEqual:
+      return a >= b;
+    case TNumberRelation::nrEqual:
+      return a == b;
+    case TNumberRelation::nrNotEqual:
+      return a != b;
+    case TNumberRelation::nrNone:
+      break;
+  }
+  return false;
+}
+
 }  // namespace
 
 void TTestProgram::Compile(const std::vector<std::unique_ptr<TIESlotTest>>& tests) {
@@ -72,7 +94,10 @@ TTestProgram::TStep TTestProgram::CompileCall(const TIEPatternMatchTest& test) {
   if (value == nullptr || !CompileArguments(*value, step.a, step.b, step.comparison.call, 0)) {
     return step;
   }
-  step.kind = TKind::kNumbers;
+  const auto is_slot = [](const TOperand& operand) {
+    return operand.from != TFrom::kConstant && operand.from != TFrom::kCall;
+  };
+  step.kind = is_slot(step.a) && is_slot(step.b) ? TKind::kSlotNumbers : TKind::kNumbers;
   step.negated = test.IsNegated();
   return step;
 }
@@ -128,7 +153,7 @@ bool TTestProgram::CompileArgument(const IIEValue& argument, TOperand& operand, 
   return true;
 }
 
-bool TTestProgram::TBoundCall::Refresh() {
+inline bool TTestProgram::TBoundCall::Refresh() {
   const IUserFunction* now = call->CurrentFunction();
   if (now != function) {
     const auto* own = dynamic_cast<const TIEUserFunction*>(now);
@@ -139,8 +164,8 @@ bool TTestProgram::TBoundCall::Refresh() {
   return function != nullptr;
 }
 
-const IFact* TTestProgram::FactOf(const TOperand& operand, const TIEToken& left,
-                                  const IFact* right) {
+inline const IFact* TTestProgram::FactOf(const TOperand& operand, const TIEToken& left,
+                                         const IFact* right) {
   switch (operand.from) {
     case TFrom::kConstant:
     case TFrom::kCall:
@@ -155,19 +180,17 @@ const IFact* TTestProgram::FactOf(const TOperand& operand, const TIEToken& left,
   return nullptr;
 }
 
-bool TTestProgram::ReadNumber(TOperand& operand, const TIEToken& left, const IFact* right,
-                              double& number, bool& is_float) {
-  switch (operand.from) {
-    case TFrom::kConstant:
-      number = operand.number;
-      is_float = operand.is_float;
-      return true;
-    case TFrom::kCall:
-      return Calculate(operand, left, right, number, is_float);
-    case TFrom::kToken:
-    case TFrom::kRight:
-    case TFrom::kMatch:
-      break;
+// Inlined into the two comparisons and the arithmetic: a slot read costs a
+// call less, and the constant and call cases stay out of the way.
+inline bool TTestProgram::ReadNumber(TOperand& operand, const TIEToken& left, const IFact* right,
+                                     double& number, bool& is_float) {
+  if (operand.from == TFrom::kConstant) {
+    number = operand.number;
+    is_float = operand.is_float;
+    return true;
+  }
+  if (operand.from == TFrom::kCall) {
+    return Calculate(operand, left, right, number, is_float);
   }
   const IIEValue* value = Read(operand, FactOf(operand, left, right));
   const TIEValue* own = value != nullptr ? TIEValue::Exactly(*value) : nullptr;
@@ -232,28 +255,37 @@ TTestProgram::TVerdict TTestProgram::Numbers(TStep& step, const TIEToken& left,
       !ReadNumber(step.b, left, right, b, b_float)) {
     return TVerdict::vAsk;
   }
+  const bool holds = Holds(step.comparison.relation, a, b);
+  return holds != step.negated ? TVerdict::vPass : TVerdict::vFail;
+}
+
+inline const TIEValue* TTestProgram::OwnValue(TOperand& operand, const TIEToken& left,
+                                               const IFact* right) {
+  const IIEValue* value = Read(operand, FactOf(operand, left, right));
+  return value != nullptr ? TIEValue::Exactly(*value) : nullptr;
+}
+
+TTestProgram::TVerdict TTestProgram::SlotNumbers(TStep& step, const TIEToken& left,
+                                                 const IFact* right) {
+  if (!step.comparison.Refresh() || step.comparison.relation == TNumberRelation::nrNone) {
+    return TVerdict::vAsk;
+  }
+  const TIEValue* x = OwnValue(step.a, left, right);
+  const TIEValue* y = x != nullptr ? OwnValue(step.b, left, right) : nullptr;
+  if (y == nullptr) {
+    return TVerdict::vAsk;
+  }
   bool holds = false;
-  switch (step.comparison.relation) {
-    case TNumberRelation::nrLess:
-      holds = a < b;
-      break;
-    case TNumberRelation::nrLessOrEqual:
-      holds = a <= b;
-      break;
-    case TNumberRelation::nrGreater:
-      holds = a > b;
-      break;
-    case TNumberRelation::nrGreaterOrEqual:
-      holds = a >= b;
-      break;
-    case TNumberRelation::nrEqual:
-      holds = a == b;
-      break;
-    case TNumberRelation::nrNotEqual:
-      holds = a != b;
-      break;
-    case TNumberRelation::nrNone:
+  // Integers compare as they are (as doubles they would compare alike).
+  if (x->DType() == TIEType::dtInteger && y->DType() == TIEType::dtInteger) {
+    holds = Holds(step.comparison.relation, x->IntegerDatum(), y->IntegerDatum());
+  } else {
+    double a = 0;
+    double b = 0;
+    if (!x->ReadNumber(a) || !y->ReadNumber(b)) {
       return TVerdict::vAsk;
+    }
+    holds = Holds(step.comparison.relation, a, b);
   }
   return holds != step.negated ? TVerdict::vPass : TVerdict::vFail;
 }

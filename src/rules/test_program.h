@@ -27,6 +27,7 @@
 namespace zephro {
 
 class TIEToken;
+class TIEValue;
 
 class TTestProgram {
  public:
@@ -53,12 +54,16 @@ class TTestProgram {
         return SameValue(step, left, right);
       case TKind::kNumbers:
         return Numbers(step, left, right);
+      case TKind::kSlotNumbers:
+        return SlotNumbers(step, left, right);
     }
     return TVerdict::vAsk;
   }
 
  private:
-  enum class TKind : std::uint8_t { kGeneral, kSameValue, kNumbers };
+  // kSlotNumbers: kNumbers with two slot operands, the commonest numeric
+  // test ((< ?o ?id)), read without the operand dispatch.
+  enum class TKind : std::uint8_t { kGeneral, kSameValue, kNumbers, kSlotNumbers };
   // Which fact an operand reads.
   enum class TFrom : std::uint8_t {
     kConstant,  // none: `number` is the operand
@@ -121,6 +126,9 @@ class TTestProgram {
                         bool& is_float);
   static TVerdict SameValue(TStep& step, const TIEToken& left, const IFact* right);
   static TVerdict Numbers(TStep& step, const TIEToken& left, const IFact* right);
+  // A slot operand's value when it is the engine's own, else null.
+  static const TIEValue* OwnValue(TOperand& operand, const TIEToken& left, const IFact* right);
+  static TVerdict SlotNumbers(TStep& step, const TIEToken& left, const IFact* right);
 
   std::vector<TStep> steps_;
   bool compiled_ = false;
