@@ -677,7 +677,7 @@ void TJoinNode::PrepareShortCut() {
 
 TIETokenTree& TJoinNode::Left() {
   if (!left_) {
-    left_ = std::make_unique<TIETokenTree>(rete_->HashKey());
+    left_ = std::make_unique<TIETokenTree>(rete_->HashKey(), Probing());
   }
   return *left_;
 }
@@ -723,7 +723,10 @@ std::uint32_t TJoinNode::FileSharedRight(const Ref<TIEToken>& token, std::int32_
     return position;
   }
   if (!m.tree) {
-    m.tree = std::make_unique<TIETokenTree>(rete_->HashKey());
+    // Walked whole by any member that has no key: then sized by its entries.
+    const bool probed = std::all_of(m.members.begin(), m.members.end(),
+                                    [](const TJoinNode* member) { return member->Probing(); });
+    m.tree = std::make_unique<TIETokenTree>(rete_->HashKey(), probed);
     for (TJoinNode* member : m.members) {
       member->right_tree_ = m.tree.get();
     }

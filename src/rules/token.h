@@ -281,7 +281,11 @@ class TIETokenTree {
     std::uint32_t id_next = 0;
   };
 
-  explicit TIETokenTree(int initial_buckets);
+  // `probed`: every walk of the memory is a probe for one key (ForKey), none
+  // visits it whole (ForEach), so the key table may grow with the number of
+  // keys rather than with the number of entries (the order of a whole walk
+  // follows the bucket count).
+  explicit TIETokenTree(int initial_buckets, bool probed = false);
   ~TIETokenTree();
   TIETokenTree(const TIETokenTree&) = delete;
   TIETokenTree& operator=(const TIETokenTree&) = delete;
@@ -390,7 +394,7 @@ class TIETokenTree {
   static constexpr std::uint32_t kHome = kNoEntry - 1;
 
   std::size_t KeyIndex(std::int32_t hash) const noexcept {
-    return MixBits(static_cast<std::uint32_t>(hash)) & mask_;
+    return MixBits(static_cast<std::uint32_t>(hash)) & key_mask_;
   }
   std::size_t IdIndex(std::uint32_t identity) const noexcept;
   void LinkKey(std::uint32_t index);
@@ -399,7 +403,13 @@ class TIETokenTree {
   // chains or the token's homes), or kNone.
   std::uint32_t Find(TIEToken& token);
   std::uint32_t FindAtHome(TIEToken& token);
+  // Whether the key table is due to double before one more entry comes.
+  bool KeysFull() const noexcept {
+    return probed_ ? occupied_ * std::size_t{8} > (key_mask_ + 1) * 5
+                   : static_cast<std::size_t>(count_) > key_mask_;
+  }
   void Grow();
+  void GrowIdentity();
   template <class F>
   void ForEachText(F&& text_of, std::string& text) const;
 
@@ -413,7 +423,16 @@ class TIETokenTree {
   };
   std::vector<KeyBucket, TBlockAllocator<KeyBucket>> keys_;
   std::vector<std::uint32_t, TBlockAllocator<std::uint32_t>> id_heads_;
-  std::size_t mask_ = 0;  // bucket count - 1 (a power of two)
+  // Bucket counts - 1 (powers of two). A probed memory's key table grows
+  // when more than 5/8 of its buckets are in use (about as many keys as
+  // buckets, however many entries share a key), any other's when it holds
+  // more entries than buckets. The identity table grows with the entries
+  // on its chains.
+  std::size_t key_mask_ = 0;
+  std::size_t id_mask_ = 0;
+  std::size_t occupied_ = 0;  // key buckets whose chain is not empty
+  std::size_t id_count_ = 0;  // entries on the identity chains
+  bool probed_ = false;
   std::uint32_t free_ = kNone;
   bool in_order_ = true;  // no slot reused since the array was last empty
   int count_ = 0;
