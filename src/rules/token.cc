@@ -413,6 +413,7 @@ void TIETokenTree::Grow() {
   old.swap(keys_);
   key_mask_ = n - 1;
   occupied_ = 0;
+  passed_by_ = 0;
   if (in_order_) {
     // No slot was reused: the array is in insertion order, and one pass
     // over it refiles every chain in order.

@@ -329,7 +329,9 @@ class TIETokenTree {
         Entry& e = entries_[i];
         const std::uint32_t at = i;
         i = e.key_next;
-        if (e.hash == hash && !f(e, at)) {
+        if (e.hash != hash) {
+          ++passed_by_;
+        } else if (!f(e, at)) {
           return;
         }
       }
@@ -350,7 +352,9 @@ class TIETokenTree {
           __builtin_prefetch(after);
         }
       }
-      if (e->hash == hash) {
+      if (e->hash != hash) {
+        ++passed_by_;
+      } else {
         __builtin_prefetch(e->token->Fact());
         if (!f(*e, at)) {
           return;
@@ -405,8 +409,9 @@ class TIETokenTree {
   std::uint32_t FindAtHome(TIEToken& token);
   // Whether the key table is due to double before one more entry comes.
   bool KeysFull() const noexcept {
-    return probed_ ? occupied_ * std::size_t{8} > (key_mask_ + 1) * 5
-                   : static_cast<std::size_t>(count_) > key_mask_;
+    return static_cast<std::size_t>(count_) > key_mask_ &&
+           (!probed_ || occupied_ * std::size_t{8} > (key_mask_ + 1) * 5 ||
+            passed_by_ > static_cast<std::size_t>(count_));
   }
   void Grow();
   void GrowIdentity();
@@ -423,15 +428,17 @@ class TIETokenTree {
   };
   std::vector<KeyBucket, TBlockAllocator<KeyBucket>> keys_;
   std::vector<std::uint32_t, TBlockAllocator<std::uint32_t>> id_heads_;
-  // Bucket counts - 1 (powers of two). A probed memory's key table grows
-  // when more than 5/8 of its buckets are in use (about as many keys as
-  // buckets, however many entries share a key), any other's when it holds
-  // more entries than buckets. The identity table grows with the entries
-  // on its chains.
+  // Bucket counts - 1 (powers of two). The key table grows when the memory
+  // holds more entries than buckets; a probed memory's only when besides
+  // more than 5/8 of its buckets are in use (about as many keys as buckets,
+  // however many entries share a key) or its probes have passed by more
+  // entries of other keys than it holds, which is what growing costs. The
+  // identity table grows with the entries on its chains.
   std::size_t key_mask_ = 0;
   std::size_t id_mask_ = 0;
   std::size_t occupied_ = 0;  // key buckets whose chain is not empty
   std::size_t id_count_ = 0;  // entries on the identity chains
+  std::size_t passed_by_ = 0;  // entries of other keys walked since the last Grow
   bool probed_ = false;
   std::uint32_t free_ = kNone;
   bool in_order_ = true;  // no slot reused since the array was last empty
