@@ -402,12 +402,39 @@ void TIETokenTree::LinkKey(std::uint32_t index) {
   e.key_next = kNone;
   KeyBucket& bucket = keys_[k];
   e.key_prev = bucket.tail;
-  occupied_ += bucket.tail == kNone ? 1 : 0;
-  (bucket.tail != kNone ? entries_[bucket.tail].key_next : bucket.head) = index;
+  if (bucket.tail == kNone) {
+    bucket.head = index;
+    ++occupied_;
+  } else {
+    DeferLink(bucket.tail, index);
+  }
   bucket.tail = index;
 }
 
+void TIETokenTree::DeferLink(std::uint32_t at, std::uint32_t next) {
+  __builtin_prefetch(&entries_[at].key_next, 1);
+  if (deferred_count_ < kDeferredLinks) {
+    deferred_[(deferred_first_ + deferred_count_++) % kDeferredLinks] = {at, next};
+    return;
+  }
+  DeferredLink& oldest = deferred_[deferred_first_];
+  entries_[oldest.at].key_next = oldest.next;
+  oldest = {at, next};
+  deferred_first_ = (deferred_first_ + 1) % kDeferredLinks;
+}
+
+void TIETokenTree::FinishDeferredLinks() const noexcept {
+  auto& entries = const_cast<TSegmentedArray<Entry>&>(entries_);
+  for (std::uint32_t i = 0; i < deferred_count_; ++i) {
+    const DeferredLink& link = deferred_[(deferred_first_ + i) % kDeferredLinks];
+    entries[link.at].key_next = link.next;
+  }
+  deferred_count_ = 0;
+  deferred_first_ = 0;
+}
+
 void TIETokenTree::Grow() {
+  FinishLinks();  // the old chains are read whole
   const std::size_t n = (key_mask_ + 1) * 2;
   decltype(keys_) old(n);
   old.swap(keys_);
@@ -565,6 +592,7 @@ bool TIETokenTree::Remove(TIEToken& token, std::uint32_t* position,
   if (index == kNone) {
     return false;
   }
+  FinishLinks();
   Entry& e = entries_[index];
   const std::size_t k = KeyIndex(e.hash);
   (e.key_prev != kNone ? entries_[e.key_prev].key_next : keys_[k].head) = e.key_next;
@@ -594,6 +622,7 @@ void TIETokenTree::Clear() {
     return;
   }
   // The tokens go with the array; the tables shrink back to their first size.
+  deferred_count_ = 0;
   entries_.release();
   std::vector<std::uint32_t>().swap(blockers_);
   free_ = kNone;
@@ -607,6 +636,7 @@ void TIETokenTree::Clear() {
 
 template <class F>
 void TIETokenTree::ForEachText(F&& text_of, std::string& text) const {
+  FinishLinks();
   for (const KeyBucket& bucket : keys_) {
     if (bucket.head == kNone) {
       continue;

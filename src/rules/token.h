@@ -323,6 +323,7 @@ class TIETokenTree {
   // entry's place is worked out once.
   template <class F>
   void ForKey(std::int32_t hash, F&& f) {
+    FinishLinks();
     if (count_ < kLookAheadFrom) {
       // A small memory stays in the cache: fetching ahead would only cost.
       for (std::uint32_t i = keys_[KeyIndex(hash)].head; i != kNone;) {
@@ -370,6 +371,7 @@ class TIETokenTree {
   // answers false. `f` must not add to or remove from this memory.
   template <class F>
   void ForEach(F&& f) {
+    FinishLinks();
     for (const KeyBucket& bucket : keys_) {
       for (std::uint32_t i = bucket.head; i != kNone;) {
         Entry& e = entries_[i];
@@ -402,6 +404,22 @@ class TIETokenTree {
   }
   std::size_t IdIndex(std::uint32_t identity) const noexcept;
   void LinkKey(std::uint32_t index);
+  // Linking an entry behind the last one of its chain writes that one's
+  // key_next, which may have left the cache long ago: the write is put off
+  // until a few entries later (the line fetched meanwhile), and done before
+  // anything reads the key chains.
+  static constexpr std::uint32_t kDeferredLinks = 4;
+  struct DeferredLink {
+    std::uint32_t at;  // the entry whose key_next is due
+    std::uint32_t next;
+  };
+  void DeferLink(std::uint32_t at, std::uint32_t next);
+  void FinishLinks() const noexcept {
+    if (deferred_count_ != 0) {
+      FinishDeferredLinks();
+    }
+  }
+  void FinishDeferredLinks() const noexcept;
   void LinkIdentity(std::uint32_t index);
   // The position of the entry holding `token` (taken out of the identity
   // chains or the token's homes), or kNone.
@@ -441,6 +459,11 @@ class TIETokenTree {
   std::size_t passed_by_ = 0;  // entries of other keys walked since the last Grow
   bool probed_ = false;
   std::uint32_t free_ = kNone;
+  // Links put off by DeferLink, oldest at deferred_first_ (a ring). Doing
+  // them changes nothing a reader of the memory sees: const readers do too.
+  mutable DeferredLink deferred_[kDeferredLinks] = {};
+  mutable std::uint32_t deferred_first_ = 0;
+  mutable std::uint32_t deferred_count_ = 0;
   bool in_order_ = true;  // no slot reused since the array was last empty
   int count_ = 0;
 };
