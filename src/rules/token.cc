@@ -406,31 +406,13 @@ void TIETokenTree::LinkKey(std::uint32_t index) {
     bucket.head = index;
     ++occupied_;
   } else {
-    DeferLink(bucket.tail, index);
+    std::uint32_t* link = &entries_[bucket.tail].key_next;
+    __builtin_prefetch(link, 1);
+    FinishLinks();  // the one before, fetched by now
+    deferred_link_ = link;
+    deferred_next_ = index;
   }
   bucket.tail = index;
-}
-
-void TIETokenTree::DeferLink(std::uint32_t at, std::uint32_t next) {
-  __builtin_prefetch(&entries_[at].key_next, 1);
-  if (deferred_count_ < kDeferredLinks) {
-    deferred_[(deferred_first_ + deferred_count_++) % kDeferredLinks] = {at, next};
-    return;
-  }
-  DeferredLink& oldest = deferred_[deferred_first_];
-  entries_[oldest.at].key_next = oldest.next;
-  oldest = {at, next};
-  deferred_first_ = (deferred_first_ + 1) % kDeferredLinks;
-}
-
-void TIETokenTree::FinishDeferredLinks() const noexcept {
-  auto& entries = const_cast<TSegmentedArray<Entry>&>(entries_);
-  for (std::uint32_t i = 0; i < deferred_count_; ++i) {
-    const DeferredLink& link = deferred_[(deferred_first_ + i) % kDeferredLinks];
-    entries[link.at].key_next = link.next;
-  }
-  deferred_count_ = 0;
-  deferred_first_ = 0;
 }
 
 void TIETokenTree::Grow() {
@@ -622,7 +604,7 @@ void TIETokenTree::Clear() {
     return;
   }
   // The tokens go with the array; the tables shrink back to their first size.
-  deferred_count_ = 0;
+  deferred_link_ = nullptr;
   entries_.release();
   std::vector<std::uint32_t>().swap(blockers_);
   free_ = kNone;

@@ -406,20 +406,14 @@ class TIETokenTree {
   void LinkKey(std::uint32_t index);
   // Linking an entry behind the last one of its chain writes that one's
   // key_next, which may have left the cache long ago: the write is put off
-  // until a few entries later (the line fetched meanwhile), and done before
-  // anything reads the key chains.
-  static constexpr std::uint32_t kDeferredLinks = 4;
-  struct DeferredLink {
-    std::uint32_t at;  // the entry whose key_next is due
-    std::uint32_t next;
-  };
-  void DeferLink(std::uint32_t at, std::uint32_t next);
+  // until the next entry is linked (the line fetched meanwhile), or done
+  // before anything reads the key chains.
   void FinishLinks() const noexcept {
-    if (deferred_count_ != 0) {
-      FinishDeferredLinks();
+    if (deferred_link_ != nullptr) {
+      *deferred_link_ = deferred_next_;
+      deferred_link_ = nullptr;
     }
   }
-  void FinishDeferredLinks() const noexcept;
   void LinkIdentity(std::uint32_t index);
   // The position of the entry holding `token` (taken out of the identity
   // chains or the token's homes), or kNone.
@@ -459,11 +453,10 @@ class TIETokenTree {
   std::size_t passed_by_ = 0;  // entries of other keys walked since the last Grow
   bool probed_ = false;
   std::uint32_t free_ = kNone;
-  // Links put off by DeferLink, oldest at deferred_first_ (a ring). Doing
-  // them changes nothing a reader of the memory sees: const readers do too.
-  mutable DeferredLink deferred_[kDeferredLinks] = {};
-  mutable std::uint32_t deferred_first_ = 0;
-  mutable std::uint32_t deferred_count_ = 0;
+  // The key_next put off by LinkKey, and its value. Doing the write changes
+  // nothing a reader of the memory sees: const readers do it too.
+  mutable std::uint32_t* deferred_link_ = nullptr;
+  mutable std::uint32_t deferred_next_ = 0;
   bool in_order_ = true;  // no slot reused since the array was last empty
   int count_ = 0;
 };
