@@ -65,21 +65,22 @@ TEST(TokenMemoryTest, ProbesAndWalksAgreeWithWhatWasFiled) {
   };
   for (const MixCase& c : cases) {
     std::mt19937 random(7);
+    auto draw = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
     TIETokenTree memory(1, c.probed);
     std::vector<Filed> live;  // in the order filed
     for (int op = 0; op < c.operations; ++op) {
-      const unsigned pick = random() % 20;
-      const int hash = static_cast<int>(random() % static_cast<unsigned>(c.keys));
+      const std::size_t pick = draw(20);
+      const int hash = static_cast<int>(draw(static_cast<std::size_t>(c.keys)));
       if (pick < 11 || live.empty()) {
         live.push_back({hash, Root()});
         ASSERT_NE(memory.Add(live.back().token, hash), TIETokenTree::kNoEntry) << c.name;
       } else if (pick < 16) {
-        const std::size_t i = random() % live.size();
+        const std::size_t i = draw(live.size());
         ASSERT_TRUE(memory.Remove(*live[i].token, nullptr)) << c.name << ", op " << op;
         live.erase(live.begin() + static_cast<std::ptrdiff_t>(i));
       } else {
         // A key that is filed (any one, when each entry has its own).
-        const int key = pick % 2 == 0 ? live[random() % live.size()].hash : hash;
+        const int key = pick % 2 == 0 ? live[draw(live.size())].hash : hash;
         ASSERT_EQ(Probe(memory, key), Expected(live, key)) << c.name << ", op " << op;
         ASSERT_EQ(Probe(memory, key, 2), Expected(live, key, 2)) << c.name << ", op " << op;
       }
