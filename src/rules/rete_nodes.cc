@@ -674,9 +674,18 @@ void TJoinNode::PrepareShortCut() {
   }
 }
 
+namespace {
+
+// Kept out of line: the callers' fast path only finds the memory made.
+[[gnu::noinline]] std::unique_ptr<TIETokenTree> NewMemory(int initial_buckets, bool probed) {
+  return std::make_unique<TIETokenTree>(initial_buckets, probed);
+}
+
+}  // namespace
+
 TIETokenTree& TJoinNode::Left() {
-  if (!left_) {
-    left_ = std::make_unique<TIETokenTree>(rete_->HashKey());
+  if (!left_) [[unlikely]] {
+    left_ = NewMemory(rete_->HashKey(), Probing());
   }
   return *left_;
 }
@@ -722,7 +731,10 @@ std::uint32_t TJoinNode::FileSharedRight(const Ref<TIEToken>& token, std::int32_
     return position;
   }
   if (!m.tree) {
-    m.tree = std::make_unique<TIETokenTree>(rete_->HashKey());
+    // Walked whole by any member that has no key: then sized by its entries.
+    const bool probed = std::all_of(m.members.begin(), m.members.end(),
+                                    [](const TJoinNode* member) { return member->Probing(); });
+    m.tree = NewMemory(rete_->HashKey(), probed);
     for (TJoinNode* member : m.members) {
       member->right_tree_ = m.tree.get();
     }

@@ -378,21 +378,22 @@ namespace {
 std::atomic<std::uint32_t> next_memory_serial{1};
 }  // namespace
 
-TIETokenTree::TIETokenTree(int initial_buckets)
-    : serial_(next_memory_serial.fetch_add(1, std::memory_order_relaxed)) {
+TIETokenTree::TIETokenTree(int initial_buckets, bool probed)
+    : serial_(next_memory_serial.fetch_add(1, std::memory_order_relaxed)), probed_(probed) {
   // Most memories of a large network stay small: start with a few buckets
   // (fewer when asked) and let the tables grow. The identity chains are
   // made when the first token filed by identity comes.
   constexpr int kFirstBuckets = 4;
   const std::size_t n = BucketCountFor(std::clamp(initial_buckets, 1, kFirstBuckets));
   keys_.assign(n, KeyBucket{});
-  mask_ = n - 1;
+  key_mask_ = n - 1;
+  id_mask_ = n - 1;
 }
 
 TIETokenTree::~TIETokenTree() = default;
 
 std::size_t TIETokenTree::IdIndex(std::uint32_t identity) const noexcept {
-  return MixBits(identity) & mask_;
+  return MixBits(identity) & id_mask_;
 }
 
 void TIETokenTree::LinkKey(std::uint32_t index) {
@@ -401,30 +402,33 @@ void TIETokenTree::LinkKey(std::uint32_t index) {
   e.key_next = kNone;
   KeyBucket& bucket = keys_[k];
   e.key_prev = bucket.tail;
-  (bucket.tail != kNone ? entries_[bucket.tail].key_next : bucket.head) = index;
+  if (bucket.tail == kNone) {
+    bucket.head = index;
+    ++occupied_;
+  } else {
+    std::uint32_t* link = &entries_[bucket.tail].key_next;
+    __builtin_prefetch(link, 1);
+    FinishLinks();  // the one before, fetched by now
+    deferred_link_ = link;
+    deferred_next_ = index;
+  }
   bucket.tail = index;
 }
 
 void TIETokenTree::Grow() {
-  const std::size_t n = (mask_ + 1) * 2;
+  FinishLinks();  // the old chains are read whole
+  const std::size_t n = (key_mask_ + 1) * 2;
   decltype(keys_) old(n);
   old.swap(keys_);
-  if (!id_heads_.empty()) {
-    id_heads_.assign(n, kNone);
-  }
-  mask_ = n - 1;
-  auto refile = [&](std::uint32_t i) {
-    LinkKey(i);
-    if (entries_[i].id_next != kHome) {
-      LinkIdentity(i);
-    }
-  };
+  key_mask_ = n - 1;
+  occupied_ = 0;
+  passed_by_ = 0;
   if (in_order_) {
     // No slot was reused: the array is in insertion order, and one pass
     // over it refiles every chain in order.
     for (std::uint32_t i = 0; i < entries_.size(); ++i) {
       if (entries_[i].token) {
-        refile(i);
+        LinkKey(i);
       }
     }
     return;
@@ -434,9 +438,30 @@ void TIETokenTree::Grow() {
   for (const KeyBucket& bucket : old) {
     for (std::uint32_t i = bucket.head; i != kNone;) {
       const std::uint32_t next = entries_[i].key_next;
-      refile(i);
+      LinkKey(i);
       i = next;
     }
+  }
+}
+
+void TIETokenTree::GrowIdentity() {
+  // Old chain b splits into the new chains b and b + its old count, each
+  // keeping the order of the old one (newest first, as LinkIdentity files).
+  const std::size_t old_count = id_mask_ + 1;
+  id_heads_.resize(old_count * 2, kNone);
+  id_mask_ = old_count * 2 - 1;
+  for (std::size_t b = 0; b < old_count; ++b) {
+    std::uint32_t* ends[2] = {&id_heads_[b], &id_heads_[b + old_count]};
+    for (std::uint32_t i = id_heads_[b]; i != kNone;) {
+      Entry& e = entries_[i];
+      const std::uint32_t next = e.id_next;
+      std::uint32_t*& end = ends[IdIndex(e.token->IdentityHash()) == b ? 0 : 1];
+      *end = i;
+      end = &e.id_next;
+      i = next;
+    }
+    *ends[0] = kNone;
+    *ends[1] = kNone;
   }
 }
 
@@ -450,7 +475,7 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash,
       }
     }
   }
-  if (static_cast<std::size_t>(count_) > mask_) {
+  if (KeysFull()) {
     Grow();
   }
   PrefetchKey(hash);  // read by LinkKey below
@@ -499,8 +524,11 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash,
 
 void TIETokenTree::LinkIdentity(std::uint32_t index) {
   if (id_heads_.empty()) {
-    id_heads_.assign(mask_ + 1, kNone);
+    id_heads_.assign(id_mask_ + 1, kNone);
+  } else if (id_count_ > id_mask_) {
+    GrowIdentity();
   }
+  ++id_count_;
   Entry& e = entries_[index];
   const std::size_t b = IdIndex(e.token->IdentityHash());
   e.id_next = id_heads_[b];
@@ -532,6 +560,7 @@ std::uint32_t TIETokenTree::Find(TIEToken& token) {
     if (e.token->IdentityHash() == identity && e.token->SameAs(token)) {
       const std::uint32_t index = *link;
       *link = e.id_next;
+      --id_count_;
       return index;
     }
   }
@@ -545,10 +574,12 @@ bool TIETokenTree::Remove(TIEToken& token, std::uint32_t* position,
   if (index == kNone) {
     return false;
   }
+  FinishLinks();
   Entry& e = entries_[index];
   const std::size_t k = KeyIndex(e.hash);
   (e.key_prev != kNone ? entries_[e.key_prev].key_next : keys_[k].head) = e.key_next;
   (e.key_next != kNone ? entries_[e.key_next].key_prev : keys_[k].tail) = e.key_prev;
+  occupied_ -= e.key_prev == kNone && e.key_next == kNone ? 1 : 0;
   if (position != nullptr) {
     *position = index;
   }
@@ -573,17 +604,21 @@ void TIETokenTree::Clear() {
     return;
   }
   // The tokens go with the array; the tables shrink back to their first size.
+  deferred_link_ = nullptr;
   entries_.release();
   std::vector<std::uint32_t>().swap(blockers_);
   free_ = kNone;
   in_order_ = true;
   count_ = 0;
+  occupied_ = 0;
+  id_count_ = 0;
   std::fill(keys_.begin(), keys_.end(), KeyBucket{});
   std::fill(id_heads_.begin(), id_heads_.end(), kNone);
 }
 
 template <class F>
 void TIETokenTree::ForEachText(F&& text_of, std::string& text) const {
+  FinishLinks();
   for (const KeyBucket& bucket : keys_) {
     if (bucket.head == kNone) {
       continue;

@@ -281,7 +281,11 @@ class TIETokenTree {
     std::uint32_t id_next = 0;
   };
 
-  explicit TIETokenTree(int initial_buckets);
+  // `probed`: every walk of the memory is a probe for one key (ForKey), none
+  // visits it whole (ForEach), so the key table may grow with the number of
+  // keys rather than with the number of entries (the order of a whole walk
+  // follows the bucket count).
+  explicit TIETokenTree(int initial_buckets, bool probed = false);
   ~TIETokenTree();
   TIETokenTree(const TIETokenTree&) = delete;
   TIETokenTree& operator=(const TIETokenTree&) = delete;
@@ -319,13 +323,16 @@ class TIETokenTree {
   // entry's place is worked out once.
   template <class F>
   void ForKey(std::int32_t hash, F&& f) {
+    FinishLinks();
     if (count_ < kLookAheadFrom) {
       // A small memory stays in the cache: fetching ahead would only cost.
       for (std::uint32_t i = keys_[KeyIndex(hash)].head; i != kNone;) {
         Entry& e = entries_[i];
         const std::uint32_t at = i;
         i = e.key_next;
-        if (e.hash == hash && !f(e, at)) {
+        if (e.hash != hash) {
+          ++passed_by_;
+        } else if (!f(e, at)) {
           return;
         }
       }
@@ -346,7 +353,9 @@ class TIETokenTree {
           __builtin_prefetch(after);
         }
       }
-      if (e->hash == hash) {
+      if (e->hash != hash) {
+        ++passed_by_;
+      } else {
         __builtin_prefetch(e->token->Fact());
         if (!f(*e, at)) {
           return;
@@ -362,6 +371,7 @@ class TIETokenTree {
   // answers false. `f` must not add to or remove from this memory.
   template <class F>
   void ForEach(F&& f) {
+    FinishLinks();
     for (const KeyBucket& bucket : keys_) {
       for (std::uint32_t i = bucket.head; i != kNone;) {
         Entry& e = entries_[i];
@@ -390,16 +400,33 @@ class TIETokenTree {
   static constexpr std::uint32_t kHome = kNoEntry - 1;
 
   std::size_t KeyIndex(std::int32_t hash) const noexcept {
-    return MixBits(static_cast<std::uint32_t>(hash)) & mask_;
+    return MixBits(static_cast<std::uint32_t>(hash)) & key_mask_;
   }
   std::size_t IdIndex(std::uint32_t identity) const noexcept;
   void LinkKey(std::uint32_t index);
+  // Linking an entry behind the last one of its chain writes that one's
+  // key_next, which may have left the cache long ago: the write is put off
+  // until the next entry is linked (the line fetched meanwhile), or done
+  // before anything reads the key chains.
+  void FinishLinks() const noexcept {
+    if (deferred_link_ != nullptr) {
+      *deferred_link_ = deferred_next_;
+      deferred_link_ = nullptr;
+    }
+  }
   void LinkIdentity(std::uint32_t index);
   // The position of the entry holding `token` (taken out of the identity
   // chains or the token's homes), or kNone.
   std::uint32_t Find(TIEToken& token);
   std::uint32_t FindAtHome(TIEToken& token);
+  // Whether the key table is due to double before one more entry comes.
+  bool KeysFull() const noexcept {
+    return static_cast<std::size_t>(count_) > key_mask_ &&
+           (!probed_ || occupied_ * std::size_t{8} > (key_mask_ + 1) * 5 ||
+            passed_by_ > static_cast<std::size_t>(count_));
+  }
   void Grow();
+  void GrowIdentity();
   template <class F>
   void ForEachText(F&& text_of, std::string& text) const;
 
@@ -413,8 +440,23 @@ class TIETokenTree {
   };
   std::vector<KeyBucket, TBlockAllocator<KeyBucket>> keys_;
   std::vector<std::uint32_t, TBlockAllocator<std::uint32_t>> id_heads_;
-  std::size_t mask_ = 0;  // bucket count - 1 (a power of two)
+  // Bucket counts - 1 (powers of two). The key table grows when the memory
+  // holds more entries than buckets; a probed memory's only when besides
+  // more than 5/8 of its buckets are in use (about as many keys as buckets,
+  // however many entries share a key) or its probes have passed by more
+  // entries of other keys than it holds, which is what growing costs. The
+  // identity table grows with the entries on its chains.
+  std::size_t key_mask_ = 0;
+  std::size_t id_mask_ = 0;
+  std::size_t occupied_ = 0;  // key buckets whose chain is not empty
+  std::size_t id_count_ = 0;  // entries on the identity chains
+  std::size_t passed_by_ = 0;  // entries of other keys walked since the last Grow
+  bool probed_ = false;
   std::uint32_t free_ = kNone;
+  // The key_next put off by LinkKey, and its value. Doing the write changes
+  // nothing a reader of the memory sees: const readers do it too.
+  mutable std::uint32_t* deferred_link_ = nullptr;
+  mutable std::uint32_t deferred_next_ = 0;
   bool in_order_ = true;  // no slot reused since the array was last empty
   int count_ = 0;
 };

@@ -1,0 +1,148 @@
+// A join memory under a mix of filing, removal and probes, checked against a
+// plain list of what it holds: a probe meets the entries of its key oldest
+// first, a whole walk meets every entry once, and a token filed by identity
+// is taken out exactly once, however the tables grew meanwhile. Memories
+// walked whole and memories only probed grow their key tables differently,
+// and keys shared by few or many entries shape them differently again.
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "rules/token.h"
+#include "zephro/facts/fact.h"
+
+namespace zephro {
+namespace {
+
+Ref<TIEToken> Root() { return MakeRef<TIEToken>(TTokenAction::taAdd, Ref<IFact>()); }
+
+struct MixCase {
+  std::string name;
+  bool probed;
+  int keys;        // distinct key hashes
+  int operations;  // filings, removals and probes, at random
+};
+
+struct Filed {
+  int hash;
+  Ref<TIEToken> token;
+};
+
+// The tokens met by a probe for `hash` (stopping after `limit`).
+std::vector<TIEToken*> Probe(TIETokenTree& memory, int hash, std::size_t limit = SIZE_MAX) {
+  std::vector<TIEToken*> met;
+  memory.ForKey(hash, [&](TIETokenTree::Entry& e, std::uint32_t) {
+    met.push_back(e.token.get());
+    return met.size() < limit;
+  });
+  return met;
+}
+
+std::vector<TIEToken*> Expected(const std::vector<Filed>& live, int hash,
+                                std::size_t limit = SIZE_MAX) {
+  std::vector<TIEToken*> expected;
+  for (const Filed& f : live) {
+    if (f.hash == hash && expected.size() < limit) {
+      expected.push_back(f.token.get());
+    }
+  }
+  return expected;
+}
+
+TEST(TokenMemoryTest, ProbesAndWalksAgreeWithWhatWasFiled) {
+  const std::vector<MixCase> cases = {
+      {"walked, few keys", false, 3, 6000},
+      {"probed, few keys", true, 3, 6000},
+      {"probed, some keys", true, 60, 12000},
+      {"probed, a key each", true, 1 << 20, 12000},
+      {"walked, a key each", false, 1 << 20, 6000},
+  };
+  for (const MixCase& c : cases) {
+    std::mt19937 random(7);
+    auto draw = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    TIETokenTree memory(1, c.probed);
+    std::vector<Filed> live;  // in the order filed
+    for (int op = 0; op < c.operations; ++op) {
+      const std::size_t pick = draw(20);
+      const int hash = static_cast<int>(draw(static_cast<std::size_t>(c.keys)));
+      if (pick < 11 || live.empty()) {
+        live.push_back({hash, Root()});
+        ASSERT_NE(memory.Add(live.back().token, hash), TIETokenTree::kNoEntry) << c.name;
+      } else if (pick < 16) {
+        const std::size_t i = draw(live.size());
+        ASSERT_TRUE(memory.Remove(*live[i].token, nullptr)) << c.name << ", op " << op;
+        live.erase(live.begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        // A key that is filed (any one, when each entry has its own).
+        const int key = pick % 2 == 0 ? live[draw(live.size())].hash : hash;
+        ASSERT_EQ(Probe(memory, key), Expected(live, key)) << c.name << ", op " << op;
+        ASSERT_EQ(Probe(memory, key, 2), Expected(live, key, 2)) << c.name << ", op " << op;
+      }
+    }
+    EXPECT_EQ(memory.Count(), static_cast<int>(live.size())) << c.name;
+    // A whole walk meets every entry once, each key's entries oldest first.
+    std::map<int, std::vector<TIEToken*>> walked;
+    memory.ForEach([&](TIETokenTree::Entry& e, std::uint32_t) {
+      walked[e.hash].push_back(e.token.get());
+      return true;
+    });
+    std::map<int, std::vector<TIEToken*>> filed;
+    for (const Filed& f : live) {
+      filed[f.hash].push_back(f.token.get());
+    }
+    EXPECT_EQ(walked, filed) << c.name;
+    for (const auto& [key, tokens] : filed) {
+      EXPECT_EQ(Probe(memory, key), tokens) << c.name << ", key " << key;
+    }
+  }
+}
+
+// Partial matches stored by a second memory are filed there by identity
+// (their home is in the first): each is found and taken out exactly once,
+// in any order, while the identity table grows and shrinks around them.
+TEST(TokenMemoryTest, TokensFiledByIdentityAreTakenOutOnce) {
+  const int counts[] = {5, 300, 5000};
+  for (int n : counts) {
+    TIETokenTree first(1, true);
+    TIETokenTree second(1, true);
+    std::vector<Ref<TIEToken>> tokens;
+    std::vector<Ref<IFact>> facts;
+    for (int i = 0; i < n; ++i) {
+      Ref<IFact> fact = MakeRef<TFact>();
+      fact->SetID(i + 1);
+      facts.push_back(fact);
+      tokens.push_back(MakeRef<TIEToken>(Root(), fact));
+      ASSERT_NE(first.Add(tokens.back(), i % 4), TIETokenTree::kNoEntry);
+      ASSERT_NE(second.Add(tokens.back(), i % 9), TIETokenTree::kNoEntry);
+    }
+    std::mt19937 random(static_cast<unsigned>(n));
+    std::shuffle(tokens.begin(), tokens.end(), random);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+      Ref<TIEToken> held;
+      ASSERT_TRUE(second.Remove(*tokens[i], nullptr, &held)) << n << " tokens, removal " << i;
+      EXPECT_EQ(held.get(), tokens[i].get());
+      EXPECT_FALSE(second.Remove(*tokens[i], nullptr)) << n << " tokens, removal " << i;
+      if (i % 3 == 0) {
+        // A new one comes meanwhile, into a freed place.
+        Ref<IFact> fact = MakeRef<TFact>();
+        fact->SetID(n + static_cast<int>(i) + 1);
+        facts.push_back(fact);
+        Ref<TIEToken> late = MakeRef<TIEToken>(Root(), fact);
+        ASSERT_NE(first.Add(late, 0), TIETokenTree::kNoEntry);
+        ASSERT_NE(second.Add(late, 0), TIETokenTree::kNoEntry);
+        ASSERT_TRUE(second.Remove(*late, nullptr));
+      }
+    }
+    EXPECT_EQ(second.Count(), 0) << n;
+    EXPECT_EQ(first.Count(), n + (n + 2) / 3) << n;
+  }
+}
+
+}  // namespace
+}  // namespace zephro
