@@ -245,7 +245,7 @@ void TIEClipsParser::ParsePatternTerm(TIEPattern& pattern, const IFactSlot& slot
       Next();
       ParseError(kWhere, SMissingOpenParens);
     }
-    pattern.AddTest(name, sense, sub_index, MakeRef<TIEValue>(ParseFunCall()), conjunction);
+    pattern.AddTest(name, sense, sub_index, SharedCallValue(ParseFunCall()), conjunction);
   } else if (token->IsChar('=')) {
     if (!PeekChar('(')) {
       Next();
@@ -275,7 +275,7 @@ void TIEClipsParser::ParsePatternTerm(TIEPattern& pattern, const IFactSlot& slot
 void TIEClipsParser::ParseRuleActions(TRule& rule) {
   for (Ref<IStreamToken> token = Next(); token->IsChar('('); token = Next()) {
     PutBack(std::move(token));
-    rule.AddAction(ParseFunCall());
+    rule.AddAction(SharedCall(ParseFunCall()));
   }
   PutBack(In().GetCurrentToken());
 }

@@ -5,7 +5,9 @@
 // call come back to it for their own calls), so the depth guard there bounds
 // the recursion of all of them.
 
+#include <algorithm>
 #include <bit>
+#include <cstdint>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/function_call.h"
@@ -233,6 +235,58 @@ Ref<IIEValue> TIEClipsParser::SharedValue(Ref<IIEValue> value) {
   return value;
 }
 
+TIEClipsParser::SharedCallEntry* TIEClipsParser::SharedCallEntryFor(Ref<IFunCall>& call) {
+  if (!call->Comment().empty() || call->Tag() != 0) {
+    return nullptr;
+  }
+  // Names are kept once per text (see TFunctionCall): their addresses and
+  // the arguments' addresses say whether two calls are written alike.
+  auto hash = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&call->Name()));
+  for (const Ref<IIEValue>& arg : call->Arguments()) {
+    const auto* value = dynamic_cast<const TIEValue*>(arg.get());
+    if (value == nullptr || !value->IsShared()) {
+      return nullptr;
+    }
+    hash = (hash ^ reinterpret_cast<std::uintptr_t>(value)) * 0x9e3779b97f4a7c15u;
+  }
+  constexpr std::size_t kSlots = 1024;
+  if (shared_calls_.empty()) {
+    shared_calls_.resize(kSlots);
+  }
+  SharedCallEntry& entry = shared_calls_[(hash >> 32) & (kSlots - 1)];
+  const auto same = [&](const IFunCall& kept) {
+    const auto a = kept.Arguments();
+    const auto b = call->Arguments();
+    return &kept.Name() == &call->Name() && a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](const Ref<IIEValue>& x, const Ref<IIEValue>& y) { return x == y; });
+  };
+  if (entry.call && same(*entry.call)) {
+    call = entry.call;
+  } else {
+    entry = SharedCallEntry{call, nullptr};
+  }
+  return &entry;
+}
+
+Ref<IFunCall> TIEClipsParser::SharedCall(Ref<IFunCall> call) {
+  SharedCallEntryFor(call);
+  return call;
+}
+
+Ref<IIEValue> TIEClipsParser::SharedCallValue(Ref<IFunCall> call) {
+  SharedCallEntry* entry = SharedCallEntryFor(call);
+  if (entry == nullptr) {
+    return MakeRef<TIEValue>(std::move(call));
+  }
+  if (!entry->value) {
+    Ref<TIEValue> value = MakeRef<TIEValue>(std::move(call));
+    value->MarkShared();
+    entry->value = std::move(value);
+  }
+  return entry->value;
+}
+
 // --- calls -----------------------------------------------------------------------------------
 
 void TIEClipsParser::AddSlotFunction(std::string_view name, std::uint16_t start,
@@ -288,7 +342,7 @@ Ref<IFunCall> TIEClipsParser::ParseFunCall() {
       } else if (singletons) {
         call->AddArgument(MakeRef<TIEValue>(ParseSingletons()));
       } else {
-        call->AddArgument(ParseFunCall());
+        call->AddArgument(SharedCallValue(ParseFunCall()));
       }
     } else if (IsValueToken(*token)) {
       call->AddArgument(SharedValue(*token));

@@ -257,12 +257,19 @@ TEST(ConstructsTest, CompilingFiringAndRemovingRulesLeavesThemAsTheyPrinted) {
       EXPECT_EQ(PrettyPrintRule(*rule), printed[i]);
     }
   }
-  // The rules share the values of the variables their actions name.
+  // The rules share the values of the variables their actions name, and an
+  // action written alike in both is one call; one that prints a string is
+  // not shared (strings are not).
   const TRule& nested = *e.FindRule("nested");
   const TRule& same = *e.FindRule("same");
   EXPECT_EQ(nested.Action(0).Argument(0), same.Action(0).Argument(0));
   EXPECT_EQ(nested.Action(0).Argument(1)->AsFunCall()->Argument(0),
             same.Action(0).Argument(1)->AsFunCall()->Argument(0));
+  EXPECT_EQ(&nested.Action(0), &same.Action(0));
+  e.Parse("(defrule s1 (r (s ?s)) => (printout t \"x\" crlf))"
+          "(defrule s2 (r (s ?s)) => (printout t \"x\" crlf))",
+          true);
+  EXPECT_NE(&e.FindRule("s1")->Action(0), &e.FindRule("s2")->Action(0));
 }
 
 TEST(ConstructsTest, RulesWithTheSamePredicateFireAsRulesWithPredicatesOfTheirOwn) {

@@ -246,6 +246,14 @@ class TIEClipsParser final : public TIEParser {
   // (a slot that converts a shared integer to a float makes a new value).
   Ref<IIEValue> SharedValue(const IStreamToken& token) { return SharedValue(token.Value()); }
   Ref<IIEValue> SharedValue(Ref<IIEValue> value);
+  // A call read for a rule's action (SharedCall) or as a value, an argument
+  // of a call or a pattern's predicate (SharedCallValue): a call without
+  // comment or tag whose arguments are all shared values is shared, with
+  // the value holding it, by every place the program writes it alike (the
+  // actions and predicates many rules repeat). Nothing changes such a call
+  // in place. Any other call is itself, in a value of its own.
+  Ref<IFunCall> SharedCall(Ref<IFunCall> call);
+  Ref<IIEValue> SharedCallValue(Ref<IFunCall> call);
   // A call, executed at once in the engine's root context; its result.
   Ref<IIEValue> ParseNExecuteFunCall();
   // "(name value...)" as a two-element multifield: the name as an atom, the value.
@@ -345,6 +353,14 @@ class TIEClipsParser final : public TIEParser {
   // argument or a fact slot, per hash of its text or number: made with the
   // first of them.
   std::vector<Ref<IIEValue>> shared_values_;
+  // The last shareable call made, per hash of its name and arguments, and
+  // the shared value holding it (made when first asked for).
+  struct SharedCallEntry {
+    Ref<IFunCall> call;
+    Ref<IIEValue> value;
+  };
+  std::vector<SharedCallEntry> shared_calls_;
+  SharedCallEntry* SharedCallEntryFor(Ref<IFunCall>& call);
   TOrderedTable<Ref<IIEDefinedType>> types_;
   // Tokens read from a logical input and not yet handed out.
   std::map<std::string, std::vector<Ref<IStreamToken>>, std::less<>> pending_input_;
