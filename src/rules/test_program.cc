@@ -63,7 +63,7 @@ void TTestProgram::Compile(const std::vector<std::unique_ptr<TIESlotTest>>& test
   steps_.clear();
   steps_.reserve(tests.size());
   for (const auto& test : tests) {
-    if (const auto* join = dynamic_cast<const TIEJoinTest*>(test.get())) {
+    if (const TIEJoinTest* join = test->AsJoinTest()) {
       steps_.push_back(CompileJoinTest(*join));
     } else if (const auto* call = dynamic_cast<const TIEPatternMatchTest*>(test.get())) {
       steps_.push_back(CompileCall(*call));
