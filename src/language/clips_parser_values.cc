@@ -240,14 +240,17 @@ TIEClipsParser::SharedCallEntry* TIEClipsParser::SharedCallEntryFor(Ref<IFunCall
     return nullptr;
   }
   // Names are kept once per text (see TFunctionCall): their addresses and
-  // the arguments' addresses say whether two calls are written alike.
-  auto hash = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&call->Name()));
+  // the arguments' addresses say whether two calls are written alike. The
+  // slot comes from the texts and numbers, never from addresses, so which
+  // calls a program shares does not depend on where the allocator put them.
+  auto hash = static_cast<std::uint64_t>(static_cast<std::uint32_t>(CalculateHash(call->Name())));
   for (const Ref<IIEValue>& arg : call->Arguments()) {
     const auto* value = dynamic_cast<const TIEValue*>(arg.get());
     if (value == nullptr || !value->IsShared()) {
       return nullptr;
     }
-    hash = (hash ^ reinterpret_cast<std::uintptr_t>(value)) * 0x9e3779b97f4a7c15u;
+    const auto arg_hash = static_cast<std::uint32_t>(value->GetHashCode());
+    hash = (hash ^ (arg_hash + static_cast<std::uint64_t>(value->DType()))) * 0x9e3779b97f4a7c15u;
   }
   constexpr std::size_t kSlots = 1024;
   if (shared_calls_.empty()) {
