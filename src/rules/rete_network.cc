@@ -472,7 +472,8 @@ class TReteCompiler {
 
 // --- the network ----------------------------------------------------------------------------
 
-TReteNetwork::TReteNetwork(TInferenceEngine* engine) : engine_(engine) {}
+TReteNetwork::TReteNetwork(TInferenceEngine* engine)
+    : engine_(engine), memory_keys_(std::make_unique<TMemoryKeyPool>()) {}
 
 TReteNetwork::~TReteNetwork() { Clear(); }
 
@@ -630,6 +631,10 @@ bool TReteNetwork::ProcessToken(const Ref<TIEToken>& token) {
   return passed;
 }
 
+int TReteNetwork::MemoryKeyCount() const noexcept {
+  return static_cast<int>(memory_keys_->Count());
+}
+
 void TReteNetwork::Clear() {
   ForgetActivations();
   // Every node goes: the joins need not leave their shared memories one by
@@ -646,6 +651,9 @@ void TReteNetwork::Clear() {
   }
   roots_.clear();
   nodes_.clear();
+  // Only the nodes read these.
+  memory_keys_->Clear();
+  binding_refs_.clear();
 }
 
 void TReteNetwork::ForgetActivations() {

@@ -649,10 +649,12 @@ void TJoinNode::PrepareShortCut() {
     const TIEJoinTest* j = tests_[i]->AsJoinTest();
     return j != nullptr && !j->IsNegated() && j->JoinTestType() == wanted;
   };
+  std::vector<TMemoryKeyPart> left;
+  std::vector<TMemoryKeyPart> right;
   auto take = [&](std::size_t i, std::size_t to) {
     const TIEJoinTest* j = tests_[i]->AsJoinTest();
-    left_key_.parts.push_back(TMemoryKeyPart{j->TokenIdx(), TSlotPosition(j->LeftSlotName()), j->LeftSubIndex(), {}});
-    right_key_.parts.push_back(TMemoryKeyPart{-1, TSlotPosition(j->RightSlotName()), j->RightSubIndex(), {}});
+    left.push_back(TMemoryKeyPart{j->TokenIdx(), TSlotPosition(j->LeftSlotName()), j->LeftSubIndex(), {}});
+    right.push_back(TMemoryKeyPart{-1, TSlotPosition(j->RightSlotName()), j->RightSubIndex(), {}});
     const auto at = static_cast<std::ptrdiff_t>(i);
     const auto dest = static_cast<std::ptrdiff_t>(to);
     std::rotate(tests_.begin() + dest, tests_.begin() + at, tests_.begin() + at + 1);
@@ -660,18 +662,19 @@ void TJoinNode::PrepareShortCut() {
   };
   for (std::size_t i = 0; i < tests_.size(); ++i) {
     if (is_key(i, TJoinTestType::tstSlot)) {
-      take(i, left_key_.parts.size());
+      take(i, left.size());
     }
   }
-  if (left_key_.Keyed()) {
-    return;
-  }
-  for (std::size_t i = 0; i < tests_.size(); ++i) {
-    if (is_key(i, TJoinTestType::tstMultiSlot)) {
-      take(i, 0);
-      return;
+  if (left.empty()) {
+    for (std::size_t i = 0; i < tests_.size(); ++i) {
+      if (is_key(i, TJoinTestType::tstMultiSlot)) {
+        take(i, 0);
+        break;
+      }
     }
   }
+  left_key_.parts = rete_->MemoryKeys().Intern(left);
+  right_key_.parts = rete_->MemoryKeys().Intern(right);
 }
 
 namespace {

@@ -303,6 +303,23 @@ std::string TIEToken::GetToFactsString() const {
 
 // --- memory keys ---------------------------------------------------------------------------
 
+std::span<const TMemoryKeyPart> TMemoryKeyPool::Intern(const std::vector<TMemoryKeyPart>& parts) {
+  if (parts.empty()) {
+    return {};
+  }
+  std::string spelling;
+  for (const TMemoryKeyPart& part : parts) {
+    spelling += std::to_string(part.fact_index) + ':' + std::to_string(part.sub_index) + ':';
+    spelling += part.slot.Name();
+    spelling += '\0';
+  }
+  auto [it, made] = keys_.try_emplace(std::move(spelling));
+  if (made) {
+    it->second = parts;
+  }
+  return it->second;
+}
+
 template <class FactOf>
 std::int32_t TMemoryKey::HashParts(FactOf&& fact_of, bool& found,
                                    std::uint64_t* fingerprint) const {

@@ -20,7 +20,9 @@
 // refusal and removal stay O(1) however many tokens it holds.
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/hash_mix.h"
@@ -235,9 +237,10 @@ struct TMemoryKeyPart {
 // Where a memory finds the key of a token: the combined hash of the values of
 // its parts. A join keys both memories on every equality join test it has, so
 // a probe meets only partners that agree on all of them. Without parts the key
-// is the token's identity.
+// is the token's identity. The parts are kept by the network's TMemoryKeyPool,
+// once for every join keyed alike.
 struct TMemoryKey {
-  std::vector<TMemoryKeyPart> parts;
+  std::span<const TMemoryKeyPart> parts;
 
   // A key of one or two integers (none the lowest 32-bit integer) packed in
   // 64 bits: two such keys are equal exactly when their fingerprints are.
@@ -258,6 +261,22 @@ struct TMemoryKey {
   // The combined hash of every part, read from the fact `fact_of(part)`.
   template <class FactOf>
   std::int32_t HashParts(FactOf&& fact_of, bool& found, std::uint64_t* fingerprint) const;
+};
+
+// The parts of a network's memory keys, each list kept once however many
+// joins are keyed alike: a program's joins tend to key on the same few slots.
+// Lists live until Clear, when the network lets go of every join.
+class TMemoryKeyPool {
+ public:
+  // The kept list equal to `parts` (same fact indexes, slot names and
+  // positions), kept now when there was none.
+  std::span<const TMemoryKeyPart> Intern(const std::vector<TMemoryKeyPart>& parts);
+  std::size_t Count() const noexcept { return keys_.size(); }
+  void Clear() noexcept { keys_.clear(); }
+
+ private:
+  // By a text spelling each part out; a node's list never moves.
+  std::unordered_map<std::string, std::vector<TMemoryKeyPart>> keys_;
 };
 
 // The memory of one side of a join. Entries live in one array and sit on two

@@ -166,6 +166,29 @@ TEST(ReteNetworkTest, ClearingTheNetworkLeavesNoActivation) {
   EXPECT_EQ(fx.Engine().Rules().Count(), 0);
 }
 
+TEST(ReteNetworkTest, JoinsKeyedAlikeHoldOneKeyWhateverTheirTemplates) {
+  // The slot x sits at a different place in each template: joins reading
+  // their keys through the same kept parts still read each fact's own x.
+  EngineFixture fx;
+  TInferenceEngine& e = fx.Engine();
+  e.Parse("(deftemplate a (slot x)) (deftemplate b (slot w) (slot x))"
+          "(deftemplate c (slot v) (slot w) (slot x))"
+          "(defrule r1 (a (x ?k)) (b (x ?k)) =>)"
+          "(defrule r2 (b (x ?k)) (c (x ?k)) =>)"
+          "(defrule r3 (a (x ?k)) (not (c (x ?k))) =>)");
+  EXPECT_EQ(e.ReteNetwork().MemoryKeyCount(), 2);  // left and right on x
+  e.Parse("(defrule r4 (b (w ?k)) (c (w ?k)) =>)");
+  EXPECT_EQ(e.ReteNetwork().MemoryKeyCount(), 4);
+  e.Parse("(assert (a (x 1)) (b (w 5) (x 1)) (c (v 0) (w 5) (x 1)) (a (x 2))"
+          " (c (v 0) (w 6) (x 2)) (b (w 6) (x 3)))");
+  EXPECT_THAT(fx.Agenda(), ::testing::UnorderedElementsAre("r1: f-1, f-2", "r2: f-2, f-3",
+                                                           "r4: f-2, f-3", "r4: f-6, f-5"));
+  e.Retract(5);
+  EXPECT_THAT(fx.Agenda(), ::testing::Contains("r3: f-4, f--1"));
+  e.Clear();
+  EXPECT_EQ(e.ReteNetwork().MemoryKeyCount(), 0);
+}
+
 TEST(ReteNetworkTest, MinActivationStrengthIsClamped) {
   EngineFixture fx;
   fx.Engine().SetMinActivationStrength(1.5f);

@@ -31,7 +31,9 @@ class TInferenceEngine;
 class TRule;
 class TActivation;
 class TReteNode;
+class TJoinNode;
 class TIEToken;
+class TMemoryKeyPool;
 
 // The test of a pattern-match (alpha) node.
 enum class TPatternMatchTest : std::uint8_t {
@@ -100,6 +102,9 @@ class TReteNetwork {
   int NodeCount() const noexcept { return static_cast<int>(nodes_.size()); }
   // How many right memories the joins use: one per join, less those shared.
   int RightMemoryCount() const;
+  // How many distinct memory keys the joins hold, a join's left and right
+  // key counting apart: joins keyed alike hold one.
+  int MemoryKeyCount() const noexcept;
   int RootCount() const noexcept;
   // One line per node: a dump for debugging.
   std::string ToString() const;
@@ -124,7 +129,12 @@ class TReteNetwork {
   void RegisterRoot(TReteNode& node);
   void UnregisterRoot(TReteNode& node);
 
+  friend class TJoinNode;  // keys its memories with the pooled keys
+  TMemoryKeyPool& MemoryKeys() noexcept { return *memory_keys_; }
+
   TInferenceEngine* engine_;  // not owned
+  // Before the nodes: the joins read their keys until they go.
+  std::unique_ptr<TMemoryKeyPool> memory_keys_;
   std::vector<std::unique_ptr<TReteNode>> nodes_;
   // Roots by the template name they test; test-element roots under "".
   std::unordered_map<std::string, std::vector<TReteNode*>> roots_;
