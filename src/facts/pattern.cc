@@ -27,9 +27,9 @@ std::string TIESlotTest::ToString() const { return IsNegated() ? "<>" : "="; }
 TIEPatternMatchTest::TIEPatternMatchTest(TSlotTestType type, std::int32_t sub_index,
                                          Ref<IIEValue> value, bool conjunction)
     : TIESlotTest(type),
-      slot_value_(std::move(value)),
+      conjunction_(conjunction),
       sub_index_(sub_index),
-      conjunction_(conjunction) {}
+      slot_value_(std::move(value)) {}
 
 void TIEPatternMatchTest::SetSlotValue(const IIEValue& value) {
   slot_value_ = value.Clone();
@@ -298,7 +298,6 @@ TIEPattern::TIEPattern(const TIEPattern& source)
     }
     slots_.push_back(std::move(copy));
   }
-  Recount();
 }
 
 void TIEPattern::SetNegatedCount(std::int32_t count) {
@@ -408,7 +407,6 @@ TIEPatternMatchTest& TIEPattern::AddTest(std::string_view slot_name,
   test->SetPattern(this);
   TIEPatternMatchTest& stored = *test;
   Slot(index).tests.push_back(std::move(test));
-  Recount();
   Change();
   return stored;
 }
@@ -421,22 +419,27 @@ IFunCall* TIEPattern::TestCall() const {
   return v != nullptr && v->DType() == TIEType::dtFunCall ? v->AsFunCall() : nullptr;
 }
 
-void TIEPattern::Recount() noexcept {
-  test_count_ = 0;
-  disjunction_count_ = 0;
+int TIEPattern::TestCount() const noexcept {
+  int count = 0;
+  for (const TPatternSlot& s : slots_) {
+    count += static_cast<int>(s.tests.size());
+  }
+  return count;
+}
+
+int TIEPattern::DisjunctionCount() const noexcept {
+  int count = 0;
   for (const TPatternSlot& s : slots_) {
     for (const auto& t : s.tests) {
-      ++test_count_;
-      if (!t->Conjunction()) {
-        ++disjunction_count_;
-      }
+      count += t->Conjunction() ? 0 : 1;
     }
   }
+  return count;
 }
 
 void TIEPattern::FixTests(IReasoner& reasoner,
                           const std::function<std::string(std::string_view)>& generate) {
-  if (disjunction_count_ == 0) {
+  if (DisjunctionCount() == 0) {
     return;
   }
   BeginUpdate();
@@ -496,7 +499,6 @@ void TIEPattern::FixTests(IReasoner& reasoner,
     }
     tests = std::move(emitted);
   }
-  Recount();
   EndUpdate();
 }
 

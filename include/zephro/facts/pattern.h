@@ -108,9 +108,10 @@ class TIEPatternMatchTest final : public TIESlotTest {
   static void operator delete(void* block, std::size_t size) noexcept;
 
  private:
-  Ref<IIEValue> slot_value_;
-  std::int32_t sub_index_;
+  // The small fields first: they fill the base's tail, and a test is 32 bytes.
   bool conjunction_;
+  std::int32_t sub_index_;
+  Ref<IIEValue> slot_value_;
   TIEPattern* pattern_ = nullptr;  // not owned
 };
 
@@ -272,8 +273,9 @@ class TIEPattern {
   TIEPatternMatchTest& SlotTest(int index, int test) const {
     return *slots_[static_cast<std::size_t>(index)].tests[static_cast<std::size_t>(test)];
   }
-  int TestCount() const noexcept { return test_count_; }
-  int DisjunctionCount() const noexcept { return disjunction_count_; }
+  // Counted when asked: patterns are built a test at a time.
+  int TestCount() const noexcept;
+  int DisjunctionCount() const noexcept;
 
   // Appends a test to slot `slot_name`; raises "Fact Template is missing" or
   // "No such slot name: "%s"". A test element takes its call with an empty
@@ -303,13 +305,10 @@ class TIEPattern {
   static void operator delete(void* block, std::size_t size) noexcept;
 
  private:
-  void Recount() noexcept;
-
   TRule* owner_;  // not owned
   TText name_;     // shared with the other patterns on the template
   Ref<IFactTemplate> fact_template_;
   std::int32_t negated_count_;
-  int test_count_ = 0;
   // Set on few patterns: kept out of line so that a pattern stays small.
   struct Notes {
     std::string bound_name;
@@ -319,7 +318,6 @@ class TIEPattern {
   std::unique_ptr<Notes> notes_;
   Notes& EnsureNotes();
   std::vector<TPatternSlot> slots_;
-  int disjunction_count_ = 0;
   int updating_ = 0;
   bool unique_ = false;
   bool explicit_ = false;
