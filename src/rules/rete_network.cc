@@ -26,6 +26,7 @@
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
 
+#include "rules/alpha_index.h"
 #include "rules/rete_nodes.h"
 #include "rules/token.h"
 
@@ -64,7 +65,13 @@ class TReteCompiler {
                                                                                       : nullptr;
     };
     TReteNode* found = nullptr;
-    if (parent != nullptr) {
+    if (parent != nullptr && rete_.alpha_index_->Covers(*parent) &&
+        !(value && value->DType() == TIEType::dtFuzzy)) {
+      found = rete_.alpha_index_->Find(
+          TAlphaIndex::KeyOf(*parent, test, value.get()), [&](TPatternMatchNode& candidate) {
+            return *candidate.Predecessors().begin() == parent && reuse(&candidate) != nullptr;
+          });
+    } else if (parent != nullptr) {
       for (const TReteNode::Edge& e : parent->Successors()) {
         if (e.call_type == TCallType::ctSingle && (found = reuse(e.to)) != nullptr) {
           break;
@@ -473,7 +480,9 @@ class TReteCompiler {
 // --- the network ----------------------------------------------------------------------------
 
 TReteNetwork::TReteNetwork(TInferenceEngine* engine)
-    : engine_(engine), memory_keys_(std::make_unique<TMemoryKeyPool>()) {}
+    : engine_(engine),
+      memory_keys_(std::make_unique<TMemoryKeyPool>()),
+      alpha_index_(std::make_unique<TAlphaIndex>()) {}
 
 TReteNetwork::~TReteNetwork() { Clear(); }
 
@@ -500,6 +509,7 @@ void TReteNetwork::Link(TReteNode& from, TReteNode& to, TCallType call_type) {
   to.Predecessors().Add(from);
   from.Successors().push_back({&to, call_type});
   from.SuccessorsChanged();
+  alpha_index_->Linked(from, to);
 }
 
 void TReteNetwork::RegisterRoot(TReteNode& node) {
@@ -544,6 +554,7 @@ int TReteNetwork::RootCount() const noexcept {
 }
 
 void TReteNetwork::FreeNode(TReteNode& node) {
+  alpha_index_->Forget(node);
   for (TReteNode* pred : node.Predecessors()) {
     pred->Successors().erase_if([&](const TReteNode::Edge& e) { return e.to == &node; });
     pred->SuccessorsChanged();
@@ -652,6 +663,7 @@ void TReteNetwork::Clear() {
   roots_.clear();
   nodes_.clear();
   // Only the nodes read these.
+  alpha_index_->Clear();
   memory_keys_->Clear();
   binding_refs_.clear();
 }

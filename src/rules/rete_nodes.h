@@ -103,6 +103,7 @@ class TReteNode {
     TReteNode* nodes_[2] = {nullptr, nullptr};
   };
   Inputs& Predecessors() noexcept { return predecessors_; }
+  const Inputs& Predecessors() const noexcept { return predecessors_; }
   // True when this node is entered from `from` through an edge of that kind.
   bool EnteredFrom(const TReteNode& from, TCallType call_type) const;
 

@@ -34,6 +34,7 @@ class TReteNode;
 class TJoinNode;
 class TIEToken;
 class TMemoryKeyPool;
+class TAlphaIndex;
 
 // The test of a pattern-match (alpha) node.
 enum class TPatternMatchTest : std::uint8_t {
@@ -135,6 +136,8 @@ class TReteNetwork {
   TInferenceEngine* engine_;  // not owned
   // Before the nodes: the joins read their keys until they go.
   std::unique_ptr<TMemoryKeyPool> memory_keys_;
+  // The pattern nodes the compiler may share, for parents with many.
+  std::unique_ptr<TAlphaIndex> alpha_index_;
   std::vector<std::unique_ptr<TReteNode>> nodes_;
   // Roots by the template name they test; test-element roots under "".
   std::unordered_map<std::string, std::vector<TReteNode*>> roots_;
