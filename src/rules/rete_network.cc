@@ -17,6 +17,7 @@
 #include "zephro/rules/rete_network.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/function_call.h"
@@ -501,8 +502,8 @@ void TReteNetwork::SetMinActivationStrength(float strength) noexcept {
 }
 
 TReteNode& TReteNetwork::Adopt(std::unique_ptr<TReteNode> node) {
-  nodes_.push_back(std::move(node));
-  return *nodes_.back();
+  ++node_count_;
+  return *node.release();
 }
 
 void TReteNetwork::Link(TReteNode& from, TReteNode& to, TCallType call_type) {
@@ -536,8 +537,8 @@ void TReteNetwork::UnregisterRoot(TReteNode& node) {
 
 int TReteNetwork::RightMemoryCount() const {
   int count = 0;
-  for (const auto& node : nodes_) {
-    const auto* join = dynamic_cast<const TJoinNode*>(node.get());
+  for (const TReteNode* node : AllNodes()) {
+    const auto* join = dynamic_cast<const TJoinNode*>(node);
     if (join != nullptr && join->LeadsRightMemory()) {
       ++count;
     }
@@ -565,11 +566,31 @@ void TReteNetwork::FreeNode(TReteNode& node) {
   if (node.Predecessors().empty()) {
     UnregisterRoot(node);
   }
-  auto it = std::find_if(nodes_.begin(), nodes_.end(),
-                         [&](const std::unique_ptr<TReteNode>& n) { return n.get() == &node; });
-  if (it != nodes_.end()) {
-    nodes_.erase(it);
+  --node_count_;
+  delete &node;
+}
+
+std::vector<TReteNode*> TReteNetwork::AllNodes() const {
+  std::vector<TReteNode*> nodes;
+  std::unordered_set<const TReteNode*> seen;
+  for (const auto& [name, roots] : roots_) {
+    for (TReteNode* root : roots) {
+      if (seen.insert(root).second) {
+        nodes.push_back(root);
+      }
+    }
   }
+  // Every node is a root or a successor of one: the walk meets each once.
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    for (const TReteNode::Edge& e : nodes[i]->Successors()) {
+      if (seen.insert(e.to).second) {
+        nodes.push_back(e.to);
+      }
+    }
+  }
+  std::sort(nodes.begin(), nodes.end(),
+            [](const TReteNode* a, const TReteNode* b) { return a->Id() < b->Id(); });
+  return nodes;
 }
 
 void TReteNetwork::AddRule(TRule& rule) {
@@ -648,20 +669,24 @@ int TReteNetwork::MemoryKeyCount() const noexcept {
 
 void TReteNetwork::Clear() {
   ForgetActivations();
+  const std::vector<TReteNode*> nodes = AllNodes();
   // Every node goes: the joins need not leave their shared memories one by
   // one (each leaving searches the list of those sharing it).
-  for (auto& node : nodes_) {
-    if (auto* join = dynamic_cast<TJoinNode*>(node.get())) {
+  for (TReteNode* node : nodes) {
+    if (auto* join = dynamic_cast<TJoinNode*>(node)) {
       join->DropRightMemory();
     }
   }
-  for (auto& node : nodes_) {
-    if (auto* terminal = dynamic_cast<TPatternMatchTerminalNode*>(node.get())) {
+  for (TReteNode* node : nodes) {
+    if (auto* terminal = dynamic_cast<TPatternMatchTerminalNode*>(node)) {
       terminal->Rule().network_nodes_ = {};
     }
   }
   roots_.clear();
-  nodes_.clear();
+  for (TReteNode* node : nodes) {
+    delete node;
+  }
+  node_count_ = 0;
   // Only the nodes read these.
   alpha_index_->Clear();
   memory_keys_->Clear();
@@ -669,8 +694,8 @@ void TReteNetwork::Clear() {
 }
 
 void TReteNetwork::ForgetActivations() {
-  for (auto& node : nodes_) {
-    if (auto* terminal = dynamic_cast<TPatternMatchTerminalNode*>(node.get())) {
+  for (TReteNode* node : AllNodes()) {
+    if (auto* terminal = dynamic_cast<TPatternMatchTerminalNode*>(node)) {
       terminal->FastClear();
     }
   }
@@ -678,7 +703,7 @@ void TReteNetwork::ForgetActivations() {
 
 std::string TReteNetwork::ToString() const {
   std::string text;
-  for (const auto& node : nodes_) {
+  for (const TReteNode* node : AllNodes()) {
     text += node->ToString() + "\n";
   }
   return text;

@@ -5,6 +5,7 @@
 // new rule's compile trace must make and share the nodes the model says, and
 // a fact must activate the rules the model says.
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "testing/engine_fixture.h"
+#include "zephro/rules/rete_network.h"
 
 namespace zephro::testing {
 namespace {
@@ -121,6 +123,17 @@ TEST_P(AlphaIndexTest, SharesExactlyWhatTheTreeHolds) {
   const std::vector<std::string> agenda = fx.Agenda();
   EXPECT_EQ(std::set<std::string>(agenda.begin(), agenda.end()), expected);
   EXPECT_EQ(agenda.size(), expected.size());
+
+  // The network finds every node it counts, and none once the rules are gone.
+  const TReteNetwork& net = e.ReteNetwork();
+  const std::string dump = net.ToString();
+  EXPECT_EQ(static_cast<int>(std::count(dump.begin(), dump.end(), '\n')), net.NodeCount());
+  EXPECT_GT(net.NodeCount(), static_cast<int>(model.xs.size()));
+  for (const auto& [name, s] : live) {
+    e.RemoveRule(name);
+  }
+  EXPECT_EQ(net.NodeCount(), 0);
+  EXPECT_EQ(net.ToString(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -100,7 +100,7 @@ class TReteNetwork {
   // (the engine has emptied its agenda already).
   void ForgetActivations();
 
-  int NodeCount() const noexcept { return static_cast<int>(nodes_.size()); }
+  int NodeCount() const noexcept { return static_cast<int>(node_count_); }
   // How many right memories the joins use: one per join, less those shared.
   int RightMemoryCount() const;
   // How many distinct memory keys the joins hold, a join's left and right
@@ -127,6 +127,8 @@ class TReteNetwork {
  private:
   friend class TReteCompiler;
   void FreeNode(TReteNode& node);
+  // Every node, in the order they were made (by id).
+  std::vector<TReteNode*> AllNodes() const;
   void RegisterRoot(TReteNode& node);
   void UnregisterRoot(TReteNode& node);
 
@@ -138,7 +140,10 @@ class TReteNetwork {
   std::unique_ptr<TMemoryKeyPool> memory_keys_;
   // The pattern nodes the compiler may share, for parents with many.
   std::unique_ptr<TAlphaIndex> alpha_index_;
-  std::vector<std::unique_ptr<TReteNode>> nodes_;
+  // The network owns its nodes without listing them: each is reachable from
+  // a root, AllNodes finds them, and FreeNode frees one in constant time
+  // (a list cost a search per node when rules went one by one).
+  std::size_t node_count_ = 0;
   // Roots by the template name they test; test-element roots under "".
   std::unordered_map<std::string, std::vector<TReteNode*>> roots_;
   // The binding references of the network's copies of predicates, one per
