@@ -96,6 +96,9 @@ void TReteNode::WithdrawGathered(Gather&& gather, bool newest_first) {
     if (child.Linked()) {  // else it went with an earlier one
       Withdraw(child);
     }
+    // Mostly the last hold on the child: it is freed while still in the
+    // cache, and its block is the next one a new token gets.
+    stack[i] = nullptr;
   }
   stack.resize(from);
 }
