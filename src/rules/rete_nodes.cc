@@ -84,7 +84,10 @@ template <class Gather>
 void TReteNode::WithdrawGathered(Gather&& gather, bool newest_first) {
   std::vector<Ref<TIEToken>>& stack = Withdrawals();
   const std::size_t from = stack.size();
-  gather([&](TIEToken& child) { stack.emplace_back(&child); });
+  gather([&](TIEToken& child) {
+    child.PrefetchNeighbours();
+    stack.emplace_back(&child);
+  });
   if (newest_first) {
     std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(from), stack.end());
   }
