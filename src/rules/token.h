@@ -463,11 +463,26 @@ class TIETokenTree {
   }
   std::size_t IdIndex(std::uint32_t identity) const noexcept;
   void LinkKey(std::uint32_t index);
-  // Linking an entry behind the last one of its chain writes that one's
-  // key_next, which may have left the cache long ago: the write is put off
-  // until the next entry is linked (the line fetched meanwhile), or done
-  // before anything reads the key chains.
+  // Linking an entry reads its key bucket, which may have left the cache
+  // long ago: Add only starts fetching it, and the entry is linked when the
+  // memory is next used (by the next Add, or before anything reads the key
+  // chains). Linking it behind the last one of its chain then writes that
+  // one's key_next, likewise far away: that write is put off until the next
+  // entry is linked, or done before anything reads the key chains.
   void FinishLinks() const noexcept {
+    // Doing the links changes nothing a reader of the memory sees: const
+    // readers do them too.
+    const_cast<TIETokenTree*>(this)->LinkPending();
+    FinishTailLink();
+  }
+  void LinkPending() noexcept {
+    if (pending_ != kNone) {
+      const std::uint32_t index = pending_;
+      pending_ = kNone;
+      LinkKey(index);
+    }
+  }
+  void FinishTailLink() const noexcept {
     if (deferred_link_ != nullptr) {
       *deferred_link_ = deferred_next_;
       deferred_link_ = nullptr;
@@ -512,8 +527,9 @@ class TIETokenTree {
   std::size_t passed_by_ = 0;  // entries of other keys walked since the last Grow
   bool probed_ = false;
   std::uint32_t free_ = kNone;
-  // The key_next put off by LinkKey, and its value. Doing the write changes
-  // nothing a reader of the memory sees: const readers do it too.
+  // The entry Add filed but has not linked to its key chain yet, or kNone.
+  std::uint32_t pending_ = kNone;
+  // The key_next put off by LinkKey, and its value.
   mutable std::uint32_t* deferred_link_ = nullptr;
   mutable std::uint32_t deferred_next_ = 0;
   bool in_order_ = true;  // no slot reused since the array was last empty
