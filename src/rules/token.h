@@ -50,11 +50,15 @@ class TIEToken final : public IReteToken {
   IFact* GetFacts(int index) const override { return FactAt(index); }
   // The fact at `index` of the chain (0 the first), or null; read in place.
   IFact* FactAt(int index) const noexcept {
+    if (index < 0 || index >= count_) {
+      return nullptr;
+    }
+    // Each link counts one fact more than its parent.
     const TIEToken* t = this;
-    while (t != nullptr && index < t->count_ - 1) {
+    for (int up = count_ - 1 - index; up > 0; --up) {
       t = t->parent_.get();
     }
-    return t != nullptr && index == t->count_ - 1 ? t->fact_.get() : nullptr;
+    return t->fact_.get();
   }
   IFact* Fact() const noexcept override { return fact_.get(); }
   IReteToken* Parent() const noexcept override { return parent_.get(); }
