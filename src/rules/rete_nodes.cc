@@ -84,7 +84,10 @@ template <class Gather>
 void TReteNode::WithdrawGathered(Gather&& gather, bool newest_first) {
   std::vector<Ref<TIEToken>>& stack = Withdrawals();
   const std::size_t from = stack.size();
-  gather([&](TIEToken& child) { stack.emplace_back(&child); });
+  gather([&](TIEToken& child) {
+    child.PrefetchNeighbours();
+    stack.emplace_back(&child);
+  });
   if (newest_first) {
     std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(from), stack.end());
   }
@@ -96,6 +99,9 @@ void TReteNode::WithdrawGathered(Gather&& gather, bool newest_first) {
     if (child.Linked()) {  // else it went with an earlier one
       Withdraw(child);
     }
+    // Mostly the last hold on the child: it is freed while still in the
+    // cache, and its block is the next one a new token gets.
+    stack[i] = nullptr;
   }
   stack.resize(from);
 }

@@ -425,7 +425,7 @@ void TIETokenTree::LinkKey(std::uint32_t index) {
   } else {
     std::uint32_t* link = &entries_[bucket.tail].key_next;
     __builtin_prefetch(link, 1);
-    FinishLinks();  // the one before, fetched by now
+    FinishTailLink();  // the one before, fetched by now
     deferred_link_ = link;
     deferred_next_ = index;
   }
@@ -492,10 +492,10 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash,
       }
     }
   }
+  LinkPending();  // the entry before, whose bucket came meanwhile: KeysFull counts it
   if (KeysFull()) {
     Grow();
   }
-  PrefetchKey(hash);  // read by LinkKey below
   std::uint32_t index = free_;
   if (index != kNone) {
     free_ = entries_[index].id_next;
@@ -529,7 +529,8 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash,
   if (index < blockers_.size()) {
     blockers_[index] = kNoEntry;
   }
-  LinkKey(index);
+  PrefetchKey(hash);
+  pending_ = index;  // linked to its key chain later (see FinishLinks)
   if (at_home) {
     e.id_next = kHome;
   } else {
@@ -621,6 +622,7 @@ void TIETokenTree::Clear() {
     return;
   }
   // The tokens go with the array; the tables shrink back to their first size.
+  pending_ = kNone;
   deferred_link_ = nullptr;
   entries_.release();
   std::vector<std::uint32_t>().swap(blockers_);

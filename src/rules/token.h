@@ -52,11 +52,15 @@ class TIEToken final : public IReteToken {
   IFact* GetFacts(int index) const override { return FactAt(index); }
   // The fact at `index` of the chain (0 the first), or null; read in place.
   IFact* FactAt(int index) const noexcept {
+    if (index < 0 || index >= count_) {
+      return nullptr;
+    }
+    // Each link counts one fact more than its parent.
     const TIEToken* t = this;
-    while (t != nullptr && index < t->count_ - 1) {
+    for (int up = count_ - 1 - index; up > 0; --up) {
       t = t->parent_.get();
     }
-    return t != nullptr && index == t->count_ - 1 ? t->fact_.get() : nullptr;
+    return t->fact_.get();
   }
   IFact* Fact() const noexcept override { return fact_.get(); }
   IReteToken* Parent() const noexcept override { return parent_.get(); }
@@ -388,17 +392,39 @@ class TIETokenTree {
   }
   // Calls `f(entry, position)` for every entry, bucket by bucket, until `f`
   // answers false. `f` must not add to or remove from this memory.
+  //
+  // A join without a key meets every entry, often without reading its
+  // token before the token is extended: in a large memory the tokens of the
+  // entries kForEachAhead places on are fetched meanwhile.
   template <class F>
   void ForEach(F&& f) {
     FinishLinks();
-    for (const KeyBucket& bucket : keys_) {
-      for (std::uint32_t i = bucket.head; i != kNone;) {
-        Entry& e = entries_[i];
-        const std::uint32_t at = i;
-        i = e.key_next;
-        if (!f(e, at)) {
-          return;
+    if (count_ < kLookAheadFrom) {
+      for (const KeyBucket& bucket : keys_) {
+        for (std::uint32_t i = bucket.head; i != kNone;) {
+          Entry& e = entries_[i];
+          const std::uint32_t at = i;
+          i = e.key_next;
+          if (!f(e, at)) {
+            return;
+          }
         }
+      }
+      return;
+    }
+    TWalk ahead(*this);
+    std::uint32_t window[kForEachAhead];
+    for (std::uint32_t& at : window) {
+      at = ahead.Next();
+    }
+    for (std::size_t slot = 0;; slot = (slot + 1) % kForEachAhead) {
+      const std::uint32_t at = window[slot];
+      if (at == kNone) {
+        return;
+      }
+      window[slot] = ahead.Next();
+      if (!f(entries_[at], at)) {
+        return;
       }
     }
   }
@@ -418,16 +444,68 @@ class TIETokenTree {
   // In place of an identity link: the entry is its token's home.
   static constexpr std::uint32_t kHome = kNoEntry - 1;
 
+  static constexpr std::size_t kForEachAhead = 4;
+  // The positions of the entries in ForEach's order; each one's token is
+  // fetched as its position is handed out.
+  class TWalk {
+   public:
+    explicit TWalk(TIETokenTree& tree) noexcept : tree_(tree) {}
+    [[gnu::always_inline]] std::uint32_t Next() noexcept {
+      while (at_ == kNone) {
+        if (bucket_ == tree_.keys_.size()) {
+          return kNone;
+        }
+        // The entries sit all over the array: the head of a bucket further
+        // on is fetched now, to be read when the walk gets there.
+        if (bucket_ + kForEachAhead < tree_.keys_.size()) {
+          const std::uint32_t later = tree_.keys_[bucket_ + kForEachAhead].head;
+          if (later != kNone) {
+            __builtin_prefetch(&tree_.entries_[later]);
+          }
+        }
+        at_ = tree_.keys_[bucket_++].head;
+      }
+      const std::uint32_t here = at_;
+      const Entry& e = tree_.entries_[here];
+      at_ = e.key_next;
+      // A token spans two cache lines at most: its first and last bytes.
+      const auto* token = reinterpret_cast<const char*>(e.token.get());
+      __builtin_prefetch(token);
+      __builtin_prefetch(token + sizeof(TIEToken) - 1);
+      return here;
+    }
+
+   private:
+    TIETokenTree& tree_;
+    std::size_t bucket_ = 0;
+    std::uint32_t at_ = kNone;
+  };
+
   std::size_t KeyIndex(std::int32_t hash) const noexcept {
     return MixBits(static_cast<std::uint32_t>(hash)) & key_mask_;
   }
   std::size_t IdIndex(std::uint32_t identity) const noexcept;
   void LinkKey(std::uint32_t index);
-  // Linking an entry behind the last one of its chain writes that one's
-  // key_next, which may have left the cache long ago: the write is put off
-  // until the next entry is linked (the line fetched meanwhile), or done
-  // before anything reads the key chains.
+  // Linking an entry reads its key bucket, which may have left the cache
+  // long ago: Add only starts fetching it, and the entry is linked when the
+  // memory is next used (by the next Add, or before anything reads the key
+  // chains). Linking it behind the last one of its chain then writes that
+  // one's key_next, likewise far away: that write is put off until the next
+  // entry is linked, or done before anything reads the key chains.
   void FinishLinks() const noexcept {
+    // Doing the links changes nothing a reader of the memory sees: const
+    // readers do them too.
+    const_cast<TIETokenTree*>(this)->LinkPending();
+    FinishTailLink();
+  }
+  void LinkPending() noexcept {
+    if (pending_ != kNone) {
+      const std::uint32_t index = pending_;
+      pending_ = kNone;
+      LinkKey(index);
+    }
+  }
+  void FinishTailLink() const noexcept {
     if (deferred_link_ != nullptr) {
       *deferred_link_ = deferred_next_;
       deferred_link_ = nullptr;
@@ -472,8 +550,9 @@ class TIETokenTree {
   std::size_t passed_by_ = 0;  // entries of other keys walked since the last Grow
   bool probed_ = false;
   std::uint32_t free_ = kNone;
-  // The key_next put off by LinkKey, and its value. Doing the write changes
-  // nothing a reader of the memory sees: const readers do it too.
+  // The entry Add filed but has not linked to its key chain yet, or kNone.
+  std::uint32_t pending_ = kNone;
+  // The key_next put off by LinkKey, and its value.
   mutable std::uint32_t* deferred_link_ = nullptr;
   mutable std::uint32_t deferred_next_ = 0;
   bool in_order_ = true;  // no slot reused since the array was last empty

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "rules/token.h"
+#include "zephro/facts/fact.h"
 
 namespace zephro {
 namespace {
@@ -209,6 +210,41 @@ TEST(TokenLinksTest, ProbesMeetTheirKeysEntriesOldestFirst) {
       expected.resize(std::min<std::size_t>(expected.size(), 3));
       EXPECT_EQ(first_three, expected) << "size " << size << ", hash " << hash;
     }
+  }
+}
+
+}  // namespace
+}  // namespace zephro
+
+namespace zephro {
+namespace {
+
+// A partial match reads its facts by position through its parents: each
+// position in the chain gives the fact added there, any other none, for
+// chains of every length, a copy with another action and the clear signal.
+TEST(TokenLinksTest, FactsAreReadByTheirPositionInTheChain) {
+  for (int length : {1, 2, 3, 7}) {
+    std::vector<Ref<IFact>> facts;
+    Ref<TIEToken> token;
+    for (int i = 0; i < length; ++i) {
+      facts.push_back(MakeRef<TFact>());
+      facts.back()->SetID(100 + i);
+      token = i == 0 ? MakeRef<TIEToken>(TTokenAction::taAdd, facts.back())
+                     : MakeRef<TIEToken>(token, facts.back());
+    }
+    const Ref<TIEToken> copy = MakeRef<TIEToken>(*token, TTokenAction::taRemove);
+    for (const TIEToken* t : {token.get(), copy.get()}) {
+      ASSERT_EQ(t->Count(), length);
+      for (int i = -2; i <= length + 1; ++i) {
+        IFact* expected = i >= 0 && i < length ? facts[static_cast<std::size_t>(i)].get() : nullptr;
+        EXPECT_EQ(t->FactAt(i), expected) << "length " << length << ", position " << i;
+        EXPECT_EQ(t->GetFacts(i), expected) << "length " << length << ", position " << i;
+      }
+    }
+  }
+  const Ref<TIEToken> clear = TIEToken::Clear();
+  for (int i = -1; i <= 1; ++i) {
+    EXPECT_EQ(clear->FactAt(i), nullptr) << "clear signal, position " << i;
   }
 }
 

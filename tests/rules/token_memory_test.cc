@@ -144,5 +144,60 @@ TEST(TokenMemoryTest, TokensFiledByIdentityAreTakenOutOnce) {
   }
 }
 
+// A whole walk of a large memory fetches ahead of where it is: it must still
+// meet the entries in the order the memory prints them (bucket by bucket,
+// each bucket's oldest first), every one once, and stop where it is told,
+// also after removals left places that new entries took.
+TEST(TokenMemoryTest, LargeWalksMeetEntriesInTheMemorysOrder) {
+  const int sizes[] = {TIETokenTree::kLookAheadFrom + 1, 3 * TIETokenTree::kLookAheadFrom};
+  for (int size : sizes) {
+    TIETokenTree memory(1);
+    std::vector<Ref<TIEToken>> tokens;
+    int next_id = 1;
+    auto file = [&](int hash) {
+      Ref<IFact> fact = MakeRef<TFact>();
+      fact->SetID(next_id++);
+      tokens.push_back(MakeRef<TIEToken>(TTokenAction::taAdd, fact));
+      ASSERT_NE(memory.Add(tokens.back(), hash), TIETokenTree::kNoEntry);
+    };
+    for (int i = 0; i < size; ++i) {
+      file(i % 97);  // chains of several entries
+    }
+    for (std::size_t i = 0; i < tokens.size(); i += 4) {
+      ASSERT_TRUE(memory.Remove(*tokens[i], nullptr));
+    }
+    for (int i = 0; i < size / 4; ++i) {
+      file(i * 7);
+    }
+    ASSERT_GE(memory.Count(), TIETokenTree::kLookAheadFrom);
+    // The printed order: "f-ID" per entry, a line per bucket.
+    std::vector<std::string> printed;
+    const std::string text = memory.GetToFactsString();
+    for (std::size_t at = text.find("f-"); at != std::string::npos;) {
+      const std::size_t next = text.find("f-", at + 2);
+      const std::size_t end = std::min(next, text.find('\n', at));
+      printed.push_back(text.substr(at, end - at));
+      at = next;
+    }
+    std::vector<std::string> walked;
+    memory.ForEach([&](TIETokenTree::Entry& e, std::uint32_t) {
+      walked.push_back("f-" + std::to_string(e.token->Fact()->GetID()));
+      return true;
+    });
+    EXPECT_EQ(static_cast<int>(walked.size()), memory.Count()) << size;
+    EXPECT_EQ(walked, printed) << size;
+    for (std::size_t stop : {std::size_t{1}, std::size_t{5}, walked.size() - 1}) {
+      std::vector<std::string> part;
+      memory.ForEach([&](TIETokenTree::Entry& e, std::uint32_t) {
+        part.push_back("f-" + std::to_string(e.token->Fact()->GetID()));
+        return part.size() < stop;
+      });
+      EXPECT_EQ(part, std::vector<std::string>(walked.begin(),
+                                               walked.begin() + static_cast<std::ptrdiff_t>(stop)))
+          << size << ", stop after " << stop;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zephro
