@@ -136,7 +136,7 @@ class TReteNetwork {
   TMemoryKeyPool& MemoryKeys() noexcept { return *memory_keys_; }
 
   TInferenceEngine* engine_;  // not owned
-  // Before the nodes: the joins read their keys until they go.
+  // Kept until Clear has freed the joins, which read their keys to the end.
   std::unique_ptr<TMemoryKeyPool> memory_keys_;
   // The pattern nodes the compiler may share, for parents with many.
   std::unique_ptr<TAlphaIndex> alpha_index_;
