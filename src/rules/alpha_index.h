@@ -65,8 +65,6 @@ class TAlphaIndex {
     return best;
   }
 
-  std::size_t Count() const noexcept { return count_; }
-
  private:
   // Marks a slot whose node was forgotten: probes go on past it.
   static TPatternMatchNode* Gone() noexcept {
