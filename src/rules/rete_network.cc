@@ -27,6 +27,7 @@
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
 
+#include "platform/hash_mix.h"
 #include "rules/alpha_index.h"
 #include "rules/rete_nodes.h"
 #include "rules/token.h"
@@ -34,6 +35,46 @@
 namespace zephro {
 
 // --- the compiler ---------------------------------------------------------------------------
+
+// The network's copies of predicates, filed by what they say: a copy made
+// again, for another rule or the same one compiled anew, is the one made
+// before. Direct-mapped: a slot keeps the copy filed last under it, so the
+// table keeps at most kSlots copies alive once their rules are gone.
+class TPreparedCalls {
+ public:
+  // `value` (a call value), or the equal one filed under `hash` before.
+  Ref<IIEValue> Share(Ref<IIEValue> value, std::uint64_t hash) {
+    if (slots_.empty()) {
+      slots_.resize(kSlots);
+    }
+    Ref<IIEValue>& slot = slots_[static_cast<std::uint32_t>(FinishHash(hash)) & (kSlots - 1)];
+    if (slot && Same(*slot, *value)) {
+      return slot;
+    }
+    slot = value;
+    return value;
+  }
+  void Clear() noexcept { slots_ = {}; }
+
+ private:
+  static constexpr std::size_t kSlots = 4096;
+
+  // Same tags, name, reasoner and comment, and the very same arguments: a
+  // copy's constants, binding references and nested copies are shared.
+  static bool Same(const IIEValue& a, const IIEValue& b) {
+    const IFunCall& x = *a.AsFunCall();
+    const IFunCall& y = *b.AsFunCall();
+    const auto xs = x.Arguments();
+    const auto ys = y.Arguments();
+    return a.Tag() == b.Tag() && x.Tag() == y.Tag() && x.Reasoner() == y.Reasoner() &&
+           x.Name() == y.Name() && x.Comment() == y.Comment() &&
+           std::equal(xs.begin(), xs.end(), ys.begin(), ys.end(),
+                      [](const Ref<IIEValue>& p, const Ref<IIEValue>& q) { return p == q; });
+  }
+
+  std::vector<Ref<IIEValue>> slots_;
+};
+
 
 class TReteCompiler {
  public:
@@ -106,34 +147,49 @@ class TReteCompiler {
     return node;
   }
 
-  // A copy of `call` whose variables refer to where the rule binds them. The
-  // calls nested in it are copied as well; its constants are shared with the
-  // rule's call (nothing changes them in place).
-  Ref<IFunCall> Prepare(const IFunCall& call, int pattern, bool single_fact) {
+  // A value holding a copy of `call` whose variables refer to where the rule
+  // binds them, with the tag `value_tag`, and the hash of what the copy
+  // says. The calls nested in it are copied as well; its constants are
+  // shared with the rule's call (nothing changes them in place). A copy
+  // equal to one the network made before, for this rule or another, is
+  // that one: rules whose predicates read alike hold one copy.
+  struct TPrepared {
+    Ref<IIEValue> value;
+    std::uint64_t hash;
+  };
+  TPrepared PrepareCall(const IFunCall& call, std::int32_t value_tag, int pattern,
+                        bool single_fact) {
     Ref<TFunctionCall> copy = MakeRef<TFunctionCall>(call.Reasoner(), call.Name());
     copy->SetComment(call.Comment());
     copy->SetTag(call.Tag());
+    std::uint64_t hash = AccumulateHash(kHashSeed, CalculateHash(call.Name()));
+    hash = AccumulateHash(AccumulateHash(hash, call.Tag()), value_tag);
     for (const Ref<IIEValue>& arg : call.Arguments()) {
-      copy->AddArgument(PrepareArgument(arg, pattern, single_fact));
+      TPrepared prepared = PrepareArgument(arg, pattern, single_fact);
+      hash = AccumulateHash(hash, FinishHash(prepared.hash));
+      copy->AddArgument(std::move(prepared.value));
     }
-    return copy;
+    Ref<IIEValue> value = MakeRef<TIEValue>(Ref<IFunCall>(std::move(copy)));
+    value->SetTag(value_tag);
+    return {rete_.prepared_calls_->Share(std::move(value), hash), hash};
   }
 
-  Ref<IIEValue> PrepareArgument(const Ref<IIEValue>& arg, int pattern, bool single_fact) {
+  TPrepared PrepareArgument(const Ref<IIEValue>& arg, int pattern, bool single_fact) {
     const TIEType kind = arg->DType();
     if (kind == TIEType::dtFunCall) {
-      Ref<IIEValue> value = MakeRef<TIEValue>(Prepare(*arg->AsFunCall(), pattern, single_fact));
-      value->SetTag(arg->Tag());
-      return value;
+      return PrepareCall(*arg->AsFunCall(), arg->Tag(), pattern, single_fact);
     }
+    const std::uint64_t constant =
+        AccumulateHash(AccumulateHash(kHashSeed, static_cast<std::int32_t>(kind)),
+                       arg->GetHashCode());
     if (kind != TIEType::dtVariable && kind != TIEType::dtMultiVariable) {
-      return arg;
+      return {arg, constant};
     }
     const std::string_view name = arg->Text();
     TBinding* b = rule_.GetBindingByName(name);
     if (b == nullptr || b->FactIndex() > pattern) {
       if (rete_.Engine() != nullptr && rete_.Engine()->IsGlobalVariable(name)) {
-        return arg;  // resolved through the engine's context
+        return {arg, constant};  // resolved through the engine's context
       }
       RaiseIE(SUnknownVariable, std::string(name).c_str());
     }
@@ -150,7 +206,13 @@ class TReteCompiler {
       value->SetAsOwnedObject(info.release());
       shared = std::move(value);
     }
-    return shared;
+    std::uint64_t hash = AccumulateHash(kHashSeed, fact_index);
+    hash = AccumulateHash(hash, CalculateHash(b->SlotIndex()));
+    hash = AccumulateHash(hash, b->SubIndex());
+    if (fact_template != nullptr) {
+      hash = AccumulateHash(hash, CalculateHash(fact_template->TemplateName()));
+    }
+    return {shared, hash};
   }
 
   // True when `call` or a call nested in it holds a binding reference.
@@ -233,7 +295,7 @@ class TReteCompiler {
             }
             Ref<IIEValue> value;
             if (t->IsFunCall()) {
-              value = MakeRef<TIEValue>(Prepare(*t->SlotValue()->AsFunCall(), p, true));
+              value = PrepareCall(*t->SlotValue()->AsFunCall(), 0, p, true).value;
             } else {
               value = Ref<IIEValue>(t->SlotValue());
             }
@@ -334,7 +396,7 @@ class TReteCompiler {
           }
           auto test = std::make_unique<TIEPatternMatchTest>(
               t->TestType(), t->MultiSlotSubIndex(),
-              MakeRef<TIEValue>(Prepare(*t->SlotValue()->AsFunCall(), p, false)));
+              PrepareCall(*t->SlotValue()->AsFunCall(), 0, p, false).value);
           node->AddTest(std::move(test));
           node->has_function_tests_ = true;
         }
@@ -483,7 +545,8 @@ class TReteCompiler {
 TReteNetwork::TReteNetwork(TInferenceEngine* engine)
     : engine_(engine),
       memory_keys_(std::make_unique<TMemoryKeyPool>()),
-      alpha_index_(std::make_unique<TAlphaIndex>()) {}
+      alpha_index_(std::make_unique<TAlphaIndex>()),
+      prepared_calls_(std::make_unique<TPreparedCalls>()) {}
 
 TReteNetwork::~TReteNetwork() { Clear(); }
 
@@ -690,6 +753,7 @@ void TReteNetwork::Clear() {
   // Only the nodes read these.
   alpha_index_->Clear();
   memory_keys_->Clear();
+  prepared_calls_->Clear();
   binding_refs_.clear();
 }
 

@@ -140,7 +140,7 @@ std::string TReteNode::ToString() const {
 // fuzzy value), grouped by slot and filed by the constant's hash; a fact can
 // pass only the members whose constant hashes like its slot value. The rest
 // are called as they are.
-struct TReteNode::TConstantDispatch {
+struct TReteNode::TConstantDispatch : RefCounted {
   struct Group {
     TSlotPosition slot;
     TSlotCache cache;
@@ -163,9 +163,13 @@ bool IsConstantEquality(const TReteNode& node) {
 
 }  // namespace
 
+TReteNode::~TReteNode() = default;
+
+void TReteNode::SuccessorsChanged() noexcept { dispatch_ = nullptr; }
+
 void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
   if (!dispatch_) {
-    auto d = std::make_shared<TConstantDispatch>();
+    Ref<TConstantDispatch> d = MakeRef<TConstantDispatch>();
     for (std::uint32_t i = 0; i < successors_.size(); ++i) {
       TReteNode& child = *successors_[i].to;
       if (!IsConstantEquality(child)) {
@@ -187,7 +191,7 @@ void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
   // Held for the call: no rule action runs while a token passes, so the
   // successors cannot change under us today, and if they ever did the index
   // would still be alive here.
-  const std::shared_ptr<TConstantDispatch> d = dispatch_;
+  const Ref<TConstantDispatch> d = dispatch_;
   if (d->groups.empty()) {
     for (const Edge& e : successors_) {
       e.to->CallNode(token, e.call_type);
@@ -291,7 +295,7 @@ TArgFields FieldsOf(TPatternMatchTest test, const std::vector<TNodeArg>& args) {
 
 TPatternMatchNode::TPatternMatchNode(TReteNetwork& rete, TPatternMatchTest test,
                                      Ref<IIEValue> value, std::vector<TNodeArg> args)
-    : TReteNode(rete), test_(test), value_(std::move(value)) {
+    : TReteNode(rete), value_(std::move(value)), test_(test) {
   TArgFields fields = FieldsOf(test, args);
   slot1_ = TSlotPosition(std::move(fields.slot1));
   slot2_ = TSlotPosition(std::move(fields.slot2));
@@ -701,7 +705,7 @@ TIETokenTree& TJoinNode::Left() {
 
 TRightMemory& TJoinNode::Right() {
   if (!right_) {
-    right_ = std::make_shared<TRightMemory>();
+    right_ = MakeRef<TRightMemory>();
     right_->members.push_back(this);
   }
   return *right_;

@@ -46,7 +46,7 @@ class TReteNode {
   using Edges = TInlineVector<Edge>;
 
   explicit TReteNode(TReteNetwork& rete);
-  virtual ~TReteNode() = default;
+  virtual ~TReteNode();
   TReteNode(const TReteNode&) = delete;
   TReteNode& operator=(const TReteNode&) = delete;
   // Blocks of the node classes' exact sizes, recycled (node_blocks.cc).
@@ -70,7 +70,7 @@ class TReteNode {
     CallChildrenByValue(token);
   }
   // The successors changed: an index built over them is stale.
-  void SuccessorsChanged() noexcept { dispatch_.reset(); }
+  void SuccessorsChanged() noexcept;
 
   TReteNetwork& Rete() const noexcept { return *rete_; }
   // The node's number, unique in the process: tokens record which node made
@@ -128,7 +128,7 @@ class TReteNode {
   std::uint32_t id_;
   int rule_use_count_ = 1;  // next to id_: no padding between them
   Edges successors_;
-  std::shared_ptr<TConstantDispatch> dispatch_;  // built on demand
+  Ref<TConstantDispatch> dispatch_;  // built on demand
   Inputs predecessors_;
 };
 
@@ -160,13 +160,15 @@ class TPatternMatchNode final : public TReteNode {
   bool Fold(const Ref<TIEToken>& token, const IFact& fact);
   static IIEValue* Element(IIEValue* list_value, std::int32_t position);
 
-  TPatternMatchTest test_;
+  // A program has many of these nodes: each small field fills the padding
+  // after the field before it.
   Ref<IIEValue> value_;
-  TSlotPosition slot1_;
-  TSlotPosition slot2_;
-  TSlotCache cache1_;  // where slot1_ sits in the facts met
+  [[no_unique_address]] TSlotPosition slot1_;
   std::int32_t pos1_ = -1;
+  [[no_unique_address]] TSlotPosition slot2_;
   std::int32_t pos2_ = -1;
+  [[no_unique_address]] TSlotCache cache1_;  // where slot1_ sits in the facts met
+  TPatternMatchTest test_;
 };
 
 // A `test` element (and the base of joins): tests on a partial match.
@@ -195,8 +197,9 @@ class TTestNode : public TReteNode {
                 std::size_t first = 0);
 
   std::vector<std::unique_ptr<TIESlotTest>> tests_;
-  // The tests as the inner loop decides them, prepared on first use.
-  TTestProgram program_;
+  // The tests as the inner loop decides them, prepared on first use. The
+  // flags after it, and a join's, fill its padding.
+  [[no_unique_address]] TTestProgram program_;
   bool has_function_tests_ = false;
 
   friend class TReteCompiler;
@@ -208,7 +211,7 @@ class TTestNode : public TReteNode {
 // each token; the others, called next for the same token, take its result.
 // No join may share with another whose right input reaches its left input:
 // it would meet a token in the memory before the token reached it.
-struct TRightMemory {
+struct TRightMemory : RefCounted {
   std::unique_ptr<TIETokenTree> tree;     // made when the first token is stored
   std::vector<TJoinNode*> members;        // in their feeder's order
   // The first member's last result, for the others.
@@ -298,16 +301,16 @@ class TJoinNode final : public TTestNode {
   Ref<TIEToken> Extend(const Ref<TIEToken>& left, TIEToken& right, TTokenAction tag) const;
   Ref<TIEToken> WithNull(const Ref<TIEToken>& left, TTokenAction tag) const;
 
-  std::unique_ptr<TIETokenTree> left_;
-  std::shared_ptr<TRightMemory> right_;
-  TIETokenTree* right_tree_ = nullptr;  // right_->tree, once made
-  TMemoryKey left_key_;
-  TMemoryKey right_key_;
   bool negated_;
   bool unique_;
   bool prefix_join_ = false;
   bool offers_right_ = false;
   bool right_shared_ = false;  // another join used the memory
+  std::unique_ptr<TIETokenTree> left_;
+  Ref<TRightMemory> right_;
+  TIETokenTree* right_tree_ = nullptr;  // right_->tree, once made
+  TMemoryKey left_key_;
+  TMemoryKey right_key_;
 };
 
 class TPatternMatchTerminalNode final : public TReteNode {
@@ -351,8 +354,8 @@ class TPatternMatchTerminalNode final : public TReteNode {
   // until the first activation: most rules of a large program wait long for
   // one.
   std::vector<TActivation*> buckets_;
-  int count_ = 0;
   std::uint64_t next_order_ = 1;
+  int count_ = 0;
   bool initialized_ = false;
 };
 

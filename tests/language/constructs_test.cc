@@ -2,6 +2,8 @@
 // (and parses again to the same text), and the errors of common mistakes.
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -306,6 +308,59 @@ TEST(ConstructsTest, RulesWithTheSamePredicateFireAsRulesWithPredicatesOfTheirOw
   const std::string alike = run(false);
   EXPECT_FALSE(alike.empty());
   EXPECT_EQ(alike, run(true));
+}
+
+TEST(ConstructsTest, PredicatesWrittenAlikeReadWhereEachRuleBindsTheirVariables) {
+  // Every predicate below is written alike, so the rules hold one parsed
+  // call; the network's copy of it must still read the slot, template and
+  // pattern each rule binds the variables to. Each rule's activations in an
+  // engine holding all of them must be those it has in an engine of its own.
+  const std::string heads =
+      "(deftemplate m (slot x) (slot y))"
+      "(deftemplate n (slot x) (slot y))";
+  const std::string facts =
+      "(assert (m (x 9) (y 1)) (m (x 2) (y 7)) (n (x 1) (y 9)) (n (x 3) (y 2)))";
+  const std::vector<std::pair<std::string, std::string>> rules = {
+      {"mx", "(m (x ?v&:(> ?v 5)))"},
+      {"my", "(m (y ?v&:(> ?v 5)))"},
+      {"nx", "(n (x ?v&:(> ?v 5)))"},
+      {"ny", "(n (y ?v&:(> ?v 5)))"},
+      {"nested-mx", "(m (x ?v&:(> (+ ?v 0) 5)))"},
+      {"nested-my", "(m (y ?v&:(> (+ ?v 0) 5)))"},
+      {"join-xy", "(m (x ?w)) (m (y ?v&:(> ?v ?w)))"},
+      {"join-yx", "(m (y ?w)) (m (x ?v&:(> ?v ?w)))"},
+      {"join-nm", "(n (x ?w)) (m (y ?v&:(> ?v ?w)))"},
+      {"join-later", "(m (x ?w)) (n (y ?u)) (m (y ?v&:(> ?v ?w)))"},
+  };
+  auto rule_text = [](const std::pair<std::string, std::string>& r) {
+    return "(defrule " + r.first + " " + r.second + " =>)";
+  };
+  auto activations = [](ParserFixture& f, const std::string& rule) {
+    std::vector<std::string> mine;
+    for (const std::string& line : f.Agenda()) {
+      if (line.rfind(rule + ":", 0) == 0) {
+        mine.push_back(line);
+      }
+    }
+    return mine;
+  };
+  ParserFixture all;
+  std::string text = heads;
+  for (const auto& r : rules) {
+    text += rule_text(r);
+  }
+  all.Engine().Parse(text + facts, true);
+  std::size_t with_activations = 0;
+  for (const auto& r : rules) {
+    ParserFixture alone;
+    alone.Engine().Parse(heads + rule_text(r) + facts, true);
+    const std::vector<std::string> expected = activations(alone, r.first);
+    with_activations += expected.empty() ? 0 : 1;
+    EXPECT_EQ(activations(all, r.first), expected) << r.first;
+  }
+  // The facts tell the places apart: some rules match and some do not.
+  EXPECT_GT(with_activations, 0u);
+  EXPECT_LT(with_activations, rules.size());
 }
 
 TEST(ConstructsTest, BuildsRulesFromTheirParts) {

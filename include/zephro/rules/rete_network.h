@@ -35,6 +35,7 @@ class TJoinNode;
 class TIEToken;
 class TMemoryKeyPool;
 class TAlphaIndex;
+class TPreparedCalls;
 
 // The test of a pattern-match (alpha) node.
 enum class TPatternMatchTest : std::uint8_t {
@@ -140,6 +141,8 @@ class TReteNetwork {
   std::unique_ptr<TMemoryKeyPool> memory_keys_;
   // The pattern nodes the compiler may share, for parents with many.
   std::unique_ptr<TAlphaIndex> alpha_index_;
+  // The compiler's copies of predicates, shared by the rules that read alike.
+  std::unique_ptr<TPreparedCalls> prepared_calls_;
   // The network owns its nodes without listing them: each is reachable from
   // a root, AllNodes finds them, and FreeNode frees one in constant time
   // (a list cost a search per node when rules went one by one).
