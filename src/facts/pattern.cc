@@ -1,6 +1,8 @@
 #include "zephro/facts/pattern.h"
 
 #include <algorithm>
+#include <bit>
+#include <stdexcept>
 
 #include "zephro/engine/context.h"
 #include "zephro/functions/function_call.h"
@@ -228,20 +230,25 @@ std::string TIEJoinTest::ToString() const {
 // --- patterns -------------------------------------------------------------------------------
 
 void TSlotTests::push_back(Item item) {
-  if (size_ == 0 && capacity_ == 1) {
+  const std::uint32_t n = size_ & ~kMany;
+  if (n == 0) {
     one_ = std::move(item);
     size_ = 1;
     return;
   }
-  if (size_ == capacity_) {
-    const std::uint32_t capacity = capacity_ * 2;
-    auto* grown = new Item[capacity];
+  if (n >= kMany - 1) {
+    throw std::length_error("too many tests in one slot");
+  }
+  if (!Many() || (n >= 2 && std::has_single_bit(n))) {
+    // Full: the single test in place, or an array of n.
+    auto* grown = new Item[std::max<std::uint32_t>(2, n * 2)];
     std::move(begin(), end(), grown);
     Release();
     many_ = grown;
-    capacity_ = capacity;
+    size_ = n | kMany;
   }
-  many_[size_++] = std::move(item);
+  many_[n] = std::move(item);
+  ++size_;
 }
 
 void* TIEPatternMatchTest::operator new(std::size_t size) {
@@ -269,10 +276,10 @@ TIEPattern::TIEPattern(TRule* owner, std::string name, Ref<IFactTemplate> fact_t
   if (fact_template_) {
     slots_.reserve(fact_template_->SlotNames().size());
     for (const std::string& slot : fact_template_->SlotNames()) {
-      slots_.push_back(TPatternSlot{TText::Shared(slot), -1, {}});
+      slots_.push_back(TPatternSlot{TText::Shared(slot), {}, -1});
     }
   } else {
-    slots_.push_back(TPatternSlot{TText(), -1, {}});
+    slots_.push_back(TPatternSlot{TText(), {}, -1});
   }
 }
 
@@ -289,7 +296,7 @@ TIEPattern::TIEPattern(const TIEPattern& source)
   }
   slots_.reserve(source.slots_.size());
   for (const TPatternSlot& s : source.slots_) {
-    TPatternSlot copy{s.name, s.length, {}};
+    TPatternSlot copy{s.name, {}, s.length};
     for (const auto& t : s.tests) {
       std::unique_ptr<TIESlotTest> c = t->Clone();
       auto* test = static_cast<TIEPatternMatchTest*>(c.release());
@@ -401,7 +408,7 @@ TIEPatternMatchTest& TIEPattern::AddTest(std::string_view slot_name,
     if (!fact_template_ || !fact_template_->ContainsSlot(slot_name)) {
       RaiseIE(SInvalidSlotName, std::string(slot_name).c_str());
     }
-    slots_.push_back(TPatternSlot{TText::Shared(slot_name), -1, {}});
+    slots_.push_back(TPatternSlot{TText::Shared(slot_name), {}, -1});
     index = static_cast<int>(slots_.size()) - 1;
   }
   test->SetPattern(this);

@@ -1,5 +1,7 @@
 #include "zephro/facts/slot_position.h"
 
+#include <limits>
+
 namespace zephro {
 
 int TSlotPosition::Lookup(const IFactTemplate* t) const {
@@ -21,7 +23,7 @@ int TSlotPosition::Lookup(const IFactTemplate* t) const {
     }
   }
   // A miss is not remembered: the template may gain the slot later.
-  serial_ = serial;
+  serial_ = serial <= std::numeric_limits<std::uint32_t>::max() ? static_cast<std::uint32_t>(serial) : 0;
   index_ = t->SlotIndex(name_.View());
   return index_;
 }

@@ -45,8 +45,8 @@ void TAlphaIndex::Linked(TReteNode& from, TReteNode& to) {
     // Newly covered, or covered again after losing successors: some of its
     // nodes may be filed already.
     for (const TReteNode::Edge& e : from.Successors()) {
-      if (e.call_type == TCallType::ctSingle && IsPatternNode(*e.to)) {
-        auto& child = static_cast<TPatternMatchNode&>(*e.to);
+      if (e.CallType() == TCallType::ctSingle && IsPatternNode(*e.To())) {
+        auto& child = static_cast<TPatternMatchNode&>(*e.To());
         if (!Contains(child)) {
           Add(child);
         }

@@ -115,7 +115,7 @@ class TReteCompiler {
           });
     } else if (parent != nullptr) {
       for (const TReteNode::Edge& e : parent->Successors()) {
-        if (e.call_type == TCallType::ctSingle && (found = reuse(e.to)) != nullptr) {
+        if (e.CallType() == TCallType::ctSingle && (found = reuse(e.To())) != nullptr) {
           break;
         }
       }
@@ -409,8 +409,8 @@ class TReteCompiler {
                    bool shareable) {
     if (shareable) {
       for (const TReteNode::Edge& e : left.Successors()) {
-        auto* candidate = dynamic_cast<TJoinNode*>(e.to);
-        if (candidate != nullptr && e.call_type == TCallType::ctLeft &&
+        auto* candidate = dynamic_cast<TJoinNode*>(e.To());
+        if (candidate != nullptr && e.CallType() == TCallType::ctLeft &&
             candidate->EnteredFrom(right, TCallType::ctRight) && candidate->Equals(*node)) {
           candidate->AddUse();
           Nodes().push_back(candidate);
@@ -446,8 +446,8 @@ class TReteCompiler {
     int looked = 0;
     const TReteNode::Edges& out = right.Successors();
     for (auto e = out.rbegin(); e != out.rend() && looked < kLookBack; ++e) {
-      auto* other = e->call_type == TCallType::ctRight && e->to != &join
-                        ? dynamic_cast<TJoinNode*>(e->to)
+      auto* other = e->CallType() == TCallType::ctRight && e->To() != &join
+                        ? dynamic_cast<TJoinNode*>(e->To())
                         : nullptr;
       if (other == nullptr) {
         continue;
@@ -620,11 +620,11 @@ int TReteNetwork::RootCount() const noexcept {
 void TReteNetwork::FreeNode(TReteNode& node) {
   alpha_index_->Forget(node);
   for (TReteNode* pred : node.Predecessors()) {
-    pred->Successors().erase_if([&](const TReteNode::Edge& e) { return e.to == &node; });
+    pred->Successors().erase_if([&](const TReteNode::Edge& e) { return e.To() == &node; });
     pred->SuccessorsChanged();
   }
   for (const TReteNode::Edge& e : node.Successors()) {
-    e.to->Predecessors().Remove(node);
+    e.To()->Predecessors().Remove(node);
   }
   if (node.Predecessors().empty()) {
     UnregisterRoot(node);
@@ -646,8 +646,8 @@ std::vector<TReteNode*> TReteNetwork::AllNodes() const {
   // Every node is a root or a successor of one: the walk meets each once.
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     for (const TReteNode::Edge& e : nodes[i]->Successors()) {
-      if (seen.insert(e.to).second) {
-        nodes.push_back(e.to);
+      if (seen.insert(e.To()).second) {
+        nodes.push_back(e.To());
       }
     }
   }

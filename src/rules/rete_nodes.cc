@@ -171,7 +171,7 @@ void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
   if (!dispatch_) {
     Ref<TConstantDispatch> d = MakeRef<TConstantDispatch>();
     for (std::uint32_t i = 0; i < successors_.size(); ++i) {
-      TReteNode& child = *successors_[i].to;
+      TReteNode& child = *successors_[i].To();
       if (!IsConstantEquality(child)) {
         d->others.push_back(i);
         continue;
@@ -194,7 +194,7 @@ void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
   const Ref<TConstantDispatch> d = dispatch_;
   if (d->groups.empty()) {
     for (const Edge& e : successors_) {
-      e.to->CallNode(token, e.call_type);
+      e.To()->CallNode(token, e.CallType());
     }
     return;
   }
@@ -221,13 +221,13 @@ void TReteNode::CallChildrenByValue(const Ref<TIEToken>& token) {
   std::sort(chosen.begin(), chosen.end());
   for (std::uint32_t i : chosen) {
     const Edge e = successors_[i];
-    e.to->CallNode(token, e.call_type);
+    e.To()->CallNode(token, e.CallType());
   }
 }
 
 bool TReteNode::EnteredFrom(const TReteNode& from, TCallType call_type) const {
   for (const Edge& e : from.successors_) {
-    if (e.to == this && e.call_type == call_type) {
+    if (e.To() == this && e.CallType() == call_type) {
       return true;
     }
   }

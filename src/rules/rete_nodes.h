@@ -37,9 +37,19 @@ using TNodeArg = std::variant<std::string, std::int32_t>;
 
 class TReteNode {
  public:
-  struct Edge {
-    TReteNode* to;
-    TCallType call_type;
+  // An edge to a successor, and the side it enters by, in one word: nodes
+  // are aligned to 8 bytes, so the side fits the address's low bits.
+  class Edge {
+   public:
+    Edge() = default;
+    Edge(TReteNode* to, TCallType call_type) noexcept
+        : bits_(reinterpret_cast<std::uintptr_t>(to) | static_cast<std::uintptr_t>(call_type)) {}
+    TReteNode* To() const noexcept { return reinterpret_cast<TReteNode*>(bits_ & ~kSideMask); }
+    TCallType CallType() const noexcept { return static_cast<TCallType>(bits_ & kSideMask); }
+
+   private:
+    static constexpr std::uintptr_t kSideMask = 7;
+    std::uintptr_t bits_;
   };
   // The successors, in order: one held in place (most nodes pass their
   // tokens to one node only).
@@ -63,7 +73,7 @@ class TReteNode {
   void CallChildren(const Ref<TIEToken>& token) {
     if (successors_.size() < kDispatchFrom || token->Fact() == nullptr) {
       for (const Edge& e : successors_) {
-        e.to->CallNode(token, e.call_type);
+        e.To()->CallNode(token, e.CallType());
       }
       return;
     }
@@ -131,6 +141,8 @@ class TReteNode {
   Ref<TConstantDispatch> dispatch_;  // built on demand
   Inputs predecessors_;
 };
+
+static_assert(alignof(TReteNode) >= 8, "an edge keeps its side in the low bits of a node's address");
 
 class TPatternMatchNode final : public TReteNode {
  public:

@@ -181,12 +181,12 @@ class TSlotTests {
   }
   ~TSlotTests() { Release(); }
 
-  std::size_t size() const noexcept { return size_; }
-  bool empty() const noexcept { return size_ == 0; }
-  Item* begin() noexcept { return capacity_ == 1 ? &one_ : many_; }
-  Item* end() noexcept { return begin() + size_; }
-  const Item* begin() const noexcept { return capacity_ == 1 ? &one_ : many_; }
-  const Item* end() const noexcept { return begin() + size_; }
+  std::size_t size() const noexcept { return size_ & ~kMany; }
+  bool empty() const noexcept { return size() == 0; }
+  Item* begin() noexcept { return Many() ? many_ : &one_; }
+  Item* end() noexcept { return begin() + size(); }
+  const Item* begin() const noexcept { return Many() ? many_ : &one_; }
+  const Item* end() const noexcept { return begin() + size(); }
   Item& operator[](std::size_t index) noexcept { return begin()[index]; }
   const Item& operator[](std::size_t index) const noexcept { return begin()[index]; }
   const Item& front() const noexcept { return *begin(); }
@@ -194,32 +194,34 @@ class TSlotTests {
   void emplace_back(TIEPatternMatchTest* test) { push_back(Item(test)); }
 
  private:
+  // Set in size_ once the tests live in an array of their own. The array
+  // only grows: it holds 2 tests, then the power of two at or above the count.
+  static constexpr std::uint32_t kMany = std::uint32_t{1} << 31;
+  bool Many() const noexcept { return (size_ & kMany) != 0; }
   // Leaves `other` empty.
   void Take(TSlotTests& other) noexcept {
     size_ = std::exchange(other.size_, 0);
-    capacity_ = std::exchange(other.capacity_, 1);
-    if (capacity_ == 1) {
+    if (Many()) {
+      many_ = other.many_;
+    } else {
       new (&one_) Item(std::move(other.one_));
       other.one_.~Item();
-    } else {
-      many_ = other.many_;
     }
     new (&other.one_) Item();
   }
   void Release() noexcept {
-    if (capacity_ == 1) {
-      one_.~Item();
-    } else {
+    if (Many()) {
       delete[] many_;
+    } else {
+      one_.~Item();
     }
   }
 
   union {
-    Item one_;     // while the capacity is 1
-    Item* many_;   // beyond: from new[], capacity_ long
+    Item one_;     // while there is at most one test
+    Item* many_;   // beyond: from new[]
   };
-  std::uint32_t size_ = 0;
-  std::uint32_t capacity_ = 1;
+  std::uint32_t size_ = 0;  // the count, and kMany
 };
 
 // One slot of a pattern: its name (shared with every pattern naming the
@@ -227,8 +229,9 @@ class TSlotTests {
 // multislot pattern of fixed length sets it).
 struct TPatternSlot {
   TText name;
+  // The length fills the tests' padding: a slot is 24 bytes.
+  [[no_unique_address]] TSlotTests tests;
   std::int32_t length = -1;
-  TSlotTests tests;
 };
 
 class TIEPattern {

@@ -45,7 +45,10 @@ class TSlotPosition {
   int Lookup(const IFactTemplate* t) const;
 
   TText name_;
-  mutable std::uint64_t serial_ = 0;  // of the layout index_ was found in
+  // The serial of the layout index_ was found in; 0 when none, or when the
+  // serial needs more than 32 bits (a position is kept in many places, and
+  // the process would have made four billion layouts first).
+  mutable std::uint32_t serial_ = 0;
   mutable int index_ = -1;
 };
 
