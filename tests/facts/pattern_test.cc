@@ -45,3 +45,43 @@ TEST(PatternTest, CountsTestsAndDisjunctionsAsTheyStandNow) {
 
 }  // namespace
 }  // namespace zephro::testing
+
+namespace zephro::testing {
+namespace {
+
+// A slot's tests keep their order and count through growth and moves,
+// whatever count the array of its own starts or doubles at.
+TEST(PatternTest, SlotTestsKeepOrderThroughGrowthAndMoves) {
+  for (const std::uint32_t n : {0u, 1u, 2u, 3u, 4u, 5u, 8u, 9u, 16u, 17u, 33u}) {
+    SCOPED_TRACE(n);
+    TSlotTests tests;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      tests.emplace_back(new TIEPatternMatchTest(TSlotTestType::sttEquals,
+                                                 static_cast<std::int32_t>(i),
+                                                 TIEValue::Integer(static_cast<std::int32_t>(i))));
+    }
+    auto expect_all = [n](const TSlotTests& t) {
+      ASSERT_EQ(t.size(), n);
+      EXPECT_EQ(t.empty(), n == 0);
+      std::int32_t i = 0;
+      for (const auto& test : t) {
+        EXPECT_EQ(test->MultiSlotSubIndex(), i);
+        EXPECT_EQ(t[static_cast<std::size_t>(i)]->SlotValue()->AsInteger(), i);
+        ++i;
+      }
+      EXPECT_EQ(i, static_cast<std::int32_t>(n));
+    };
+    expect_all(tests);
+    TSlotTests moved(std::move(tests));
+    expect_all(moved);
+    EXPECT_TRUE(tests.empty());  // NOLINT: a moved-from list is empty
+    TSlotTests assigned;
+    assigned.emplace_back(new TIEPatternMatchTest(TSlotTestType::sttNotEquals, 99,
+                                                  TIEValue::Integer(99)));
+    assigned = std::move(moved);
+    expect_all(assigned);
+  }
+}
+
+}  // namespace
+}  // namespace zephro::testing
