@@ -151,7 +151,14 @@ bool TRules::Add(TRule& rule) {
   if (engine_ != nullptr) {
     engine_->ReteNetwork().AddRule(rule);
   }
-  table_.Put(name, &rule);
+  try {
+    table_.Put(name, &rule);
+  } catch (...) {
+    if (engine_ != nullptr) {
+      engine_->ReteNetwork().RemoveRule(rule);  // no node may outlive its rule
+    }
+    throw;
+  }
   if (engine_ != nullptr) {
     if (engine_->Watching(TConstructWatch::cwCompilation)) {
       engine_->PrintOut("", rule.CompileTrace() + "\n");

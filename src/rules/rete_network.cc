@@ -94,6 +94,19 @@ class TReteCompiler {
  private:
   std::vector<TReteNode*>& Nodes() { return rule_.network_nodes_; }
 
+  // Adopts `node` into the network and lists it among the rule's nodes
+  // before anything links it: when linking fails half-way (out of memory),
+  // RemoveRule still finds the node and unlinks what was linked.
+  TReteNode& AdoptListed(std::unique_ptr<TReteNode> node) {
+    std::vector<TReteNode*>& nodes = Nodes();
+    if (nodes.size() == nodes.capacity()) {
+      nodes.reserve(std::max<std::size_t>(16, nodes.size() * 2));
+    }
+    TReteNode& adopted = rete_.Adopt(std::move(node));
+    nodes.push_back(&adopted);  // within the capacity: cannot fail
+    return adopted;
+  }
+
   TReteNode& CreateSuccessor(TReteNode* parent, TPatternMatchTest test, Ref<IIEValue> value,
                              std::vector<TNodeArg> args) {
     // A predicate that reads a binding is placed anew for each rule, as when
@@ -130,19 +143,18 @@ class TReteCompiler {
       }
     }
     if (found != nullptr) {
+      Nodes().push_back(found);  // listed first: the use is counted once listed
       found->AddUse();
-      Nodes().push_back(found);
       rule_.AddCompileStep(false, '1');
       return *found;
     }
-    TReteNode& node = rete_.Adopt(
+    TReteNode& node = AdoptListed(
         std::make_unique<TPatternMatchNode>(rete_, test, std::move(value), std::move(args)));
     if (parent != nullptr) {
       rete_.Link(*parent, node, TCallType::ctSingle);
     } else {
       rete_.RegisterRoot(node);
     }
-    Nodes().push_back(&node);
     rule_.AddCompileStep(true, '1');
     return node;
   }
@@ -412,8 +424,8 @@ class TReteCompiler {
         auto* candidate = dynamic_cast<TJoinNode*>(e.To());
         if (candidate != nullptr && e.CallType() == TCallType::ctLeft &&
             candidate->EnteredFrom(right, TCallType::ctRight) && candidate->Equals(*node)) {
-          candidate->AddUse();
           Nodes().push_back(candidate);
+          candidate->AddUse();
           rule_.AddCompileStep(false, '2');
           return *candidate;
         }
@@ -423,13 +435,12 @@ class TReteCompiler {
     if (auto* join = dynamic_cast<TJoinNode*>(raw)) {
       join->PrepareShortCut();
     }
-    TReteNode& placed = rete_.Adopt(std::move(node));
+    TReteNode& placed = AdoptListed(std::move(node));
     rete_.Link(left, placed, TCallType::ctLeft);
     rete_.Link(right, placed, TCallType::ctRight);
     if (auto* join = dynamic_cast<TJoinNode*>(raw)) {
       ShareRight(*join, left, right);
     }
-    Nodes().push_back(&placed);
     rule_.AddCompileStep(true, '2');
     return placed;
   }
@@ -502,9 +513,8 @@ class TReteCompiler {
     TReteNode& last = *ends_.back();
     auto terminal = std::make_unique<TPatternMatchTerminalNode>(rete_, rule_);
     auto* t = terminal.get();
-    TReteNode& node = rete_.Adopt(std::move(terminal));
+    TReteNode& node = AdoptListed(std::move(terminal));
     rete_.Link(last, node, TCallType::ctActivate);
-    Nodes().push_back(&node);
     rule_.AddCompileStep(true, 't');
     // Feed working memory through the rule's roots, each root once.
     std::vector<TReteNode*> roots;
@@ -513,31 +523,64 @@ class TReteCompiler {
         roots.push_back(entry);
       }
     }
-    if (TInferenceEngine* engine = rete_.Engine()) {
-      // Each fact's own token leaves every memory these roots reach and
-      // comes back: the new nodes learn the fact, and shared nodes do not
-      // hold it twice.
-      engine->ForEachFactMatch([&](IFact& fact, Ref<IReteToken>& match) {
-        Ref<TIEToken> token = match ? Ref<TIEToken>(static_cast<TIEToken*>(match.get()))
-                                    : MakeRef<TIEToken>(TTokenAction::taAdd, Ref<IFact>(&fact));
-        token->SetTag(TTokenAction::taRemove);
-        for (TReteNode* root : roots) {
-          root->CallNode(token, TCallType::ctSingle);
-        }
-        token->SetTag(TTokenAction::taAdd);
-        for (TReteNode* root : roots) {
-          root->CallNode(token, TCallType::ctSingle);
-        }
-        match = Ref<IReteToken>(token.get());
-      });
-    }
+    fed_roots_ = roots;
+    Feed(fed_roots_);
+    fed_roots_.clear();
     t->SetInitialized(true);
+  }
+
+ public:
+  // After a failed compilation, once the rule's nodes are gone: when the
+  // failure came while working memory was fed, some facts may have left the
+  // memories of the roots the rule shares with other rules without coming
+  // back. They are fed through those roots again (at best: a second failure
+  // leaves them as they are).
+  void RestoreSharedRoots() noexcept {
+    std::vector<TReteNode*> alive;
+    for (TReteNode* root : fed_roots_) {
+      for (const auto& [name, list] : rete_.roots_) {
+        if (std::find(list.begin(), list.end(), root) != list.end()) {
+          alive.push_back(root);
+          break;
+        }
+      }
+    }
+    fed_roots_.clear();
+    try {
+      Feed(alive);
+    } catch (...) {
+      // The failure the caller rethrows is the one to report.
+    }
+  }
+
+ private:
+  // Each fact's own token leaves every memory `roots` reach and comes back:
+  // new nodes learn the fact, and shared nodes do not hold it twice.
+  void Feed(const std::vector<TReteNode*>& roots) {
+    TInferenceEngine* engine = rete_.Engine();
+    if (engine == nullptr || roots.empty()) {
+      return;
+    }
+    engine->ForEachFactMatch([&](IFact& fact, Ref<IReteToken>& match) {
+      Ref<TIEToken> token = match ? Ref<TIEToken>(static_cast<TIEToken*>(match.get()))
+                                  : MakeRef<TIEToken>(TTokenAction::taAdd, Ref<IFact>(&fact));
+      token->SetTag(TTokenAction::taRemove);
+      for (TReteNode* root : roots) {
+        root->CallNode(token, TCallType::ctSingle);
+      }
+      token->SetTag(TTokenAction::taAdd);
+      for (TReteNode* root : roots) {
+        root->CallNode(token, TCallType::ctSingle);
+      }
+      match = Ref<IReteToken>(token.get());
+    });
   }
 
   TReteNetwork& rete_;
   TRule& rule_;
   std::vector<TReteNode*> entries_;
   std::vector<TReteNode*> ends_;
+  std::vector<TReteNode*> fed_roots_;  // while working memory is fed
 };
 
 // --- the network ----------------------------------------------------------------------------
@@ -666,6 +709,7 @@ void TReteNetwork::AddRule(TRule& rule) {
     compiler.Compile();
   } catch (...) {
     RemoveRule(rule);  // leave no half-built nodes behind
+    compiler.RestoreSharedRoots();
     throw;
   }
 }

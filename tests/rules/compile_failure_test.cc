@@ -1,0 +1,118 @@
+// Running out of memory while a rule is parsed or compiled must leave the
+// engine as it was: no node of the failed rule stays in the network, the
+// nodes it shared keep their other users, and the engine goes on matching.
+// The allocation functions of this test binary can be made to fail at the
+// n-th allocation; every n up to what the whole definition needs is tried.
+
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "testing/language_fixture.h"
+#include "zephro/rules/rete_network.h"
+#include "zephro/values/exceptions.h"
+
+namespace {
+
+// Allocations left before one fails; negative: none fails. One test runs at
+// a time in this binary, on one thread.
+long g_allocations_left = -1;
+
+void* Allocate(std::size_t size) {
+  if (g_allocations_left == 0) {
+    g_allocations_left = -1;
+    throw std::bad_alloc();
+  }
+  if (g_allocations_left > 0) {
+    --g_allocations_left;
+  }
+  if (void* block = std::malloc(size == 0 ? 1 : size)) {
+    return block;
+  }
+  throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return Allocate(size); }
+void* operator new[](std::size_t size) { return Allocate(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+
+namespace zephro::testing {
+namespace {
+
+const char* const kSetup =
+    "(deftemplate reading (slot sensor) (slot level))"
+    "(deftemplate mute (slot sensor))"
+    "(defrule first (reading (sensor ?s) (level ?l&:(> ?l 1))) (not (mute (sensor ?s))) =>)"
+    "(assert (reading (sensor a) (level 5)) (reading (sensor b) (level 7)) (mute (sensor b)))";
+// Shares the first rule's nodes up to its predicate, then adds its own.
+const char* const kRule =
+    "(defrule second (reading (sensor ?s) (level ?l&:(> ?l 1)))"
+    " (not (mute (sensor ?s))) (reading (sensor ?t&~?s)) => (printout t ?s ?t crlf))";
+const char* const kLater = "(assert (reading (sensor c) (level 9)) (mute (sensor a)))";
+
+// Parses `text` with the n-th allocation failing (none when n < 0); answers
+// whether it went through.
+bool ParseFailingAt(TInferenceEngine& engine, const std::string& text, long n) {
+  g_allocations_left = n;
+  bool parsed = true;
+  try {
+    engine.Parse(text, true);
+  } catch (const std::bad_alloc&) {
+    parsed = false;
+  } catch (const EBaseException&) {
+    parsed = false;  // reported as an error of the definition
+  }
+  g_allocations_left = -1;
+  return parsed;
+}
+
+TEST(CompileFailureTest, RunningOutOfMemoryInARuleLeavesTheEngineAsItWas) {
+  // What the whole definition allocates, and what the engine then does.
+  ParserFixture control;
+  control.Engine().Parse(kSetup, true);
+  const int nodes_before = control.Engine().ReteNetwork().NodeCount();
+  g_allocations_left = 1L << 40;
+  control.Engine().Parse(kRule, true);
+  const long needed = (1L << 40) - g_allocations_left;
+  g_allocations_left = -1;
+  ASSERT_GT(needed, 10);
+  const int nodes_with_rule = control.Engine().ReteNetwork().NodeCount();
+  ASSERT_GT(nodes_with_rule, nodes_before);
+  control.Engine().Parse(kLater, true);
+  const std::vector<std::string> expected = control.Agenda();
+  ASSERT_FALSE(expected.empty());
+
+  int failed = 0;
+  for (long n = 0; n <= needed; ++n) {
+    SCOPED_TRACE(n);
+    ParserFixture f;
+    TInferenceEngine& e = f.Engine();
+    e.Parse(kSetup, true);
+    const std::vector<std::string> agenda_before = f.Agenda();
+    if (!ParseFailingAt(e, kRule, n)) {
+      ++failed;
+      if (e.FindRule("second") == nullptr) {
+        // The rule is gone, and so is every node it made.
+        EXPECT_EQ(e.ReteNetwork().NodeCount(), nodes_before);
+        EXPECT_EQ(f.Agenda(), agenda_before);
+        e.Parse(kRule, true);
+      }
+      // Otherwise the failure came after the rule was in place.
+    }
+    EXPECT_EQ(e.ReteNetwork().NodeCount(), nodes_with_rule);
+    e.Parse(kLater, true);
+    EXPECT_EQ(f.Agenda(), expected);
+  }
+  EXPECT_GT(failed, 0);
+}
+
+}  // namespace
+}  // namespace zephro::testing
