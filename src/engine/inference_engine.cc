@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
 #include <fstream>
 #include <optional>
 
@@ -700,8 +701,29 @@ void TInferenceEngine::ReorderAgenda() { SetAgenda(agenda_->TakeAll()); }
 void TInferenceEngine::SetAgenda(std::vector<std::unique_ptr<TActivation>> activations) {
   // Each activation is added again, in its current order, so that its
   // salience is evaluated anew and it is placed under the current strategy.
+  // A salience that fails to evaluate is reported once every activation is
+  // back: those it concerns keep the salience they had.
+  std::exception_ptr failure;
   for (auto& a : activations) {
-    AddActivation(std::move(a));
+    try {
+      AddActivation(std::move(a));
+    } catch (...) {
+      if (!failure) {
+        failure = std::current_exception();
+      }
+    }
+    if (a) {
+      try {
+        agenda_->Add(std::move(a));
+      } catch (...) {
+        // Out of memory: the activation stays with its rule's node rather
+        // than be freed under it.
+        (void)a.release();
+      }
+    }
+  }
+  if (failure) {
+    std::rethrow_exception(failure);
   }
 }
 
@@ -756,7 +778,7 @@ int TInferenceEngine::SearchSalience(std::int32_t salience) const {
   return hi + 1;
 }
 
-void TInferenceEngine::AddActivation(std::unique_ptr<TActivation> activation) {
+void TInferenceEngine::AddActivation(std::unique_ptr<TActivation>&& activation) {
   TActivation& a = *activation;
   a.Rule().EvaluateSalience();
   const int index = agenda_->Add(std::move(activation));

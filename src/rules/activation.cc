@@ -83,13 +83,13 @@ void TActivationAgenda::PrefetchAfter(const TActivation& activation) const noexc
 
 int TActivationAgenda::FindInsertion(const TActivation& /*activation*/) const { return -1; }
 
-int TActivationAgenda::Add(std::unique_ptr<TActivation> activation) {
+int TActivationAgenda::Add(std::unique_ptr<TActivation>&& activation) {
   int index = FindInsertion(*activation);
   if (index < 0 || index > Count()) {
     index = Count();
   }
-  TActivation* a = activation.release();  // the agenda owns it from here on
-  a->agenda_entry_ = entries_->Insert(index, a);
+  activation->agenda_entry_ = entries_->Insert(index, activation.get());
+  (void)activation.release();  // the agenda owns it from here on
   return index;
 }
 

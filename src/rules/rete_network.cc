@@ -817,7 +817,7 @@ std::string TReteNetwork::ToString() const {
   return text;
 }
 
-void TReteNetwork::Activate(std::unique_ptr<TActivation> activation) {
+void TReteNetwork::Activate(std::unique_ptr<TActivation>&& activation) {
   TActivation& a = *activation;
   if (engine_ != nullptr) {
     engine_->AddActivation(std::move(activation));

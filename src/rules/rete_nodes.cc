@@ -1064,7 +1064,17 @@ void TPatternMatchTerminalNode::AddActivation(const Ref<TIEToken>& token) {
   a->node_next_ = bucket;
   bucket = a;
   ++count_;
-  rete_->Activate(std::move(activation));
+  try {
+    rete_->Activate(std::move(activation));
+  } catch (...) {
+    if (activation) {
+      Forget(*a);  // not on the agenda (its salience failed, say): not here either
+    }
+    throw;
+  }
+  if (activation) {
+    Forget(*a);  // no engine took it
+  }
 }
 
 void TPatternMatchTerminalNode::Forget(TActivation& activation) {

@@ -363,6 +363,42 @@ TEST(ConstructsTest, PredicatesWrittenAlikeReadWhereEachRuleBindsTheirVariables)
   EXPECT_LT(with_activations, rules.size());
 }
 
+TEST(ConstructsTest, ASalienceThatFailsToEvaluateLeavesNoActivationBehind) {
+  // A salience read from a global that holds no integer fails when an
+  // activation is made or the agenda is placed again. The error reaches the
+  // caller; no activation is left half made (on the rule's node but not on
+  // the agenda), and those already on the agenda stay there.
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse(
+      "(deftemplate a (slot x))"
+      "(defglobal ?*s* = 0)"
+      "(defrule r (declare (salience ?*s*)) (a (x ?v)) =>)",
+      true);
+  auto rules_on_agenda = [&] {
+    std::vector<std::string> lines = f.Agenda();
+    return std::vector<std::string>(lines.begin(), lines.end());
+  };
+  e.Parse("(bind ?*s* abc)", true);
+  EXPECT_THROW(e.Parse("(assert (a (x 1)))", true), EBaseException);
+  EXPECT_TRUE(rules_on_agenda().empty());
+  e.Parse("(retract 1)", true);  // withdraws nothing: the activation was never made
+  e.Parse("(bind ?*s* 5)", true);
+  e.Parse("(assert (a (x 2)) (a (x 3)))", true);
+  const std::vector<std::string> two = rules_on_agenda();
+  ASSERT_EQ(two.size(), 2u);
+  e.Parse("(bind ?*s* abc)", true);
+  // A new strategy places every activation again.
+  EXPECT_THROW(e.SetStrategy(e.Strategy() == TSearchStrategy::ssDepthFirst
+                                 ? TSearchStrategy::ssBreadthFirst
+                                 : TSearchStrategy::ssDepthFirst),
+               EBaseException);
+  EXPECT_EQ(rules_on_agenda(), two);  // kept, under the salience they had
+  EXPECT_EQ(e.GetActivation(0).Rule().Salience(), 5);
+  e.Parse("(retract 2 3)", true);
+  EXPECT_TRUE(rules_on_agenda().empty());
+}
+
 TEST(ConstructsTest, BuildsRulesFromTheirParts) {
   ParserFixture f;
   TInferenceEngine& e = f.Engine();

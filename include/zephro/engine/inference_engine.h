@@ -241,7 +241,9 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   TActivation* FiringActivation() const noexcept { return firing_; }
 
   // --- the agenda ------------------------------------------------------------------------------
-  virtual void AddActivation(std::unique_ptr<TActivation> activation);
+  // Evaluates the rule's salience and places `activation` on the agenda.
+  // When either fails, `activation` still holds it.
+  virtual void AddActivation(std::unique_ptr<TActivation>&& activation);
   virtual void RemoveActivation(int index);
   // Removes `activation`'s entry; returns its former index, or -1.
   int RemoveActivation(TActivation& activation);

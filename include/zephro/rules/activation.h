@@ -77,7 +77,9 @@ class TActivationAgenda {
   int Count() const noexcept;
   TActivation& Activations(int index) const;
   // Inserts at FindInsertion's index (or appends) and returns the index.
-  int Add(std::unique_ptr<TActivation> activation);
+  // Takes `activation` only once it is placed: when placing it fails,
+  // `activation` still holds it.
+  int Add(std::unique_ptr<TActivation>&& activation);
   // Index at which to insert `activation`, or -1 for append.
   virtual int FindInsertion(const TActivation& activation) const;
   // Removes entry `index` and frees its activation.

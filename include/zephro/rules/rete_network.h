@@ -112,7 +112,9 @@ class TReteNetwork {
   std::string ToString() const;
 
   // Called by terminal nodes.
-  void Activate(std::unique_ptr<TActivation> activation);
+  // Hands `activation` to the engine; when the engine does not take it
+  // (none, or placing it failed), `activation` still holds it.
+  void Activate(std::unique_ptr<TActivation>&& activation);
   void Deactivate(TActivation& activation);
   void RuleFired(TActivation& activation);
   // The fact standing in tokens for negated and test elements.
