@@ -94,7 +94,16 @@ void TIEParser::Parse(bool execute) {
       }
       continue;
     } catch (const EAbort&) {
-      throw;
+      if (errors.empty()) {
+        throw;
+      }
+      // The request to stop passes at once, and carries the errors met
+      // before it, which would be lost otherwise.
+      try {
+        RaiseCollectedParseErrors(errors);
+      } catch (const EIEParseException& collected) {
+        throw EAbort(collected.what());
+      }
     } catch (const EIEParseException& e) {
       errors.push_back(e);
     } catch (const std::exception& e) {

@@ -84,8 +84,13 @@ int main(int argc, char** argv) {
     if (options.interactive) {
       session.Interact(terminal);
     }
-  } catch (const zephro::EAbort&) {
-    // (exit) in a file: leave quietly.
+  } catch (const zephro::EAbort& abort) {
+    // (exit) in a file: leave, telling the errors met before it.
+    if (*abort.what() != '\0') {
+      std::cout.flush();
+      std::cerr << abort.what() << std::endl;
+      status = 1;
+    }
   }
   std::cout.flush();
   if constexpr (kLeaveEngineAtExit) {

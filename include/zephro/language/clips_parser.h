@@ -123,7 +123,8 @@ class TIEParser : public RefCounted {
 
   // Reads the whole stream, expression by expression, as the ErrorHandling
   // option says (see the top of this file). An abort request (EAbort) always
-  // passes at once.
+  // passes at once; with errors collected before it, it carries their text
+  // (what RaiseCollectedParseErrors would raise) as its message.
   void Parse(bool execute);
   // Reads one top-level expression and acts on it; false at the end of input.
   virtual bool ParseExpression(bool execute) = 0;
