@@ -168,6 +168,11 @@ void TIEToken::AdoptChild(TIEToken& child, std::uint32_t origin) noexcept {
   children_ = &child;
 }
 
+std::vector<TIEToken*>& TIEToken::NewerHalf() noexcept {
+  thread_local std::vector<TIEToken*> walked;
+  return walked;
+}
+
 void TIEToken::AdoptRightChild(TIEToken& child) noexcept {
   if (right_next_ == nullptr) {
     right_next_ = this;

@@ -146,23 +146,41 @@ class TIEToken final : public IReteToken {
   }
   // Calls `f(child)` for each right child made by node `origin`, oldest
   // first, under the same rules.
+  //
+  // A ring can hold thousands of children far apart, each read only to find
+  // the next: it is walked from both ends at once, so that two of them are
+  // fetched at a time. The newer half is called back once the walks meet.
   template <class F>
   void ForRightChildrenFrom(std::uint32_t origin, F&& f) {
     if (right_next_ == nullptr || right_next_ == this) {
       return;
     }
-    TIEToken* c = right_next_;
-    TIEToken* const last = right_prev_;
+    std::vector<TIEToken*>& newer = NewerHalf();
+    const std::size_t from = newer.size();
+    TIEToken* front = right_next_;
+    TIEToken* back = right_prev_;
     for (;;) {
-      TIEToken* next = c == last ? nullptr : c->right_next_;
-      if (c->origin_ == origin) {
-        f(*c);
+      TIEToken* const after = front->right_next_;
+      TIEToken* const before = back->right_prev_;
+      if (front->origin_ == origin) {
+        f(*front);
       }
-      if (next == nullptr) {
-        return;
+      if (front == back) {
+        break;
       }
-      c = next;
+      if (back->origin_ == origin) {
+        newer.push_back(back);
+      }
+      if (after == back) {
+        break;
+      }
+      front = after;
+      back = before;
     }
+    for (std::size_t i = newer.size(); i > from; --i) {
+      f(*newer[i - 1]);
+    }
+    newer.resize(from);
   }
 
   // Matching makes and drops tokens by the million: they are carved from
@@ -175,6 +193,9 @@ class TIEToken final : public IReteToken {
   ~TIEToken() override;
   // Unlinks the token and the right children it heads; for destruction.
   void Unlink() noexcept;
+  // The newer halves of the rings being walked by ForRightChildrenFrom,
+  // each above the one it was called from.
+  static std::vector<TIEToken*>& NewerHalf() noexcept;
 
   // The fields are laid out for the cache. Tokens are 96 bytes carved from
   // slabs aligned to 64, so a token's bytes 32 to 63 always share one cache

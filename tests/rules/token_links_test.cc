@@ -60,6 +60,12 @@ TEST(TokenLinksTest, NodeMeetsItsOwnChildrenOldestFirst) {
       {"last detached", {1, 1, 1}, {2}, 1, {0, 1}},
       {"all detached", {1, 1}, {1, 0}, 1, {}},
       {"other node's child detached", {2, 1, 2, 1}, {0, 2}, 1, {1, 3}},
+      // Longer lists, of odd and even lengths, their ends made by either node.
+      {"six, two nodes", {1, 2, 2, 1, 1, 2}, {}, 1, {0, 3, 4}},
+      {"six, the other node", {1, 2, 2, 1, 1, 2}, {}, 2, {1, 2, 5}},
+      {"seven", {1, 1, 1, 1, 1, 1, 1}, {}, 1, {0, 1, 2, 3, 4, 5, 6}},
+      {"eight, both ends detached", {1, 1, 1, 1, 1, 1, 1, 1}, {0, 7}, 1, {1, 2, 3, 4, 5, 6}},
+      {"nine, middle detached", {2, 1, 1, 1, 1, 1, 1, 1, 2}, {4}, 1, {1, 2, 3, 5, 6, 7}},
   };
   for (const LinkCase& c : cases) {
     for (bool right : {false, true}) {
