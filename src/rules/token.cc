@@ -559,10 +559,7 @@ void TIETokenTree::LinkIdentity(std::uint32_t index) {
 }
 
 std::uint32_t TIETokenTree::FindAtHome(TIEToken& token) {
-  auto here = [&](std::uint32_t position) {
-    return position < entries_.size() && entries_[position].token.get() == &token &&
-           entries_[position].id_next == kHome;
-  };
+  auto here = [&](std::uint32_t position) { return AtHome(position, token) != nullptr; };
   if (token.parent_ != nullptr) {
     return here(token.home_) ? token.home_ : kNone;
   }

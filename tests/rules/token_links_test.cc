@@ -166,6 +166,50 @@ TEST(TokenLinksTest, OneFactTokenIsFoundInEveryMemoryThatFiledIt) {
   }
 }
 
+// A memory finds the entry holding a partial match at home from the position
+// alone, and no other: not an entry that holds it by identity (it was filed
+// elsewhere first), nor one another token took after it left, nor a position
+// past the end.
+TEST(TokenLinksTest, EntryAtHomeIsOnlyTheTokensOwn) {
+  const Ref<TIEToken> root = Root();
+  TIETokenTree first(1);
+  TIETokenTree second(1);
+  std::vector<Ref<TIEToken>> partial;
+  std::vector<std::uint32_t> in_first;
+  std::vector<std::uint32_t> in_second;
+  for (int i = 0; i < 6; ++i) {
+    partial.push_back(ChildOf(root));
+    in_first.push_back(first.Add(partial.back(), i));
+  }
+  // The second memory files some of them by identity, at other positions.
+  for (int i = 5; i >= 2; --i) {
+    in_second.push_back(second.Add(partial[static_cast<std::size_t>(i)], i));
+  }
+  ASSERT_TRUE(first.Remove(*partial[1], nullptr));
+  const Ref<TIEToken> later = ChildOf(root);
+  ASSERT_EQ(first.Add(later, 9), in_first[1]) << "the place left is taken again";
+  struct Case {
+    std::string name;
+    const TIETokenTree* memory;
+    std::uint32_t position;
+    const TIEToken* token;
+    const TIEToken* expected;  // the token of the entry found, or null
+  };
+  const std::vector<Case> cases = {
+      {"at home", &first, in_first[0], partial[0].get(), partial[0].get()},
+      {"at home, last", &first, in_first[5], partial[5].get(), partial[5].get()},
+      {"filed by identity", &second, in_second[0], partial[5].get(), nullptr},
+      {"place taken after it left", &first, in_first[1], partial[1].get(), nullptr},
+      {"its successor there", &first, in_first[1], later.get(), later.get()},
+      {"another token's home", &first, in_first[2], partial[3].get(), nullptr},
+      {"past the end", &first, 1000, partial[0].get(), nullptr},
+  };
+  for (const Case& c : cases) {
+    const TIETokenTree::Entry* e = c.memory->AtHome(c.position, *c.token);
+    EXPECT_EQ(e != nullptr ? e->token.get() : nullptr, c.expected) << c.name;
+  }
+}
+
 // A probe meets exactly the entries filed under its key hash, oldest first,
 // and stops where the visitor says, in memories small and large (a large one
 // fetches ahead while it walks), with removed entries and reused places.
