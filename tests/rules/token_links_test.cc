@@ -210,6 +210,58 @@ TEST(TokenLinksTest, EntryAtHomeIsOnlyTheTokensOwn) {
   }
 }
 
+// A memory emptied entry by entry lets go of every token at once and, filled
+// again from the start of its array, holds exactly the new tokens: probes
+// and whole walks meet only them, and the old ones are found nowhere.
+TEST(TokenLinksTest, MemoryEmptiedAndFilledAgainHoldsOnlyTheNew) {
+  const int sizes[] = {1, 5, TIETokenTree::kLookAheadFrom + 5};
+  for (int size : sizes) {
+    TIETokenTree memory(1);
+    const Ref<TIEToken> root = Root();
+    std::vector<Ref<TIEToken>> old_tokens;
+    for (int i = 0; i < size; ++i) {
+      // Partial matches (filed at home) and one-fact tokens.
+      old_tokens.push_back(i % 2 == 0 ? ChildOf(root) : Root());
+      ASSERT_NE(memory.Add(old_tokens.back(), i % 3), TIETokenTree::kNoEntry);
+    }
+    for (int i = size - 1; i >= 0; i -= 2) {
+      ASSERT_TRUE(memory.Remove(*old_tokens[static_cast<std::size_t>(i)], nullptr));
+    }
+    for (int i = size % 2 == 0 ? 0 : 1; i < size; i += 2) {
+      ASSERT_TRUE(memory.Remove(*old_tokens[static_cast<std::size_t>(i)], nullptr));
+    }
+    ASSERT_EQ(memory.Count(), 0);
+    for (const Ref<TIEToken>& t : old_tokens) {
+      EXPECT_EQ(t->RefCount(), 1) << "size " << size << ": the memory still holds a token";
+    }
+    std::vector<Ref<TIEToken>> new_tokens;
+    const int refilled = size / 2 + 1;
+    for (int i = 0; i < refilled; ++i) {
+      new_tokens.push_back(i % 2 == 0 ? ChildOf(root) : Root());
+      ASSERT_NE(memory.Add(new_tokens.back(), i % 3), TIETokenTree::kNoEntry);
+    }
+    for (int hash = 0; hash < 3; ++hash) {
+      std::vector<TIEToken*> expected;
+      for (int i = hash; i < refilled; i += 3) {
+        expected.push_back(new_tokens[static_cast<std::size_t>(i)].get());
+      }
+      std::vector<TIEToken*> met;
+      memory.ForKey(hash, [&](TIETokenTree::Entry& e, std::uint32_t) {
+        met.push_back(e.token.get());
+        return true;
+      });
+      EXPECT_EQ(met, expected) << "size " << size << ", hash " << hash;
+    }
+    int walked = 0;
+    memory.ForEach([&](TIETokenTree::Entry&, std::uint32_t) { return ++walked > 0; });
+    EXPECT_EQ(walked, refilled) << "size " << size;
+    for (const Ref<TIEToken>& t : old_tokens) {
+      EXPECT_FALSE(memory.Remove(*t, nullptr)) << "size " << size << ": an old token was found";
+    }
+    EXPECT_EQ(memory.Count(), refilled);
+  }
+}
+
 // A probe meets exactly the entries filed under its key hash, oldest first,
 // and stops where the visitor says, in memories small and large (a large one
 // fetches ahead while it walks), with removed entries and reused places.
