@@ -3,9 +3,14 @@
 // Recycled blocks of one size for objects made and dropped by the million
 // (tokens, values).
 //
-// Blocks are carved in order from slabs and go back to a list of the thread
-// that releases them (linked through their first bytes), which its next
-// allocations reuse. Slabs are never returned: a block may be released on
+// Blocks are carved in order from slabs and go back to a stack of the thread
+// that releases them, which its next allocations reuse, the block released
+// last first. The stack is kept in released blocks themselves: a block that
+// comes when the top one is full becomes the new top, a magazine holding the
+// addresses of the blocks released after it, so the next blocks to hand out
+// are known several allocations ahead, without reading the blocks (far apart
+// and long out of the cache after a large release), and are fetched
+// meanwhile. Slabs are never returned: a block may be released on
 // another thread than the one that made it, and the memory of a peak serves
 // the next one. A thread that ends hands its list and the uncarved rest of
 // its slab to the threads that go on. A thread's state is
@@ -51,8 +56,8 @@ inline constexpr bool kRecycleBlocks = true;
 template <class Owner, std::size_t kSize, std::size_t kFirstSlab = std::size_t{16} << 10,
           std::size_t kLargestSlab = std::size_t{16} << 20>
 class TBlockRecycler {
-  static_assert(kSize >= sizeof(void*) && kSize % sizeof(void*) == 0,
-                "a block holds the list's link and keeps the next one aligned");
+  static_assert(kSize >= 3 * sizeof(void*) && kSize % sizeof(void*) == 0,
+                "a block holds a magazine of one address at least and keeps the next one aligned");
 
  public:
   static void* Allocate(std::size_t size) {
@@ -78,9 +83,20 @@ class TBlockRecycler {
   }
 
  private:
+  // A released block serving as a magazine: the magazine below it, and the
+  // blocks released after it, the last one on top. A magazine is handed out
+  // after its blocks.
+  struct TMagazine {
+    static constexpr std::size_t kCapacity = (kSize - 2 * sizeof(void*)) / sizeof(void*);
+    TMagazine* below;
+    std::size_t count;
+    void* blocks[kCapacity];
+  };
+  static_assert(sizeof(TMagazine) <= kSize);
+
   struct TShared {
     std::mutex lock;
-    void* orphans = nullptr;  // released blocks of ended threads
+    TMagazine* orphans = nullptr;  // released blocks of ended threads
     // The parts of their slabs ended threads had not carved: handed over as
     // they are, since carving them into the list would touch every page.
     std::vector<std::pair<std::byte*, std::byte*>> uncarved;
@@ -88,8 +104,8 @@ class TBlockRecycler {
   };
 
   struct TState {
-    void* head;
-    void* tail;  // the last block of the list, when it is not empty
+    TMagazine* head;  // the top magazine
+    TMagazine* tail;  // the bottom one, when there is one
     std::byte* next;  // the part of the thread's slab not carved yet
     std::byte* end;
     std::size_t slab_size;
@@ -112,7 +128,7 @@ class TBlockRecycler {
       if (s.head == nullptr) {
         return;
       }
-      *static_cast<void**>(s.tail) = shared.orphans;
+      s.tail->below = shared.orphans;
       shared.orphans = s.head;
       s.head = nullptr;
       s.tail = nullptr;
@@ -132,21 +148,52 @@ class TBlockRecycler {
     s.next += kSize;
     return block;
   }
+  // How many allocations ahead a block is fetched.
+  static constexpr std::size_t kFetchAhead = 3;
+
+  static void Fetch(const void* block) noexcept {
+    // A block spans two cache lines at most: its first and last bytes.
+    __builtin_prefetch(block, 1);
+    __builtin_prefetch(static_cast<const char*>(block) + kSize - 1, 1);
+  }
   static void* Pop(TState& s) noexcept {
-    void* block = s.head;
-    s.head = *static_cast<void**>(block);
-    // The next allocation reads the new head's link and its object is
-    // written: fetched now, while this block's object is made, rather than
-    // waited for then.
-    __builtin_prefetch(s.head, 1);
-    return block;
+    TMagazine* top = s.head;
+    if (top->count == 0) {
+      // The magazine below, fetched meanwhile, serves next: its top blocks
+      // are fetched now.
+      TMagazine* below = s.head = top->below;
+      if (below != nullptr) {
+        const std::size_t n = below->count;
+        for (std::size_t i = n > kFetchAhead ? n - kFetchAhead : 0; i < n; ++i) {
+          Fetch(below->blocks[i]);
+        }
+      }
+      return top;
+    }
+    const std::size_t left = --top->count;
+    // The block handed out kFetchAhead allocations from now is written then:
+    // fetched now. Once few blocks are left on top, the magazine below, which
+    // serves next, is fetched instead.
+    if (left >= kFetchAhead) {
+      Fetch(top->blocks[left - kFetchAhead]);
+    } else if (left + 1 == kFetchAhead && top->below != nullptr) {
+      Fetch(top->below);
+    }
+    return top->blocks[left];
   }
   static void Push(TState& s, void* block) noexcept {
-    if (s.head == nullptr) {
-      s.tail = block;
+    TMagazine* top = s.head;
+    if (top != nullptr && top->count < TMagazine::kCapacity) {
+      top->blocks[top->count++] = block;
+      return;
     }
-    *static_cast<void**>(block) = s.head;
-    s.head = block;
+    auto* fresh = ::new (block) TMagazine;
+    fresh->below = top;
+    fresh->count = 0;
+    if (top == nullptr) {
+      s.tail = fresh;
+    }
+    s.head = fresh;
   }
 
   // The thread's list and slab are used up: adopt the blocks of ended
@@ -160,10 +207,10 @@ class TBlockRecycler {
     TShared& shared = Shared();
     const std::lock_guard<std::mutex> hold(shared.lock);
     if (shared.orphans != nullptr) {
-      // Adopted whole: the list's last block is found once, here.
-      void* tail = shared.orphans;
-      while (*static_cast<void**>(tail) != nullptr) {
-        tail = *static_cast<void**>(tail);
+      // Adopted whole: the bottom magazine is found once, here.
+      TMagazine* tail = shared.orphans;
+      while (tail->below != nullptr) {
+        tail = tail->below;
       }
       s.head = shared.orphans;
       s.tail = tail;

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <stdexcept>
+#include <typeinfo>
 #include <unordered_map>
 
 #include "zephro/engine/inference_engine.h"
@@ -91,9 +92,18 @@ void TReteNode::WithdrawGathered(Gather&& gather, bool newest_first) {
   if (newest_first) {
     std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(from), stack.end());
   }
+  const TIETokenTree* home = stack.size() - from > 2 ? HomeOfChildren() : nullptr;
   for (std::size_t i = from; i < stack.size(); ++i) {
     if (i + 1 < stack.size()) {
       stack[i + 1]->PrefetchNeighbours();
+      if (home != nullptr) {
+        // The removals of the next children from the memory that holds
+        // them, prepared ahead (see TIETokenTree::PrefetchHome).
+        home->PrefetchUnlink(*stack[i + 1]);
+        if (i + 2 < stack.size()) {
+          home->PrefetchHome(*stack[i + 2]);
+        }
+      }
     }
     TIEToken& child = *stack[i];
     if (child.Linked()) {  // else it went with an earlier one
@@ -104,6 +114,14 @@ void TReteNode::WithdrawGathered(Gather&& gather, bool newest_first) {
     stack[i] = nullptr;
   }
   stack.resize(from);
+}
+
+const TIETokenTree* TReteNode::HomeOfChildren() const {
+  if (successors_.size() != 1 || successors_[0].CallType() != TCallType::ctLeft ||
+      typeid(*successors_[0].To()) != typeid(TJoinNode)) {
+    return nullptr;
+  }
+  return static_cast<const TJoinNode&>(*successors_[0].To()).LeftTree();
 }
 
 void TReteNode::WithdrawChildren(TIEToken& parent) {

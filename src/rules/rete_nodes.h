@@ -133,6 +133,9 @@ class TReteNode {
   // or, when `newest_first`, newest first.
   template <class Gather>
   void WithdrawGathered(Gather&& gather, bool newest_first);
+  // The memory where the tokens this node makes are filed first (at home),
+  // when its one successor is a join they enter on the left; else null.
+  const TIETokenTree* HomeOfChildren() const;
 
   TReteNetwork* rete_;  // not owned
   std::uint32_t id_;
@@ -264,6 +267,8 @@ class TJoinNode final : public TTestNode {
   }
   // False when the join uses the right memory of a join placed before it.
   bool LeadsRightMemory() const noexcept { return !right_ || right_->members.front() == this; }
+  // The left memory, or null while it never stored anything.
+  const TIETokenTree* LeftTree() const noexcept { return left_.get(); }
 
   bool CallNode(const Ref<TIEToken>& token, TCallType call_type) override;
   const char* NodeName() const override { return "TJoinNode"; }

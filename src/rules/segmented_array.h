@@ -42,22 +42,21 @@ class TSegmentedArray {
   ~TSegmentedArray() { release(); }
 
   // A new element at the end, default-constructed (or reset, where clear()
-  // left one).
+  // or forget() left one).
   T& emplace_back() {
-    const auto [page, offset] = Locate(size_);
-    if (page == pages_.size()) {
-      pages_.reserve(page + 1);
-      pages_.push_back(static_cast<T*>(AllocateBlock(PageBytes(page))));
+    bool made = false;
+    T& slot = Append(made);
+    if (!made) {
+      slot = T{};
     }
-    T* slot = pages_[page] + offset;
-    if (size_ < made_) {
-      *slot = T{};
-    } else {
-      ::new (static_cast<void*>(slot)) T();
-      ++made_;
-    }
-    ++size_;
-    return *slot;
+    return slot;
+  }
+  // A new element at the end: where forget() left one, that one as it was
+  // left, neither read nor written (for a holder that writes it whole);
+  // else a default-constructed one.
+  T& reuse_back() {
+    bool made = false;
+    return Append(made);
   }
 
   // Forgets every element (resetting them) and keeps the pages for the next.
@@ -67,6 +66,9 @@ class TSegmentedArray {
     }
     size_ = 0;
   }
+  // Forgets every element without touching it, for a holder that emptied
+  // each one already, and keeps the pages for the next (see reuse_back).
+  void forget() noexcept { size_ = 0; }
   // Forgets every element and gives the pages back.
   void release() noexcept {
     for (std::size_t i = 0; i < made_; ++i) {
@@ -81,6 +83,23 @@ class TSegmentedArray {
   }
 
  private:
+  // The place after the last element, made now when it never was (`made`).
+  T& Append(bool& made) {
+    const auto [page, offset] = Locate(size_);
+    if (page == pages_.size()) {
+      pages_.reserve(page + 1);
+      pages_.push_back(static_cast<T*>(AllocateBlock(PageBytes(page))));
+    }
+    T* slot = pages_[page] + offset;
+    made = size_ >= made_;
+    if (made) {
+      ::new (static_cast<void*>(slot)) T();
+      ++made_;
+    }
+    ++size_;
+    return *slot;
+  }
+
   // Page p holds the elements [kFirstPage * (2^p - 1), kFirstPage * (2^(p+1) - 1)).
   static std::pair<std::size_t, std::size_t> Locate(std::size_t i) noexcept {
     const std::size_t page = static_cast<std::size_t>(std::bit_width(i / kFirstPage + 1)) - 1;

@@ -168,6 +168,11 @@ void TIEToken::AdoptChild(TIEToken& child, std::uint32_t origin) noexcept {
   children_ = &child;
 }
 
+std::vector<TIEToken*>& TIEToken::NewerHalf() noexcept {
+  thread_local std::vector<TIEToken*> walked;
+  return walked;
+}
+
 void TIEToken::AdoptRightChild(TIEToken& child) noexcept {
   if (right_next_ == nullptr) {
     right_next_ = this;
@@ -505,7 +510,7 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash,
     in_order_ = false;
   } else {
     index = static_cast<std::uint32_t>(entries_.size());
-    entries_.emplace_back();
+    entries_.reuse_back();
   }
   // Where a probe may come looking for the token, it is filed by identity.
   // Otherwise it is found through its home: for a partial match, the
@@ -522,10 +527,11 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash,
       at_home = true;
     }
   }
-  Entry& e = entries_[index];
-  e.token = std::move(token);
-  e.fingerprint = fingerprint;
-  e.hash = hash;
+  // A free or new place holds no token (Remove let go of it, forget() left
+  // only such places): the entry is written whole, without reading the old
+  // one, whose line may have left the cache long ago.
+  Entry& e = *::new (static_cast<void*>(&entries_[index]))
+      Entry{std::move(token), fingerprint, hash};
   if (index < blockers_.size()) {
     blockers_[index] = kNoEntry;
   }
@@ -554,10 +560,7 @@ void TIETokenTree::LinkIdentity(std::uint32_t index) {
 }
 
 std::uint32_t TIETokenTree::FindAtHome(TIEToken& token) {
-  auto here = [&](std::uint32_t position) {
-    return position < entries_.size() && entries_[position].token.get() == &token &&
-           entries_[position].id_next == kHome;
-  };
+  auto here = [&](std::uint32_t position) { return AtHome(position, token) != nullptr; };
   if (token.parent_ != nullptr) {
     return here(token.home_) ? token.home_ : kNone;
   }
@@ -609,8 +612,9 @@ bool TIETokenTree::Remove(TIEToken& token, std::uint32_t* position,
   free_ = index;
   if (--count_ == 0) {
     // Every chain is empty: the next entries fill the array from the
-    // start again, in order, instead of reusing slots all over it.
-    entries_.clear();
+    // start again, in order, instead of reusing slots all over it. Every
+    // entry let go of its token already: they are not touched again.
+    entries_.forget();
     free_ = kNone;
     in_order_ = true;
   }

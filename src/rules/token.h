@@ -146,23 +146,41 @@ class TIEToken final : public IReteToken {
   }
   // Calls `f(child)` for each right child made by node `origin`, oldest
   // first, under the same rules.
+  //
+  // A ring can hold thousands of children far apart, each read only to find
+  // the next: it is walked from both ends at once, so that two of them are
+  // fetched at a time. The newer half is called back once the walks meet.
   template <class F>
   void ForRightChildrenFrom(std::uint32_t origin, F&& f) {
     if (right_next_ == nullptr || right_next_ == this) {
       return;
     }
-    TIEToken* c = right_next_;
-    TIEToken* const last = right_prev_;
+    std::vector<TIEToken*>& newer = NewerHalf();
+    const std::size_t from = newer.size();
+    TIEToken* front = right_next_;
+    TIEToken* back = right_prev_;
     for (;;) {
-      TIEToken* next = c == last ? nullptr : c->right_next_;
-      if (c->origin_ == origin) {
-        f(*c);
+      TIEToken* const after = front->right_next_;
+      TIEToken* const before = back->right_prev_;
+      if (front->origin_ == origin) {
+        f(*front);
       }
-      if (next == nullptr) {
-        return;
+      if (front == back) {
+        break;
       }
-      c = next;
+      if (back->origin_ == origin) {
+        newer.push_back(back);
+      }
+      if (after == back) {
+        break;
+      }
+      front = after;
+      back = before;
     }
+    for (std::size_t i = newer.size(); i > from; --i) {
+      f(*newer[i - 1]);
+    }
+    newer.resize(from);
   }
 
   // Matching makes and drops tokens by the million: they are carved from
@@ -175,6 +193,9 @@ class TIEToken final : public IReteToken {
   ~TIEToken() override;
   // Unlinks the token and the right children it heads; for destruction.
   void Unlink() noexcept;
+  // The newer halves of the rings being walked by ForRightChildrenFrom,
+  // each above the one it was called from.
+  static std::vector<TIEToken*>& NewerHalf() noexcept;
 
   // The fields are laid out for the cache. Tokens are 96 bytes carved from
   // slabs aligned to 64, so a token's bytes 32 to 63 always share one cache
@@ -434,6 +455,38 @@ class TIETokenTree {
     if (!keys_.empty()) {
       __builtin_prefetch(&keys_[KeyIndex(hash)]);
     }
+  }
+  // Withdrawing many partial matches filed here at home, the removal of each
+  // is prepared two steps ahead. First its entry is fetched
+  // (PrefetchHome); once that has come, what unlinking the entry writes:
+  // its neighbours on its key chain, or its key bucket (PrefetchUnlink).
+  // Tokens filed elsewhere are passed over.
+  void PrefetchHome(const TIEToken& token) const noexcept {
+    if (token.parent_ != nullptr && token.home_ < entries_.size()) {
+      __builtin_prefetch(&entries_[token.home_], 1);
+    }
+  }
+  void PrefetchUnlink(const TIEToken& token) const noexcept {
+    const Entry* e = token.parent_ != nullptr ? AtHome(token.home_, token) : nullptr;
+    if (e == nullptr) {
+      return;
+    }
+    const std::uint32_t ends[] = {e->key_prev, e->key_next};
+    for (const std::uint32_t at : ends) {
+      if (at < entries_.size()) {
+        __builtin_prefetch(&entries_[at], 1);
+      } else {
+        __builtin_prefetch(&keys_[KeyIndex(e->hash)], 1);
+      }
+    }
+  }
+  // The entry at `position` when it holds `token` at home, else null.
+  const Entry* AtHome(std::uint32_t position, const TIEToken& token) const noexcept {
+    if (position >= entries_.size()) {
+      return nullptr;
+    }
+    const Entry& e = entries_[position];
+    return e.token.get() == &token && e.id_next == kHome ? &e : nullptr;
   }
   void Clear();
   std::string ToString() const;

@@ -1,8 +1,8 @@
 // Recycled blocks: live blocks never overlap however allocations and
 // releases interleave, across slabs and threads; released blocks serve the
 // next allocations of the releasing thread, also blocks another thread made;
-// a thread that ends leaves its blocks to the others; other sizes go to
-// operator new.
+// a thread that ends leaves its blocks to the others; the block released
+// last is handed out first; other sizes go to operator new.
 
 #include "platform/block_recycler.h"
 
@@ -96,6 +96,52 @@ TEST(BlockRecyclerTest, BlocksOutliveTheThreadsThatMadeOrFreedThem) {
   here.Make(4000);
   here.Check();
   here.FreeEvery(1);
+}
+
+// The released blocks form a stack: each allocation gets the block released
+// last among those not handed out again, however many were released (the
+// stack spans many of the blocks that hold it) and however releases and
+// allocations interleave.
+template <class Recycler, std::size_t kBlockSize>
+void CheckLastReleasedComesFirst() {
+  std::vector<void*> live;
+  std::vector<void*> released;  // the expected stack, top last
+  const auto allocate = [&](std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      void* b = Recycler::Allocate(kBlockSize);
+      if (!released.empty()) {
+        ASSERT_EQ(b, released.back()) << "not the block released last";
+        released.pop_back();
+      }
+      live.push_back(b);
+    }
+  };
+  const auto release = [&](std::size_t n) {
+    for (std::size_t i = 0; i < n && !live.empty(); ++i) {
+      // From the middle: the order of release differs from that of making.
+      const std::size_t at = live.size() / 2;
+      Recycler::Free(live[at], kBlockSize);
+      released.push_back(live[at]);
+      live.erase(live.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+  };
+  allocate(3000);
+  for (const auto& [freed, made] : {std::pair{1, 1}, {2, 1}, {11, 3}, {12, 12}, {13, 20},
+                                    {500, 7}, {1500, 1400}, {40, 700}}) {
+    release(static_cast<std::size_t>(freed));
+    allocate(static_cast<std::size_t>(made));
+  }
+  release(live.size());
+}
+
+TEST(BlockRecyclerTest, LastReleasedComesFirst) {
+  if (!kRecycleBlocks) {
+    GTEST_SKIP() << "every block is allocated afresh";
+  }
+  struct TLarge {};
+  // A magazine holds one address, and ten.
+  CheckLastReleasedComesFirst<TRecycler, kSize>();
+  CheckLastReleasedComesFirst<TBlockRecycler<TLarge, 96, 256, 4096>, 96>();
 }
 
 TEST(BlockRecyclerTest, OtherSizesGoToOperatorNew) {

@@ -1,6 +1,7 @@
 // The paged array under the join memories: indexes must map to the element
 // made at that position across page boundaries, elements must stay where
-// they are while the array grows, and clearing must hand back reset elements.
+// they are while the array grows, and clearing must hand back reset elements
+// (forgetting, those left as they were).
 
 #include <gtest/gtest.h>
 
@@ -50,6 +51,42 @@ TEST(SegmentedArrayTest, ClearResetsElementsAndKeepsThePages) {
   array.release();
   EXPECT_EQ(held.use_count(), 1);
   EXPECT_TRUE(array.empty());
+}
+
+// forget() leaves the elements as they are: reuse_back() hands each one
+// out again untouched, in its place, and makes new ones past those ever made;
+// emplace_back() resets what forget() left.
+TEST(SegmentedArrayTest, ForgottenElementsComeBackAsTheyWereLeft) {
+  struct Case {
+    std::size_t filled;  // before forget()
+    std::size_t reused;  // taken again after it
+  };
+  const Case cases[] = {{0, 3}, {1, 1}, {4, 2}, {5, 9}, {13, 13}, {13, 30}, {61, 100}};
+  for (const Case& c : cases) {
+    TSegmentedArray<std::string, 4> array;
+    std::vector<const std::string*> addresses;
+    for (std::size_t i = 0; i < c.filled; ++i) {
+      array.emplace_back() = "left " + std::to_string(i);
+      addresses.push_back(&array[i]);
+    }
+    array.forget();
+    ASSERT_TRUE(array.empty());
+    for (std::size_t i = 0; i < c.reused; ++i) {
+      std::string& s = array.reuse_back();
+      if (i < c.filled) {
+        EXPECT_EQ(&s, addresses[i]) << "element " << i << " moved";
+        EXPECT_EQ(s, "left " + std::to_string(i)) << "element " << i << " was touched";
+      } else {
+        EXPECT_TRUE(s.empty()) << "element " << i << " was never made";
+      }
+      s = "new " + std::to_string(i);
+    }
+    ASSERT_EQ(array.size(), c.reused);
+    array.forget();
+    for (std::size_t i = 0; i < c.reused; ++i) {
+      EXPECT_TRUE(array.emplace_back().empty()) << "emplace_back resets element " << i;
+    }
+  }
 }
 
 TEST(SegmentedArrayTest, PagesAsLargeAsBlocksOfTheirOwn) {

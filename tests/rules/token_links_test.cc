@@ -60,6 +60,12 @@ TEST(TokenLinksTest, NodeMeetsItsOwnChildrenOldestFirst) {
       {"last detached", {1, 1, 1}, {2}, 1, {0, 1}},
       {"all detached", {1, 1}, {1, 0}, 1, {}},
       {"other node's child detached", {2, 1, 2, 1}, {0, 2}, 1, {1, 3}},
+      // Longer lists, of odd and even lengths, their ends made by either node.
+      {"six, two nodes", {1, 2, 2, 1, 1, 2}, {}, 1, {0, 3, 4}},
+      {"six, the other node", {1, 2, 2, 1, 1, 2}, {}, 2, {1, 2, 5}},
+      {"seven", {1, 1, 1, 1, 1, 1, 1}, {}, 1, {0, 1, 2, 3, 4, 5, 6}},
+      {"eight, both ends detached", {1, 1, 1, 1, 1, 1, 1, 1}, {0, 7}, 1, {1, 2, 3, 4, 5, 6}},
+      {"nine, middle detached", {2, 1, 1, 1, 1, 1, 1, 1, 2}, {4}, 1, {1, 2, 3, 5, 6, 7}},
   };
   for (const LinkCase& c : cases) {
     for (bool right : {false, true}) {
@@ -157,6 +163,102 @@ TEST(TokenLinksTest, OneFactTokenIsFoundInEveryMemoryThatFiledIt) {
       EXPECT_EQ(memory.Count(), before - 1);
       EXPECT_FALSE(memory.Remove(*token, nullptr)) << "memory " << m << " twice";
     }
+  }
+}
+
+// A memory finds the entry holding a partial match at home from the position
+// alone, and no other: not an entry that holds it by identity (it was filed
+// elsewhere first), nor one another token took after it left, nor a position
+// past the end.
+TEST(TokenLinksTest, EntryAtHomeIsOnlyTheTokensOwn) {
+  const Ref<TIEToken> root = Root();
+  TIETokenTree first(1);
+  TIETokenTree second(1);
+  std::vector<Ref<TIEToken>> partial;
+  std::vector<std::uint32_t> in_first;
+  std::vector<std::uint32_t> in_second;
+  for (int i = 0; i < 6; ++i) {
+    partial.push_back(ChildOf(root));
+    in_first.push_back(first.Add(partial.back(), i));
+  }
+  // The second memory files some of them by identity, at other positions.
+  for (int i = 5; i >= 2; --i) {
+    in_second.push_back(second.Add(partial[static_cast<std::size_t>(i)], i));
+  }
+  ASSERT_TRUE(first.Remove(*partial[1], nullptr));
+  const Ref<TIEToken> later = ChildOf(root);
+  ASSERT_EQ(first.Add(later, 9), in_first[1]) << "the place left is taken again";
+  struct Case {
+    std::string name;
+    const TIETokenTree* memory;
+    std::uint32_t position;
+    const TIEToken* token;
+    const TIEToken* expected;  // the token of the entry found, or null
+  };
+  const std::vector<Case> cases = {
+      {"at home", &first, in_first[0], partial[0].get(), partial[0].get()},
+      {"at home, last", &first, in_first[5], partial[5].get(), partial[5].get()},
+      {"filed by identity", &second, in_second[0], partial[5].get(), nullptr},
+      {"place taken after it left", &first, in_first[1], partial[1].get(), nullptr},
+      {"its successor there", &first, in_first[1], later.get(), later.get()},
+      {"another token's home", &first, in_first[2], partial[3].get(), nullptr},
+      {"past the end", &first, 1000, partial[0].get(), nullptr},
+  };
+  for (const Case& c : cases) {
+    const TIETokenTree::Entry* e = c.memory->AtHome(c.position, *c.token);
+    EXPECT_EQ(e != nullptr ? e->token.get() : nullptr, c.expected) << c.name;
+  }
+}
+
+// A memory emptied entry by entry lets go of every token at once and, filled
+// again from the start of its array, holds exactly the new tokens: probes
+// and whole walks meet only them, and the old ones are found nowhere.
+TEST(TokenLinksTest, MemoryEmptiedAndFilledAgainHoldsOnlyTheNew) {
+  const int sizes[] = {1, 5, TIETokenTree::kLookAheadFrom + 5};
+  for (int size : sizes) {
+    TIETokenTree memory(1);
+    const Ref<TIEToken> root = Root();
+    std::vector<Ref<TIEToken>> old_tokens;
+    for (int i = 0; i < size; ++i) {
+      // Partial matches (filed at home) and one-fact tokens.
+      old_tokens.push_back(i % 2 == 0 ? ChildOf(root) : Root());
+      ASSERT_NE(memory.Add(old_tokens.back(), i % 3), TIETokenTree::kNoEntry);
+    }
+    for (int i = size - 1; i >= 0; i -= 2) {
+      ASSERT_TRUE(memory.Remove(*old_tokens[static_cast<std::size_t>(i)], nullptr));
+    }
+    for (int i = size % 2 == 0 ? 0 : 1; i < size; i += 2) {
+      ASSERT_TRUE(memory.Remove(*old_tokens[static_cast<std::size_t>(i)], nullptr));
+    }
+    ASSERT_EQ(memory.Count(), 0);
+    for (const Ref<TIEToken>& t : old_tokens) {
+      EXPECT_EQ(t->RefCount(), 1) << "size " << size << ": the memory still holds a token";
+    }
+    std::vector<Ref<TIEToken>> new_tokens;
+    const int refilled = size / 2 + 1;
+    for (int i = 0; i < refilled; ++i) {
+      new_tokens.push_back(i % 2 == 0 ? ChildOf(root) : Root());
+      ASSERT_NE(memory.Add(new_tokens.back(), i % 3), TIETokenTree::kNoEntry);
+    }
+    for (int hash = 0; hash < 3; ++hash) {
+      std::vector<TIEToken*> expected;
+      for (int i = hash; i < refilled; i += 3) {
+        expected.push_back(new_tokens[static_cast<std::size_t>(i)].get());
+      }
+      std::vector<TIEToken*> met;
+      memory.ForKey(hash, [&](TIETokenTree::Entry& e, std::uint32_t) {
+        met.push_back(e.token.get());
+        return true;
+      });
+      EXPECT_EQ(met, expected) << "size " << size << ", hash " << hash;
+    }
+    int walked = 0;
+    memory.ForEach([&](TIETokenTree::Entry&, std::uint32_t) { return ++walked > 0; });
+    EXPECT_EQ(walked, refilled) << "size " << size;
+    for (const Ref<TIEToken>& t : old_tokens) {
+      EXPECT_FALSE(memory.Remove(*t, nullptr)) << "size " << size << ": an old token was found";
+    }
+    EXPECT_EQ(memory.Count(), refilled);
   }
 }
 
