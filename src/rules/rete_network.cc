@@ -75,7 +75,6 @@ class TPreparedCalls {
   std::vector<Ref<IIEValue>> slots_;
 };
 
-
 class TReteCompiler {
  public:
   TReteCompiler(TReteNetwork& rete, TRule& rule) : rete_(rete), rule_(rule) {}
