@@ -28,18 +28,27 @@ std::string RulesText(int n) {
   return text;
 }
 
-void BM_AddRules(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  const std::string rules = RulesText(n);
+// Times `work` on a fresh engine that `prepare` set up: making, preparing
+// and freeing the engine are not timed.
+template <class Prepare, class Work>
+void TimeOnFreshEngines(benchmark::State& state, Prepare&& prepare, Work&& work) {
   for (auto _ : state) {
     state.PauseTiming();
     auto e = LoadEngine(kTemplates);
+    prepare(*e);
     state.ResumeTiming();
-    e->Parse(rules);
+    work(*e);
     state.PauseTiming();
     e.reset();
     state.ResumeTiming();
   }
+}
+
+void BM_AddRules(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const std::string rules = RulesText(n);
+  TimeOnFreshEngines(
+      state, [](TInferenceEngine&) {}, [&](TInferenceEngine& e) { e.Parse(rules); });
   state.SetItemsProcessed(state.iterations() * n);
 }
 BENCHMARK(BM_AddRules)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
@@ -47,18 +56,13 @@ BENCHMARK(BM_AddRules)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 void BM_RemoveRulesOneByOne(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const std::string rules = RulesText(n);
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto e = LoadEngine(kTemplates);
-    e->Parse(rules);
-    state.ResumeTiming();
-    for (int i = 0; i < n; ++i) {
-      e->RemoveRule("r" + std::to_string(i));
-    }
-    state.PauseTiming();
-    e.reset();
-    state.ResumeTiming();
-  }
+  TimeOnFreshEngines(
+      state, [&](TInferenceEngine& e) { e.Parse(rules); },
+      [&](TInferenceEngine& e) {
+        for (int i = 0; i < n; ++i) {
+          e.RemoveRule("r" + std::to_string(i));
+        }
+      });
   state.SetItemsProcessed(state.iterations() * n);
 }
 BENCHMARK(BM_RemoveRulesOneByOne)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
