@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/function_call.h"
@@ -194,44 +196,134 @@ Ref<IValueVector> TIEClipsParser::ParseList() {
   }
 }
 
-Ref<IIEValue> TIEClipsParser::SharedValue(Ref<IIEValue> value) {
-  const TIEType kind = value->DType();
-  constexpr std::size_t kSlots = 512;
-  std::size_t slot = 0;
-  switch (kind) {
+namespace {
+
+// The tables of shared values and calls are set-associative caches of four
+// ways. An entry met again is kept over those met only once: the constants,
+// variables, predicates and actions many rules repeat stay, while what each
+// rule writes only once (its own number, a call holding it) takes turns in
+// the rest. A table starts small and doubles, up to a bound, each time a
+// program has filed as many new entries as it holds: a small program pays
+// for a small table.
+constexpr std::size_t kSharedWays = 4;
+constexpr std::size_t kFirstSharedSets = 64;
+constexpr std::size_t kMostSharedSets = 512;
+
+// The bits a value's set is chosen by; none for the kinds never shared.
+std::optional<std::uint32_t> SharedValueHash(const IIEValue& value) {
+  std::uint32_t hash = 0;
+  switch (value.DType()) {
     case TIEType::dtAtom:
     case TIEType::dtVariable:
     case TIEType::dtMultiVariable:
-      slot = static_cast<std::uint32_t>(CalculateHash(value->Text())) & (kSlots - 1);
+      hash = static_cast<std::uint32_t>(CalculateHash(value.Text()));
       break;
     case TIEType::dtInteger:
     case TIEType::dtFloat:
-      // The high bits of a multiplicative hash: consecutive numbers spread.
-      slot = (static_cast<std::uint32_t>(value->GetHashCode()) * 0x9e3779b1u) >> 23;
+      // A multiplicative hash, its high bits folded down: consecutive numbers
+      // spread.
+      hash = static_cast<std::uint32_t>(value.GetHashCode()) * 0x9e3779b1u;
       break;
     default:
-      return value;
+      return std::nullopt;
   }
-  if (shared_values_.empty()) {
-    shared_values_.resize(kSlots);
-  }
-  Ref<IIEValue>& kept = shared_values_[slot];
-  if (kept && kept->DType() == kind) {
-    const bool same = kind == TIEType::dtInteger ? kept->AsInteger() == value->AsInteger()
-                      : kind == TIEType::dtFloat
-                          ? std::bit_cast<std::uint64_t>(kept->AsFloat()) ==
-                                std::bit_cast<std::uint64_t>(value->AsFloat())
-                          : kept->Text() == value->Text();
-    if (same) {
-      return kept;
+  return hash ^ (hash >> 16);
+}
+
+// The same for a call: from its name and its arguments, all shared values,
+// never from addresses, so which calls a program shares does not depend on
+// where the allocator put them. None when an argument is not shared.
+std::optional<std::uint32_t> SharedCallHash(const IFunCall& call) {
+  auto hash = static_cast<std::uint64_t>(static_cast<std::uint32_t>(CalculateHash(call.Name())));
+  for (const Ref<IIEValue>& arg : call.Arguments()) {
+    const auto* value = dynamic_cast<const TIEValue*>(arg.get());
+    if (value == nullptr || !value->IsShared()) {
+      return std::nullopt;
     }
+    const auto arg_hash = static_cast<std::uint32_t>(value->GetHashCode());
+    hash = (hash ^ (arg_hash + static_cast<std::uint64_t>(value->DType()))) * 0x9e3779b97f4a7c15u;
+  }
+  return static_cast<std::uint32_t>(hash >> 32);
+}
+
+// The first way of the set for `hash` in `table`, which is made or doubled
+// first when due. `filed` counts the entries filed since it last grew.
+template <class Entry, class HashOf>
+Entry* SharedSet(std::vector<Entry>& table, std::uint32_t& filed, std::uint32_t hash,
+                 HashOf hash_of) {
+  if (table.empty()) {
+    table.resize(kSharedWays * kFirstSharedSets);
+  } else if (filed >= table.size() && table.size() < kSharedWays * kMostSharedSets) {
+    // An old set's entries go to two new sets: each finds a free way.
+    std::vector<Entry> old = std::exchange(table, std::vector<Entry>(table.size() * 2));
+    const std::size_t sets = table.size() / kSharedWays;
+    for (Entry& entry : old) {
+      if (entry.kept) {
+        Entry* set = &table[(*hash_of(*entry.kept) & (sets - 1)) * kSharedWays];
+        *std::find_if(set, set + kSharedWays, [](const Entry& e) { return !e.kept; }) =
+            std::move(entry);
+      }
+    }
+    filed = 0;
+  }
+  return &table[(hash & (table.size() / kSharedWays - 1)) * kSharedWays];
+}
+
+// The entry of `set` that `same` accepts (found, and now the youngest), or
+// else the one to file a new entry in: an empty one, or the oldest of those
+// not met again, or the oldest. Ages come from `clock`.
+template <class Entry, class Same>
+Entry& WayFor(Entry* set, std::uint32_t& clock, Same same, bool& found) {
+  Entry* victim = nullptr;
+  for (std::size_t way = 0; way < kSharedWays; ++way) {
+    Entry& entry = set[way];
+    if (entry.kept && same(*entry.kept)) {
+      entry.met_again = true;
+      entry.age = ++clock;
+      found = true;
+      return entry;
+    }
+    if (victim == nullptr || (victim->met_again && !entry.met_again) ||
+        (victim->met_again == entry.met_again && entry.age < victim->age)) {
+      victim = &entry;
+    }
+  }
+  found = false;
+  return *victim;
+}
+
+}  // namespace
+
+Ref<IIEValue> TIEClipsParser::SharedValue(Ref<IIEValue> value) {
+  const std::optional<std::uint32_t> hash = SharedValueHash(*value);
+  if (!hash) {
+    return value;
+  }
+  const TIEType kind = value->DType();
+  const auto same = [&](const IIEValue& kept) {
+    if (kept.DType() != kind) {
+      return false;
+    }
+    return kind == TIEType::dtInteger ? kept.AsInteger() == value->AsInteger()
+           : kind == TIEType::dtFloat
+               ? std::bit_cast<std::uint64_t>(kept.AsFloat()) ==
+                     std::bit_cast<std::uint64_t>(value->AsFloat())
+               : kept.Text() == value->Text();
+  };
+  bool found = false;
+  SharedValueEntry& entry = WayFor(
+      SharedSet(shared_values_, shared_values_filed_, *hash, SharedValueHash), shared_clock_,
+      same, found);
+  if (found) {
+    return entry.kept;
   }
   auto* shared = dynamic_cast<TIEValue*>(value.get());
   if (shared == nullptr) {
     return value;
   }
   shared->MarkShared();
-  kept = value;
+  entry = SharedValueEntry{value, false, ++shared_clock_};
+  ++shared_values_filed_;
   return value;
 }
 
@@ -239,24 +331,12 @@ TIEClipsParser::SharedCallEntry* TIEClipsParser::SharedCallEntryFor(Ref<IFunCall
   if (!call->Comment().empty() || call->Tag() != 0) {
     return nullptr;
   }
+  const std::optional<std::uint32_t> hash = SharedCallHash(*call);
+  if (!hash) {
+    return nullptr;
+  }
   // Names are kept once per text (see TFunctionCall): their addresses and
-  // the arguments' addresses say whether two calls are written alike. The
-  // slot comes from the texts and numbers, never from addresses, so which
-  // calls a program shares does not depend on where the allocator put them.
-  auto hash = static_cast<std::uint64_t>(static_cast<std::uint32_t>(CalculateHash(call->Name())));
-  for (const Ref<IIEValue>& arg : call->Arguments()) {
-    const auto* value = dynamic_cast<const TIEValue*>(arg.get());
-    if (value == nullptr || !value->IsShared()) {
-      return nullptr;
-    }
-    const auto arg_hash = static_cast<std::uint32_t>(value->GetHashCode());
-    hash = (hash ^ (arg_hash + static_cast<std::uint64_t>(value->DType()))) * 0x9e3779b97f4a7c15u;
-  }
-  constexpr std::size_t kSlots = 1024;
-  if (shared_calls_.empty()) {
-    shared_calls_.resize(kSlots);
-  }
-  SharedCallEntry& entry = shared_calls_[(hash >> 32) & (kSlots - 1)];
+  // the arguments' addresses say whether two calls are written alike.
   const auto same = [&](const IFunCall& kept) {
     const auto a = kept.Arguments();
     const auto b = call->Arguments();
@@ -264,10 +344,15 @@ TIEClipsParser::SharedCallEntry* TIEClipsParser::SharedCallEntryFor(Ref<IFunCall
            std::equal(a.begin(), a.end(), b.begin(),
                       [](const Ref<IIEValue>& x, const Ref<IIEValue>& y) { return x == y; });
   };
-  if (entry.call && same(*entry.call)) {
-    call = entry.call;
+  bool found = false;
+  SharedCallEntry& entry =
+      WayFor(SharedSet(shared_calls_, shared_calls_filed_, *hash, SharedCallHash), shared_clock_,
+             same, found);
+  if (found) {
+    call = entry.kept;
   } else {
-    entry = SharedCallEntry{call, nullptr};
+    entry = SharedCallEntry{call, false, ++shared_clock_, nullptr};
+    ++shared_calls_filed_;
   }
   return &entry;
 }

@@ -185,6 +185,40 @@ TEST(ConstructsTest, RulesWritingTheSameAtomsAndVariablesShareTheirValues) {
   EXPECT_EQ(one.Pattern(0).SlotTest(0, 1).SlotValue(), two.Pattern(0).SlotTest(0, 1).SlotValue());
 }
 
+TEST(ConstructsTest, PredicatesAndActionsRepeatedFarApartAreStillShared) {
+  // A large program: each rule writes calls of its own (with its number in
+  // them) between predicates and actions that recur two hundred rules
+  // apart. The parser remembers a bounded number of calls, so a predicate
+  // met the second time may have been forgotten; one met again since is
+  // kept over the calls met once, and nearly all are shared from then on.
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse("(deftemplate r (slot l)) (defglobal ?*n* = 0 ?*m* = 0)", true);
+  constexpr int kRules = 1400;
+  constexpr int kApart = 200;
+  std::string text;
+  for (int i = 0; i < kRules; ++i) {
+    const std::string n = std::to_string(i);
+    text += "(defrule r" + n + " (r (l ?l&:(> ?l " + std::to_string(i % kApart) +
+            "))) => (bind ?*n* (mod (+ ?*n* " + n + ") 1000003)) (bind ?*m* (+ ?*m* 1)))";
+  }
+  e.Parse(text, true);
+  int predicates = 0;
+  int actions = 0;
+  constexpr int kCompared = kRules - 2 * kApart;
+  for (int i = 2 * kApart; i < kRules; ++i) {
+    const TRule& rule = *e.FindRule("r" + std::to_string(i));
+    const TRule& earlier = *e.FindRule("r" + std::to_string(i - kApart));
+    predicates += rule.Pattern(0).SlotTest(0, 1).SlotValue() ==
+                          earlier.Pattern(0).SlotTest(0, 1).SlotValue()
+                      ? 1
+                      : 0;
+    actions += &rule.Action(1) == &earlier.Action(1) ? 1 : 0;
+  }
+  EXPECT_GE(predicates, kCompared * 95 / 100);
+  EXPECT_EQ(actions, kCompared);
+}
+
 TEST(ConstructsTest, FactsWrittenInAProgramKeepTheirOwnNumbers) {
   // Checking types as facts are stored turns an integer written for a slot
   // of floats into a float where it stands: no other fact may see that.

@@ -350,17 +350,26 @@ class TIEClipsParser final : public TIEParser {
   void Echo(const TParseResult& result);
 
   std::vector<SlotFunction> slot_functions_;
-  // The last atom, variable or number value made for a pattern, a call
-  // argument or a fact slot, per hash of its text or number: made with the
-  // first of them.
-  std::vector<Ref<IIEValue>> shared_values_;
-  // The last shareable call made, per hash of its name and arguments, and
-  // the shared value holding it (made when first asked for).
+  // Atom, variable and number values made for patterns, call arguments and
+  // fact slots, and shareable calls with the shared value holding them (made
+  // when first asked for), filed by a hash of their texts and numbers: see
+  // SharedValue and SharedCallEntryFor.
+  struct SharedValueEntry {
+    Ref<IIEValue> kept;
+    bool met_again = false;  // read again since it was filed
+    std::uint32_t age = 0;   // when it was filed or last met: the oldest goes first
+  };
   struct SharedCallEntry {
-    Ref<IFunCall> call;
+    Ref<IFunCall> kept;
+    bool met_again = false;
+    std::uint32_t age = 0;
     Ref<IIEValue> value;
   };
+  std::vector<SharedValueEntry> shared_values_;
   std::vector<SharedCallEntry> shared_calls_;
+  std::uint32_t shared_clock_ = 0;
+  std::uint32_t shared_values_filed_ = 0;  // since the table last grew
+  std::uint32_t shared_calls_filed_ = 0;
   SharedCallEntry* SharedCallEntryFor(Ref<IFunCall>& call);
   TOrderedTable<Ref<IIEDefinedType>> types_;
   // Tokens read from a logical input and not yet handed out.
