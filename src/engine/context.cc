@@ -56,13 +56,13 @@ void TBinding::operator delete(void* block, std::size_t size) noexcept {
   TBlockRecycler<TBinding, sizeof(TBinding)>::Free(block, size);
 }
 
-TBinding::TBinding(std::string name, std::int32_t fact_index, std::string_view slot_index,
+TBinding::TBinding(std::string_view name, std::int32_t fact_index, std::string_view slot_index,
                    std::int32_t sub_index)
-    : TBindingInfo(fact_index, slot_index, sub_index), name_(std::move(name)) {}
+    : TBindingInfo(fact_index, slot_index, sub_index), name_(TText::Shared(name)) {}
 
-TBinding::TBinding(std::string name, Ref<IIEValue> value)
+TBinding::TBinding(std::string_view name, Ref<IIEValue> value)
     : TBindingInfo(LocalBindingIndex, SLocalBinding, NoSubIndex),
-      name_(std::move(name)),
+      name_(TText::Shared(name)),
       value_(std::move(value)) {}
 
 bool TBinding::Equals(const TBindingInfo& other) const {
@@ -77,7 +77,7 @@ bool TBinding::Equals(const TBindingInfo& other) const {
 }
 
 std::string TBinding::ToString() const {
-  std::string text = "name=" + name_;
+  std::string text = "name=" + name_.Str();
   if (value_) {
     text += " value=" + value_->ToString();
   }
@@ -165,11 +165,11 @@ TBinding* TBindings::Append(std::unique_ptr<TBinding> binding) {
 
 std::unique_ptr<TBinding> TBindings::MakeLocal(std::string_view name, Ref<IIEValue> value) {
   if (next_spare_ == spare_.size()) {
-    return std::make_unique<TBinding>(std::string(name), std::move(value));
+    return std::make_unique<TBinding>(name, std::move(value));
   }
   std::unique_ptr<TBinding> record = std::move(spare_[next_spare_++]);
-  if (!SameName(record->name_, name)) {
-    record->name_.assign(name);
+  if (!SameName(record->Name(), name)) {
+    record->name_ = TText::Shared(name);
   }
   record->SetValue(std::move(value));
   return record;
@@ -182,8 +182,8 @@ TBinding& TBindings::PutLocal(std::string_view name, Ref<IIEValue> value) {
       // As Append(MakeLocal(...)), in place: a firing context binding its
       // rule's variables again, each to the record it had last time.
       TBinding& record = *spare_[next_spare_];
-      if (!SameName(record.name_, name)) {
-        record.name_.assign(name);
+      if (!SameName(record.Name(), name)) {
+        record.name_ = TText::Shared(name);
       }
       record.SetValue(std::move(value));
       items_.push_back(std::move(spare_[next_spare_++]));
@@ -314,13 +314,12 @@ TBinding& TIEContext::AddGlobalBinding(std::string_view name, Ref<IIEValue> valu
     b->SetValue(std::move(value));
     return *b;
   }
-  return *Root().bindings_.Put(std::make_unique<TBinding>(std::string(name), std::move(value)));
+  return *Root().bindings_.Put(std::make_unique<TBinding>(name, std::move(value)));
 }
 
 TBinding& TIEContext::AddBinding(std::string_view name, std::int32_t fact_index,
                                  std::string_view slot_index, std::int32_t sub_index) {
-  return *bindings_.Put(std::make_unique<TBinding>(std::string(name), fact_index,
-                                                   std::string(slot_index), sub_index));
+  return *bindings_.Put(std::make_unique<TBinding>(name, fact_index, slot_index, sub_index));
 }
 
 void TIEContext::Clear() noexcept {

@@ -51,7 +51,7 @@ TEST(ActivationFireTest, EachFiringStartsWithTheRuleBindingsAlone) {
   rule.OnFire = [&](TRule& r, TIEContext& context) {
     Seen s{&context, {}, context.GetVariable("x")->AsInteger()};
     for (const auto& b : context.Bindings()) {
-      s.names.push_back(b->Name());
+      s.names.emplace_back(b->Name());
     }
     seen.push_back(s);
     context.AddLocalBinding("extra" + std::to_string(depth), TIEValue::Integer(depth));

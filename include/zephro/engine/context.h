@@ -71,12 +71,12 @@ class TBindingInfo : public TPersistent {
 // A named variable: where it comes from and its current value.
 class TBinding final : public TBindingInfo {
  public:
-  TBinding(std::string name, std::int32_t fact_index, std::string_view slot_index,
+  TBinding(std::string_view name, std::int32_t fact_index, std::string_view slot_index,
            std::int32_t sub_index);
   // A local binding: FactIndex -2, SlotIndex "__LOCAL", SubIndex -1.
-  TBinding(std::string name, Ref<IIEValue> value);
+  TBinding(std::string_view name, Ref<IIEValue> value);
 
-  const std::string& Name() const noexcept { return name_; }
+  std::string_view Name() const noexcept { return name_.View(); }
   IIEValue* Value() const noexcept { return value_.get(); }
   void SetValue(Ref<IIEValue> value) noexcept { value_ = std::move(value); }
 
@@ -92,7 +92,7 @@ class TBinding final : public TBindingInfo {
  private:
   friend class TBindings;  // renames the local records it keeps for reuse
 
-  std::string name_;
+  TText name_;  // variable names repeat: most share their text
   Ref<IIEValue> value_;
 };
 
