@@ -545,6 +545,12 @@ std::string TPatternMatchNode::ToString() const {
 
 // --- TTestNode --------------------------------------------------------------------------------
 
+TTestNode::~TTestNode() {
+  for (TIESlotTest* test : tests_) {
+    delete test;
+  }
+}
+
 bool TTestNode::Equals(const TTestNode& other) const {
   if (typeid(*this) != typeid(other) || tests_.size() != other.tests_.size() ||
       has_function_tests_ || other.has_function_tests_) {
@@ -568,7 +574,7 @@ bool TTestNode::Equals(const TTestNode& other) const {
 bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact,
                          std::size_t first) {
   if (!program_.Compiled()) {
-    program_.Compile(tests_);
+    program_.Compile(std::span<TIESlotTest* const>(tests_.begin(), tests_.end()));
   }
   TIEContext* context = nullptr;
   for (std::size_t i = first; i < tests_.size(); ++i) {
@@ -580,7 +586,7 @@ bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* rig
       case TTestProgram::TVerdict::vAsk:
         break;
     }
-    const TIESlotTest* test = tests_[i].get();
+    const TIESlotTest* test = tests_[i];
     if (const TIEJoinTest* join = test->AsJoinTest()) {
       if (right_fact == nullptr || !join->Test(left, *right_fact)) {
         return false;

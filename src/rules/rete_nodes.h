@@ -190,9 +190,11 @@ class TPatternMatchNode final : public TReteNode {
 class TTestNode : public TReteNode {
  public:
   explicit TTestNode(TReteNetwork& rete) : TReteNode(rete) {}
+  ~TTestNode() override;
 
   void AddTest(std::unique_ptr<TIESlotTest> test) {
-    tests_.push_back(std::move(test));
+    tests_.push_back(test.get());
+    static_cast<void>(test.release());  // now the node's
     program_.Reset();
   }
   int TestCount() const noexcept { return static_cast<int>(tests_.size()); }
@@ -211,10 +213,9 @@ class TTestNode : public TReteNode {
   bool RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact,
                 std::size_t first = 0);
 
-  std::vector<std::unique_ptr<TIESlotTest>> tests_;
-  // The tests as the inner loop decides them, prepared on first use. The
-  // flags after it, and a join's, fill its padding.
-  [[no_unique_address]] TTestProgram program_;
+  TInlineVector<TIESlotTest*> tests_;  // owned
+  // The tests as the inner loop decides them, prepared on first use.
+  TTestProgram program_;
   bool has_function_tests_ = false;
 
   friend class TReteCompiler;

@@ -59,19 +59,16 @@ bool Holds(TNumberRelation relation, T a, T b) {
 
 }  // namespace
 
-void TTestProgram::Compile(const std::vector<std::unique_ptr<TIESlotTest>>& tests) {
-  steps_.clear();
-  steps_.reserve(tests.size());
-  for (const auto& test : tests) {
-    if (const TIEJoinTest* join = test->AsJoinTest()) {
-      steps_.push_back(CompileJoinTest(*join));
-    } else if (const auto* call = dynamic_cast<const TIEPatternMatchTest*>(test.get())) {
-      steps_.push_back(CompileCall(*call));
-    } else {
-      steps_.emplace_back();
+void TTestProgram::Compile(std::span<TIESlotTest* const> tests) {
+  auto steps = std::make_unique<TStep[]>(tests.size());
+  for (std::size_t i = 0; i < tests.size(); ++i) {
+    if (const TIEJoinTest* join = tests[i]->AsJoinTest()) {
+      steps[i] = CompileJoinTest(*join);
+    } else if (const auto* call = dynamic_cast<const TIEPatternMatchTest*>(tests[i])) {
+      steps[i] = CompileCall(*call);
     }
   }
-  compiled_ = true;
+  steps_ = std::move(steps);
 }
 
 TTestProgram::TStep TTestProgram::CompileJoinTest(const TIEJoinTest& test) {

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "zephro/facts/pattern.h"
@@ -35,13 +36,10 @@ class TTestProgram {
 
   // Prepares the steps of `tests` (the node keeps them; they must outlive
   // the program and stay in this order).
-  void Compile(const std::vector<std::unique_ptr<TIESlotTest>>& tests);
+  void Compile(std::span<TIESlotTest* const> tests);
   // Forgets the steps; the next Compile prepares them again.
-  void Reset() noexcept {
-    steps_.clear();
-    compiled_ = false;
-  }
-  bool Compiled() const noexcept { return compiled_; }
+  void Reset() noexcept { steps_.reset(); }
+  bool Compiled() const noexcept { return steps_ != nullptr; }
 
   // Test `i` for partial match `left` and arriving fact `right` (null or the
   // null fact for a test element): vAsk when the test itself must decide.
@@ -130,8 +128,9 @@ class TTestProgram {
   static const TIEValue* OwnValue(TOperand& operand, const TIEToken& left, const IFact* right);
   static TVerdict SlotNumbers(TStep& step, const TIEToken& left, const IFact* right);
 
-  std::vector<TStep> steps_;
-  bool compiled_ = false;
+  // One step per test; null until compiled. Most joins never run a test,
+  // and a pointer is all they pay.
+  std::unique_ptr<TStep[]> steps_;
 };
 
 }  // namespace zephro
