@@ -288,9 +288,9 @@ TIEPattern::TIEPattern(const TIEPattern& source)
       name_(source.name_),
       fact_template_(source.fact_template_),
       negated_count_(source.negated_count_),
-      notes_(source.notes_ ? std::make_unique<Notes>(*source.notes_) : nullptr),
       unique_(source.unique_),
-      explicit_(source.explicit_) {
+      explicit_(source.explicit_),
+      notes_(source.notes_ ? std::make_unique<Notes>(*source.notes_) : nullptr) {
   if (notes_) {
     notes_->on_change = nullptr;  // the handler belongs to the source
   }

@@ -175,12 +175,12 @@ class TPatternMatchNode final : public TReteNode {
   bool Fold(const Ref<TIEToken>& token, const IFact& fact);
   static IIEValue* Element(IIEValue* list_value, std::int32_t position);
 
-  // A program has many of these nodes: each small field fills the padding
-  // after the field before it.
+  // A program has many of these nodes: the positions pair up, and the test
+  // fills the padding after the cache.
   Ref<IIEValue> value_;
-  [[no_unique_address]] TSlotPosition slot1_;
+  TSlotPosition slot1_;
+  TSlotPosition slot2_;
   std::int32_t pos1_ = -1;
-  [[no_unique_address]] TSlotPosition slot2_;
   std::int32_t pos2_ = -1;
   [[no_unique_address]] TSlotCache cache1_;  // where slot1_ sits in the facts met
   TPatternMatchTest test_;

@@ -312,6 +312,11 @@ class TIEPattern {
   TText name_;     // shared with the other patterns on the template
   Ref<IFactTemplate> fact_template_;
   std::int32_t negated_count_;
+  // BeginUpdate nesting (a few levels deep at most); the flags fill the rest
+  // of the word, and a pattern its 64-byte block.
+  std::int16_t updating_ = 0;
+  bool unique_ = false;
+  bool explicit_ = false;
   // Set on few patterns: kept out of line so that a pattern stays small.
   struct Notes {
     std::string bound_name;
@@ -321,9 +326,6 @@ class TIEPattern {
   std::unique_ptr<Notes> notes_;
   Notes& EnsureNotes();
   std::vector<TPatternSlot> slots_;
-  int updating_ = 0;
-  bool unique_ = false;
-  bool explicit_ = false;
 };
 
 }  // namespace zephro
