@@ -232,27 +232,7 @@ Ref<IIEValue> TInterpretedFunction::Run(IFunCall& call, TIEContext& context) {
 }
 
 std::string TInterpretedFunction::PrettyPrint() const {
-  std::string text = "(deffunction " + FunctionName() + " (";
-  for (std::size_t p = 0; p < parameters_.size(); ++p) {
-    if (p > 0) {
-      text += ' ';
-    }
-    text += parameters_[p]->ToString();
-  }
-  text += ')';
-  text += kPrintLineBreak;
-  if (!Comment().empty()) {
-    text += kPrintIndent;
-    text += TIEValue::String(Comment())->ToString();
-    text += kPrintLineBreak;
-  }
-  for (const Ref<IIEValue>& statement : statements_) {
-    text += kPrintIndent;
-    text += IndentLines(statement->ToString());
-    text += kPrintLineBreak;
-  }
-  text += ')';
-  return text;
+  return PrettyPrintDeffunction(FunctionName(), parameters_, Comment(), statements_);
 }
 
 Ref<TInterpretedFunction> MakeInterpretedFunction(std::string name, std::string comment,

@@ -232,24 +232,9 @@ std::string PrettyPrintDefinedType(const TParsedDefinedType& type) {
   return out + ")";
 }
 
-// deffunction := "(deffunction " name " (" parameters ")" line-break
-//                [indent comment line-break] ( indent action line-break )* ")"
 std::string PrettyPrintFunction(const TParsedFunction& function) {
-  std::string out = "(deffunction " + function.name + " (";
-  for (std::size_t i = 0; i < function.parameters.size(); ++i) {
-    out += (i > 0 ? " " : "") + function.parameters[i]->ToString();
-  }
-  out += ")";
-  out += kPrintLineBreak;
-  if (!function.comment.empty()) {
-    out += std::string(kPrintIndent) + TIEValue::String(function.comment)->ToString();
-    out += kPrintLineBreak;
-  }
-  for (const Ref<IIEValue>& action : function.actions) {
-    out += std::string(kPrintIndent) + IndentLines(action->ToString());
-    out += kPrintLineBreak;
-  }
-  return out + ")";
+  return PrettyPrintDeffunction(function.name, function.parameters, function.comment,
+                                function.actions);
 }
 
 }  // namespace zephro

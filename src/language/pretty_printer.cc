@@ -116,6 +116,26 @@ std::string IndentLines(std::string_view text) {
   return out;
 }
 
+std::string PrettyPrintDeffunction(std::string_view name, std::span<const Ref<IIEValue>> parameters,
+                                   std::string_view comment,
+                                   std::span<const Ref<IIEValue>> actions) {
+  std::string out = "(deffunction " + std::string(name) + " (";
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    out += (i > 0 ? " " : "") + parameters[i]->ToString();
+  }
+  out += ")";
+  out += kPrintLineBreak;
+  if (!comment.empty()) {
+    out += std::string(kPrintIndent) + TIEValue::String(comment)->ToString();
+    out += kPrintLineBreak;
+  }
+  for (const Ref<IIEValue>& action : actions) {
+    out += std::string(kPrintIndent) + IndentLines(action->ToString());
+    out += kPrintLineBreak;
+  }
+  return out + ")";
+}
+
 std::string TypesToString(TIETypes types) {
   std::string out;
   types.ForEach([&](TIEType kind) {

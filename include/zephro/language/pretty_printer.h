@@ -17,6 +17,7 @@
 // (and may fill in a fact's defaults), so the object itself must not change
 // meanwhile.
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,13 @@ inline constexpr std::string_view kPrintIndent = "  ";
 
 // `text` with every line break in it followed by the indent.
 std::string IndentLines(std::string_view text);
+
+// deffunction := "(deffunction " name " (" parameters ")" line-break
+//                [indent comment line-break] ( indent action line-break )* ")"
+// The parameters are variable values, the actions calls and constants.
+std::string PrettyPrintDeffunction(std::string_view name, std::span<const Ref<IIEValue>> parameters,
+                                   std::string_view comment,
+                                   std::span<const Ref<IIEValue>> actions);
 
 // The type keywords of `types` ("SYMBOL STRING INTEGER"...), in kind order,
 // separated by blanks; kinds without a keyword of their own (variables, calls,
