@@ -87,15 +87,19 @@ class TReteCompiler {
     SecondPass();
     ThirdPass();
     FourthPass();
-    Nodes().shrink_to_fit();  // kept for the rule's life
   }
 
+  // The nodes the rule uses, in the order they were made or found (a node
+  // the rule uses twice is listed twice), each use counted once listed.
+  std::span<TReteNode* const> Listed() const noexcept { return nodes_; }
+  TReteNode* Terminal() const noexcept { return terminal_; }
+
  private:
-  std::vector<TReteNode*>& Nodes() { return rule_.network_nodes_; }
+  std::vector<TReteNode*>& Nodes() { return nodes_; }
 
   // Adopts `node` into the network and lists it among the rule's nodes
   // before anything links it: when linking fails half-way (out of memory),
-  // RemoveRule still finds the node and unlinks what was linked.
+  // the list still has the node, and what was linked is unlinked.
   TReteNode& AdoptListed(std::unique_ptr<TReteNode> node) {
     std::vector<TReteNode*>& nodes = Nodes();
     if (nodes.size() == nodes.capacity()) {
@@ -513,6 +517,7 @@ class TReteCompiler {
     auto terminal = std::make_unique<TPatternMatchTerminalNode>(rete_, rule_);
     auto* t = terminal.get();
     TReteNode& node = AdoptListed(std::move(terminal));
+    terminal_ = &node;
     rete_.Link(last, node, TCallType::ctActivate);
     rule_.AddCompileStep(true, 't');
     // Feed working memory through the rule's roots, each root once.
@@ -580,6 +585,8 @@ class TReteCompiler {
   std::vector<TReteNode*> entries_;
   std::vector<TReteNode*> ends_;
   std::vector<TReteNode*> fed_roots_;  // while working memory is fed
+  std::vector<TReteNode*> nodes_;      // see Listed
+  TReteNode* terminal_ = nullptr;
 };
 
 // --- the network ----------------------------------------------------------------------------
@@ -707,18 +714,14 @@ void TReteNetwork::AddRule(TRule& rule) {
   try {
     compiler.Compile();
   } catch (...) {
-    RemoveRule(rule);  // leave no half-built nodes behind
+    DropUses(compiler.Listed());  // leave no half-built nodes behind
     compiler.RestoreSharedRoots();
     throw;
   }
+  rule.network_terminal_ = compiler.Terminal();
 }
 
-void TReteNetwork::RemoveRule(TRule& rule) {
-  if (rule.network_nodes_.empty()) {
-    return;
-  }
-  std::vector<TReteNode*> nodes = std::move(rule.network_nodes_);
-  rule.network_nodes_ = {};
+void TReteNetwork::DropUses(std::span<TReteNode* const> nodes) {
   for (auto n = nodes.rbegin(); n != nodes.rend(); ++n) {
     if (!(*n)->DropUse()) {
       if (auto* terminal = dynamic_cast<TPatternMatchTerminalNode*>(*n)) {
@@ -729,8 +732,41 @@ void TReteNetwork::RemoveRule(TRule& rule) {
   }
 }
 
+void TReteNetwork::RemoveRule(TRule& rule) {
+  TReteNode* const terminal = std::exchange(rule.network_terminal_, nullptr);
+  if (terminal == nullptr) {
+    return;
+  }
+  // The rule's nodes are those above its terminal. Walked from the terminal
+  // through the inputs, a path per use: a node the rule uses twice (two
+  // patterns alike) is met twice, and each use is dropped once. A negation
+  // level's join is entered from the left by the node its right input's
+  // level was entered from too, which the rule uses once: only its right
+  // input is followed. Each node is met after the rule's nodes below it.
+  std::vector<TReteNode*> pending{terminal};
+  while (!pending.empty()) {
+    TReteNode* node = pending.back();
+    pending.pop_back();
+    const auto* join = dynamic_cast<const TJoinNode*>(node);
+    const bool right_only = join != nullptr && join->IsPrefixJoin();
+    const std::size_t from = pending.size();
+    for (TReteNode* input : node->Predecessors()) {
+      pending.push_back(input);
+    }
+    if (right_only && pending.size() - from == 2) {
+      pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(from));
+    }
+    if (!node->DropUse()) {
+      if (node == terminal) {
+        static_cast<TPatternMatchTerminalNode*>(node)->StandDown();
+      }
+      FreeNode(*node);
+    }
+  }
+}
+
 bool TReteNetwork::ContainsRule(const TRule& rule) const {
-  return !rule.network_nodes_.empty();
+  return rule.network_terminal_ != nullptr;
 }
 
 bool TReteNetwork::ProcessToken(const Ref<TIEToken>& token) {
@@ -785,7 +821,7 @@ void TReteNetwork::Clear() {
   }
   for (TReteNode* node : nodes) {
     if (auto* terminal = dynamic_cast<TPatternMatchTerminalNode*>(node)) {
-      terminal->Rule().network_nodes_ = {};
+      terminal->Rule().network_terminal_ = nullptr;
     }
   }
   roots_.clear();

@@ -1,5 +1,11 @@
 #include "zephro/rules/rete_network.h"
 
+#include <algorithm>
+#include <cctype>
+#include <numeric>
+#include <string>
+#include <vector>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -137,6 +143,93 @@ TEST(ReteNetworkTest, SharedNodesSurviveTheRemovalOfOneRule) {
   fx.Assert("b", {I(5), I(6)});
   fx.Assert("a", {I(1), I(6)});
   EXPECT_EQ(e.GetAgendaCount(), 1);
+}
+
+// Removing a rule drops its use of every node above its terminal, once per
+// use: after each removal the network holds as many nodes as one built from
+// the remaining rules alone, and they match as those would.
+TEST(ReteNetworkTest, RemovingARuleLeavesTheNetworkOfTheOthers) {
+  const std::vector<std::string> kRules = {
+      "(defrule twice (a (x ?v)) (a (x ?v)) =>)",                   // one node used twice
+      "(defrule twice-k (a (x ?v) (y 1)) (a (x ?w) (y 1)) =>)",      // a chain used twice
+      "(defrule nn (a (x ?v)) (not (not (b (x ?v)))) =>)",           // a negation level
+      "(defrule nnn (a (x ?v)) (not (not (not (c (x ?v))))) =>)",    // two levels
+      "(defrule pair (a (x ?v)) (b (x ?v)) =>)",                     // a join the next shares
+      "(defrule triple (a (x ?v)) (b (x ?v)) (c (x ?v)) =>)",
+      "(defrule tested (a (x ?v)) (test (> ?v 1)) =>)",
+      "(defrule some (a (x ?v)) (exists (b (x ?v))) =>)",
+      "(defrule pred (a (x ?v&:(> ?v 0))) (b (x ?v)) =>)",
+      "(defrule lone (c (x 3)) =>)",
+  };
+  const std::string kSetup =
+      "(deftemplate a (slot x) (slot y)) (deftemplate b (slot x)) (deftemplate c (slot x))";
+  const std::string kFacts =
+      "(assert (a (x 1) (y 1)) (a (x 2) (y 1)) (b (x 1)) (c (x 2)) (c (x 3)))";
+  std::vector<std::size_t> forward(kRules.size());
+  std::iota(forward.begin(), forward.end(), std::size_t{0});
+  std::vector<std::size_t> backward(forward.rbegin(), forward.rend());
+  std::vector<std::size_t> odd_first;
+  for (const std::size_t start : {std::size_t{1}, std::size_t{0}}) {
+    for (std::size_t i = start; i < kRules.size(); i += 2) {
+      odd_first.push_back(i);
+    }
+  }
+  // The activations, each fact written out in place of its id (the engines'
+  // ids part once facts were retracted), sorted.
+  const auto sorted = [](EngineFixture& f) {
+    std::vector<std::string> lines;
+    for (const std::string& line : f.Agenda()) {
+      std::string out;
+      std::size_t at = 0;
+      for (std::size_t id = line.find("f-"); id != std::string::npos; id = line.find("f-", at)) {
+        std::size_t end = id + 2;
+        while (end < line.size() && std::isdigit(static_cast<unsigned char>(line[end]))) {
+          ++end;
+        }
+        out += line.substr(at, id - at);
+        const IFact* fact =
+            end > id + 2 ? f.Engine().Facts().GetFactByID(std::stoi(line.substr(id + 2))) : nullptr;
+        out += fact != nullptr ? fact->ToString() : line.substr(id, end - id);
+        at = end;
+      }
+      lines.push_back(out + line.substr(at));
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  };
+  for (const auto& order : {forward, backward, odd_first}) {
+    EngineFixture fx;
+    fx.Engine().Parse(kSetup + kFacts, true);
+    for (const std::string& rule : kRules) {
+      fx.Engine().Parse(rule, true);
+    }
+    std::vector<bool> removed(kRules.size(), false);
+    for (const std::size_t r : order) {
+      const std::string name = kRules[r].substr(9, kRules[r].find(' ', 9) - 9);
+      SCOPED_TRACE("removing " + name);
+      fx.Engine().RemoveRule(name);
+      removed[r] = true;
+      EngineFixture alone;
+      alone.Engine().Parse(kSetup + kFacts, true);
+      for (std::size_t i = 0; i < kRules.size(); ++i) {
+        if (!removed[i]) {
+          alone.Engine().Parse(kRules[i], true);
+        }
+      }
+      EXPECT_EQ(fx.Engine().ReteNetwork().NodeCount(), alone.Engine().ReteNetwork().NodeCount());
+      EXPECT_EQ(sorted(fx), sorted(alone));
+      // Both go on matching alike.
+      const std::string more = "(assert (b (x 2)) (a (x 3) (y 1)) (c (x 1)))";
+      fx.Engine().Parse(more, true);
+      alone.Engine().Parse(more, true);
+      EXPECT_EQ(sorted(fx), sorted(alone));
+      const int count = fx.Engine().Facts().Count();
+      for (int i = 0; i < 3; ++i) {
+        fx.Engine().Retract(fx.Engine().Facts()[count - 1 - i].GetID());
+      }
+    }
+    EXPECT_EQ(fx.Engine().ReteNetwork().NodeCount(), 0);
+  }
 }
 
 TEST(ReteNetworkTest, ARuleAddedLateGetsItsActivationsAtOnce) {

@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <tuple>
 #include <unordered_map>
@@ -130,6 +131,9 @@ class TReteNetwork {
  private:
   friend class TReteCompiler;
   void FreeNode(TReteNode& node);
+  // Drops one rule's use of each of `nodes` (listed in the order they were
+  // made or found), the last first, freeing each node no rule uses then.
+  void DropUses(std::span<TReteNode* const> nodes);
   // Every node, in the order they were made (by id).
   std::vector<TReteNode*> AllNodes() const;
   void RegisterRoot(TReteNode& node);

@@ -175,9 +175,9 @@ class TRule : public TComponent {
   std::vector<std::unique_ptr<TIEPattern>> patterns_;
   std::vector<Ref<IFunCall>> actions_;
   std::vector<std::unique_ptr<TBinding>> bindings_;
-  // The network's nodes for the rule, in the order they were made or found
-  // (a node the rule uses twice is listed twice): empty while not compiled.
-  std::vector<TReteNode*> network_nodes_;
+  // The rule's terminal node in the network, null while not compiled. The
+  // rest of the rule's nodes are found from it, through their inputs.
+  TReteNode* network_terminal_ = nullptr;
   std::int32_t rule_id_ = 0;
   std::int32_t salience_ = 0;
   int updating_ = 0;
