@@ -18,7 +18,7 @@ TComponent::TComponent(TComponent* owner) {
   if (owner == nullptr) {
     return;
   }
-  owner->components_.emplace_back(this);
+  owner->OwnedForAdding().emplace_back(this);
   owner_ = owner;
   SetDesigning(owner->state_.Contains(csDesigning));
   try {
@@ -26,8 +26,8 @@ TComponent::TComponent(TComponent* owner) {
   } catch (...) {
     // This constructor fails, so no destructor will take the component out of the
     // list: do it here, without freeing (the new-expression frees the memory).
-    static_cast<void>(owner->components_.back().release());
-    owner->components_.pop_back();
+    static_cast<void>(owner->components_->back().release());
+    owner->components_->pop_back();
     throw;
   }
 }
@@ -74,7 +74,7 @@ void TComponent::BeginDestroy() noexcept {
 
 void TComponent::MarkDestroying() noexcept {
   state_.Include(csDestroying);
-  for (const auto& component : components_) {
+  for (const auto& component : Owned()) {
     component->MarkDestroying();
   }
 }
@@ -89,14 +89,14 @@ void TComponent::NotifyFreeNotifications() noexcept {
 }
 
 TComponent& TComponent::Component(int index) const {
-  return *components_[CheckedIndex(index, ComponentCount())];
+  return *Owned()[CheckedIndex(index, ComponentCount())];
 }
 
 TComponent* TComponent::FindComponent(std::string_view name) const {
   if (name.empty()) {
     return nullptr;
   }
-  for (const auto& component : components_) {
+  for (const auto& component : Owned()) {
     if (SameText(component->Name(), name)) {
       return component.get();
     }
@@ -104,8 +104,31 @@ TComponent* TComponent::FindComponent(std::string_view name) const {
   return nullptr;
 }
 
+const std::string& TComponent::Name() const {
+  static const std::string none;
+  return name_ ? *name_ : none;
+}
+
 void TComponent::SetName(std::string name) {
-  name_ = std::move(name);
+  if (name.empty()) {
+    name_.reset();
+  } else if (name_) {
+    *name_ = std::move(name);
+  } else {
+    name_ = std::make_unique<std::string>(std::move(name));
+  }
+}
+
+const TComponent::TOwned& TComponent::Owned() const noexcept {
+  static const TOwned none;
+  return components_ ? *components_ : none;
+}
+
+TComponent::TOwned& TComponent::OwnedForAdding() {
+  if (!components_) {
+    components_ = std::make_unique<TOwned>();
+  }
+  return *components_;
 }
 
 void TComponent::SetDesigning(bool designing) {
@@ -114,7 +137,7 @@ void TComponent::SetDesigning(bool designing) {
   } else {
     state_.Exclude(csDesigning);
   }
-  for (const auto& component : components_) {
+  for (const auto& component : Owned()) {
     component->SetDesigning(designing);
   }
 }
@@ -130,7 +153,7 @@ void TComponent::Loaded() {
 TComponent& TComponent::InsertComponent(std::unique_ptr<TComponent> component) {
   assert(component != nullptr && component->owner_ == nullptr);
   TComponent& inserted = *component;
-  components_.push_back(std::move(component));
+  OwnedForAdding().push_back(std::move(component));
   inserted.owner_ = this;
   inserted.SetDesigning(state_.Contains(csDesigning));
   Notification(inserted, TOperation::opInsert);
@@ -139,28 +162,32 @@ TComponent& TComponent::InsertComponent(std::unique_ptr<TComponent> component) {
 
 std::unique_ptr<TComponent> TComponent::RemoveComponent(TComponent& component) {
   const auto owned = [&] {
-    return std::find_if(components_.begin(), components_.end(),
-                        [&](const auto& c) { return c.get() == &component; });
+    const TOwned& list = Owned();
+    const auto it = std::find_if(list.begin(), list.end(),
+                                 [&](const auto& c) { return c.get() == &component; });
+    return it != list.end();
   };
-  if (owned() == components_.end()) {
+  if (!owned()) {
     return nullptr;
   }
   Notification(component, TOperation::opRemove);
   // Notification may have changed the list.
-  const auto it = owned();
-  if (it == components_.end()) {
+  if (!owned()) {
     return nullptr;
   }
+  TOwned& list = *components_;
+  const auto it = std::find_if(list.begin(), list.end(),
+                               [&](const auto& c) { return c.get() == &component; });
   std::unique_ptr<TComponent> result = std::move(*it);
-  components_.erase(it);
+  list.erase(it);
   component.owner_ = nullptr;
   return result;
 }
 
 void TComponent::DestroyComponents() {
-  while (!components_.empty()) {
-    std::unique_ptr<TComponent> component = std::move(components_.back());
-    components_.pop_back();
+  while (components_ && !components_->empty()) {
+    std::unique_ptr<TComponent> component = std::move(components_->back());
+    components_->pop_back();
     component->owner_ = nullptr;
     component.reset();
   }

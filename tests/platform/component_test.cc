@@ -71,6 +71,18 @@ TEST(ComponentTest, OwnerIsToldOfInsertionAndFindsChildrenByName) {
   // The owner hears of each child while the child's own constructor has not yet run,
   // so the child has no name yet.
   EXPECT_THAT(journal, ElementsAre("form: insert ", "form: insert "));
+
+  // A name taken away finds nothing; given again, it does.
+  first.SetName("");
+  EXPECT_EQ(first.Name(), "");
+  EXPECT_EQ(form->FindComponent("first"), nullptr);
+  first.SetName("again");
+  EXPECT_EQ(form->FindComponent("AGAIN"), &first);
+  // A component that owns none counts none, and its own children come when made.
+  EXPECT_EQ(first.ComponentCount(), 0);
+  EXPECT_THROW(first.Component(0), EBaseException);
+  TWatcher& grandchild = MakeOwned<TWatcher>(first, "grandchild", &journal);
+  EXPECT_EQ(&first.Component(0), &grandchild);
 }
 
 TEST(ComponentTest, OwnerFreesChildrenLastFirstAfterTellingPartners) {

@@ -72,7 +72,7 @@ class TComponent : public TPersistent {
   static void operator delete(void* block) noexcept;
 
   TComponent* Owner() const { return owner_; }
-  int ComponentCount() const { return static_cast<int>(components_.size()); }
+  int ComponentCount() const { return static_cast<int>(Owned().size()); }
   // The owned component at `index`, in the order they joined. Raises EBaseException
   // for an index outside 0 .. ComponentCount() - 1.
   TComponent& Component(int index) const;
@@ -80,7 +80,7 @@ class TComponent : public TPersistent {
   // name finds nothing.
   TComponent* FindComponent(std::string_view name) const;
 
-  const std::string& Name() const { return name_; }
+  const std::string& Name() const;
   virtual void SetName(std::string name);
 
   TComponentState ComponentState() const { return state_; }
@@ -117,11 +117,17 @@ class TComponent : public TPersistent {
   void MarkDestroying() noexcept;
   void NotifyFreeNotifications() noexcept;
 
-  TComponent* owner_ = nullptr;                          // not owned
-  std::vector<std::unique_ptr<TComponent>> components_;  // owned, in joining order
+  // Most components (the rules of a program, by the ten thousand) own none
+  // and have no name: each pays a pointer for them.
+  using TOwned = std::vector<std::unique_ptr<TComponent>>;
+  const TOwned& Owned() const noexcept;  // empty when none
+  TOwned& OwnedForAdding();              // made when first needed
+
+  TComponent* owner_ = nullptr;          // not owned
+  std::unique_ptr<TOwned> components_;  // owned, in joining order
   // Not owned. Most components have one partner at most (a rule, its engine).
   TInlineVector<TComponent*> free_notifies_;
-  std::string name_;
+  std::unique_ptr<std::string> name_;  // null while empty
   TComponentState state_;
   bool destroy_begun_ = false;
 };
