@@ -1,8 +1,13 @@
 #include "zephro/facts/pattern.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <limits>
+#include <memory>
+#include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "zephro/engine/context.h"
 #include "zephro/functions/function_call.h"
@@ -248,6 +253,76 @@ void TSlotTests::push_back(Item item) {
     size_ = n | kMany;
   }
   many_[n] = std::move(item);
+  ++size_;
+}
+
+namespace {
+
+// Blocks of 1 to kRecycledSlots slots come from recyclers of their size.
+constexpr std::size_t kRecycledSlots = 8;
+
+template <std::size_t... K>
+constexpr auto SlotBlockAllocators(std::index_sequence<K...>) {
+  return std::array<void* (*)(std::size_t), sizeof...(K)>{
+      &TBlockRecycler<TPatternSlots, sizeof(TPatternSlot) * (K + 1)>::Allocate...};
+}
+
+template <std::size_t... K>
+constexpr auto SlotBlockReleasers(std::index_sequence<K...>) {
+  return std::array<void (*)(void*, std::size_t) noexcept, sizeof...(K)>{
+      &TBlockRecycler<TPatternSlots, sizeof(TPatternSlot) * (K + 1)>::Free...};
+}
+
+TPatternSlot* AllocateSlots(std::uint32_t capacity) {
+  static constexpr auto kAllocators =
+      SlotBlockAllocators(std::make_index_sequence<kRecycledSlots>());
+  const std::size_t bytes = sizeof(TPatternSlot) * capacity;
+  void* block = capacity <= kRecycledSlots ? kAllocators[capacity - 1](bytes)
+                                           : ::operator new(bytes);
+  return static_cast<TPatternSlot*>(block);
+}
+
+void FreeSlots(TPatternSlot* slots, std::uint32_t capacity) noexcept {
+  static constexpr auto kReleasers = SlotBlockReleasers(std::make_index_sequence<kRecycledSlots>());
+  if (capacity == 0) {
+    return;
+  }
+  if (capacity <= kRecycledSlots) {
+    kReleasers[capacity - 1](slots, sizeof(TPatternSlot) * capacity);
+  } else {
+    ::operator delete(slots);
+  }
+}
+
+}  // namespace
+
+TPatternSlots::~TPatternSlots() {
+  std::destroy(begin(), end());
+  FreeSlots(data_, capacity_);
+}
+
+void TPatternSlots::reserve(std::size_t count) {
+  if (count <= capacity_) {
+    return;
+  }
+  if (count > std::numeric_limits<std::uint32_t>::max()) {
+    throw std::length_error("too many slots in one pattern");
+  }
+  const auto capacity = static_cast<std::uint32_t>(count);
+  TPatternSlot* grown = AllocateSlots(capacity);
+  std::uninitialized_move(begin(), end(), grown);
+  std::destroy(begin(), end());
+  FreeSlots(data_, capacity_);
+  data_ = grown;
+  capacity_ = capacity;
+}
+
+void TPatternSlots::push_back(TPatternSlot slot) {
+  if (size_ == capacity_) {
+    // One more at a time while the blocks are recycled, then doubling.
+    reserve(size_ < kRecycledSlots ? std::size_t{size_} + 1 : std::size_t{size_} * 2);
+  }
+  new (data_ + size_) TPatternSlot(std::move(slot));
   ++size_;
 }
 

@@ -83,5 +83,44 @@ TEST(PatternTest, SlotTestsKeepOrderThroughGrowthAndMoves) {
   }
 }
 
+// A pattern's slots, each with tests of its own, survive the block growing
+// one slot at a time through the recycled sizes and doubling past them, and
+// a reserve ahead; a table of counts on both sides of the recycled sizes.
+TEST(PatternTest, SlotsKeepNamesTestsAndLengthsThroughGrowth) {
+  for (const std::uint32_t n : {0u, 1u, 2u, 7u, 8u, 9u, 16u, 17u, 40u}) {
+    for (const bool reserved : {false, true}) {
+      SCOPED_TRACE(std::to_string(n) + (reserved ? " reserved" : ""));
+      TPatternSlots slots;
+      if (reserved) {
+        slots.reserve(n);
+      }
+      for (std::uint32_t i = 0; i < n; ++i) {
+        TPatternSlot slot{TText("s" + std::to_string(i)), {}, static_cast<std::int32_t>(i)};
+        for (std::uint32_t t = 0; t < i % 3; ++t) {
+          slot.tests.emplace_back(new TIEPatternMatchTest(
+              TSlotTestType::sttEquals, static_cast<std::int32_t>(t),
+              TIEValue::Integer(static_cast<std::int32_t>(i))));
+        }
+        slots.push_back(std::move(slot));
+      }
+      slots.reserve(n + 3);  // moves them once more
+      ASSERT_EQ(slots.size(), n);
+      EXPECT_EQ(slots.empty(), n == 0);
+      std::uint32_t i = 0;
+      for (const TPatternSlot& slot : slots) {
+        EXPECT_EQ(slot.name.View(), "s" + std::to_string(i));
+        EXPECT_EQ(slot.length, static_cast<std::int32_t>(i));
+        ASSERT_EQ(slot.tests.size(), i % 3);
+        for (std::uint32_t t = 0; t < i % 3; ++t) {
+          EXPECT_EQ(slot.tests[t]->MultiSlotSubIndex(), static_cast<std::int32_t>(t));
+          EXPECT_EQ(slot.tests[t]->SlotValue()->AsInteger(), static_cast<std::int32_t>(i));
+        }
+        ++i;
+      }
+      EXPECT_EQ(i, n);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zephro::testing

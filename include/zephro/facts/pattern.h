@@ -234,6 +234,36 @@ struct TPatternSlot {
   std::int32_t length = -1;
 };
 
+// The slots of a pattern in one block sized to their count (a pattern has
+// one for each slot of its template, and gains one only when its template
+// did): the blocks of the usual counts are recycled, without the
+// allocator's header and rounding.
+class TPatternSlots {
+ public:
+  TPatternSlots() noexcept = default;
+  TPatternSlots(const TPatternSlots&) = delete;
+  TPatternSlots& operator=(const TPatternSlots&) = delete;
+  ~TPatternSlots();
+
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  TPatternSlot* begin() noexcept { return data_; }
+  TPatternSlot* end() noexcept { return data_ + size_; }
+  const TPatternSlot* begin() const noexcept { return data_; }
+  const TPatternSlot* end() const noexcept { return data_ + size_; }
+  TPatternSlot& operator[](std::size_t index) noexcept { return data_[index]; }
+  const TPatternSlot& operator[](std::size_t index) const noexcept { return data_[index]; }
+  const TPatternSlot& front() const noexcept { return data_[0]; }
+  // Room for `count` slots in all.
+  void reserve(std::size_t count);
+  void push_back(TPatternSlot slot);
+
+ private:
+  TPatternSlot* data_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = 0;
+};
+
 class TIEPattern {
  public:
   // A pattern on `fact_template` (null for a test element, named "test").
@@ -325,7 +355,7 @@ class TIEPattern {
   };
   std::unique_ptr<Notes> notes_;
   Notes& EnsureNotes();
-  std::vector<TPatternSlot> slots_;
+  TPatternSlots slots_;
 };
 
 }  // namespace zephro
