@@ -159,6 +159,9 @@ bool TRules::Add(TRule& rule) {
     }
     throw;
   }
+  if (rule.pack_when_filed_) {
+    rule.PackPatterns();
+  }
   if (engine_ != nullptr) {
     if (engine_->Watching(TConstructWatch::cwCompilation)) {
       engine_->PrintOut("", rule.CompileTrace() + "\n");

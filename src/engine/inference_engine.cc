@@ -1008,10 +1008,8 @@ bool ValueDependsOn(const IIEValue* value, const IFactTemplate& t) {
 }  // namespace
 
 bool TInferenceEngine::DependsOn(const TRule& rule, const IFactTemplate& fact_template) const {
-  for (int i = 0; i < rule.PatternCount(); ++i) {
-    if (rule.Pattern(i).FactTemplate() == &fact_template) {
-      return true;
-    }
+  if (rule.UsesTemplate(fact_template)) {
+    return true;
   }
   for (int i = 0; i < rule.ActionCount(); ++i) {
     if (CallDependsOn(rule.Action(i), fact_template)) {

@@ -358,6 +358,14 @@ TIEPattern::TIEPattern(TRule* owner, std::string name, Ref<IFactTemplate> fact_t
   }
 }
 
+TIEPattern::TIEPattern(TRule* owner, TText name, Ref<IFactTemplate> fact_template,
+                       std::int32_t negated_count, TPatternSlots slots)
+    : owner_(owner),
+      name_(std::move(name)),
+      fact_template_(std::move(fact_template)),
+      negated_count_(negated_count),
+      slots_(std::move(slots)) {}
+
 TIEPattern::TIEPattern(const TIEPattern& source)
     : owner_(source.owner_),
       name_(source.name_),
@@ -603,5 +611,129 @@ void TIEPattern::Change() {
 }
 
 std::string TIEPattern::ToString() const { return PrettyPrintPattern(*this); }
+
+}  // namespace zephro
+
+// --- packed patterns ----------------------------------------------------------------------
+
+namespace zephro {
+
+namespace {
+
+constexpr std::size_t AlignUp(std::size_t bytes, std::size_t alignment) noexcept {
+  return (bytes + alignment - 1) / alignment * alignment;
+}
+
+}  // namespace
+
+// The block: the counts, then the patterns, their slots in order, and the
+// slots' tests in order.
+TPackedPatterns::Pattern* TPackedPatterns::Patterns() const noexcept {
+  auto* base = reinterpret_cast<std::byte*>(const_cast<TPackedPatterns*>(this));
+  return reinterpret_cast<Pattern*>(base + AlignUp(sizeof(TPackedPatterns), alignof(Pattern)));
+}
+
+TPackedPatterns::Slot* TPackedPatterns::Slots() const noexcept {
+  auto* end = reinterpret_cast<std::byte*>(Patterns() + patterns_);
+  static_assert(alignof(Slot) <= alignof(Pattern));
+  return reinterpret_cast<Slot*>(end);
+}
+
+TPackedPatterns::Test* TPackedPatterns::Tests() const noexcept {
+  auto* end = reinterpret_cast<std::byte*>(Slots() + slots_);
+  static_assert(alignof(Test) <= alignof(Slot) && sizeof(Slot) % alignof(Test) == 0);
+  return reinterpret_cast<Test*>(end);
+}
+
+std::unique_ptr<TPackedPatterns> TPackedPatterns::Pack(
+    std::vector<std::unique_ptr<TIEPattern>>& patterns) {
+  std::size_t slots = 0;
+  std::size_t tests = 0;
+  for (const auto& p : patterns) {
+    if (p->updating_ != 0 || (p->notes_ && p->notes_->on_change) ||
+        p->slots_.size() > std::numeric_limits<std::uint16_t>::max()) {
+      return nullptr;
+    }
+    slots += p->slots_.size();
+    for (const TPatternSlot& slot : p->slots_) {
+      tests += slot.tests.size();
+    }
+  }
+  if (patterns.size() + slots + tests > std::numeric_limits<std::uint32_t>::max()) {
+    return nullptr;
+  }
+  const std::size_t bytes = AlignUp(sizeof(TPackedPatterns), alignof(Pattern)) +
+                            patterns.size() * sizeof(Pattern) + slots * sizeof(Slot) +
+                            tests * sizeof(Test);
+  void* block = ::operator new(bytes);
+  std::unique_ptr<TPackedPatterns> packed(
+      new (block) TPackedPatterns(static_cast<std::uint32_t>(patterns.size()),
+                                  static_cast<std::uint32_t>(slots),
+                                  static_cast<std::uint32_t>(tests)));
+  // Nothing below throws: texts, references and pointers are copied or moved.
+  Pattern* pattern = packed->Patterns();
+  Slot* slot = packed->Slots();
+  Test* test = packed->Tests();
+  for (const auto& p : patterns) {
+    new (pattern++) Pattern{p->name_, p->fact_template_, std::move(p->notes_), p->negated_count_,
+                            static_cast<std::uint16_t>(p->slots_.size()), p->unique_,
+                            p->explicit_};
+    for (const TPatternSlot& s : p->slots_) {
+      new (slot++) Slot{s.name, s.length, static_cast<std::uint32_t>(s.tests.size())};
+      for (const auto& t : s.tests) {
+        new (test++) Test{Ref<IIEValue>(t->SlotValue()), t->MultiSlotSubIndex(), t->TestType(),
+                          t->Conjunction()};
+      }
+    }
+  }
+  std::vector<std::unique_ptr<TIEPattern>>().swap(patterns);  // their block too
+  return packed;
+}
+
+std::vector<std::unique_ptr<TIEPattern>> TPackedPatterns::Unpack(TRule* owner) const {
+  std::vector<std::unique_ptr<TIEPattern>> out;
+  out.reserve(patterns_);
+  const Slot* slot = Slots();
+  const Test* test = Tests();
+  for (const Pattern* p = Patterns(); p != Patterns() + patterns_; ++p) {
+    TPatternSlots slots;
+    slots.reserve(p->slots);
+    for (std::uint16_t s = 0; s < p->slots; ++s, ++slot) {
+      TPatternSlot made{slot->name, {}, slot->length};
+      for (std::uint32_t t = 0; t < slot->tests; ++t, ++test) {
+        made.tests.push_back(std::make_unique<TIEPatternMatchTest>(test->type, test->sub_index,
+                                                                   test->value, test->conjunction));
+      }
+      slots.push_back(std::move(made));
+    }
+    std::unique_ptr<TIEPattern> pattern(
+        new TIEPattern(owner, p->name, p->fact_template, p->negated_count, std::move(slots)));
+    pattern->unique_ = p->unique;
+    pattern->explicit_ = p->is_explicit;
+    if (p->notes) {
+      pattern->notes_ = std::make_unique<TIEPattern::Notes>(*p->notes);
+    }
+    for (TPatternSlot& s : pattern->slots_) {
+      for (auto& t : s.tests) {
+        t->SetPattern(pattern.get());
+      }
+    }
+    out.push_back(std::move(pattern));
+  }
+  return out;
+}
+
+bool TPackedPatterns::UsesTemplate(const IFactTemplate& fact_template) const noexcept {
+  return std::any_of(Patterns(), Patterns() + patterns_,
+                     [&](const Pattern& p) { return p.fact_template.get() == &fact_template; });
+}
+
+TPackedPatterns::~TPackedPatterns() {
+  std::destroy(Tests(), Tests() + tests_);
+  std::destroy(Slots(), Slots() + slots_);
+  std::destroy(Patterns(), Patterns() + patterns_);
+}
+
+void TPackedPatterns::operator delete(void* block) noexcept { ::operator delete(block); }
 
 }  // namespace zephro

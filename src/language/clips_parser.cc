@@ -199,6 +199,9 @@ TParseResult TIEClipsParser::ParseConstruct(TParsedType type, bool execute) {
     case ptRule: {
       std::unique_ptr<TRule> parsed = ParseRule();
       TRule& rule = *parsed;
+      if (!OnParseRule) {
+        rule.PackPatternsWhenFiled();  // no one outside holds its patterns
+      }
       engine.InsertComponent(std::move(parsed));
       result.rule = engine.AddRule(rule);
       break;

@@ -1,6 +1,7 @@
 #include "zephro/rules/rule.h"
 
 #include <algorithm>
+#include <new>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/facts/fact_slot.h"
@@ -186,10 +187,38 @@ TBinding& TRule::AddBinding(std::string_view name, std::int32_t fact_index,
   return *bindings_.back();
 }
 
+void TRule::Unpack() const {
+  if (packed_) {
+    patterns_ = packed_->Unpack(const_cast<TRule*>(this));
+    packed_.reset();
+  }
+}
+
+void TRule::PackPatterns() noexcept {
+  if (packed_ || patterns_.empty()) {
+    return;
+  }
+  try {
+    packed_ = TPackedPatterns::Pack(patterns_);
+  } catch (const std::bad_alloc&) {
+    // Packing only saves memory: without room for the block, the patterns
+    // stay as they are.
+  }
+}
+
+bool TRule::UsesTemplate(const IFactTemplate& fact_template) const {
+  if (packed_) {
+    return packed_->UsesTemplate(fact_template);
+  }
+  return std::any_of(patterns_.begin(), patterns_.end(),
+                     [&](const auto& p) { return p->FactTemplate() == &fact_template; });
+}
+
 void TRule::AddPattern(std::unique_ptr<TIEPattern> pattern) {
   if (engine_ == nullptr) {
     RaiseIEPlain(SUnknownEngine);
   }
+  Unpack();
   BeginUpdate();
   pattern->SetOwner(this);
   if (patterns_.empty()) {

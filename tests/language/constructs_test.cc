@@ -219,6 +219,92 @@ TEST(ConstructsTest, PredicatesAndActionsRepeatedFarApartAreStillShared) {
   EXPECT_EQ(actions, kCompared);
 }
 
+// Everything a pattern says, slot by slot and test by test.
+std::string Describe(const TIEPattern& p) {
+  std::string out = std::string(p.Name()) + " template=" +
+                    (p.FactTemplate() != nullptr ? p.FactTemplate()->TemplateName() : "-") +
+                    " negated=" + std::to_string(p.NegatedCount()) +
+                    " unique=" + std::to_string(p.Unique()) +
+                    " explicit=" + std::to_string(p.Explicit()) + " bound=" + p.BoundName() +
+                    " comment=" + p.Comment() + "\n";
+  for (int s = 0; s < p.SlotCount(); ++s) {
+    const TPatternSlot& slot = p.Slot(s);
+    out += "  " + std::string(slot.name.View()) + " length=" + std::to_string(slot.length);
+    for (const auto& t : slot.tests) {
+      out += " [" + std::to_string(static_cast<int>(t->TestType())) + " " +
+             std::to_string(t->MultiSlotSubIndex()) + " " + std::to_string(t->Conjunction()) +
+             " " + t->SlotValue()->ToString() + (t->Pattern() == &p ? "" : " other pattern") + "]";
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+TEST(ConstructsTest, PackedPatternsComeBackAsTheyWereParsed) {
+  // A rule read from a program keeps its patterns packed once filed; asked
+  // for them, it makes them again, equal to those of the same rule kept
+  // whole (a parser with a rule hook keeps every rule whole).
+  const std::string kSetup =
+      "(deftemplate a (slot x) (slot y) (multislot m))"
+      "(deftemplate b (slot x))"
+      "(deftemplate c (slot v))";
+  const std::vector<std::string> kRules = {
+      "(defrule plain (a (x 1) (y ?y)) (b (x ?y)) =>)",
+      "(defrule disjunction (a (x red|blue) (y ?y&~3&:(> ?y 0))) =>)",
+      "(defrule multi (a (m $? 2 ?v $?)) (not (b (x ?v))) =>)",
+      "(defrule bound ?f <- (a (x ?x)) (exists (b (x ?x))) => (retract ?f))",
+      "(defrule tested (a (x ?x)) (test (> ?x 1)) (not (not (c (v ?x)))) =>)",
+      "(defrule negated-first (not (a (x 1))) =>)",
+      "(defrule flagged (unique (a (x ?x))) (explicit (b (x ?x))) =>)",
+  };
+  for (const std::string& text : kRules) {
+    SCOPED_TRACE(text);
+    ParserFixture packed;
+    ParserFixture whole;
+    whole.Parser().OnParseRule = [](TIEParser&, TRule&) {};
+    for (ParserFixture* f : {&packed, &whole}) {
+      f->Engine().Parse(kSetup, true);
+      f->Engine().Parse(text, true);
+    }
+    const std::string name = text.substr(9, text.find(' ', 9) - 9);
+    TRule& p = *packed.Engine().FindRule(name);
+    TRule& w = *whole.Engine().FindRule(name);
+    EXPECT_TRUE(p.PatternsPacked());
+    EXPECT_FALSE(w.PatternsPacked());
+    ASSERT_EQ(p.PatternCount(), w.PatternCount());
+    EXPECT_TRUE(p.PatternsPacked());  // counting does not unpack
+    EXPECT_EQ(PrettyPrintRule(p), PrettyPrintRule(w));
+    EXPECT_FALSE(p.PatternsPacked());
+    for (int i = 0; i < w.PatternCount(); ++i) {
+      EXPECT_EQ(p.Pattern(i).Owner(), &p);
+      EXPECT_EQ(Describe(p.Pattern(i)), Describe(w.Pattern(i)));
+    }
+  }
+}
+
+TEST(ConstructsTest, APackedRuleKeepsMatchingAndChanging) {
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse("(deftemplate a (slot x)) (deftemplate b (slot x)) (deftemplate unused (slot x))", true);
+  e.Parse("(defrule r (a (x ?x)) (b (x ?x)) =>)", true);
+  TRule& r = *e.FindRule("r");
+  ASSERT_TRUE(r.PatternsPacked());
+  // Whether a template is in use is answered from the packed patterns.
+  EXPECT_TRUE(r.UsesTemplate(*e.FindFactTemplate("a")));
+  EXPECT_TRUE(r.UsesTemplate(*e.FindFactTemplate("b")));
+  EXPECT_FALSE(r.UsesTemplate(*e.FindFactTemplate("unused")));
+  EXPECT_TRUE(r.PatternsPacked());
+  e.Parse("(assert (a (x 1)) (b (x 1)))", true);
+  EXPECT_EQ(f.Agenda().size(), 1u);
+  // A change to a pattern made again recompiles the rule as ever: now no b
+  // may match, which blocks the a there was and not the next.
+  r.Pattern(1).SetNegatedCount(1);
+  EXPECT_FALSE(r.PatternsPacked());
+  EXPECT_TRUE(f.Agenda().empty());
+  e.Parse("(assert (a (x 5)))", true);
+  EXPECT_EQ(f.Agenda().size(), 1u);
+}
+
 TEST(ConstructsTest, FactsWrittenInAProgramKeepTheirOwnNumbers) {
   // Checking types as facts are stored turns an integer written for a slot
   // of floats into a float where it stands: no other fact may see that.

@@ -241,8 +241,11 @@ struct TPatternSlot {
 class TPatternSlots {
  public:
   TPatternSlots() noexcept = default;
-  TPatternSlots(const TPatternSlots&) = delete;
-  TPatternSlots& operator=(const TPatternSlots&) = delete;
+  TPatternSlots(TPatternSlots&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  TPatternSlots& operator=(TPatternSlots&&) = delete;
   ~TPatternSlots();
 
   std::size_t size() const noexcept { return size_; }
@@ -263,6 +266,8 @@ class TPatternSlots {
   std::uint32_t size_ = 0;
   std::uint32_t capacity_ = 0;
 };
+
+class TPackedPatterns;
 
 class TIEPattern {
  public:
@@ -338,6 +343,10 @@ class TIEPattern {
   static void operator delete(void* block, std::size_t size) noexcept;
 
  private:
+  friend class TPackedPatterns;  // packs patterns and makes them again
+  TIEPattern(TRule* owner, TText name, Ref<IFactTemplate> fact_template,
+             std::int32_t negated_count, TPatternSlots slots);
+
   TRule* owner_;  // not owned
   TText name_;     // shared with the other patterns on the template
   Ref<IFactTemplate> fact_template_;
@@ -356,6 +365,61 @@ class TIEPattern {
   std::unique_ptr<Notes> notes_;
   Notes& EnsureNotes();
   TPatternSlots slots_;
+};
+
+// The patterns of a compiled rule read from a program, packed into one block
+// (a test in 16 bytes, a slot in 16, a pattern in 32) while nothing asks for
+// them as objects: a program of ten thousand rules keeps its parsed
+// conditions for printing and recompiling, and reads them rarely.
+class TPackedPatterns {
+ public:
+  // Packs `patterns`, which it empties, or answers null and leaves them:
+  // a pattern that tells a handler of its changes, or is inside an update,
+  // stays an object.
+  static std::unique_ptr<TPackedPatterns> Pack(std::vector<std::unique_ptr<TIEPattern>>& patterns);
+  // The patterns again, owned by `owner`, equal to those packed.
+  std::vector<std::unique_ptr<TIEPattern>> Unpack(TRule* owner) const;
+
+  int PatternCount() const noexcept { return static_cast<int>(patterns_); }
+  // True when some pattern is on `fact_template`.
+  bool UsesTemplate(const IFactTemplate& fact_template) const noexcept;
+
+  ~TPackedPatterns();
+  TPackedPatterns(const TPackedPatterns&) = delete;
+  TPackedPatterns& operator=(const TPackedPatterns&) = delete;
+  static void operator delete(void* block) noexcept;
+
+ private:
+  struct Pattern {
+    TText name;
+    Ref<IFactTemplate> fact_template;
+    std::unique_ptr<TIEPattern::Notes> notes;  // bound name and comment, when any
+    std::int32_t negated_count;
+    std::uint16_t slots;
+    bool unique;
+    bool is_explicit;
+  };
+  struct Slot {
+    TText name;
+    std::int32_t length;
+    std::uint32_t tests;
+  };
+  struct Test {
+    Ref<IIEValue> value;
+    std::int32_t sub_index;
+    TSlotTestType type;
+    bool conjunction;
+  };
+  TPackedPatterns(std::uint32_t patterns, std::uint32_t slots, std::uint32_t tests) noexcept
+      : patterns_(patterns), slots_(slots), tests_(tests) {}
+  // The three arrays follow the counts in the same block.
+  Pattern* Patterns() const noexcept;
+  Slot* Slots() const noexcept;
+  Test* Tests() const noexcept;
+
+  std::uint32_t patterns_;
+  std::uint32_t slots_;
+  std::uint32_t tests_;
 };
 
 }  // namespace zephro

@@ -102,9 +102,22 @@ class TRule : public TComponent {
   // The left-hand side. AddPattern takes the pattern, inserts the initial-fact
   // pattern first where a rule must start with a positive pattern, rewrites
   // disjunctions and records the new variables.
-  int PatternCount() const noexcept { return static_cast<int>(patterns_.size()); }
-  TIEPattern& Pattern(int index) const { return *patterns_[static_cast<std::size_t>(index)]; }
+  int PatternCount() const noexcept {
+    return packed_ ? packed_->PatternCount() : static_cast<int>(patterns_.size());
+  }
+  TIEPattern& Pattern(int index) const {
+    Unpack();
+    return *patterns_[static_cast<std::size_t>(index)];
+  }
   void AddPattern(std::unique_ptr<TIEPattern> pattern);
+  // True when some pattern is on `fact_template` (the patterns stay packed).
+  bool UsesTemplate(const IFactTemplate& fact_template) const;
+  // A rule read from a program, where nothing outside the engine holds its
+  // patterns, keeps them packed once filed (see TPackedPatterns): they are
+  // made again the first time something asks for one (Pattern, AddPattern;
+  // under the engine's lock, as any change to the rule), and stay made.
+  void PackPatternsWhenFiled() noexcept { pack_when_filed_ = true; }
+  bool PatternsPacked() const noexcept { return packed_ != nullptr; }
 
   int ActionCount() const noexcept { return static_cast<int>(actions_.size()); }
   IFunCall& Action(int index) const { return *actions_[static_cast<std::size_t>(index)]; }
@@ -172,7 +185,12 @@ class TRule : public TComponent {
   // trace fits the string without a block of its own).
   std::string compile_steps_;
   Ref<IIEValue> salience_value_;
-  std::vector<std::unique_ptr<TIEPattern>> patterns_;
+  // The patterns as objects, or packed (one of the two is empty).
+  mutable std::vector<std::unique_ptr<TIEPattern>> patterns_;
+  mutable std::unique_ptr<TPackedPatterns> packed_;
+  void Unpack() const;
+  friend class TRules;  // packs the patterns when it files the rule
+  void PackPatterns() noexcept;
   std::vector<Ref<IFunCall>> actions_;
   std::vector<std::unique_ptr<TBinding>> bindings_;
   // The rule's terminal node in the network, null while not compiled. The
@@ -185,6 +203,7 @@ class TRule : public TComponent {
   bool one_shot_ = false;
   bool fired_ = false;
   bool firing_ = false;  // firing_context_ is in use
+  bool pack_when_filed_ = false;
 };
 
 }  // namespace zephro
