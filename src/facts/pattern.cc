@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <utility>
 
 #include "zephro/engine/context.h"
+#include "zephro/facts/fact_template.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/language/rule_printer.h"
 #include "zephro/values/exceptions.h"
@@ -626,35 +630,64 @@ constexpr std::size_t AlignUp(std::size_t bytes, std::size_t alignment) noexcept
 
 }  // namespace
 
-// The block: the counts, then the patterns, their slots in order, and the
-// slots' tests in order.
 TPackedPatterns::Pattern* TPackedPatterns::Patterns() const noexcept {
   auto* base = reinterpret_cast<std::byte*>(const_cast<TPackedPatterns*>(this));
   return reinterpret_cast<Pattern*>(base + AlignUp(sizeof(TPackedPatterns), alignof(Pattern)));
 }
 
 TPackedPatterns::Slot* TPackedPatterns::Slots() const noexcept {
-  auto* end = reinterpret_cast<std::byte*>(Patterns() + patterns_);
-  static_assert(alignof(Slot) <= alignof(Pattern));
-  return reinterpret_cast<Slot*>(end);
+  static_assert(alignof(Slot) <= alignof(Pattern) && sizeof(Pattern) % alignof(Slot) == 0);
+  return reinterpret_cast<Slot*>(Patterns() + patterns_);
 }
 
 TPackedPatterns::Test* TPackedPatterns::Tests() const noexcept {
   auto* end = reinterpret_cast<std::byte*>(Slots() + slots_);
-  static_assert(alignof(Test) <= alignof(Slot) && sizeof(Slot) % alignof(Test) == 0);
-  return reinterpret_cast<Test*>(end);
+  return reinterpret_cast<Test*>(
+      reinterpret_cast<std::byte*>(AlignUp(reinterpret_cast<std::uintptr_t>(end), alignof(Test))));
 }
+
+TText* TPackedPatterns::Names() const noexcept {
+  static_assert(alignof(TText) <= alignof(Test) && sizeof(Test) % alignof(TText) == 0);
+  return reinterpret_cast<TText*>(Tests() + tests_);
+}
+
+namespace {
+
+// The layout of `fact_template` when `slots` are its slots, in order.
+const TSlotLayout* LayoutNaming(const IFactTemplate* fact_template, const TPatternSlots& slots) {
+  const auto* t = dynamic_cast<const TFactTemplate*>(fact_template);
+  if (t == nullptr) {
+    return nullptr;
+  }
+  const std::span<const std::string> names = t->Layout().Names();
+  if (names.size() != slots.size()) {
+    return nullptr;
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (slots[i].name.View() != names[i]) {
+      return nullptr;
+    }
+  }
+  return &t->Layout();
+}
+
+}  // namespace
 
 std::unique_ptr<TPackedPatterns> TPackedPatterns::Pack(
     std::vector<std::unique_ptr<TIEPattern>>& patterns) {
   std::size_t slots = 0;
   std::size_t tests = 0;
+  std::size_t names = 0;
+  std::vector<const TSlotLayout*> layouts;
+  layouts.reserve(patterns.size());
   for (const auto& p : patterns) {
     if (p->updating_ != 0 || (p->notes_ && p->notes_->on_change) ||
         p->slots_.size() > std::numeric_limits<std::uint16_t>::max()) {
       return nullptr;
     }
+    layouts.push_back(LayoutNaming(p->fact_template_.get(), p->slots_));
     slots += p->slots_.size();
+    names += layouts.back() == nullptr ? p->slots_.size() : 0;
     for (const TPatternSlot& slot : p->slots_) {
       tests += slot.tests.size();
     }
@@ -662,24 +695,30 @@ std::unique_ptr<TPackedPatterns> TPackedPatterns::Pack(
   if (patterns.size() + slots + tests > std::numeric_limits<std::uint32_t>::max()) {
     return nullptr;
   }
-  const std::size_t bytes = AlignUp(sizeof(TPackedPatterns), alignof(Pattern)) +
-                            patterns.size() * sizeof(Pattern) + slots * sizeof(Slot) +
-                            tests * sizeof(Test);
+  const std::size_t bytes =
+      AlignUp(AlignUp(sizeof(TPackedPatterns), alignof(Pattern)) + patterns.size() * sizeof(Pattern) +
+                  slots * sizeof(Slot),
+              alignof(Test)) +
+      tests * sizeof(Test) + names * sizeof(TText);
   void* block = ::operator new(bytes);
-  std::unique_ptr<TPackedPatterns> packed(
-      new (block) TPackedPatterns(static_cast<std::uint32_t>(patterns.size()),
-                                  static_cast<std::uint32_t>(slots),
-                                  static_cast<std::uint32_t>(tests)));
+  std::unique_ptr<TPackedPatterns> packed(new (block) TPackedPatterns(
+      static_cast<std::uint32_t>(patterns.size()), static_cast<std::uint32_t>(slots),
+      static_cast<std::uint32_t>(tests), static_cast<std::uint32_t>(names)));
   // Nothing below throws: texts, references and pointers are copied or moved.
   Pattern* pattern = packed->Patterns();
   Slot* slot = packed->Slots();
   Test* test = packed->Tests();
-  for (const auto& p : patterns) {
-    new (pattern++) Pattern{p->name_, p->fact_template_, std::move(p->notes_), p->negated_count_,
-                            static_cast<std::uint16_t>(p->slots_.size()), p->unique_,
-                            p->explicit_};
-    for (const TPatternSlot& s : p->slots_) {
-      new (slot++) Slot{s.name, s.length, static_cast<std::uint32_t>(s.tests.size())};
+  TText* name = packed->Names();
+  for (std::size_t i = 0; i < patterns.size(); ++i) {
+    TIEPattern& p = *patterns[i];
+    new (pattern++) Pattern{p.name_, p.fact_template_, Ref<const TSlotLayout>(layouts[i]),
+                            std::move(p.notes_), p.negated_count_,
+                            static_cast<std::uint16_t>(p.slots_.size()), p.unique_, p.explicit_};
+    for (const TPatternSlot& s : p.slots_) {
+      new (slot++) Slot{s.length, static_cast<std::uint32_t>(s.tests.size())};
+      if (layouts[i] == nullptr) {
+        new (name++) TText(s.name);
+      }
       for (const auto& t : s.tests) {
         new (test++) Test{Ref<IIEValue>(t->SlotValue()), t->MultiSlotSubIndex(), t->TestType(),
                           t->Conjunction()};
@@ -695,11 +734,13 @@ std::vector<std::unique_ptr<TIEPattern>> TPackedPatterns::Unpack(TRule* owner) c
   out.reserve(patterns_);
   const Slot* slot = Slots();
   const Test* test = Tests();
+  const TText* name = Names();
   for (const Pattern* p = Patterns(); p != Patterns() + patterns_; ++p) {
     TPatternSlots slots;
     slots.reserve(p->slots);
     for (std::uint16_t s = 0; s < p->slots; ++s, ++slot) {
-      TPatternSlot made{slot->name, {}, slot->length};
+      TPatternSlot made{p->layout ? TText::Shared(p->layout->Names()[s]) : *name++, {},
+                        slot->length};
       for (std::uint32_t t = 0; t < slot->tests; ++t, ++test) {
         made.tests.push_back(std::make_unique<TIEPatternMatchTest>(test->type, test->sub_index,
                                                                    test->value, test->conjunction));
@@ -729,6 +770,7 @@ bool TPackedPatterns::UsesTemplate(const IFactTemplate& fact_template) const noe
 }
 
 TPackedPatterns::~TPackedPatterns() {
+  std::destroy(Names(), Names() + names_);
   std::destroy(Tests(), Tests() + tests_);
   std::destroy(Slots(), Slots() + slots_);
   std::destroy(Patterns(), Patterns() + patterns_);

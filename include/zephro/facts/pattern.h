@@ -268,6 +268,7 @@ class TPatternSlots {
 };
 
 class TPackedPatterns;
+class TSlotLayout;
 
 class TIEPattern {
  public:
@@ -368,9 +369,11 @@ class TIEPattern {
 };
 
 // The patterns of a compiled rule read from a program, packed into one block
-// (a test in 16 bytes, a slot in 16, a pattern in 32) while nothing asks for
+// (a test in 16 bytes, a slot in 8, a pattern in 40) while nothing asks for
 // them as objects: a program of ten thousand rules keeps its parsed
-// conditions for printing and recompiling, and reads them rarely.
+// conditions for printing and recompiling, and reads them rarely. A pattern
+// whose slots are its template's, in order, keeps the template's slot
+// layout of the time instead of a name per slot.
 class TPackedPatterns {
  public:
   // Packs `patterns`, which it empties, or answers null and leaves them:
@@ -393,6 +396,7 @@ class TPackedPatterns {
   struct Pattern {
     TText name;
     Ref<IFactTemplate> fact_template;
+    Ref<const TSlotLayout> layout;  // naming the slots; null: the names follow
     std::unique_ptr<TIEPattern::Notes> notes;  // bound name and comment, when any
     std::int32_t negated_count;
     std::uint16_t slots;
@@ -400,7 +404,6 @@ class TPackedPatterns {
     bool is_explicit;
   };
   struct Slot {
-    TText name;
     std::int32_t length;
     std::uint32_t tests;
   };
@@ -410,16 +413,21 @@ class TPackedPatterns {
     TSlotTestType type;
     bool conjunction;
   };
-  TPackedPatterns(std::uint32_t patterns, std::uint32_t slots, std::uint32_t tests) noexcept
-      : patterns_(patterns), slots_(slots), tests_(tests) {}
-  // The three arrays follow the counts in the same block.
+  TPackedPatterns(std::uint32_t patterns, std::uint32_t slots, std::uint32_t tests,
+                  std::uint32_t names) noexcept
+      : patterns_(patterns), slots_(slots), tests_(tests), names_(names) {}
+  // The four arrays follow the counts in the same block: the patterns, their
+  // slots in order, the slots' tests in order, and the names of the slots
+  // of the patterns without a layout.
   Pattern* Patterns() const noexcept;
   Slot* Slots() const noexcept;
   Test* Tests() const noexcept;
+  TText* Names() const noexcept;
 
   std::uint32_t patterns_;
   std::uint32_t slots_;
   std::uint32_t tests_;
+  std::uint32_t names_;
 };
 
 }  // namespace zephro
