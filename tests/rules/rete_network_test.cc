@@ -126,6 +126,31 @@ TEST(ReteNetworkTest, DisabledAndOneShotRules) {
   EXPECT_THAT(fx.Agenda(), ElementsAre("once: f-1"));
 }
 
+TEST(ReteNetworkTest, LongCompileTracesKeepEveryStep) {
+  // A trace of n patterns on b, each joined on: two alpha nodes per pattern
+  // (the root and the slot's), shared after the first pattern, and a join
+  // per pattern after the first. Rules of 2 to 14 patterns give traces on
+  // both sides of what a rule keeps in place (21 steps).
+  for (int n = 2; n <= 14; ++n) {
+    SCOPED_TRACE(n);
+    EngineFixture fx;
+    std::vector<EngineFixture::PatternShape> patterns;
+    std::string expected = "r: ";
+    for (int i = 0; i < n; ++i) {
+      patterns.push_back({"b", {V("x")}});
+      expected += i == 0 ? "+1+1" : "=1=1";
+    }
+    for (int i = 1; i < n; ++i) {
+      expected += "+2";
+    }
+    expected += "+t";
+    EXPECT_EQ(fx.Rule("r", patterns).CompileTrace(), expected);
+    fx.Engine().RemoveRule("r");
+    TRule& again = fx.Rule("r", patterns);
+    EXPECT_EQ(again.CompileTrace(), expected);  // the trace starts afresh
+  }
+}
+
 TEST(ReteNetworkTest, SharedNodesSurviveTheRemovalOfOneRule) {
   EngineFixture fx;
   TInferenceEngine& e = fx.Engine();
