@@ -56,7 +56,7 @@ class TOrderedTable {
       *found = std::move(item);
       return;
     }
-    if ((items_.size() + 1) * 2 > index_.size()) {
+    if ((items_.size() + 1) * 4 > index_.size() * 3) {
       Close();  // leaves room for one more
     }
     items_.emplace_back(name, std::move(item));
@@ -143,8 +143,9 @@ class TOrderedTable {
       items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(kept), items_.end());
       holes_ = 0;
     }
+    // At most three quarters full before the next Close, half full after it.
     std::size_t size = 16;
-    while (size < (items_.size() + 1) * 4) {
+    while (size < (items_.size() + 1) * 2) {
       size *= 2;
     }
     index_.assign(size, 0);
