@@ -209,8 +209,7 @@ TBinding* TRule::GetBindingByName(std::string_view name) const noexcept {
 
 TBinding& TRule::AddBinding(std::string_view name, std::int32_t fact_index,
                             std::string_view slot_index, std::int32_t sub_index) {
-  auto binding = std::make_unique<TBinding>(name, fact_index,
-                                            std::string(slot_index), sub_index);
+  auto binding = std::make_unique<TBinding>(name, fact_index, slot_index, sub_index);
   for (const auto& b : bindings_) {
     if (b->Equals(*binding)) {
       return *b;
