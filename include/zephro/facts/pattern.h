@@ -376,13 +376,6 @@ class TIEPattern {
 // layout of the time instead of a name per slot.
 class TPackedPatterns {
  public:
-  // Packs `patterns`, which it empties, or answers null and leaves them:
-  // a pattern that tells a handler of its changes, or is inside an update,
-  // stays an object.
-  static std::unique_ptr<TPackedPatterns> Pack(std::vector<std::unique_ptr<TIEPattern>>& patterns);
-  // The patterns again, owned by `owner`, equal to those packed.
-  std::vector<std::unique_ptr<TIEPattern>> Unpack(TRule* owner) const;
-
   int PatternCount() const noexcept { return static_cast<int>(patterns_); }
   // True when some pattern is on `fact_template`.
   bool UsesTemplate(const IFactTemplate& fact_template) const noexcept;
@@ -393,6 +386,15 @@ class TPackedPatterns {
   static void operator delete(void* block) noexcept;
 
  private:
+  // Only a rule packs and unpacks its own patterns, which it knows are whole.
+  friend class TRule;
+  // Packs `patterns`, which it empties, or answers null and leaves them:
+  // a pattern that tells a handler of its changes, or is inside an update,
+  // stays an object.
+  static std::unique_ptr<TPackedPatterns> Pack(std::vector<std::unique_ptr<TIEPattern>>& patterns);
+  // The patterns again, owned by `owner`, equal to those packed.
+  std::vector<std::unique_ptr<TIEPattern>> Unpack(TRule* owner) const;
+
   struct Pattern {
     TText name;
     Ref<IFactTemplate> fact_template;
