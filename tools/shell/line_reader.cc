@@ -1,6 +1,11 @@
 // The stream reader, and the terminal reader over the BSD line-editing
 // library (histedit.h) when the build found it (ZEPHRO_HAVE_LIBEDIT).
 //
+// The library is loaded when the first line is edited, not when the shell
+// starts: a shell that only runs files never maps it nor the terminal
+// libraries it pulls in (a third of a MiB of resident memory). When it cannot
+// be loaded, the terminal reader reads plain lines.
+//
 // Interrupt key at the terminal: while a line is being edited the reader
 // catches SIGINT itself, so the key drops the line typed so far instead of
 // ending the shell; the library puts the terminal back in its normal mode
@@ -13,6 +18,7 @@
 #include <ostream>
 
 #ifdef ZEPHRO_HAVE_LIBEDIT
+#include <dlfcn.h>
 #include <histedit.h>
 #include <signal.h>
 
@@ -53,6 +59,57 @@ extern "C" void NoteInterrupt(int) {
 
 constexpr int kHistorySize = 1000;
 
+// The entry points of the line-editing library, looked up when it is loaded.
+struct EditLibrary {
+  decltype(&::el_init) el_init = nullptr;
+  decltype(&::el_end) el_end = nullptr;
+  decltype(&::el_gets) el_gets = nullptr;
+  decltype(&::el_reset) el_reset = nullptr;
+  decltype(&::el_set) el_set = nullptr;
+  decltype(&::el_get) el_get = nullptr;
+  decltype(&::el_source) el_source = nullptr;
+  decltype(&::history_init) history_init = nullptr;
+  decltype(&::history_end) history_end = nullptr;
+  decltype(&::history) history = nullptr;
+
+  // The library, loaded on the first call (and kept for the life of the
+  // process); null when it is missing or lacks an entry point.
+  static const EditLibrary* Get() {
+    static const EditLibrary* const loaded = Load();
+    return loaded;
+  }
+
+ private:
+  static const EditLibrary* Load() {
+    static EditLibrary library;
+    for (const char* name : {"libedit.so.2", "libedit.so"}) {
+      void* handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+      if (handle == nullptr) {
+        continue;
+      }
+      if (library.Bind(handle)) {
+        return &library;
+      }
+      dlclose(handle);
+    }
+    return nullptr;
+  }
+
+  template <class F>
+  static bool Find(void* handle, const char* name, F& entry) {
+    entry = reinterpret_cast<F>(dlsym(handle, name));
+    return entry != nullptr;
+  }
+
+  bool Bind(void* handle) {
+    return Find(handle, "el_init", el_init) && Find(handle, "el_end", el_end) &&
+           Find(handle, "el_gets", el_gets) && Find(handle, "el_reset", el_reset) &&
+           Find(handle, "el_set", el_set) && Find(handle, "el_get", el_get) &&
+           Find(handle, "el_source", el_source) && Find(handle, "history_init", history_init) &&
+           Find(handle, "history_end", history_end) && Find(handle, "history", history);
+  }
+};
+
 // Sets the editor up on its first read, so that a shell that only runs
 // files never touches the terminal or the history file; falls back to plain
 // lines when the library cannot work with the terminal.
@@ -62,14 +119,14 @@ class EditLineReader final : public LineReader {
 
   ~EditLineReader() override {
     if (editor_ != nullptr) {
-      el_end(editor_);
+      lib_->el_end(editor_);
     }
     if (history_ != nullptr) {
       HistEvent event;
       if (added_ && !history_file_.empty()) {
-        history(history_, &event, H_SAVE, history_file_.c_str());
+        lib_->history(history_, &event, H_SAVE, history_file_.c_str());
       }
-      history_end(history_);
+      lib_->history_end(history_);
     }
   }
 
@@ -91,11 +148,11 @@ class EditLineReader final : public LineReader {
     sigaction(SIGINT, &catcher, &previous);
     interrupted = 0;
     int count = 0;
-    const char* text = el_gets(editor_, &count);
+    const char* text = lib_->el_gets(editor_, &count);
     const bool was_interrupted = interrupted != 0;
     sigaction(SIGINT, &previous, nullptr);
     if (was_interrupted) {
-      el_reset(editor_);
+      lib_->el_reset(editor_);
       std::fputs("\n", stdout);
       return Result::kInterrupted;
     }
@@ -114,7 +171,7 @@ class EditLineReader final : public LineReader {
       return;
     }
     HistEvent event;
-    history(history_, &event, H_ENTER, entry.c_str());
+    lib_->history(history_, &event, H_ENTER, entry.c_str());
     added_ = true;
   }
 
@@ -125,23 +182,27 @@ class EditLineReader final : public LineReader {
       return editor_ != nullptr;
     }
     opened_ = true;
-    history_ = history_init();
-    editor_ = history_ != nullptr ? el_init("zephro", stdin, stdout, stderr) : nullptr;
+    lib_ = EditLibrary::Get();
+    if (lib_ == nullptr) {
+      return false;
+    }
+    history_ = lib_->history_init();
+    editor_ = history_ != nullptr ? lib_->el_init("zephro", stdin, stdout, stderr) : nullptr;
     if (editor_ == nullptr) {
       return false;
     }
     HistEvent event;
-    history(history_, &event, H_SETSIZE, kHistorySize);
-    history(history_, &event, H_SETUNIQUE, 1);
-    el_set(editor_, EL_CLIENTDATA, this);
-    el_set(editor_, EL_PROMPT, &EditLineReader::PromptOf);
-    el_set(editor_, EL_EDITOR, "emacs");
-    el_set(editor_, EL_SIGNAL, 1);
-    el_set(editor_, EL_HIST, history, history_);
-    el_source(editor_, nullptr);  // the user's ~/.editrc, if any
+    lib_->history(history_, &event, H_SETSIZE, kHistorySize);
+    lib_->history(history_, &event, H_SETUNIQUE, 1);
+    lib_->el_set(editor_, EL_CLIENTDATA, this);
+    lib_->el_set(editor_, EL_PROMPT, &EditLineReader::PromptOf);
+    lib_->el_set(editor_, EL_EDITOR, "emacs");
+    lib_->el_set(editor_, EL_SIGNAL, 1);
+    lib_->el_set(editor_, EL_HIST, lib_->history, history_);
+    lib_->el_source(editor_, nullptr);  // the user's ~/.editrc, if any
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
       history_file_ = std::string(home) + "/.zephro_history";
-      history(history_, &event, H_LOAD, history_file_.c_str());
+      lib_->history(history_, &event, H_LOAD, history_file_.c_str());
     }
     return true;
   }
@@ -149,11 +210,12 @@ class EditLineReader final : public LineReader {
  private:
   static char* PromptOf(EditLine* editor) {
     void* data = nullptr;
-    el_get(editor, EL_CLIENTDATA, &data);
+    EditLibrary::Get()->el_get(editor, EL_CLIENTDATA, &data);
     return static_cast<EditLineReader*>(data)->prompt_.data();
   }
 
   StreamReader plain_{std::cin, &std::cout};
+  const EditLibrary* lib_ = nullptr;  // set by Open
   bool opened_ = false;
   bool added_ = false;  // something entered: the history file is worth saving
   EditLine* editor_ = nullptr;
@@ -181,6 +243,14 @@ std::unique_ptr<LineReader> MakeTerminalReader() {
 bool HasLineEditing() noexcept {
 #ifdef ZEPHRO_HAVE_LIBEDIT
   return true;
+#else
+  return false;
+#endif
+}
+
+bool LineEditingLoads() {
+#ifdef ZEPHRO_HAVE_LIBEDIT
+  return EditLibrary::Get() != nullptr;
 #else
   return false;
 #endif

@@ -51,4 +51,8 @@ std::unique_ptr<LineReader> MakeTerminalReader();
 // True when the shell was built with line editing.
 bool HasLineEditing() noexcept;
 
+// True when the line-editing library can be loaded now (it is loaded when
+// the first line is edited); false in a shell built without it.
+bool LineEditingLoads();
+
 }  // namespace zephro::shell
