@@ -1,16 +1,21 @@
 #include "zephro/engine/collections.h"
 
 #include <algorithm>
+#include <cstring>
+#include <typeinfo>
 #include <map>
 #include <set>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/engine/io_streams.h"
+#include "zephro/facts/fact.h"
 #include "zephro/facts/fact_set.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
+
+#include "platform/hash_mix.h"
 
 namespace zephro {
 
@@ -311,6 +316,64 @@ int TFacts::SlotOfId(std::int32_t id) const {
   return static_cast<int>(by_id_.Find(id));
 }
 
+namespace {
+
+// The part of one value in DuplicateHash: numbers and texts from their data
+// (equal ones are of one type and hold the same datum), anything else from
+// its printed text. The engine's own values are read in place.
+std::int32_t DuplicateHashOf(const IIEValue& value) {
+  const TIEValue* own = TIEValue::Exactly(value);
+  const TIEType type = own != nullptr ? own->DType() : value.DType();
+  switch (type) {
+    case TIEType::dtInteger:
+    case TIEType::dtFactId:
+    case TIEType::dtDescriptor: {
+      const std::int32_t number = own != nullptr ? own->IntegerDatum() : value.AsInteger();
+      return FinishHash(
+          AccumulateHash(AccumulateHash(kHashSeed, static_cast<std::int32_t>(type)), number));
+    }
+    case TIEType::dtFloat: {
+      double real = own != nullptr ? own->FloatDatum() : value.AsFloat();
+      if (real == 0) {
+        real = 0;  // -0.0 equals 0.0
+      }
+      std::uint64_t bits = 0;
+      std::memcpy(&bits, &real, sizeof bits);
+      return FinishHash(AccumulateHash(AccumulateHash(kHashSeed, static_cast<std::int32_t>(bits)),
+                                       static_cast<std::int32_t>(bits >> 32)));
+    }
+    case TIEType::dtAtom:
+    case TIEType::dtString:
+    case TIEType::dtVariable:
+    case TIEType::dtMultiVariable:
+    case TIEType::dtSlot:
+    case TIEType::dtMultiSlot:
+      return own != nullptr ? own->TextDatum().Hash() : CalculateHash(value.Text());
+    default:
+      return static_cast<std::int32_t>(ContinueHash(0, value.ToString()));
+  }
+}
+
+// What working memory files a fact under for the duplicate test: facts that
+// are Equals hash alike. Cheaper than the fact's GetHashCode, which hashes
+// the printed text of every value.
+std::int32_t DuplicateHash(const IFact& fact) {
+  const IFactTemplate* t = fact.Template();
+  if (t == nullptr) {
+    return 0;
+  }
+  const auto* own = typeid(fact) == typeid(TFact) ? static_cast<const TFact*>(&fact) : nullptr;
+  const auto address = reinterpret_cast<std::uintptr_t>(t);
+  std::uint64_t acc = AccumulateHash(kHashSeed, static_cast<std::int32_t>(address >> 4));
+  for (int i = 0, count = t->SlotCount(); i < count; ++i) {
+    const IIEValue* value = own != nullptr ? own->ValueAt(i) : fact.ValueAt(i);
+    acc = AccumulateHash(acc, DuplicateHashOf(*value));
+  }
+  return FinishHash(acc);
+}
+
+}  // namespace
+
 int TFacts::FindSlot(const IFact& fact, std::optional<std::int32_t>* hash) const {
   const IFactTemplate* t = fact.Template();
   if (preserve_ids_ || !cache_hash_codes_ || (t != nullptr && t->IsFuzzy())) {
@@ -323,7 +386,7 @@ int TFacts::FindSlot(const IFact& fact, std::optional<std::int32_t>* hash) const
     return -1;
   }
   // Every hash hit is confirmed with Equals: distinct facts may share a hash.
-  const std::int32_t code = fact.GetHashCode();
+  const std::int32_t code = DuplicateHash(fact);
   if (hash != nullptr) {
     *hash = code;
   }
@@ -345,7 +408,7 @@ std::int32_t TFacts::FileInCache(IFact& fact, std::optional<std::int32_t> hash) 
     fuzzy_.push_back(&fact);
     return 0;
   }
-  const std::int32_t code = hash ? *hash : fact.GetHashCode();
+  const std::int32_t code = hash ? *hash : DuplicateHash(fact);
   by_hash_.Insert(code, &fact);
   return code;
 }

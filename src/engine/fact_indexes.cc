@@ -90,31 +90,111 @@ void TFactIdIndex::Set(std::int32_t id, std::size_t slot) {
       dense_.resize(std::max(at + 1, dense_.size() * 3 / 2), kNone);
     }
     if (at < dense_.size()) {
-      sparse_.erase(id);
+      sparse_.Erase(id);
       dense_[at] = static_cast<std::uint32_t>(slot);
       return;
     }
   }
-  sparse_[id] = slot;
+  sparse_.Set(id, slot);
 }
 
 void TFactIdIndex::Erase(std::int32_t id) {
-  if (Find(id) < 0) {
-    return;
-  }
-  --count_;
   if (id >= 0 && static_cast<std::size_t>(id) < dense_.size() &&
       dense_[static_cast<std::size_t>(id)] != kNone) {
     dense_[static_cast<std::size_t>(id)] = kNone;
-  } else {
-    sparse_.erase(id);
+    --count_;
+  } else if (sparse_.Erase(id)) {
+    --count_;
   }
 }
 
 void TFactIdIndex::Clear() {
   dense_.clear();
   dense_.shrink_to_fit();
-  sparse_.clear();
+  sparse_.Clear();
+  count_ = 0;
+}
+
+std::size_t TFactIdIndex::TSparse::Home(std::int32_t id) const noexcept {
+  return MixBits(static_cast<std::uint32_t>(id)) & mask_;
+}
+
+std::int64_t TFactIdIndex::TSparse::Find(std::int32_t id) const noexcept {
+  if (count_ == 0) {
+    return -1;
+  }
+  for (std::size_t i = Home(id);; i = (i + 1) & mask_) {
+    const Cell& c = cells_[i];
+    if (c.slot == kEmpty) {
+      return -1;
+    }
+    if (c.id == id) {
+      return static_cast<std::int64_t>(c.slot);
+    }
+  }
+}
+
+void TFactIdIndex::TSparse::Resize(std::size_t capacity) {
+  std::vector<Cell> old(capacity);
+  old.swap(cells_);
+  mask_ = capacity - 1;
+  for (const Cell& c : old) {
+    if (c.slot != kEmpty) {
+      std::size_t i = Home(c.id);
+      while (cells_[i].slot != kEmpty) {
+        i = (i + 1) & mask_;
+      }
+      cells_[i] = c;
+    }
+  }
+}
+
+void TFactIdIndex::TSparse::Set(std::int32_t id, std::size_t slot) {
+  // At most three quarters full.
+  if ((count_ + 1) * 4 > cells_.size() * 3) {
+    Resize(cells_.empty() ? 16 : cells_.size() * 2);
+  }
+  std::size_t i = Home(id);
+  while (cells_[i].slot != kEmpty && cells_[i].id != id) {
+    i = (i + 1) & mask_;
+  }
+  if (cells_[i].slot == kEmpty) {
+    ++count_;
+  }
+  cells_[i] = Cell{id, slot};
+}
+
+bool TFactIdIndex::TSparse::Erase(std::int32_t id) noexcept {
+  if (count_ == 0) {
+    return false;
+  }
+  std::size_t hole = Home(id);
+  while (cells_[hole].id != id || cells_[hole].slot == kEmpty) {
+    if (cells_[hole].slot == kEmpty) {
+      return false;
+    }
+    hole = (hole + 1) & mask_;
+  }
+  // Each entry after the hole, up to the next empty cell, moves into the
+  // hole unless its home lies (cyclically) after the hole and up to itself,
+  // where a probe for it never passes the hole.
+  for (std::size_t i = (hole + 1) & mask_; cells_[i].slot != kEmpty; i = (i + 1) & mask_) {
+    const std::size_t home = Home(cells_[i].id);
+    const bool stays = hole <= i ? (hole < home && home <= i) : (hole < home || home <= i);
+    if (!stays) {
+      cells_[hole] = cells_[i];
+      hole = i;
+    }
+  }
+  cells_[hole] = Cell{};
+  --count_;
+  return true;
+}
+
+void TFactIdIndex::TSparse::Clear() noexcept {
+  cells_.clear();
+  cells_.shrink_to_fit();
+  mask_ = 0;
   count_ = 0;
 }
 

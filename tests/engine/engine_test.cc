@@ -8,6 +8,8 @@
 #include "testing/engine_fixture.h"
 #include "zephro/facts/fact_template.h"
 #include "zephro/values/exceptions.h"
+#include "zephro/values/value.h"
+#include "zephro/values/value_vector.h"
 
 namespace zephro::testing {
 namespace {
@@ -73,6 +75,58 @@ TEST(EngineTest, CollidingHashCodesKeepDistinctFactsApart) {
   EXPECT_GE(fx.Engine().Assert(a), 0);
   EXPECT_GE(fx.Engine().Assert(b), 0);
   EXPECT_EQ(fx.Engine().Facts().Count(), 3);
+}
+
+// The duplicate test files facts by a hash of their values' data: a second
+// fact is refused exactly when it Equals the first, whatever kinds of values
+// the two hold.
+TEST(EngineTest, DuplicatesAreTheFactsThatAreEqual) {
+  struct Case {
+    const char* what;
+    Ref<IIEValue> first;
+    Ref<IIEValue> second;
+    bool duplicate;
+  };
+  auto list = [](std::int32_t n, const char* atom) -> Ref<IIEValue> {
+    return MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(
+        std::vector<Ref<IIEValue>>{TIEValue::Integer(n), TIEValue::Atom(atom)})));
+  };
+  const Case cases[] = {
+      {"same integer", TIEValue::Integer(7), TIEValue::Integer(7), true},
+      {"other integer", TIEValue::Integer(7), TIEValue::Integer(8), false},
+      {"integer and float", TIEValue::Integer(1), TIEValue::Float(1.0), false},
+      {"same float", TIEValue::Float(2.5), TIEValue::Float(2.5), true},
+      {"zero and minus zero", TIEValue::Float(0.0), TIEValue::Float(-0.0), true},
+      {"same atom", TIEValue::Atom("red"), TIEValue::Atom("red"), true},
+      {"atom and string", TIEValue::Atom("red"), TIEValue::String("red"), false},
+      {"same string", TIEValue::String("a \"b\""), TIEValue::String("a \"b\""), true},
+      {"fact id and integer", MakeRef<TIEValue>(3, TIEType::dtFactId), TIEValue::Integer(3), false},
+      {"same list", list(1, "x"), list(1, "x"), true},
+      {"other list", list(1, "x"), list(1, "y"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EngineFixture fx;
+    auto box = MakeRef<TFactTemplate>(&fx.Engine(), "box", "", nullptr);
+    box->AddSlot("v", TIEValue::Integer(0));
+    box->AddSlot("w", TIEValue::Atom("fixed"));
+    fx.Engine().AddFactTemplate(box);
+    auto make = [&](const Ref<IIEValue>& v) {
+      Ref<IFact> f = box->NewFact();
+      f->SetValue("v", v->Clone());
+      return f;
+    };
+    Ref<IFact> first = make(c.first);
+    Ref<IFact> second = make(c.second);
+    ASSERT_EQ(first->Equals(second.get()), c.duplicate);
+    EXPECT_GE(fx.Engine().Assert(first), 0);
+    EXPECT_EQ(fx.Engine().Assert(second) < 0, c.duplicate);
+    // Once the first is gone, the second is no duplicate of anything.
+    fx.Engine().Retract(*first);
+    if (c.duplicate) {
+      EXPECT_GE(fx.Engine().Assert(second), 0);
+    }
+  }
 }
 
 TEST(EngineTest, RetractByIdAndEquality) {

@@ -1,5 +1,7 @@
 #include "zephro/engine/fact_indexes.h"
 
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -95,6 +97,52 @@ TEST(FactIdIndexTest, DenseSparseAndNegativeIdsFindTheirSlots) {
   index.Set(4, 1);
   index.Clear();
   EXPECT_EQ(index.Find(4), -1);
+}
+
+// Ids handed out far beyond the array and dropped again, as a program that
+// modifies a few facts over and over files them: whatever order they come
+// and go in, every id finds its own slot and nothing else. Ids close
+// together share home cells, so removals keep moving later entries back.
+TEST(FactIdIndexTest, SparseIdsComingAndGoingKeepTheirSlots) {
+  struct Case {
+    std::int32_t base;
+    std::int32_t spread;
+  };
+  const Case cases[] = {
+      {1'000'000, 64}, {1'000'000, 5000}, {-50'000, 300}, {2'000'000'000, 100'000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.base);
+    std::mt19937 random(static_cast<std::uint32_t>(c.spread));
+    std::uniform_int_distribution<std::int32_t> pick(0, c.spread - 1);
+    TFactIdIndex index;
+    std::map<std::int32_t, std::size_t> expected;
+    for (std::size_t step = 0; step < 20'000; ++step) {
+      const std::int32_t id = c.base + pick(random);
+      if (random() % 3 == 0) {
+        index.Erase(id);
+        expected.erase(id);
+      } else {
+        index.Set(id, step);
+        expected[id] = step;
+      }
+      if (step % 1000 == 0) {
+        for (std::int32_t probe = c.base; probe < c.base + std::min(c.spread, 500); ++probe) {
+          auto it = expected.find(probe);
+          ASSERT_EQ(index.Find(probe),
+                    it == expected.end() ? -1 : static_cast<std::int64_t>(it->second))
+              << "id " << probe << " after step " << step;
+        }
+      }
+    }
+    for (const auto& [id, slot] : expected) {
+      ASSERT_EQ(index.Find(id), static_cast<std::int64_t>(slot)) << "id " << id;
+      index.Erase(id);
+    }
+    for (const auto& entry : expected) {
+      EXPECT_EQ(index.Find(entry.first), -1);
+    }
+  }
 }
 
 }  // namespace

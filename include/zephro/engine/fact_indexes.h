@@ -9,7 +9,6 @@
 // with an equality test.
 
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "zephro/values/interfaces.h"
@@ -62,7 +61,7 @@ class TFactHashIndex {
 // Working memory's storage slots by fact id. Ids are handed out in rising
 // order from 0, so they index an array while the facts are dense among the
 // ids; ids far beyond it (facts loaded with their own ids, or a long run of
-// short-lived facts) and negative ones go to a map.
+// short-lived facts) and negative ones go to a hash table.
 class TFactIdIndex {
  public:
   // The slot of the fact with `id`, or -1.
@@ -71,8 +70,7 @@ class TFactIdIndex {
         dense_[static_cast<std::size_t>(id)] != kNone) {
       return dense_[static_cast<std::size_t>(id)];
     }
-    auto it = sparse_.find(id);
-    return it == sparse_.end() ? -1 : static_cast<std::int64_t>(it->second);
+    return sparse_.Find(id);
   }
   void Set(std::int32_t id, std::size_t slot);
   void Erase(std::int32_t id);
@@ -81,8 +79,36 @@ class TFactIdIndex {
  private:
   static constexpr std::uint32_t kNone = 0xffffffffu;
 
+  // Ids and slots by open addressing with linear probing over one array. A
+  // removal moves the entries after it back instead of leaving a marker, so
+  // probes stay short however many ids come and go (a program that modifies
+  // facts over and over files a new id each time).
+  class TSparse {
+   public:
+    std::int64_t Find(std::int32_t id) const noexcept;
+    // Files `slot` under `id`, or replaces the slot filed there.
+    void Set(std::int32_t id, std::size_t slot);
+    // Whether `id` was there.
+    bool Erase(std::int32_t id) noexcept;
+    void Clear() noexcept;
+
+   private:
+    struct Cell {
+      std::int32_t id = 0;
+      std::size_t slot = kEmpty;
+    };
+    static constexpr std::size_t kEmpty = ~std::size_t{0};
+
+    std::size_t Home(std::int32_t id) const noexcept;
+    void Resize(std::size_t capacity);
+
+    std::vector<Cell> cells_;
+    std::size_t mask_ = 0;
+    std::size_t count_ = 0;
+  };
+
   std::vector<std::uint32_t> dense_;  // kNone: not here
-  std::unordered_map<std::int32_t, std::size_t> sparse_;
+  TSparse sparse_;
   std::size_t count_ = 0;
 };
 
