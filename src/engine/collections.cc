@@ -324,6 +324,9 @@ namespace {
 std::int32_t DuplicateHashOf(const IIEValue& value) {
   const TIEValue* own = TIEValue::Exactly(value);
   const TIEType type = own != nullptr ? own->DType() : value.DType();
+  if (IEStringTypes.Contains(type)) {
+    return own != nullptr ? own->TextDatum().Hash() : CalculateHash(value.Text());
+  }
   switch (type) {
     case TIEType::dtInteger:
     case TIEType::dtFactId:
@@ -342,13 +345,6 @@ std::int32_t DuplicateHashOf(const IIEValue& value) {
       return FinishHash(AccumulateHash(AccumulateHash(kHashSeed, static_cast<std::int32_t>(bits)),
                                        static_cast<std::int32_t>(bits >> 32)));
     }
-    case TIEType::dtAtom:
-    case TIEType::dtString:
-    case TIEType::dtVariable:
-    case TIEType::dtMultiVariable:
-    case TIEType::dtSlot:
-    case TIEType::dtMultiSlot:
-      return own != nullptr ? own->TextDatum().Hash() : CalculateHash(value.Text());
     default:
       return static_cast<std::int32_t>(ContinueHash(0, value.ToString()));
   }
