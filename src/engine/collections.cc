@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <typeinfo>
 #include <map>
 #include <set>
+#include <typeinfo>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/engine/io_streams.h"
