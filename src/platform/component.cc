@@ -194,8 +194,16 @@ void TComponent::DestroyComponents() {
 }
 
 void TComponent::FreeNotification(TComponent& other) {
-  if (&other == this ||
-      std::find(free_notifies_.begin(), free_notifies_.end(), &other) != free_notifies_.end()) {
+  if (&other == this) {
+    return;
+  }
+  // Each of the two lists the other: the shorter one tells whether they are
+  // paired already (an engine lists thousands of rules, a rule a few
+  // components).
+  const bool mine_shorter = free_notifies_.size() <= other.free_notifies_.size();
+  const TInlineVector<TComponent*>& shorter = mine_shorter ? free_notifies_ : other.free_notifies_;
+  const TComponent* partner = mine_shorter ? &other : this;
+  if (std::find(shorter.begin(), shorter.end(), partner) != shorter.end()) {
     return;
   }
   free_notifies_.push_back(&other);

@@ -155,6 +155,37 @@ TEST(ComponentTest, FreeNotificationWorksBothWaysAndCanBeWithdrawn) {
   }
 }
 
+// A component paired with many others (an engine with its rules) and one
+// paired with few: registering the pair again, from either side, leaves one
+// pairing, so freeing either partner is told once.
+TEST(ComponentTest, RegisteringAnUnevenPairAgainFromEitherSideChangesNothing) {
+  for (const bool from_hub : {true, false}) {
+    SCOPED_TRACE(from_hub ? "again from the hub" : "again from the partner");
+    std::vector<std::string> journal;
+    auto hub = std::make_unique<TWatcher>(nullptr, "hub", &journal);
+    std::vector<std::unique_ptr<TWatcher>> partners;
+    for (int i = 0; i < 6; ++i) {
+      partners.push_back(
+          std::make_unique<TWatcher>(nullptr, "p" + std::to_string(i), &journal));
+      hub->FreeNotification(*partners.back());
+    }
+    TWatcher& p2 = *partners[2];
+    if (from_hub) {
+      hub->FreeNotification(p2);
+    } else {
+      p2.FreeNotification(*hub);
+    }
+    journal.clear();
+    partners[2].reset();
+    EXPECT_THAT(journal, ElementsAre("hub: remove p2 (destroying, a TWatcher)", "p2: destroyed"));
+    journal.clear();
+    hub.reset();
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "p3: remove hub (destroying, a TWatcher)"),
+              1);
+    EXPECT_EQ(journal.size(), 6u);  // the hub's end and five partners told once each
+  }
+}
+
 TEST(ComponentTest, DestroyedWithoutDeleteItStillTellsPartnersButOnlyAsAComponent) {
   std::vector<std::string> journal;
   auto survivor = std::make_unique<TWatcher>(nullptr, "survivor", &journal);
