@@ -8,12 +8,14 @@
 # (churn-10000) selects it, any other selects the programs whose name contains
 # it (joins, manners).
 # Every program NAME.clp of the programs directory runs COMPARE_REPEAT times
-# on each engine, the two engines taking turns run by run, each run with
-# standard input from /dev/null under /usr/bin/time and timeout.  A row shows
-# the median user+system CPU seconds of each engine, their ratio, the peak
-# resident memory of each (the largest over the runs) and a status: ok when
-# the last SUMMARY line of every run (carriage returns removed) equals
-# NAME.expected, else MISMATCH, TIMEOUT or rc=N (the exit status).
+# on each engine, the two engines taking turns run by run (and taking turns
+# going first: zephro clips, clips zephro, ...), each run with standard
+# input from /dev/null under /usr/bin/time and timeout.  A row shows the
+# median user+system CPU seconds of each engine, their ratio (none when a
+# median is 0.00), the peak resident memory of each (the largest over the
+# runs) and a status: ok when the last SUMMARY line of every run (carriage
+# returns removed) equals NAME.expected, else MISMATCH, TIMEOUT or rc=N (the
+# exit status).
 #
 # Options:
 #   -z, --zephro CMD    zephro command, split on blanks, the program appended
@@ -194,13 +196,16 @@ for prog in $selected; do
     i=0
     while [ "$i" -lt "$repeat" ]; do
         i=$((i + 1))
-        # an engine that failed once is not run again on this program
-        if [ "$zstatus" = ok ]; then
-            zstatus=$(run zephro "$zephro" "$prog" "$i")
-        fi
-        if [ "$no_clips" = 0 ] && [ "$cstatus" = ok ]; then
-            cstatus=$(run clips "$clips" "$prog" "$i")
-        fi
+        # An engine that failed once is not run again on this program. The
+        # engines take turns going first (zephro, clips, clips, zephro...),
+        # so that neither always runs right after the other.
+        for engine in $(if [ $((i % 2)) = 1 ]; then echo zephro clips; else echo clips zephro; fi); do
+            if [ "$engine" = zephro ] && [ "$zstatus" = ok ]; then
+                zstatus=$(run zephro "$zephro" "$prog" "$i")
+            elif [ "$engine" = clips ] && [ "$no_clips" = 0 ] && [ "$cstatus" = ok ]; then
+                cstatus=$(run clips "$clips" "$prog" "$i")
+            fi
+        done
     done
     # run executes in a subshell: note the kept files here
     ls "$work/$prog".*.out > /dev/null 2>&1 && kept=1
@@ -214,12 +219,13 @@ for prog in $selected; do
     csecs=$(median "$work/$prog.clips.times")
     cmib=$(peak "$work/$prog.clips.times")
     [ "$cstatus" = ok ] || failed=1
-    # a ratio only for runs that ended; a clips median of 0.00 gives none
+    # a ratio only for runs that ended, and none when either median is below
+    # what the timer resolves (0.00)
     ratio=-
     case "$zstatus $cstatus" in
         *TIMEOUT* | *rc=*) ;;
         *) ratio=$(awk -v z="$zsecs" -v c="$csecs" \
-               'BEGIN { if (c + 0 < 0.005) print "-"; else printf "%.2f", z / c }') ;;
+               'BEGIN { if (c + 0 < 0.005 || z + 0 < 0.005) print "-"; else printf "%.2f", z / c }') ;;
     esac
     echo "| $prog | $zsecs | $csecs | $ratio | $zmib | $cmib | $zstatus | $cstatus |"
 done
