@@ -1,5 +1,6 @@
 #include "zephro/platform/component.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
