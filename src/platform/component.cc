@@ -161,23 +161,26 @@ TComponent& TComponent::InsertComponent(std::unique_ptr<TComponent> component) {
 }
 
 std::unique_ptr<TComponent> TComponent::RemoveComponent(TComponent& component) {
-  const auto owned = [&] {
-    const TOwned& list = Owned();
-    const auto it = std::find_if(list.begin(), list.end(),
+  // Where the component sits in the list, or null when it is not there.
+  const auto place = [&]() -> std::unique_ptr<TComponent>* {
+    if (!components_) {
+      return nullptr;
+    }
+    const auto it = std::find_if(components_->begin(), components_->end(),
                                  [&](const auto& c) { return c.get() == &component; });
-    return it != list.end();
+    return it != components_->end() ? &*it : nullptr;
   };
-  if (!owned()) {
+  if (place() == nullptr) {
     return nullptr;
   }
   Notification(component, TOperation::opRemove);
   // Notification may have changed the list.
-  if (!owned()) {
+  std::unique_ptr<TComponent>* at = place();
+  if (at == nullptr) {
     return nullptr;
   }
   TOwned& list = *components_;
-  const auto it = std::find_if(list.begin(), list.end(),
-                               [&](const auto& c) { return c.get() == &component; });
+  const auto it = list.begin() + (at - list.data());
   std::unique_ptr<TComponent> result = std::move(*it);
   list.erase(it);
   component.owner_ = nullptr;
