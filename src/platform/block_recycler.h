@@ -20,6 +20,9 @@
 // Sanitizer builds allocate every block afresh, so that a use after release
 // is still caught.
 //
+// Blocks come from the heap (THeapBlocks), or, for objects named by 32-bit
+// numbers, from the compact arena (TCompactBlocks).
+//
 // Usage: in a class with blocks of kSize bytes,
 //   static void* operator new(std::size_t size) {
 //     return TBlockRecycler<TClass, kSize>::Allocate(size);
@@ -37,9 +40,32 @@
 #include <utility>
 #include <vector>
 
+#include "platform/compact_arena.h"
 #include "platform/large_blocks.h"
 
 namespace zephro {
+
+// Where a recycler's slabs come from, and the blocks of sanitizer builds.
+struct THeapBlocks {
+  static void* Slab(std::size_t bytes) { return AllocateBlock(bytes); }
+  // Slabs are listed, so that leak checkers see what their blocks hold.
+  static constexpr bool kListSlabs = true;
+  static void* One(std::size_t bytes) { return ::operator new(bytes); }
+  static void FreeOne(void* block, std::size_t) noexcept { ::operator delete(block); }
+};
+
+struct TCompactBlocks {
+  static void* Slab(std::size_t bytes) { return TCompactArena::Carve(bytes); }
+  static constexpr bool kListSlabs = false;
+  // Never carved again: a use after release meets poisoned memory.
+  static void* One(std::size_t bytes) {
+    return TCompactArena::Carve((bytes + TCompactArena::kUnit - 1) / TCompactArena::kUnit *
+                                TCompactArena::kUnit);
+  }
+  static void FreeOne(void* block, std::size_t bytes) noexcept {
+    TCompactArena::MarkFree(block, bytes);
+  }
+};
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 inline constexpr bool kRecycleBlocks = false;
@@ -53,7 +79,8 @@ inline constexpr bool kRecycleBlocks = true;
 inline constexpr bool kRecycleBlocks = true;
 #endif
 
-template <class Owner, std::size_t kSize, std::size_t kFirstSlab = std::size_t{16} << 10,
+template <class Owner, std::size_t kSize, class Source = THeapBlocks,
+          std::size_t kFirstSlab = std::size_t{16} << 10,
           std::size_t kLargestSlab = std::size_t{16} << 20>
 class TBlockRecycler {
   static_assert(kSize >= 3 * sizeof(void*) && kSize % sizeof(void*) == 0,
@@ -62,7 +89,7 @@ class TBlockRecycler {
  public:
   static void* Allocate(std::size_t size) {
     if (!kRecycleBlocks || size != kSize) {
-      return ::operator new(size);
+      return Source::One(size);
     }
     TState& s = state;
     if (s.head != nullptr) {
@@ -76,7 +103,7 @@ class TBlockRecycler {
 
   static void Free(void* block, std::size_t size) noexcept {
     if (!kRecycleBlocks || size != kSize) {
-      ::operator delete(block);
+      Source::FreeOne(block, size);
       return;
     }
     Push(state, block);
@@ -223,9 +250,13 @@ class TBlockRecycler {
       return Carve(s);
     }
     const std::size_t size = s.slab_size = std::clamp(s.slab_size * 2, kFirstSlab, kLargestSlab);
-    shared.slabs.reserve(shared.slabs.size() + 1);
-    shared.slabs.push_back(AllocateBlock(size));
-    s.next = static_cast<std::byte*>(shared.slabs.back());
+    if constexpr (Source::kListSlabs) {
+      shared.slabs.reserve(shared.slabs.size() + 1);
+      shared.slabs.push_back(Source::Slab(size));
+      s.next = static_cast<std::byte*>(shared.slabs.back());
+    } else {
+      s.next = static_cast<std::byte*>(Source::Slab(size));
+    }
     s.end = s.next + size;
     return Carve(s);
   }
@@ -234,13 +265,16 @@ class TBlockRecycler {
   static thread_local THandover handover;
 };
 
-template <class Owner, std::size_t kSize, std::size_t kFirstSlab, std::size_t kLargestSlab>
-constinit thread_local typename TBlockRecycler<Owner, kSize, kFirstSlab, kLargestSlab>::TState
-    TBlockRecycler<Owner, kSize, kFirstSlab, kLargestSlab>::state{nullptr, nullptr, nullptr,
-                                                                  nullptr, 0,       false};
+template <class Owner, std::size_t kSize, class Source, std::size_t kFirstSlab,
+          std::size_t kLargestSlab>
+constinit thread_local
+    typename TBlockRecycler<Owner, kSize, Source, kFirstSlab, kLargestSlab>::TState
+        TBlockRecycler<Owner, kSize, Source, kFirstSlab, kLargestSlab>::state{
+            nullptr, nullptr, nullptr, nullptr, 0, false};
 
-template <class Owner, std::size_t kSize, std::size_t kFirstSlab, std::size_t kLargestSlab>
-thread_local typename TBlockRecycler<Owner, kSize, kFirstSlab, kLargestSlab>::THandover
-    TBlockRecycler<Owner, kSize, kFirstSlab, kLargestSlab>::handover;
+template <class Owner, std::size_t kSize, class Source, std::size_t kFirstSlab,
+          std::size_t kLargestSlab>
+thread_local typename TBlockRecycler<Owner, kSize, Source, kFirstSlab, kLargestSlab>::THandover
+    TBlockRecycler<Owner, kSize, Source, kFirstSlab, kLargestSlab>::handover;
 
 }  // namespace zephro

@@ -250,6 +250,9 @@ void TRule::AddPattern(std::unique_ptr<TIEPattern> pattern) {
   if (engine_ == nullptr) {
     RaiseIEPlain(SUnknownEngine);
   }
+  if (PatternCount() >= kMaxPatterns) {
+    RaiseIE(STooManyPatterns, kMaxPatterns);
+  }
   Unpack();
   BeginUpdate();
   pattern->SetOwner(this);

@@ -33,9 +33,9 @@ std::uint32_t ChainHash(std::uint32_t parent, std::int32_t id) {
 namespace {
 
 // The order of a token's fields counts on this size (see token.h).
-static_assert(sizeof(TIEToken) == 96, "tokens are carved at a stride of 96 bytes");
+static_assert(sizeof(TIEToken) == TCompactArena::kUnit, "a token is one unit of the compact arena");
 
-using TTokenBlocks = TBlockRecycler<TIEToken, sizeof(TIEToken)>;
+using TTokenBlocks = TBlockRecycler<TIEToken, sizeof(TIEToken), TCompactBlocks>;
 
 }  // namespace
 
@@ -48,47 +48,56 @@ void TIEToken::operator delete(void* block, std::size_t size) noexcept {
 // --- tokens --------------------------------------------------------------------------------
 
 TIEToken::TIEToken(TTokenAction action, Ref<IFact> fact)
-    : fact_(std::move(fact)),
+    : bits_(static_cast<std::uint8_t>(TagBits(action) |
+                                      (action == TTokenAction::taRemove ? kProbe : 0))),
       count_(1),
-      tag_(action),
-      probe_(action == TTokenAction::taRemove) {
+      fact_(std::move(fact)) {
   ConfineCount();
   identity_hash_ = ChainHash(0, FactId(fact_.get()));
 }
 
-TIEToken::TIEToken(Ref<TIEToken> parent, Ref<IFact> fact)
-    : parent_(std::move(parent)), fact_(std::move(fact)) {
+TIEToken::TIEToken(Ref<TIEToken> parent, Ref<IFact> fact) : fact_(std::move(fact)) {
   ConfineCount();
-  count_ = parent_->count_ + 1;
-  tag_ = parent_->tag_;
-  probe_ = parent_->probe_;
-  repeats_ = parent_->repeats_;
-  strength_ = parent_->strength_;
-  identity_hash_ = ChainHash(parent_->identity_hash_, FactId(fact_.get()));
+  TIEToken& p = *parent.Detach();  // the reference is now parent_'s
+  parent_ = Link::Of(p);
+  count_ = static_cast<std::uint16_t>(p.count_ + 1);
+  bits_ = p.bits_;
+  strength_ = p.strength_;
+  identity_hash_ = ChainHash(p.identity_hash_, FactId(fact_.get()));
 }
 
 TIEToken::TIEToken(const TIEToken& source, TTokenAction action)
-    : parent_(source.parent_),
-      fact_(source.fact_),
+    : bits_(static_cast<std::uint8_t>((source.bits_ & ~kTagBits) | TagBits(action) |
+                                      (action == TTokenAction::taRemove ? kProbe : 0))),
       count_(source.count_),
+      fact_(source.fact_),
       identity_hash_(source.identity_hash_),
-      strength_(source.strength_),
-      tag_(action),
-      probe_(source.probe_ || action == TTokenAction::taRemove),
-      repeats_(source.repeats_) {
+      strength_(source.strength_) {
   ConfineCount();
+  if (source.HasParent()) {
+    parent_ = source.parent_;
+    parent_->AddRef();
+  }
 }
 
 TIEToken::~TIEToken() {
   Unlink();
+  if (!HasParent()) {
+    return;
+  }
   // Release long parent chains iteratively: a token that is the last holder
   // of its parent would otherwise recurse once per link.
-  Ref<TIEToken> next = std::move(parent_);
-  while (next && next->RefCount() == 1) {
+  TIEToken* next = &*parent_;
+  while (next->RefCount() == 1 && next->HasParent()) {
     next->Unlink();
-    Ref<TIEToken> grand = std::move(next->parent_);
-    next = std::move(grand);
+    TIEToken* grand = &*next->parent_;
+    // Its parent is released here, not by its destructor.
+    next->count_ = 1;
+    next->origin_ = kNoHomes;
+    next->Release();
+    next = grand;
   }
+  next->Release();
 }
 
 namespace {
@@ -159,13 +168,15 @@ std::uint32_t TIEToken::TakeHome(std::uint32_t memory, Holds&& holds) {
 void TIEToken::AdoptChild(TIEToken& child, std::uint32_t origin) noexcept {
   // In front: the old first child learns of its new neighbour, and nothing
   // that may have left the cache long ago needs to be read.
+  const Link self = Link::Of(*this);
+  const Link made = Link::Of(child);
   child.origin_ = origin;
-  child.sib_prev_ = this;
-  child.sib_next_ = children_ != nullptr ? children_ : this;
-  if (children_ != nullptr) {
-    children_->sib_prev_ = &child;
+  child.sibs_.prev = self;
+  child.sibs_.next = children_ ? children_ : self;
+  if (children_) {
+    children_->sibs_.prev = made;
   }
-  children_ = &child;
+  children_ = made;
 }
 
 std::vector<TIEToken*>& TIEToken::NewerHalf() noexcept {
@@ -174,62 +185,68 @@ std::vector<TIEToken*>& TIEToken::NewerHalf() noexcept {
 }
 
 void TIEToken::AdoptRightChild(TIEToken& child) noexcept {
-  if (right_next_ == nullptr) {
-    right_next_ = this;
-    right_prev_ = this;
+  const Link made = Link::Of(child);
+  if (!right_next_) {
+    right_next_ = right_prev_ = Link::Of(*this);
   }
   child.right_prev_ = right_prev_;
-  child.right_next_ = this;
-  right_prev_->right_next_ = &child;
-  right_prev_ = &child;
+  child.right_next_ = Link::Of(*this);
+  right_prev_->right_next_ = made;
+  right_prev_ = made;
 }
 
 void TIEToken::Detach() noexcept {
-  if (sib_next_ != nullptr) {
-    TIEToken* parent = parent_.get();
-    if (sib_prev_ == parent) {
-      parent->children_ = sib_next_ != parent ? sib_next_ : nullptr;
-    } else {
-      sib_prev_->sib_next_ = sib_next_;
-    }
-    if (sib_next_ != parent) {
-      sib_next_->sib_prev_ = sib_prev_;
-    }
-    sib_next_ = nullptr;
-    sib_prev_ = nullptr;
+  if (!HasParent()) {
+    return;
   }
-  if (parent_ && right_next_ != nullptr) {
+  if (sibs_.next) {
+    const Link parent = parent_;
+    if (sibs_.prev == parent) {
+      parent->children_ = sibs_.next != parent ? sibs_.next : Link();
+    } else {
+      sibs_.prev->sibs_.next = sibs_.next;
+    }
+    if (sibs_.next != parent) {
+      sibs_.next->sibs_.prev = sibs_.prev;
+    }
+    sibs_ = {};
+  }
+  if (right_next_) {
     right_prev_->right_next_ = right_next_;
     right_next_->right_prev_ = right_prev_;
-    right_next_ = nullptr;
-    right_prev_ = nullptr;
+    right_next_ = Link();
+    right_prev_ = Link();
   }
 }
 
 void TIEToken::Unlink() noexcept {
-  Detach();
-  if (!parent_ && origin_ == kManyHomes) {
+  if (HasParent()) {
+    Detach();
+    return;
+  }
+  if (origin_ == kManyHomes) {
     delete[] homes_;
     homes_ = nullptr;
     origin_ = kNoHomes;
   }
-  if (!parent_ && right_next_ != nullptr) {
+  if (right_next_) {
     // The right children outlive their right parent only in memories being
     // cleared: they leave the ring.
-    for (TIEToken* c = right_next_; c != this;) {
-      TIEToken* next = c->right_next_;
-      c->right_next_ = nullptr;
-      c->right_prev_ = nullptr;
+    const Link self = Link::Of(*this);
+    for (Link c = right_next_; c != self;) {
+      const Link next = c->right_next_;
+      c->right_next_ = Link();
+      c->right_prev_ = Link();
       c = next;
     }
-    right_next_ = nullptr;
-    right_prev_ = nullptr;
+    right_next_ = Link();
+    right_prev_ = Link();
   }
 }
 
 Ref<TIEToken> TIEToken::Clear() {
   Ref<TIEToken> t(new TIEToken());
-  t->tag_ = TTokenAction::taClear;
+  t->bits_ = TagBits(TTokenAction::taClear);
   return t;
 }
 
@@ -237,14 +254,14 @@ void TIEToken::SetTag(TTokenAction action) {
   if (!fact_ && action != TTokenAction::taClear) {
     RaiseIEPlain(SInvalidTokenAction);
   }
-  tag_ = action;
+  bits_ = static_cast<std::uint8_t>((bits_ & ~kTagBits) | TagBits(action));
 }
 
 std::int32_t TIEToken::SortCode() const noexcept {
   // The fact ids of the chain in base 8, first fact first.
   std::uint32_t code = 0;
   std::uint32_t weight = 1;
-  for (const TIEToken* t = this; t != nullptr; t = t->parent_.get()) {
+  for (const TIEToken* t = this; t != nullptr; t = t->ParentToken()) {
     code += static_cast<std::uint32_t>(FactId(t->fact_.get())) * weight;
     weight *= 8;
   }
@@ -270,20 +287,20 @@ bool TIEToken::SameAs(const TIEToken& other) const noexcept {
         (a->fact_.get() != b->fact_.get() && FactId(a->fact_.get()) != FactId(b->fact_.get()))) {
       return false;
     }
-    if (!a->parent_) {
+    if (!a->HasParent()) {
       return true;  // no parent on this side counts as equal
     }
-    a = a->parent_.get();
-    b = b->parent_.get();
+    a = &*a->parent_;
+    b = b->ParentToken();
   }
   return true;
 }
 
 std::string TIEToken::ToString() const {
   static constexpr const char* kActions[] = {"taClear", "taAdd", "taRemove", "taUpdate"};
-  std::string text = kActions[static_cast<int>(tag_)];
+  std::string text = kActions[static_cast<int>(Tag())];
   text += " cnt=" + std::to_string(count_) + " negcnt=" + std::to_string(NegatedCount());
-  for (const TIEToken* t = this; t != nullptr; t = t->parent_.get()) {
+  for (const TIEToken* t = this; t != nullptr; t = t->ParentToken()) {
     if (t->fact_) {
       text += "\n" + t->fact_->ToString();
     }
@@ -293,7 +310,7 @@ std::string TIEToken::ToString() const {
 
 std::string TIEToken::GetToFactsString() const {
   std::vector<const IFact*> facts;
-  for (const TIEToken* t = this; t != nullptr; t = t->parent_.get()) {
+  for (const TIEToken* t = this; t != nullptr; t = t->ParentToken()) {
     facts.push_back(t->fact_.get());
   }
   std::string text;
@@ -519,7 +536,7 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash,
   // its positions.
   bool at_home = false;
   if (!token->MayRepeat()) {
-    if (token->parent_ == nullptr) {
+    if (!token->HasParent()) {
       token->AddHome(serial_, index);
       at_home = true;
     } else if (token->home_ == kNone) {
@@ -561,7 +578,7 @@ void TIETokenTree::LinkIdentity(std::uint32_t index) {
 
 std::uint32_t TIETokenTree::FindAtHome(TIEToken& token) {
   auto here = [&](std::uint32_t position) { return AtHome(position, token) != nullptr; };
-  if (token.parent_ != nullptr) {
+  if (token.HasParent()) {
     return here(token.home_) ? token.home_ : kNone;
   }
   return token.TakeHome(serial_, here);

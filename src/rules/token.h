@@ -25,6 +25,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/compact_arena.h"
 #include "platform/hash_mix.h"
 #include "platform/large_blocks.h"
 #include "rules/segmented_array.h"
@@ -58,14 +59,14 @@ class TIEToken final : public IReteToken {
     // Each link counts one fact more than its parent.
     const TIEToken* t = this;
     for (int up = count_ - 1 - index; up > 0; --up) {
-      t = t->parent_.get();
+      t = &*t->parent_;
     }
     return t->fact_.get();
   }
   IFact* Fact() const noexcept override { return fact_.get(); }
-  IReteToken* Parent() const noexcept override { return parent_.get(); }
-  TIEToken* ParentToken() const noexcept { return parent_.get(); }
-  TTokenAction Tag() const noexcept override { return tag_; }
+  IReteToken* Parent() const noexcept override { return ParentToken(); }
+  TIEToken* ParentToken() const noexcept { return HasParent() ? parent_.get() : nullptr; }
+  TTokenAction Tag() const noexcept override { return static_cast<TTokenAction>(bits_ & kTagBits); }
   // Raises "Invalid Token Action" when a token without fact gets anything but taClear.
   void SetTag(TTokenAction action);
   float Strength() const noexcept override { return strength_; }
@@ -91,13 +92,13 @@ class TIEToken final : public IReteToken {
   // retracted fact working memory kept no token for, and what is built on
   // them); a token that was passed on as an addition is withdrawn through
   // its own children instead.
-  bool IsProbe() const noexcept { return probe_; }
+  bool IsProbe() const noexcept { return (bits_ & kProbe) != 0; }
   // One of several tokens for the same facts (the ways of splitting a
   // multifield slot), or built on one: a memory keeps the first of equals.
   // Any other token reaches a memory at most once, so memories store it
   // without looking for its equal.
-  bool MayRepeat() const noexcept { return repeats_; }
-  void MarkMayRepeat() noexcept { repeats_ = true; }
+  bool MayRepeat() const noexcept { return (bits_ & kRepeats) != 0; }
+  void MarkMayRepeat() noexcept { bits_ |= kRepeats; }
 
   // Links `child` (made by node `origin` from this token) after the
   // children made before it.
@@ -108,11 +109,11 @@ class TIEToken final : public IReteToken {
   // Unlinks the token from its parent and from its right parent.
   void Detach() noexcept;
   // Whether the token is still among its parent's children.
-  bool Linked() const noexcept { return sib_next_ != nullptr; }
+  bool Linked() const noexcept { return HasParent() && sibs_.next; }
   // Starts fetching what firing a rule with the token reads and what freeing
   // it afterwards writes: its parent and fact, and its neighbours.
   void PrefetchForFiring() const noexcept {
-    __builtin_prefetch(parent_.get());
+    __builtin_prefetch(ParentToken());
     __builtin_prefetch(fact_.get());
     PrefetchNeighbours();
   }
@@ -121,14 +122,14 @@ class TIEToken final : public IReteToken {
   // which Detach writes, and its first child, where the withdrawal of its
   // own children starts.
   void PrefetchNeighbours() const noexcept {
-    __builtin_prefetch(children_);
-    if (sib_next_ != nullptr) {
-      __builtin_prefetch(sib_prev_, 1);
-      __builtin_prefetch(sib_next_, 1);
+    __builtin_prefetch(children_.get());
+    if (Linked()) {
+      __builtin_prefetch(&*sibs_.prev, 1);
+      __builtin_prefetch(&*sibs_.next, 1);
     }
-    if (right_next_ != nullptr) {
-      __builtin_prefetch(&right_prev_->right_next_, 1);
-      __builtin_prefetch(&right_next_->right_prev_, 1);
+    if (right_next_) {
+      __builtin_prefetch(&*right_prev_, 1);
+      __builtin_prefetch(&*right_next_, 1);
     }
   }
   // Calls `f(child)` for each child made by node `origin`, NEWEST first.
@@ -136,10 +137,12 @@ class TIEToken final : public IReteToken {
   // are not visited.
   template <class F>
   void ForChildrenNewestFirst(std::uint32_t origin, F&& f) {
-    for (TIEToken* c = children_; c != nullptr;) {
-      TIEToken* next = c->sib_next_ != this ? c->sib_next_ : nullptr;
-      if (c->origin_ == origin) {
-        f(*c);
+    const Link self = Link::Of(*this);
+    for (Link c = children_; c;) {
+      TIEToken& child = *c;
+      const Link next = child.sibs_.next != self ? child.sibs_.next : Link();
+      if (child.origin_ == origin) {
+        f(child);
       }
       c = next;
     }
@@ -152,16 +155,16 @@ class TIEToken final : public IReteToken {
   // fetched at a time. The newer half is called back once the walks meet.
   template <class F>
   void ForRightChildrenFrom(std::uint32_t origin, F&& f) {
-    if (right_next_ == nullptr || right_next_ == this) {
+    if (!right_next_ || right_next_ == Link::Of(*this)) {
       return;
     }
     std::vector<TIEToken*>& newer = NewerHalf();
     const std::size_t from = newer.size();
-    TIEToken* front = right_next_;
-    TIEToken* back = right_prev_;
+    TIEToken* front = &*right_next_;
+    TIEToken* back = &*right_prev_;
     for (;;) {
-      TIEToken* const after = front->right_next_;
-      TIEToken* const before = back->right_prev_;
+      TIEToken* const after = &*front->right_next_;
+      TIEToken* const before = &*back->right_prev_;
       if (front->origin_ == origin) {
         f(*front);
       }
@@ -184,37 +187,60 @@ class TIEToken final : public IReteToken {
   }
 
   // Matching makes and drops tokens by the million: they are carved from
-  // slabs, and each thread keeps the blocks it released for its next ones.
+  // slabs of the compact arena, which names each by 32 bits, and each
+  // thread keeps the blocks it released for its next ones.
   static void* operator new(std::size_t size);
   static void operator delete(void* block, std::size_t size) noexcept;
 
  private:
+  using Link = TCompactLink<TIEToken>;
+
   TIEToken() { ConfineCount(); }
   ~TIEToken() override;
+  // A partial match of two facts or more has a parent; a one-fact token has
+  // none, and keeps where memories filed it where the links to its
+  // siblings would be.
+  bool HasParent() const noexcept { return count_ > 1; }
   // Unlinks the token and the right children it heads; for destruction.
   void Unlink() noexcept;
   // The newer halves of the rings being walked by ForRightChildrenFrom,
   // each above the one it was called from.
   static std::vector<TIEToken*>& NewerHalf() noexcept;
 
-  // The fields are laid out for the cache. Tokens are 96 bytes carved from
-  // slabs aligned to 64, so a token's bytes 32 to 63 always share one cache
-  // line; walking a list of children and reading a partial match's facts
-  // touch only the fields kept there (parent_ to count_).
+  // The fields are laid out for the cache: a token is 64 bytes, carved at
+  // a stride of 64 from slabs aligned to 64, so it spans one cache line.
+  // Tokens link to one another by their 32-bit names in the compact arena.
   static_assert(sizeof(RefCounted) == 16, "the layout below counts on it");
 
+  // These share the counted base's last word. bits_ holds the action (its
+  // low two bits) and the flags below; an extension copies it whole.
+  static constexpr std::uint8_t kTagBits = 3;
+  static constexpr std::uint8_t kProbe = 4;
+  static constexpr std::uint8_t kRepeats = 8;
+  static constexpr std::uint8_t TagBits(TTokenAction action) noexcept {
+    return static_cast<std::uint8_t>(action);
+  }
+  std::uint8_t bits_ = 0;  // taClear
+  std::uint16_t count_ = 0;
+  Ref<IFact> fact_;
+  // Counted: the token holds a reference to its parent.
+  Link parent_;
   // The children: the newest one; they form a list from the newest to the
-  // oldest through sib_next_ and back through sib_prev_, with this token in
-  // place of the newest one's sib_prev_ and of the oldest one's sib_next_
-  // (so that a child is in the list exactly when its sib_next_ is set).
-  TIEToken* children_ = nullptr;
+  // oldest through sibs_.next and back through sibs_.prev, with this token in
+  // place of the newest one's sibs_.prev and of the oldest one's sibs_.next
+  // (so that a child is in the list exactly when its sibs_.next is set).
+  Link children_;
   // Where memories filed a one-fact token, which no list holds: none, one
   // (one_home_: the memory's serial and the position) or many (homes_:
   // count, capacity, then serial and position pairs; owned); origin_ tells
   // which.
   enum : std::uint32_t { kNoHomes = 0, kOneHome = 1, kManyHomes = 2 };
+  struct Siblings {
+    Link prev;
+    Link next;
+  };
   union {
-    TIEToken* sib_prev_ = nullptr;
+    Siblings sibs_ = {};
     std::uint64_t one_home_;
     std::uint32_t* homes_;
   };
@@ -223,25 +249,18 @@ class TIEToken final : public IReteToken {
   // when `holds(position)` confirms it; else 0xffffffff.
   template <class Holds>
   std::uint32_t TakeHome(std::uint32_t memory, Holds&& holds);
-  Ref<TIEToken> parent_;
-  Ref<IFact> fact_;
-  TIEToken* sib_next_ = nullptr;
-  // The id of the node that made the token; for a one-fact token, how many
-  // homes it has (kNoHomes, kOneHome, kManyHomes).
-  std::uint32_t origin_ = 0;
-  std::int32_t count_ = 0;
   // The ring of a one-fact token and its right children: the token heads it
   // (right_next_ is the first child, right_prev_ the last); a child sits in
   // its right parent's ring.
-  TIEToken* right_next_ = nullptr;
-  TIEToken* right_prev_ = nullptr;
+  Link right_next_;
+  Link right_prev_;
+  // The id of the node that made the token; for a one-fact token, how many
+  // homes it has (kNoHomes, kOneHome, kManyHomes).
+  std::uint32_t origin_ = 0;
   std::uint32_t identity_hash_ = 0;
   // The position of a partial match in the first memory that stored it.
   std::uint32_t home_ = 0xffffffffu;
   float strength_ = 1.0f;
-  TTokenAction tag_ = TTokenAction::taClear;
-  bool probe_ = false;
-  bool repeats_ = false;
 
   friend class TIETokenTree;  // files and finds tokens by their home
 };
@@ -462,12 +481,12 @@ class TIETokenTree {
   // its neighbours on its key chain, or its key bucket (PrefetchUnlink).
   // Tokens filed elsewhere are passed over.
   void PrefetchHome(const TIEToken& token) const noexcept {
-    if (token.parent_ != nullptr && token.home_ < entries_.size()) {
+    if (token.HasParent() && token.home_ < entries_.size()) {
       __builtin_prefetch(&entries_[token.home_], 1);
     }
   }
   void PrefetchUnlink(const TIEToken& token) const noexcept {
-    const Entry* e = token.parent_ != nullptr ? AtHome(token.home_, token) : nullptr;
+    const Entry* e = token.HasParent() ? AtHome(token.home_, token) : nullptr;
     if (e == nullptr) {
       return;
     }
@@ -521,10 +540,7 @@ class TIETokenTree {
       const std::uint32_t here = at_;
       const Entry& e = tree_.entries_[here];
       at_ = e.key_next;
-      // A token spans two cache lines at most: its first and last bytes.
-      const auto* token = reinterpret_cast<const char*>(e.token.get());
-      __builtin_prefetch(token);
-      __builtin_prefetch(token + sizeof(TIEToken) - 1);
+      __builtin_prefetch(e.token.get());  // one cache line
       return here;
     }
 

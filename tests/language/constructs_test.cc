@@ -519,6 +519,29 @@ TEST(ConstructsTest, ASalienceThatFailsToEvaluateLeavesNoActivationBehind) {
   EXPECT_TRUE(rules_on_agenda().empty());
 }
 
+TEST(ConstructsTest, ARuleOfTooManyPatternsIsRefusedAndTheEngineGoesOn) {
+  // Partial matches count their facts in 16 bits: a rule is held to
+  // TRule::kMaxPatterns patterns. One more is refused with its own message,
+  // and what was loaded before keeps matching.
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse("(defrule kept (a ?x) => (printout t \"kept \" ?x crlf))", true);
+  const auto rule_of = [](int patterns) {
+    std::string text = "(defrule long";
+    for (int i = 0; i < patterns; ++i) {
+      text += " (a " + std::to_string(i % 7) + ")";
+    }
+    return text + " =>)";
+  };
+  EXPECT_THAT(f.ErrorOf(rule_of(TRule::kMaxPatterns + 1)),
+              HasSubstr("A rule may have at most 16000 patterns"));
+  EXPECT_EQ(f.ErrorOf(rule_of(40)), "");  // well below the limit
+  e.Parse("(assert (a 3))", true);
+  f.TakeOutput();  // what the parses echoed
+  e.Run();
+  EXPECT_EQ(f.TakeOutput(), "kept 3\n");
+}
+
 TEST(ConstructsTest, BuildsRulesFromTheirParts) {
   ParserFixture f;
   TInferenceEngine& e = f.Engine();

@@ -19,7 +19,7 @@ namespace {
 
 struct TTag {};
 constexpr std::size_t kSize = 24;
-using TRecycler = TBlockRecycler<TTag, kSize, 256, 4096>;
+using TRecycler = TBlockRecycler<TTag, kSize, THeapBlocks, 256, 4096>;
 
 struct TLive {
   std::vector<std::uint64_t*> blocks;
@@ -139,9 +139,11 @@ TEST(BlockRecyclerTest, LastReleasedComesFirst) {
     GTEST_SKIP() << "every block is allocated afresh";
   }
   struct TLarge {};
-  // A magazine holds one address, and ten.
+  struct TCompact {};
+  // A magazine holds one address, and ten; and six, in the compact arena.
   CheckLastReleasedComesFirst<TRecycler, kSize>();
-  CheckLastReleasedComesFirst<TBlockRecycler<TLarge, 96, 256, 4096>, 96>();
+  CheckLastReleasedComesFirst<TBlockRecycler<TLarge, 96, THeapBlocks, 256, 4096>, 96>();
+  CheckLastReleasedComesFirst<TBlockRecycler<TCompact, 64, TCompactBlocks, 256, 4096>, 64>();
 }
 
 TEST(BlockRecyclerTest, OtherSizesGoToOperatorNew) {

@@ -109,7 +109,11 @@ class TRule : public TComponent {
     Unpack();
     return *patterns_[static_cast<std::size_t>(index)];
   }
+  // Raises "A rule may have at most %d patterns" past kMaxPatterns.
   void AddPattern(std::unique_ptr<TIEPattern> pattern);
+  // Partial matches count their facts in 16 bits, and a pattern adds one
+  // link to them, two for a negated one.
+  static constexpr int kMaxPatterns = 16000;
   // True when some pattern is on `fact_template` (the patterns stay packed).
   bool UsesTemplate(const IFactTemplate& fact_template) const;
   // A rule read from a program, where nothing outside the engine holds its

@@ -170,6 +170,8 @@ inline constexpr char SInvalidTestBinding[] =
     "\"not\" and \"test\" CEs cannot be bound to variables";
 inline constexpr char SInvalidRuleFmt[] = "Invalid Rule Format (%s): %s";
 inline constexpr char SNestedNotCEs[] = "Nested Not CEs not allowed yet";
+// A limit of this port: partial matches count their facts in 16 bits.
+inline constexpr char STooManyPatterns[] = "A rule may have at most %d patterns";
 inline constexpr char SInvalidPatternBinding[] = "Cannot bind a negated pattern to a variable";
 inline constexpr char SNegatedVariable[] = "First Use of Variable is negated, variable name is %s";
 inline constexpr char SCorruptedToken[] = "Corrupted Token, Negated Count is less than 0";
