@@ -60,11 +60,10 @@ std::atomic<std::uint32_t> next_node_id{1};  // 0: made outside the matcher
 TReteNode::TReteNode(TReteNetwork& rete)
     : rete_(&rete), id_(next_node_id.fetch_add(1, std::memory_order_relaxed)) {}
 
-void TReteNode::Withdraw(TIEToken& child) {
-  const Ref<TIEToken> gone(&child);
-  child.Detach();
-  child.SetTag(TTokenAction::taRemove);
-  CallChildren(gone);
+void TReteNode::Withdraw(const Ref<TIEToken>& child) {
+  child->Detach();
+  child->SetTag(TTokenAction::taRemove);
+  CallChildren(child);
 }
 
 namespace {
@@ -105,13 +104,13 @@ void TReteNode::WithdrawGathered(Gather&& gather, bool newest_first) {
         }
       }
     }
-    TIEToken& child = *stack[i];
-    if (child.Linked()) {  // else it went with an earlier one
-      Withdraw(child);
-    }
+    // Taken out of the stack, which the withdrawal may grow (and move).
     // Mostly the last hold on the child: it is freed while still in the
     // cache, and its block is the next one a new token gets.
-    stack[i] = nullptr;
+    const Ref<TIEToken> child = std::move(stack[i]);
+    if (child->Linked()) {  // else it went with an earlier one
+      Withdraw(child);
+    }
   }
   stack.resize(from);
 }
@@ -878,14 +877,19 @@ bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right, std::uint64
   if (prefix_join_) {
     return right.ParentToken() != nullptr && right.ParentToken()->SameAs(left);
   }
-  // Keys of integers compare by their fingerprints: the key tests, which
-  // lead the join's tests, need not read the facts again.
+  // Keys of integers, and keys of one text held in the same block, compare
+  // by their fingerprints: the key tests, which lead the join's tests, need
+  // not read the facts again.
   std::size_t first = 0;
   if (a != TMemoryKey::kInexact && b != TMemoryKey::kInexact) {
-    if (a != b) {
-      return false;
+    bool decided = true;
+    const bool same = left_key_.SameKey(a, b, decided);
+    if (decided) {
+      if (!same) {
+        return false;
+      }
+      first = left_key_.parts.size();
     }
-    first = left_key_.parts.size();
   }
   return RunTests(left, &right, right.Fact(), first);
 }

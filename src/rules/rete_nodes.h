@@ -128,7 +128,7 @@ class TReteNode {
   // leaves its parents and goes on as a removal.
   void WithdrawChildren(TIEToken& parent);
   void WithdrawRightChildren(TIEToken& right_parent);
-  void Withdraw(TIEToken& child);
+  void Withdraw(const Ref<TIEToken>& child);
   // Withdraws, oldest first, the children `gather` hands over, oldest first
   // or, when `newest_first`, newest first.
   template <class Gather>

@@ -15,6 +15,9 @@ namespace {
 
 // Equals, decided in place for two values of one plain kind.
 bool SameValueOf(const IIEValue& a, const IIEValue& b) {
+  if (&a == &b && a.DType() != TIEType::dtFloat) {
+    return true;  // a constant the program wrote in both places (a NaN is not itself)
+  }
   const TIEValue* x = TIEValue::Exactly(a);
   const TIEValue* y = TIEValue::Exactly(b);
   if (x != nullptr && y != nullptr && x->DType() == y->DType()) {

@@ -250,12 +250,7 @@ Ref<TIEToken> TIEToken::Clear() {
   return t;
 }
 
-void TIEToken::SetTag(TTokenAction action) {
-  if (!fact_ && action != TTokenAction::taClear) {
-    RaiseIEPlain(SInvalidTokenAction);
-  }
-  bits_ = static_cast<std::uint8_t>((bits_ & ~kTagBits) | TagBits(action));
-}
+void TIEToken::RaiseInvalidAction() { RaiseIEPlain(SInvalidTokenAction); }
 
 std::int32_t TIEToken::SortCode() const noexcept {
   // The fact ids of the chain in base 8, first fact first.
@@ -347,6 +342,7 @@ std::int32_t TMemoryKey::HashParts(FactOf&& fact_of, bool& found,
                                    std::uint64_t* fingerprint) const {
   std::uint64_t acc = kHashSeed;
   std::uint64_t packed = 0;
+  std::uintptr_t text = 0;  // the text block of a key of one text, 2 added for a string
   bool exact = !parts.empty() && parts.size() <= 2;
   for (const TMemoryKeyPart& part : parts) {
     const IFact* fact = fact_of(part);
@@ -364,18 +360,27 @@ std::int32_t TMemoryKey::HashParts(FactOf&& fact_of, bool& found,
     if (own != nullptr && own->DType() == TIEType::dtInteger) {
       hash = own->IntegerDatum();
       exact = exact && hash != std::numeric_limits<std::int32_t>::min();
+    } else if (own != nullptr &&
+               (own->DType() == TIEType::dtAtom || own->DType() == TIEType::dtString)) {
+      hash = own->TextDatum().Hash();
+      // An atom and a string of the same text share blocks, but differ.
+      text = own->TextDatum().Identity() | (own->DType() == TIEType::dtString ? 2 : 0);
+      exact = false;
     } else {
-      hash = own != nullptr && (own->DType() == TIEType::dtAtom ||
-                                own->DType() == TIEType::dtString)
-                 ? own->TextDatum().Hash()
-                 : v->GetHashCode();
+      hash = v->GetHashCode();
       exact = false;
     }
     acc = AccumulateHash(acc, hash);
     packed = (packed << 32) | static_cast<std::uint32_t>(hash);
   }
   if (fingerprint != nullptr) {
-    *fingerprint = exact ? packed << (32 * (2 - parts.size())) : kInexact;
+    if (exact) {
+      *fingerprint = packed << (32 * (2 - parts.size()));
+    } else if (text != 0 && parts.size() == 1) {
+      *fingerprint = std::uint64_t{text} | 1;
+    } else {
+      *fingerprint = kInexact;
+    }
   }
   found = true;
   return FinishHash(acc);

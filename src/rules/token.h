@@ -68,7 +68,12 @@ class TIEToken final : public IReteToken {
   TIEToken* ParentToken() const noexcept { return HasParent() ? parent_.get() : nullptr; }
   TTokenAction Tag() const noexcept override { return static_cast<TTokenAction>(bits_ & kTagBits); }
   // Raises "Invalid Token Action" when a token without fact gets anything but taClear.
-  void SetTag(TTokenAction action);
+  void SetTag(TTokenAction action) {
+    if (!fact_ && action != TTokenAction::taClear) {
+      RaiseInvalidAction();
+    }
+    bits_ = static_cast<std::uint8_t>((bits_ & ~kTagBits) | TagBits(action));
+  }
   float Strength() const noexcept override { return strength_; }
   void SetStrength(float strength) noexcept { strength_ = strength < 0 ? 0.0f : strength; }
   // Negated joins keep their blockers in their memories: a token counts none.
@@ -201,6 +206,7 @@ class TIEToken final : public IReteToken {
   // none, and keeps where memories filed it where the links to its
   // siblings would be.
   bool HasParent() const noexcept { return count_ > 1; }
+  [[noreturn]] static void RaiseInvalidAction();
   // Unlinks the token and the right children it heads; for destruction.
   void Unlink() noexcept;
   // The newer halves of the rings being walked by ForRightChildrenFrom,
@@ -288,8 +294,21 @@ struct TMemoryKey {
 
   // A key of one or two integers (none the lowest 32-bit integer) packed in
   // 64 bits: two such keys are equal exactly when their fingerprints are.
-  // Any other key has kInexact, which no such key packs to.
+  // A key of one text (an atom or a string of the engine's own values) has
+  // the address of the text's shared block, its lowest bit set and the next
+  // one for a string (an atom and a string of one text share blocks): equal
+  // fingerprints mean equal keys, but equal texts may sit in different
+  // blocks. Any other key has kInexact, which no key packs to.
   static constexpr std::uint64_t kInexact = std::uint64_t{0x80000000u} << 32;
+
+  // Whether keys with fingerprints `a` and `b` (neither kInexact) are equal:
+  // a definite answer, or false and `decided` cleared when only the key's
+  // tests can tell.
+  bool SameKey(std::uint64_t a, std::uint64_t b, bool& decided) const noexcept {
+    // Integer fingerprints of one part keep the low half clear.
+    decided = a == b || parts.size() != 1 || ((a | b) & 1) == 0;
+    return a == b;
+  }
 
   bool Keyed() const noexcept { return !parts.empty(); }
   // The hash of the key of `token` (its identity for an unkeyed memory).

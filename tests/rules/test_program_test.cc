@@ -92,7 +92,9 @@ void CheckEveryPair(const std::vector<Condition>& conditions,
 }
 
 TEST(TestProgramTest, SlotEqualityAcrossKinds) {
-  // Texts and numbers that print alike must still be told apart.
+  // Texts and numbers that print alike must still be told apart; equal texts
+  // kept apart (texts this long are not shared: each has a block of its
+  // own) must still meet.
   CheckEveryPair(
       {
           {"same (l (v ?x)) (r (v ?x))", "(eq ?x ?y)"},
@@ -101,7 +103,10 @@ TEST(TestProgramTest, SlotEqualityAcrossKinds) {
           {"blocked (l (v ?x)) (not (r (v ?x)))", "(neq ?x ?y)"},
           {"both (l (v ?x) (w ?z)) (r (v ?x) (w ?z))", "(eq ?x ?y)"},
       },
-      {"1", "1.0", "-1", "2.5", "a", "\"a\"", "\"1\"", "nil", "A", "-2147483648", "0"});
+      {"1", "1.0", "-1", "2.5", "a", "\"a\"", "\"1\"", "nil", "A", "-2147483648", "0",
+       "(sym-cat a)", "(str-cat a)", "(sym-cat 1)", "abcdefghijabcdefghijabcdefghijabcdefghij",
+       "(sym-cat abcdefghijabcdefghij abcdefghijabcdefghij)",
+       "(str-cat abcdefghijabcdefghij abcdefghijabcdefghij)"});
 }
 
 TEST(TestProgramTest, ComparisonsOfNumbers) {

@@ -60,6 +60,9 @@ class TText {
   bool Empty() const noexcept { return block_ == nullptr; }
   // CalculateHash of the text, cached.
   std::int32_t Hash() const noexcept { return block_ != nullptr ? block_->hash : 0; }
+  // The address of the shared block, 0 for the empty text: texts of equal
+  // identities are equal (equal texts need not share a block). Aligned to 8.
+  std::uintptr_t Identity() const noexcept { return reinterpret_cast<std::uintptr_t>(block_); }
   // Byte-for-byte equality.
   bool operator==(const TText& other) const noexcept {
     if (block_ == other.block_) {
