@@ -567,7 +567,7 @@ class TReteCompiler {
     }
     engine->ForEachFactMatch([&](IFact& fact, Ref<IReteToken>& match) {
       Ref<TIEToken> token = match ? Ref<TIEToken>(static_cast<TIEToken*>(match.get()))
-                                  : MakeRef<TIEToken>(TTokenAction::taAdd, Ref<IFact>(&fact));
+                                  : MakeRef<TIEToken>(TTokenAction::taAdd, &fact);
       token->SetTag(TTokenAction::taRemove);
       for (TReteNode* root : roots) {
         root->CallNode(token, TCallType::ctSingle);

@@ -623,7 +623,7 @@ bool TTestNode::CallNode(const Ref<TIEToken>& token, TCallType /*call_type*/) {
   if (token->Tag() != TTokenAction::taRemove && !RunTests(*token, nullptr, &null_fact)) {
     return false;
   }
-  Ref<TIEToken> passed = MakeRef<TIEToken>(token, Ref<IFact>(&null_fact));
+  Ref<TIEToken> passed = MakeRef<TIEToken>(token, &null_fact);
   if (!token->IsProbe()) {
     token->AdoptChild(*passed, id_);
   }
@@ -820,7 +820,7 @@ void TJoinNode::ClearMemory() {
 
 Ref<TIEToken> TJoinNode::Extend(const Ref<TIEToken>& left, TIEToken& right,
                                 TTokenAction tag) const {
-  Ref<TIEToken> t = MakeRef<TIEToken>(left, Ref<IFact>(right.Fact()));
+  Ref<TIEToken> t = MakeRef<TIEToken>(left, right.Fact());
   t->SetTag(tag);
   t->SetStrength(std::min(left->Strength(), right.Strength()));
   left->AdoptChild(*t, id_);
@@ -834,7 +834,7 @@ Ref<TIEToken> TJoinNode::Extend(const Ref<TIEToken>& left, TIEToken& right,
 }
 
 Ref<TIEToken> TJoinNode::WithNull(const Ref<TIEToken>& left, TTokenAction tag) const {
-  Ref<TIEToken> t = MakeRef<TIEToken>(left, Ref<IFact>(&rete_->NullFact()));
+  Ref<TIEToken> t = MakeRef<TIEToken>(left, &rete_->NullFact());
   t->SetTag(tag);
   left->AdoptChild(*t, id_);
   return t;

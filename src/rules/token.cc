@@ -47,16 +47,16 @@ void TIEToken::operator delete(void* block, std::size_t size) noexcept {
 
 // --- tokens --------------------------------------------------------------------------------
 
-TIEToken::TIEToken(TTokenAction action, Ref<IFact> fact)
+TIEToken::TIEToken(TTokenAction action, IFact* fact)
     : bits_(static_cast<std::uint8_t>(TagBits(action) |
                                       (action == TTokenAction::taRemove ? kProbe : 0))),
       count_(1),
-      fact_(std::move(fact)) {
+      fact_(fact) {
   ConfineCount();
   identity_hash_ = ChainHash(0, FactId(fact_.get()));
 }
 
-TIEToken::TIEToken(Ref<TIEToken> parent, Ref<IFact> fact) : fact_(std::move(fact)) {
+TIEToken::TIEToken(Ref<TIEToken> parent, IFact* fact) : fact_(fact) {
   ConfineCount();
   TIEToken& p = *parent.Detach();  // the reference is now parent_'s
   parent_ = Link::Of(p);

@@ -30,6 +30,7 @@
 #include "platform/large_blocks.h"
 #include "rules/segmented_array.h"
 #include "rules/slot_reader.h"
+#include "zephro/facts/fact.h"
 #include "zephro/facts/slot_position.h"
 #include "zephro/values/interfaces.h"
 
@@ -37,15 +38,58 @@ namespace zephro {
 
 class TIETokenTree;
 
+// A token's hold on its fact: the engine's own facts count the matcher's
+// holds apart from their atomic count (TFact::HoldForMatching); any other
+// fact is counted as usual.
+class TFactHold {
+ public:
+  TFactHold() noexcept = default;
+  explicit TFactHold(IFact* fact) noexcept : fact_(fact) { Hold(); }
+  TFactHold(const TFactHold& other) noexcept : fact_(other.fact_) { Hold(); }
+  TFactHold& operator=(const TFactHold&) = delete;
+  ~TFactHold() { Drop(); }
+
+  IFact* get() const noexcept { return fact_; }
+  IFact* operator->() const noexcept { return fact_; }
+  explicit operator bool() const noexcept { return fact_ != nullptr; }
+
+ private:
+  void Hold() const noexcept {
+    if (fact_ == nullptr) {
+      return;
+    }
+    if (const TFact* own = TFact::Exactly(*fact_)) {
+      own->HoldForMatching();
+    } else {
+      fact_->AddRef();
+    }
+  }
+  void Drop() const noexcept {
+    if (fact_ == nullptr) {
+      return;
+    }
+    if (const TFact* own = TFact::Exactly(*fact_)) {
+      own->DropForMatching();
+    } else {
+      fact_->Release();
+    }
+  }
+
+  IFact* fact_ = nullptr;
+};
+
 // Tokens are made, shared and released only by their engine's matcher, under
 // the engine's lock, so their counts are confined (no atomic operations).
 class TIEToken final : public IReteToken {
  public:
   // A one-fact token.
-  TIEToken(TTokenAction action, Ref<IFact> fact);
+  TIEToken(TTokenAction action, IFact* fact);
+  TIEToken(TTokenAction action, const Ref<IFact>& fact) : TIEToken(action, fact.get()) {}
   // `parent` extended by `fact` (may be null); inherits the parent's action
   // and strength.
-  TIEToken(Ref<TIEToken> parent, Ref<IFact> fact);
+  TIEToken(Ref<TIEToken> parent, IFact* fact);
+  TIEToken(Ref<TIEToken> parent, const Ref<IFact>& fact)
+      : TIEToken(std::move(parent), fact.get()) {}
   // A copy with another action.
   TIEToken(const TIEToken& source, TTokenAction action);
 
@@ -228,7 +272,7 @@ class TIEToken final : public IReteToken {
   }
   std::uint8_t bits_ = 0;  // taClear
   std::uint16_t count_ = 0;
-  Ref<IFact> fact_;
+  TFactHold fact_;
   // Counted: the token holds a reference to its parent.
   Link parent_;
   // The children: the newest one; they form a list from the newest to the

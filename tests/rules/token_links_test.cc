@@ -350,5 +350,35 @@ TEST(TokenLinksTest, FactsAreReadByTheirPositionInTheChain) {
   }
 }
 
+// However many tokens hold one of the engine's facts, they take one
+// reference of the fact's own, the first of them taking it and the last
+// giving it back, in whatever order they go; a fact the host let go of lives
+// as long as a token holds it.
+TEST(TokenLinksTest, TokensHoldAFactThroughOneReferenceOfItsOwn) {
+  for (const bool newest_first : {false, true}) {
+    Ref<IFact> fact = MakeRef<TFact>();
+    fact->SetID(7);
+    std::vector<Ref<TIEToken>> tokens;
+    tokens.push_back(MakeRef<TIEToken>(TTokenAction::taAdd, fact));
+    for (int i = 0; i < 4; ++i) {
+      tokens.push_back(MakeRef<TIEToken>(tokens.back(), fact.get()));
+      tokens.push_back(MakeRef<TIEToken>(*tokens.back(), TTokenAction::taRemove));
+    }
+    EXPECT_EQ(fact->RefCount(), 2) << "the host's and the tokens' one";
+    const IFact* held = fact.get();
+    fact = nullptr;  // the tokens' reference keeps it
+    while (!tokens.empty()) {
+      EXPECT_EQ(tokens.back()->Fact(), held);
+      EXPECT_EQ(tokens.back()->Fact()->GetID(), 7);
+      EXPECT_EQ(held->RefCount(), 1);
+      if (newest_first) {
+        tokens.pop_back();
+      } else {
+        tokens.erase(tokens.begin());
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zephro

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include "zephro/facts/fact_template.h"
@@ -120,6 +121,27 @@ class TFact final : public IFact {
   }
   // The layout the values follow now (null without a template).
   const TSlotLayout* StoredLayout() const noexcept { return layout_.get(); }
+
+  // The matcher's holds on the fact. Its tokens are made and released only
+  // under their engine's lock, and by the million: however many hold the
+  // fact, they take one reference of its own (whose count is atomic) and
+  // count themselves here, without atomic operations. A fact takes part in
+  // the matching of one engine at a time.
+  void HoldForMatching() const noexcept {
+    if (matching_holds_++ == 0) {
+      AddRef();
+    }
+  }
+  void DropForMatching() const noexcept {
+    if (--matching_holds_ == 0) {
+      Release();
+    }
+  }
+  // `fact` as a TFact when it is one (the class is final: the test is
+  // exact), else null.
+  static const TFact* Exactly(const IFact& fact) noexcept {
+    return typeid(fact) == typeid(TFact) ? static_cast<const TFact*>(&fact) : nullptr;
+  }
   bool ContainsKey(std::string_view name, Ref<IIEValue>* value) const override;
 
   std::string GetToIDString() const override;
@@ -183,6 +205,7 @@ class TFact final : public IFact {
   mutable TFactValues values_;
   std::int32_t id_ = -1;
   std::int32_t tag_ = 0;
+  mutable std::int32_t matching_holds_ = 0;  // see HoldForMatching
 };
 
 }  // namespace zephro
