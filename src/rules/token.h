@@ -54,23 +54,21 @@ class TFactHold {
   explicit operator bool() const noexcept { return fact_ != nullptr; }
 
  private:
+  // The fact as one of the engine's own, or null.
+  const TFact* Own() const noexcept {
+    return fact_ != nullptr ? TFact::Exactly(*fact_) : nullptr;
+  }
   void Hold() const noexcept {
-    if (fact_ == nullptr) {
-      return;
-    }
-    if (const TFact* own = TFact::Exactly(*fact_)) {
+    if (const TFact* own = Own()) {
       own->HoldForMatching();
-    } else {
+    } else if (fact_ != nullptr) {
       fact_->AddRef();
     }
   }
   void Drop() const noexcept {
-    if (fact_ == nullptr) {
-      return;
-    }
-    if (const TFact* own = TFact::Exactly(*fact_)) {
+    if (const TFact* own = Own()) {
       own->DropForMatching();
-    } else {
+    } else if (fact_ != nullptr) {
       fact_->Release();
     }
   }
