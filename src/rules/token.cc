@@ -53,7 +53,7 @@ TIEToken::TIEToken(TTokenAction action, IFact* fact)
       count_(1),
       fact_(fact) {
   ConfineCount();
-  identity_hash_ = ChainHash(0, FactId(fact_.get()));
+  identity_hash_ = ChainHash(0, fact_.Id());
 }
 
 TIEToken::TIEToken(Ref<TIEToken> parent, IFact* fact) : fact_(fact) {
@@ -63,7 +63,7 @@ TIEToken::TIEToken(Ref<TIEToken> parent, IFact* fact) : fact_(fact) {
   count_ = static_cast<std::uint16_t>(p.count_ + 1);
   bits_ = p.bits_;
   strength_ = p.strength_;
-  identity_hash_ = ChainHash(p.identity_hash_, FactId(fact_.get()));
+  identity_hash_ = ChainHash(p.identity_hash_, fact_.Id());
 }
 
 TIEToken::TIEToken(const TIEToken& source, TTokenAction action)
@@ -165,58 +165,9 @@ std::uint32_t TIEToken::TakeHome(std::uint32_t memory, Holds&& holds) {
   return kNowhere;
 }
 
-void TIEToken::AdoptChild(TIEToken& child, std::uint32_t origin) noexcept {
-  // In front: the old first child learns of its new neighbour, and nothing
-  // that may have left the cache long ago needs to be read.
-  const Link self = Link::Of(*this);
-  const Link made = Link::Of(child);
-  child.origin_ = origin;
-  child.sibs_.prev = self;
-  child.sibs_.next = children_ ? children_ : self;
-  if (children_) {
-    children_->sibs_.prev = made;
-  }
-  children_ = made;
-}
-
 std::vector<TIEToken*>& TIEToken::NewerHalf() noexcept {
   thread_local std::vector<TIEToken*> walked;
   return walked;
-}
-
-void TIEToken::AdoptRightChild(TIEToken& child) noexcept {
-  const Link made = Link::Of(child);
-  if (!right_next_) {
-    right_next_ = right_prev_ = Link::Of(*this);
-  }
-  child.right_prev_ = right_prev_;
-  child.right_next_ = Link::Of(*this);
-  right_prev_->right_next_ = made;
-  right_prev_ = made;
-}
-
-void TIEToken::Detach() noexcept {
-  if (!HasParent()) {
-    return;
-  }
-  if (sibs_.next) {
-    const Link parent = parent_;
-    if (sibs_.prev == parent) {
-      parent->children_ = sibs_.next != parent ? sibs_.next : Link();
-    } else {
-      sibs_.prev->sibs_.next = sibs_.next;
-    }
-    if (sibs_.next != parent) {
-      sibs_.next->sibs_.prev = sibs_.prev;
-    }
-    sibs_ = {};
-  }
-  if (right_next_) {
-    right_prev_->right_next_ = right_next_;
-    right_next_->right_prev_ = right_prev_;
-    right_next_ = Link();
-    right_prev_ = Link();
-  }
 }
 
 void TIEToken::Unlink() noexcept {
@@ -566,6 +517,10 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash,
   }
   ++count_;
   return index;
+}
+
+void TIETokenTree::GrowBlockers(std::uint32_t position) {
+  blockers_.resize(position + std::size_t{1} + blockers_.size() / 2, kNoEntry);
 }
 
 void TIETokenTree::LinkIdentity(std::uint32_t index) {

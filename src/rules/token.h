@@ -50,6 +50,13 @@ class TFactHold {
   ~TFactHold() { Drop(); }
 
   IFact* get() const noexcept { return fact_; }
+  // The fact's id, 0 without a fact.
+  std::int32_t Id() const noexcept {
+    if (const TFact* own = Own()) {
+      return own->GetID();  // no virtual call
+    }
+    return fact_ != nullptr ? fact_->GetID() : 0;
+  }
   IFact* operator->() const noexcept { return fact_; }
   explicit operator bool() const noexcept { return fact_ != nullptr; }
 
@@ -90,6 +97,15 @@ class TIEToken final : public IReteToken {
       : TIEToken(std::move(parent), fact.get()) {}
   // A copy with another action.
   TIEToken(const TIEToken& source, TTokenAction action);
+
+  // Every token is confined (see ConfineCount) and none is immortal: a
+  // handle to a token counts in place. These hide the base's, which ask.
+  void AddRef() const noexcept { AddRefConfined(); }
+  void Release() const noexcept {
+    if (ReleaseConfined()) {
+      delete this;
+    }
+  }
 
   std::int32_t Count() const noexcept override { return count_; }
   IFact* GetFacts(int index) const override { return FactAt(index); }
@@ -313,6 +329,57 @@ class TIEToken final : public IReteToken {
   friend class TIETokenTree;  // files and finds tokens by their home
 };
 
+// --- links, inline: a partial match is made and withdrawn by the million ---
+
+inline void TIEToken::AdoptChild(TIEToken& child, std::uint32_t origin) noexcept {
+  // In front: the old first child learns of its new neighbour, and nothing
+  // that may have left the cache long ago needs to be read.
+  const Link self = Link::Of(*this);
+  const Link made = Link::Of(child);
+  child.origin_ = origin;
+  child.sibs_.prev = self;
+  child.sibs_.next = children_ ? children_ : self;
+  if (children_) {
+    children_->sibs_.prev = made;
+  }
+  children_ = made;
+}
+
+inline void TIEToken::AdoptRightChild(TIEToken& child) noexcept {
+  const Link made = Link::Of(child);
+  if (!right_next_) {
+    right_next_ = right_prev_ = Link::Of(*this);
+  }
+  child.right_prev_ = right_prev_;
+  child.right_next_ = Link::Of(*this);
+  right_prev_->right_next_ = made;
+  right_prev_ = made;
+}
+
+inline void TIEToken::Detach() noexcept {
+  if (!HasParent()) {
+    return;
+  }
+  if (sibs_.next) {
+    const Link parent = parent_;
+    if (sibs_.prev == parent) {
+      parent->children_ = sibs_.next != parent ? sibs_.next : Link();
+    } else {
+      sibs_.prev->sibs_.next = sibs_.next;
+    }
+    if (sibs_.next != parent) {
+      sibs_.next->sibs_.prev = sibs_.prev;
+    }
+    sibs_ = {};
+  }
+  if (right_next_) {
+    right_prev_->right_next_ = right_next_;
+    right_next_->right_prev_ = right_prev_;
+    right_next_ = Link();
+    right_prev_ = Link();
+  }
+}
+
 // One part of a memory key: the value of slot `slot` (position `sub_index` of
 // a multislot, or the whole slot) of the token's fact at `fact_index` (the
 // token's own fact for a right memory).
@@ -432,8 +499,8 @@ class TIETokenTree {
   // that blocks the entry at `position` (the first match found), or kNoEntry
   // while nothing does.
   std::uint32_t& Blocker(std::uint32_t position) {
-    if (position >= blockers_.size()) {
-      blockers_.resize(position + std::size_t{1} + blockers_.size() / 2, kNoEntry);
+    if (position >= blockers_.size()) [[unlikely]] {
+      GrowBlockers(position);
     }
     return blockers_[position];
   }
@@ -654,6 +721,8 @@ class TIETokenTree {
   }
   void Grow();
   void GrowIdentity();
+  // Makes room in blockers_ for `position` and more.
+  void GrowBlockers(std::uint32_t position);
   template <class F>
   void ForEachText(F&& text_of, std::string& text) const;
 

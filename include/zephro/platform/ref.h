@@ -63,6 +63,17 @@ class RefCounted {
   // matching state): the count is kept with plain loads and stores, without
   // the cost of atomic read-modify-write operations.
   void ConfineCount() noexcept { confined_ = true; }
+  // For a class whose objects are all confined and never immortal: the
+  // count changed without asking which kind the object is. ReleaseConfined
+  // answers whether that was the last reference (the caller deletes).
+  void AddRefConfined() const noexcept {
+    refs_.store(refs_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  }
+  bool ReleaseConfined() const noexcept {
+    const std::int32_t n = refs_.load(std::memory_order_relaxed);
+    refs_.store(n - 1, std::memory_order_relaxed);
+    return n == 1;
+  }
 
  private:
   static constexpr std::int32_t kImmortal = std::int32_t{1} << 30;
