@@ -128,13 +128,6 @@ void TCompactArena::MarkFree([[maybe_unused]] void* block,
 #endif
 }
 
-void TCompactArena::MarkInUse([[maybe_unused]] void* block,
-                              [[maybe_unused]] std::size_t bytes) noexcept {
-#if defined(ZEPHRO_ASAN)
-  __asan_unpoison_memory_region(block, bytes);
-#endif
-}
-
 std::size_t TCompactArena::Reserved() noexcept {
   TRange& r = Range();
   const std::lock_guard<std::mutex> hold(r.lock);

@@ -30,10 +30,9 @@ class TCompactArena {
   // `bytes` (a multiple of kUnit) carved from the range, aligned to kUnit;
   // raises std::bad_alloc when the range or the memory runs out.
   static void* Carve(std::size_t bytes);
-  // Tells the address checker that `bytes` at `block` are free (they may be
-  // carved again only by their class) or in use again; nothing in other builds.
+  // Tells the address checker that `bytes` at `block` were released for
+  // good (sanitizer builds never carve a block twice); nothing in other builds.
   static void MarkFree(void* block, std::size_t bytes) noexcept;
-  static void MarkInUse(void* block, std::size_t bytes) noexcept;
 
   // The name of `object`, which lies in the range, or 0 for null.
   static std::uint32_t Name(const void* object) noexcept {
