@@ -111,8 +111,8 @@ class TRule : public TComponent {
   }
   // Raises "A rule may have at most %d patterns" past kMaxPatterns.
   void AddPattern(std::unique_ptr<TIEPattern> pattern);
-  // Partial matches count their facts in 16 bits, and a pattern adds one
-  // link to them, two for a negated one.
+  // Partial matches count their facts in 16 bits, and a pattern adds at
+  // most two links to them.
   static constexpr int kMaxPatterns = 16000;
   // True when some pattern is on `fact_template` (the patterns stay packed).
   bool UsesTemplate(const IFactTemplate& fact_template) const;
