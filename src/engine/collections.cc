@@ -4,7 +4,6 @@
 #include <cstring>
 #include <map>
 #include <set>
-#include <typeinfo>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/engine/io_streams.h"
@@ -358,7 +357,7 @@ std::int32_t DuplicateHash(const IFact& fact) {
   if (t == nullptr) {
     return 0;
   }
-  const auto* own = typeid(fact) == typeid(TFact) ? static_cast<const TFact*>(&fact) : nullptr;
+  const TFact* own = TFact::Exactly(fact);
   const auto address = reinterpret_cast<std::uintptr_t>(t);
   std::uint64_t acc = AccumulateHash(kHashSeed, static_cast<std::int32_t>(address >> 4));
   for (int i = 0, count = t->SlotCount(); i < count; ++i) {

@@ -10,7 +10,6 @@
 // working memory as it was.
 
 #include <string>
-#include <typeinfo>
 
 #include "zephro/facts/fact.h"
 #include "zephro/functions/user_package.h"
@@ -84,17 +83,11 @@ void ApplySlotChanges(IFunCall& call, TIEContext& context, IFact& fact) {
   }
 }
 
-// `fact` as the engine's own fact when it is one, else null. The class is
-// final: the exact type test answers as a cast would, without its search.
-TFact* OwnFact(IFact& fact) noexcept {
-  return typeid(fact) == typeid(TFact) ? static_cast<TFact*>(&fact) : nullptr;
-}
-
 // A copy of `fact` whose slots are about to be given new values: for the
 // engine's own facts one that shares the values it keeps (see
 // TFact::CopyForChange), else a clone.
 Ref<IFact> CopyForChange(IFact& fact) {
-  if (const TFact* own = OwnFact(fact)) {
+  if (const TFact* own = TFact::Exactly(fact)) {
     return own->CopyForChange();
   }
   return fact.Clone();
@@ -182,8 +175,8 @@ class TModifyFunction final : public TIEUserFunction {
     ApplySlotChanges(call, context, *changed);
     context.Resolve(*changed);
     engine.BeginFactModify(*fact);
-    TFact* own = OwnFact(*fact);
-    TFact* scratch = OwnFact(*changed);
+    TFact* own = TFact::Exactly(*fact);
+    TFact* scratch = TFact::Exactly(*changed);
     if (own != nullptr && scratch != nullptr) {
       own->TakeValues(*scratch);  // the copy is dropped: its values need no cloning
     } else {

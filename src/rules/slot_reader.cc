@@ -19,10 +19,9 @@ const IIEValue* ReadSlotSlow(const TSlotPosition& slot, std::int32_t sub_index,
   if (value == nullptr) {
     return nullptr;
   }
-  if (typeid(fact) == typeid(TFact)) {
-    const auto& own = static_cast<const TFact&>(fact);
-    cache.layout = own.StoredLayout();
-    cache.index = slot.IndexIn(own.Template());
+  if (const TFact* own = TFact::Exactly(fact)) {
+    cache.layout = own->StoredLayout();
+    cache.index = slot.IndexIn(own->Template());
   }
   return sub_index == NoSubIndex ? value : ElementAt(*value, sub_index);
 }

@@ -11,7 +11,6 @@
 // cache.
 
 #include <cstdint>
-#include <typeinfo>
 
 #include "zephro/facts/fact.h"
 #include "zephro/facts/fact_template.h"
@@ -37,9 +36,8 @@ const IIEValue* ReadSlotSlow(const TSlotPosition& slot, std::int32_t sub_index,
 // NoSubIndex), or null when the fact lacks it.
 inline const IIEValue* ReadSlot(const TSlotPosition& slot, std::int32_t sub_index,
                                 TSlotCache& cache, const IFact& fact) {
-  if (typeid(fact) == typeid(TFact)) {
-    if (const IIEValue* value =
-            static_cast<const TFact&>(fact).PeekAt(cache.layout.get(), cache.index)) {
+  if (const TFact* own = TFact::Exactly(fact)) {
+    if (const IIEValue* value = own->PeekAt(cache.layout.get(), cache.index)) {
       return sub_index == NoSubIndex ? value : ElementAt(*value, sub_index);
     }
   }

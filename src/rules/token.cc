@@ -50,20 +50,19 @@ void TIEToken::operator delete(void* block, std::size_t size) noexcept {
 TIEToken::TIEToken(TTokenAction action, IFact* fact)
     : bits_(static_cast<std::uint8_t>(TagBits(action) |
                                       (action == TTokenAction::taRemove ? kProbe : 0))),
-      count_(1),
-      fact_(fact) {
+      count_(1) {
   ConfineCount();
-  identity_hash_ = ChainHash(0, fact_.Id());
+  identity_hash_ = ChainHash(0, fact_.Take(fact));
 }
 
-TIEToken::TIEToken(Ref<TIEToken> parent, IFact* fact) : fact_(fact) {
+TIEToken::TIEToken(Ref<TIEToken> parent, IFact* fact) {
   ConfineCount();
   TIEToken& p = *parent.Detach();  // the reference is now parent_'s
   parent_ = Link::Of(p);
   count_ = static_cast<std::uint16_t>(p.count_ + 1);
   bits_ = p.bits_;
   strength_ = p.strength_;
-  identity_hash_ = ChainHash(p.identity_hash_, fact_.Id());
+  identity_hash_ = ChainHash(p.identity_hash_, fact_.Take(fact));
 }
 
 TIEToken::TIEToken(const TIEToken& source, TTokenAction action)

@@ -44,19 +44,26 @@ class TIETokenTree;
 class TFactHold {
  public:
   TFactHold() noexcept = default;
-  explicit TFactHold(IFact* fact) noexcept : fact_(fact) { Hold(); }
   TFactHold(const TFactHold& other) noexcept : fact_(other.fact_) { Hold(); }
   TFactHold& operator=(const TFactHold&) = delete;
   ~TFactHold() { Drop(); }
 
-  IFact* get() const noexcept { return fact_; }
-  // The fact's id, 0 without a fact.
-  std::int32_t Id() const noexcept {
+  // Takes hold of `fact` (may be null), the hold being empty; answers the
+  // fact's id (0 for none), read while the fact's class is known.
+  std::int32_t Take(IFact* fact) noexcept {
+    fact_ = fact;
     if (const TFact* own = Own()) {
+      own->HoldForMatching();
       return own->GetID();  // no virtual call
     }
-    return fact_ != nullptr ? fact_->GetID() : 0;
+    if (fact_ == nullptr) {
+      return 0;
+    }
+    fact_->AddRef();
+    return fact_->GetID();
   }
+
+  IFact* get() const noexcept { return fact_; }
   IFact* operator->() const noexcept { return fact_; }
   explicit operator bool() const noexcept { return fact_ != nullptr; }
 

@@ -142,6 +142,9 @@ class TFact final : public IFact {
   static const TFact* Exactly(const IFact& fact) noexcept {
     return typeid(fact) == typeid(TFact) ? static_cast<const TFact*>(&fact) : nullptr;
   }
+  static TFact* Exactly(IFact& fact) noexcept {
+    return typeid(fact) == typeid(TFact) ? static_cast<TFact*>(&fact) : nullptr;
+  }
   bool ContainsKey(std::string_view name, Ref<IIEValue>* value) const override;
 
   std::string GetToIDString() const override;
