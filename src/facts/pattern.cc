@@ -532,11 +532,18 @@ int TIEPattern::DisjunctionCount() const noexcept {
 }
 
 void TIEPattern::FixTests(IReasoner& reasoner,
-                          const std::function<std::string(std::string_view)>& generate) {
+                          const std::function<std::string(std::string_view)>& generate,
+                          const std::function<bool(std::string_view)>& bound) {
   if (DisjunctionCount() == 0) {
     return;
   }
   BeginUpdate();
+  // The variables this pattern binds before the field being rewritten.
+  std::vector<std::string_view> bound_here;
+  auto is_bound = [&](std::string_view name) {
+    return std::find(bound_here.begin(), bound_here.end(), name) != bound_here.end() ||
+           (bound && bound(name));
+  };
   for (TPatternSlot& slot : slots_) {
     TSlotTests emitted;
     auto& tests = slot.tests;
@@ -552,15 +559,20 @@ void TIEPattern::FixTests(IReasoner& reasoner,
       }
       if (!disjunctive) {
         for (; i < end; ++i) {
+          if (tests[i]->IsVariable() && !tests[i]->IsNegated()) {
+            bound_here.push_back(tests[i]->SlotValue()->Text());
+          }
           emitted.push_back(std::move(tests[i]));
         }
         continue;
       }
-      // The run's variable: its first test when that is a plain variable test,
-      // else a fresh one.
+      // The run's variable: its first test when that is a plain variable test
+      // of a variable not bound yet, else a fresh one.
       Ref<IIEValue> variable;
-      if (tests[i]->IsVariable() && !tests[i]->IsNegated()) {
+      if (tests[i]->IsVariable() && !tests[i]->IsNegated() &&
+          !is_bound(tests[i]->SlotValue()->Text())) {
         variable = Ref<IIEValue>(tests[i]->SlotValue());
+        bound_here.push_back(variable->Text());
         ++i;
       } else {
         variable = MakeRef<TIEValue>(generate(SBlankPrefix), TIEType::dtVariable);

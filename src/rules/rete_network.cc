@@ -269,6 +269,47 @@ class TReteCompiler {
            !HasMorePatterns(*test.SlotValue()->AsFunCall(), index);
   }
 
+  // The nodes that split a multislot at each multifield variable, in the
+  // order of the variables. When the slot's length is fixed, each node knows
+  // how many fields must follow its segment, whether it is the slot's last
+  // (whose segment is then of one length only), and the constant the pattern
+  // wants right after the segment, if any: it tries only the lengths that
+  // can match.
+  TReteNode* CreateFolds(TReteNode& after, const TPatternSlot& slot) {
+    std::vector<std::int32_t> positions;
+    for (const auto& t : slot.tests) {
+      if (t->IsMultiVariable()) {
+        positions.push_back(t->MultiSlotSubIndex());
+      }
+    }
+    const bool known = slot.length >= 0 && std::is_sorted(positions.begin(), positions.end()) &&
+                       std::adjacent_find(positions.begin(), positions.end()) == positions.end();
+    TReteNode* end = &after;
+    const auto m = static_cast<std::int32_t>(positions.size());
+    for (std::int32_t k = 0; k < m; ++k) {
+      const std::int32_t p = positions[static_cast<std::size_t>(k)];
+      std::int32_t fixed_after = -1;
+      bool last = false;
+      Ref<IIEValue> anchor;
+      if (known) {
+        fixed_after = slot.length - 1 - p - (m - 1 - k);
+        last = k == m - 1;
+        for (const auto& t : slot.tests) {
+          IIEValue* v = t->SlotValue();
+          if (t->MultiSlotSubIndex() == p + 1 && !t->IsNegated() && !t->IsVariable() &&
+              !t->IsMultiVariable() && !t->IsFunCall() && v != nullptr &&
+              v->DType() != TIEType::dtFuzzy && v->DType() != TIEType::dtSingletons) {
+            anchor = Ref<IIEValue>(v);
+            break;
+          }
+        }
+      }
+      end = &CreateSuccessor(end, TPatternMatchTest::pmtTestMultiSlotMultiField, std::move(anchor),
+                             {slot.name.Str(), p, fixed_after, std::int32_t{last ? 1 : 0}});
+    }
+    return end;
+  }
+
   void FirstPass() {
     for (int p = 0; p < rule_.PatternCount(); ++p) {
       TIEPattern& pattern = rule_.Pattern(p);
@@ -284,13 +325,7 @@ class TReteCompiler {
       entries_.push_back(end);
       if (!pattern.IsTest()) {
         for (int s = 0; s < pattern.SlotCount(); ++s) {
-          const TPatternSlot& slot = pattern.Slot(s);
-          for (const auto& t : slot.tests) {
-            if (t->IsMultiVariable()) {
-              end = &CreateSuccessor(end, TPatternMatchTest::pmtTestMultiSlotMultiField, nullptr,
-                                     {slot.name.Str(), t->MultiSlotSubIndex()});
-            }
-          }
+          end = CreateFolds(*end, pattern.Slot(s));
         }
         for (int s = 0; s < pattern.SlotCount(); ++s) {
           const TPatternSlot& slot = pattern.Slot(s);
@@ -790,17 +825,34 @@ bool TReteNetwork::ProcessToken(const Ref<TIEToken>& token) {
   if (fact == nullptr) {
     return false;
   }
-  // Only the roots of the fact's template and of its ancestors can pass it.
-  for (const IFactTemplate* t = fact->Template(); t != nullptr; t = t->Parent()) {
+  // Only the roots of the fact's template and of its ancestors can pass it,
+  // and they take it in the order they were made. No rule action runs while
+  // a token propagates, and nothing may compile a rule meanwhile, so the
+  // roots cannot change under this walk.
+  const IFactTemplate* own = fact->Template();
+  if (own == nullptr) {
+    return false;
+  }
+  if (own->Parent() == nullptr) {
+    auto it = roots_.find(own->TemplateName());
+    if (it != roots_.end()) {
+      for (TReteNode* root : it->second) {
+        passed = root->CallNode(token, TCallType::ctSingle) || passed;
+      }
+    }
+    return passed;
+  }
+  std::vector<TReteNode*> roots;
+  for (const IFactTemplate* t = own; t != nullptr; t = t->Parent()) {
     auto it = roots_.find(t->TemplateName());
-    if (it == roots_.end()) {
-      continue;
+    if (it != roots_.end()) {
+      roots.insert(roots.end(), it->second.begin(), it->second.end());
     }
-    // No rule action runs while a token propagates, so the roots cannot
-    // change under this walk.
-    for (TReteNode* root : it->second) {
-      passed = root->CallNode(token, TCallType::ctSingle) || passed;
-    }
+  }
+  std::sort(roots.begin(), roots.end(),
+            [](const TReteNode* a, const TReteNode* b) { return a->Id() < b->Id(); });
+  for (TReteNode* root : roots) {
+    passed = root->CallNode(token, TCallType::ctSingle) || passed;
   }
   return passed;
 }

@@ -256,7 +256,7 @@ bool TReteNode::EnteredFrom(const TReteNode& from, TCallType call_type) const {
 namespace {
 
 // The shape of a pattern-match node's arguments, by its test.
-enum class TArgShape { kTwoSlots, kSlot, kNumbers };
+enum class TArgShape { kTwoSlots, kSlot, kNumbers, kFold };
 
 TArgShape ShapeOf(TPatternMatchTest test) {
   switch (test) {
@@ -271,8 +271,9 @@ TArgShape ShapeOf(TPatternMatchTest test) {
     case TPatternMatchTest::pmtTestNotEqual:
     case TPatternMatchTest::pmtTestMultiSlotEqual:
     case TPatternMatchTest::pmtTestMultiSlotNotEqual:
-    case TPatternMatchTest::pmtTestMultiSlotLength:
     case TPatternMatchTest::pmtTestMultiSlotMultiField:
+      return TArgShape::kFold;  // slot, position, fields after, last (see Fold)
+    case TPatternMatchTest::pmtTestMultiSlotLength:
       break;
   }
   return TArgShape::kSlot;  // slot, position
@@ -284,6 +285,7 @@ struct TArgFields {
   std::string slot2;
   std::int32_t pos1 = -1;
   std::int32_t pos2 = -1;
+  bool last = false;
 };
 
 TArgFields FieldsOf(TPatternMatchTest test, const std::vector<TNodeArg>& args) {
@@ -302,6 +304,8 @@ TArgFields FieldsOf(TPatternMatchTest test, const std::vector<TNodeArg>& args) {
       return {text(0), text(1), number(2), number(3)};
     case TArgShape::kNumbers:
       return {{}, {}, number(0), number(1)};
+    case TArgShape::kFold:
+      return {text(0), {}, number(1), number(2), number(3) == 1};
     case TArgShape::kSlot:
       break;
   }
@@ -318,6 +322,7 @@ TPatternMatchNode::TPatternMatchNode(TReteNetwork& rete, TPatternMatchTest test,
   slot2_ = TSlotPosition(std::move(fields.slot2));
   pos1_ = fields.pos1;
   pos2_ = fields.pos2;
+  last_fold_ = fields.last;
 }
 
 std::vector<TNodeArg> TPatternMatchNode::Args() const {
@@ -326,6 +331,8 @@ std::vector<TNodeArg> TPatternMatchNode::Args() const {
       return {std::string(slot1_.Name()), std::string(slot2_.Name()), pos1_, pos2_};
     case TArgShape::kNumbers:
       return {pos1_, pos2_};
+    case TArgShape::kFold:
+      return {std::string(slot1_.Name()), pos1_, pos2_, std::int32_t{last_fold_ ? 1 : 0}};
     case TArgShape::kSlot:
       break;
   }
@@ -349,8 +356,8 @@ bool TPatternMatchNode::Equals(TPatternMatchTest test, const IIEValue* value,
     return false;
   }
   const TArgFields fields = FieldsOf(test, args);
-  if (fields.pos1 != pos1_ || fields.pos2 != pos2_ || fields.slot1 != slot1_.Name() ||
-      fields.slot2 != slot2_.Name()) {
+  if (fields.pos1 != pos1_ || fields.pos2 != pos2_ || fields.last != last_fold_ ||
+      fields.slot1 != slot1_.Name() || fields.slot2 != slot2_.Name()) {
     return false;
   }
   if (value_ == nullptr || value == nullptr) {
@@ -429,14 +436,35 @@ bool TPatternMatchNode::Fold(const Ref<TIEToken>& token, const IFact& fact) {
   if (p < 0 || p > n) {
     return false;
   }
+  // The segment's lengths worth trying, longest first: the fields known to
+  // follow the segment must fit after it, and the last segment of the slot
+  // takes exactly what they leave. A constant the pattern wants right after
+  // the segment (value_) is looked for before any copy is made, so that a
+  // field between two wildcards is found by one scan.
+  std::int32_t longest = n - p;
+  std::int32_t shortest = 0;
+  if (pos2_ >= 0) {
+    longest -= pos2_;
+    if (last_fold_) {
+      shortest = longest;
+    }
+  }
+  if (longest < 0) {
+    return false;
+  }
   std::span<const Ref<IIEValue>> items = list->Values();
   bool passed = false;
-  for (std::int32_t length = n - p; length >= 0; --length) {
+  for (std::int32_t length = longest; length >= shortest; --length) {
+    if (value_ && (p + length >= n || !items[static_cast<std::size_t>(p + length)]->Equals(value_.get()))) {
+      continue;
+    }
     // The elements before p, the segment of `length` elements folded into one
     // multifield element, then the rest.
     auto segment = MakeRef<TValueVector>(std::vector<Ref<IIEValue>>(
         items.begin() + p, items.begin() + p + length));
-    std::vector<Ref<IIEValue>> folded(items.begin(), items.begin() + p);
+    std::vector<Ref<IIEValue>> folded;
+    folded.reserve(static_cast<std::size_t>(n - length + 1));
+    folded.insert(folded.end(), items.begin(), items.begin() + p);
     folded.push_back(MakeRef<TIEValue>(Ref<IValueVector>(std::move(segment))));
     folded.insert(folded.end(), items.begin() + p + length, items.end());
     Ref<IFact> copy = fact.Clone();
@@ -444,7 +472,8 @@ bool TPatternMatchNode::Fold(const Ref<TIEToken>& token, const IFact& fact) {
                                               MakeRef<TValueVector>(std::move(folded)))));
     Ref<TIEToken> split = MakeRef<TIEToken>(token->Tag(), std::move(copy));
     split->SetStrength(token->Strength());
-    split->MarkMayRepeat();
+    split->MarkSplitOf(*token, static_cast<std::uint32_t>(id_) * 0x9e3779b1u +
+                                   static_cast<std::uint32_t>(length));
     CallChildren(split);
     passed = true;
   }
@@ -932,7 +961,10 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   TIETokenTree& left = Left();
   bool found = true;
   std::uint64_t fingerprint = TMemoryKey::kInexact;
-  const std::int32_t hash = left_key_.HashOf(*token, found, &fingerprint);
+  // Without a key, a left memory is walked whole, in the order of its
+  // tokens' sort codes (a prefix join probes its left memory by identity).
+  const std::int32_t hash = Probing() ? left_key_.HashOf(*token, found, &fingerprint)
+                                      : token->SortCode();
   if (right_tree_ != nullptr && found) {
     right_tree_->PrefetchKey(hash);
   }

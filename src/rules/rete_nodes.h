@@ -184,6 +184,9 @@ class TPatternMatchNode final : public TReteNode {
   std::int32_t pos2_ = -1;
   [[no_unique_address]] TSlotCache cache1_;  // where slot1_ sits in the facts met
   TPatternMatchTest test_;
+  // A fold: pos2_ counts the fields known to follow the segment (-1: not
+  // known), and this is the slot's last segment, which takes what they leave.
+  bool last_fold_ = false;
 };
 
 // A `test` element (and the base of joins): tests on a partial match.

@@ -266,8 +266,9 @@ void TRule::AddPattern(std::unique_ptr<TIEPattern> pattern) {
       patterns_.push_back(std::move(initial));
     }
   }
-  pattern->FixTests(*engine_,
-                    [&](std::string_view prefix) { return engine_->GenerateSymbol(prefix); });
+  pattern->FixTests(
+      *engine_, [&](std::string_view prefix) { return engine_->GenerateSymbol(prefix); },
+      [&](std::string_view name) { return GetBindingByName(name) != nullptr; });
   const int position = static_cast<int>(patterns_.size());
   patterns_.push_back(std::move(pattern));
   BindPatternVariables(*patterns_.back(), position);

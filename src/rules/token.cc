@@ -221,6 +221,32 @@ bool TIEToken::Equals(const IReteToken* other) const {
   return b != nullptr && SameAs(*b);
 }
 
+void TIEToken::MarkSplitOf(const TIEToken& source, std::uint32_t split) noexcept {
+  bits_ |= kRepeats;
+  identity_hash_ = ChainHash(source.identity_hash_, static_cast<std::int32_t>(split));
+}
+
+void TIEToken::TakeRightIdentity(const TIEToken& parent, const TIEToken& right) noexcept {
+  identity_hash_ = ChainHash(parent.identity_hash_, static_cast<std::int32_t>(right.identity_hash_));
+}
+
+namespace {
+
+// Two links hold the same fact: the very same one, or two copies of one fact
+// split alike. Copies of one fact carry its id; the ways of splitting it
+// differ in their values.
+bool SameFact(const IFact* a, const IFact* b) noexcept {
+  if (a == b) {
+    return true;
+  }
+  if (a == nullptr || b == nullptr || a->GetID() != b->GetID()) {
+    return false;
+  }
+  return a->Equals(b);
+}
+
+}  // namespace
+
 bool TIEToken::SameAs(const TIEToken& other) const noexcept {
   const TIEToken* a = this;
   const TIEToken* b = &other;
@@ -229,7 +255,7 @@ bool TIEToken::SameAs(const TIEToken& other) const noexcept {
       return false;
     }
     if (a->identity_hash_ != b->identity_hash_ || a->strength_ != b->strength_ ||
-        (a->fact_.get() != b->fact_.get() && FactId(a->fact_.get()) != FactId(b->fact_.get()))) {
+        !SameFact(a->fact_.get(), b->fact_.get())) {
       return false;
     }
     if (!a->HasParent()) {
@@ -372,16 +398,20 @@ namespace {
 std::atomic<std::uint32_t> next_memory_serial{1};
 }  // namespace
 
-TIETokenTree::TIETokenTree(int initial_buckets, bool probed)
+TIETokenTree::TIETokenTree(int buckets, bool probed)
     : serial_(next_memory_serial.fetch_add(1, std::memory_order_relaxed)), probed_(probed) {
   // Most memories of a large network stay small: start with a few buckets
   // (fewer when asked) and let the tables grow. The identity chains are
   // made when the first token filed by identity comes.
   constexpr int kFirstBuckets = 4;
-  const std::size_t n = BucketCountFor(std::clamp(initial_buckets, 1, kFirstBuckets));
+  const std::size_t n = BucketCountFor(std::clamp(buckets, 1, kFirstBuckets));
+  id_mask_ = n - 1;
+  if (!probed) {
+    modulus_ = static_cast<std::uint32_t>(std::max(buckets, 1));
+    return;  // key buckets are made as they are used
+  }
   keys_.assign(n, KeyBucket{});
   key_mask_ = n - 1;
-  id_mask_ = n - 1;
 }
 
 TIETokenTree::~TIETokenTree() = default;
@@ -394,6 +424,9 @@ void TIETokenTree::LinkKey(std::uint32_t index) {
   Entry& e = entries_[index];
   const std::size_t k = KeyIndex(e.hash);
   e.key_next = kNone;
+  if (k >= keys_.size()) {
+    keys_.resize(k + 1);  // a walked memory's table, up to its bucket count
+  }
   KeyBucket& bucket = keys_[k];
   e.key_prev = bucket.tail;
   if (bucket.tail == kNone) {

@@ -169,6 +169,14 @@ class TIEToken final : public IReteToken {
   // without looking for its equal.
   bool MayRepeat() const noexcept { return (bits_ & kRepeats) != 0; }
   void MarkMayRepeat() noexcept { bits_ |= kRepeats; }
+  // Makes this one-fact token one way of splitting the fact of `source`
+  // (itself maybe a split already): `split` names the way. Splits of one
+  // fact are tokens of their own, each with its own identity.
+  void MarkSplitOf(const TIEToken& source, std::uint32_t split) noexcept;
+  // Makes this token, the extension of `parent` by the fact of `right`,
+  // take its identity from `right` when that is a split: two splits of one
+  // fact extend a partial match into two different tokens.
+  void TakeRightIdentity(const TIEToken& parent, const TIEToken& right) noexcept;
 
   // Links `child` (made by node `origin` from this token) after the
   // children made before it.
@@ -481,9 +489,11 @@ class TIETokenTree {
 
   // `probed`: every walk of the memory is a probe for one key (ForKey), none
   // visits it whole (ForEach), so the key table may grow with the number of
-  // keys rather than with the number of entries (the order of a whole walk
-  // follows the bucket count).
-  explicit TIETokenTree(int initial_buckets, bool probed = false);
+  // keys rather than with the number of entries. A memory that is walked
+  // whole keeps `buckets` key buckets, the bucket of a key hash being its
+  // magnitude modulo their count: a walk visits the buckets in index order
+  // and each one's entries in insertion order, however many entries come.
+  explicit TIETokenTree(int buckets, bool probed = false);
   ~TIETokenTree();
   TIETokenTree(const TIETokenTree&) = delete;
   TIETokenTree& operator=(const TIETokenTree&) = delete;
@@ -522,9 +532,13 @@ class TIETokenTree {
   template <class F>
   void ForKey(std::int32_t hash, F&& f) {
     FinishLinks();
+    const std::size_t k = KeyIndex(hash);
+    if (k >= keys_.size()) {
+      return;  // a walked memory's bucket that never held an entry
+    }
     if (count_ < kLookAheadFrom) {
       // A small memory stays in the cache: fetching ahead would only cost.
-      for (std::uint32_t i = keys_[KeyIndex(hash)].head; i != kNone;) {
+      for (std::uint32_t i = keys_[k].head; i != kNone;) {
         Entry& e = entries_[i];
         const std::uint32_t at = i;
         i = e.key_next;
@@ -536,7 +550,7 @@ class TIETokenTree {
       }
       return;
     }
-    std::uint32_t at = keys_[KeyIndex(hash)].head;
+    std::uint32_t at = keys_[k].head;
     Entry* e = at != kNone ? &entries_[at] : nullptr;
     std::uint32_t next_at = e != nullptr ? e->key_next : kNone;
     Entry* next = next_at != kNone ? &entries_[next_at] : nullptr;
@@ -606,8 +620,8 @@ class TIETokenTree {
   // Starts fetching the key bucket of `hash`, which a probe or an Add for
   // that hash reads first.
   void PrefetchKey(std::int32_t hash) const noexcept {
-    if (!keys_.empty()) {
-      __builtin_prefetch(&keys_[KeyIndex(hash)]);
+    if (const std::size_t k = KeyIndex(hash); k < keys_.size()) {
+      __builtin_prefetch(&keys_[k]);
     }
   }
   // Withdrawing many partial matches filed here at home, the removal of each
@@ -686,6 +700,10 @@ class TIETokenTree {
   };
 
   std::size_t KeyIndex(std::int32_t hash) const noexcept {
+    if (modulus_ != 0) {
+      const auto magnitude = static_cast<std::uint32_t>(hash < 0 ? -std::int64_t{hash} : hash);
+      return magnitude % modulus_;
+    }
     return MixBits(static_cast<std::uint32_t>(hash)) & key_mask_;
   }
   std::size_t IdIndex(std::uint32_t identity) const noexcept;
@@ -722,7 +740,7 @@ class TIETokenTree {
   std::uint32_t FindAtHome(TIEToken& token);
   // Whether the key table is due to double before one more entry comes.
   bool KeysFull() const noexcept {
-    return static_cast<std::size_t>(count_) > key_mask_ &&
+    return modulus_ == 0 && static_cast<std::size_t>(count_) > key_mask_ &&
            (!probed_ || occupied_ * std::size_t{8} > (key_mask_ + 1) * 5 ||
             passed_by_ > static_cast<std::size_t>(count_));
   }
@@ -750,6 +768,9 @@ class TIETokenTree {
   // entries of other keys than it holds, which is what growing costs. The
   // identity table grows with the entries on its chains.
   std::size_t key_mask_ = 0;
+  // A walked memory's bucket count (its key table grows to it as buckets are
+  // used, and no further); 0 for a probed memory.
+  std::uint32_t modulus_ = 0;
   std::size_t id_mask_ = 0;
   std::size_t occupied_ = 0;  // key buckets whose chain is not empty
   std::size_t id_count_ = 0;  // entries on the identity chains

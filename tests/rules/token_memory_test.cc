@@ -199,5 +199,89 @@ TEST(TokenMemoryTest, LargeWalksMeetEntriesInTheMemorysOrder) {
   }
 }
 
+
+// A memory walked whole meets its entries bucket by bucket, a key hash's
+// bucket being its magnitude modulo the memory's bucket count, and each
+// bucket's entries in the order they came: with fact ids as the keys, that
+// is id order below the bucket count, and ids past it fall in with the
+// first ones. The order holds while entries come and go, in memories large
+// enough to walk ahead.
+TEST(TokenMemoryTest, WholeWalksFollowTheBucketsOfTheKeys) {
+  struct Case {
+    int buckets;
+    int entries;
+  };
+  const Case cases[] = {{1, 40}, {7, 60}, {101, 300}, {101, TIETokenTree::kLookAheadFrom * 2}};
+  for (const Case& c : cases) {
+    TIETokenTree memory(c.buckets);
+    std::mt19937 random(static_cast<unsigned>(c.buckets * 1000 + c.entries));
+    std::vector<Filed> live;  // in the order filed
+    std::vector<Ref<IFact>> facts;
+    int next_id = 1;
+    auto file = [&](int hash) {
+      Ref<IFact> fact = MakeRef<TFact>();
+      fact->SetID(next_id++);
+      facts.push_back(fact);
+      live.push_back({hash, MakeRef<TIEToken>(TTokenAction::taAdd, fact)});
+      ASSERT_NE(memory.Add(live.back().token, hash), TIETokenTree::kNoEntry);
+    };
+    for (int i = 0; i < c.entries; ++i) {
+      // Mostly rising ids, some keys repeated, a few negative hashes.
+      const int hash = i % 5 == 4 ? -(i * 3) : (i % 3 == 2 ? i / 2 : i);
+      file(hash);
+      if (i % 4 == 3) {
+        const std::size_t gone = random() % live.size();
+        ASSERT_TRUE(memory.Remove(*live[gone].token, nullptr));
+        live.erase(live.begin() + static_cast<std::ptrdiff_t>(gone));
+      }
+    }
+    std::vector<TIEToken*> expected;
+    for (int bucket = 0; bucket < c.buckets; ++bucket) {
+      for (const Filed& f : live) {
+        const std::int64_t magnitude = f.hash < 0 ? -std::int64_t{f.hash} : f.hash;
+        if (magnitude % c.buckets == bucket) {
+          expected.push_back(f.token.get());
+        }
+      }
+    }
+    std::vector<TIEToken*> walked;
+    memory.ForEach([&](TIETokenTree::Entry& e, std::uint32_t) {
+      walked.push_back(e.token.get());
+      return true;
+    });
+    EXPECT_EQ(walked, expected) << c.buckets << " buckets, " << c.entries << " entries";
+  }
+}
+
+// The ways of splitting one fact are tokens of their own: a memory keeps
+// each once, finds each again by an equal token made anew, and takes out
+// only that one.
+TEST(TokenMemoryTest, SplitsOfOneFactAreDistinctTokens) {
+  for (const bool probed : {false, true}) {
+    TIETokenTree memory(101, probed);
+    Ref<IFact> fact = MakeRef<TFact>();
+    fact->SetID(3);
+    const Ref<TIEToken> whole = MakeRef<TIEToken>(TTokenAction::taAdd, fact);
+    auto split = [&](std::uint32_t way, TTokenAction action) {
+      Ref<IFact> copy = fact->Clone();
+      copy->SetID(3);
+      auto token = MakeRef<TIEToken>(action, copy);
+      token->MarkSplitOf(*whole, way);
+      return token;
+    };
+    constexpr std::uint32_t kWays = 5;
+    for (std::uint32_t way = 0; way < kWays; ++way) {
+      ASSERT_NE(memory.Add(split(way, TTokenAction::taAdd), 3), TIETokenTree::kNoEntry)
+          << "way " << way;
+      EXPECT_EQ(memory.Add(split(way, TTokenAction::taAdd), 3), TIETokenTree::kNoEntry)
+          << "way " << way << " again";
+    }
+    EXPECT_EQ(memory.Count(), static_cast<int>(kWays));
+    EXPECT_TRUE(memory.Remove(*split(2, TTokenAction::taRemove), nullptr));
+    EXPECT_FALSE(memory.Remove(*split(2, TTokenAction::taRemove), nullptr));
+    EXPECT_EQ(memory.Count(), static_cast<int>(kWays) - 1);
+  }
+}
+
 }  // namespace
 }  // namespace zephro

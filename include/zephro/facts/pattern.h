@@ -329,9 +329,12 @@ class TIEPattern {
 
   // Rewrites `|` disjunctions into one predicate call per field: each run of
   // tests on one field becomes a variable test plus (or (and ...) ...).
-  // `generate` makes a fresh variable name from a prefix; `bind` records a
-  // generated variable with the owning rule.
-  void FixTests(IReasoner& reasoner, const std::function<std::string(std::string_view)>& generate);
+  // `generate` makes a fresh variable name from a prefix. A run that starts
+  // with a variable not bound yet (by `bound`, which knows the earlier
+  // patterns, nor earlier in this one) binds it to the field; a run that
+  // starts with a bound one, as in `?a|?b`, tests it like any alternative.
+  void FixTests(IReasoner& reasoner, const std::function<std::string(std::string_view)>& generate,
+                const std::function<bool(std::string_view)>& bound = {});
 
   void BeginUpdate() noexcept { ++updating_; }
   void EndUpdate();
