@@ -60,6 +60,9 @@ IFactTemplate* TFactTemplates::Add(Ref<IFactTemplate> fact_template) {
 
 IFactTemplate* TFactTemplates::Replace(const Ref<IFactTemplate>& existing,
                                        Ref<IFactTemplate> replacement) {
+  if (engine_ != nullptr) {
+    engine_->CheckNotMatching("redefine a template");
+  }
   EnsureDataSlot(*replacement);
   Ref<IFactTemplate> old = existing;  // keep it alive through the swap
   if (engine_ != nullptr && engine_->OnRemoveFactTemplate) {
@@ -80,6 +83,7 @@ void TFactTemplates::Remove(std::string_view name) {
   }
   Ref<IFactTemplate> t = *found;
   if (engine_ != nullptr) {
+    engine_->CheckNotMatching("remove a template");
     if (engine_->OnRemoveFactTemplate) {
       engine_->OnRemoveFactTemplate(*engine_, *t);
     }
@@ -91,6 +95,9 @@ void TFactTemplates::Remove(std::string_view name) {
 
 void TFactTemplates::Clear() {
   if (engine_ != nullptr) {
+    if (!engine_->destroying_) {
+      engine_->CheckNotMatching("remove templates");
+    }
     engine_->RemoveAllDependencies();
   }
   for (const auto& [name, t] : table_) {
@@ -136,6 +143,9 @@ std::string TFactTemplates::ToString() const {
 TRules::~TRules() = default;
 
 bool TRules::Add(TRule& rule) {
+  if (engine_ != nullptr) {
+    engine_->CheckNotMatching("define a rule");
+  }
   const std::string name = rule.RuleName();
   if (TRule** existing = table_.Find(name)) {
     if (*existing == &rule) {
@@ -178,6 +188,9 @@ bool TRules::Add(TRule& rule) {
 }
 
 void TRules::Remove(std::string_view name) {
+  if (engine_ != nullptr && table_.Find(name) != nullptr) {
+    engine_->CheckNotMatching("remove a rule");
+  }
   TRule* rule = table_.Take(name);
   if (rule == nullptr || engine_ == nullptr) {
     return;
@@ -188,7 +201,9 @@ void TRules::Remove(std::string_view name) {
   engine_->ReteNetwork().RemoveRule(*rule);
   if (rule->Owner() == engine_ &&
       !rule->ComponentState().Contains(TComponentStateFlag::csDestroying)) {
-    engine_->RemoveComponent(*rule).reset();
+    // A rule removed by a firing rule's actions (itself, maybe) lives until
+    // the firing is over.
+    engine_->Retire(engine_->RemoveComponent(*rule));
   }
 }
 
@@ -200,6 +215,9 @@ void TRules::Remove(std::string_view name, TRule& rule) {
 }
 
 void TRules::Clear() {
+  if (engine_ != nullptr && !engine_->destroying_) {
+    engine_->CheckNotMatching("remove rules");
+  }
   std::vector<TRule*> rules;
   for (const auto& [name, r] : table_) {
     rules.push_back(r);
@@ -210,7 +228,7 @@ void TRules::Clear() {
       engine_->ReteNetwork().RemoveRule(*r);
       if (r->Owner() == engine_ &&
           !r->ComponentState().Contains(TComponentStateFlag::csDestroying)) {
-        engine_->RemoveComponent(*r).reset();
+        engine_->Retire(engine_->RemoveComponent(*r));
       }
     }
     engine_->next_rule_id_ = 0;

@@ -401,10 +401,52 @@ void TInferenceEngine::PassToken(TTokenAction action, int slot) {
   rete_->ProcessToken(token);
 }
 
+void TInferenceEngine::CheckNotMatching(const char* what) const {
+  if (Matching()) {
+    RaiseIE(SMatchingInProgress, what);
+  }
+}
+
+bool TInferenceEngine::DeferMatchFailure(std::exception_ptr failure) noexcept {
+  if (!Matching()) {
+    return false;
+  }
+  if (!match_failure_) {
+    match_failure_ = std::move(failure);
+  }
+  return true;
+}
+
+template <class F>
+std::exception_ptr TInferenceEngine::Match(F&& move) {
+  ++matching_;
+  try {
+    move();
+  } catch (...) {
+    DeferMatchFailure(std::current_exception());
+  }
+  if (--matching_ > 0) {
+    return nullptr;  // the outer move reports it
+  }
+  return std::exchange(match_failure_, nullptr);
+}
+
+void TInferenceEngine::UndoAssertion(int slot) {
+  const std::int32_t id = facts_->AtSlot(slot).GetID();
+  // The withdrawal runs no predicate and cannot fail but for memory; what
+  // it might raise is not the failure to report.
+  static_cast<void>(Match([&] { PassToken(TTokenAction::taRemove, slot); }));
+  facts_->RemoveId(id);
+}
+
 std::int32_t TInferenceEngine::Assert(Ref<IFact> fact, bool /*fuzzy_merge*/) {
   IFactTemplate* t = fact->Template();
   if (t == nullptr) {
     RaiseIEPlain(SNoTemplate);
+  }
+  if (Matching()) {
+    AddPendingFact(std::move(fact), true);
+    return -1;
   }
   std::optional<std::int32_t> hash;  // computed once for the test and the filing
   if (t->IsFuzzy()) {
@@ -421,10 +463,23 @@ std::int32_t TInferenceEngine::Assert(Ref<IFact> fact, bool /*fuzzy_merge*/) {
   if (Watching(TConstructWatch::cwFact)) {
     PrintOut("", " ==> " + fact->GetToIDString() + "\n");
   }
-  PassToken(TTokenAction::taAdd, slot);
-  ProcessPendingFacts();
+  const std::size_t queued = pending_.size();
+  if (std::exception_ptr failure = Match([&] { PassToken(TTokenAction::taAdd, slot); })) {
+    UndoAssertion(slot);
+    pending_.resize(queued);  // what the failed move asked for goes with it
+    std::rethrow_exception(failure);
+  }
+  std::exception_ptr later;
+  try {
+    ProcessPendingFacts();
+  } catch (...) {
+    later = std::current_exception();  // after the fact's own event
+  }
   if (OnAssertion) {
     OnAssertion(*this, *fact);
+  }
+  if (later) {
+    std::rethrow_exception(later);
   }
   return id;
 }
@@ -439,14 +494,27 @@ void TInferenceEngine::RetractFact(int index) { RetractSlot(facts_->SlotOf(index
 
 void TInferenceEngine::RetractSlot(int slot) {
   Ref<IFact> fact(&facts_->AtSlot(slot));
+  if (Matching()) {
+    AddPendingFact(std::move(fact), false);
+    return;
+  }
   if (OnRetraction) {
     OnRetraction(*this, *fact);
   }
-  PassToken(TTokenAction::taRemove, slot);
+  // A failure of the code the withdrawal ran is raised once the fact is out.
+  const std::exception_ptr failure = Match([&] { PassToken(TTokenAction::taRemove, slot); });
   if (Watching(TConstructWatch::cwFact)) {
     PrintOut("", " <== " + fact->GetToIDString() + "\n");
   }
   facts_->RemoveId(fact->GetID());
+  if (failure) {
+    try {
+      ProcessPendingFacts();
+    } catch (...) {
+      // The withdrawal's failure is the one to report.
+    }
+    std::rethrow_exception(failure);
+  }
   ProcessPendingFacts();
 }
 
@@ -478,13 +546,17 @@ void TInferenceEngine::Retract(std::string_view text) {
 }
 
 void TInferenceEngine::RetractFacts() {
-  rete_->ProcessToken(TIEToken::Clear());
+  CheckNotMatching("retract every fact");
+  if (std::exception_ptr failure = Match([&] { rete_->ProcessToken(TIEToken::Clear()); })) {
+    std::rethrow_exception(failure);
+  }
   if (OnClearFacts) {
     OnClearFacts(*this);
   }
 }
 
 void TInferenceEngine::BeginFactModify(IFact& fact) {
+  CheckNotMatching("modify a fact in place");
   modifying_ = true;
   RetractFact(fact);
 }
@@ -501,26 +573,59 @@ std::int32_t TInferenceEngine::EndFactModify(Ref<IFact> fact) {
   return id;
 }
 
-void TInferenceEngine::AddPendingFact(Ref<IFact> fact, bool is_assertion) {
-  (is_assertion ? pending_assertions_ : pending_retractions_).push_back(std::move(fact));
+void TInferenceEngine::Retire(std::unique_ptr<TComponent> component) {
+  if (firing_ != nullptr && component) {
+    retired_.push_back(std::move(component));
+  }
 }
 
+void TInferenceEngine::AddPendingFact(Ref<IFact> fact, bool is_assertion) {
+  pending_.push_back({std::move(fact), is_assertion});
+}
+
+// One queue for both kinds, taken in the order the changes were asked for: a
+// modification queued as the retraction of the old fact and the assertion
+// of the new one must not meet the old fact still there.
 void TInferenceEngine::ProcessPendingFacts() {
-  while (!pending_assertions_.empty()) {
-    Ref<IFact> f = std::move(pending_assertions_.front());
-    pending_assertions_.pop_front();
-    Assert(std::move(f));
+  if (Matching()) {
+    return;  // the move under way drains the queue when it has finished
   }
-  while (!pending_retractions_.empty()) {
-    Ref<IFact> f = std::move(pending_retractions_.front());
-    pending_retractions_.pop_front();
-    Retract(*f);
+  std::exception_ptr first;
+  while (!pending_.empty()) {
+    TPendingFact next = std::move(pending_.front());
+    pending_.pop_front();
+    try {
+      if (next.assertion) {
+        Assert(std::move(next.fact));
+      } else {
+        RetractPending(*next.fact);
+      }
+    } catch (...) {
+      if (!first) {
+        first = std::current_exception();
+      }
+    }
+  }
+  if (first) {
+    std::rethrow_exception(first);
+  }
+}
+
+void TInferenceEngine::RetractPending(const IFact& fact) {
+  const int slot = fact.GetID() >= 0 ? facts_->SlotOfId(fact.GetID()) : -1;
+  if (slot >= 0 && &facts_->AtSlot(slot) == &fact) {
+    RetractSlot(slot);
+  } else {
+    Retract(fact);
   }
 }
 
 // --- clear and reset ------------------------------------------------------------------------
 
 void TInferenceEngine::Clear() {
+  if (!destroying_) {
+    CheckNotMatching("clear");
+  }
   halted_ = false;
   next_fact_id_ = 0;
   next_rule_id_ = 0;
@@ -535,8 +640,7 @@ void TInferenceEngine::Clear() {
   }
   fact_sets_.clear();
   facts_->Clear();
-  pending_assertions_.clear();
-  pending_retractions_.clear();
+  pending_.clear();
   // Interpreted functions go; package functions stay.
   std::vector<std::string> interpreted;
   for (const auto& [name, f] : user_functions_) {
@@ -559,6 +663,7 @@ void TInferenceEngine::Clear() {
 }
 
 void TInferenceEngine::Reset() {
+  CheckNotMatching("reset");
   facts_->Clear();
   next_fact_id_ = 0;
   for (int i = 0; i < rules_->Count(); ++i) {
@@ -641,6 +746,7 @@ void TInferenceEngine::EndInference() {
 }
 
 int TInferenceEngine::Run(int max_rules) {
+  CheckNotMatching("run");
   {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     BeginInference();
@@ -680,6 +786,7 @@ void TInferenceEngine::FireActivation() {
       } else {
         delete a;  // extracted from the agenda while firing: this frame owns it
       }
+      engine.retired_.clear();
     }
   } finally{*this};
   if (Watching(TConstructWatch::cwRule)) {
@@ -792,8 +899,14 @@ void TInferenceEngine::AddActivation(std::unique_ptr<TActivation>&& activation) 
 
 void TInferenceEngine::RemoveActivation(int index) {
   TActivation& a = agenda_->Activations(index);
+  // The activation leaves the agenda even when the host's handler fails.
+  std::exception_ptr failure;
   if (OnRemoveActivation) {
-    OnRemoveActivation(*this, index, a);
+    try {
+      OnRemoveActivation(*this, index, a);
+    } catch (...) {
+      failure = std::current_exception();
+    }
   }
   if (Watching(TConstructWatch::cwActivation)) {
     PrintOut("", "<== Activation: " + a.Rule().RuleName() + " : " +
@@ -803,6 +916,9 @@ void TInferenceEngine::RemoveActivation(int index) {
     (void)agenda_->Extract(a).release();  // FireActivation frees it
   } else {
     agenda_->Delete(index);
+  }
+  if (failure) {
+    std::rethrow_exception(failure);
   }
 }
 
@@ -1020,9 +1136,8 @@ bool TInferenceEngine::DependsOn(const TRule& rule, const IFactTemplate& fact_te
 }
 
 void TInferenceEngine::RemoveDependencies(const IFactTemplate& fact_template) {
-  auto of_template = [&](const Ref<IFact>& f) { return f->Template() == &fact_template; };
-  std::erase_if(pending_assertions_, of_template);
-  std::erase_if(pending_retractions_, of_template);
+  std::erase_if(pending_,
+                [&](const TPendingFact& p) { return p.fact->Template() == &fact_template; });
   std::vector<std::int32_t> ids;
   facts_->ForEach([&](IFact& f) {
     if (f.Template() == &fact_template) {
@@ -1047,8 +1162,7 @@ void TInferenceEngine::RemoveDependencies(const IFactTemplate& fact_template) {
 }
 
 void TInferenceEngine::RemoveAllDependencies() {
-  pending_assertions_.clear();
-  pending_retractions_.clear();
+  pending_.clear();
   agenda_->Clear();
   rete_->Clear();
   facts_->Clear();
@@ -1061,9 +1175,8 @@ void TInferenceEngine::ReplaceTemplate(const Ref<IFactTemplate>& old_template,
     RemoveDependencies(*old_template);
     return;
   }
-  auto of_template = [&](const Ref<IFact>& f) { return f->Template() == old_template.get(); };
-  std::erase_if(pending_assertions_, of_template);
-  std::erase_if(pending_retractions_, of_template);
+  std::erase_if(pending_,
+                [&](const TPendingFact& p) { return p.fact->Template() == old_template.get(); });
   // Facts and rules are rebuilt from their text on the new definition.
   std::vector<std::string> fact_texts;
   std::vector<std::int32_t> ids;

@@ -174,6 +174,14 @@ class TModifyFunction final : public TIEUserFunction {
     Ref<IFact> changed = CopyForChange(*fact);
     ApplySlotChanges(call, context, *changed);
     context.Resolve(*changed);
+    if (engine.Matching()) {
+      // Called by a predicate while a fact moves through the network: the
+      // fact cannot change in place, so the change waits, as a retraction of
+      // the fact and an assertion of the changed copy.
+      engine.RetractFact(*fact);
+      changed->SetID(-1);
+      return FactIdValue(engine.Assert(std::move(changed)));
+    }
     engine.BeginFactModify(*fact);
     TFact* own = TFact::Exactly(*fact);
     TFact* scratch = TFact::Exactly(*changed);

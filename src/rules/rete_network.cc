@@ -904,22 +904,48 @@ std::string TReteNetwork::ToString() const {
   return text;
 }
 
+bool TReteNetwork::DeferFailure() const noexcept {
+  return engine_ != nullptr && engine_->DeferMatchFailure(std::current_exception());
+}
+
 void TReteNetwork::Activate(std::unique_ptr<TActivation>&& activation) {
   TActivation& a = *activation;
-  if (engine_ != nullptr) {
-    engine_->AddActivation(std::move(activation));
-  }
-  if (OnActivation) {
-    OnActivation(a);
+  try {
+    if (engine_ != nullptr) {
+      engine_->AddActivation(std::move(activation));
+    }
+    if (OnActivation) {
+      OnActivation(a);
+    }
+  } catch (...) {
+    // An activation the agenda did not take is still `activation`'s: the
+    // terminal node forgets it.
+    if (!DeferFailure()) {
+      throw;
+    }
   }
 }
 
 void TReteNetwork::Deactivate(TActivation& activation) {
+  std::exception_ptr failure;
   if (OnDeactivation) {
-    OnDeactivation(activation);
+    try {
+      OnDeactivation(activation);
+    } catch (...) {
+      failure = std::current_exception();  // the activation goes all the same
+    }
   }
-  if (engine_ != nullptr) {
-    engine_->RemoveActivation(activation);
+  try {
+    if (engine_ != nullptr) {
+      engine_->RemoveActivation(activation);
+    }
+  } catch (...) {
+    if (!failure) {
+      failure = std::current_exception();
+    }
+  }
+  if (failure && (engine_ == nullptr || !engine_->DeferMatchFailure(failure))) {
+    std::rethrow_exception(failure);
   }
 }
 

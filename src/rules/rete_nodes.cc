@@ -404,13 +404,29 @@ bool TPatternMatchNode::Compare(const Ref<TIEToken>& token, const IIEValue& valu
 }
 
 bool TPatternMatchNode::TestCall(const Ref<TIEToken>& token, bool negate) {
+  if (token->Tag() == TTokenAction::taRemove) {
+    // A withdrawal runs no predicate: the memories below find what the
+    // token's addition left there, and nothing else.
+    CallChildren(token);
+    return true;
+  }
   TIEContext& context = rete_->Engine()->NetworkContext();
   context.SetToken(token.get());
   context.SetFact(token->Fact());
-  Ref<IIEValue> result = value_->Resolve(&context);
+  bool passed = false;
+  try {
+    Ref<IIEValue> result = value_->Resolve(&context);
+    passed = negate ? IsFalse(*result) : !IsFalse(*result);
+  } catch (...) {
+    context.SetToken(nullptr);
+    context.SetFact(nullptr);
+    if (!rete_->DeferFailure()) {
+      throw;
+    }
+    return false;
+  }
   context.SetToken(nullptr);
   context.SetFact(nullptr);
-  const bool passed = negate ? IsFalse(*result) : !IsFalse(*result);
   if (passed) {
     CallChildren(token);
   }
@@ -626,7 +642,19 @@ bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* rig
     }
     context->SetToken(const_cast<TIEToken*>(&left));
     context->SetFact(right_fact);
-    bool passed = test->PerformTest(*context);
+    bool passed = false;
+    try {
+      passed = test->PerformTest(*context);
+    } catch (...) {
+      // A predicate that fails does not match; the failure is raised once
+      // the fact under way has moved through the network.
+      context->SetToken(nullptr);
+      context->SetFact(nullptr);
+      if (!rete_->DeferFailure()) {
+        throw;
+      }
+      return false;
+    }
     context->SetToken(nullptr);
     context->SetFact(nullptr);
     if (!passed) {
@@ -952,8 +980,13 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   // which is also where its partners sit in the right memory.
   if (token->Tag() == TTokenAction::taRemove) {
     // What this node made from the token this memory held goes with it.
+    // The held token is on its way out of every memory: marked so, what the
+    // withdrawal frees meanwhile below (a negation level fed from the same
+    // input, whose left memory holds it too) goes out as a removal instead
+    // of coming in for a moment.
     Ref<TIEToken> held;
     if (left_ && left_->Remove(*token, nullptr, &held)) {
+      held->SetTag(TTokenAction::taRemove);
       WithdrawChildren(*held);
     }
     return;
@@ -1063,7 +1096,16 @@ std::string TJoinNode::ToString() const {
 
 // --- TPatternMatchTerminalNode -------------------------------------------------------------------
 
-TPatternMatchTerminalNode::~TPatternMatchTerminalNode() { FastClear(); }
+TPatternMatchTerminalNode::~TPatternMatchTerminalNode() {
+  FastClear();
+  // The rule was removed while it fired: once its actions end, the firing
+  // activation has no node to tell.
+  if (TInferenceEngine* engine = rete_->Engine()) {
+    if (TActivation* firing = engine->FiringActivation(); firing != nullptr && firing->node_ == this) {
+      firing->node_ = nullptr;
+    }
+  }
+}
 
 bool TPatternMatchTerminalNode::CallNode(const Ref<TIEToken>& token, TCallType /*call_type*/) {
   switch (token->Tag()) {

@@ -424,10 +424,7 @@ void TIETokenTree::LinkKey(std::uint32_t index) {
   Entry& e = entries_[index];
   const std::size_t k = KeyIndex(e.hash);
   e.key_next = kNone;
-  if (k >= keys_.size()) {
-    keys_.resize(k + 1);  // a walked memory's table, up to its bucket count
-  }
-  KeyBucket& bucket = keys_[k];
+  KeyBucket& bucket = keys_[k];  // made by Add
   e.key_prev = bucket.tail;
   if (bucket.tail == kNone) {
     bucket.head = index;
@@ -505,6 +502,13 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash,
   LinkPending();  // the entry before, whose bucket came meanwhile: KeysFull counts it
   if (KeysFull()) {
     Grow();
+  }
+  if (modulus_ != 0) {
+    // A walked memory's table grows to the buckets used, up to its count;
+    // linking (which must not fail) finds the bucket made.
+    if (const std::size_t k = KeyIndex(hash); k >= keys_.size()) {
+      keys_.resize(k + 1);
+    }
   }
   std::uint32_t index = free_;
   if (index != kNone) {

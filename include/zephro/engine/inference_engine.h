@@ -30,6 +30,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -209,8 +210,33 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   virtual void BeginFactModify(IFact& fact);
   virtual std::int32_t EndFactModify(Ref<IFact> fact);
   bool Modifying() const noexcept { return modifying_; }
+  // Frees `component` now, or once the firing rule has fired when one is
+  // firing (the rules a rule's actions remove).
+  void Retire(std::unique_ptr<TComponent> component);
+  // Queues an assertion or a retraction of `fact` for when the fact moving
+  // through the network has finished (see Matching).
   virtual void AddPendingFact(Ref<IFact> fact, bool is_assertion);
+  // Asserts and retracts what was queued, in the order it was queued; a
+  // failure is raised once the queue is empty (the first one).
   void ProcessPendingFacts();
+  int PendingFactCount() const noexcept { return static_cast<int>(pending_.size()); }
+
+  // True while a fact moves through the network. Code the network runs
+  // then (pattern predicates, test elements, host handlers of activation
+  // events) may assert, retract and modify facts: those changes wait in the
+  // pending queue until the move has finished. What cannot wait (clearing,
+  // resetting, running, defining or removing rules and templates) raises
+  // "cannot ... while facts are being matched". A failure of such code does
+  // not stop the move half-way: the move completes, an assertion is then
+  // undone (the fact leaves every memory and working memory, without a
+  // retraction event; its id is not reused) and the failure is raised.
+  bool Matching() const noexcept { return matching_ > 0; }
+  // Raises SMatchingInProgress with `what` while Matching().
+  void CheckNotMatching(const char* what) const;
+  // For the network: keeps `failure` (the first of a move) to be raised when
+  // the move has finished. False when no move is under way: the caller
+  // raises it at once.
+  bool DeferMatchFailure(std::exception_ptr failure) noexcept;
   std::int32_t NewFactId() noexcept { return next_fact_id_++; }
   std::int32_t NextFactId() const noexcept override { return next_fact_id_; }
   void SetNextFactId(std::int32_t id) noexcept { next_fact_id_ = id; }
@@ -329,6 +355,16 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
 
   void CreateInternalConstructs();
   void RetractSlot(int slot);
+  // Runs `move` as a move of facts through the network; answers its first
+  // failure, if any (see Matching).
+  template <class F>
+  std::exception_ptr Match(F&& move);
+  // Takes the fact in `slot` out of every memory and out of working memory,
+  // quietly: an assertion that failed half-way.
+  void UndoAssertion(int slot);
+  // Retracts a queued fact: the very one when it is still in working memory,
+  // else one equal to it.
+  void RetractPending(const IFact& fact);
   void AssertInitialFact();
   void FireActivation();
   void ReorderAgenda();
@@ -365,8 +401,18 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   std::unique_ptr<TFactTemplates> fact_templates_;
   std::unique_ptr<TFacts> facts_;
   // Facts changed while matching was busy, taken in order from the front.
-  std::deque<Ref<IFact>> pending_assertions_;
-  std::deque<Ref<IFact>> pending_retractions_;
+  struct TPendingFact {
+    Ref<IFact> fact;
+    bool assertion;
+  };
+  std::deque<TPendingFact> pending_;
+  // Moves of facts through the network under way (see Matching), and the
+  // first failure of the code they ran.
+  int matching_ = 0;
+  std::exception_ptr match_failure_;
+  // Rules removed while one was firing: freed once it has fired, for the
+  // firing one may be among them.
+  std::vector<std::unique_ptr<TComponent>> retired_;
   std::unique_ptr<TIEPattern> initial_fact_pattern_;
   Ref<IFact> null_fact_;
   std::vector<TFactSet*> fact_sets_;  // not owned: fact sets are components

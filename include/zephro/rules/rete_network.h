@@ -69,8 +69,9 @@ class TReteNetwork {
   bool Enabled() const noexcept { return enabled_; }
   // Disabling clears the network; enabling again leaves it empty.
   void SetEnabled(bool enabled);
-  // The initial bucket count of every join memory (default 101). Memories
-  // grow as they fill.
+  // The bucket count of every join memory (default 101): a memory walked
+  // whole keeps it, which fixes the order of its walks; a probed memory
+  // starts with fewer and grows as it fills.
   int HashKey() const noexcept { return hash_key_; }
   void SetHashKey(int buckets) noexcept { hash_key_ = buckets < 1 ? 1 : buckets; }
   // Whether a join may use the right memory of another join fed by the same
@@ -86,6 +87,13 @@ class TReteNetwork {
   TActivationEvent OnActivation;
   TActivationEvent OnDeactivation;
   TActivationEvent OnRuleFired;
+
+  // For the nodes, in a handler of a failure of code they ran (a predicate,
+  // a salience, a host's handler): hands the failure being handled to the
+  // engine, which raises it once the fact under way has moved through the
+  // whole network. False without an engine moving a fact: the caller raises
+  // it at once.
+  bool DeferFailure() const noexcept;
 
   // Compiles `rule` into nodes (sharing what other rules already built) and
   // brings the new nodes up to date with working memory.

@@ -268,4 +268,9 @@ inline constexpr char SUndefinedFuzzyVariable[] = "fuzzy variable is not defined
 inline constexpr char SFuzzyDefinitionError[] =
     "Invalid attempt to modify fuzzy type in fact template slot, fuzzy types cannot be modified";
 
+// Working memory while a fact moves through the matching network: what code
+// run by the network (pattern tests, test elements, host handlers) may not
+// do then, named by the argument ("clear", "reset", "define or remove rules").
+inline constexpr char SMatchingInProgress[] = "cannot %s while facts are being matched";
+
 }  // namespace zephro
