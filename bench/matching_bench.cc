@@ -255,5 +255,46 @@ void BM_TokenChainCreateRelease(benchmark::State& state) {
 }
 BENCHMARK(BM_TokenChainCreateRelease)->ArgName("fanout")->Arg(1)->Arg(100);
 
+// One ordered fact of N fields against a pattern that splits it: a single
+// multifield variable taking every field, a constant between two wildcards
+// (found by one scan), and a field bound to a variable between two wildcards
+// (one match per field). The first two cost a pass over the fact, the
+// third as many copies of it as it has fields.
+void WideFact(benchmark::State& state, const std::string& pattern, int matches) {
+  const int fields = static_cast<int>(state.range(0));
+  auto e = LoadEngine("(defrule wide " + pattern + " =>)");
+  std::vector<Ref<IIEValue>> values;
+  values.reserve(static_cast<std::size_t>(fields));
+  for (int i = 0; i < fields; ++i) {
+    values.push_back(TIEValue::Atom("v" + std::to_string(i)));
+  }
+  Ref<IFact> probe = Ordered(*e, "wide", std::move(values));
+  const int before = e->GetAgendaCount();
+  const std::int32_t id = e->Assert(probe);
+  const int made = e->GetAgendaCount() - before;
+  e->Retract(id);
+  if (made != (matches < 0 ? fields : matches)) {
+    state.SkipWithError("the wide fact does not match as often as it should");
+    return;
+  }
+  TimeAssertRetract(state, *e, probe);
+  state.SetBytesProcessed(state.iterations() * fields);
+}
+
+void BM_WideFactOneMultifield(benchmark::State& state) { WideFact(state, "(wide $?x)", 1); }
+BENCHMARK(BM_WideFactOneMultifield)->ArgName("fields")->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_WideFactConstantBetweenWildcards(benchmark::State& state) {
+  WideFact(state, "(wide $? v5 $?)", 1);
+}
+BENCHMARK(BM_WideFactConstantBetweenWildcards)
+    ->ArgName("fields")
+    ->Arg(1000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_WideFactEveryField(benchmark::State& state) { WideFact(state, "(wide $? ?x $?)", -1); }
+BENCHMARK(BM_WideFactEveryField)->ArgName("fields")->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace zephro
