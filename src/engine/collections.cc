@@ -514,6 +514,9 @@ void TFacts::Delete(int index) {
 }
 
 void TFacts::Clear() {
+  if (engine_ != nullptr && !engine_->destroying_) {
+    engine_->CheckNotMatching("retract every fact");
+  }
   slots_.clear();
   by_id_.Clear();
   by_hash_.Clear();

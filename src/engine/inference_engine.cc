@@ -546,7 +546,9 @@ void TInferenceEngine::Retract(std::string_view text) {
 }
 
 void TInferenceEngine::RetractFacts() {
-  CheckNotMatching("retract every fact");
+  if (!destroying_) {
+    CheckNotMatching("retract every fact");
+  }
   if (std::exception_ptr failure = Match([&] { rete_->ProcessToken(TIEToken::Clear()); })) {
     std::rethrow_exception(failure);
   }

@@ -304,33 +304,38 @@ void TRule::BindPatternVariables(TIEPattern& pattern, int position) {
     AddBinding(pattern.BoundName(), position, SPatternBinding, NoSubIndex);
   }
   std::vector<std::pair<std::string, std::string>> renames;
-  for (int s = 0; s < pattern.SlotCount(); ++s) {
-    TPatternSlot& slot = pattern.Slot(s);
-    for (auto& test : slot.tests) {
-      if (!test->IsVariable() && !test->IsMultiVariable()) {
-        continue;
-      }
-      std::string name(test->SlotValue()->Text());
-      for (const auto& [from, to] : renames) {
-        if (name == from) {
-          name = to;
-          test->SetSlotValueShared(MakeRef<TIEValue>(name, test->SlotValue()->DType()));
-          break;
+  // The slots come in the template's order, not the order the pattern names
+  // them in: a variable used negated in one slot and plainly in another, as in
+  // (rec (s ?w) (m ~?w)), is bound by the plain use wherever it stands.
+  for (const bool negated : {false, true}) {
+    for (int s = 0; s < pattern.SlotCount(); ++s) {
+      TPatternSlot& slot = pattern.Slot(s);
+      for (auto& test : slot.tests) {
+        if ((!test->IsVariable() && !test->IsMultiVariable()) || test->IsNegated() != negated) {
+          continue;
         }
+        std::string name(test->SlotValue()->Text());
+        for (const auto& [from, to] : renames) {
+          if (name == from) {
+            name = to;
+            test->SetSlotValueShared(MakeRef<TIEValue>(name, test->SlotValue()->DType()));
+            break;
+          }
+        }
+        if (GetBindingByName(name) != nullptr) {
+          continue;
+        }
+        if (pattern.NegatedCount() > 0 && name.starts_with(SBlankPrefix)) {
+          std::string renamed = "_" + std::to_string(patterns_.size()) + "_" + name;
+          renames.emplace_back(name, renamed);
+          test->SetSlotValueShared(MakeRef<TIEValue>(renamed, test->SlotValue()->DType()));
+          name = renamed;
+        }
+        if (test->IsNegated()) {
+          RaiseIE(SNegatedVariable, name.c_str());
+        }
+        AddBinding(name, position, slot.name.View(), test->MultiSlotSubIndex());
       }
-      if (GetBindingByName(name) != nullptr) {
-        continue;
-      }
-      if (pattern.NegatedCount() > 0 && name.starts_with(SBlankPrefix)) {
-        std::string renamed = "_" + std::to_string(patterns_.size()) + "_" + name;
-        renames.emplace_back(name, renamed);
-        test->SetSlotValueShared(MakeRef<TIEValue>(renamed, test->SlotValue()->DType()));
-        name = renamed;
-      }
-      if (test->IsNegated()) {
-        RaiseIE(SNegatedVariable, name.c_str());
-      }
-      AddBinding(name, position, slot.name.View(), test->MultiSlotSubIndex());
     }
   }
   if (!renames.empty()) {
