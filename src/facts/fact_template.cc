@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string_view>
+#include <unordered_map>
 
 #include "zephro/facts/fact.h"
 #include "zephro/language/pretty_printer.h"
@@ -77,6 +79,36 @@ int TSlotLayout::IndexOf(std::string_view name) const noexcept {
   return static_cast<int>(it - names_.begin());
 }
 
+// --- slot batches ------------------------------------------------------------------
+
+struct TFactTemplate::TSlotBatch {
+  std::unordered_map<std::string_view, TFactSlot*> slots;
+};
+
+void TFactTemplate::BeginSlotBatch() {
+  if (batch_) {
+    return;
+  }
+  auto batch = std::make_unique<TSlotBatch>();
+  batch->slots.reserve(slots_.size());
+  for (const Ref<TFactSlot>& slot : slots_) {
+    batch->slots.emplace(slot->Name(), slot.get());
+  }
+  batch_ = std::move(batch);
+}
+
+void TFactTemplate::EndSlotBatch() {
+  if (!batch_) {
+    return;
+  }
+  // The names are distinct: no two compare equal, and the order is total.
+  std::sort(slots_.begin(), slots_.end(), [](const Ref<TFactSlot>& a, const Ref<TFactSlot>& b) {
+    return TSlotLayout::Less(a->Name(), b->Name());
+  });
+  batch_.reset();
+  SlotsChanged();
+}
+
 // --- construction ------------------------------------------------------------------
 
 TFactTemplate::TFactTemplate(IFactEnvironment* owner)
@@ -136,6 +168,10 @@ IFactSlot* TFactTemplate::SlotAt(int index) const {
 }
 
 TFactSlot* TFactTemplate::FindOwnSlot(std::string_view name) const noexcept {
+  if (batch_) {
+    auto it = batch_->slots.find(name);
+    return it == batch_->slots.end() ? nullptr : it->second;
+  }
   int i = SlotIndex(name);
   return i < 0 ? nullptr : slots_[static_cast<std::size_t>(i)].get();
 }
@@ -186,6 +222,7 @@ void TFactTemplate::PutSlot(Ref<TFactSlot> slot) {
 }
 
 void TFactTemplate::NewSlotName(const TFactSlot& slot, std::string_view new_name) {
+  EndSlotBatch();
   if (FindOwnSlot(new_name) != nullptr) {
     RaiseIE(SBadSlotName, std::string(new_name).c_str());
   }
@@ -260,12 +297,21 @@ TFactSlot* TFactTemplate::NewSlot(std::string_view name, TIETypes types,
   slot->SetSlotDefault(std::move(default_value));
   slot->name_ = name;
   TFactSlot* added = slot.get();
+  if (batch_) {
+    if (slots_.size() == slots_.capacity()) {
+      slots_.reserve(std::max<std::size_t>(8, slots_.size() * 2));
+    }
+    batch_->slots.emplace(added->Name(), added);
+    slots_.push_back(std::move(slot));  // within the capacity: cannot fail
+    return added;
+  }
   PutSlot(std::move(slot));
   SlotsChanged();
   return added;
 }
 
 void TFactTemplate::AddSlot(Ref<IFactSlot> slot) {
+  EndSlotBatch();
   if (!slot) {
     RaiseIEPlain(SBadSlotType);
   }
@@ -284,6 +330,7 @@ void TFactTemplate::SetSlot(std::string_view name, Ref<IFactSlot> slot) {
 }
 
 void TFactTemplate::RemoveSlot(std::string_view name) {
+  EndSlotBatch();
   const int i = SlotIndex(name);
   if (i < 0) {
     RaiseIE(SInvalidSlotName, std::string(name).c_str());
@@ -294,6 +341,7 @@ void TFactTemplate::RemoveSlot(std::string_view name) {
 }
 
 void TFactTemplate::ClearSlots() {
+  EndSlotBatch();
   for (const Ref<TFactSlot>& slot : slots_) {
     Detach(*slot);
   }
@@ -305,6 +353,7 @@ void TFactTemplate::AssignSlots(const IFactTemplate& source) {
   if (&source == this) {
     return;
   }
+  EndSlotBatch();
   std::vector<Ref<TFactSlot>> copies;
   copies.reserve(static_cast<std::size_t>(source.SlotCount()));
   for (int i = 0; i < source.SlotCount(); ++i) {
@@ -335,12 +384,14 @@ void TFactTemplate::Assign(const IFactTemplate& source) {
 // --- facts -------------------------------------------------------------------------
 
 Ref<IFact> TFactTemplate::NewFact() {
+  EndSlotBatch();
   Ref<IFact> fact = TFact::Make(Ref<IFactTemplate>(this));
   FillFactWithDefaults(*fact);
   return fact;
 }
 
 void TFactTemplate::FillFactWithDefaults(IFact& fact) {
+  EndSlotBatch();
   const IFactTemplate* of = fact.Template();
   if (of == nullptr) {
     RaiseIEPlain(SNoTemplate);

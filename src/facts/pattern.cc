@@ -463,6 +463,16 @@ void TIEPattern::SetExplicit(bool on) {
 }
 
 int TIEPattern::IndexOfSlotName(std::string_view name) const noexcept {
+  // The slots are usually the template's, in its order: its index answers
+  // without a walk, which for a wide template would cost as much as the
+  // slots are many, for each test.
+  if (fact_template_) {
+    const int i = fact_template_->SlotIndex(name);
+    if (i >= 0 && static_cast<std::size_t>(i) < slots_.size() &&
+        slots_[static_cast<std::size_t>(i)].name.View() == name) {
+      return i;
+    }
+  }
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     if (slots_[i].name.View() == name) {
       return static_cast<int>(i);

@@ -149,16 +149,20 @@ Ref<IFactTemplate> TIEClipsParser::ParseFactTemplate() {
   } else if (!token->IsChar('(') && !token->IsChar(')')) {
     ParseError(kWhere, SExpectedExtends);
   }
-  Ref<IFactTemplate> fact_template = MakeRef<TFactTemplate>(&Engine(), name, comment, parent);
+  Ref<TFactTemplate> fact_template = MakeRef<TFactTemplate>(&Engine(), name, comment, parent);
   if (is_a != nullptr) {
     IFactSlot* data = fact_template->AddMultiSlot(SDefaultSlotName, Ref<IIEValue>(&FCNilList()));
     data->SetExtendedTypeInfo(Ref<IIEDefinedType>(is_a));
   } else {
+    // One layout for all the slots (a template that fails to parse is
+    // dropped with its batch open).
+    fact_template->BeginSlotBatch();
     while (token->IsChar('(')) {
       PutBack(std::move(token));
       ParseFactTemplateSlot(*fact_template);
       token = Next();
     }
+    fact_template->EndSlotBatch();
   }
   if (!token->IsChar(')')) {
     ParseError(kWhere, SMissingCloseParens);

@@ -17,6 +17,8 @@
 #include "zephro/rules/rete_network.h"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "zephro/engine/inference_engine.h"
@@ -60,7 +62,10 @@ class TPreparedCalls {
   static constexpr std::size_t kSlots = 4096;
 
   // Same tags, name, reasoner and comment, and the very same arguments: a
-  // copy's constants, binding references and nested copies are shared.
+  // copy's constants, binding references and nested copies are shared. A
+  // copy bound to a function no longer filed under its name (a deffunction
+  // defined again) keeps it for the rules that ran it, and is not handed to
+  // others.
   static bool Same(const IIEValue& a, const IIEValue& b) {
     const IFunCall& x = *a.AsFunCall();
     const IFunCall& y = *b.AsFunCall();
@@ -69,7 +74,13 @@ class TPreparedCalls {
     return a.Tag() == b.Tag() && x.Tag() == y.Tag() && x.Reasoner() == y.Reasoner() &&
            x.Name() == y.Name() && x.Comment() == y.Comment() &&
            std::equal(xs.begin(), xs.end(), ys.begin(), ys.end(),
-                      [](const Ref<IIEValue>& p, const Ref<IIEValue>& q) { return p == q; });
+                      [](const Ref<IIEValue>& p, const Ref<IIEValue>& q) { return p == q; }) &&
+           !BoundElsewhere(x);
+  }
+  static bool BoundElsewhere(const IFunCall& call) {
+    const IUserFunction* bound = call.UserFunction();
+    return bound != nullptr && call.Reasoner() != nullptr &&
+           call.Reasoner()->ContainsUserFunction(call.Name()) != bound;
   }
 
   std::vector<Ref<IIEValue>> slots_;
@@ -487,7 +498,7 @@ class TReteCompiler {
   // (see TRightMemory). Only the last few of those are looked at, so that
   // placing a join costs the same however many joins the node feeds.
   void ShareRight(TJoinNode& join, TReteNode& left, TReteNode& right) {
-    if (!rete_.ShareRightMemories() || join.IsPrefixJoin() || Reaches(right, left)) {
+    if (!rete_.ShareRightMemories() || join.IsPrefixJoin() || IsAbove(right, left)) {
       return;
     }
     join.OfferRightMemory();
@@ -508,23 +519,26 @@ class TReteCompiler {
     }
   }
 
-  // True when `from` is `to` or one of the nodes above it.
-  static bool Reaches(const TReteNode& from, TReteNode& to) {
-    // A rule's nodes above a join are few: a list serves to remember them.
-    std::vector<TReteNode*> pending{&to};
-    std::vector<const TReteNode*> seen;
-    while (!pending.empty()) {
-      TReteNode* node = pending.back();
-      pending.pop_back();
-      if (node == &from) {
-        return true;
+  // True when `node` is `left` or one of the nodes above it. The joins are
+  // placed in pattern order, each on the end of the one before, so every
+  // `left` asked about lies below the one asked about before: the nodes
+  // above it are those known already plus the ones found by walking up from
+  // it until a known node. A rule's compilation meets each node once however
+  // many patterns it has.
+  bool IsAbove(const TReteNode& node, TReteNode& left) {
+    if (&left != above_of_) {
+      std::vector<TReteNode*> pending{&left};
+      while (!pending.empty()) {
+        TReteNode* next = pending.back();
+        pending.pop_back();
+        if (above_.insert(next).second) {
+          pending.insert(pending.end(), next->Predecessors().begin(),
+                         next->Predecessors().end());
+        }
       }
-      if (std::find(seen.begin(), seen.end(), node) == seen.end()) {
-        seen.push_back(node);
-        pending.insert(pending.end(), node->Predecessors().begin(), node->Predecessors().end());
-      }
+      above_of_ = &left;
     }
-    return false;
+    return above_.contains(&node);
   }
 
   void ThirdPass() {
@@ -557,8 +571,9 @@ class TReteCompiler {
     rule_.AddCompileStep(true, 't');
     // Feed working memory through the rule's roots, each root once.
     std::vector<TReteNode*> roots;
+    std::unordered_set<const TReteNode*> listed;
     for (TReteNode* entry : entries_) {
-      if (std::find(roots.begin(), roots.end(), entry) == roots.end()) {
+      if (listed.insert(entry).second) {
         roots.push_back(entry);
       }
     }
@@ -576,20 +591,21 @@ class TReteCompiler {
   // leaves them as they are).
   void RestoreSharedRoots() noexcept {
     std::vector<TReteNode*> alive;
-    for (TReteNode* root : fed_roots_) {
+    try {
+      std::unordered_set<const TReteNode*> roots;
       for (const auto& [name, list] : rete_.roots_) {
-        if (std::find(list.begin(), list.end(), root) != list.end()) {
+        roots.insert(list.begin(), list.end());
+      }
+      for (TReteNode* root : fed_roots_) {
+        if (roots.contains(root)) {
           alive.push_back(root);
-          break;
         }
       }
-    }
-    fed_roots_.clear();
-    try {
       Feed(alive);
     } catch (...) {
       // The failure the caller rethrows is the one to report.
     }
+    fed_roots_.clear();
   }
 
  private:
@@ -600,15 +616,52 @@ class TReteCompiler {
     if (engine == nullptr || roots.empty()) {
       return;
     }
+    // A fact passes only the roots that test its template or an ancestor of
+    // it (a `test` element's root passes none). Past a few roots, each fact
+    // goes to those alone, in the same order, rather than to every root:
+    // a rule of many patterns on many templates would cost their product.
+    constexpr std::size_t kAskedAll = 8;
+    std::unordered_map<std::string_view, std::vector<std::size_t>> by_template;
+    if (roots.size() > kAskedAll) {
+      for (std::size_t i = 0; i < roots.size(); ++i) {
+        const auto* root = dynamic_cast<const TPatternMatchNode*>(roots[i]);
+        if (root != nullptr && root->Test() == TPatternMatchTest::pmtTestClassType) {
+          by_template[root->Value()->Text()].push_back(i);
+        }
+      }
+    }
+    std::vector<std::size_t> passing;
+    std::vector<TReteNode*> asked;
     engine->ForEachFactMatch([&](IFact& fact, Ref<IReteToken>& match) {
+      const std::vector<TReteNode*>* to = &roots;
+      if (roots.size() > kAskedAll) {
+        passing.clear();
+        int lists = 0;
+        for (const IFactTemplate* t = fact.Template(); t != nullptr; t = t->Parent()) {
+          auto it = by_template.find(t->TemplateName());
+          if (it != by_template.end()) {
+            passing.insert(passing.end(), it->second.begin(), it->second.end());
+            ++lists;
+          }
+        }
+        if (lists > 1) {
+          std::sort(passing.begin(), passing.end());
+          passing.erase(std::unique(passing.begin(), passing.end()), passing.end());
+        }
+        asked.clear();
+        for (const std::size_t i : passing) {
+          asked.push_back(roots[i]);
+        }
+        to = &asked;
+      }
       Ref<TIEToken> token = match ? Ref<TIEToken>(static_cast<TIEToken*>(match.get()))
                                   : MakeRef<TIEToken>(TTokenAction::taAdd, &fact);
       token->SetTag(TTokenAction::taRemove);
-      for (TReteNode* root : roots) {
+      for (TReteNode* root : *to) {
         root->CallNode(token, TCallType::ctSingle);
       }
       token->SetTag(TTokenAction::taAdd);
-      for (TReteNode* root : roots) {
+      for (TReteNode* root : *to) {
         root->CallNode(token, TCallType::ctSingle);
       }
       match = Ref<IReteToken>(token.get());
@@ -622,6 +675,9 @@ class TReteCompiler {
   std::vector<TReteNode*> fed_roots_;  // while working memory is fed
   std::vector<TReteNode*> nodes_;      // see Listed
   TReteNode* terminal_ = nullptr;
+  // The nodes at or above `above_of_` (see IsAbove).
+  std::unordered_set<const TReteNode*> above_;
+  const TReteNode* above_of_ = nullptr;
 };
 
 // --- the network ----------------------------------------------------------------------------

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <new>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/facts/fact_slot.h"
@@ -15,7 +18,9 @@ namespace zephro {
 
 ZEPHRO_DEFINE_CLASS(TRule);
 
-void NotifyRulePatternChanged(TRule& rule, TIEPattern& /*pattern*/) { rule.Change(); }
+void NotifyRulePatternChanged(TRule& rule, TIEPattern& /*pattern*/) {
+  rule.Change();
+}
 
 namespace {
 
@@ -42,7 +47,8 @@ TRule::TRule(TComponent* owner) : TComponent(owner), salience_value_(DefaultSali
 }
 
 TRule::~TRule() {
-  if (engine_ != nullptr && !engine_->ComponentState().Contains(TComponentStateFlag::csDestroying)) {
+  if (engine_ != nullptr &&
+      !engine_->ComponentState().Contains(TComponentStateFlag::csDestroying)) {
     engine_->Rules().Remove(rule_name_, *this);
   }
 }
@@ -92,7 +98,10 @@ namespace {
 
 // A compile step's character (the kind, upper case for a shared node) and
 // its code in place (0: no step).
-constexpr std::string_view kStepCodes("\0" "12tABT", 7);
+constexpr std::string_view kStepCodes(
+    "\0"
+    "12tABT",
+    7);
 constexpr int kStepBits = 3;
 constexpr int kStepsInPlace = 64 / kStepBits;
 
@@ -193,7 +202,53 @@ void TRule::SetOneShot(bool one_shot) {
   }
 }
 
+namespace {
+
+// Rules with fewer bindings than this look a name up by a walk.
+constexpr std::size_t kIndexedBindings = 16;
+
+// Room for one more element in `v`, growing it geometrically, so that the
+// push_back that follows cannot fail.
+template <class T>
+void ReserveOneMore(std::vector<T>& v) {
+  if (v.size() == v.capacity()) {
+    v.reserve(std::max<std::size_t>(4, v.size() * 2));
+  }
+}
+
+}  // namespace
+
+// The bindings of each name, in the order they were added: the first one by
+// name, then a chain through `next`.
+struct TRule::TBindingIndex {
+  struct Chain {
+    int first;
+    int last;
+  };
+  std::unordered_map<std::string_view, Chain> names;  // views of the bindings' names
+  std::vector<int> next;  // per binding, the next one of the same name, or -1
+
+  // REQUIRES: `index` is the number of bindings added before. Changes
+  // nothing when it fails.
+  void Add(std::string_view name, int index) {
+    ReserveOneMore(next);
+    auto [it, added] = names.try_emplace(name, Chain{index, index});
+    if (!added) {
+      next[static_cast<std::size_t>(it->second.last)] = index;
+      it->second.last = index;
+    }
+    next.push_back(-1);  // within the capacity: cannot fail
+  }
+  int First(std::string_view name) const noexcept {
+    auto it = names.find(name);
+    return it == names.end() ? -1 : it->second.first;
+  }
+};
+
 int TRule::IndexOfBinding(std::string_view name) const noexcept {
+  if (binding_index_) {
+    return binding_index_->First(name);
+  }
   for (std::size_t i = 0; i < bindings_.size(); ++i) {
     if (bindings_[i]->Name() == name) {
       return static_cast<int>(i);
@@ -210,12 +265,33 @@ TBinding* TRule::GetBindingByName(std::string_view name) const noexcept {
 TBinding& TRule::AddBinding(std::string_view name, std::int32_t fact_index,
                             std::string_view slot_index, std::int32_t sub_index) {
   auto binding = std::make_unique<TBinding>(name, fact_index, slot_index, sub_index);
-  for (const auto& b : bindings_) {
-    if (b->Equals(*binding)) {
-      return *b;
+  // An equal binding has the same name.
+  if (binding_index_) {
+    for (int i = binding_index_->First(name); i >= 0;
+         i = binding_index_->next[static_cast<std::size_t>(i)]) {
+      if (bindings_[static_cast<std::size_t>(i)]->Equals(*binding)) {
+        return *bindings_[static_cast<std::size_t>(i)];
+      }
+    }
+  } else {
+    for (const auto& b : bindings_) {
+      if (b->Equals(*binding)) {
+        return *b;
+      }
     }
   }
-  bindings_.push_back(std::move(binding));
+  ReserveOneMore(bindings_);
+  if (binding_index_) {
+    binding_index_->Add(binding->Name(), static_cast<int>(bindings_.size()));
+  } else if (bindings_.size() + 1 >= kIndexedBindings) {
+    auto index = std::make_unique<TBindingIndex>();
+    for (std::size_t i = 0; i < bindings_.size(); ++i) {
+      index->Add(bindings_[i]->Name(), static_cast<int>(i));
+    }
+    index->Add(binding->Name(), static_cast<int>(bindings_.size()));
+    binding_index_ = std::move(index);
+  }
+  bindings_.push_back(std::move(binding));  // within the capacity: cannot fail
   return *bindings_.back();
 }
 

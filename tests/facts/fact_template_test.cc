@@ -295,5 +295,92 @@ TEST(FactTemplateTest, FillingChecksOnlyWhatDynamicDefaultsYield) {
                "Not a DTATOM type.  Value (1) is a dtInteger type for d slot");
 }
 
+// A batch adds slots as one at a time would, publishing one layout at its end.
+TEST(FactTemplateTest, ABatchOfSlotsEndsAsSlotsAddedOneByOne) {
+  const std::vector<std::string> declared = {"s10", "s2", "S1", "s1", "b", "a10", "a9"};
+  auto one_by_one = MakeTemplate("t", {"old"});
+  auto batched = MakeTemplate("t", {"old"});
+  const std::uint64_t before = batched->LayoutSerial();
+  batched->BeginSlotBatch();
+  for (const std::string& name : declared) {
+    one_by_one->AddSlot(name, TIEValue::Integer(1));
+    IFactSlot* added = batched->AddSlot(name, TIEValue::Integer(1));
+    // The batch knows the name at once: adding it again changes its default.
+    EXPECT_EQ(batched->AddSlot(name, TIEValue::Integer(2)), added) << name;
+    EXPECT_EQ(added->SlotDefault()->AsInteger(), 2) << name;
+    one_by_one->AddSlot(name, TIEValue::Integer(2));
+    // The layout waits for the end of the batch.
+    EXPECT_EQ(batched->FindSlot(name), nullptr) << name;
+    EXPECT_EQ(batched->SlotCount(), 1);
+    EXPECT_EQ(batched->LayoutSerial(), before);
+  }
+  batched->EndSlotBatch();
+  EXPECT_NE(batched->LayoutSerial(), before);
+  EXPECT_THAT(batched->SlotNames(), ElementsAreArray(one_by_one->SlotNames()));
+  for (const std::string& name : declared) {
+    EXPECT_EQ(batched->SlotIndex(name), one_by_one->SlotIndex(name)) << name;
+    EXPECT_EQ(batched->SlotAt(batched->SlotIndex(name))->Name(), name);
+  }
+  EXPECT_EQ(batched->GetHashCode(), one_by_one->GetHashCode());
+}
+
+TEST(FactTemplateTest, ABatchRaisesAsSlotsAddedOneByOne) {
+  auto list = MakeRef<TIEValue>(MakeValueVector());
+  auto t = MakeTemplate("t", {"s"});
+  t->BeginSlotBatch();
+  IFactSlot* m = t->AddMultiSlot("m", list);
+  const struct {
+    const char* what;
+    std::function<void()> call;
+    std::string text;
+  } cases[] = {
+      {"slot over a multislot of the batch", [&] { t->AddSlot("m", TIEValue::Atom("a")); },
+       "Invalid value for existing slot, multislot is not slot"},
+      {"multislot over a slot from before", [&] { t->AddMultiSlot(" s ", list); },
+       "Invalid value for existing slot, slot is not multislot"},
+      {"slot with a list default", [&] { t->AddSlot("x", list); },
+       "Invalid default slot value: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExpectRaises(c.call, c.text);
+  }
+  // A slot of the batch again: its default changes, no second slot.
+  EXPECT_EQ(t->AddMultiSlot("m", MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(
+                                     std::vector<Ref<IIEValue>>{TIEValue::Integer(3)})))),
+            m);
+  t->EndSlotBatch();
+  EXPECT_THAT(t->SlotNames(), ElementsAreArray({"m", "s"}));
+  EXPECT_EQ(m->SlotDefault()->ToString(), "3 ");
+}
+
+TEST(FactTemplateTest, OtherChangesAndNewFactsEndABatch) {
+  const struct {
+    const char* what;
+    std::function<void(TFactTemplate&)> change;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"removing a slot", [](TFactTemplate& t) { t.RemoveSlot("b"); }, {"a", "c"}},
+      {"renaming a slot", [](TFactTemplate& t) { t.GetSlot("c")->SetName("d"); },
+       {"a", "b", "d"}},
+      {"adding a slot object",
+       [](TFactTemplate& t) { t.AddSlot(MakeRef<TFactSlot>("e", IESlotTypes, &FCNil())); },
+       {"a", "b", "c", "e"}},
+      {"making a fact", [](TFactTemplate& t) { EXPECT_EQ(t.NewFact()->Template(), &t); },
+       {"a", "b", "c"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto t = MakeTemplate("t", {"b"});
+    t->BeginSlotBatch();
+    t->AddSlot("c", TIEValue::Integer(1));
+    t->AddSlot("a", TIEValue::Integer(1));
+    c.change(*t);
+    EXPECT_THAT(t->SlotNames(), ElementsAreArray(c.names));
+    t->EndSlotBatch();  // nothing left to end
+    EXPECT_THAT(t->SlotNames(), ElementsAreArray(c.names));
+  }
+}
+
 }  // namespace
 }  // namespace zephro

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "zephro/facts/fact_template.h"
+#include "zephro/values/exceptions.h"
+
 #include "testing/engine_fixture.h"
 
 namespace zephro::testing {
@@ -119,6 +122,30 @@ TEST(PatternTest, SlotsKeepNamesTestsAndLengthsThroughGrowth) {
       }
       EXPECT_EQ(i, n);
     }
+  }
+}
+
+// A pattern finds its slots by name in the template's order, however wide
+// the template, and raises for a name the template lacks.
+TEST(PatternTest, SlotsAreFoundByNameInTheTemplatesOrder) {
+  for (const int n : {1, 8, 9, 500}) {
+    SCOPED_TRACE(n);
+    EngineFixture fx;
+    auto wide = MakeRef<TFactTemplate>(&fx.Engine(), "wide" + std::to_string(n), "", nullptr);
+    for (int i = 0; i < n; ++i) {
+      wide->AddSlot("s" + std::to_string(i), TIEValue::Integer(0));
+    }
+    TIEPattern pattern(nullptr, "wide", Ref<IFactTemplate>(wide.get()));
+    for (int i = n - 1; i >= 0; --i) {
+      const std::string name = "s" + std::to_string(i);
+      EXPECT_EQ(pattern.IndexOfSlotName(name), wide->SlotIndex(name)) << name;
+      pattern.AddTest(name, TSlotTestType::sttEquals, NoSubIndex, TIEValue::Integer(i));
+      EXPECT_EQ(pattern.Slot(wide->SlotIndex(name)).tests.size(), 1u) << name;
+    }
+    EXPECT_EQ(pattern.SlotCount(), n);
+    EXPECT_EQ(pattern.IndexOfSlotName("S0"), -1);
+    EXPECT_THROW(pattern.AddTest("nope", TSlotTestType::sttEquals, NoSubIndex, TIEValue::Integer(1)),
+                 EIEException);
   }
 }
 

@@ -22,6 +22,7 @@
 // template on the engine's thread, or while holding the engine's lock.
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -114,6 +115,18 @@ class TFactTemplate final : public IFactTemplate {
   // a multifield, "Bad Slot Name: %s" for an empty name, "Invalid value for
   // existing slot, slot is not multislot" when the existing slot is single.
   IFactSlot* AddMultiSlot(std::string_view name, Ref<IIEValue> default_value) override;
+  // Many slots at the cost of one, for a template being built (the parser's
+  // deftemplate): between BeginSlotBatch and EndSlotBatch, AddSlot and
+  // AddMultiSlot look names up and raise as always, but a new slot waits at
+  // the end, out of the layout, and EndSlotBatch puts the new slots in their
+  // places and publishes one layout for them all. Until then SlotCount,
+  // SlotNames, SlotIndex and SlotAt show the slots the batch started with.
+  // Any other change to the slots, and making or filling a fact, ends the
+  // batch first. Without a batch, adding n slots costs n layouts of up to n
+  // names each.
+  void BeginSlotBatch();
+  void EndSlotBatch();
+
   // Adds `slot` under its name, replacing a slot of that name. A slot that
   // belongs to another template is copied; one of another class is copied
   // into a TFactSlot.
@@ -169,10 +182,14 @@ class TFactTemplate final : public IFactTemplate {
   void SlotsChanged();
   TFactSlot* FindOwnSlot(std::string_view name) const noexcept;
 
+  // The slots by name while a batch is open (see BeginSlotBatch); the keys
+  // view the slots' names.
+  struct TSlotBatch;
+  std::unique_ptr<TSlotBatch> batch_;
   IFactEnvironment* owner_;  // not owned
   Ref<IFactTemplate> parent_;
   Ref<const TSlotLayout> layout_;
-  std::vector<Ref<TFactSlot>> slots_;  // in layout_ order
+  std::vector<Ref<TFactSlot>> slots_;  // in layout_ order, then a batch's new ones
   std::string name_;
   std::string comment_;
   std::int32_t tag_ = 0;

@@ -202,6 +202,11 @@ class TRule : public TComponent {
   void PackPatterns() noexcept;
   std::vector<Ref<IFunCall>> actions_;
   std::vector<std::unique_ptr<TBinding>> bindings_;
+  // Past a few bindings, where each name's bindings are, so that compiling a
+  // rule of many patterns finds its variables without a walk over all of
+  // them (see rule.cc); null for the many small rules.
+  struct TBindingIndex;
+  std::unique_ptr<TBindingIndex> binding_index_;
   // The rule's terminal node in the network, null while not compiled. The
   // rest of the rule's nodes are found from it, through their inputs.
   TReteNode* network_terminal_ = nullptr;
