@@ -12,12 +12,19 @@
 #include <pthread.h>
 #endif
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "zephro/engine/context.h"
+#include "zephro/functions/function_call.h"
 #include "zephro/language/pretty_printer.h"
+#include "zephro/platform/component.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/type_set_text.h"
@@ -151,11 +158,310 @@ std::int32_t TInterpretedFunction::MaxArgumentCount() const noexcept {
                                   : static_cast<std::int32_t>(parameters_.size());
 }
 
+// --- retired functions ---------------------------------------------------------------------
+//
+// The functions listed here are those no engine files any more. A collection
+// looks at them as a graph: the retired functions, and the values, calls and
+// lists their actions reach, each node with the references it holds on the
+// others (an action value, the call or list in a value, a call's arguments and
+// bound function, a list's items). A node whose count is above the references
+// the graph holds on it is held from outside (a filed function's actions, a
+// rule, the parser's shared calls, the host), and so is a function running;
+// what those reach lives. A retired function that nothing living reaches is
+// garbage: dropping its actions frees it, and what only it held.
+//
+// Every count is read under the list's lock, with no reference taken, and
+// the references counted are only those a node is known to hold, so a node
+// is never thought garbage while something else holds it: at worst a
+// function held through an object of another kind waits for a later
+// collection, or for its engine's end.
+
+struct TInterpretedFunction::Retirement {
+  // One of an engine's components, freed after the engine's own destructor
+  // has retired the functions it filed: the functions that engine retired
+  // drop their actions then, whatever still holds them.
+  class Watch final : public TComponent {
+   public:
+    Watch(TComponent& engine, const IReasoner& reasoner)
+        : TComponent(&engine), reasoner_(reasoner) {}
+    ~Watch() override { ReleaseRetiredBy(reasoner_); }
+
+   private:
+    const IReasoner& reasoner_;  // only compared
+  };
+
+  std::mutex mutex;
+  std::unordered_set<TInterpretedFunction*> functions;
+  std::unordered_set<const IReasoner*> watched;  // engines with a Watch
+  std::atomic<bool> dirty{false};  // something changed since the last collection
+  bool collecting = false;
+  bool again = false;  // asked for while collecting
+
+  // Never destroyed: functions may be let go after the statics are gone.
+  static Retirement& Get() {
+    static Retirement* const retirement = new Retirement;
+    return *retirement;
+  }
+
+  // Lists `function` as retired by `from`; false when there was no room.
+  bool Add(TInterpretedFunction& function, IReasoner& from) noexcept {
+    auto* engine = dynamic_cast<TComponent*>(&from);
+    bool watch = false;
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      try {
+        functions.insert(&function);
+        watch = engine != nullptr && watched.insert(&from).second;
+      } catch (...) {
+        functions.erase(&function);
+        return false;
+      }
+      function.retired_ = true;
+      function.retired_from_ = &from;
+      dirty.store(true, std::memory_order_relaxed);
+    }
+    if (watch) {
+      try {
+        new Watch(*engine, from);  // owned by the engine from here on
+      } catch (...) {
+        // Out of memory: only collections will free what the engine retired.
+        const std::lock_guard<std::mutex> lock(mutex);
+        watched.erase(&from);
+      }
+    }
+    return true;
+  }
+
+  // The engine `from` goes: the functions it retired drop their actions
+  // (each after its last call under way).
+  static void ReleaseRetiredBy(const IReasoner& from) noexcept {
+    std::vector<Ref<TInterpretedFunction>> retired;
+    try {
+      retired = Get().TakeFrom(from);
+    } catch (...) {
+      // Out of memory: they stay listed, for a later collection.
+    }
+    for (const Ref<TInterpretedFunction>& f : retired) {
+      f->release_pending_ = true;
+      if (f->running_ == 0) {
+        f->ReleaseStatements();
+      }
+    }
+  }
+
+  void Remove(TInterpretedFunction& function) noexcept {
+    const std::lock_guard<std::mutex> lock(mutex);
+    functions.erase(&function);
+    function.retired_ = false;
+    function.retired_from_ = nullptr;
+  }
+
+  // The functions `from` retired, each held once, taken off the list; `from`
+  // is no longer watched.
+  std::vector<Ref<TInterpretedFunction>> TakeFrom(const IReasoner& from) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    watched.erase(&from);
+    std::vector<Ref<TInterpretedFunction>> taken;
+    for (TInterpretedFunction* f : functions) {
+      if (f->retired_from_ == &from && f->RefCount() > 0) {
+        taken.emplace_back(f);
+      }
+    }
+    for (const Ref<TInterpretedFunction>& f : taken) {
+      functions.erase(f.get());
+      f->retired_ = false;
+      f->retired_from_ = nullptr;
+    }
+    return taken;
+  }
+
+  enum class Kind : std::uint8_t { kFunction, kValue, kCall, kList };
+  struct Node {
+    const RefCounted* object;
+    Kind kind;
+  };
+
+  // Calls `visit` with each node `node` holds a reference on.
+  template <class Visit>
+  void ForEachHeld(const Node& node, Visit&& visit) const {
+    switch (node.kind) {
+      case Kind::kFunction:
+        for (const Ref<IIEValue>& value :
+             static_cast<const TInterpretedFunction*>(node.object)->statements_) {
+          if (value) {
+            visit(Node{value.get(), Kind::kValue});
+          }
+        }
+        return;
+      case Kind::kValue: {
+        const auto* value =
+            dynamic_cast<const TIEValue*>(static_cast<const IIEValue*>(node.object));
+        if (value == nullptr) {
+          return;
+        }
+        if (value->DType() == TIEType::dtFunCall && value->AsFunCall() != nullptr) {
+          visit(Node{value->AsFunCall(), Kind::kCall});
+        } else if (value->DType() == TIEType::dtList && value->AsList() != nullptr) {
+          visit(Node{value->AsList(), Kind::kList});
+        }
+        return;
+      }
+      case Kind::kCall: {
+        const auto* call =
+            dynamic_cast<const TFunctionCall*>(static_cast<const IFunCall*>(node.object));
+        if (call == nullptr) {
+          return;
+        }
+        for (const Ref<IIEValue>& argument : call->Arguments()) {
+          if (argument) {
+            visit(Node{argument.get(), Kind::kValue});
+          }
+        }
+        auto* bound = dynamic_cast<TInterpretedFunction*>(call->UserFunction());
+        if (bound != nullptr && functions.contains(bound)) {
+          visit(Node{bound, Kind::kFunction});
+        }
+        return;
+      }
+      case Kind::kList: {
+        const auto* list =
+            dynamic_cast<const TValueVector*>(static_cast<const IValueVector*>(node.object));
+        if (list == nullptr) {
+          return;
+        }
+        for (const Ref<IIEValue>& item : list->Values()) {
+          if (item) {
+            visit(Node{item.get(), Kind::kValue});
+          }
+        }
+        return;
+      }
+    }
+  }
+
+  // The retired functions nothing living reaches, each held once.
+  // REQUIRES: the lock is held.
+  std::vector<Ref<TInterpretedFunction>> Garbage() const {
+    // The graph, and the references its nodes hold on each node.
+    std::unordered_map<const RefCounted*, std::int32_t> held;
+    std::vector<Node> nodes;
+    auto add = [&](const Node& node) {
+      if (held.try_emplace(node.object, 0).second) {
+        nodes.push_back(node);
+      }
+    };
+    for (TInterpretedFunction* f : functions) {
+      if (f->RefCount() > 0) {  // else on its way out, waiting for the lock
+        add(Node{f, Kind::kFunction});
+      }
+    }
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+      ForEachHeld(nodes[i], [&](const Node& to) {
+        add(to);
+        ++held[to.object];
+      });
+    }
+    // What is held from outside, or runs, lives, and so does what it reaches.
+    std::unordered_set<const RefCounted*> live;
+    std::vector<Node> pending;
+    for (const Node& node : nodes) {
+      const bool running = node.kind == Kind::kFunction &&
+                           static_cast<const TInterpretedFunction*>(node.object)->running_ > 0;
+      if (running || node.object->RefCount() > held[node.object]) {
+        live.insert(node.object);
+        pending.push_back(node);
+      }
+    }
+    while (!pending.empty()) {
+      const Node node = pending.back();
+      pending.pop_back();
+      ForEachHeld(node, [&](const Node& to) {
+        if (live.insert(to.object).second) {
+          pending.push_back(to);
+        }
+      });
+    }
+    std::vector<Ref<TInterpretedFunction>> garbage;
+    for (TInterpretedFunction* f : functions) {
+      if (f->RefCount() > 0 && !live.contains(f)) {
+        garbage.emplace_back(f);
+      }
+    }
+    return garbage;
+  }
+};
+
+void CollectRetiredFunctions(bool references_dropped) noexcept {
+  using Retirement = TInterpretedFunction::Retirement;
+  Retirement& retirement = Retirement::Get();
+  if (!references_dropped && !retirement.dirty.load(std::memory_order_relaxed)) {
+    return;
+  }
+  std::unique_lock<std::mutex> lock(retirement.mutex);
+  if (retirement.functions.empty()) {
+    retirement.dirty.store(false, std::memory_order_relaxed);
+    return;
+  }
+  if (retirement.collecting) {
+    retirement.again = true;  // the collection under way looks again
+    return;
+  }
+  retirement.collecting = true;
+  do {
+    retirement.again = false;
+    retirement.dirty.store(false, std::memory_order_relaxed);
+    std::vector<Ref<TInterpretedFunction>> garbage;
+    try {
+      garbage = retirement.Garbage();
+    } catch (...) {
+      // Out of memory: the functions wait for a later collection.
+      garbage.clear();
+    }
+    for (const Ref<TInterpretedFunction>& f : garbage) {
+      retirement.functions.erase(f.get());
+      f->retired_ = false;
+      f->retired_from_ = nullptr;
+    }
+    // Dropping actions frees values, calls and functions, which may ask for
+    // the lock: it is let go meanwhile.
+    lock.unlock();
+    for (const Ref<TInterpretedFunction>& f : garbage) {
+      f->ReleaseStatements();
+    }
+    garbage.clear();
+    lock.lock();
+  } while (retirement.again);
+  retirement.collecting = false;
+}
+
+TInterpretedFunction::~TInterpretedFunction() {
+  if (retired_) {
+    Retirement::Get().Remove(*this);
+  }
+}
+
 void TInterpretedFunction::ReasonerNotification(IReasoner& reasoner, TListNotification action) {
   TIEUserFunction::ReasonerNotification(reasoner, action);
   if (action == TListNotification::lnAdded) {
     release_pending_ = false;
-  } else if (ReasonerCount() == 0) {
+    Retirement::Get().Remove(*this);
+    return;
+  }
+  if (ReasonerCount() != 0) {
+    return;
+  }
+  const auto* engine = dynamic_cast<const TComponent*>(&reasoner);
+  if (engine != nullptr && engine->ComponentState().Contains(TComponentStateFlag::csDestroying)) {
+    // The engine goes: nothing it runs will call its functions again.
+    release_pending_ = true;
+    if (running_ == 0) {
+      ReleaseStatements();
+    }
+    return;
+  }
+  if (!Retirement::Get().Add(*this, reasoner)) {
+    // No room to list it: it drops its actions as an unwatched function would
+    // have to, so that a recursive one is not left holding itself.
     release_pending_ = true;
     if (running_ == 0) {
       ReleaseStatements();
@@ -177,8 +483,14 @@ Ref<IIEValue> TInterpretedFunction::Run(IFunCall& call, TIEContext& context) {
     TInterpretedFunction& function;
     explicit Running(TInterpretedFunction& f) noexcept : function(f) { ++function.running_; }
     ~Running() {
-      if (--function.running_ == 0 && function.release_pending_) {
+      if (--function.running_ != 0) {
+        return;
+      }
+      if (function.release_pending_) {
         function.ReleaseStatements();
+      } else if (function.retired_) {
+        // Retired while it ran: a collection may now find it garbage.
+        Retirement::Get().dirty.store(true, std::memory_order_relaxed);
       }
     }
     Running(const Running&) = delete;

@@ -15,6 +15,7 @@
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/facts/fact_set.h"
+#include "zephro/functions/interpreted_function.h"
 #include "zephro/platform/exceptions.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
@@ -119,6 +120,13 @@ void TIEParser::Parse(bool execute) {
 
 // --- one top-level expression -------------------------------------------------------------------
 
+TIEClipsParser::~TIEClipsParser() {
+  // The shared calls may be all that kept some retired deffunctions alive.
+  shared_calls_.clear();
+  shared_values_.clear();
+  CollectRetiredFunctions(/*references_dropped=*/true);
+}
+
 TIEClipsParser::TIEClipsParser(TInferenceEngine& engine) : TIEParser(engine) {
   AddSlotFunction("assert", 0, 0);
   AddSlotFunction("fuzzy-assert", 0, 0);
@@ -184,6 +192,9 @@ bool TIEClipsParser::ParseExpression(bool execute) {
   if (OnParse) {
     OnParse(*this, result);
   }
+  // Between two expressions nothing holds a deffunction for a moment: a
+  // collection then sees what keeps each retired function alive.
+  CollectRetiredFunctions();
   return !(result.value && result.value->Equals(&FCEOF()));
 }
 

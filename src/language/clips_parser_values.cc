@@ -348,7 +348,13 @@ TIEClipsParser::SharedCallEntry* TIEClipsParser::SharedCallEntryFor(Ref<IFunCall
   SharedCallEntry& entry =
       WayFor(SharedSet(shared_calls_, shared_calls_filed_, *hash, SharedCallHash), shared_clock_,
              same, found);
-  if (found) {
+  // A call binds the function it first runs and keeps it when the name is
+  // defined again (see TFunctionCall): a call written after that must not be
+  // one bound before, or it would run the old function.
+  const IUserFunction* bound = found ? entry.kept->UserFunction() : nullptr;
+  if (bound != nullptr && bound != Engine().ContainsUserFunction(entry.kept->Name())) {
+    entry = SharedCallEntry{call, false, ++shared_clock_, nullptr};
+  } else if (found) {
     call = entry.kept;
   } else {
     entry = SharedCallEntry{call, false, ++shared_clock_, nullptr};

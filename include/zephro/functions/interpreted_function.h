@@ -36,11 +36,23 @@
 // the outermost one.
 //
 // IsInterpreted() is true, so the engine's Clear removes the function, while
-// package functions stay. A function that no engine files any more (after
-// Clear, a redefinition or the engine's end) drops its actions: a recursive
-// function's actions hold calls bound to the function itself, and dropping
-// them is what lets it be freed. A call already running finishes first. PrettyPrint gives the
-// construct back:
+// package functions stay.
+//
+// Redefinition. A call binds the function it first runs and keeps it (see
+// function_call.h): after `g` is defined again, a call that ran the old `g`
+// goes on running the old one, which lives as long as something holds it.
+// A function no engine files any more (redefined, or removed by Clear) is
+// retired. A recursive function's actions hold a call bound to the function
+// itself, so the two would keep each other alive after everything else let
+// go: CollectRetiredFunctions finds the retired functions that nothing but
+// retired functions' actions reaches and drops their actions, which frees
+// them. The parser runs it after each top-level expression that retired a
+// function and when it ends. When the engine that retired them goes, its
+// retired functions drop their actions, whatever still holds them.
+// A call already running finishes first in every case: a function redefined
+// or removed while it runs completes with the actions it started with.
+//
+// PrettyPrint gives the construct back:
 //
 //   (deffunction name (?a $?rest)
 //     "comment"
@@ -60,6 +72,14 @@
 #include "zephro/values/interfaces.h"
 
 namespace zephro {
+
+// Drops the actions of the retired deffunctions that only retired
+// deffunctions' actions still reach (see the top of this file), when a
+// function was retired, or stopped running while retired, since the last
+// collection; also otherwise with `references_dropped`, for a caller that
+// let go of references that may have kept retired functions alive (the
+// parser's shared calls, when it ends). Cheap when there is nothing to do.
+void CollectRetiredFunctions(bool references_dropped = false) noexcept;
 
 // The deepest nesting of deffunction calls on one thread (the stack may
 // allow fewer).
@@ -104,11 +124,16 @@ class TInterpretedFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override;
-  // Drops the actions when the last engine lets the function go.
+  // Retires the function when the last engine lets it go (see the top of
+  // this file), and takes it back when an engine files it again.
   void ReasonerNotification(IReasoner& reasoner, TListNotification action) override;
 
  private:
-  ~TInterpretedFunction() override = default;
+  friend void CollectRetiredFunctions(bool references_dropped) noexcept;
+  // The retired functions (see interpreted_function.cc).
+  struct Retirement;
+
+  ~TInterpretedFunction() override;
 
   bool HasMultifieldParameter() const noexcept;
   void ReleaseStatements() noexcept;
@@ -118,7 +143,10 @@ class TInterpretedFunction final : public TIEUserFunction {
   std::int32_t order_ = 0;
   int running_ = 0;  // calls of this function under way, nested ones included
   bool release_pending_ = false;
+  bool retired_ = false;  // listed among the retired functions (under their lock)
+  const IReasoner* retired_from_ = nullptr;  // the engine that filed it last; only compared
 };
+
 
 // The function a `deffunction` construct makes: named `name`, with the help
 // text `comment`, the parameters (values of kind dtVariable, dtMultiVariable

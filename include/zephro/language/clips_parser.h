@@ -307,7 +307,7 @@ class TIEClipsParser final : public TIEParser {
   };
   struct SlotQualifiers;
 
-  ~TIEClipsParser() override = default;
+  ~TIEClipsParser() override;
 
   // Token helpers.
   Ref<IStreamToken> Next();
