@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <unordered_set>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/engine/io_streams.h"
@@ -14,6 +15,7 @@
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
 
+#include "platform/debug_checks.h"
 #include "platform/hash_mix.h"
 
 namespace zephro {
@@ -527,6 +529,58 @@ void TFacts::Clear() {
   if (engine_ != nullptr) {
     engine_->RetractFacts();
   }
+}
+
+std::size_t TFacts::CheckInvariants() const {
+  const std::unordered_set<const IFact*> fuzzy(fuzzy_.begin(), fuzzy_.end());
+  ZEPHRO_CHECK(fuzzy.size() == fuzzy_.size(), "working memory: a fuzzy fact listed twice");
+  std::size_t live = 0;
+  std::size_t hashed = 0;
+  std::size_t listed_fuzzy = 0;
+  const IFact* before = nullptr;
+  for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+    const Slot& s = slots_[slot];
+    if (!s.fact) {
+      ZEPHRO_CHECK(!s.match, "working memory: a retracted fact's slot keeps a token");
+      continue;
+    }
+    ++live;
+    const IFact* fact = s.fact.get();
+    const std::int32_t id = fact->GetID();
+    ZEPHRO_CHECK(by_id_.Find(id) == static_cast<std::int64_t>(slot),
+                 "working memory: the id index does not find a fact at its slot");
+    ZEPHRO_CHECK(preserve_ids_ || before == nullptr || before->GetID() < id,
+                 "working memory: fact ids do not ascend along the slots");
+    before = fact;
+    if (cache_hash_codes_) {
+      if (fact->Template() != nullptr && fact->Template()->IsFuzzy()) {
+        ZEPHRO_CHECK(fuzzy.count(fact) != 0,
+                     "working memory: a fuzzy fact is missing from the list of fuzzy facts");
+        ++listed_fuzzy;
+      } else {
+        ZEPHRO_CHECK(by_hash_.Holds(s.hash, fact),
+                     "working memory: the hash cache does not find a fact under its hash");
+        ++hashed;
+      }
+    }
+    ZEPHRO_CHECK(!s.match || s.match->Fact() == fact,
+                 "working memory: a fact's token holds another fact");
+  }
+  ZEPHRO_CHECK(live == live_, "working memory: the fact count differs from the live slots");
+  ZEPHRO_CHECK(slots_.size() - live == dead_,
+               "working memory: the retracted count differs from the empty slots");
+  ZEPHRO_CHECK(by_id_.Count() == live_,
+               "working memory: the id index counts other facts than working memory holds");
+  if (cache_hash_codes_) {
+    ZEPHRO_CHECK(by_hash_.Count() == hashed,
+                 "working memory: the hash cache holds facts working memory does not");
+    ZEPHRO_CHECK(fuzzy_.size() == listed_fuzzy,
+                 "working memory: the list of fuzzy facts holds facts working memory does not");
+  } else {
+    ZEPHRO_CHECK(by_hash_.Count() == 0 && fuzzy_.empty(),
+                 "working memory: the hash cache holds facts while it is off");
+  }
+  return slots_.size() + by_id_.CheckInvariants() + by_hash_.CheckInvariants();
 }
 
 std::string TFacts::ToString() const {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/debug_checks.h"
 #include "platform/hash_mix.h"
 
 namespace zephro {
@@ -196,6 +197,87 @@ void TFactIdIndex::TSparse::Clear() noexcept {
   cells_.shrink_to_fit();
   mask_ = 0;
   count_ = 0;
+}
+
+std::size_t TFactHashIndex::CheckInvariants() const {
+  if (cells_.empty()) {
+    ZEPHRO_CHECK(live_ == 0 && erased_ == 0, "fact hash index: facts counted without a table");
+    return 0;
+  }
+  ZEPHRO_CHECK(mask_ + 1 == cells_.size() && (cells_.size() & mask_) == 0,
+               "fact hash index: the mask does not fit the table");
+  std::size_t full = 0;
+  std::size_t erased = 0;
+  std::size_t work = cells_.size();
+  for (std::size_t i = 0; i < cells_.size(); ++i) {
+    const Cell& c = cells_[i];
+    if (c.state == kErased) {
+      ZEPHRO_CHECK(c.fact == nullptr, "fact hash index: an erased cell still names a fact");
+      ++erased;
+      continue;
+    }
+    if (c.state != kFull) {
+      ZEPHRO_CHECK(c.state == kEmpty, "fact hash index: a cell in no known state");
+      continue;
+    }
+    ZEPHRO_CHECK(c.fact != nullptr, "fact hash index: a full cell names no fact");
+    ++full;
+    for (std::size_t at = Home(c.hash); at != i; at = (at + 1) & mask_) {
+      ZEPHRO_CHECK(cells_[at].state != kEmpty,
+                   "fact hash index: a fact sits past an empty cell of its probe sequence");
+      ++work;
+    }
+  }
+  ZEPHRO_CHECK(full == live_, "fact hash index: the fact count differs from the full cells");
+  ZEPHRO_CHECK(erased == erased_, "fact hash index: the erased count differs from the erased cells");
+  ZEPHRO_CHECK(full + erased < cells_.size(), "fact hash index: no empty cell ends a probe");
+  return work;
+}
+
+std::size_t TFactIdIndex::TSparse::CheckInvariants(
+    const std::function<void(std::int32_t)>& f) const {
+  if (cells_.empty()) {
+    ZEPHRO_CHECK(count_ == 0, "fact id index: ids counted without a table");
+    return 0;
+  }
+  ZEPHRO_CHECK(mask_ + 1 == cells_.size() && (cells_.size() & mask_) == 0,
+               "fact id index: the mask does not fit the table");
+  std::size_t filed = 0;
+  std::size_t work = cells_.size();
+  for (std::size_t i = 0; i < cells_.size(); ++i) {
+    const Cell& c = cells_[i];
+    if (c.slot == kEmpty) {
+      continue;
+    }
+    ++filed;
+    // No empty cell between an id's home and its cell, and no other cell
+    // for the same id before it.
+    for (std::size_t at = Home(c.id); at != i; at = (at + 1) & mask_) {
+      ZEPHRO_CHECK(cells_[at].slot != kEmpty,
+                   "fact id index: an id sits past an empty cell of its probe sequence");
+      ZEPHRO_CHECK(cells_[at].id != c.id, "fact id index: an id is filed twice in the table");
+      ++work;
+    }
+    f(c.id);
+  }
+  ZEPHRO_CHECK(filed == count_, "fact id index: the table's count differs from the ids in it");
+  ZEPHRO_CHECK(filed < cells_.size(), "fact id index: no empty cell ends a probe");
+  return work;
+}
+
+std::size_t TFactIdIndex::CheckInvariants() const {
+  std::size_t dense = 0;
+  for (const std::uint32_t slot : dense_) {
+    dense += slot != kNone ? 1 : 0;
+  }
+  const std::size_t work = sparse_.CheckInvariants([&](std::int32_t id) {
+    ZEPHRO_CHECK(id < 0 || static_cast<std::size_t>(id) >= dense_.size() ||
+                     dense_[static_cast<std::size_t>(id)] == kNone,
+                 "fact id index: an id is filed both in the array and in the table");
+  });
+  ZEPHRO_CHECK(dense + sparse_.Count() == count_,
+               "fact id index: the count differs from the ids filed");
+  return work + dense_.size();
 }
 
 void TFactHashIndex::Clear() {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <optional>
 
+#include "platform/debug_checks.h"
 #include "rules/token.h"
 #include "zephro/engine/io_streams.h"
 #include "zephro/facts/fact.h"
@@ -257,6 +258,9 @@ TRule* TInferenceEngine::AddRule(TRule& rule) {
     discard();
     return nullptr;
   }
+#if defined(ZEPHRO_DEBUG_CHECKS)
+  CheckAfterMove();  // the new nodes learned working memory
+#endif
   return &rule;
 }
 
@@ -270,6 +274,9 @@ void TInferenceEngine::RuleChange(TRule& rule) {
   }
   rete_->RemoveRule(rule);
   rete_->AddRule(rule);
+#if defined(ZEPHRO_DEBUG_CHECKS)
+  CheckAfterMove();
+#endif
 }
 
 void TInferenceEngine::RenameRule(std::string_view old_name, std::string_view new_name) {
@@ -428,6 +435,9 @@ std::exception_ptr TInferenceEngine::Match(F&& move) {
   if (--matching_ > 0) {
     return nullptr;  // the outer move reports it
   }
+#if defined(ZEPHRO_DEBUG_CHECKS)
+  CheckAfterMove();
+#endif
   return std::exchange(match_failure_, nullptr);
 }
 
@@ -764,6 +774,9 @@ int TInferenceEngine::Run(int max_rules) {
     if (salience_evaluation_ == TSalience::sEveryTime) {
       ReorderAgenda();
     }
+#if defined(ZEPHRO_DEBUG_CHECKS)
+    CheckAgenda();
+#endif
   }
   std::lock_guard<std::recursive_mutex> guard(lock_);
   const int fired = rules_fired_;
@@ -891,6 +904,10 @@ void TInferenceEngine::AddActivation(std::unique_ptr<TActivation>&& activation) 
   TActivation& a = *activation;
   a.Rule().EvaluateSalience();
   const int index = agenda_->Add(std::move(activation));
+#if defined(ZEPHRO_DEBUG_CHECKS)
+  CheckPlaced(a, index);
+  CheckAgenda();
+#endif
   if (Watching(TConstructWatch::cwActivation)) {
     PrintOut("", "==> Activation: " + a.ToString() + "\n");
   }
@@ -919,6 +936,9 @@ void TInferenceEngine::RemoveActivation(int index) {
   } else {
     agenda_->Delete(index);
   }
+#if defined(ZEPHRO_DEBUG_CHECKS)
+  CheckAgenda();
+#endif
   if (failure) {
     std::rethrow_exception(failure);
   }
@@ -938,6 +958,26 @@ void TInferenceEngine::RuleFired(TActivation& activation) {
     OnRuleFired(*this, activation.Rule());
   }
   RemoveActivation(activation);
+}
+
+// --- invariant checks -------------------------------------------------------------------------------
+
+void TInferenceEngine::CheckAfterMove() {
+  // Mid-move, tokens are still on their way through the network.
+  if (!Matching() && move_checks_.Due()) {
+    move_checks_.Spent(rete_->CheckInvariants() + facts_->CheckInvariants());
+  }
+}
+
+void TInferenceEngine::CheckAgenda() {
+  if (agenda_checks_.Due()) {
+    agenda_checks_.Spent(agenda_->CheckInvariants());
+  }
+}
+
+void TInferenceEngine::CheckPlaced(const TActivation& activation, int index) const {
+  ZEPHRO_CHECK(index >= 0 && index < agenda_->Count() && agenda_->IndexOfData(activation) == index,
+               "agenda: a new activation is not found at the index it was placed at");
 }
 
 // --- output and input -------------------------------------------------------------------------------

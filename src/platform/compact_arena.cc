@@ -5,6 +5,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/debug_checks.h"
 #include "platform/large_blocks.h"
 
 #if defined(__unix__)
@@ -118,6 +119,7 @@ void* TCompactArena::Carve(std::size_t bytes) {
   }
   void* block = r.base + r.carved;
   r.carved += bytes;
+  carved_.store(r.carved, std::memory_order_release);
   return block;
 }
 
@@ -138,6 +140,47 @@ std::size_t TCompactArena::Carved() noexcept {
   TRange& r = Range();
   const std::lock_guard<std::mutex> hold(r.lock);
   return r.carved;
+}
+
+bool TCompactArena::Live(const void* object) noexcept {
+  if (object == nullptr || base_ == nullptr) {
+    return false;
+  }
+  const auto at = reinterpret_cast<std::uintptr_t>(object);
+  const auto base = reinterpret_cast<std::uintptr_t>(base_);
+  // The first unit is never carved; whatever lies past the carved part was
+  // never handed out.
+  if (at < base + kUnit || at - base >= carved_.load(std::memory_order_acquire) ||
+      (at - base) % kUnit != 0) {
+    return false;
+  }
+#if defined(ZEPHRO_ASAN)
+  // Released blocks are poisoned, and never carved again (see MarkFree).
+  if (__asan_address_is_poisoned(object) != 0) {
+    return false;
+  }
+#endif
+  return true;
+}
+
+void TCompactArena::CheckInvariants() noexcept {
+  TRange& r = Range();
+  const std::lock_guard<std::mutex> hold(r.lock);
+  ZEPHRO_CHECK(r.base == base_, "compact arena: the range's start was changed");
+  ZEPHRO_CHECK(carved_.load(std::memory_order_relaxed) == r.carved,
+               "compact arena: the carved extent others read differs from the range's");
+  if (r.base == nullptr) {
+    ZEPHRO_CHECK(r.carved == 0 && r.committed == 0, "compact arena: units carved before the range");
+    return;
+  }
+#if defined(__unix__)
+  ZEPHRO_CHECK(reinterpret_cast<std::uintptr_t>(r.base) % kCommitStep == 0,
+               "compact arena: the range does not start on a commit step");
+#endif
+  ZEPHRO_CHECK(r.carved >= kUnit, "compact arena: the first unit, which names nothing, was carved");
+  ZEPHRO_CHECK(r.carved % kUnit == 0, "compact arena: a part of a unit was carved");
+  ZEPHRO_CHECK(r.carved <= r.reserved, "compact arena: more carved than reserved");
+  ZEPHRO_CHECK(r.carved <= r.committed, "compact arena: units carved with no memory behind them");
 }
 
 }  // namespace zephro

@@ -16,8 +16,10 @@
 // other large blocks must before they are (see large_blocks.h).
 //
 // Thread safety: Carve locks; Name and At only read the range's start, which
-// is set before the first object exists.
+// is set before the first object exists; Live reads the carved extent, which
+// Carve publishes.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -55,11 +57,27 @@ class TCompactArena {
   static std::size_t Reserved() noexcept;
   static std::size_t Carved() noexcept;
 
+  // Whether `object` starts a unit that was carved (never the first one)
+  // and, in builds with the address checker, was not released since: what
+  // a link to a live object must name. Takes no lock. For the invariant
+  // checks (platform/debug_checks.h).
+  static bool Live(const void* object) noexcept;
+  static bool LiveName(std::uint32_t name) noexcept {
+    return name != 0 && std::size_t{name} * kUnit < carved_.load(std::memory_order_acquire) &&
+           Live(At(name));
+  }
+  // Checks the range's own bookkeeping: the first unit never carved, whole
+  // units carved, no more carved than there is memory behind the range.
+  static void CheckInvariants() noexcept;
+
  private:
   // Set once, under Carve's lock, before the first object is carved; every
   // reader got its object after that. Not atomic, so that the compiler may
   // keep it in a register across the links of a loop.
   static inline std::byte* base_ = nullptr;
+  // Bytes carved so far, as Carve last left them: for Live, which reads it
+  // without the lock.
+  static inline std::atomic<std::size_t> carved_{0};
 };
 
 // A 32-bit link to an object of class T carved from the compact arena.
@@ -82,6 +100,8 @@ class TCompactLink {
   T& operator*() const noexcept { return *static_cast<T*>(TCompactArena::At(name_)); }
   T* operator->() const noexcept { return static_cast<T*>(TCompactArena::At(name_)); }
   explicit operator bool() const noexcept { return name_ != 0; }
+  // The name the link holds (0: none).
+  std::uint32_t Name() const noexcept { return name_; }
   friend bool operator==(TCompactLink a, TCompactLink b) noexcept { return a.name_ == b.name_; }
   friend bool operator==(TCompactLink a, std::nullptr_t) noexcept { return a.name_ == 0; }
 

@@ -5,6 +5,9 @@
 
 #include "zephro/rules/activation.h"
 
+#include <bit>
+
+#include "platform/debug_checks.h"
 #include "rules/indexed_sequence.h"
 #include "rules/rete_nodes.h"
 #include "zephro/engine/inference_engine.h"
@@ -126,6 +129,43 @@ std::vector<std::unique_ptr<TActivation>> TActivationAgenda::TakeAll() {
   });
   entries_->Clear();
   return all;
+}
+
+void TActivationAgenda::ForEachActivation(
+    const std::function<void(const TActivation&)>& f) const {
+  entries_->ForEach([&](const TActivation* a) { f(*a); });
+}
+
+std::size_t TActivationAgenda::CheckInvariants() const {
+  const std::size_t count = entries_->CheckInvariants(
+      [&](const TActivation* a, const TAgendaSequence::Node* node, int index) {
+        ZEPHRO_CHECK(a != nullptr, "agenda: an entry holds no activation");
+        ZEPHRO_CHECK(a->agenda_entry_ == node,
+                     "agenda: an activation's handle is not the entry holding it");
+        ZEPHRO_CHECK(entries_->IndexOf(node) == index,
+                     "agenda: an activation is not found at its index");
+        ZEPHRO_CHECK(entries_->At(index) == node,
+                     "agenda: the entry at an activation's index holds another one");
+      });
+  // Each lookup walks a path of the tree.
+  return count * (1 + static_cast<std::size_t>(std::bit_width(count)));
+}
+
+std::size_t TIEAgenda::CheckInvariants() const {
+  const std::size_t work = TActivationAgenda::CheckInvariants();
+  bool constant = true;
+  ForEachActivation([&](const TActivation& a) {
+    constant = constant && a.Rule().SalienceValue().DType() == TIEType::dtInteger;
+  });
+  if (constant) {
+    const TActivation* before = nullptr;
+    ForEachActivation([&](const TActivation& a) {
+      ZEPHRO_CHECK(before == nullptr || before->Rule().Salience() >= a.Rule().Salience(),
+                   "agenda: an activation of higher salience after one of lower salience");
+      before = &a;
+    });
+  }
+  return work + 2 * static_cast<std::size_t>(Count());
 }
 
 std::int32_t TIEAgenda::SalienceAt(int index) const {

@@ -11,10 +11,13 @@
 //
 // Handles (Node*) stay valid until their element is erased. Not thread-safe.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
+
+#include "platform/debug_checks.h"
 
 namespace zephro {
 
@@ -124,6 +127,53 @@ class TIndexedSequence {
 
   // The node after `node` in the sequence, or null.
   static const Node* Next(const Node* node) noexcept { return Successor(node); }
+
+  // Checks the tree: the root has no parent, each child links back to its
+  // parent and ranks no higher than it, each node counts itself and the
+  // nodes below it. Calls `visit(value, node, index)` for each element, in
+  // order. Aborts at the first broken invariant (see platform/debug_checks.h);
+  // answers the number of elements.
+  template <class F>
+  std::size_t CheckInvariants(F&& visit) const {
+    if (root_ == nullptr) {
+      return 0;
+    }
+    ZEPHRO_CHECK(root_->parent == nullptr, "indexed sequence: the root has a parent");
+    ZEPHRO_CHECK(root_->size > 0, "indexed sequence: the root counts no element");
+    const auto total = static_cast<std::size_t>(root_->size);
+    // An in-order walk. Each node's count is checked before the walk goes
+    // below it, so a tree that runs in a circle is reported (its counts
+    // cannot all add up) instead of walked for ever.
+    std::vector<const Node*> path;
+    auto descend = [&](const Node* n) {
+      for (; n != nullptr; n = n->left) {
+        ZEPHRO_CHECK(path.size() < total,
+                     "indexed sequence: a path longer than the sequence (the tree runs in a circle)");
+        ZEPHRO_CHECK(n->size == 1 + SizeOf(n->left) + SizeOf(n->right),
+                     "indexed sequence: a node does not count itself and the nodes below it");
+        for (const Node* child : {n->left, n->right}) {
+          if (child != nullptr) {
+            ZEPHRO_CHECK(child->parent == n, "indexed sequence: a child does not link back to its parent");
+            ZEPHRO_CHECK(child->priority <= n->priority,
+                         "indexed sequence: a child ranks higher than its parent");
+          }
+        }
+        path.push_back(n);
+      }
+    };
+    descend(root_);
+    std::size_t index = 0;
+    while (!path.empty()) {
+      const Node* n = path.back();
+      path.pop_back();
+      ZEPHRO_CHECK(index < total, "indexed sequence: more elements than the root counts");
+      visit(n->value, n, static_cast<int>(index));
+      ++index;
+      descend(n->right);
+    }
+    ZEPHRO_CHECK(index == total, "indexed sequence: fewer elements than the root counts");
+    return total;
+  }
 
   // In-order walk.
   template <class F>

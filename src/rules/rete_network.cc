@@ -29,6 +29,7 @@
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
 
+#include "platform/debug_checks.h"
 #include "platform/hash_mix.h"
 #include "rules/alpha_index.h"
 #include "rules/rete_nodes.h"
@@ -1015,5 +1016,35 @@ void TReteNetwork::RuleFired(TActivation& activation) {
 }
 
 IFact& TReteNetwork::NullFact() const { return engine_->NullFact(); }
+
+// --- invariant checks -------------------------------------------------------------------------
+
+std::size_t TReteNetwork::CheckInvariants() const {
+  TCompactArena::CheckInvariants();
+  const std::vector<TReteNode*> nodes = AllNodes();
+  ZEPHRO_CHECK(nodes.size() == node_count_,
+               "network: the node count differs from the nodes reachable from the roots");
+  std::size_t work = nodes.size();
+  // Joins fed by the same node may share a right memory: each is checked once.
+  std::unordered_set<const TIETokenTree*> checked;
+  for (const TReteNode* node : nodes) {
+    if (const auto* join = dynamic_cast<const TJoinNode*>(node)) {
+      const TIETokenTree* left = join->LeftTree();
+      const TIETokenTree* right = join->RightMemoryTree();
+      if (left != nullptr) {
+        work += left->CheckInvariants();
+        if (join->NegatedPattern()) {
+          left->CheckBlockers(right);
+        }
+      }
+      if (right != nullptr && checked.insert(right).second) {
+        work += right->CheckInvariants();
+      }
+    } else if (const auto* terminal = dynamic_cast<const TPatternMatchTerminalNode*>(node)) {
+      work += terminal->CheckActivations();
+    }
+  }
+  return work;
+}
 
 }  // namespace zephro

@@ -29,6 +29,8 @@
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
 
+#include "platform/debug_checks.h"
+
 namespace zephro {
 namespace {
 
@@ -1247,6 +1249,31 @@ void TPatternMatchTerminalNode::FastClear() {
   // The agenda may have freed the activations already: only the chains go.
   std::fill(buckets_.begin(), buckets_.end(), nullptr);
   count_ = 0;
+}
+
+std::size_t TPatternMatchTerminalNode::CheckActivations() const {
+  const std::size_t buckets = buckets_.size();
+  ZEPHRO_CHECK((buckets & (buckets - 1)) == 0,
+               "terminal node: the bucket count is not a power of two");
+  ZEPHRO_CHECK(count_ >= 0, "terminal node: a negative activation count");
+  const auto counted = static_cast<std::size_t>(count_);
+  std::size_t listed = 0;
+  for (std::size_t b = 0; b < buckets; ++b) {
+    for (const TActivation* a = buckets_[b]; a != nullptr; a = a->node_next_) {
+      ZEPHRO_CHECK(listed < counted,
+                   "terminal node: more activations listed than counted (or a chain runs in a "
+                   "circle)");
+      ZEPHRO_CHECK(a->node_ == this, "terminal node: lists an activation of another node");
+      ZEPHRO_CHECK(a->node_order_ != 0 && a->node_order_ < next_order_,
+                   "terminal node: a listed activation has no place in the node's creation order");
+      ZEPHRO_CHECK((IdentityOf(*a) & (buckets - 1)) == b,
+                   "terminal node: an activation is in the bucket of another identity");
+      ++listed;
+    }
+  }
+  ZEPHRO_CHECK(listed == counted,
+               "terminal node: the activation count differs from the activations listed");
+  return listed + buckets;
 }
 
 std::string TPatternMatchTerminalNode::ToString() const {

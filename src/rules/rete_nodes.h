@@ -273,6 +273,8 @@ class TJoinNode final : public TTestNode {
   bool LeadsRightMemory() const noexcept { return !right_ || right_->members.front() == this; }
   // The left memory, or null while it never stored anything.
   const TIETokenTree* LeftTree() const noexcept { return left_.get(); }
+  // The right memory (maybe shared), or null while it never stored anything.
+  const TIETokenTree* RightMemoryTree() const noexcept { return right_tree_; }
 
   bool CallNode(const Ref<TIEToken>& token, TCallType call_type) override;
   const char* NodeName() const override { return "TJoinNode"; }
@@ -361,6 +363,11 @@ class TPatternMatchTerminalNode final : public TReteNode {
   void RuleFired(TActivation& activation);
   // Forgets every activation without telling anyone.
   void FastClear();
+  // Checks the node's list of activations: each one is the node's, in the
+  // bucket of its token's identity, with a place in the node's creation
+  // order, and the count is that of the chains. Aborts at the first broken
+  // invariant (see platform/debug_checks.h); answers the work done.
+  std::size_t CheckActivations() const;
 
  private:
   void Forget(TActivation& activation);

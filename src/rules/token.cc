@@ -9,6 +9,7 @@
 #include <typeinfo>
 
 #include "platform/block_recycler.h"
+#include "platform/debug_checks.h"
 #include "platform/hash_mix.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
@@ -164,6 +165,21 @@ std::uint32_t TIEToken::TakeHome(std::uint32_t memory, Holds&& holds) {
   return kNowhere;
 }
 
+bool TIEToken::HasHome(std::uint32_t memory, std::uint32_t position) const noexcept {
+  if (origin_ == kOneHome) {
+    return one_home_ == PackHome(memory, position);
+  }
+  if (origin_ != kManyHomes) {
+    return false;
+  }
+  for (std::uint32_t i = 0; i < homes_[0]; ++i) {
+    if (homes_[2 + 2 * std::size_t{i}] == memory && homes_[3 + 2 * std::size_t{i}] == position) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::vector<TIEToken*>& TIEToken::NewerHalf() noexcept {
   thread_local std::vector<TIEToken*> walked;
   return walked;
@@ -292,6 +308,96 @@ std::string TIEToken::GetToFactsString() const {
     text += "f-" + std::to_string(FactId(*it));
   }
   return text;
+}
+
+// --- checks of the links ------------------------------------------------------------------
+
+namespace {
+
+// Whether `link` names a token that is there (see TCompactArena::Live).
+template <class Link>
+bool Names(Link link) noexcept {
+  return TCompactArena::LiveName(link.Name());
+}
+
+}  // namespace
+
+std::size_t TIEToken::CheckLinks() const {
+  ZEPHRO_CHECK(TCompactArena::Live(this), "token: not a live unit of the compact arena");
+  ZEPHRO_CHECK(count_ >= 1, "token: a token in a memory holds no fact");
+  const Link self = Link::Of(*this);
+  std::size_t visited = 1;
+  if (HasParent()) {
+    ZEPHRO_CHECK(Names(parent_), "token: its parent link names no live token");
+    ZEPHRO_CHECK(count_ == parent_->count_ + 1, "token: its fact count is not its parent's count + 1");
+    if (sibs_.next) {
+      // Among its parent's children: the list runs from the newest child to
+      // the oldest, the parent standing before the first and after the last.
+      ZEPHRO_CHECK(Names(sibs_.prev) && Names(sibs_.next),
+                   "token: a link to a sibling names no live token");
+      if (sibs_.prev == parent_) {
+        ZEPHRO_CHECK(parent_->children_ == self,
+                     "token: first among its parent's children, but not the child its parent names");
+      } else {
+        const TIEToken& before = *sibs_.prev;
+        ZEPHRO_CHECK(before.HasParent() && before.parent_ == parent_,
+                     "token: the sibling before it has another parent");
+        ZEPHRO_CHECK(before.sibs_.next == self, "token: the sibling before it does not link on to it");
+      }
+      if (sibs_.next != parent_) {
+        const TIEToken& after = *sibs_.next;
+        ZEPHRO_CHECK(after.HasParent() && after.parent_ == parent_,
+                     "token: the sibling after it has another parent");
+        ZEPHRO_CHECK(after.sibs_.prev == self, "token: the sibling after it does not link back to it");
+      }
+    } else {
+      ZEPHRO_CHECK(!sibs_.prev, "token: out of its parent's children, but linked to a sibling");
+    }
+    if (right_next_) {
+      ZEPHRO_CHECK(Names(right_next_) && Names(right_prev_),
+                   "token: a link in its right parent's ring names no live token");
+      ZEPHRO_CHECK(right_next_->right_prev_ == self && right_prev_->right_next_ == self,
+                   "token: its neighbours in its right parent's ring do not link to it");
+    } else {
+      ZEPHRO_CHECK(!right_prev_, "token: out of any ring, but linked to a right sibling");
+    }
+  } else if (right_next_) {
+    // The head of a ring of right children: each one extends a partial
+    // match by this token's fact. Each step checks the link back, so a
+    // corrupted ring is reported instead of walked for ever.
+    ZEPHRO_CHECK(Names(right_prev_), "token: the last link of its ring names no live token");
+    Link before = self;
+    for (Link c = right_next_; c != self;) {
+      ZEPHRO_CHECK(Names(c), "token: its ring of right children names no live token");
+      const TIEToken& child = *c;
+      ZEPHRO_CHECK(child.HasParent(), "token: a right child in its ring has no parent");
+      ZEPHRO_CHECK(child.right_prev_ == before,
+                   "token: a right child does not link back to the one before it in the ring");
+      ZEPHRO_CHECK(child.fact_.get() == fact_.get(),
+                   "token: a right child in its ring does not hold its fact");
+      before = c;
+      c = child.right_next_;
+      ++visited;
+    }
+    ZEPHRO_CHECK(right_prev_ == before, "token: the last of its ring is not the right child it names");
+  } else {
+    ZEPHRO_CHECK(!right_prev_, "token: no ring of right children, but a link to the last one");
+  }
+  // Its own children, newest first, each linked back to the one before.
+  Link before = self;
+  for (Link c = children_; c;) {
+    ZEPHRO_CHECK(Names(c), "token: its list of children names no live token");
+    const TIEToken& child = *c;
+    ZEPHRO_CHECK(child.HasParent() && child.parent_ == self,
+                 "token: a child in its list does not point back to it");
+    ZEPHRO_CHECK(child.sibs_.prev == before,
+                 "token: a child in its list does not link back to the one before it");
+    ZEPHRO_CHECK(child.sibs_.next, "token: a child in its list is marked as out of the list");
+    before = c;
+    c = child.sibs_.next != self ? child.sibs_.next : Link();
+    ++visited;
+  }
+  return visited;
 }
 
 // --- memory keys ---------------------------------------------------------------------------
@@ -650,6 +756,129 @@ void TIETokenTree::Clear() {
   id_count_ = 0;
   std::fill(keys_.begin(), keys_.end(), KeyBucket{});
   std::fill(id_heads_.begin(), id_heads_.end(), kNone);
+}
+
+std::size_t TIETokenTree::CheckInvariants() const {
+  FinishLinks();
+  ZEPHRO_CHECK(pending_ == kNone && deferred_link_ == nullptr,
+               "token memory: a link still put off after the links were done");
+  const std::size_t size = entries_.size();
+  ZEPHRO_CHECK(size < kHome, "token memory: more entries than positions can name");
+  ZEPHRO_CHECK(count_ >= 0 && static_cast<std::size_t>(count_) <= size,
+               "token memory: the entry count exceeds the entries");
+  if (modulus_ != 0) {
+    ZEPHRO_CHECK(!probed_, "token memory: a probed memory with a fixed bucket count");
+    ZEPHRO_CHECK(keys_.size() <= modulus_,
+                 "token memory: a memory walked whole has more key buckets than its bucket count");
+  } else {
+    ZEPHRO_CHECK(probed_, "token memory: a memory walked whole without a bucket count");
+    ZEPHRO_CHECK(keys_.size() == key_mask_ + 1 && (key_mask_ & (key_mask_ + 1)) == 0,
+                 "token memory: the key table's size is not its mask + 1, a power of two");
+  }
+  enum : std::uint8_t { kOnKeyChain = 1, kOnIdChain = 2, kOnFreeList = 4 };
+  std::vector<std::uint8_t> marks(size, 0);
+  std::size_t visited = size + keys_.size() + id_heads_.size();
+
+  // The key chains: in insertion order, linked both ways.
+  std::size_t on_key_chains = 0;
+  std::size_t occupied = 0;
+  for (std::size_t k = 0; k < keys_.size(); ++k) {
+    const KeyBucket& bucket = keys_[k];
+    std::uint32_t before = kNone;
+    for (std::uint32_t i = bucket.head; i != kNone; i = entries_[i].key_next) {
+      ZEPHRO_CHECK(i < size, "token memory: a key chain names a position past the entries");
+      ZEPHRO_CHECK((marks[i] & kOnKeyChain) == 0,
+                   "token memory: an entry is met twice on the key chains (a chain runs in a "
+                   "circle, or two chains share it)");
+      marks[i] |= kOnKeyChain;
+      const Entry& e = entries_[i];
+      ZEPHRO_CHECK(e.token, "token memory: a key chain holds an entry without token");
+      ZEPHRO_CHECK(KeyIndex(e.hash) == k,
+                   "token memory: an entry is on the key chain of another bucket than its hash's");
+      ZEPHRO_CHECK(e.key_prev == before,
+                   "token memory: an entry's key_prev is not the entry before it on its chain");
+      // Grow refiles an array never reused in array order.
+      ZEPHRO_CHECK(!in_order_ || before == kNone || before < i,
+                   "token memory: a key chain out of position order while no position was reused");
+      before = i;
+      ++on_key_chains;
+    }
+    ZEPHRO_CHECK(bucket.tail == before,
+                 "token memory: a key bucket's tail is not the last entry of its chain");
+    occupied += before != kNone ? 1 : 0;
+  }
+  ZEPHRO_CHECK(on_key_chains == static_cast<std::size_t>(count_),
+               "token memory: the entry count differs from the entries on the key chains");
+  ZEPHRO_CHECK(occupied == occupied_,
+               "token memory: the count of occupied key buckets differs from the non-empty chains");
+
+  // The identity chains.
+  std::size_t on_id_chains = 0;
+  if (id_heads_.empty()) {
+    ZEPHRO_CHECK(id_count_ == 0, "token memory: entries counted on identity chains never made");
+  } else {
+    ZEPHRO_CHECK(id_heads_.size() == id_mask_ + 1 && (id_mask_ & (id_mask_ + 1)) == 0,
+                 "token memory: the identity table's size is not its mask + 1, a power of two");
+    for (std::size_t b = 0; b < id_heads_.size(); ++b) {
+      for (std::uint32_t i = id_heads_[b]; i != kNone; i = entries_[i].id_next) {
+        ZEPHRO_CHECK(i < size,
+                     "token memory: an identity chain names a position past the entries (or an "
+                     "entry filed at home)");
+        ZEPHRO_CHECK((marks[i] & kOnIdChain) == 0,
+                     "token memory: an entry is met twice on the identity chains");
+        marks[i] |= kOnIdChain;
+        const Entry& e = entries_[i];
+        ZEPHRO_CHECK(e.token, "token memory: an identity chain holds an entry without token");
+        ZEPHRO_CHECK(IdIndex(e.token->IdentityHash()) == b,
+                     "token memory: an entry is on the identity chain of another bucket than its "
+                     "token's identity's");
+        ++on_id_chains;
+      }
+    }
+  }
+  ZEPHRO_CHECK(on_id_chains == id_count_,
+               "token memory: the identity count differs from the entries on the identity chains");
+
+  // The free list: every position without a token.
+  std::size_t free = 0;
+  for (std::uint32_t i = free_; i != kNone; i = entries_[i].id_next) {
+    ZEPHRO_CHECK(i < size, "token memory: the free list names a position past the entries");
+    ZEPHRO_CHECK((marks[i] & kOnFreeList) == 0, "token memory: the free list runs in a circle");
+    marks[i] |= kOnFreeList;
+    ZEPHRO_CHECK(!entries_[i].token, "token memory: an entry on the free list holds a token");
+    ++free;
+  }
+  ZEPHRO_CHECK(free + static_cast<std::size_t>(count_) == size,
+               "token memory: positions neither live nor on the free list");
+
+  // Each live entry: where it is filed, and its token's links.
+  for (std::uint32_t i = 0; i < size; ++i) {
+    const Entry& e = entries_[i];
+    if (!e.token) {
+      continue;  // on the free list, as counted above
+    }
+    if (e.id_next == kHome) {
+      ZEPHRO_CHECK(!e.token->MayRepeat(), "token memory: a token that may repeat is filed at home");
+      const bool home = e.token->HasParent() ? e.token->home_ == i : e.token->HasHome(serial_, i);
+      ZEPHRO_CHECK(home, "token memory: an entry filed at home is not where its token's home says");
+    } else {
+      ZEPHRO_CHECK((marks[i] & kOnIdChain) != 0,
+                   "token memory: an entry filed by identity is on no identity chain");
+    }
+    visited += e.token->CheckLinks();
+  }
+  return visited;
+}
+
+void TIETokenTree::CheckBlockers(const TIETokenTree* right) const {
+  for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+    if (!entries_[i].token) {
+      continue;
+    }
+    const std::uint32_t blocker = i < blockers_.size() ? blockers_[i] : kNoEntry;
+    ZEPHRO_CHECK(blocker == kNoEntry || (right != nullptr && right->Holds(blocker)),
+                 "negated join: a left entry is blocked by a right entry that is gone");
+  }
 }
 
 template <class F>

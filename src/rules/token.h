@@ -264,6 +264,15 @@ class TIEToken final : public IReteToken {
     newer.resize(from);
   }
 
+  // Checks the links of a token a memory holds: the token and every token
+  // it links to are live units of the compact arena; its parent counts one
+  // fact less; its neighbours among its parent's children and in its right
+  // parent's ring link back to it; its own children point back to it, and
+  // its ring of right children holds tokens of its fact, each linked back
+  // to the one before. Aborts at the first broken link (see
+  // platform/debug_checks.h); answers the number of tokens visited.
+  std::size_t CheckLinks() const;
+
   // Matching makes and drops tokens by the million: they are carved from
   // slabs of the compact arena, which names each by 32 bits, and each
   // thread keeps the blocks it released for its next ones.
@@ -328,6 +337,8 @@ class TIEToken final : public IReteToken {
   // when `holds(position)` confirms it; else 0xffffffff.
   template <class Holds>
   std::uint32_t TakeHome(std::uint32_t memory, Holds&& holds);
+  // Whether memory `memory` filed the token at `position`, by its homes.
+  bool HasHome(std::uint32_t memory, std::uint32_t position) const noexcept;
   // The ring of a one-fact token and its right children: the token heads it
   // (right_next_ is the first child, right_prev_ the last); a child sits in
   // its right parent's ring.
@@ -342,6 +353,7 @@ class TIEToken final : public IReteToken {
   float strength_ = 1.0f;
 
   friend class TIETokenTree;  // files and finds tokens by their home
+  friend struct TTokenMemoryTamper;  // breaks links on purpose, in tests of the checks
 };
 
 // --- links, inline: a partial match is made and withdrawn by the million ---
@@ -660,7 +672,28 @@ class TIETokenTree {
   std::string ToString() const;
   std::string GetToFactsString() const;
 
+  // Checks the memory (after doing the links put off): every live entry is
+  // on exactly one key chain, that of its hash's bucket, linked both ways
+  // and ending at the bucket's tail; the entry and bucket counts are those
+  // of the chains; an entry filed by identity is on the identity chain of
+  // its token's identity, one filed at home is where its token's home says;
+  // the free list holds every other position, and no token; the tables have
+  // the sizes their masks or bucket count say. Then the links of every
+  // token held (TIEToken::CheckLinks). Aborts at the first broken invariant
+  // (see platform/debug_checks.h); answers the work done, in entries, buckets
+  // and tokens visited.
+  std::size_t CheckInvariants() const;
+  // For the left memory of a negated join whose right memory is `right`
+  // (null while it never stored anything): checks that every entry blocked
+  // is blocked by an entry `right` holds.
+  void CheckBlockers(const TIETokenTree* right) const;
+  // Whether the entry at `position` holds a token.
+  bool Holds(std::uint32_t position) const noexcept {
+    return position < entries_.size() && entries_[position].token;
+  }
+
  private:
+  friend struct TTokenMemoryTamper;  // breaks memories on purpose, in tests of the checks
   static constexpr std::uint32_t kNone = kNoEntry;
   // In place of an identity link: the entry is its token's home.
   static constexpr std::uint32_t kHome = kNoEntry - 1;

@@ -11,6 +11,7 @@
 //
 // Thread safety: none; use on the engine's thread or under its lock.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -297,6 +298,16 @@ class TFacts {
   // The facts' texts joined by line breaks.
   std::string ToString() const;
   std::string GetToIDString() const;
+
+  // Checks working memory: the live and retracted counts are those of the
+  // slots; ids ascend along the slots (unless PreserveIDs lets a fact keep
+  // a lower id); the id index finds each fact at its slot and counts no
+  // other; with the hash cache on, it finds each fact under the hash it was
+  // filed under (a fuzzy fact: in the list of fuzzy facts), and holds
+  // nothing else; a fact's token holds the fact. Then the indexes' own
+  // checks. Aborts at the first broken invariant (see
+  // platform/debug_checks.h); answers the work done.
+  std::size_t CheckInvariants() const;
 
  private:
   friend class TInferenceEngine;

@@ -8,7 +8,9 @@
 // every assertion. Several facts may share a hash code; callers confirm a hit
 // with an equality test.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "zephro/values/interfaces.h"
@@ -40,6 +42,15 @@ class TFactHashIndex {
   }
   void Clear();
   std::size_t Count() const noexcept { return live_; }
+  // Whether `fact` itself is filed under `hash`.
+  bool Holds(std::int32_t hash, const IFact* fact) const {
+    return Find(hash, [&](const IFact& filed) { return &filed == fact; }) != nullptr;
+  }
+  // Checks the table: the counts are those of the cells, the mask fits it,
+  // an empty cell ends every probe, and no fact sits past an empty cell of
+  // its probe sequence. Aborts at the first broken invariant; answers the
+  // work done.
+  std::size_t CheckInvariants() const;
 
  private:
   enum : std::uint8_t { kEmpty, kFull, kErased };
@@ -75,6 +86,12 @@ class TFactIdIndex {
   void Set(std::int32_t id, std::size_t slot);
   void Erase(std::int32_t id);
   void Clear();
+  // How many ids are filed.
+  std::size_t Count() const noexcept { return count_; }
+  // Checks the array and the table: the count is that of the ids filed, no
+  // id is filed in both, and every id in the table is found where a probe
+  // looks. Aborts at the first broken invariant; answers the work done.
+  std::size_t CheckInvariants() const;
 
  private:
   static constexpr std::uint32_t kNone = 0xffffffffu;
@@ -91,6 +108,10 @@ class TFactIdIndex {
     // Whether `id` was there.
     bool Erase(std::int32_t id) noexcept;
     void Clear() noexcept;
+    std::size_t Count() const noexcept { return count_; }
+    // Calls `f(id)` for each id filed, after checking the table (see
+    // TFactIdIndex::CheckInvariants); answers the cells visited.
+    std::size_t CheckInvariants(const std::function<void(std::int32_t)>& f) const;
 
    private:
     struct Cell {

@@ -28,6 +28,7 @@
 // without the lock, use an engine from one thread at a time. Reference counts
 // of shared objects are atomic.
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -380,6 +381,41 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   // withdraws it (taRemove).
   void PassToken(TTokenAction action, int slot);
   void DestroyPackages();
+
+  // The invariant checks of builds with ZEPHRO_DEBUG_CHECKS: after each
+  // move of facts through the network (and each rule compiled, which feeds
+  // working memory through its new nodes), of the network and working
+  // memory; after each change of the agenda, of the agenda. A check of a
+  // whole structure costs its size: each is spaced out by the work it did
+  // the last time (see TCheckPace), so that the checks cost about the same
+  // per change however large the structures grow. Compiled in every build,
+  // like the structures' own checks, and called only in those builds; the
+  // paces are members in every build, so that the engine's layout does not
+  // depend on the setting.
+  void CheckAfterMove();
+  void CheckAgenda();
+  // Checks that `activation`, just placed at `index`, is found there.
+  void CheckPlaced(const TActivation& activation, int index) const;
+  // A check that did `work` is due again after work / kSpread more events;
+  // while the work is under kSpread, after every event.
+  struct TCheckPace {
+    static constexpr std::size_t kSpread = 64;
+    std::size_t waited = 0;
+    std::size_t spacing = 0;
+    bool Due() noexcept {
+      if (waited < spacing) {
+        ++waited;
+        return false;
+      }
+      return true;
+    }
+    void Spent(std::size_t work) noexcept {
+      waited = 0;
+      spacing = work / kSpread;
+    }
+  };
+  TCheckPace move_checks_;
+  TCheckPace agenda_checks_;
 
   // Configuration.
   TSearchStrategy strategy_ = TSearchStrategy::ssDepthFirst;

@@ -13,9 +13,12 @@
 //
 // Thread safety: none; the engine's lock covers agenda changes.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "zephro/values/interfaces.h"
 
@@ -100,6 +103,15 @@ class TActivationAgenda {
   // Empties the list and hands every activation over, in order.
   std::vector<std::unique_ptr<TActivation>> TakeAll();
 
+  // Checks the list: its order structure is sound, each activation's handle
+  // is the entry holding it and the entry at its index. Aborts at the first
+  // broken invariant (see platform/debug_checks.h); answers the work done.
+  virtual std::size_t CheckInvariants() const;
+
+ protected:
+  // Calls `f` for each activation, in order.
+  void ForEachActivation(const std::function<void(const TActivation&)>& f) const;
+
  private:
   std::unique_ptr<TIndexedSequence<TActivation*>> entries_;
 };
@@ -111,6 +123,11 @@ class TIEAgenda final : public TActivationAgenda {
   int FindInsertion(const TActivation& activation) const override;
   // The salience of entry `index`'s rule.
   std::int32_t SalienceAt(int index) const;
+  // Besides the list's own checks: while every rule on the agenda has a
+  // constant salience, the saliences do not increase along the agenda
+  // (either strategy places by salience first). A salience evaluated anew
+  // for each activation orders only against the values of its time.
+  std::size_t CheckInvariants() const override;
 
  private:
   TInferenceEngine* engine_;  // not owned

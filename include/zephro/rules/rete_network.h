@@ -14,6 +14,7 @@
 //
 // Thread safety: none; the engine calls it on one thread at a time.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -119,6 +120,12 @@ class TReteNetwork {
   int RootCount() const noexcept;
   // One line per node: a dump for debugging.
   std::string ToString() const;
+  // Checks every join's memories and the tokens they hold, the blockers of
+  // negated joins and every terminal node's list of activations; aborts at
+  // the first broken invariant, naming it. Answers the work done, in
+  // elements visited. The engine calls it after moves of facts in builds
+  // with ZEPHRO_DEBUG_CHECKS (see TInferenceEngine).
+  std::size_t CheckInvariants() const;
 
   // Called by terminal nodes.
   // Hands `activation` to the engine; when the engine does not take it
