@@ -758,9 +758,10 @@ void TInferenceEngine::EndInference() {
 }
 
 int TInferenceEngine::Run(int max_rules) {
-  CheckNotMatching("run");
   {
+    // Under the lock: a host thread asserting under it is matching meanwhile.
     std::lock_guard<std::recursive_mutex> guard(lock_);
+    CheckNotMatching("run");
     BeginInference();
   }
   // The lock is held for each firing (and its loop test), so a host thread
