@@ -535,6 +535,7 @@ void TIETokenTree::LinkKey(std::uint32_t index) {
   if (bucket.tail == kNone) {
     bucket.head = index;
     ++occupied_;
+    MarkUsed(k, true);
   } else {
     std::uint32_t* link = &entries_[bucket.tail].key_next;
     __builtin_prefetch(link, 1);
@@ -613,6 +614,7 @@ std::uint32_t TIETokenTree::Add(Ref<TIEToken> token, std::int32_t hash,
     // A walked memory's table grows to the buckets used, up to its count;
     // linking (which must not fail) finds the bucket made.
     if (const std::size_t k = KeyIndex(hash); k >= keys_.size()) {
+      used_.resize(k / 64 + 1);
       keys_.resize(k + 1);
     }
   }
@@ -719,7 +721,10 @@ bool TIETokenTree::Remove(TIEToken& token, std::uint32_t* position,
   const std::size_t k = KeyIndex(e.hash);
   (e.key_prev != kNone ? entries_[e.key_prev].key_next : keys_[k].head) = e.key_next;
   (e.key_next != kNone ? entries_[e.key_next].key_prev : keys_[k].tail) = e.key_prev;
-  occupied_ -= e.key_prev == kNone && e.key_next == kNone ? 1 : 0;
+  if (e.key_prev == kNone && e.key_next == kNone) {
+    --occupied_;
+    MarkUsed(k, false);
+  }
   if (position != nullptr) {
     *position = index;
   }
@@ -755,6 +760,7 @@ void TIETokenTree::Clear() {
   occupied_ = 0;
   id_count_ = 0;
   std::fill(keys_.begin(), keys_.end(), KeyBucket{});
+  std::fill(used_.begin(), used_.end(), 0);
   std::fill(id_heads_.begin(), id_heads_.end(), kNone);
 }
 
@@ -805,6 +811,8 @@ std::size_t TIETokenTree::CheckInvariants() const {
     }
     ZEPHRO_CHECK(bucket.tail == before,
                  "token memory: a key bucket's tail is not the last entry of its chain");
+    ZEPHRO_CHECK(modulus_ == 0 || ((used_[k / 64] >> (k % 64)) & 1) == (before != kNone ? 1u : 0u),
+                 "token memory: a walked memory's bucket in use is not marked so, or the other way");
     occupied += before != kNone ? 1 : 0;
   }
   ZEPHRO_CHECK(on_key_chains == static_cast<std::size_t>(count_),

@@ -19,6 +19,7 @@
 // by their identity. Both tables grow as the memory fills, so probes, duplicate
 // refusal and removal stay O(1) however many tokens it holds.
 
+#include <bit>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -601,8 +602,8 @@ class TIETokenTree {
   void ForEach(F&& f) {
     FinishLinks();
     if (count_ < kLookAheadFrom) {
-      for (const KeyBucket& bucket : keys_) {
-        for (std::uint32_t i = bucket.head; i != kNone;) {
+      for (std::size_t b = NextBucket(0); b < keys_.size(); b = NextBucket(b + 1)) {
+        for (std::uint32_t i = keys_[b].head; i != kNone;) {
           Entry& e = entries_[i];
           const std::uint32_t at = i;
           i = e.key_next;
@@ -706,7 +707,8 @@ class TIETokenTree {
     explicit TWalk(TIETokenTree& tree) noexcept : tree_(tree) {}
     [[gnu::always_inline]] std::uint32_t Next() noexcept {
       while (at_ == kNone) {
-        if (bucket_ == tree_.keys_.size()) {
+        bucket_ = tree_.NextBucket(bucket_);
+        if (bucket_ >= tree_.keys_.size()) {
           return kNone;
         }
         // The entries sit all over the array: the head of a bucket further
@@ -732,6 +734,30 @@ class TIETokenTree {
     std::uint32_t at_ = kNone;
   };
 
+  // The first key bucket at or after `from` whose chain may hold entries, or
+  // keys_.size(): a walked memory knows its buckets in use, a probed one
+  // has each tried.
+  std::size_t NextBucket(std::size_t from) const noexcept {
+    if (modulus_ == 0) {
+      return from;
+    }
+    for (std::size_t w = from / 64; w < used_.size(); ++w) {
+      std::uint64_t bits = used_[w];
+      if (w == from / 64) {
+        bits &= ~std::uint64_t{0} << (from % 64);
+      }
+      if (bits != 0) {
+        return w * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      }
+    }
+    return keys_.size();
+  }
+  void MarkUsed(std::size_t bucket, bool used) noexcept {
+    if (modulus_ != 0) {
+      const std::uint64_t bit = std::uint64_t{1} << (bucket % 64);
+      used_[bucket / 64] = used ? used_[bucket / 64] | bit : used_[bucket / 64] & ~bit;
+    }
+  }
   std::size_t KeyIndex(std::int32_t hash) const noexcept {
     if (modulus_ != 0) {
       const auto magnitude = static_cast<std::uint32_t>(hash < 0 ? -std::int64_t{hash} : hash);
@@ -804,6 +830,9 @@ class TIETokenTree {
   // A walked memory's bucket count (its key table grows to it as buckets are
   // used, and no further); 0 for a probed memory.
   std::uint32_t modulus_ = 0;
+  // A walked memory's buckets in use, a bit each: a walk of a memory of a
+  // few entries visits a few buckets, not all of them.
+  std::vector<std::uint64_t> used_;
   std::size_t id_mask_ = 0;
   std::size_t occupied_ = 0;  // key buckets whose chain is not empty
   std::size_t id_count_ = 0;  // entries on the identity chains
