@@ -272,6 +272,9 @@ class TLoadFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    // Constructs do not wait: a file loaded by a predicate while a fact is
+    // being matched would compile rules in the middle of the match.
+    EngineOf(context).CheckNotMatching("load constructs");
     const std::string text = ReadFileText(EvalText(call, 0, context));
     EngineOf(context).Parse(text, true);
     return True();

@@ -267,6 +267,8 @@ TEST_P(MatchingReentryTest, WhatCannotWaitRaises) {
   const Case cases[] = {
       {"clear", "(clear)", nullptr, "cannot clear while facts are being matched"},
       {"reset", "(reset)", nullptr, "cannot reset while facts are being matched"},
+      {"load", "(load \"never-read.clp\")", nullptr,
+       "cannot load constructs while facts are being matched"},
       {"run", nullptr, [](TInferenceEngine& e) { e.Run(); },
        "cannot run while facts are being matched"},
       {"define a rule", nullptr, [](TInferenceEngine& e) { e.Parse("(defrule late (z) =>)"); },
