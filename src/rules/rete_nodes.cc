@@ -257,6 +257,28 @@ bool TReteNode::EnteredFrom(const TReteNode& from, TCallType call_type) const {
 
 namespace {
 
+// Points the network's context at a partial match and a fact while a
+// predicate runs, and back at nothing however it ends. A predicate that
+// raises while a fact moves through the network does not match: the nodes
+// hand the failure to the engine (TReteNetwork::DeferFailure), which raises
+// it once the fact has moved through the whole network.
+class TFocus {
+ public:
+  TFocus(TIEContext& context, const TIEToken* token, IFact* fact) noexcept : context_(context) {
+    context_.SetToken(const_cast<TIEToken*>(token));
+    context_.SetFact(fact);
+  }
+  ~TFocus() {
+    context_.SetToken(nullptr);
+    context_.SetFact(nullptr);
+  }
+  TFocus(const TFocus&) = delete;
+  TFocus& operator=(const TFocus&) = delete;
+
+ private:
+  TIEContext& context_;
+};
+
 // The shape of a pattern-match node's arguments, by its test.
 enum class TArgShape { kTwoSlots, kSlot, kNumbers, kFold };
 
@@ -412,23 +434,18 @@ bool TPatternMatchNode::TestCall(const Ref<TIEToken>& token, bool negate) {
     CallChildren(token);
     return true;
   }
-  TIEContext& context = rete_->Engine()->NetworkContext();
-  context.SetToken(token.get());
-  context.SetFact(token->Fact());
   bool passed = false;
   try {
+    TIEContext& context = rete_->Engine()->NetworkContext();
+    const TFocus focus(context, token.get(), token->Fact());
     Ref<IIEValue> result = value_->Resolve(&context);
     passed = negate ? IsFalse(*result) : !IsFalse(*result);
   } catch (...) {
-    context.SetToken(nullptr);
-    context.SetFact(nullptr);
     if (!rete_->DeferFailure()) {
       throw;
     }
-    return false;
+    return false;  // a predicate that fails does not match
   }
-  context.SetToken(nullptr);
-  context.SetFact(nullptr);
   if (passed) {
     CallChildren(token);
   }
@@ -473,7 +490,8 @@ bool TPatternMatchNode::Fold(const Ref<TIEToken>& token, const IFact& fact) {
   std::span<const Ref<IIEValue>> items = list->Values();
   bool passed = false;
   for (std::int32_t length = longest; length >= shortest; --length) {
-    if (value_ && (p + length >= n || !items[static_cast<std::size_t>(p + length)]->Equals(value_.get()))) {
+    if (value_ && (p + length >= n ||
+                   !items[static_cast<std::size_t>(p + length)]->Equals(value_.get()))) {
       continue;
     }
     // The elements before p, the segment of `length` elements folded into one
@@ -642,23 +660,16 @@ bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* rig
     if (context == nullptr) {
       context = &rete_->Engine()->NetworkContext();
     }
-    context->SetToken(const_cast<TIEToken*>(&left));
-    context->SetFact(right_fact);
     bool passed = false;
     try {
+      const TFocus focus(*context, &left, right_fact);
       passed = test->PerformTest(*context);
     } catch (...) {
-      // A predicate that fails does not match; the failure is raised once
-      // the fact under way has moved through the network.
-      context->SetToken(nullptr);
-      context->SetFact(nullptr);
       if (!rete_->DeferFailure()) {
         throw;
       }
-      return false;
+      return false;  // a predicate that fails does not match
     }
-    context->SetToken(nullptr);
-    context->SetFact(nullptr);
     if (!passed) {
       return false;
     }
@@ -887,7 +898,9 @@ Ref<TIEToken> TJoinNode::Extend(const Ref<TIEToken>& left, TIEToken& right,
     right.AdoptRightChild(*t);
   }
   if (right.MayRepeat()) {
+    // Splits of one fact extend a partial match into tokens of their own.
     t->MarkMayRepeat();
+    t->TakeRightIdentity(*left, right);
   }
   return t;
 }
@@ -1103,7 +1116,8 @@ TPatternMatchTerminalNode::~TPatternMatchTerminalNode() {
   // The rule was removed while it fired: once its actions end, the firing
   // activation has no node to tell.
   if (TInferenceEngine* engine = rete_->Engine()) {
-    if (TActivation* firing = engine->FiringActivation(); firing != nullptr && firing->node_ == this) {
+    TActivation* firing = engine->FiringActivation();
+    if (firing != nullptr && firing->node_ == this) {
       firing->node_ = nullptr;
     }
   }

@@ -243,7 +243,8 @@ void TIEToken::MarkSplitOf(const TIEToken& source, std::uint32_t split) noexcept
 }
 
 void TIEToken::TakeRightIdentity(const TIEToken& parent, const TIEToken& right) noexcept {
-  identity_hash_ = ChainHash(parent.identity_hash_, static_cast<std::int32_t>(right.identity_hash_));
+  identity_hash_ =
+      ChainHash(parent.identity_hash_, static_cast<std::int32_t>(right.identity_hash_));
 }
 
 namespace {
