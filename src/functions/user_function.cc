@@ -9,6 +9,7 @@
 #include "zephro/platform/exceptions.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/nesting.h"
 #include "zephro/values/value.h"
 
 #include "functions/index_error.h"
@@ -135,6 +136,8 @@ Ref<IIEValue> TIEUserFunction::Call(IFunCall& call, TIEContext& context) {
   if (count > MaxArgumentCount()) {
     RaiseIE(STooManyArgs, name_.c_str());
   }
+  const TNestingGuard nesting(TNesting::nCall);
+  nesting.Check();
   // The one place where foreign errors become engine errors; see the header.
   // Engine errors, the silent stop and exhausted memory keep their identity.
   try {
