@@ -35,7 +35,18 @@ namespace {
 
 constexpr TIETypes kParameterKinds{TIEType::dtAtom, TIEType::dtVariable, TIEType::dtMultiVariable};
 
+// The deffunction whose body runs innermost on this thread, or null.
+thread_local const TInterpretedFunction* innermost = nullptr;
+
 }  // namespace
+
+void RaiseCallsTooDeep(const TNestingGuard& nesting) {
+  if (innermost != nullptr) {
+    innermost->RaiseError(TNestingGuard(TNesting::nDeffunction).Message());
+  }
+  nesting.Check();
+  throw EIEException(nesting.Message());
+}
 
 TInterpretedFunction::TInterpretedFunction(std::string_view name) : TIEUserFunction(name) {}
 
@@ -413,8 +424,13 @@ void TInterpretedFunction::ReleaseStatements() noexcept {
 Ref<IIEValue> TInterpretedFunction::Run(IFunCall& call, TIEContext& context) {
   struct Running {
     TInterpretedFunction& function;
-    explicit Running(TInterpretedFunction& f) noexcept : function(f) { ++function.running_; }
+    const TInterpretedFunction* outer;
+    explicit Running(TInterpretedFunction& f) noexcept
+        : function(f), outer(std::exchange(innermost, &f)) {
+      ++function.running_;
+    }
     ~Running() {
+      innermost = outer;
       if (--function.running_ != 0) {
         return;
       }

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "zephro/functions/interpreted_function.h"
 #include "zephro/language/pretty_printer.h"
 #include "zephro/platform/component.h"
 #include "zephro/platform/exceptions.h"
@@ -137,7 +138,9 @@ Ref<IIEValue> TIEUserFunction::Call(IFunCall& call, TIEContext& context) {
     RaiseIE(STooManyArgs, name_.c_str());
   }
   const TNestingGuard nesting(TNesting::nCall);
-  nesting.Check();
+  if (nesting.TooDeep()) {
+    RaiseCallsTooDeep(nesting);
+  }
   // The one place where foreign errors become engine errors; see the header.
   // Engine errors, the silent stop and exhausted memory keep their identity.
   try {

@@ -68,6 +68,7 @@
 
 #include "zephro/functions/user_function.h"
 #include "zephro/values/interfaces.h"
+#include "zephro/values/nesting.h"
 
 namespace zephro {
 
@@ -79,8 +80,17 @@ namespace zephro {
 // parser's shared calls, when it ends). Cheap when there is nothing to do.
 void CollectRetiredFunctions(bool references_dropped = false) noexcept;
 
+// Raises the error of a call that found the stack low (`nesting`): while a
+// deffunction runs on the thread, as that deffunction's runaway recursion
+// ("<name> error: deffunction calls nested too deeply (runaway
+// recursion?)"), whichever call noticed, so the error does not depend on how
+// large a build's frames are; otherwise the guard's own error.
+[[noreturn]] void RaiseCallsTooDeep(const TNestingGuard& nesting);
+
 class TInterpretedFunction final : public TIEUserFunction {
  public:
+  friend void RaiseCallsTooDeep(const TNestingGuard& nesting);
+
   explicit TInterpretedFunction(std::string_view name = {});
 
   // Appends a parameter named `name` (without "?" or "$?"). `kind` must be
