@@ -5,7 +5,11 @@
 //
 // Failing to open a file raises the platform's file error, which reaches the
 // caller as "<function> error: Cannot open file <name>: <reason>". remove and
-// rename report failure as FALSE instead.
+// rename report failure as FALSE instead. A file name holding a NUL character
+// is an error for all of them (CheckFileName).
+//
+// save and save-facts build the whole text first and then replace the file in
+// one step (ReplaceFile): a failed save leaves the old file as it was.
 
 #include <algorithm>
 #include <ctime>
@@ -63,10 +67,10 @@ std::string ReadFileText(const std::string& path) {
   return text;
 }
 
-void WriteFileText(const std::string& path, std::string_view text) {
-  TTextStream file(path, TFileMode::kCreate);
-  file.Put(text);
-  file.Flush();  // here, so that a failure to write is reported
+// `path`, which a function was given as a file name; raises when it cannot be one.
+std::string FileName(std::string path) {
+  CheckFileName(path);
+  return path;
 }
 
 // A token as written in the source: numbers keep their own digits.
@@ -214,7 +218,7 @@ class TOpenFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::string path = EvalText(call, 0, context);
+    const std::string path = FileName(EvalText(call, 0, context));
     Ref<IIEValue> name = Eval(call, 1, context);
     const std::string mode_text = call.ArgumentCount() > 2 ? EvalText(call, 2, context) : "r";
     TFileMode mode;
@@ -261,7 +265,7 @@ class TBatchFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::string path = EvalText(call, 0, context);
+    const std::string path = FileName(EvalText(call, 0, context));
     return BoolValue(EngineOf(context).Batch(path));
   }
 };
@@ -275,7 +279,7 @@ class TLoadFunction final : public TIEUserFunction {
     // Constructs do not wait: a file loaded by a predicate while a fact is
     // being matched would compile rules in the middle of the match.
     EngineOf(context).CheckNotMatching("load constructs");
-    const std::string text = ReadFileText(EvalText(call, 0, context));
+    const std::string text = ReadFileText(FileName(EvalText(call, 0, context)));
     EngineOf(context).Parse(text, true);
     return True();
   }
@@ -287,8 +291,8 @@ class TSaveFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::string path = EvalText(call, 0, context);
-    WriteFileText(path, KnowledgeBaseText(EngineOf(context)));
+    const std::string path = FileName(EvalText(call, 0, context));
+    ReplaceFile(path, KnowledgeBaseText(EngineOf(context)));
     return True();
   }
 };
@@ -300,7 +304,7 @@ class TLoadFactsFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    std::string text = ReadFileText(EvalText(call, 0, context));
+    std::string text = ReadFileText(FileName(EvalText(call, 0, context)));
     AssertFacts(EngineOf(context), std::move(text));
     return True();
   }
@@ -314,7 +318,7 @@ class TSaveFactsFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::string path = EvalText(call, 0, context);
+    const std::string path = FileName(EvalText(call, 0, context));
     const TInferenceEngine& engine = EngineOf(context);
     std::string text;
     if (call.ArgumentCount() == 1) {
@@ -322,9 +326,12 @@ class TSaveFactsFunction final : public TIEUserFunction {
     }
     for (int i = 1; i < call.ArgumentCount(); ++i) {
       const std::string template_name = EvalText(call, i, context);
+      if (engine.FindFactTemplate(template_name) == nullptr) {
+        RaiseIE(SUnknownFactTemplate, template_name.c_str());
+      }
       text += FactsText(engine, &template_name);
     }
-    WriteFileText(path, text);
+    ReplaceFile(path, text);
     return True();
   }
 };
@@ -336,7 +343,7 @@ class TDribbleOnFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::string path = EvalText(call, 0, context);
+    const std::string path = FileName(EvalText(call, 0, context));
     return BoolValue(EngineOf(context).StartCapture(path));
   }
 };
@@ -359,7 +366,7 @@ class TRemoveFunction final : public TIEUserFunction {
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     std::error_code error;
-    return BoolValue(std::filesystem::remove(EvalText(call, 0, context), error));
+    return BoolValue(std::filesystem::remove(FileName(EvalText(call, 0, context)), error));
   }
 };
 
@@ -369,8 +376,8 @@ class TRenameFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::filesystem::path from = EvalText(call, 0, context);
-    const std::filesystem::path to = EvalText(call, 1, context);
+    const std::filesystem::path from = FileName(EvalText(call, 0, context));
+    const std::filesystem::path to = FileName(EvalText(call, 1, context));
     std::error_code error;
     if (std::filesystem::exists(std::filesystem::symlink_status(to, error))) {
       return BoolValue(false);

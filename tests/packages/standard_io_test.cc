@@ -1,5 +1,8 @@
 #include "zephro/packages/standard_io.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -481,7 +484,6 @@ TEST_F(StandardIoTest, SaveFactsWritesOneFactPerLine) {
       {"all.fct", "", "(Initial-Fact)\n(a 1 x )\n(b \"s\" )\n(a 2 )\n"},
       {"a.fct", " a", "(a 1 x )\n(a 2 )\n"},
       {"ba.fct", " b a", "(b \"s\" )\n(a 1 x )\n(a 2 )\n"},
-      {"none.fct", " zzz", ""},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.file);
@@ -606,6 +608,129 @@ TEST_F(StandardIoTest, RemoveAndRenameAnswerWhetherTheyWorked) {
   EXPECT_EQ(Printed("(rename " + Quoted("c") + " " + Quoted("d") + ")"), "FALSE");
   EXPECT_EQ(FileText("c"), "2");
   EXPECT_EQ(FileText("d"), "4");
+}
+
+// --- files are replaced whole and named safely ------------------------------------------
+
+// The names of the files in the test folder.
+std::vector<std::string> FilesIn(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+TEST_F(StandardIoTest, FileNamesHoldingANulAreRefused) {
+  // Cut at the NUL, each name would be "victim": remove would delete it,
+  // save would overwrite it.
+  WriteFile("victim", "kept");
+  const std::string nul_name = "\"" + Path("victim") + std::string(1, '\0') + ".x\"";
+  const std::string calls[] = {
+      "(remove %)",
+      "(rename " + Quoted("victim") + " %)",
+      "(rename % " + Quoted("new") + ")",
+      "(open % f \"w\")",
+      "(open % f \"a\")",
+      "(load %)",
+      "(batch %)",
+      "(save %)",
+      "(save-facts %)",
+      "(load-facts %)",
+      "(dribble-on %)",
+  };
+  for (std::string call : calls) {
+    call.replace(call.find('%'), 1, nul_name);
+    SCOPED_TRACE(call);
+    EXPECT_THAT([&] { Eval(call); },
+                ThrowsMessage<EBaseException>(HasSubstr("\\0...\": it holds a NUL character")));
+    EXPECT_EQ(FileText("victim"), "kept");
+    EXPECT_THAT(FilesIn(folder_), ::testing::ElementsAre("victim"));
+  }
+  EXPECT_EQ(Printed("(dribble-off)"), "TRUE");
+}
+
+// Makes writes past `bytes` fail with EFBIG (a full disk does the same) while
+// it lives.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &old_limit_);
+    rlimit limit = old_limit_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_limit_);
+    std::signal(SIGXFSZ, old_handler_);
+  }
+
+ private:
+  rlimit old_limit_{};
+  void (*old_handler_)(int) = nullptr;
+};
+
+TEST_F(StandardIoTest, AFailedSaveLeavesTheOldFile) {
+  Engine().Parse("(assert (important data 1))");
+  Eval("(save-facts " + Quoted("kb.facts") + ")");
+  Eval("(save " + Quoted("kb.clp") + ")");
+  const std::string old_facts = FileText("kb.facts");
+  const std::string old_kb = FileText("kb.clp");
+  ASSERT_EQ(old_facts, "(Initial-Fact)\n(important data 1 )\n");
+  Engine().Parse(
+      "(bind ?i 0)"
+      "(while (< ?i 2000) do (assert (filler ?i \"padding padding padding\")) (bind ?i (+ ?i 1)))");
+  {
+    FileSizeLimit limit(8192);
+    for (const char* call : {"(save-facts %)", "(save-facts % filler)"}) {
+      std::string text = call;
+      text.replace(text.find('%'), 1, Quoted("kb.facts"));
+      SCOPED_TRACE(text);
+      EXPECT_THAT([&] { Eval(text); },
+                  ThrowsMessage<EIEException>(StrEq("save-facts error: Cannot write to " +
+                                                    Path("kb.facts") + ": File too large")));
+    }
+    EXPECT_THAT([&] { Eval("(save " + Quoted("kb.clp") + ")"); },
+                ThrowsMessage<EIEException>(StartsWith("save error: Cannot write to ")));
+  }
+  EXPECT_EQ(FileText("kb.facts"), old_facts);
+  EXPECT_EQ(FileText("kb.clp"), old_kb);
+  EXPECT_THAT(FilesIn(folder_), ::testing::UnorderedElementsAre("kb.facts", "kb.clp"));
+
+  // A file of fewer rights keeps them when it is replaced.
+  std::filesystem::permissions(
+      Path("kb.facts"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  Eval("(save-facts " + Quoted("kb.facts") + " important)");
+  EXPECT_EQ(FileText("kb.facts"), "(important data 1 )\n");
+  EXPECT_EQ(std::filesystem::status(Path("kb.facts")).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  // A device is written to, not replaced.
+  EXPECT_EQ(Printed("(save-facts \"/dev/null\")"), "TRUE");
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+}
+
+TEST_F(StandardIoTest, SaveFactsOfAnUnknownTemplateIsAnError) {
+  Engine().Parse("(assert (a 1))");
+  Eval("(save-facts " + Quoted("keep.facts") + ")");
+  EXPECT_THAT([&] { Eval("(save-facts " + Quoted("keep.facts") + " a typo-template)"); },
+              ThrowsMessage<EIEException>(StrEq("Unknown fact template: typo-template")));
+  EXPECT_EQ(FileText("keep.facts"), "(Initial-Fact)\n(a 1 )\n");
+}
+
+TEST_F(StandardIoTest, DribbleReportsOutputItCouldNotWrite) {
+  std::string host;
+  Engine().OnPrintOut = [&](TInferenceEngine&, std::string_view, std::string_view text) {
+    host += text;
+  };
+  EXPECT_EQ(Printed("(dribble-on \"/dev/full\")"), "TRUE");
+  EXPECT_THAT([&] { Eval("(printout t \"this line is lost\" crlf)"); },
+              ThrowsMessage<EIEException>(
+                  StrEq("printout error: Cannot write to /dev/full: No space left on device")));
+  // The capture has ended: output reaches the host again.
+  Eval("(printout t after crlf)");
+  EXPECT_EQ(host, "after\n");
+  EXPECT_EQ(Printed("(dribble-off)"), "TRUE");
 }
 
 }  // namespace
