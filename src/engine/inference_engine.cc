@@ -813,7 +813,15 @@ void TInferenceEngine::FireActivation() {
     PrintOut("", "FIRE " + std::to_string(rules_fired_) + " " + activation->Rule().RuleName() +
                      " " + activation->Token().GetToFactsString() + "\n");
   }
-  activation->Fire();
+  try {
+    activation->Fire();
+  } catch (EBaseException& error) {
+    // Whoever reports the failure can say which rule it came from.
+    if (error.RuleName().empty()) {
+      error.SetRuleName(activation->Rule().RuleName());
+    }
+    throw;
+  }
   if (watch_.Contains(TConstructWatch::cwStatistics)) {
     facts_sum_ += facts_->Count();
     max_facts_ = std::max(max_facts_, facts_->Count());
@@ -1125,7 +1133,23 @@ bool TInferenceEngine::Batch(const std::string& file_name) {
   if (!file) {
     RaiseIE(SBadArgument, ("cannot open " + file_name).c_str());
   }
-  return Batch(file);
+  // Each line is parsed on its own, so an error knows only "line 1" of it:
+  // the message names the file and the line of the file instead.
+  int line = 0;
+  const std::streampos start = file.tellg();
+  try {
+    return Batch(file);
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& error) {
+    file.clear();
+    const std::streampos reached = file.tellg();
+    file.seekg(start);
+    for (std::string text; file.tellg() < reached && std::getline(file, text);) {
+      ++line;
+    }
+    RethrowAt(file_name, std::max(line, 1), error);
+  }
 }
 
 // --- the language and printing -----------------------------------------------------------------------

@@ -8,12 +8,17 @@
 // rename report failure as FALSE instead. A file name holding a NUL character
 // is an error for all of them (CheckFileName).
 //
-// save and save-facts build the whole text first and then replace the file in
-// one step (ReplaceFile): a failed save leaves the old file as it was.
+// save and save-facts build the whole text first (a fact that would not read
+// back stops them there) and then replace the file in one step (ReplaceFile):
+// a failed save leaves the old file as it was. Errors met reading a file
+// (load, load-facts) name it and the line.
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,9 +32,10 @@
 #include "zephro/functions/interpreted_function.h"
 #include "zephro/functions/user_function.h"
 #include "zephro/functions/user_package.h"
-#include "zephro/language/clips_stream.h"
+#include "zephro/language/clips_parser.h"
 #include "zephro/language/rule_printer.h"
 #include "zephro/packages/standard_io.h"
+#include "zephro/platform/errors.h"
 #include "zephro/platform/text_stream.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
@@ -55,53 +61,21 @@ TSymbolGenerator SymbolGenerator(TInferenceEngine& engine) {
   return [engine = &engine](std::string_view prefix) { return engine->GenerateSymbol(prefix); };
 }
 
-// The whole file, its lines joined by line breaks.
-std::string ReadFileText(const std::string& path) {
-  TTextStream file(path, TFileMode::kRead);
-  std::string text;
-  std::string line;
-  while (file.GetLine(line)) {
-    text += line;
-    text += kLineBreak;
-  }
-  return text;
-}
-
 // `path`, which a function was given as a file name; raises when it cannot be one.
 std::string FileName(std::string path) {
   CheckFileName(path);
   return path;
 }
 
-// A token as written in the source: numbers keep their own digits.
-std::string SourceText(const IStreamToken& token) {
-  if (token.IsKind(TIEType::dtInteger) || token.IsKind(TIEType::dtFloat)) {
-    return token.Text();
+// The file at `path`, open for reading from its start.
+std::ifstream OpenForReading(const std::string& path) {
+  errno = 0;
+  std::ifstream file(path, std::ios::binary);
+  if (!file.is_open()) {
+    RaisePlatformError("Cannot open file %s: %s", path.c_str(),
+                       errno != 0 ? std::strerror(errno) : "unknown reason");
   }
-  return token.ToString();
-}
-
-// Asserts each top-level expression of `text` as a fact; returns how many the
-// engine took (duplicates are dropped).
-int AssertFacts(TInferenceEngine& engine, std::string text) {
-  TIEClipsStream scanner(std::move(text), SymbolGenerator(engine));
-  int asserted = 0;
-  for (Ref<IStreamToken> token = scanner.NextToken(); !token->IsEnd();
-       token = scanner.NextToken()) {
-    std::string fact = SourceText(*token);
-    while (scanner.Depth() > 0) {
-      token = scanner.NextToken();
-      if (token->IsEnd()) {
-        RaiseIEPlain(SUnexpectedEOF);
-      }
-      fact += ' ';
-      fact += SourceText(*token);
-    }
-    if (engine.Assert(fact) >= 0) {
-      ++asserted;
-    }
-  }
-  return asserted;
+  return file;
 }
 
 // Each fact's text on a line of its own; only those of `template_name` unless
@@ -111,7 +85,7 @@ std::string FactsText(const TInferenceEngine& engine, const std::string* templat
   engine.ForEachFact([&](IFact& fact) {
     if (template_name == nullptr ||
         (fact.Template() != nullptr && fact.Template()->TemplateName() == *template_name)) {
-      text += fact.ToString();
+      text += SavedFactText(fact);
       text += kLineBreak;
     }
   });
@@ -204,7 +178,8 @@ std::string KnowledgeBaseText(TInferenceEngine& engine) {
   if (engine.Facts().Count() > 0) {
     AppendSection(text, "Facts");
     text += nl + "(assert" + nl;
-    engine.ForEachFact([&](IFact& fact) { text += std::string(kIndent) + fact.ToString() + nl; });
+    engine.ForEachFact(
+        [&](IFact& fact) { text += std::string(kIndent) + SavedFactText(fact) + nl; });
     text += ")" + nl;
   }
   return text;
@@ -279,8 +254,9 @@ class TLoadFunction final : public TIEUserFunction {
     // Constructs do not wait: a file loaded by a predicate while a fact is
     // being matched would compile rules in the middle of the match.
     EngineOf(context).CheckNotMatching("load constructs");
-    const std::string text = ReadFileText(FileName(EvalText(call, 0, context)));
-    EngineOf(context).Parse(text, true);
+    const std::string path = FileName(EvalText(call, 0, context));
+    std::ifstream file = OpenForReading(path);
+    Parse(EngineOf(context), file, true, path);
     return True();
   }
 };
@@ -304,8 +280,9 @@ class TLoadFactsFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    std::string text = ReadFileText(FileName(EvalText(call, 0, context)));
-    AssertFacts(EngineOf(context), std::move(text));
+    const std::string path = FileName(EvalText(call, 0, context));
+    std::ifstream file = OpenForReading(path);
+    LoadFacts(EngineOf(context), file, path);
     return True();
   }
 };
