@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -826,6 +827,18 @@ TEST_F(StandardIoTest, DribbleReportsOutputItCouldNotWrite) {
   Eval("(printout t after crlf)");
   EXPECT_EQ(host, "after\n");
   EXPECT_EQ(Printed("(dribble-off)"), "TRUE");
+
+  // A stream that fails by the time the capture ends: dribble-off says so,
+  // and the capture is over all the same.
+  auto stream = std::make_unique<std::ostringstream>();
+  std::ostringstream& failing = *stream;
+  Engine().StartCapture(std::move(stream));
+  failing.setstate(std::ios::badbit);
+  EXPECT_THAT([&] { Eval("(dribble-off)"); },
+              ThrowsMessage<EIEException>(
+                  StrEq("dribble-off error: Cannot write to the capture stream: write error")));
+  Eval("(printout t again)");
+  EXPECT_EQ(host, "after\nagain");
 }
 
 }  // namespace
