@@ -3,9 +3,11 @@
 #include "zephro/engine/inference_engine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <optional>
@@ -24,6 +26,8 @@
 #include "zephro/language/stream_token.h"
 #include "zephro/language/rule_printer.h"
 #include "zephro/platform/class_registry.h"
+#include "zephro/platform/errors.h"
+#include "zephro/platform/text_stream.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
@@ -849,7 +853,15 @@ void TInferenceEngine::FireActivation() {
     PrintOut("", "FIRE " + std::to_string(rules_fired_) + " " + activation->Rule().RuleName() +
                      " " + activation->Token().GetToFactsString() + "\n");
   }
-  activation->Fire();
+  try {
+    activation->Fire();
+  } catch (EBaseException& error) {
+    // Whoever reports the failure can say which rule it came from.
+    if (error.RuleName().empty()) {
+      error.SetRuleName(activation->Rule().RuleName());
+    }
+    throw;
+  }
   if (watch_.Contains(TConstructWatch::cwStatistics)) {
     facts_sum_ += facts_->Count();
     max_facts_ = std::max(max_facts_, facts_->Count());
@@ -1023,11 +1035,51 @@ void TInferenceEngine::CheckPlaced(const TActivation& activation, int index) con
 
 // --- output and input -------------------------------------------------------------------------------
 
+namespace {
+
+// A capture file: an output file that knows its name, for the error when it
+// cannot be written.
+class TCaptureFile final : public std::ofstream {
+ public:
+  explicit TCaptureFile(const std::string& name)
+      : std::ofstream(name, std::ios::out | std::ios::trunc), name_(name) {}
+  const std::string& Name() const noexcept { return name_; }
+
+ private:
+  std::string name_;
+};
+
+// Flushes `stream` and raises the platform's error when it has failed (the
+// disk is full, the file too large): the output would be lost unseen.
+void CheckCaptureWritten(std::ostream& stream) {
+  errno = 0;
+  stream.flush();
+  if (!stream.fail()) {
+    return;
+  }
+  const int error = errno;
+  const auto* file = dynamic_cast<const TCaptureFile*>(&stream);
+  RaisePlatformError("Cannot write to %s: %s",
+                     file != nullptr ? file->Name().c_str() : "the capture stream",
+                     error != 0 ? std::strerror(error) : "write error");
+}
+
+}  // namespace
+
 void TInferenceEngine::PrintOut(std::string_view logical_name, std::string_view text) {
   const TBusyScope busy(busy_);
   if (logical_name == "t" || logical_name.empty()) {
     if (capture_) {
       capture_->write(text.data(), static_cast<std::streamsize>(text.size()));
+      // Each write reaches the file at once, so that a failure is reported by
+      // the output that met it; the capture ends there, and later output
+      // goes where it went before.
+      try {
+        CheckCaptureWritten(*capture_);
+      } catch (const EBaseException&) {
+        capture_.reset();
+        throw;
+      }
     } else if (OnPrintOut) {
       OnPrintOut(*this, logical_name, text);
     }
@@ -1086,7 +1138,8 @@ bool TInferenceEngine::StartCapture(std::unique_ptr<std::ostream> stream) {
 }
 
 bool TInferenceEngine::StartCapture(const std::string& file_name) {
-  auto file = std::make_unique<std::ofstream>(file_name, std::ios::out | std::ios::trunc);
+  CheckFileName(file_name);
+  auto file = std::make_unique<TCaptureFile>(file_name);
   if (!*file) {
     RaiseIE(SBadArgument, ("cannot create " + file_name).c_str());
   }
@@ -1094,7 +1147,11 @@ bool TInferenceEngine::StartCapture(const std::string& file_name) {
 }
 
 bool TInferenceEngine::StopCapture() {
-  capture_.reset();
+  // The capture ends whatever happens; what could not be written is reported.
+  std::unique_ptr<std::ostream> capture = std::move(capture_);
+  if (capture) {
+    CheckCaptureWritten(*capture);
+  }
   return true;
 }
 
@@ -1120,11 +1177,28 @@ bool TInferenceEngine::Batch(std::istream& stream) {
 }
 
 bool TInferenceEngine::Batch(const std::string& file_name) {
+  CheckFileName(file_name);
   std::ifstream file(file_name);
   if (!file) {
     RaiseIE(SBadArgument, ("cannot open " + file_name).c_str());
   }
-  return Batch(file);
+  // Each line is parsed on its own, so an error knows only "line 1" of it:
+  // the message names the file and the line of the file instead.
+  int line = 0;
+  const std::streampos start = file.tellg();
+  try {
+    return Batch(file);
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& error) {
+    file.clear();
+    const std::streampos reached = file.tellg();
+    file.seekg(start);
+    for (std::string text; file.tellg() < reached && std::getline(file, text);) {
+      ++line;
+    }
+    RethrowAt(file_name, std::max(line, 1), error);
+  }
 }
 
 // --- the language and printing -----------------------------------------------------------------------

@@ -86,7 +86,18 @@ TIEParser::DepthGuard::DepthGuard(TIEParser& parser, std::string_view where) : p
 // parse := expression* end
 void TIEParser::Parse(bool execute) {
   if (error_handling_ == TErrorHandling::ehRaiseImmediate) {
-    while (ParseExpression(execute)) {
+    try {
+      while (ParseExpression(execute)) {
+      }
+    } catch (const EAbort&) {
+      throw;
+    } catch (const std::exception& e) {
+      // Text that is no file's (a host's, a line typed at a terminal): the
+      // error as it was raised, for the caller knows where it came from.
+      if (source_name_.empty()) {
+        throw;
+      }
+      RethrowAt(source_name_, CurrentLine(), e);
     }
     return;
   }
@@ -109,16 +120,42 @@ void TIEParser::Parse(bool execute) {
         throw EAbort(collected.what());
       }
     } catch (const EIEParseException& e) {
-      errors.push_back(e);
+      if (source_name_.empty() && e.RuleName().empty()) {
+        errors.push_back(e);
+      } else {
+        errors.push_back(LocatedError(source_name_, CurrentLine(), e));
+      }
     } catch (const std::exception& e) {
-      errors.push_back(MakeParseError(e.what(), "Parse", CurrentLine(), In().ToString()));
+      errors.push_back(LocatedError(source_name_, CurrentLine(), e));
     }
     if (errors.size() > static_cast<std::size_t>(std::max(max_errors_, 0))) {
+      ReportSkippedRest(errors);
       break;
     }
     In().MoveToNextConstruct();
   }
   RaiseCollectedParseErrors(errors);
+}
+
+// After too many errors: one more line, saying where the rest of the input
+// that is not read begins, when there is any.
+void TIEParser::ReportSkippedRest(std::vector<EIEParseException>& errors) {
+  std::int32_t line = 0;
+  try {
+    In().MoveToNextConstruct();
+    Ref<IStreamToken> token = In().NextToken();
+    if (token->IsEnd()) {
+      return;
+    }
+    line = token->LineNumber();
+  } catch (const EBaseException&) {
+    line = In().LineNumber();  // unreadable: something is there all the same
+  }
+  std::string where = source_name_.empty() ? "line " + std::to_string(line)
+                                           : source_name_ + ":" + std::to_string(line);
+  errors.emplace_back(where + ": more than " + std::to_string(std::max(max_errors_, 0)) +
+                          " errors: the rest of the input, from here on, was skipped",
+                      line);
 }
 
 // --- one top-level expression -------------------------------------------------------------------

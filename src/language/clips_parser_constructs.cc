@@ -6,6 +6,10 @@
 // templates that a fact of an unknown relation creates: they are the engine's
 // as soon as they are named, as they would be if the fact were asserted.
 
+#include <algorithm>
+#include <exception>
+#include <vector>
+
 #include "zephro/engine/inference_engine.h"
 #include "zephro/facts/fact_set.h"
 #include "zephro/facts/fact_template.h"
@@ -448,17 +452,80 @@ void TIEClipsParser::ParseFactSlot(IFact& fact) {
   PutBack(In().GetCurrentToken());
 }
 
+namespace {
+
+// True for what a facts file may hold as it is: constants and lists of them.
+bool IsData(const IIEValue& value) {
+  switch (value.DType()) {
+    case TIEType::dtFunCall:
+    case TIEType::dtVariable:
+    case TIEType::dtMultiVariable:
+      return false;
+    case TIEType::dtList:
+      return std::ranges::all_of(value.AsList()->Values(), [](const Ref<IIEValue>& item) {
+        return item == nullptr || IsData(*item);
+      });
+    default:
+      return true;
+  }
+}
+
+// The list a create$ call of constants stands for, or null for any other value.
+Ref<IIEValue> ListLiteral(const IIEValue& value) {
+  if (value.DType() != TIEType::dtFunCall || value.AsFunCall()->Name() != "create$") {
+    return {};
+  }
+  Ref<IValueVector> list = MakeRef<TValueVector>();
+  for (const Ref<IIEValue>& item : value.AsFunCall()->Arguments()) {
+    if (item == nullptr || item->DType() == TIEType::dtList || !IsData(*item)) {
+      return {};
+    }
+    list->Add(item->Clone());
+  }
+  return MakeRef<TIEValue>(std::move(list));
+}
+
+}  // namespace
+
 // facts := fact* end
 int TIEClipsParser::LoadFacts() {
-  int count = 0;
-  for (Ref<IStreamToken> token = Next(); !token->IsEnd(); token = Next()) {
-    PutBack(std::move(token));
-    Ref<IFact> fact = ParseFact();
-    Engine().RootContext().Resolve(*fact);
-    Engine().Assert(std::move(fact));
-    ++count;
+  constexpr std::string_view kWhere = "LoadFacts";
+  std::vector<Ref<IFact>> facts;
+  try {
+    for (Ref<IStreamToken> token = Next(); !token->IsEnd(); token = Next()) {
+      PutBack(std::move(token));
+      Ref<IFact> fact = ParseFact();
+      const IFactTemplate& fact_template = *fact->Template();
+      for (int i = 0; i < fact_template.SlotCount(); ++i) {
+        IIEValue* value = fact->ValueAt(i);
+        const IIEValue* default_value = fact_template.SlotAt(i)->SlotDefault();
+        if (value == nullptr || IsData(*value) ||
+            (default_value != nullptr && value->Equals(default_value))) {
+          continue;  // data, or the template's own default, computed as for any fact
+        }
+        Ref<IIEValue> list = ListLiteral(*value);
+        if (!list) {
+          std::string text = value->ToString();
+          text.erase(text.find_last_not_of(' ') + 1);
+          ParseErrorF(kWhere, "A facts file holds data only, not %s", text.c_str());
+        }
+        fact->SetValueAt(i, std::move(list));
+      }
+      Engine().RootContext().Resolve(*fact);
+      facts.push_back(std::move(fact));
+    }
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& error) {
+    if (SourceName().empty()) {
+      throw;
+    }
+    RethrowAt(SourceName(), CurrentLine(), error);
   }
-  return count;
+  for (Ref<IFact>& fact : facts) {
+    Engine().Assert(std::move(fact));
+  }
+  return static_cast<int>(facts.size());
 }
 
 // --- functions and globals ------------------------------------------------------------------------

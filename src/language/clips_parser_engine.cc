@@ -80,10 +80,12 @@ void Parse(TInferenceEngine& engine, std::string_view text, bool execute) {
   ParseWith(ClipsParser(engine), engine, text, execute);
 }
 
-void Parse(TInferenceEngine& engine, std::istream& input, bool execute) {
+void Parse(TInferenceEngine& engine, std::istream& input, bool execute,
+           std::string_view source_name) {
   TIEClipsParser& parser = ClipsParser(engine);
   TakeErrorSettings(parser, engine);
-  parser.ParseStream(input, [&] { parser.Parse(execute); });
+  parser.ParseStream(
+      input, [&] { parser.Parse(execute); }, source_name);
 }
 
 namespace {
@@ -139,9 +141,10 @@ Ref<IIEValue> ParseValue(TInferenceEngine& engine, std::string_view text) {
   return ParseTextWith<kPlain>(engine, text);
 }
 
-int LoadFacts(TInferenceEngine& engine, std::istream& input) {
+int LoadFacts(TInferenceEngine& engine, std::istream& input, std::string_view source_name) {
   TIEClipsParser& p = ClipsParser(engine);
-  return p.ParseStream(input, [&] { return p.LoadFacts(); });
+  return p.ParseStream(
+      input, [&] { return p.LoadFacts(); }, source_name);
 }
 
 // Lines are read whole and cut into tokens; the tokens after the one handed out

@@ -5,11 +5,20 @@
 //
 // Failing to open a file raises the platform's file error, which reaches the
 // caller as "<function> error: Cannot open file <name>: <reason>". remove and
-// rename report failure as FALSE instead.
+// rename report failure as FALSE instead. A file name holding a NUL character
+// is an error for all of them (CheckFileName).
+//
+// save and save-facts build the whole text first (a fact that would not read
+// back stops them there) and then replace the file in one step (ReplaceFile):
+// a failed save leaves the old file as it was. Errors met reading a file
+// (load, load-facts) name it and the line.
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,9 +32,10 @@
 #include "zephro/functions/interpreted_function.h"
 #include "zephro/functions/user_function.h"
 #include "zephro/functions/user_package.h"
-#include "zephro/language/clips_stream.h"
+#include "zephro/language/clips_parser.h"
 #include "zephro/language/rule_printer.h"
 #include "zephro/packages/standard_io.h"
+#include "zephro/platform/errors.h"
 #include "zephro/platform/text_stream.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
@@ -51,53 +61,21 @@ TSymbolGenerator SymbolGenerator(TInferenceEngine& engine) {
   return [engine = &engine](std::string_view prefix) { return engine->GenerateSymbol(prefix); };
 }
 
-// The whole file, its lines joined by line breaks.
-std::string ReadFileText(const std::string& path) {
-  TTextStream file(path, TFileMode::kRead);
-  std::string text;
-  std::string line;
-  while (file.GetLine(line)) {
-    text += line;
-    text += kLineBreak;
-  }
-  return text;
+// `path`, which a function was given as a file name; raises when it cannot be one.
+std::string FileName(std::string path) {
+  CheckFileName(path);
+  return path;
 }
 
-void WriteFileText(const std::string& path, std::string_view text) {
-  TTextStream file(path, TFileMode::kCreate);
-  file.Put(text);
-  file.Flush();  // here, so that a failure to write is reported
-}
-
-// A token as written in the source: numbers keep their own digits.
-std::string SourceText(const IStreamToken& token) {
-  if (token.IsKind(TIEType::dtInteger) || token.IsKind(TIEType::dtFloat)) {
-    return token.Text();
+// The file at `path`, open for reading from its start.
+std::ifstream OpenForReading(const std::string& path) {
+  errno = 0;
+  std::ifstream file(path, std::ios::binary);
+  if (!file.is_open()) {
+    RaisePlatformError("Cannot open file %s: %s", path.c_str(),
+                       errno != 0 ? std::strerror(errno) : "unknown reason");
   }
-  return token.ToString();
-}
-
-// Asserts each top-level expression of `text` as a fact; returns how many the
-// engine took (duplicates are dropped).
-int AssertFacts(TInferenceEngine& engine, std::string text) {
-  TIEClipsStream scanner(std::move(text), SymbolGenerator(engine));
-  int asserted = 0;
-  for (Ref<IStreamToken> token = scanner.NextToken(); !token->IsEnd();
-       token = scanner.NextToken()) {
-    std::string fact = SourceText(*token);
-    while (scanner.Depth() > 0) {
-      token = scanner.NextToken();
-      if (token->IsEnd()) {
-        RaiseIEPlain(SUnexpectedEOF);
-      }
-      fact += ' ';
-      fact += SourceText(*token);
-    }
-    if (engine.Assert(fact) >= 0) {
-      ++asserted;
-    }
-  }
-  return asserted;
+  return file;
 }
 
 // Each fact's text on a line of its own; only those of `template_name` unless
@@ -107,7 +85,7 @@ std::string FactsText(const TInferenceEngine& engine, const std::string* templat
   engine.ForEachFact([&](IFact& fact) {
     if (template_name == nullptr ||
         (fact.Template() != nullptr && fact.Template()->TemplateName() == *template_name)) {
-      text += fact.ToString();
+      text += SavedFactText(fact);
       text += kLineBreak;
     }
   });
@@ -200,7 +178,8 @@ std::string KnowledgeBaseText(TInferenceEngine& engine) {
   if (engine.Facts().Count() > 0) {
     AppendSection(text, "Facts");
     text += nl + "(assert" + nl;
-    engine.ForEachFact([&](IFact& fact) { text += std::string(kIndent) + fact.ToString() + nl; });
+    engine.ForEachFact(
+        [&](IFact& fact) { text += std::string(kIndent) + SavedFactText(fact) + nl; });
     text += ")" + nl;
   }
   return text;
@@ -214,7 +193,7 @@ class TOpenFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::string path = EvalText(call, 0, context);
+    const std::string path = FileName(EvalText(call, 0, context));
     Ref<IIEValue> name = Eval(call, 1, context);
     const std::string mode_text = call.ArgumentCount() > 2 ? EvalText(call, 2, context) : "r";
     TFileMode mode;
@@ -261,7 +240,7 @@ class TBatchFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::string path = EvalText(call, 0, context);
+    const std::string path = FileName(EvalText(call, 0, context));
     return BoolValue(EngineOf(context).Batch(path));
   }
 };
@@ -275,8 +254,9 @@ class TLoadFunction final : public TIEUserFunction {
     // Constructs do not wait: a file loaded by a predicate while a fact is
     // being matched would compile rules in the middle of the match.
     EngineOf(context).CheckNotMatching("load constructs");
-    const std::string text = ReadFileText(EvalText(call, 0, context));
-    EngineOf(context).Parse(text, true);
+    const std::string path = FileName(EvalText(call, 0, context));
+    std::ifstream file = OpenForReading(path);
+    Parse(EngineOf(context), file, true, path);
     return True();
   }
 };
@@ -287,8 +267,8 @@ class TSaveFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::string path = EvalText(call, 0, context);
-    WriteFileText(path, KnowledgeBaseText(EngineOf(context)));
+    const std::string path = FileName(EvalText(call, 0, context));
+    ReplaceFile(path, KnowledgeBaseText(EngineOf(context)));
     return True();
   }
 };
@@ -300,8 +280,9 @@ class TLoadFactsFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    std::string text = ReadFileText(EvalText(call, 0, context));
-    AssertFacts(EngineOf(context), std::move(text));
+    const std::string path = FileName(EvalText(call, 0, context));
+    std::ifstream file = OpenForReading(path);
+    LoadFacts(EngineOf(context), file, path);
     return True();
   }
 };
@@ -314,7 +295,7 @@ class TSaveFactsFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::string path = EvalText(call, 0, context);
+    const std::string path = FileName(EvalText(call, 0, context));
     const TInferenceEngine& engine = EngineOf(context);
     std::string text;
     if (call.ArgumentCount() == 1) {
@@ -322,9 +303,12 @@ class TSaveFactsFunction final : public TIEUserFunction {
     }
     for (int i = 1; i < call.ArgumentCount(); ++i) {
       const std::string template_name = EvalText(call, i, context);
+      if (engine.FindFactTemplate(template_name) == nullptr) {
+        RaiseIE(SUnknownFactTemplate, template_name.c_str());
+      }
       text += FactsText(engine, &template_name);
     }
-    WriteFileText(path, text);
+    ReplaceFile(path, text);
     return True();
   }
 };
@@ -336,7 +320,7 @@ class TDribbleOnFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::string path = EvalText(call, 0, context);
+    const std::string path = FileName(EvalText(call, 0, context));
     return BoolValue(EngineOf(context).StartCapture(path));
   }
 };
@@ -359,7 +343,7 @@ class TRemoveFunction final : public TIEUserFunction {
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     std::error_code error;
-    return BoolValue(std::filesystem::remove(EvalText(call, 0, context), error));
+    return BoolValue(std::filesystem::remove(FileName(EvalText(call, 0, context)), error));
   }
 };
 
@@ -369,8 +353,8 @@ class TRenameFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::filesystem::path from = EvalText(call, 0, context);
-    const std::filesystem::path to = EvalText(call, 1, context);
+    const std::filesystem::path from = FileName(EvalText(call, 0, context));
+    const std::filesystem::path to = FileName(EvalText(call, 1, context));
     std::error_code error;
     if (std::filesystem::exists(std::filesystem::symlink_status(to, error))) {
       return BoolValue(false);

@@ -1,12 +1,19 @@
 #include "zephro/platform/text_stream.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <ios>
 #include <istream>
 #include <ostream>
+#include <system_error>
 
 #include "zephro/platform/errors.h"
 #include "zephro/platform/exceptions.h"
@@ -28,6 +35,7 @@ TTextStream::TTextStream(std::ostream& out) : out_(out.rdbuf()) {}
 TTextStream::TTextStream(std::string text) : buffer_(std::move(text)), in_memory_(true) {}
 
 TTextStream::TTextStream(const std::string& path, TFileMode mode) : path_(path) {
+  CheckFileName(path);
   std::ios::openmode flags = std::ios::binary;
   switch (mode) {
     case TFileMode::kRead:
@@ -186,6 +194,120 @@ void TTextStream::StartReading() {
   // A file buffer turns from writing to reading only through a seek.
   in_->pubseekoff(0, std::ios::cur, std::ios::in | std::ios::out);
   writing_ = false;
+}
+
+void CheckFileName(std::string_view path) {
+  if (path.empty()) {
+    RaisePlatformError("Invalid file name: the name is empty");
+  }
+  if (const std::size_t nul = path.find('\0'); nul != std::string_view::npos) {
+    // The name as far as the system would read it, and how much follows.
+    const std::string head(path.substr(0, nul));
+    RaisePlatformError("Invalid file name \"%s\\0...\": it holds a NUL character", head.c_str());
+  }
+}
+
+namespace {
+
+// A file descriptor closed when the scope ends, unless released.
+class TFileDescriptor {
+ public:
+  explicit TFileDescriptor(int fd) : fd_(fd) {}
+  ~TFileDescriptor() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  TFileDescriptor(const TFileDescriptor&) = delete;
+  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+  int Get() const { return fd_; }
+  // Closes now; the system's answer (a write can fail only at the close).
+  int Close() { return ::close(std::exchange(fd_, -1)); }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void RaiseWriteError(const std::string& path, int error) {
+  RaisePlatformError("Cannot write to %s: %s", path.c_str(), std::strerror(error));
+}
+
+// Writes all of `text` to `fd`; the errno of the failure, or 0.
+int WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return errno;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+}  // namespace
+
+void ReplaceFile(const std::string& path, std::string_view text) {
+  CheckFileName(path);
+  namespace fs = std::filesystem;
+  std::error_code ignored;
+  fs::path target = path;
+  if (fs::is_symlink(target, ignored)) {
+    target = fs::weakly_canonical(target, ignored);
+    if (ignored) {
+      RaiseWriteError(path, ignored.value());
+    }
+  }
+  struct stat old {};
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  if (exists && !S_ISREG(old.st_mode)) {
+    // A device or a pipe is written as it is: it cannot be replaced.
+    TFileDescriptor file(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    int error = file.Get() < 0 ? errno : WriteAll(file.Get(), text);
+    if (file.Get() >= 0 && file.Close() != 0 && error == 0) {
+      error = errno;
+    }
+    if (error != 0) {
+      RaiseWriteError(path, error);
+    }
+    return;
+  }
+  // Beside the target, so that the rename stays on one file system; the name
+  // is new (O_EXCL), so nothing of anybody else's is overwritten.
+  static std::atomic<unsigned> counter{0};
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; fd < 0; ++attempt) {
+    temporary = target.string() + ".tmp" + std::to_string(::getpid()) + "-" +
+                std::to_string(counter.fetch_add(1, std::memory_order_relaxed));
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno != EEXIST || attempt > 100)) {
+      RaiseWriteError(path, errno);
+    }
+  }
+  TFileDescriptor file(fd);
+  int error = 0;
+  if (exists && ::fchmod(fd, old.st_mode & 07777) != 0) {
+    error = errno;
+  }
+  if (error == 0) {
+    error = WriteAll(fd, text);
+  }
+  if (error == 0 && ::fsync(fd) != 0 && errno != EINVAL) {
+    error = errno;  // EINVAL: a file that cannot be synchronised (a pipe, a device)
+  }
+  if (file.Close() != 0 && error == 0) {
+    error = errno;
+  }
+  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    ::unlink(temporary.c_str());
+    RaiseWriteError(path, error);
+  }
 }
 
 }  // namespace zephro

@@ -10,6 +10,8 @@
 #include <stdarg.h>
 
 #include <cstdio>
+#include <new>
+#include <string>
 
 #include "zephro/values/messages.h"
 
@@ -107,6 +109,36 @@ EIEParseException MakeParseError(std::string_view detail, std::string_view place
 void RaiseParseError(std::string_view detail, std::string_view place, std::int32_t line_number,
                      std::string_view context) {
   throw MakeParseError(detail, place, line_number, context);
+}
+
+EIEParseException LocatedError(std::string_view file, std::int32_t line,
+                               const std::exception& error) {
+  std::string message = file.empty() ? "line " + std::to_string(line)
+                                     : std::string(file) + ":" + std::to_string(line);
+  message += ": ";
+  const auto* base = dynamic_cast<const EBaseException*>(&error);
+  if (base != nullptr && !base->RuleName().empty()) {
+    message += "rule " + base->RuleName() + ": ";
+  }
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+    message += "Out of memory";
+  } else {
+    // A place in text that is no file's (a batch file's line, parsed on its
+    // own) is replaced by this one.
+    std::string_view text = error.what();
+    if (text.starts_with("line ")) {
+      const std::size_t digits = text.find_first_not_of("0123456789", 5);
+      if (digits > 5 && digits != std::string_view::npos && text.substr(digits, 2) == ": ") {
+        text.remove_prefix(digits + 2);
+      }
+    }
+    message += text;
+  }
+  return EIEParseException(std::move(message), line);
+}
+
+void RethrowAt(std::string_view file, std::int32_t line, const std::exception& error) {
+  throw LocatedError(file, line, error);
 }
 
 void RaiseCollectedParseErrors(const std::vector<EIEParseException>& errors) {

@@ -18,6 +18,8 @@ namespace zephro {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 using testing::ParserFixture;
 
 // The kinds of a call's arguments, "dtAtom dtInteger ...".
@@ -231,10 +233,15 @@ TEST(ClipsParserTest, CollectsErrorsWhenAskedTo) {
       {"(defrule r1 (a) -> (f))\n(deffacts f 2)\n(deftemplate d (slot))\n\"s\"", 1,
        "Errors parsing stream:\n"
        "Parsing Error, Expected \"=>\" in ParseRule at line 1: ( defrule r1 ( a ) -> \n"
+       "Parsing Error, Expected \")\" in ParseFactSet at line 2: ( deffacts f 2 \n"
+       "line 3: more than 1 errors: the rest of the input, from here on, was skipped"},
+      {"(defrule r1 (a) -> (f))\n(deffacts f 2)\n", 1,
+       "Errors parsing stream:\n"
+       "Parsing Error, Expected \"=>\" in ParseRule at line 1: ( defrule r1 ( a ) -> \n"
        "Parsing Error, Expected \")\" in ParseFactSet at line 2: ( deffacts f 2 "},
-      {"(+ 1 2) (unknown 1)", 10,
-       "Parsing Error, Function is unimplemented or unassigned: unknown in Parse at line 1: "
-       "( unknown 1 ) "},
+      {"(+ 1 2) (unknown 1)", 10, "line 1: Function is unimplemented or unassigned: unknown"},
+      {"(defrule r (go) => (printout t (/ 1 0)))\n(assert (go))\n(run)", 10,
+       "line 3: rule r: / error: Floating point division by zero"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
@@ -252,6 +259,46 @@ TEST(ClipsParserTest, CollectsErrorsWhenAskedTo) {
   EXPECT_EQ(f.Engine().FindFactTemplate("d"), nullptr);
   EXPECT_EQ(f.Engine().FindRule("r1"), nullptr);
   EXPECT_TRUE(f.Engine().FactSets().empty());
+}
+
+TEST(ClipsParserTest, ErrorsOfAFileNameItAndTheLine) {
+  const std::string text =
+      "(deftemplate p (slot x))\n"
+      "(defrule r (p (x ?x)) => (printout t (/ ?x 0)))\n"
+      "(assert (p (z 1)))\n"
+      "(assert (p (x 1)))\n"
+      "(run)\n";
+  struct Case {
+    TErrorHandling handling;
+    const char* message;
+  };
+  const Case kCases[] = {
+      {TErrorHandling::ehRaiseImmediate,
+       "kb.clp:3: Parsing Error, Bad Slot Name: z in ParseFactSlot at line 3: ( assert ( p ( z "},
+      {TErrorHandling::ehRaiseAllAtEnd,
+       "Errors parsing stream:\n"
+       "kb.clp:3: Parsing Error, Bad Slot Name: z in ParseFactSlot at line 3: ( assert ( p ( z \n"
+       "kb.clp:5: rule r: / error: Floating point division by zero"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.message);
+    ParserFixture f;
+    f.Engine().SetParserErrorHandling(c.handling);
+    std::istringstream in(text);
+    EXPECT_THAT([&] { Parse(f.Engine(), in, true, "kb.clp"); },
+                ThrowsMessage<EIEParseException>(StrEq(c.message)));
+  }
+  // Text that is no file's, parsed at once: the error as raised, which knows its rule.
+  ParserFixture f;
+  f.Engine().Parse(text.substr(0, text.find("(assert (p (z")));
+  f.Engine().Parse("(assert (p (x 1)))");
+  try {
+    f.Engine().Parse("(run)");
+    ADD_FAILURE() << "no error";
+  } catch (const EIEException& e) {
+    EXPECT_STREQ(e.what(), "/ error: Floating point division by zero");
+    EXPECT_EQ(e.RuleName(), "r");
+  }
 }
 
 TEST(ClipsParserTest, KeepsWhatWasLoadedBeforeAnErrorAndStaysUsable) {
@@ -397,11 +444,24 @@ TEST(ClipsParserTest, ParsesAStreamAsItParsesTheSameText) {
   }
 }
 
-TEST(ClipsParserTest, LoadsFacts) {
+TEST(ClipsParserTest, LoadsFactsAsData) {
   ParserFixture f;
-  std::istringstream input("(a 1) (b \"x\")\n(a 1)\n(c (+ 1 2))");
+  f.Engine().Parse("(deftemplate t (slot s) (slot d (default (+ 1 2))))");
+  std::istringstream input("(a 1) (b \"x\")\n(a 1)\n(t (s (create$ p 2)))");
   EXPECT_EQ(LoadFacts(f.Engine(), input), 4);
-  EXPECT_EQ(f.Engine().Facts().ToString(), "(Initial-Fact)\n(a 1 )\n(b \"x\" )\n(c 3 )");
+  // The template's own default is computed; a create$ of constants is a list.
+  EXPECT_EQ(f.Engine().Facts().ToString(),
+            "(Initial-Fact)\n(a 1 )\n(b \"x\" )\n(t (d 3) (s p 2 ))");
+  // A call is not run, and a file with an error asserts nothing.
+  for (const char* text : {"(c 1)\n(c (+ 1 2))", "(c 1)\n(t (s (create$ (+ 1 2))))",
+                           "(c 1)\n(t (d (create$ a)) (s ?x))"}) {
+    SCOPED_TRACE(text);
+    std::istringstream bad(text);
+    EXPECT_THAT([&] { LoadFacts(f.Engine(), bad, "c.facts"); },
+                ThrowsMessage<EIEParseException>(::testing::StartsWith(
+                    "c.facts:2: Parsing Error, A facts file holds data only")));
+    EXPECT_EQ(f.Engine().Facts().Count(), 4);
+  }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 # Runs one golden program through the shell and compares its standard output
 # with the .out file beside it (and its standard error with the .err file when
 # there is one). Invoked by CTest with -DZEPHRO, -DWORKDIR and one of
-#   -DSCRIPT=<name>.clp   run as `zephro <name>.clp` (batch); an .err file
+#   -DSCRIPT=<name>.clp   run as `zephro <name>.clp` (batch) in the working
+#                         directory, where it is copied; an .err file
 #                         means the run must fail, else it must succeed;
 #   -DSESSION=<name>.in   fed to a bare `zephro` on standard input: an
 #                         interactive session through a pipe, which must end
@@ -14,8 +15,12 @@ if(DEFINED SESSION)
   set(command ${ZEPHRO})
   set(input ${SESSION})
 else()
+  # The script runs from a copy in the working directory under its bare name,
+  # which is how its errors name it.
   set(program ${SCRIPT})
-  set(command ${ZEPHRO} ${SCRIPT})
+  get_filename_component(script_file ${SCRIPT} NAME)
+  file(COPY ${SCRIPT} DESTINATION ${WORKDIR})
+  set(command ${ZEPHRO} ${script_file})
   set(input /dev/null)
 endif()
 get_filename_component(dir ${program} DIRECTORY)

@@ -2,6 +2,9 @@
 
 #include <locale.h>
 
+#include <cstdint>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -194,6 +197,38 @@ TEST(ParseErrorTest, ComposesDetailPlaceLineAndContext) {
             "Parsing Error, Unknown fact template: car in ParseFact at line 12: (car (c");
   EXPECT_EQ(e.LineNumber(), 12);
   EXPECT_TRUE(e.Expected().empty());
+}
+
+TEST(ParseErrorTest, LocatedErrorsSayWhereAndKeepTheMessage) {
+  EBaseException in_rule("Corrupted Binding, variable not found: extra");
+  in_rule.SetRuleName("leak-check");
+  const EIEParseException parse_error = MakeParseError(SExpectedEqGT, "ParseRule", 5, "( x");
+  const EIEException division("/ error: Floating point division by zero");
+  const std::bad_alloc no_memory;
+  const EIEParseException line_error("line 1: rule r: / error: Floating point division by zero", 1);
+  struct Case {
+    const char* file;
+    std::int32_t line;
+    const std::exception& error;
+    const char* message;
+  };
+  const Case kCases[] = {
+      {"kb.clp", 7, division, "kb.clp:7: / error: Floating point division by zero"},
+      {"kb.clp", 51, in_rule,
+       "kb.clp:51: rule leak-check: Corrupted Binding, variable not found: extra"},
+      {"", 3, in_rule, "line 3: rule leak-check: Corrupted Binding, variable not found: extra"},
+      {"a.facts", 5, parse_error,
+       "a.facts:5: Parsing Error, Expected \"=>\" in ParseRule at line 5: ( x"},
+      {"big.clp", 2, no_memory, "big.clp:2: Out of memory"},
+      {"b.bat", 4, line_error, "b.bat:4: rule r: / error: Floating point division by zero"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.message);
+    const EIEParseException located = LocatedError(c.file, c.line, c.error);
+    EXPECT_EQ(located.Message(), c.message);
+    EXPECT_EQ(located.LineNumber(), c.line);
+    EXPECT_TRUE(located.RuleName().empty());  // it is in the message now
+  }
 }
 
 TEST(ParseErrorTest, ShortensContextsLongerThan255Characters) {

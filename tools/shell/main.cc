@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -99,7 +100,12 @@ int main(int argc, char** argv) {
     // What must reach a file is written first: open files are closed, a
     // dribble file ended.
     engine.IOStreams().Clear();
-    engine.StopCapture();
+    try {
+      engine.StopCapture();
+    } catch (const std::exception& error) {
+      std::cerr << error.what() << std::endl;  // the end of the dribble file is lost
+      status = 1;
+    }
     (void)owned_engine.release();
   }
   return status;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <ostream>
 #include <vector>
 
@@ -41,6 +42,16 @@ Session::Session(TInferenceEngine& engine, LineReader& reader, std::ostream& out
 
 void Session::Report(const std::exception& error) {
   out_.flush();
+  // Errors of a file's text say where they are already (the parser puts the
+  // place in front); one typed here says which rule it left, if any.
+  const auto* base = dynamic_cast<const EBaseException*>(&error);
+  if (base != nullptr && !base->RuleName().empty()) {
+    err_ << "rule " << base->RuleName() << ": ";
+  }
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+    err_ << "Out of memory" << std::endl;
+    return;
+  }
   err_ << error.what() << std::endl;
 }
 
@@ -74,7 +85,7 @@ bool Session::RunFile(const std::string& path) {
   }
   // The parser reads the file as it goes: a large program is not held whole.
   engine_.SetParserErrorHandling(TErrorHandling::ehRaiseAllAtEnd);
-  return RunParse([&] { zephro::Parse(engine_, in, true); });
+  return RunParse([&] { zephro::Parse(engine_, in, true, path); });
 }
 
 void Session::Interact(bool terminal) {

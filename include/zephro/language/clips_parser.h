@@ -18,10 +18,11 @@
 // ehRaiseImmediate (the default) the first error ends the parse; with
 // ehRaiseAllAtEnd the parser skips to the next top-level expression, collects
 // the messages and raises them together at the end (at most MaxErrors + 1 of
-// them). Constructs finished before an error stay in the engine; a construct
-// cut short is dropped whole. Nesting of calls, facts in calls and conditional
-// elements is bounded (kMaxNesting): deeper input is a parse error, never a
-// stack overflow.
+// them, then a line saying where the skipped rest begins). Errors say where
+// they are (see TIEParser::Parse). Constructs finished before an error stay in
+// the engine; a construct cut short is dropped whole. Nesting of calls, facts
+// in calls and conditional elements is bounded (kMaxNesting): deeper input is
+// a parse error, never a stack overflow.
 //
 // Streams. A parser reads from a borrowed TIEClipsStream. The text entry points
 // (ParseString and the free functions at the end of this file) give it a new
@@ -40,12 +41,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "zephro/engine/collections.h"
 #include "zephro/language/clips_stream.h"
 #include "zephro/language/parsed_constructs.h"
 #include "zephro/platform/ref.h"
+#include "zephro/values/exceptions.h"
 #include "zephro/values/interfaces.h"
 #include "zephro/values/nesting.h"
 #include "zephro/values/types.h"
@@ -122,6 +125,15 @@ class TIEParser : public RefCounted {
   // option says (see the top of this file). An abort request (EAbort) always
   // passes at once; with errors collected before it, it carries their text
   // (what RaiseCollectedParseErrors would raise) as its message.
+  //
+  // Errors say where they are. An error raised while a top-level call runs
+  // (not one of reading the text) keeps its own message, preceded by the
+  // place of the call, "<file>:<line>: " ("line <n>: " in text that is no
+  // file's, when errors are collected), and by "rule <name>: " when it left
+  // a rule's firing. A parse error met in a file is preceded by "<file>:<line>: "
+  // likewise. Exhausted memory is reported as "Out of memory". When more
+  // errors than MaxErrors were collected, a last line says where the rest of
+  // the input that was skipped starts.
   void Parse(bool execute);
   // Reads one top-level expression and acts on it; false at the end of input.
   virtual bool ParseExpression(bool execute) = 0;
@@ -142,13 +154,17 @@ class TIEParser : public RefCounted {
     return read();
   }
 
-  // As ParseString, reading `input` from its current position.
+  // As ParseString, reading `input` from its current position. `source_name`
+  // names the file `input` reads, for the errors met in it (see Parse).
   template <class F>
-  auto ParseStream(std::istream& input, F&& read) {
+  auto ParseStream(std::istream& input, F&& read, std::string_view source_name = {}) {
     TIEClipsStream stream(input, SymbolGenerator());
-    StreamScope scope(*this, stream);
+    StreamScope scope(*this, stream, source_name);
     return read();
   }
+
+  // The name of the file being read; empty for text that is no file's.
+  const std::string& SourceName() const noexcept { return source_name_; }
 
   // The parser's symbol generator: the engine's GenerateSymbol.
   TSymbolGenerator SymbolGenerator() const;
@@ -166,17 +182,23 @@ class TIEParser : public RefCounted {
   // Gives the parser `stream` for the scope's life, then the previous one.
   class StreamScope {
    public:
-    StreamScope(TIEParser& parser, TIEClipsStream& stream) noexcept
-        : parser_(parser), previous_(parser.stream_) {
+    StreamScope(TIEParser& parser, TIEClipsStream& stream, std::string_view source_name = {})
+        : parser_(parser),
+          previous_(parser.stream_),
+          previous_name_(std::exchange(parser.source_name_, std::string(source_name))) {
       parser.stream_ = &stream;
     }
-    ~StreamScope() { parser_.stream_ = previous_; }
+    ~StreamScope() {
+      parser_.stream_ = previous_;
+      parser_.source_name_.swap(previous_name_);
+    }
     StreamScope(const StreamScope&) = delete;
     StreamScope& operator=(const StreamScope&) = delete;
 
    private:
     TIEParser& parser_;
     TIEClipsStream* previous_;
+    std::string previous_name_;
   };
 
   // Counts one level of nesting for the scope's life; past kMaxNesting levels,
@@ -193,6 +215,9 @@ class TIEParser : public RefCounted {
     TIEParser& parser_;
   };
 
+  // Adds the error that says what Parse skipped after too many errors.
+  void ReportSkippedRest(std::vector<EIEParseException>& errors);
+
   // The stream; raises EIEException "No parser specified" when there is none.
   TIEClipsStream& In() const;
   // The line of the current token (where reading stopped if it cannot be read).
@@ -201,6 +226,7 @@ class TIEParser : public RefCounted {
  private:
   TInferenceEngine& engine_;  // not owned
   TIEClipsStream* stream_ = nullptr;  // not owned
+  std::string source_name_;
   TErrorHandling error_handling_ = TErrorHandling::ehRaiseImmediate;
   std::int32_t max_errors_ = 10;
   int depth_ = 0;
@@ -280,6 +306,11 @@ class TIEClipsParser final : public TIEParser {
   // Reads "(defglobal ...)" and puts each global into the engine.
   void ParseGlobalVariables();
   // Reads facts until the end of input and asserts each; returns how many.
+  // The input is data: a fact holding a function call or a variable is an
+  // error, except a slot whose whole value is a create$ call of constants,
+  // which stands for the list of them (how a single slot holding a list is
+  // saved). Every fact is read before the first is asserted: input with an
+  // error asserts nothing.
   int LoadFacts();
 
   // The deffunction maker; deffunctions are an error while it is unset.
@@ -395,7 +426,9 @@ TIEClipsParser& ClipsParser(TInferenceEngine& engine);
 void Parse(TInferenceEngine& engine, std::string_view text, bool execute);
 // The same for what `input` holds from its current position on, read a chunk
 // at a time as the parser goes: a large file is never held whole.
-void Parse(TInferenceEngine& engine, std::istream& input, bool execute);
+// `source_name` names the file `input` reads, for the errors met in it.
+void Parse(TInferenceEngine& engine, std::istream& input, bool execute,
+           std::string_view source_name = {});
 Ref<IFact> ParseFact(TInferenceEngine& engine, std::string_view text);
 std::unique_ptr<TRule> ParseRule(TInferenceEngine& engine, std::string_view text);
 std::unique_ptr<TFactSet> ParseFactSet(TInferenceEngine& engine, std::string_view text);
@@ -407,6 +440,7 @@ Ref<IIEValue> ParseNExecuteFunCall(TInferenceEngine& engine, std::string_view te
 void ParseGlobalVariables(TInferenceEngine& engine, std::string_view text);
 Ref<IIEValue> ParseValue(TInferenceEngine& engine, std::string_view text);
 // Reads facts from `input` until its end and asserts them; returns how many.
-int LoadFacts(TInferenceEngine& engine, std::istream& input);
+// See TIEClipsParser::LoadFacts; `source_name` names the file in errors.
+int LoadFacts(TInferenceEngine& engine, std::istream& input, std::string_view source_name = {});
 
 }  // namespace zephro

@@ -26,8 +26,15 @@ class EBaseException : public std::exception {
   // The same text as Message(); valid as long as the exception lives.
   const char* what() const noexcept override { return message_.c_str(); }
 
+  // The rule whose actions raised the exception, when it left a rule's firing;
+  // empty otherwise. The engine sets it as the exception passes the firing
+  // (the innermost rule, when firings nest); it is not part of the message.
+  const std::string& RuleName() const noexcept { return rule_name_; }
+  void SetRuleName(std::string name) { rule_name_ = std::move(name); }
+
  private:
   std::string message_;
+  std::string rule_name_;
 };
 
 // A request to stop quietly (the user cancelled, a host handler gave up). Its

@@ -142,6 +142,21 @@ class TTextStream {
   std::unique_ptr<std::fstream> file_;
 };
 
+// Raises EBaseException ("Invalid file name ...") when `path` cannot name a
+// file as written: when it is empty or holds a NUL character, which the system
+// would take as its end (a file other than the one named would be used).
+// Every routine that takes a file name from the language checks it here.
+void CheckFileName(std::string_view path);
+
+// Replaces the file at `path` by one holding `text`, so that the file is
+// never seen half-written: the text goes to a new file beside it, which is
+// flushed to the disk and then renamed over `path` (a symbolic link is
+// followed: the file it names is replaced). An existing file keeps its
+// permissions. On any failure the old file is untouched, the new one removed
+// and EBaseException raised, naming the file and the system's reason. What is
+// not a regular file (a device, a pipe) is written in place.
+void ReplaceFile(const std::string& path, std::string_view text);
+
 class TTextStringStream : public TTextStream {
  public:
   explicit TTextStringStream(std::string text = {}) : TTextStream(std::move(text)) {}

@@ -17,6 +17,7 @@
 // any thread.
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -74,6 +75,17 @@ EIEParseException MakeParseError(std::string_view detail, std::string_view place
 // Raises the exception MakeParseError returns.
 [[noreturn]] void RaiseParseError(std::string_view detail, std::string_view place,
                                   std::int32_t line_number, std::string_view context);
+
+// `error` said where it happened: its message preceded by "<file>:<line>: "
+// (by "line <line>: " without a file) and, when it left a rule's firing, by
+// "rule <name>: ", as an EIEParseException carrying `line`. Exhausted memory
+// (std::bad_alloc) says "Out of memory". A message that starts with a place in
+// text that is no file's, "line <n>: ", gets this place instead.
+EIEParseException LocatedError(std::string_view file, std::int32_t line,
+                               const std::exception& error);
+
+// Raises LocatedError(file, line, error).
+[[noreturn]] void RethrowAt(std::string_view file, std::int32_t line, const std::exception& error);
 
 // Ends a parse that collected its errors instead of stopping at the first one.
 // Raises nothing when `errors` is empty, a copy of the only error when there is

@@ -1,0 +1,127 @@
+// Facts as save-facts and save write them: the text load-facts reads back as
+// the same facts.
+//
+// A fact's printed form is not always that: an atom made by sym-cat may hold
+// blanks, parentheses or a semicolon, or look like a number; "%.4f" rounds a
+// float; a single slot may hold a list, which prints as several fields. So
+// every value is written, then read back with the language's scanner, and it
+// must come back as one token of the same kind and value; a value that does
+// not makes the save fail before anything is written. Floats are written with
+// "%.4f" when that is exact, else with the fewest digits that are. A list in a
+// single slot is written as a create$ call of its items, which load-facts
+// takes as the list (it runs no other call).
+
+#include <charconv>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "zephro/language/clips_stream.h"
+#include "zephro/language/stream_token.h"
+#include "zephro/platform/errors.h"
+#include "zephro/platform/text_stream.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/interfaces.h"
+#include "zephro/values/value.h"
+
+#include "packages/standard_io_internal.h"
+
+namespace zephro {
+namespace {
+
+// `value` with the digits it needs: "%.4f" when that reads back exactly, else
+// the shortest fixed-point text that does (always with a decimal point, so
+// that it reads as a float).
+std::string FloatText(double value) {
+  std::string text = FormatFloat(value);
+  double back = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), back);
+  if (error == std::errc() && end == text.data() + text.size() && back == value) {
+    return text;
+  }
+  char buffer[400];
+  const auto [stop, failed] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  if (failed != std::errc()) {
+    return text;  // not finite: the check that follows refuses it
+  }
+  text.assign(buffer, stop);
+  if (text.find('.') == std::string::npos) {
+    text += ".0";
+  }
+  return text;
+}
+
+// True when `text` reads back as exactly one token whose value equals `value`.
+bool ReadsBackAs(const std::string& text, const IIEValue& value) {
+  try {
+    TIEClipsStream scanner(text);
+    Ref<IStreamToken> token = scanner.BuildNextToken();
+    if (token->IsEnd() || !scanner.BuildNextToken()->IsEnd()) {
+      return false;
+    }
+    Ref<IIEValue> read = token->Value();
+    return read && read->Equals(&value);
+  } catch (const EBaseException&) {
+    return false;  // not even a token
+  }
+}
+
+// The text of one field of `fact`, checked.
+std::string FieldText(const IFact& fact, const IIEValue& value) {
+  std::string text =
+      value.DType() == TIEType::dtFloat ? FloatText(value.AsFloat()) : value.ToString();
+  if (!ReadsBackAs(text, value)) {
+    RaisePlatformError("Cannot save fact f-%d %s: its value %s would not read back as written",
+                       fact.GetID(), fact.ToString().c_str(), text.c_str());
+  }
+  return text;
+}
+
+// The fields of `list`, each followed by a blank, as a list prints.
+std::string FieldsText(const IFact& fact, const IIEValue& list) {
+  std::string text;
+  for (const Ref<IIEValue>& item : list.AsList()->Values()) {
+    if (item != nullptr) {
+      text += FieldText(fact, *item);
+      text += ' ';
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string SavedFactText(const IFact& fact) {
+  const IFactTemplate* fact_template = fact.Template();
+  if (fact_template == nullptr) {
+    return "()";
+  }
+  std::string out = "(" + fact_template->TemplateName();
+  for (int i = 0; i < fact_template->SlotCount(); ++i) {
+    const IIEValue* value = fact.ValueAt(i);
+    if (value == nullptr) {
+      continue;
+    }
+    std::string text;
+    if (value->DType() != TIEType::dtList) {
+      text = FieldText(fact, *value);
+    } else if (fact_template->IsOrdered() || fact_template->SlotAt(i)->IsMultiSlot()) {
+      text = FieldsText(fact, *value);
+    } else {
+      text = "(create$ " + FieldsText(fact, *value) + ")";
+    }
+    if (text.empty()) {
+      continue;
+    }
+    if (fact_template->IsOrdered()) {
+      out += " " + text;
+    } else {
+      out += " (" + fact_template->SlotNames()[static_cast<std::size_t>(i)] + " " + text + ")";
+    }
+  }
+  out += ')';
+  return out;
+}
+
+}  // namespace zephro
