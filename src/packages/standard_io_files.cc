@@ -39,6 +39,7 @@
 #include "zephro/platform/text_stream.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/nesting.h"
 #include "zephro/values/value.h"
 
 #include "packages/logical_file_stream.h"
@@ -254,6 +255,8 @@ class TLoadFunction final : public TIEUserFunction {
     // Constructs do not wait: a file loaded by a predicate while a fact is
     // being matched would compile rules in the middle of the match.
     EngineOf(context).CheckNotMatching("load constructs");
+    const TNestingGuard nesting(TNesting::nLoad);
+    nesting.Check();
     const std::string path = FileName(EvalText(call, 0, context));
     std::ifstream file = OpenForReading(path);
     Parse(EngineOf(context), file, true, path);

@@ -113,6 +113,10 @@ void RaiseParseError(std::string_view detail, std::string_view place, std::int32
 
 EIEParseException LocatedError(std::string_view file, std::int32_t line,
                                const std::exception& error) {
+  if (const auto* parse = dynamic_cast<const EIEParseException*>(&error);
+      parse != nullptr && parse->LocatedInFile()) {
+    return *parse;
+  }
   std::string message = file.empty() ? "line " + std::to_string(line)
                                      : std::string(file) + ":" + std::to_string(line);
   message += ": ";
@@ -134,7 +138,9 @@ EIEParseException LocatedError(std::string_view file, std::int32_t line,
     }
     message += text;
   }
-  return EIEParseException(std::move(message), line);
+  EIEParseException located(std::move(message), line);
+  located.SetLocatedInFile(!file.empty());
+  return located;
 }
 
 void RethrowAt(std::string_view file, std::int32_t line, const std::exception& error) {

@@ -47,7 +47,13 @@ class EIEParseException : public EIEException {
   const std::vector<std::string>& Expected() const noexcept { return expected_; }
   void SetExpected(std::vector<std::string> expected) { expected_ = std::move(expected); }
 
+  // Whether the message already names the file and line where the error is
+  // (LocatedError): a load that meets it on its way out adds no place of its own.
+  bool LocatedInFile() const noexcept { return located_in_file_; }
+  void SetLocatedInFile(bool located) noexcept { located_in_file_ = located; }
+
  private:
+  bool located_in_file_ = false;
   std::int32_t line_number_;
   std::vector<std::string> expected_;
 };
@@ -80,7 +86,9 @@ EIEParseException MakeParseError(std::string_view detail, std::string_view place
 // (by "line <line>: " without a file) and, when it left a rule's firing, by
 // "rule <name>: ", as an EIEParseException carrying `line`. Exhausted memory
 // (std::bad_alloc) says "Out of memory". A message that starts with a place in
-// text that is no file's, "line <n>: ", gets this place instead.
+// text that is no file's, "line <n>: ", gets this place instead; an error that
+// already names a file's place (it came from a file loaded inside this one)
+// keeps it and is returned as it is.
 EIEParseException LocatedError(std::string_view file, std::int32_t line,
                                const std::exception& error);
 
