@@ -218,6 +218,8 @@ inline constexpr char SDuplicateStreamNames[] = "Duplicate streams defined with 
 inline constexpr char SNoReadFunctionWarning[] =
     "The %s event has not been implemented or unassigned.\nWarning: Implementation of this "
     "function requires a blocking mechanism, \nsuch as ShowModal, or the use of threads";
+// What 32-bit integer arithmetic cannot hold.
+inline constexpr char SIntegerOverflow[] = "Integer overflow in %s";
 inline constexpr char SCannotWatch[] = "Cannot watch %s";
 inline constexpr char SCannotUnWatch[] = "Cannot unwatch %s";
 inline constexpr char SUnknownVariable[] = "Unknown variable name: %s";
