@@ -771,6 +771,7 @@ int TInferenceEngine::Run(int max_rules) {
     if (agenda_->Count() == 0 || halted_ || rules_fired_ >= max_rules) {
       break;
     }
+    budget_.ChargeRuleFiring();
     FireActivation();
     if (salience_evaluation_ == TSalience::sEveryTime) {
       ReorderAgenda();
@@ -984,6 +985,7 @@ void TInferenceEngine::CheckPlaced(const TActivation& activation, int index) con
 // --- output and input -------------------------------------------------------------------------------
 
 void TInferenceEngine::PrintOut(std::string_view logical_name, std::string_view text) {
+  budget_.ChargeOutput(static_cast<std::int64_t>(text.size()));
   if (logical_name == "t" || logical_name.empty()) {
     if (capture_) {
       capture_->write(text.data(), static_cast<std::streamsize>(text.size()));

@@ -47,6 +47,14 @@ Ref<IIEValue> True() {
   return Ref<IIEValue>(&FCTrue());
 }
 
+// Raises SFileAccessDisabled, naming `function`, when the engine's FileAccess
+// is off: the file functions call it before they name a file to the system.
+void CheckFileAccess(const TIEContext& context, const TIEUserFunction& function) {
+  if (!EngineOf(context).FileAccess()) {
+    RaiseIE(SFileAccessDisabled, function.FunctionName().c_str());
+  }
+}
+
 TSymbolGenerator SymbolGenerator(TInferenceEngine& engine) {
   return [engine = &engine](std::string_view prefix) { return engine->GenerateSymbol(prefix); };
 }
@@ -214,6 +222,7 @@ class TOpenFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::string path = EvalText(call, 0, context);
     Ref<IIEValue> name = Eval(call, 1, context);
     const std::string mode_text = call.ArgumentCount() > 2 ? EvalText(call, 2, context) : "r";
@@ -261,6 +270,7 @@ class TBatchFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::string path = EvalText(call, 0, context);
     return BoolValue(EngineOf(context).Batch(path));
   }
@@ -272,6 +282,7 @@ class TLoadFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     // Constructs do not wait: a file loaded by a predicate while a fact is
     // being matched would compile rules in the middle of the match.
     EngineOf(context).CheckNotMatching("load constructs");
@@ -287,6 +298,7 @@ class TSaveFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::string path = EvalText(call, 0, context);
     WriteFileText(path, KnowledgeBaseText(EngineOf(context)));
     return True();
@@ -300,6 +312,7 @@ class TLoadFactsFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     std::string text = ReadFileText(EvalText(call, 0, context));
     AssertFacts(EngineOf(context), std::move(text));
     return True();
@@ -314,6 +327,7 @@ class TSaveFactsFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::string path = EvalText(call, 0, context);
     const TInferenceEngine& engine = EngineOf(context);
     std::string text;
@@ -336,6 +350,7 @@ class TDribbleOnFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::string path = EvalText(call, 0, context);
     return BoolValue(EngineOf(context).StartCapture(path));
   }
@@ -358,6 +373,7 @@ class TRemoveFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     std::error_code error;
     return BoolValue(std::filesystem::remove(EvalText(call, 0, context), error));
   }
@@ -369,6 +385,7 @@ class TRenameFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::filesystem::path from = EvalText(call, 0, context);
     const std::filesystem::path to = EvalText(call, 1, context);
     std::error_code error;
