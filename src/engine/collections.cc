@@ -285,6 +285,20 @@ int TFacts::SlotOf(int index) const {
   return index;
 }
 
+TFacts::~TFacts() {
+  for (Slot& s : slots_) {
+    if (s.fact) {
+      LetGo(*s.fact);
+    }
+  }
+}
+
+void TFacts::LetGo(IFact& fact) const noexcept {
+  if (engine_ != nullptr && fact.Holder() == engine_) {
+    fact.SetHolder(nullptr);
+  }
+}
+
 void TFacts::Compact() const {
   std::size_t out = 0;
   for (std::size_t i = 0; i < slots_.size(); ++i) {
@@ -458,6 +472,9 @@ void TFacts::SetCacheHashCodes(bool on) {
 int TFacts::Append(Ref<IFact> fact, std::optional<std::int32_t> hash) {
   const std::int32_t filed = FileInCache(*fact, hash);
   const std::size_t slot = slots_.size();
+  if (engine_ != nullptr) {
+    fact->SetHolder(engine_);
+  }
   by_id_.Set(fact->GetID(), slot);
   highest_id_ = std::max(highest_id_, fact->GetID());
   slots_.push_back(Slot{std::move(fact), {}, filed});
@@ -475,6 +492,7 @@ void TFacts::RemoveId(std::int32_t id) {
   Ref<IFact> fact = std::move(slots_[slot].fact);
   slots_[slot].match.reset();
   DropFromCache(*fact, slots_[slot].hash);
+  LetGo(*fact);
   --live_;
   if (slot + 1 == slots_.size()) {
     slots_.pop_back();
@@ -518,6 +536,11 @@ void TFacts::Delete(int index) {
 void TFacts::Clear() {
   if (engine_ != nullptr && !engine_->destroying_) {
     engine_->CheckNotMatching("retract every fact");
+  }
+  for (Slot& s : slots_) {
+    if (s.fact) {
+      LetGo(*s.fact);
+    }
   }
   slots_.clear();
   by_id_.Clear();

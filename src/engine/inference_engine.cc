@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <optional>
@@ -25,6 +27,7 @@
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/nesting.h"
 #include "zephro/values/value.h"
 
 namespace zephro {
@@ -77,6 +80,14 @@ void TInferenceEngine::AssertInitialFact() {
 }
 
 TInferenceEngine::~TInferenceEngine() {
+  if (busy_ > 0 || matching_ > 0) {
+    // Frames of this engine are on the stack below the handler that deletes
+    // it and would run on freed memory when it returns: no way to go on.
+    std::fputs("zephro: TInferenceEngine deleted while one of its calls was under way "
+               "(from a handler or a function it ran); delete it after that call returns\n",
+               stderr);
+    std::abort();
+  }
   destroying_ = true;
   OnAddActivation = nullptr;
   OnRemoveActivation = nullptr;
@@ -454,6 +465,13 @@ std::int32_t TInferenceEngine::Assert(Ref<IFact> fact, bool /*fuzzy_merge*/) {
   if (t == nullptr) {
     RaiseIEPlain(SNoTemplate);
   }
+  if (const IFactEnvironment* holder = fact->Holder()) {
+    if (holder != this) {
+      RaiseIE(SFactHeldElsewhere, fact->ToString().c_str());
+    }
+    return -1;  // already in this working memory
+  }
+  const TBusyScope busy(busy_);
   if (Matching()) {
     AddPendingFact(std::move(fact), true);
     return -1;
@@ -503,6 +521,7 @@ std::int32_t TInferenceEngine::Assert(std::string_view text) {
 void TInferenceEngine::RetractFact(int index) { RetractSlot(facts_->SlotOf(index)); }
 
 void TInferenceEngine::RetractSlot(int slot) {
+  const TBusyScope busy(busy_);
   Ref<IFact> fact(&facts_->AtSlot(slot));
   if (Matching()) {
     AddPendingFact(std::move(fact), false);
@@ -637,7 +656,14 @@ void TInferenceEngine::RetractPending(const IFact& fact) {
 void TInferenceEngine::Clear() {
   if (!destroying_) {
     CheckNotMatching("clear");
+    if (running_ > 0) {
+      RaiseIE(SRunInProgress, "clear");
+    }
+    if (resetting_ > 0) {
+      RaiseIE(SResetInProgress, "clear");
+    }
   }
+  const TBusyScope busy(busy_);
   halted_ = false;
   next_fact_id_ = 0;
   next_rule_id_ = 0;
@@ -676,6 +702,10 @@ void TInferenceEngine::Clear() {
 
 void TInferenceEngine::Reset() {
   CheckNotMatching("reset");
+  const TNestingGuard nesting(TNesting::nReset);
+  nesting.Check();
+  const TBusyScope busy(busy_);
+  const TBusyScope resetting(resetting_);
   facts_->Clear();
   next_fact_id_ = 0;
   for (int i = 0; i < rules_->Count(); ++i) {
@@ -703,6 +733,8 @@ bool TInferenceEngine::IsGlobalVariable(std::string_view name) const {
 void TInferenceEngine::ResetGlobalVariable(const std::string& name, const IIEValue& value) {
   Ref<IIEValue> v;
   if (value.DType() == TIEType::dtFunCall) {
+    const TNestingGuard nesting(TNesting::nGlobal);
+    nesting.Check();
     std::unique_ptr<TIEContext> child = context_->Push();
     v = value.AsFunCall()->Execute(*child);
   } else {
@@ -762,6 +794,14 @@ int TInferenceEngine::Run(int max_rules) {
     // Under the lock: a host thread asserting under it is matching meanwhile.
     std::lock_guard<std::recursive_mutex> guard(lock_);
     CheckNotMatching("run");
+    if (running_ > 0) {
+      RaiseIE(SRunInProgress, "run");
+    }
+  }
+  const TBusyScope busy(busy_);
+  const TBusyScope running(running_);
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
     BeginInference();
   }
   // The lock is held for each firing (and its loop test), so a host thread
@@ -985,6 +1025,7 @@ void TInferenceEngine::CheckPlaced(const TActivation& activation, int index) con
 // --- output and input -------------------------------------------------------------------------------
 
 void TInferenceEngine::PrintOut(std::string_view logical_name, std::string_view text) {
+  const TBusyScope busy(busy_);
   budget_.ChargeOutput(static_cast<std::int64_t>(text.size()));
   if (logical_name == "t" || logical_name.empty()) {
     if (capture_) {
@@ -1006,6 +1047,7 @@ void TInferenceEngine::PrintOut(std::string_view logical_name, std::string_view 
 }
 
 std::string TInferenceEngine::ReadLine(std::string_view logical_name) {
+  const TBusyScope busy(busy_);
   if (logical_name != "t" && !logical_name.empty()) {
     if (TLogicalStream* stream = io_streams_->Get(logical_name)) {
       std::string line;
@@ -1028,6 +1070,7 @@ std::string TInferenceEngine::ReadLine(std::string_view logical_name) {
 }
 
 Ref<IStreamToken> TInferenceEngine::ReadToken(std::string_view logical_name) {
+  const TBusyScope busy(busy_);
   if (OnReadToken && (logical_name == "t" || logical_name.empty()) && batch_ == nullptr) {
     Ref<IStreamToken> token;
     OnReadToken(*this, logical_name, token);
@@ -1058,11 +1101,17 @@ bool TInferenceEngine::StopCapture() {
 }
 
 bool TInferenceEngine::Batch(std::istream& stream) {
+  const TNestingGuard nesting(TNesting::nBatch);
+  nesting.Check();
+  const TBusyScope busy(busy_);
   std::istream* previous = std::exchange(batch_, &stream);
   try {
     std::string line;
     while (std::getline(*batch_, line)) {
-      Parse(line, true);
+      if (!ParseHook) {
+        RaiseIEPlain(SNoParser);
+      }
+      ParseHook(*this, line, true);  // a line of a batch counts as the batch's, not as a load
     }
   } catch (...) {
     batch_ = previous;
@@ -1086,6 +1135,9 @@ void TInferenceEngine::Parse(std::string_view text, bool execute) {
   if (!ParseHook) {
     RaiseIEPlain(SNoParser);
   }
+  const TNestingGuard nesting(TNesting::nLoad);
+  nesting.Check();
+  const TBusyScope busy(busy_);
   ParseHook(*this, text, execute);
 }
 

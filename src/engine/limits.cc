@@ -14,7 +14,7 @@ void TEngineBudget::Charge(std::int64_t TEngineLimits::*count, std::int64_t amou
   used += amount;
 }
 
-TEngineBudget::TNestingGuard::TNestingGuard(TEngineBudget* budget) : budget_(budget) {
+TEngineBudget::TCallLevel::TCallLevel(TEngineBudget* budget) : budget_(budget) {
   if (budget_ == nullptr) {
     return;
   }

@@ -3,6 +3,7 @@
 #include "zephro/engine/inference_engine.h"
 #include "zephro/language/rule_printer.h"
 #include "zephro/platform/class_registry.h"
+#include "zephro/values/nesting.h"
 
 namespace zephro {
 
@@ -96,7 +97,11 @@ void TFactSet::Reset() {
     // The stored fact stays as written: a copy is resolved and asserted.
     Ref<IFact> copy = e.fact->Clone();
     copy->SetID(-1);
-    engine_->RootContext().Resolve(*copy);
+    {
+      const TNestingGuard nesting(TNesting::nDeffacts);
+      nesting.Check();
+      engine_->RootContext().Resolve(*copy);
+    }
     engine_->Assert(std::move(copy));
   }
 }

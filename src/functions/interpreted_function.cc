@@ -8,10 +8,6 @@
 
 #include "zephro/functions/interpreted_function.h"
 
-#if defined(__linux__)
-#include <pthread.h>
-#endif
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -27,6 +23,7 @@
 #include "zephro/platform/component.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/nesting.h"
 #include "zephro/values/type_set_text.h"
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"
@@ -37,71 +34,6 @@ namespace zephro {
 namespace {
 
 constexpr TIETypes kParameterKinds{TIEType::dtAtom, TIEType::dtVariable, TIEType::dtMultiVariable};
-
-// Deffunctions are the one way a program recurses without bound, so their
-// calls are what is counted: no more than kMaxCallDepth nested on a thread,
-// and none that would start below the thread's stack limit. The limit is
-// taken when the outermost call starts: kStackReserve above the lowest
-// address of the thread's stack where the platform tells its bounds, else
-// kFallbackStackBudget below the outermost call. What a level costs depends
-// on the build (a sanitizer's frames are several times larger) and on how
-// deeply the recursive call sits in the body, so the count alone could not
-// protect the stack. Stacks grow downwards on every platform we build for.
-constexpr std::uintptr_t kStackReserve = 256 * 1024;
-constexpr std::uintptr_t kFallbackStackBudget = 512 * 1024;
-
-thread_local int call_depth = 0;
-thread_local std::uintptr_t stack_limit = 0;
-
-std::uintptr_t StackAddress() noexcept {
-  return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-}
-
-// The limit the platform gives for this thread's stack, or 0. Asked once per
-// thread: for the main thread the answer comes from reading the process's
-// memory map, which costs more than many calls.
-std::uintptr_t PlatformStackLimit() noexcept {
-  thread_local const std::uintptr_t limit = [] () -> std::uintptr_t {
-#if defined(__linux__)
-    pthread_attr_t attributes;
-    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
-      void* lowest = nullptr;
-      std::size_t size = 0;
-      const bool known = pthread_attr_getstack(&attributes, &lowest, &size) == 0;
-      pthread_attr_destroy(&attributes);
-      if (known && size > kStackReserve) {
-        return reinterpret_cast<std::uintptr_t>(lowest) + kStackReserve;
-      }
-    }
-#endif
-    return 0;
-  }();
-  return limit;
-}
-
-std::uintptr_t StackLimit(std::uintptr_t here) noexcept {
-  if (const std::uintptr_t limit = PlatformStackLimit()) {
-    return limit;
-  }
-  return here > kFallbackStackBudget ? here - kFallbackStackBudget : 0;
-}
-
-// Counts one call for its lifetime; TooDeep tells whether it goes past a limit.
-class DepthGuard {
- public:
-  DepthGuard() noexcept {
-    if (call_depth++ == 0) {
-      stack_limit = StackLimit(StackAddress());
-    }
-  }
-  ~DepthGuard() { --call_depth; }
-  DepthGuard(const DepthGuard&) = delete;
-  DepthGuard& operator=(const DepthGuard&) = delete;
-
-  static bool TooDeep() noexcept {
-    return call_depth > kMaxCallDepth || StackAddress() < stack_limit;
-  }
-};
 
 }  // namespace
 
@@ -496,9 +428,10 @@ Ref<IIEValue> TInterpretedFunction::Run(IFunCall& call, TIEContext& context) {
     Running(const Running&) = delete;
     Running& operator=(const Running&) = delete;
   } running(*this);
-  DepthGuard depth;
-  if (DepthGuard::TooDeep()) {
-    RaiseError("deffunction calls nested too deeply (runaway recursion?)");
+  // Called through TIEUserFunction::Call, whose guard has just checked the stack.
+  const TNestingGuard depth(TNesting::nDeffunction);
+  if (depth.PastLimit()) {
+    RaiseError(depth.Message());
   }
   // The arguments, evaluated in the caller's context (see the top of this file).
   const int count = call.ArgumentCount();

@@ -10,6 +10,7 @@
 #include "zephro/platform/exceptions.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/nesting.h"
 #include "zephro/values/value.h"
 
 #include "functions/index_error.h"
@@ -151,11 +152,13 @@ Ref<IIEValue> TIEUserFunction::Call(IFunCall& call, TIEContext& context) {
   if (count > MaxArgumentCount()) {
     RaiseIE(STooManyArgs, name_.c_str());
   }
+  const TNestingGuard nesting(TNesting::nCall);
+  nesting.Check();
   // Every call is where the engine's limits on nesting and on the values
   // built are kept (see zephro/engine/limits.h).
   TInferenceEngine* engine = context.Engine();
   TEngineBudget* budget = engine != nullptr ? &engine->Budget() : nullptr;
-  const TEngineBudget::TNestingGuard nesting(budget);
+  const TEngineBudget::TCallLevel level(budget);
   // The one place where foreign errors become engine errors; see the header.
   // Engine errors, the silent stop and exhausted memory keep their identity.
   try {

@@ -17,6 +17,7 @@
 #include "zephro/facts/fact_set.h"
 #include "zephro/functions/interpreted_function.h"
 #include "zephro/platform/exceptions.h"
+#include "zephro/platform/stack.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
@@ -73,9 +74,11 @@ void TIEParser::ParseErrorF(std::string_view where, const char* format, ...) con
 }
 
 TIEParser::DepthGuard::DepthGuard(TIEParser& parser, std::string_view where) : parser_(parser) {
-  if (++parser_.depth_ > kMaxNesting) {
+  if (++parser_.depth_ > kMaxNesting || StackIsLow()) {
     --parser_.depth_;
-    const std::string limit = "nesting deeper than " + std::to_string(kMaxNesting) + " levels";
+    const std::string limit = parser_.depth_ >= kMaxNesting
+                                  ? "nesting deeper than " + std::to_string(kMaxNesting) + " levels"
+                                  : std::string("nesting deeper than the thread's stack allows");
     parser_.ParseError(where, FormatMessage(SSyntaxError, limit.c_str()));
   }
 }

@@ -1,8 +1,11 @@
 #include "zephro/values/value_vector.h"
 
+#include <algorithm>
+
 #include "values/value_internal.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/nesting.h"
 
 namespace zephro {
 namespace {
@@ -21,6 +24,27 @@ Ref<IIEValue> CloneOrNull(const IIEValue* v) { return v != nullptr ? v->Clone() 
 
 Ref<IValueVector> MakeValueVector() { return MakeRef<TValueVector>(); }
 
+TValueVector::TValueVector(std::vector<Ref<IIEValue>> values) : values_(std::move(values)) {
+  for (const Ref<IIEValue>& v : values_) {
+    depth_ = DepthWith(v.get());
+  }
+}
+
+int TValueVector::DepthWith(const IIEValue* value) const {
+  if (value == nullptr || value->DType() != TIEType::dtList) {
+    return depth_;
+  }
+  const IValueVector* list = value->AsList();
+  if (list == nullptr) {
+    return depth_;
+  }
+  const int depth = list->Depth() + 1;
+  if (depth > kMaxNesting) {
+    RaiseIE(SListTooDeep, kMaxNesting);
+  }
+  return std::max(depth_, depth);
+}
+
 void TValueVector::CheckIndex(int index, int limit) const {
   if (index < 0 || index >= limit) {
     RaiseIE(SBadArgument, ("list index out of bounds (" + std::to_string(index) + ")").c_str());
@@ -34,17 +58,22 @@ IIEValue* TValueVector::Get(int index) const {
 
 void TValueVector::Put(int index, Ref<IIEValue> value) {
   CheckIndex(index, ValueCount());
+  depth_ = DepthWith(value.get());
   values_[static_cast<std::size_t>(index)] = std::move(value);
 }
 
 int TValueVector::Add(Ref<IIEValue> value) {
+  const int depth = DepthWith(value.get());
   values_.push_back(std::move(value));
+  depth_ = depth;
   return ValueCount() - 1;
 }
 
 void TValueVector::Insert(int index, Ref<IIEValue> value) {
   CheckIndex(index, ValueCount() + 1);
+  const int depth = DepthWith(value.get());
   values_.insert(values_.begin() + index, std::move(value));
+  depth_ = depth;
 }
 
 void TValueVector::Delete(int index) {
@@ -75,9 +104,14 @@ IIEValue* TValueVector::Last() const { return values_.empty() ? nullptr : values
 void TValueVector::Append(const IValueVector& other) {
   // Copy the handles first: `other` may be this vector.
   std::span<const Ref<IIEValue>> src = other.Values();
+  int depth = depth_;
+  for (const Ref<IIEValue>& v : src) {
+    depth = std::max(depth, DepthWith(v.get()));
+  }
   std::vector<Ref<IIEValue>> copy(src.begin(), src.end());
   values_.insert(values_.end(), std::make_move_iterator(copy.begin()),
                  std::make_move_iterator(copy.end()));
+  depth_ = depth;
 }
 
 void TValueVector::Assign(const IValueVector& other) {
@@ -91,6 +125,7 @@ void TValueVector::Assign(const IValueVector& other) {
   }
   values_ = std::move(fresh);
   tag_ = other.Tag();
+  depth_ = other.Depth();
 }
 
 Ref<IValueVector> TValueVector::Clone() const {

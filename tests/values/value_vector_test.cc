@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "zephro/values/exceptions.h"
+#include "zephro/values/nesting.h"
 #include "zephro/values/value.h"
 
 namespace zephro {
@@ -144,6 +147,67 @@ TEST(ValueHashTableTest, PutRemoveAssignAndPrint) {
   EXPECT_FALSE(table.ContainsKey("a", &found));
   EXPECT_EQ(found, nullptr);
   EXPECT_EQ(table.Remove("zzz"), nullptr);
+}
+
+}  // namespace
+}  // namespace zephro
+
+namespace zephro {
+namespace {
+
+// A list `depth` levels deep, itself included, with one atom at the bottom.
+Ref<TValueVector> Chain(int depth) {
+  Ref<TValueVector> list = MakeRef<TValueVector>();
+  list->Add(TIEValue::Atom("bottom"));
+  for (int level = 1; level < depth; ++level) {
+    Ref<TValueVector> outer = MakeRef<TValueVector>();
+    outer->Add(ListValue(list));
+    list = outer;
+  }
+  return list;
+}
+
+TEST(ValueVectorDepthTest, EveryWayInRefusesALevelPastTheLimit) {
+  const Ref<IIEValue> at_limit = ListValue(Chain(kMaxNesting - 1));  // a child at the limit
+  const Ref<IIEValue> too_deep_child = ListValue(Chain(kMaxNesting));
+  const struct {
+    const char* way;
+    std::function<void(TValueVector&, Ref<IIEValue>)> put;
+  } kWays[] = {
+      {"Add", [](TValueVector& v, Ref<IIEValue> x) { v.Add(std::move(x)); }},
+      {"Insert", [](TValueVector& v, Ref<IIEValue> x) { v.Insert(0, std::move(x)); }},
+      {"Put", [](TValueVector& v, Ref<IIEValue> x) { v.Put(0, std::move(x)); }},
+      {"Append",
+       [](TValueVector& v, Ref<IIEValue> x) {
+         TValueVector other;
+         other.Add(std::move(x));
+         v.Append(other);
+       }},
+  };
+  for (const auto& way : kWays) {
+    SCOPED_TRACE(way.way);
+    TValueVector list;
+    list.Add(TIEValue::Integer(1));
+    way.put(list, at_limit);
+    EXPECT_EQ(list.Depth(), kMaxNesting);
+    TValueVector refused;
+    refused.Add(TIEValue::Integer(1));
+    EXPECT_THROW(way.put(refused, too_deep_child), EIEException);
+    EXPECT_EQ(refused.Depth(), 1);
+    EXPECT_EQ(refused.ToString(), "1 ");
+  }
+  EXPECT_THROW(TValueVector(std::vector<Ref<IIEValue>>{too_deep_child}), EIEException);
+}
+
+TEST(ValueVectorDepthTest, CopiesKeepTheDepthAndDeepListsCompareAndGo) {
+  Ref<TValueVector> a = Chain(kMaxNesting);
+  Ref<IValueVector> b = a->Clone();
+  EXPECT_EQ(b->Depth(), kMaxNesting);
+  EXPECT_TRUE(a->Equals(b.get()));
+  EXPECT_EQ(a->GetHashCode(), b->GetHashCode());
+  EXPECT_EQ(a->ToString().find("bottom"), a->ToString().rfind("bottom"));
+  a.reset();  // released level by level, a thousand deep
+  EXPECT_EQ(b->Depth(), kMaxNesting);
 }
 
 }  // namespace

@@ -259,6 +259,10 @@ class TGlobalVariables final : public TEngineVariables {
 class TFacts {
  public:
   explicit TFacts(TInferenceEngine* engine) : engine_(engine) {}
+  // The facts still held are let go by this working memory.
+  ~TFacts();
+  TFacts(const TFacts&) = delete;
+  TFacts& operator=(const TFacts&) = delete;
 
   int Count() const noexcept { return static_cast<int>(live_); }
   // The fact at position `index` (0 = oldest). O(1) when nothing was retracted
@@ -310,6 +314,8 @@ class TFacts {
   std::size_t CheckInvariants() const;
 
  private:
+  // An engine's working memory no longer holds `fact`.
+  void LetGo(IFact& fact) const noexcept;
   friend class TInferenceEngine;
   // For the engine: visits the live facts in order with the tokens the
   // network made for them (null when it made none), which the visitor may

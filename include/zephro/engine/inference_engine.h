@@ -27,6 +27,36 @@
 // the lock for every call it makes into the engine). Nothing else is guarded:
 // without the lock, use an engine from one thread at a time. Reference counts
 // of shared objects are atomic.
+//
+// Re-entrancy: handlers (the On... events) and host functions run in the
+// middle of the engine's work, on its thread. From there they may read
+// anything, print, assert, retract and modify facts (while a fact is being
+// matched those changes wait their turn, see Matching), parse and evaluate
+// expressions, define constructs (not while a fact is being matched), reset
+// (not while a fact is being matched) and Halt. The engine refuses, raising
+// EIEException:
+//   - Run while a Run is under way (from OnRuleFired, OnStartInference,
+//     OnEndInference, a rule's actions...): "cannot run while rules are
+//     firing"; the `run` function of the language returns 0 there instead;
+//   - Clear while a Run or a Reset is under way: "cannot clear while rules
+//     are firing", "cannot clear while the engine is resetting";
+//   - Clear, Reset, Run, and defining or removing rules and templates while
+//     a fact is being matched: "cannot ... while facts are being matched";
+//   - asserting a fact object that another engine's working memory holds
+//     (one fact object lives in one working memory at a time; assert a
+//     Clone into the second engine).
+// A call that raises leaves the engine usable. Deleting the engine while one
+// of its calls is under way (from a handler or a host function) cannot be
+// refused and cannot be survived, as the frames below would run on freed
+// memory: the engine reports it on standard error and aborts the process.
+// Delete it after the outermost call returns.
+//
+// Nesting and stack: loads, batches, resets, global initialisers, deffacts
+// values, deffunction calls and nested calls are bounded (values/nesting.h);
+// past a bound, or when the thread's stack runs low, they raise
+// "... nested too deeply (runaway recursion?)". A thread that runs an engine
+// needs at least kMinimumStack (128 KiB, platform/stack.h) of stack; how deep
+// programs may nest grows with the stack.
 
 #include <cstddef>
 #include <cstdint>
@@ -490,6 +520,18 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   bool halted_ = false;
   bool modifying_ = false;
   bool destroying_ = false;
+  // Calls under way (see the contract at the top of this file): any call of
+  // the engine's that may run host code, Runs, and Resets.
+  int busy_ = 0;
+  int running_ = 0;
+  int resetting_ = 0;
+  struct TBusyScope {
+    explicit TBusyScope(int& counter) noexcept : count(counter) { ++count; }
+    ~TBusyScope() { --count; }
+    TBusyScope(const TBusyScope&) = delete;
+    TBusyScope& operator=(const TBusyScope&) = delete;
+    int& count;
+  };
 };
 
 }  // namespace zephro

@@ -59,16 +59,16 @@ class TEngineBudget {
 
   // One level of nesting for its lifetime; raises SLimitExceeded when it
   // goes past the limit (and then holds no level).
-  class TNestingGuard {
+  class TCallLevel {
    public:
-    explicit TNestingGuard(TEngineBudget* budget);
-    ~TNestingGuard() {
+    explicit TCallLevel(TEngineBudget* budget);
+    ~TCallLevel() {
       if (budget_ != nullptr) {
         --budget_->used_.nesting;
       }
     }
-    TNestingGuard(const TNestingGuard&) = delete;
-    TNestingGuard& operator=(const TNestingGuard&) = delete;
+    TCallLevel(const TCallLevel&) = delete;
+    TCallLevel& operator=(const TCallLevel&) = delete;
 
    private:
     TEngineBudget* budget_;  // not owned; null when nothing is counted

@@ -87,6 +87,8 @@ class TFact final : public IFact {
 
   std::int32_t GetID() const noexcept override { return id_; }
   void SetID(std::int32_t id) override { id_ = id; }
+  const IFactEnvironment* Holder() const noexcept override { return holder_; }
+  void SetHolder(const IFactEnvironment* holder) noexcept override { holder_ = holder; }
   std::int32_t Tag() const noexcept override { return tag_; }
   void SetTag(std::int32_t tag) override { tag_ = tag; }
   IFactTemplate* Template() const noexcept override { return template_.get(); }
@@ -206,6 +208,7 @@ class TFact final : public IFact {
   // its order; an empty entry has not been read or written yet.
   mutable Ref<const TSlotLayout> layout_;
   mutable TFactValues values_;
+  const IFactEnvironment* holder_ = nullptr;  // not owned
   std::int32_t id_ = -1;
   std::int32_t tag_ = 0;
   mutable std::int32_t matching_holds_ = 0;  // see HoldForMatching

@@ -27,13 +27,11 @@
 // multifield parameter counts as one), the maximum the same or unlimited
 // after a multifield parameter; the stored limits of the base are not used.
 //
-// Recursion is bounded: a call nested deeper than kMaxCallDepth deffunction
-// calls on the thread, or one that would start within a reserve of 256 KiB
-// at the end of the thread's stack, raises "<name> error: deffunction calls
-// nested too deeply (runaway recursion?)" (SFunctionError) instead of
-// exhausting the stack, and the engine stays usable. Where the platform does
-// not tell a thread's stack bounds, the calls may use 512 KiB of stack below
-// the outermost one.
+// Recursion is bounded (values/nesting.h): a call nested deeper than
+// kMaxCallDepth deffunction calls on the thread, or one that would start in
+// the reserve at the end of the thread's stack, raises "<name> error:
+// deffunction calls nested too deeply (runaway recursion?)" (SFunctionError)
+// instead of exhausting the stack, and the engine stays usable.
 //
 // IsInterpreted() is true, so the engine's Clear removes the function, while
 // package functions stay.
@@ -80,10 +78,6 @@ namespace zephro {
 // let go of references that may have kept retired functions alive (the
 // parser's shared calls, when it ends). Cheap when there is nothing to do.
 void CollectRetiredFunctions(bool references_dropped = false) noexcept;
-
-// The deepest nesting of deffunction calls on one thread (the stack may
-// allow fewer).
-inline constexpr int kMaxCallDepth = 10000;
 
 class TInterpretedFunction final : public TIEUserFunction {
  public:

@@ -47,6 +47,7 @@
 #include "zephro/language/parsed_constructs.h"
 #include "zephro/platform/ref.h"
 #include "zephro/values/interfaces.h"
+#include "zephro/values/nesting.h"
 #include "zephro/values/types.h"
 
 namespace zephro {
@@ -70,10 +71,6 @@ enum class TParsedType : std::uint8_t {
   ptDefType,
   ptEOF,
 };
-
-// The deepest nesting of calls, facts inside calls and conditional elements
-// the parser follows.
-inline constexpr int kMaxNesting = 1000;
 
 // What ParseExpression made: the value (a parsed value or call, a call's
 // result) or the construct added to the engine. Pointers are borrowed and valid
@@ -182,8 +179,9 @@ class TIEParser : public RefCounted {
     TIEClipsStream* previous_;
   };
 
-  // Counts one level of nesting for the scope's life; past kMaxNesting levels
-  // it raises the parse error (a syntax error naming the limit) for `where`.
+  // Counts one level of nesting for the scope's life; past kMaxNesting levels,
+  // or with the thread's stack low, it raises the parse error (a syntax error
+  // naming the limit) for `where`.
   class DepthGuard {
    public:
     DepthGuard(TIEParser& parser, std::string_view where);

@@ -147,6 +147,9 @@ class IValueVector : public RefCounted {
   virtual std::string ToString() const = 0;
   virtual std::int32_t Tag() const noexcept = 0;
   virtual void SetTag(std::int32_t tag) = 0;
+  // The levels of lists this one holds, itself included: 1 for a list of no
+  // lists. Never more than kMaxNesting (values/nesting.h).
+  virtual int Depth() const noexcept = 0;
 };
 
 // Knows the textual syntax of singletons (the engine's printer does).
@@ -433,6 +436,10 @@ class IFact : public RefCounted {
  public:
   virtual std::int32_t GetID() const noexcept = 0;
   virtual void SetID(std::int32_t id) = 0;
+  // The engine whose working memory holds the fact, or null: one fact object
+  // is in one working memory at most.
+  virtual const IFactEnvironment* Holder() const noexcept = 0;
+  virtual void SetHolder(const IFactEnvironment* holder) noexcept = 0;
   virtual std::int32_t Tag() const noexcept = 0;
   virtual void SetTag(std::int32_t tag) = 0;
   virtual IFactTemplate* Template() const noexcept = 0;

@@ -279,4 +279,15 @@ inline constexpr char SFuzzyDefinitionError[] =
 // do then, named by the argument ("clear", "reset", "define or remove rules").
 inline constexpr char SMatchingInProgress[] = "cannot %s while facts are being matched";
 
+// What a handler of the engine, or code run by a rule, may not do while the
+// engine is running or resetting, named by the argument ("run", "clear").
+inline constexpr char SRunInProgress[] = "cannot %s while rules are firing";
+inline constexpr char SResetInProgress[] = "cannot %s while the engine is resetting";
+// A fact object asserted into one engine while another's working memory holds it.
+inline constexpr char SFactHeldElsewhere[] =
+    "cannot assert %s: the fact is in the working memory of another engine";
+
+// A list value built deeper than the engine's nesting limit (the argument).
+inline constexpr char SListTooDeep[] = "Lists may not nest deeper than %d levels";
+
 }  // namespace zephro

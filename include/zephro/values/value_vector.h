@@ -19,10 +19,17 @@ namespace zephro {
 // be null. Prints as each element's text followed by one blank; equal when the
 // elements are pairwise strictly Equals; hashes as the (wrapping) sum of the
 // element hashes, so order does not change the hash.
+//
+// A list holds lists at most kMaxNesting levels deep, itself included: adding,
+// putting, inserting or appending what would nest deeper raises EIEException
+// "Lists may not nest deeper than 1000 levels" and leaves the list unchanged,
+// so whatever walks a list's elements recursively goes that deep at most.
+// Depth() is kept as an upper bound: removing the deepest element does not
+// lower it.
 class TValueVector final : public IValueVector {
  public:
   TValueVector() = default;
-  explicit TValueVector(std::vector<Ref<IIEValue>> values) : values_(std::move(values)) {}
+  explicit TValueVector(std::vector<Ref<IIEValue>> values);
 
   int ValueCount() const noexcept override { return static_cast<int>(values_.size()); }
   std::span<const Ref<IIEValue>> Values() const noexcept override { return values_; }
@@ -46,14 +53,18 @@ class TValueVector final : public IValueVector {
   std::string ToString() const override;
   std::int32_t Tag() const noexcept override { return tag_; }
   void SetTag(std::int32_t tag) override { tag_ = tag; }
+  int Depth() const noexcept override { return depth_; }
 
   void Reserve(int n) { values_.reserve(static_cast<std::size_t>(n)); }
 
  private:
   void CheckIndex(int index, int limit) const;
+  // The depth this list takes holding `value`; raises past kMaxNesting.
+  int DepthWith(const IIEValue* value) const;
 
   std::vector<Ref<IIEValue>> values_;
   std::int32_t tag_ = 0;
+  int depth_ = 1;
 };
 
 Ref<IValueVector> MakeValueVector();
