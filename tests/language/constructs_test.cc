@@ -106,6 +106,10 @@ TEST(ConstructsTest, PrintedConstructsParseBackToTheSameText) {
        " (printout t \"a\n  b \\\" c\\\\\n\" ?x crlf) (f (g \"x\ny\")))"},
       {Kind::kFunction, "", "(deffunction h () (printout t \"1\n2\") \"\n\")"},
       {Kind::kTemplate, "", "(deftemplate m (slot text (default \"first\nsecond\")))"},
+      // nil is an atom with empty text, written back as nil.
+      {Kind::kCall, "", "(format nil \"%d\" (f NIL) nil)"},
+      {Kind::kRule, "(deftemplate s (slot x))",
+       "(defrule nils ?f <- (s (x 1)) => (modify ?f (x nil)) (printout t nil crlf))"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
