@@ -72,7 +72,7 @@ void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 namespace zephro {
 namespace {
 
-constexpr std::size_t kInputSize = 1 << 20;
+constexpr std::size_t kInputSize = 1 << 18;
 // Bytes held per byte of input, at most: the packed look-ahead takes three
 // bytes for a "(", and a growing buffer briefly holds its old and new copies
 // (a token object would take a hundred).
