@@ -815,6 +815,7 @@ int TInferenceEngine::Run(int max_rules) {
     if (agenda_->Count() == 0 || halted_ || rules_fired_ >= max_rules) {
       break;
     }
+    budget_.ChargeRuleFiring();
     FireActivation();
     if (salience_evaluation_ == TSalience::sEveryTime) {
       ReorderAgenda();
@@ -1068,6 +1069,7 @@ void CheckCaptureWritten(std::ostream& stream) {
 
 void TInferenceEngine::PrintOut(std::string_view logical_name, std::string_view text) {
   const TBusyScope busy(busy_);
+  budget_.ChargeOutput(static_cast<std::int64_t>(text.size()));
   if (logical_name == "t" || logical_name.empty()) {
     if (capture_) {
       capture_->write(text.data(), static_cast<std::streamsize>(text.size()));

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "zephro/engine/inference_engine.h"
 #include "zephro/functions/interpreted_function.h"
 #include "zephro/language/pretty_printer.h"
 #include "zephro/platform/component.h"
@@ -129,6 +130,21 @@ std::string TIEUserFunction::ToString(const IReasoner* /*reasoner*/) const {
   return text;
 }
 
+namespace {
+
+// What a function's result holds, in bytes, for the memory limit: its text,
+// or its items when it is a multifield (whose own texts were counted when the
+// functions that made them returned).
+std::int64_t BuiltSize(const IIEValue& value) {
+  constexpr std::int64_t kItemBytes = sizeof(void*) * 2;
+  if (value.DType() == TIEType::dtList && value.AsList() != nullptr) {
+    return kItemBytes * value.AsList()->ValueCount();
+  }
+  return static_cast<std::int64_t>(value.Text().size());
+}
+
+}  // namespace
+
 Ref<IIEValue> TIEUserFunction::Call(IFunCall& call, TIEContext& context) {
   const int count = call.ArgumentCount();
   if (count < MinArgumentCount()) {
@@ -141,11 +157,22 @@ Ref<IIEValue> TIEUserFunction::Call(IFunCall& call, TIEContext& context) {
   if (nesting.TooDeep()) {
     RaiseCallsTooDeep(nesting);
   }
+  // Every call is where the engine's limits on nesting and on the values
+  // built are kept (see zephro/engine/limits.h).
+  TInferenceEngine* engine = context.Engine();
+  TEngineBudget* budget = engine != nullptr ? &engine->Budget() : nullptr;
+  const TEngineBudget::TCallLevel level(budget);
   // The one place where foreign errors become engine errors; see the header.
   // Engine errors, the silent stop and exhausted memory keep their identity.
   try {
     Ref<IIEValue> result = Run(call, context);
-    return result ? std::move(result) : Ref<IIEValue>(&FCNil());
+    if (!result) {
+      return Ref<IIEValue>(&FCNil());
+    }
+    if (budget != nullptr && budget->Limits().memory_bytes > 0) {
+      budget->ChargeMemory(BuiltSize(*result));
+    }
+    return result;
   } catch (const EIEException&) {
     throw;
   } catch (const EAbort&) {

@@ -9,7 +9,13 @@
 // per-byte work is a compare and an increment.
 //
 // The look-ahead is a loop over tokens that counts parentheses; nothing in
-// this file recurses on the input.
+// this file recurses on the input. It holds a whole expression, so it keeps
+// tokens packed rather than as objects of a hundred bytes each: per token, its
+// kind and whether its text is written out (the text of a punctuation token
+// is its character), its line as the difference from the token before, the
+// lengths of its text and its whitespace (variable-length integers, one byte
+// each when below 128), the two texts, and for a number its double. A "(" is
+// then three bytes; a token object is made when the token is handed out.
 
 #include "zephro/language/clips_stream.h"
 
@@ -388,6 +394,148 @@ std::string TIEClipsStream::GenerateSymbol(std::string_view prefix) {
 
 // --- the look-ahead ---------------------------------------------------------------
 
+namespace {
+
+bool HasNumber(std::int32_t data_type) {
+  return data_type == TokenType(TIEType::dtInteger) || data_type == TokenType(TIEType::dtFloat);
+}
+
+void PutVarint(std::string& out, std::uint64_t n) {
+  while (n >= 0x80) {
+    out += static_cast<char>((n & 0x7f) | 0x80);
+    n >>= 7;
+  }
+  out += static_cast<char>(n);
+}
+
+std::uint64_t GetVarint(std::string_view in, std::size_t& at) {
+  std::uint64_t n = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<std::uint8_t>(in[at++]);
+    n |= static_cast<std::uint64_t>(byte & 0x7f) << shift;
+    if (byte < 0x80) {
+      return n;
+    }
+  }
+}
+
+// Signed differences as varints: 0, -1, 1, -2 ... become 0, 1, 2, 3 ...
+std::uint64_t ZigZag(std::int64_t n) {
+  return (static_cast<std::uint64_t>(n) << 1) ^ static_cast<std::uint64_t>(n >> 63);
+}
+std::int64_t UnZigZag(std::uint64_t n) {
+  return static_cast<std::int64_t>(n >> 1) ^ -static_cast<std::int64_t>(n & 1);
+}
+
+}  // namespace
+
+// Each byte once, for the texts of punctuation tokens.
+constexpr std::array<char, 256> MakeAllBytes() {
+  std::array<char, 256> bytes{};
+  for (std::size_t c = 0; c < bytes.size(); ++c) {
+    bytes[c] = static_cast<char>(c);
+  }
+  return bytes;
+}
+constexpr std::array<char, 256> kAllBytes = MakeAllBytes();
+
+// True when `token`'s text is the character its kind names.
+bool TextIsKind(std::int32_t data_type, std::string_view text) {
+  return data_type > 0 && data_type < 256 && text.size() == 1 &&
+         static_cast<unsigned char>(text[0]) == data_type;
+}
+
+void TIEClipsStream::TTokenQueue::PushBack(const IStreamToken& token) {
+  const std::int32_t data_type = token.DataType();
+  const bool text_written = !TextIsKind(data_type, token.Text());
+  PutVarint(bytes_, (static_cast<std::uint64_t>(static_cast<std::uint32_t>(data_type)) << 1) |
+                        (text_written ? 1 : 0));
+  PutVarint(bytes_, ZigZag(std::int64_t{token.LineNumber()} - written_line_));
+  written_line_ = token.LineNumber();
+  if (text_written) {
+    PutVarint(bytes_, token.Text().size());
+    bytes_ += token.Text();
+  }
+  PutVarint(bytes_, token.Whitespace().size());
+  bytes_ += token.Whitespace();
+  if (HasNumber(data_type)) {
+    const double number = token.Number();
+    bytes_.append(reinterpret_cast<const char*>(&number), sizeof number);
+  }
+}
+
+TIEClipsStream::TTokenQueue::TPeek TIEClipsStream::TTokenQueue::Decode(
+    std::string_view bytes, std::size_t& at, std::int32_t& line, std::string_view* whitespace,
+    double* number) {
+  TPeek peek{};
+  const std::uint64_t kind = GetVarint(bytes, at);
+  peek.data_type = static_cast<std::int32_t>(kind >> 1);
+  line = static_cast<std::int32_t>(line + UnZigZag(GetVarint(bytes, at)));
+  if ((kind & 1) != 0) {
+    const std::size_t text_size = GetVarint(bytes, at);
+    peek.text = bytes.substr(at, text_size);
+    at += text_size;
+  } else {
+    peek.text = std::string_view(&kAllBytes[static_cast<std::size_t>(peek.data_type)], 1);
+  }
+  const std::size_t whitespace_size = GetVarint(bytes, at);
+  if (whitespace != nullptr) {
+    *whitespace = bytes.substr(at, whitespace_size);
+  }
+  at += whitespace_size;
+  if (HasNumber(peek.data_type)) {
+    if (number != nullptr) {
+      std::copy_n(bytes.data() + at, sizeof *number, reinterpret_cast<char*>(number));
+    }
+    at += sizeof(double);
+  }
+  return peek;
+}
+
+Ref<IStreamToken> TIEClipsStream::TTokenQueue::PopFront() {
+  if (!put_back_.empty()) {
+    Ref<IStreamToken> token = std::move(put_back_.back());
+    put_back_.pop_back();
+    return token;
+  }
+  std::string_view whitespace;
+  double number = 0;
+  const TPeek peek = Decode(bytes_, read_, read_line_, &whitespace, &number);
+  Ref<IStreamToken> token = MakeRef<TIEStreamToken>(peek.data_type, std::string(peek.text),
+                                                    read_line_, number,
+                                                    std::string(whitespace));
+  if (read_ == bytes_.size()) {
+    Clear();  // the packed tokens are spent: their bytes go
+  }
+  return token;
+}
+
+template <class Visit>
+bool TIEClipsStream::TTokenQueue::Peek(Visit&& visit) const {
+  for (auto it = put_back_.rbegin(); it != put_back_.rend(); ++it) {
+    if (visit(TPeek{(*it)->DataType(), (*it)->Text()})) {
+      return true;
+    }
+  }
+  std::size_t at = read_;
+  std::int32_t line = read_line_;
+  while (at < bytes_.size()) {
+    if (visit(Decode(bytes_, at, line, nullptr, nullptr))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TIEClipsStream::TTokenQueue::Clear() noexcept {
+  put_back_.clear();
+  bytes_.clear();
+  bytes_.shrink_to_fit();
+  read_ = 0;
+  read_line_ = 0;
+  written_line_ = 0;
+}
+
 // Reads one top-level expression: tokens up to the one that brings the depth
 // back to zero, a single token that does not open one, or up to the end
 // token. Nothing is kept when a token cannot be read: the error has consumed
@@ -396,12 +544,12 @@ void TIEClipsStream::PrepareSExp() {
   echo_.clear();
   marks_.clear();
   depth_ = 0;
-  std::deque<Ref<IStreamToken>> queue;
+  TTokenQueue queue;
   int depth = 0;
   do {
     Ref<IStreamToken> token = BuildNextToken();
     std::int32_t data_type = token->DataType();
-    queue.push_back(std::move(token));
+    queue.PushBack(*token);
     if (data_type == kEndToken) {
       break;
     }
@@ -411,11 +559,10 @@ void TIEClipsStream::PrepareSExp() {
 }
 
 Ref<IStreamToken> TIEClipsStream::NextToken() {
-  if (look_ahead_.empty()) {
+  if (look_ahead_.Empty()) {
     PrepareSExp();
   }
-  Ref<IStreamToken> token = std::move(look_ahead_.front());
-  look_ahead_.pop_front();
+  Ref<IStreamToken> token = look_ahead_.PopFront();
   std::int32_t line = token->LineNumber();
   bool first_of_expression = marks_.empty();
   marks_.push_back({echo_.size(), last_echo_line_, std::move(current_)});
@@ -442,7 +589,7 @@ void TIEClipsStream::PutBackToken(Ref<IStreamToken> token) {
     current_ = std::move(mark.previous);
     marks_.pop_back();
   }
-  look_ahead_.push_front(std::move(token));
+  look_ahead_.PushFront(std::move(token));
 }
 
 Ref<IStreamToken> TIEClipsStream::GetCurrentToken() {
@@ -450,39 +597,46 @@ Ref<IStreamToken> TIEClipsStream::GetCurrentToken() {
 }
 
 std::string TIEClipsStream::Head() {
-  std::size_t at = 0;
-  if (!current_ || !current_->IsChar('(')) {
-    if (look_ahead_.empty()) {
-      PrepareSExp();
+  // The token after the "(": the next one when the last token handed out is
+  // one, else the one after the first "(" read ahead.
+  bool after_open = current_ && current_->IsChar('(');
+  if (!after_open && look_ahead_.Empty()) {
+    PrepareSExp();
+  }
+  std::string head;
+  look_ahead_.Peek([&](const TTokenQueue::TPeek& token) {
+    if (!after_open) {
+      after_open = token.data_type == '(';
+      return false;
     }
-    auto open = std::find_if(look_ahead_.begin(), look_ahead_.end(),
-                             [](const Ref<IStreamToken>& t) { return t->IsChar('('); });
-    if (open == look_ahead_.end()) {
-      return std::string();
+    if (token.data_type == TokenType(TIEType::dtAtom) ||
+        token.data_type == TokenType(TIEType::dtVariable) ||
+        token.data_type == TokenType(TIEType::dtMultiVariable) || token.data_type == '=') {
+      head = token.text;
     }
-    at = static_cast<std::size_t>(open - look_ahead_.begin()) + 1;
-  }
-  if (at >= look_ahead_.size()) {
-    return std::string();
-  }
-  const IStreamToken& head = *look_ahead_[at];
-  if (head.IsKind(TIEType::dtAtom) || head.IsKind(TIEType::dtVariable) ||
-      head.IsKind(TIEType::dtMultiVariable) || head.IsChar('=')) {
-    return head.Text();
-  }
-  return std::string();
+    return true;
+  });
+  return head;
 }
 
 void TIEClipsStream::MoveToNextConstruct() {
-  while (depth_ > 0 && !look_ahead_.empty() && !look_ahead_.front()->IsEnd()) {
-    depth_ += DepthChange(look_ahead_.front()->DataType());
-    look_ahead_.pop_front();
+  while (depth_ > 0 && !look_ahead_.Empty()) {
+    std::int32_t data_type = kEndToken;
+    look_ahead_.Peek([&](const TTokenQueue::TPeek& token) {
+      data_type = token.data_type;
+      return true;
+    });
+    if (data_type == kEndToken) {
+      break;
+    }
+    depth_ += DepthChange(data_type);
+    look_ahead_.PopFront();
   }
   depth_ = 0;
 }
 
 void TIEClipsStream::Clear() {
-  look_ahead_.clear();
+  look_ahead_.Clear();
   current_ = nullptr;
   depth_ = 0;
   echo_.clear();

@@ -102,17 +102,28 @@ const IIEDefinedType* IsAType(const IFactTemplate& fact_template) {
 }  // namespace
 
 std::string IndentLines(std::string_view text) {
+  // A line break inside a string constant belongs to the string: indenting it
+  // would change the string each time the construct is printed and loaded.
+  // Strings are printed with their quotes and backslashes escaped.
+  static_assert(kPrintLineBreak == "\n");
   std::string out;
   out.reserve(text.size());
-  std::size_t start = 0;
-  for (std::size_t pos = text.find(kPrintLineBreak); pos != std::string_view::npos;
-       pos = text.find(kPrintLineBreak, start)) {
-    out.append(text, start, pos - start);
-    out += kPrintLineBreak;
-    out += kPrintIndent;
-    start = pos + kPrintLineBreak.size();
+  bool in_string = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    out += c;
+    if (in_string) {
+      if (c == '\\' && i + 1 < text.size()) {
+        out += text[++i];
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '\n') {
+      out += kPrintIndent;
+    }
   }
-  out.append(text, start);
   return out;
 }
 

@@ -1,4 +1,5 @@
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -24,6 +25,16 @@ void AppendCommentLines(std::string& out, std::string_view comment) {
   }
 }
 
+// An argument's printed form. The word nil reads as the shared constant, an
+// atom with empty text, whose text form is empty: written as nil, it reads
+// back instead of vanishing from the call.
+std::string ArgumentText(const IIEValue& value) {
+  if (value.DType() == TIEType::dtAtom && value.Text().empty()) {
+    return "nil";
+  }
+  return value.ToString();
+}
+
 // A multifield argument is a slot and its value, as modify and duplicate take
 // them: "(name value...)".
 void AppendSlotPair(std::string& out, const IValueVector& pair) {
@@ -34,7 +45,7 @@ void AppendSlotPair(std::string& out, const IValueVector& pair) {
       out += ' ';
     }
     first = false;
-    std::string text = element ? element->ToString() : std::string();
+    std::string text = element ? ArgumentText(*element) : std::string();
     if (element && element->DType() == TIEType::dtList && !text.empty() && text.back() == ' ') {
       text.pop_back();  // a multifield prints a blank after each element
     }
@@ -77,7 +88,7 @@ std::string PrettyPrintFunCall(const IFunCall& call) {
     } else if (argument.DType() == TIEType::dtList && argument.AsList() != nullptr) {
       AppendSlotPair(out, *argument.AsList());
     } else {
-      out += argument.ToString();
+      out += ArgumentText(argument);
     }
   }
   return out;

@@ -16,12 +16,15 @@
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <random>
 
 #include "zephro/platform/class_registry.h"
 #include "zephro/platform/errors.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
 #include "zephro/values/value.h"
 
 namespace zephro {
@@ -66,23 +69,38 @@ double Checked(double result, std::initializer_list<double> operands) {
   return result;
 }
 
+// Integers are 32-bit, and integer arithmetic whose result leaves that range
+// raises SIntegerOverflow naming the function, rather than wrap around. The
+// results are computed exactly (in doubles, whose 53 bits hold any sum of two
+// 32-bit integers, or in 64 bits) and checked before they are narrowed.
+[[noreturn]] void RaiseIntegerOverflow(const char* function) {
+  RaiseIE(SIntegerOverflow, function);
+}
+
+bool InInt32Range(double value) {
+  return value >= -2147483648.0 && value <= 2147483647.0;  // false for NaN
+}
+
+std::int32_t Int32OrOverflow(std::int64_t value, const char* function) {
+  if (value < std::numeric_limits<std::int32_t>::min() ||
+      value > std::numeric_limits<std::int32_t>::max()) {
+    RaiseIntegerOverflow(function);
+  }
+  return static_cast<std::int32_t>(value);
+}
+
 // `value` rounded to the nearest integer, halves to even (the default rounding
-// mode), and wrapped to 32 bits. fmod is exact, so even values beyond the 64-bit
-// range wrap correctly.
-std::int32_t RoundToInt32(double value) {
+// mode); an infinity or NaN is an invalid operation, a number beyond 32 bits
+// an overflow of `function`.
+std::int32_t RoundToInt32(double value, const char* function) {
   if (!std::isfinite(value)) {
     RaiseInvalidFloatOperation();
   }
   const double rounded = std::nearbyint(value);
-  if (rounded >= -2147483648.0 && rounded <= 2147483647.0) {
-    return static_cast<std::int32_t>(rounded);  // the usual case: nothing to wrap
+  if (!InInt32Range(rounded)) {
+    RaiseIntegerOverflow(function);
   }
-  constexpr double kTwoTo32 = 4294967296.0;
-  double wrapped = std::fmod(rounded, kTwoTo32);
-  if (wrapped < 0) {
-    wrapped += kTwoTo32;
-  }
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(wrapped));
+  return static_cast<std::int32_t>(rounded);
 }
 
 // An argument read as a number, and whether it was a float: the kind of an
@@ -104,15 +122,15 @@ class TNumericFunction : public TIEUserFunction {
     return {value.AsNumeric(), value.DType() == TIEType::dtFloat};
   }
 
-  static Ref<IIEValue> Result(TNumber number) {
+  Ref<IIEValue> Result(TNumber number) const {
     return number.is_float ? TIEValue::Float(number.value)
-                           : TIEValue::Integer(RoundToInt32(number.value));
+                           : TIEValue::Integer(RoundToInt32(number.value, FunctionName().c_str()));
   }
 
   // The argument that wins under `better`, compared with each earlier winner;
   // the result is a float when the first argument or any winner was one.
   template <class Better>
-  static Ref<IIEValue> Extreme(IFunCall& call, TIEContext& context, Better better) {
+  Ref<IIEValue> Extreme(IFunCall& call, TIEContext& context, Better better) {
     TNumber best = Number(call, 0, context);
     for (int index = 1; index < call.ArgumentCount(); ++index) {
       const TNumber n = Number(call, index, context);
@@ -164,6 +182,12 @@ class TFoldFunction : public TNumericFunction {
     for (; index < call.ArgumentCount(); ++index) {
       const TNumber n = Number(call, index, context);
       result = {Op(result.value, n.value), result.is_float || n.is_float};
+      // An integer step must stay in range even when a float comes later;
+      // what is not finite is an invalid operation, reported at the end.
+      if (!result.is_float && std::isfinite(result.value) &&
+          !InInt32Range(std::nearbyint(result.value))) {
+        RaiseIntegerOverflow(FunctionName().c_str());
+      }
     }
     return Result(result);
   }
@@ -202,13 +226,36 @@ class TDivideFunction final : public TFoldFunction<Divide> {
       : TFoldFunction(DivideFunctionName, DivideComment, DivideSyntax, std::nullopt, true) {}
 };
 
-// div and mod in 32 bits. The one quotient that overflows, the most negative
-// integer divided by -1, wraps to itself.
+// An integer argument: a float (or a number written as text) truncated
+// toward zero, as AsInteger converts, but one beyond 32 bits is an overflow
+// of `function` where AsInteger would saturate.
+std::int32_t IntegerArgument(IFunCall& call, int index, TIEContext& context,
+                             const char* function) {
+  const Ref<IIEValue> resolved = call.Argument(index)->Resolve(&context);
+  const IIEValue& value = *resolved;
+  const std::int32_t integer = value.AsInteger();
+  switch (value.DType()) {
+    case TIEType::dtFloat:
+    case TIEType::dtAtom:
+    case TIEType::dtString:
+      if ((integer == std::numeric_limits<std::int32_t>::max() ||
+           integer == std::numeric_limits<std::int32_t>::min()) &&
+          !InInt32Range(std::trunc(value.AsFloat()))) {
+        RaiseIntegerOverflow(function);
+      }
+      return integer;
+    default:
+      return integer;
+  }
+}
+
+// div and mod in 32 bits. The one quotient that overflows is the most
+// negative integer divided by -1.
 std::int32_t IntegerDivide(std::int32_t a, std::int32_t b) {
   if (b == 0) {
     RaiseIntegerDivideByZero();
   }
-  return b == -1 ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(a)) : a / b;
+  return Int32OrOverflow(std::int64_t{a} / b, IntegerDivideFunctionName);
 }
 
 std::int32_t IntegerRemainder(std::int32_t a, std::int32_t b) {
@@ -225,9 +272,10 @@ class TIntegerDivideFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    std::int32_t quotient = EvalInteger(call, 0, context);
+    const char* name = FunctionName().c_str();
+    std::int32_t quotient = IntegerArgument(call, 0, context, name);
     for (int index = 1; index < call.ArgumentCount(); ++index) {
-      quotient = IntegerDivide(quotient, EvalInteger(call, index, context));
+      quotient = IntegerDivide(quotient, IntegerArgument(call, index, context, name));
     }
     return TIEValue::Integer(quotient);
   }
@@ -239,8 +287,9 @@ class TModFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::int32_t dividend = EvalInteger(call, 0, context);
-    return TIEValue::Integer(IntegerRemainder(dividend, EvalInteger(call, 1, context)));
+    const char* name = FunctionName().c_str();
+    const std::int32_t dividend = IntegerArgument(call, 0, context, name);
+    return TIEValue::Integer(IntegerRemainder(dividend, IntegerArgument(call, 1, context, name)));
   }
 };
 
@@ -254,10 +303,8 @@ class TAbsFunction final : public TIEUserFunction {
     if (value->DType() == TIEType::dtFloat) {
       return TIEValue::Float(std::fabs(value->AsFloat()));
     }
-    // Negated in unsigned arithmetic: the most negative integer wraps to itself.
-    const std::int32_t n = value->AsInteger();
-    return TIEValue::Integer(n < 0 ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(n))
-                                   : n);
+    const std::int64_t n = value->AsInteger();  // the most negative has no 32-bit opposite
+    return TIEValue::Integer(Int32OrOverflow(n < 0 ? -n : n, FunctionName().c_str()));
   }
 };
 
@@ -297,7 +344,7 @@ class TIntegerFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    return TIEValue::Integer(EvalInteger(call, 0, context));
+    return TIEValue::Integer(IntegerArgument(call, 0, context, FunctionName().c_str()));
   }
 };
 
@@ -439,17 +486,17 @@ class TRandomFunction final : public TIEUserFunction {
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     constexpr std::int32_t kDefaultBound = 65536;
     TRandomSource& source = TRandomSource::Shared();
+    const char* name = FunctionName().c_str();
     switch (call.ArgumentCount()) {
       case 0:
         return TIEValue::Integer(source.Below(kDefaultBound));
       case 1:
-        return TIEValue::Integer(source.Below(EvalInteger(call, 0, context)));
+        return TIEValue::Integer(source.Below(IntegerArgument(call, 0, context, name)));
       default: {
-        // low + (random high), wrapping like every integer sum.
-        const std::int32_t low = EvalInteger(call, 0, context);
-        const std::int32_t offset = source.Below(EvalInteger(call, 1, context));
-        return TIEValue::Integer(static_cast<std::int32_t>(static_cast<std::uint32_t>(low) +
-                                                           static_cast<std::uint32_t>(offset)));
+        // low + (random high), an integer sum like any other.
+        const std::int32_t low = IntegerArgument(call, 0, context, name);
+        const std::int32_t offset = source.Below(IntegerArgument(call, 1, context, name));
+        return TIEValue::Integer(Int32OrOverflow(std::int64_t{low} + offset, name));
       }
     }
   }

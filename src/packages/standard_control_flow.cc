@@ -112,7 +112,9 @@ class TWhileFunction final : public TIEUserFunction {
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     const int body = call.Argument(1)->Equals(&FCDo()) ? 2 : 1;
     Ref<IIEValue> result = Eval(call, 0, context);
+    TEngineBudget& budget = EngineOf(context).Budget();
     while (!IsFalse(*result)) {
+      budget.ChargeLoopIteration();
       if (EvalSequence(call, body, call.ArgumentCount(), context, result)) {
         return result;
       }
@@ -147,7 +149,7 @@ class TForEachFunction final : public TIEUserFunction {
 };
 
 // try: see the top of this file. Errors of every kind are caught, except the
-// silent stop (exit) and exhausted memory.
+// silent stop (exit), exhausted memory and an exceeded engine limit.
 class TTryFunction final : public TIEUserFunction {
  public:
   TTryFunction() : TIEUserFunction(TryFunctionName, TryComment, TrySyntax, 1) {}
@@ -200,6 +202,8 @@ class TTryFunction final : public TIEUserFunction {
     try {
       return part();
     } catch (const EAbort&) {
+      throw;
+    } catch (const ELimitExceeded&) {
       throw;
     } catch (const std::bad_alloc&) {
       throw;

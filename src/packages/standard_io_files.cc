@@ -58,6 +58,14 @@ Ref<IIEValue> True() {
   return Ref<IIEValue>(&FCTrue());
 }
 
+// Raises SFileAccessDisabled, naming `function`, when the engine's FileAccess
+// is off: the file functions call it before they name a file to the system.
+void CheckFileAccess(const TIEContext& context, const TIEUserFunction& function) {
+  if (!EngineOf(context).FileAccess()) {
+    RaiseIE(SFileAccessDisabled, function.FunctionName().c_str());
+  }
+}
+
 TSymbolGenerator SymbolGenerator(TInferenceEngine& engine) {
   return [engine = &engine](std::string_view prefix) { return engine->GenerateSymbol(prefix); };
 }
@@ -194,6 +202,7 @@ class TOpenFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::string path = FileName(EvalText(call, 0, context));
     Ref<IIEValue> name = Eval(call, 1, context);
     const std::string mode_text = call.ArgumentCount() > 2 ? EvalText(call, 2, context) : "r";
@@ -241,6 +250,7 @@ class TBatchFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::string path = FileName(EvalText(call, 0, context));
     return BoolValue(EngineOf(context).Batch(path));
   }
@@ -252,6 +262,7 @@ class TLoadFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     // Constructs do not wait: a file loaded by a predicate while a fact is
     // being matched would compile rules in the middle of the match.
     EngineOf(context).CheckNotMatching("load constructs");
@@ -270,6 +281,7 @@ class TSaveFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::string path = FileName(EvalText(call, 0, context));
     ReplaceFile(path, KnowledgeBaseText(EngineOf(context)));
     return True();
@@ -283,6 +295,7 @@ class TLoadFactsFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::string path = FileName(EvalText(call, 0, context));
     std::ifstream file = OpenForReading(path);
     LoadFacts(EngineOf(context), file, path);
@@ -298,6 +311,7 @@ class TSaveFactsFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::string path = FileName(EvalText(call, 0, context));
     const TInferenceEngine& engine = EngineOf(context);
     std::string text;
@@ -323,6 +337,7 @@ class TDribbleOnFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::string path = FileName(EvalText(call, 0, context));
     return BoolValue(EngineOf(context).StartCapture(path));
   }
@@ -345,6 +360,7 @@ class TRemoveFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     std::error_code error;
     return BoolValue(std::filesystem::remove(FileName(EvalText(call, 0, context)), error));
   }
@@ -356,6 +372,7 @@ class TRenameFunction final : public TIEUserFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
     const std::filesystem::path from = FileName(EvalText(call, 0, context));
     const std::filesystem::path to = FileName(EvalText(call, 1, context));
     std::error_code error;

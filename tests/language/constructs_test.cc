@@ -100,6 +100,16 @@ TEST(ConstructsTest, PrintedConstructsParseBackToTheSameText) {
        "(deftype temp extends (type FUZZY) (range 0 100) (units C)"
        " (values (term cold ((0 1) (20 0))) (term hot (f 1))))"},
       {Kind::kCall, "", "(f 1 2.5 \"s\" ?x $?y (g (h)) [ ] TRUE)"},
+      // Line breaks inside strings are the strings' own: never indented.
+      {Kind::kRule, "",
+       "(defrule lines (a ?x&:(eq ?x \"one\ntwo\")) =>"
+       " (printout t \"a\n  b \\\" c\\\\\n\" ?x crlf) (f (g \"x\ny\")))"},
+      {Kind::kFunction, "", "(deffunction h () (printout t \"1\n2\") \"\n\")"},
+      {Kind::kTemplate, "", "(deftemplate m (slot text (default \"first\nsecond\")))"},
+      // nil is an atom with empty text, written back as nil.
+      {Kind::kCall, "", "(format nil \"%d\" (f NIL) nil)"},
+      {Kind::kRule, "(deftemplate s (slot x))",
+       "(defrule nils ?f <- (s (x 1)) => (modify ?f (x nil)) (printout t nil crlf))"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);

@@ -65,7 +65,7 @@ TEST(BlockRecyclerTest, LiveBlocksNeverOverlap) {
   live.FreeEvery(1);
 }
 
-TEST(BlockRecyclerTest, BlocksOutliveTheThreadsThatMadeOrFreedThem) {
+TEST(BlockRecyclerThreadsTest, BlocksOutliveTheThreadsThatMadeOrFreedThem) {
   TLive made_there;
   std::thread maker([&] { made_there.Make(3000); });
   maker.join();

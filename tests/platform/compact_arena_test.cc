@@ -67,7 +67,7 @@ struct TNode {
 
 // Lists linked by names, built on one thread and freed on another, then
 // built again from the recycled blocks.
-TEST(CompactArenaTest, LinksLeadBackThroughRecycledBlocks) {
+TEST(CompactArenaThreadsTest, LinksLeadBackThroughRecycledBlocks) {
   const auto build = [](std::uint32_t n) {
     TNode* head = nullptr;
     for (std::uint32_t i = 0; i < n; ++i) {

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   };
   engine->OnReadLine = [](TInferenceEngine&, std::string_view, std::string& text) {
-    text = "EOF";
+    text.clear();  // the end of the input
   };
   const std::string text(reinterpret_cast<const char*>(data), size);
   // Programs may loop: the text is parsed but never run to exhaustion.

@@ -66,8 +66,9 @@ int main(int argc, char** argv) {
   };
   engine.OnReadLine = [&reader](TInferenceEngine&, std::string_view, std::string& text) {
     std::cout.flush();
+    // The end of the input is the empty text, which readline answers as EOF.
     if (reader->ReadLine("", text) != LineReader::Result::kLine) {
-      text = "EOF";
+      text.clear();
     }
   };
   if (!zephro::shell::ConfigureEngine(options, engine, std::cerr)) {

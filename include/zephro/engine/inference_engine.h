@@ -71,6 +71,7 @@
 
 #include "zephro/engine/collections.h"
 #include "zephro/engine/context.h"
+#include "zephro/engine/limits.h"
 #include "zephro/facts/pattern.h"
 #include "zephro/functions/function_package.h"
 #include "zephro/platform/component.h"
@@ -156,6 +157,16 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   void SetSalienceEvaluation(TSalience s) noexcept { salience_evaluation_ = s; }
   float MinActivationStrength() const noexcept { return rete_->MinActivationStrength(); }
   void SetMinActivationStrength(float s) noexcept { rete_->SetMinActivationStrength(s); }
+
+  // Limits on what programs may spend (zephro/engine/limits.h); none by default.
+  const TEngineLimits& Limits() const noexcept { return budget_.Limits(); }
+  void SetLimits(const TEngineLimits& limits) noexcept { budget_.SetLimits(limits); }
+  TEngineBudget& Budget() noexcept { return budget_; }
+  // False makes the functions that name a file (open, batch, load, save,
+  // load-facts, save-facts, dribble-on, remove, rename) raise
+  // SFileAccessDisabled without touching it. True by default.
+  bool FileAccess() const noexcept { return file_access_; }
+  void SetFileAccess(bool on) noexcept { file_access_ = on; }
 
   // --- events -------------------------------------------------------------------------
   TAgendaEvent OnAddActivation;
@@ -459,6 +470,8 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   std::int32_t symbol_index_ = 0;
   bool reset_globals_ = true;
   bool fact_duplication_ = false;
+  bool file_access_ = true;
+  TEngineBudget budget_;
 
   // Owned parts, in construction order.
   std::unique_ptr<TIOStreams> io_streams_;

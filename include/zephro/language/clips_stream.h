@@ -27,7 +27,10 @@
 //
 // Nothing recurses on the input and every token is built in time linear in
 // its length, so any input, however deep or long, is read in linear time; a
-// single expression is held in memory whole.
+// single expression is held in memory whole, packed: a token read ahead
+// costs its text, its whitespace and a few bytes more, not a token object,
+// so an expression that never ends (a file of "(") costs a small multiple of
+// its size.
 //
 // Ownership: the stream owns its tokens until it hands them out (shared
 // afterwards) and the text it was given (or borrows it, see BorrowText); it
@@ -37,7 +40,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -110,6 +112,8 @@ class TIEClipsStream {
   // followed by one blank, with a line break before a token on a later line
   // than the one before it.
   const std::string& ToString() const noexcept { return echo_; }
+  // Bytes the look-ahead holds; for tests of what input costs.
+  std::size_t LookAheadCapacity() const noexcept { return look_ahead_.Capacity(); }
 
   // --- characters ---
   // These work at the reading position, which is past any token read ahead.
@@ -190,7 +194,44 @@ class TIEClipsStream {
   std::string token_text_;
   std::string pending_;
 
-  std::deque<Ref<IStreamToken>> look_ahead_;
+  // The look-ahead: tokens put back, then the tokens read ahead, packed into
+  // bytes (see clips_stream.cc) and made into token objects as they are
+  // handed out.
+  class TTokenQueue {
+   public:
+    // A token's kind and text, read without making the token.
+    struct TPeek {
+      std::int32_t data_type;
+      std::string_view text;
+    };
+
+    bool Empty() const noexcept { return put_back_.empty() && read_ == bytes_.size(); }
+    void PushBack(const IStreamToken& token);
+    void PushFront(Ref<IStreamToken> token) { put_back_.push_back(std::move(token)); }
+    // REQUIRES: !Empty().
+    Ref<IStreamToken> PopFront();
+    // Shows `visit` the tokens front first until it answers true; true when
+    // it did.
+    template <class Visit>
+    bool Peek(Visit&& visit) const;
+    void Clear() noexcept;
+    // Bytes held, for tests of what unfinished input costs.
+    std::size_t Capacity() const noexcept { return bytes_.capacity(); }
+
+   private:
+    // Decodes the token at `at` (advanced past it); `line` is the line of the
+    // token before it, and becomes this one's.
+    static TPeek Decode(std::string_view bytes, std::size_t& at, std::int32_t& line,
+                        std::string_view* whitespace, double* number);
+
+    std::vector<Ref<IStreamToken>> put_back_;  // the front is at the back
+    std::string bytes_;
+    std::size_t read_ = 0;              // where the next packed token starts
+    std::int32_t read_line_ = 0;        // the line of the token before it
+    std::int32_t written_line_ = 0;     // the line of the last token packed
+  };
+
+  TTokenQueue look_ahead_;
   Ref<IStreamToken> current_;
   int depth_ = 0;
   std::string echo_;

@@ -28,7 +28,8 @@ namespace zephro {
 inline constexpr std::string_view kPrintLineBreak = "\n";
 inline constexpr std::string_view kPrintIndent = "  ";
 
-// `text` with every line break in it followed by the indent.
+// `text`, printed language, with every line break in it followed by the
+// indent, except those inside string constants.
 std::string IndentLines(std::string_view text);
 
 // deffunction := "(deffunction " name " (" parameters ")" line-break

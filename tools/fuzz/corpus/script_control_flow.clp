@@ -1,0 +1,15 @@
+; if, while, loop-for-count style counting, bind and return values.
+(bind ?i 0)
+(while (< ?i 3) do
+   (printout t "i=" ?i crlf)
+   (bind ?i (+ ?i 1)))
+(if (> ?i 2) then (printout t "big" crlf) else (printout t "small" crlf))
+(deffunction fact (?n)
+   (if (<= ?n 1) then 1 else (* ?n (fact (- ?n 1)))))
+(printout t "10! = " (fact 10) crlf)
+(deffunction sum$ (?first $?rest)
+   (bind ?total ?first)
+   (foreach ?x ?rest do (bind ?total (+ ?total ?x)))
+   (return ?total))
+(printout t "sum = " (sum$ 1 2 3 4) crlf)
+(printout t (format nil "%-6s|%5.2f|%d" "ab" 3.14159 42) crlf)

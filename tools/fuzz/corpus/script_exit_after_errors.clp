@@ -1,0 +1,11 @@
+; Errors met before (exit) are told on the way out, and the status says so.
+(printout t "before" crlf)
+(no-such-function 1)
+(deftemplate a (slot x))
+(defglobal ?*s* = 0)
+(defrule r (declare (salience ?*s*)) (a (x ?v)) =>)
+(bind ?*s* abc)
+(assert (a (x 1)))
+(printout t "after" crlf)
+(exit)
+(printout t "never" crlf)
