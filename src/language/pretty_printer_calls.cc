@@ -28,11 +28,31 @@ void AppendCommentLines(std::string& out, std::string_view comment) {
 // An argument's printed form. The word nil reads as the shared constant, an
 // atom with empty text, whose text form is empty: written as nil, it reads
 // back instead of vanishing from the call.
+//
+// An atom may hold bytes that end or escape a word (a blank, a parenthesis, a
+// backslash...) when it was written with backslashes: each is written back
+// behind a backslash, so that the atom reads back whole.
 std::string ArgumentText(const IIEValue& value) {
-  if (value.DType() == TIEType::dtAtom && value.Text().empty()) {
+  if (value.DType() != TIEType::dtAtom) {
+    return value.ToString();
+  }
+  const std::string_view text = value.Text();
+  if (text.empty()) {
     return "nil";
   }
-  return value.ToString();
+  constexpr std::string_view kEndsAWord = "[]\"&();<|~\\";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool ordinary = c == '<' && i == 0;  // a word may start with <
+    if (!ordinary &&
+        (static_cast<unsigned char>(c) <= ' ' || kEndsAWord.find(c) != std::string_view::npos)) {
+      out += '\\';
+    }
+    out += c;
+  }
+  return out;
 }
 
 // A multifield argument is a slot and its value, as modify and duplicate take

@@ -110,6 +110,8 @@ TEST(ConstructsTest, PrintedConstructsParseBackToTheSameText) {
       {Kind::kCall, "", "(format nil \"%d\" (f NIL) nil)"},
       {Kind::kRule, "(deftemplate s (slot x))",
        "(defrule nils ?f <- (s (x 1)) => (modify ?f (x nil)) (printout t nil crlf))"},
+      // Backslashes written into an atom keep what they escape.
+      {Kind::kCall, "", "(f a\\\\b c\\(d\\) e\\ f g\\;h)"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
