@@ -404,7 +404,8 @@ TEST_F(StandardIoTest, OpenAndCloseReportBadNamesAndModes) {
   };
   for (const auto& [call, message] : kCases) {
     SCOPED_TRACE(call);
-    EXPECT_THAT([&] { Eval(call); }, ThrowsMessage<EIEException>(StrEq(message)));
+    const std::string& text = call;  // a lambda may not capture a structured binding everywhere
+    EXPECT_THAT([&] { Eval(text); }, ThrowsMessage<EIEException>(StrEq(message)));
   }
   EXPECT_EQ(Engine().IOStreams().Count(), 0);
 }
