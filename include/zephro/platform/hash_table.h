@@ -99,7 +99,7 @@ class TStringHashTable {
       std::swap(*present, value);
       return value;
     }
-    entries_.emplace_back(std::move(key), std::move(value));
+    entries_.push_back(Entry{std::move(key), std::move(value)});
     const auto it = std::prev(entries_.end());
     index_.emplace(std::string_view(it->key), it);
     return V{};
