@@ -18,22 +18,10 @@
 #include <sstream>
 #include <string>
 
+#include "testing/replaceable_new.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/language/clips_stream.h"
 #include "zephro/platform/exceptions.h"
-
-// The thread sanitizer's runtime brings its own operator new: the heap is
-// not counted in that build, and the tests skip.
-#if defined(__SANITIZE_THREAD__)
-#define ZEPHRO_COUNTS_HEAP 0
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define ZEPHRO_COUNTS_HEAP 0
-#endif
-#endif
-#ifndef ZEPHRO_COUNTS_HEAP
-#define ZEPHRO_COUNTS_HEAP 1
-#endif
 
 namespace {
 
@@ -64,7 +52,7 @@ std::int64_t PeakBytes(Work&& work) {
 
 }  // namespace
 
-#if ZEPHRO_COUNTS_HEAP
+#if ZEPHRO_REPLACEABLE_NEW
 void* operator new(std::size_t size) {
   void* p = std::malloc(size == 0 ? 1 : size);
   if (p == nullptr) {
@@ -100,7 +88,7 @@ struct Source {
 };
 
 TEST(InputMemoryTest, AnExpressionThatNeverEndsCostsASmallMultipleOfItsSize) {
-  if (!ZEPHRO_COUNTS_HEAP) {
+  if (!ZEPHRO_REPLACEABLE_NEW) {
     GTEST_SKIP() << "the heap is not counted under the thread sanitizer";
   }
   const Source sources[] = {
@@ -132,7 +120,7 @@ TEST(InputMemoryTest, AnExpressionThatNeverEndsCostsASmallMultipleOfItsSize) {
 // Through the engine, as the shell hands over what it read: the parser
 // reports the unfinished expression and the cost stays as small.
 TEST(InputMemoryTest, ParsingUnfinishedInputCostsASmallMultipleOfItsSize) {
-  if (!ZEPHRO_COUNTS_HEAP) {
+  if (!ZEPHRO_REPLACEABLE_NEW) {
     GTEST_SKIP() << "the heap is not counted under the thread sanitizer";
   }
   TInferenceEngine engine(nullptr);
