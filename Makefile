@@ -31,8 +31,8 @@ test-sanitize: deps
 
 # The tests of concurrent use (ctest label threads: suites named
 # *ThreadsTest, in any test binary), under ThreadSanitizer (clang). Every test
-# binary is built, so that none of them is skipped; finding no test fails.
-# The test binaries that hold a *ThreadsTest suite (named after their folder).
+# binary that holds such a suite is built, found by the suite's name, so that
+# none is skipped; finding no test fails.
 THREAD_TEST_TARGETS = $(sort $(foreach f,$(shell grep -l 'ThreadsTest' tests/*/*.cc),$(word 2,$(subst /, ,$(f)))_tests))
 
 test-threads: deps
