@@ -104,7 +104,8 @@ const IIEDefinedType* IsAType(const IFactTemplate& fact_template) {
 std::string IndentLines(std::string_view text) {
   // A line break inside a string constant belongs to the string: indenting it
   // would change the string each time the construct is printed and loaded.
-  // Strings are printed with their quotes and backslashes escaped.
+  // Strings are printed with their quotes and backslashes escaped, and so are
+  // the bytes of an atom that would end it.
   static_assert(kPrintLineBreak == "\n");
   std::string out;
   out.reserve(text.size());
@@ -118,6 +119,8 @@ std::string IndentLines(std::string_view text) {
       } else if (c == '"') {
         in_string = false;
       }
+    } else if (c == '\\' && i + 1 < text.size()) {
+      out += text[++i];  // an atom's escaped byte, a quote say, starts no string
     } else if (c == '"') {
       in_string = true;
     } else if (c == '\n') {

@@ -112,6 +112,7 @@ TEST(ConstructsTest, PrintedConstructsParseBackToTheSameText) {
        "(defrule nils ?f <- (s (x 1)) => (modify ?f (x nil)) (printout t nil crlf))"},
       // Backslashes written into an atom keep what they escape.
       {Kind::kCall, "", "(f a\\\\b c\\(d\\) e\\ f g\\;h)"},
+      {Kind::kFunction, "", "(deffunction q () (f a\\\"b) (g \"x\ny\"))"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
