@@ -285,7 +285,9 @@ int TFacts::SlotOf(int index) const {
   return index;
 }
 
-TFacts::~TFacts() {
+TFacts::~TFacts() { LetGoAll(); }
+
+void TFacts::LetGoAll() noexcept {
   for (Slot& s : slots_) {
     if (s.fact) {
       LetGo(*s.fact);
@@ -537,11 +539,7 @@ void TFacts::Clear() {
   if (engine_ != nullptr && !engine_->destroying_) {
     engine_->CheckNotMatching("retract every fact");
   }
-  for (Slot& s : slots_) {
-    if (s.fact) {
-      LetGo(*s.fact);
-    }
-  }
+  LetGoAll();
   slots_.clear();
   by_id_.Clear();
   by_hash_.Clear();

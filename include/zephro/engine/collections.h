@@ -316,6 +316,7 @@ class TFacts {
  private:
   // An engine's working memory no longer holds `fact`.
   void LetGo(IFact& fact) const noexcept;
+  void LetGoAll() noexcept;
   friend class TInferenceEngine;
   // For the engine: visits the live facts in order with the tokens the
   // network made for them (null when it made none), which the visitor may
