@@ -1319,7 +1319,7 @@ void TInferenceEngine::RemoveDependencies(const IFactTemplate& fact_template) {
     Retract(*it);
   }
   for (TFactSet* fact_set : fact_sets_) {
-    fact_set->ClearFactsOf(fact_template);
+    fact_set->RebuildFactsOf(fact_template, [](const std::string&) { return Ref<IFact>(); });
   }
   std::vector<std::string> doomed;
   for (int i = 0; i < rules_->Count(); ++i) {
@@ -1360,9 +1360,6 @@ void TInferenceEngine::ReplaceTemplate(const Ref<IFactTemplate>& old_template,
   for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
     Retract(*it);
   }
-  for (TFactSet* fact_set : fact_sets_) {
-    fact_set->ClearFactsOf(*old_template);
-  }
   std::vector<std::string> rule_texts;
   std::vector<std::string> rule_names;
   for (int i = 0; i < rules_->Count(); ++i) {
@@ -1382,6 +1379,18 @@ void TInferenceEngine::ReplaceTemplate(const Ref<IFactTemplate>& old_template,
     } catch (const EBaseException&) {
       // A fact that no longer fits the new definition is dropped.
     }
+  }
+  // A fact set's facts are written on the new definition too, so that what
+  // a reset asserts is what the set prints; one that no longer fits leaves
+  // the set.
+  for (TFactSet* fact_set : fact_sets_) {
+    fact_set->RebuildFactsOf(*old_template, [this](const std::string& text) {
+      try {
+        return ParseFact(text);
+      } catch (const EBaseException&) {
+        return Ref<IFact>();
+      }
+    });
   }
   for (const std::string& text : rule_texts) {
     try {

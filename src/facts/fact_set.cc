@@ -78,12 +78,15 @@ void TFactSet::SetFacts(const std::vector<std::string>& lines) {
   }
 }
 
-void TFactSet::ClearFactsOf(const IFactTemplate& fact_template) {
-  for (Entry& e : entries_) {
-    if (e.fact && e.fact->Template() == &fact_template) {
-      e.fact = nullptr;
+void TFactSet::RebuildFactsOf(const IFactTemplate& fact_template,
+                              const std::function<Ref<IFact>(const std::string&)>& rebuild) {
+  std::erase_if(entries_, [&](Entry& e) {
+    if (!e.fact || e.fact->Template() != &fact_template) {
+      return false;
     }
-  }
+    e.fact = rebuild(e.text);
+    return !e.fact;
+  });
 }
 
 void TFactSet::Reset() {

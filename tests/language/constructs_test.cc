@@ -634,6 +634,64 @@ TEST(ConstructsTest, MakesImpliedTemplatesForUnknownFactsUnlessAskedNotTo) {
   EXPECT_EQ(strict.Engine().FindFactTemplate("a"), nullptr);
 }
 
+// A template defined again takes the facts written on the old one with it:
+// those of working memory and those of fact sets alike are written again on
+// the new definition, and one that no longer fits goes. What a fact set then
+// prints is what a reset asserts, and it loads back after the templates.
+TEST(ConstructsTest, RedefiningATemplateRewritesTheFactSetsWrittenOnIt) {
+  struct Case {
+    const char* program;
+    const char* fact_set;  // the first fact set, printed
+    const char* facts;     // working memory after a reset
+  };
+  const Case kCases[] = {
+      // An ordered relation given a template after its facts were written.
+      {"(deffacts d (event (number 1) (kind sale)))"
+       "(deftemplate event (slot number) (slot kind))",
+       "(deffacts d\n  (event (number 1) (kind sale) )\n)",
+       "(Initial-Fact)\n(event (kind sale) (number 1))"},
+      // Fields that are no template's slots: the fact leaves the set.
+      {"(deffacts d (event (number 1) neq (event 2)) (other 1))"
+       "(deftemplate event (slot number))",
+       "(deffacts d\n  (other 1 )\n)", "(Initial-Fact)\n(other 1 )"},
+      // A slot added with a default.
+      {"(deftemplate p (slot a))(deffacts d (p (a 1)) (q))"
+       "(deftemplate p (slot a) (slot b (default 2)))",
+       "(deffacts d\n  (p (a 1))\n  (q)\n)",
+       "(Initial-Fact)\n(p (a 1) (b 2))\n(q)"},
+      // A slot taken away that a fact had filled.
+      {"(deftemplate p (slot a) (slot b))(deffacts d (q) (p (a 1) (b 2)))"
+       "(deftemplate p (slot a))",
+       "(deffacts d\n  (q)\n)", "(Initial-Fact)\n(q)"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.program);
+    ParserFixture f;
+    TInferenceEngine& e = f.Engine();
+    e.Parse(c.program, true);
+    ASSERT_FALSE(e.FactSets().empty());
+    EXPECT_EQ(e.FactSets()[0]->ToString(), c.fact_set);
+    e.Reset();
+    EXPECT_EQ(e.Facts().ToString(), c.facts);
+
+    std::string printed = e.FactTemplates().ToString();
+    for (const TFactSet* fact_set : e.FactSets()) {
+      printed += fact_set->ToString() + "\n";
+    }
+    ParserFixture again;
+    again.Engine().Parse(printed, true);
+    again.Engine().Reset();
+    EXPECT_EQ(again.Engine().Facts().ToString(), c.facts);
+  }
+
+  // A template taken away takes its facts out of every fact set.
+  ParserFixture f;
+  TInferenceEngine& e = f.Engine();
+  e.Parse("(deftemplate p (slot a))(deffacts d (p (a 1)) (q))", true);
+  e.FactTemplates().Remove("p");
+  EXPECT_EQ(e.FactSets()[0]->ToString(), "(deffacts d\n  (q)\n)");
+}
+
 TEST(ConstructsTest, FilesDefinedTypesAndFunctions) {
   ParserFixture f;
   TInferenceEngine& e = f.Engine();

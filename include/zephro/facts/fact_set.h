@@ -10,6 +10,7 @@
 //
 // Thread safety: none.
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,8 +46,10 @@ class TFactSet : public TComponent {
   const std::string& Text(int index) const { return entries_[static_cast<std::size_t>(index)].text; }
   // Replaces the lines: kept as text, parsed when there is an engine.
   void SetFacts(const std::vector<std::string>& lines);
-  // Drops (sets to null) every fact of `fact_template`.
-  void ClearFactsOf(const IFactTemplate& fact_template);
+  // Rebuilds every fact of `fact_template` from its text with `rebuild`; an
+  // entry for which `rebuild` gives null is removed, text and all.
+  void RebuildFactsOf(const IFactTemplate& fact_template,
+                      const std::function<Ref<IFact>(const std::string& text)>& rebuild);
 
   // Asserts every fact, in order, through the engine.
   void Reset();
