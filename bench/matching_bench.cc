@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "zephro/facts/pattern.h"
+#include "zephro/rules/pattern.h"
 #include "zephro/rules/rule.h"
 
 namespace zephro {

@@ -6,13 +6,14 @@
 #include <set>
 #include <unordered_set>
 
+#include "zephro/engine/fact_set.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/engine/io_streams.h"
 #include "zephro/facts/fact.h"
-#include "zephro/facts/fact_set.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/value.h"
 
 #include "platform/debug_checks.h"
@@ -715,5 +716,14 @@ std::string TStringStream::ReadAll() {
 }
 
 bool TStringStream::AtEnd() { return stream_.peek() == std::char_traits<char>::eof(); }
+
+std::string PrettyPrintGlobalVariables(const TEngineVariables& globals) {
+  std::string text = "(defglobal";
+  for (int i = 0; i < globals.Count(); ++i) {
+    const auto& [name, value] = globals.At(i);
+    text += " " + PrettyPrintGlobal(name, *value);
+  }
+  return text + ")";
+}
 
 }  // namespace zephro

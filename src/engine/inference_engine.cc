@@ -14,24 +14,25 @@
 
 #include "platform/debug_checks.h"
 #include "rules/token.h"
+#include "zephro/engine/engine_parser.h"
+#include "zephro/engine/fact_set.h"
 #include "zephro/engine/io_streams.h"
 #include "zephro/facts/fact.h"
-#include "zephro/facts/fact_set.h"
+#include "zephro/facts/fact_printer.h"
 #include "zephro/facts/fact_template.h"
-#include "zephro/functions/user_package.h"
+#include "zephro/functions/call_printer.h"
 #include "zephro/functions/interpreted_function.h"
-#include "zephro/language/call_printer.h"
-#include "zephro/language/clips_parser.h"
-#include "zephro/language/pretty_printer.h"
-#include "zephro/language/stream_token.h"
-#include "zephro/language/rule_printer.h"
+#include "zephro/functions/user_package.h"
 #include "zephro/platform/class_registry.h"
 #include "zephro/platform/errors.h"
 #include "zephro/platform/text_stream.h"
 #include "zephro/rules/rule.h"
+#include "zephro/rules/rule_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/nesting.h"
+#include "zephro/values/printing.h"
+#include "zephro/values/stream_token.h"
 #include "zephro/values/value.h"
 
 namespace zephro {
@@ -65,15 +66,10 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
   rules_ = std::make_unique<TRules>(this);
   engine_variables_ = std::make_unique<TEngineVariables>(this);
   context_ = std::make_unique<TIEContext>(this, nullptr);
+  context_->SetBudget(&budget_);
   network_context_ = context_->Push();
   CreateInternalConstructs();
-  // The language: deffunctions become interpreted functions.
-  InstallClipsParser(*this, [](TParsedFunction f) -> Ref<IUserFunction> {
-    return MakeInterpretedFunction(std::move(f.name), std::move(f.comment),
-                                   std::move(f.parameters), std::move(f.actions));
-  });
-  // Reading tokens belongs to the standard package's reader, installed with it.
-  ReadTokenHook = nullptr;
+  parser_ = NewDefaultParser(*this);
   AddDefaultPackages();
   AssertInitialFact();
 }
@@ -1165,10 +1161,10 @@ bool TInferenceEngine::Batch(std::istream& stream) {
   try {
     std::string line;
     while (std::getline(*batch_, line)) {
-      if (!ParseHook) {
-        RaiseIEPlain(SNoParser);
-      }
-      ParseHook(*this, line, true);  // a line of a batch counts as the batch's, not as a load
+      // A line of a batch counts as the batch's, not as a load; the parser
+      // is held in case the line gives the engine another.
+      const Ref<IEngineParser> parser = parser_;
+      parser->ParseText(line, true);
     }
   } catch (...) {
     batch_ = previous;
@@ -1205,25 +1201,29 @@ bool TInferenceEngine::Batch(const std::string& file_name) {
 
 // --- the language and printing -----------------------------------------------------------------------
 
-void TInferenceEngine::Parse(std::string_view text, bool execute) {
-  if (!ParseHook) {
+void TInferenceEngine::SetParser(Ref<IEngineParser> parser) {
+  if (!parser) {
     RaiseIEPlain(SNoParser);
   }
+  parser_ = std::move(parser);
+}
+
+void TInferenceEngine::Parse(std::string_view text, bool execute) {
   const TNestingGuard nesting(TNesting::nLoad);
   nesting.Check();
   const TBusyScope busy(busy_);
-  ParseHook(*this, text, execute);
+  const Ref<IEngineParser> parser = parser_;  // lives through a parse that replaces it
+  parser->ParseText(text, execute);
 }
 
 Ref<IFact> TInferenceEngine::ParseFact(std::string_view text) {
-  if (!ParseFactHook) {
-    RaiseIEPlain(SNoParser);
-  }
-  return ParseFactHook(*this, text);
+  const Ref<IEngineParser> parser = parser_;
+  return parser->ParseFactText(text);
 }
 
 TRule* TInferenceEngine::ParseRule(std::string_view text) {
-  std::unique_ptr<TRule> rule = zephro::ParseRule(*this, text);
+  const Ref<IEngineParser> parser = parser_;
+  std::unique_ptr<TRule> rule = parser->ParseRuleText(text);
   auto& owned = static_cast<TRule&>(InsertComponent(std::move(rule)));
   return AddRule(owned);
 }
@@ -1400,6 +1400,19 @@ void TInferenceEngine::ReplaceTemplate(const Ref<IFactTemplate>& old_template,
     }
   }
   parser_error_handling_ = handling;
+}
+
+bool TInferenceEngine::FilesRule(std::string_view name, const TRule& rule) const {
+  return rules_->Get(name) == &rule;
+}
+
+void TInferenceEngine::ForgetRule(std::string_view name, TRule& rule) {
+  rules_->Remove(name, rule);
+}
+
+void TInferenceEngine::VisitFactMatches(
+    const std::function<void(IFact& fact, Ref<IReteToken>& match)>& visit) {
+  facts_->ForEachMatch(visit);
 }
 
 }  // namespace zephro

@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "zephro/language/pretty_printer.h"
+#include "zephro/facts/fact_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/text.h"
 #include "zephro/values/value.h"
 

@@ -10,10 +10,11 @@
 #include <cctype>
 #include <string_view>
 
+#include "zephro/facts/fact_printer.h"
 #include "zephro/facts/fact_template.h"
-#include "zephro/language/pretty_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/value.h"
 
 namespace zephro {

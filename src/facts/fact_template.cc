@@ -14,9 +14,10 @@
 #include <unordered_map>
 
 #include "zephro/facts/fact.h"
-#include "zephro/language/pretty_printer.h"
+#include "zephro/facts/fact_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/text.h"
 
 #include "platform/ascii.h"

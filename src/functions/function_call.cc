@@ -7,7 +7,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "zephro/language/call_printer.h"
+#include "zephro/functions/call_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/text.h"

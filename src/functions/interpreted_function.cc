@@ -17,13 +17,14 @@
 #include <utility>
 #include <vector>
 
-#include "zephro/engine/context.h"
+#include "zephro/functions/call_printer.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/function_call.h"
-#include "zephro/language/pretty_printer.h"
 #include "zephro/platform/component.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/nesting.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/type_set_text.h"
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"

@@ -4,14 +4,15 @@
 #include <new>
 #include <string>
 
-#include "zephro/engine/inference_engine.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/interpreted_function.h"
-#include "zephro/language/pretty_printer.h"
 #include "zephro/platform/component.h"
 #include "zephro/platform/exceptions.h"
 #include "zephro/values/exceptions.h"
+#include "zephro/values/limits.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/nesting.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/value.h"
 
 #include "functions/index_error.h"
@@ -158,9 +159,8 @@ Ref<IIEValue> TIEUserFunction::Call(IFunCall& call, TIEContext& context) {
     RaiseCallsTooDeep(nesting);
   }
   // Every call is where the engine's limits on nesting and on the values
-  // built are kept (see zephro/engine/limits.h).
-  TInferenceEngine* engine = context.Engine();
-  TEngineBudget* budget = engine != nullptr ? &engine->Budget() : nullptr;
+  // built are kept (see zephro/values/limits.h).
+  TEngineBudget* budget = context.Budget();
   const TEngineBudget::TCallLevel level(budget);
   // The one place where foreign errors become engine errors; see the header.
   // Engine errors, the silent stop and exhausted memory keep their identity.

@@ -3,10 +3,10 @@
 #include <exception>
 #include <string>
 
-#include "zephro/language/pretty_printer.h"
 #include "zephro/platform/class_registry.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/printing.h"
 
 #include "functions/index_error.h"
 

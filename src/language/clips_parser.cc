@@ -13,8 +13,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "zephro/engine/fact_set.h"
 #include "zephro/engine/inference_engine.h"
-#include "zephro/facts/fact_set.h"
 #include "zephro/functions/interpreted_function.h"
 #include "zephro/platform/exceptions.h"
 #include "zephro/platform/stack.h"

@@ -10,8 +10,8 @@
 #include <exception>
 #include <vector>
 
+#include "zephro/engine/fact_set.h"
 #include "zephro/engine/inference_engine.h"
-#include "zephro/facts/fact_set.h"
 #include "zephro/facts/fact_template.h"
 #include "zephro/language/clips_parser.h"
 #include "zephro/values/exceptions.h"

@@ -1,16 +1,12 @@
-// How the engine reaches its parser: the hooks InstallClipsParser sets, the
-// text entry points, and token input from logical names.
-//
-// The engine's parser lives in its hooks: each hook holds a reference to it, so
-// it lives exactly as long as the engine keeps them. ParseHook holds it in a
-// callable of a type of this file, which is how ClipsParser finds it again
-// (std::function::target).
+// The parser as the engine's: the parser a new engine is made with, the
+// entry points the engine calls (IEngineParser), and the text entry points
+// of this layer.
 
 #include <algorithm>
 
+#include "zephro/engine/fact_set.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/engine/io_streams.h"
-#include "zephro/facts/fact_set.h"
 #include "zephro/functions/interpreted_function.h"
 #include "zephro/language/clips_parser.h"
 #include "zephro/rules/rule.h"
@@ -31,24 +27,6 @@ void ParseWith(TIEClipsParser& parser, TInferenceEngine& engine, std::string_vie
   parser.ParseString(text, [&] { parser.Parse(execute); });
 }
 
-struct TParseHookCall {
-  Ref<TIEClipsParser> parser;
-  void operator()(TInferenceEngine& engine, std::string_view text, bool execute) const {
-    ParseWith(*parser, engine, text, execute);
-  }
-};
-
-// The tokens of `text`, in order.
-std::vector<Ref<IStreamToken>> Tokenize(std::string text, const TSymbolGenerator& generate) {
-  TIEClipsStream stream(std::move(text), generate);
-  std::vector<Ref<IStreamToken>> tokens;
-  for (Ref<IStreamToken> token = stream.BuildNextToken(); !token->IsEnd();
-       token = stream.BuildNextToken()) {
-    tokens.push_back(std::move(token));
-  }
-  return tokens;
-}
-
 }  // namespace
 
 Ref<IUserFunction> MakeDeffunction(TParsedFunction function) {
@@ -56,24 +34,36 @@ Ref<IUserFunction> MakeDeffunction(TParsedFunction function) {
                                  std::move(function.parameters), std::move(function.actions));
 }
 
+Ref<IEngineParser> NewDefaultParser(TInferenceEngine& engine) {
+  Ref<TIEClipsParser> parser = MakeRef<TIEClipsParser>(engine);
+  parser->MakeFunction = MakeDeffunction;
+  return parser;
+}
+
 void InstallClipsParser(TInferenceEngine& engine, TFunctionMaker make_function) {
   Ref<TIEClipsParser> parser = MakeRef<TIEClipsParser>(engine);
   parser->MakeFunction = make_function ? std::move(make_function) : TFunctionMaker(MakeDeffunction);
-  engine.ParseHook = TParseHookCall{parser};
-  engine.ParseFactHook = [parser](TInferenceEngine&, std::string_view text) {
-    return parser->ParseString(text, [&] { return parser->ParseFact(); });
-  };
-  engine.ReadTokenHook = [parser](TInferenceEngine&, std::string_view logical_name) {
-    return parser->ReadToken(logical_name);
-  };
+  engine.SetParser(std::move(parser));
 }
 
 TIEClipsParser& ClipsParser(TInferenceEngine& engine) {
-  if (const auto* hook = engine.ParseHook.target<TParseHookCall>()) {
-    return *hook->parser;
+  if (auto* parser = dynamic_cast<TIEClipsParser*>(&engine.Parser())) {
+    return *parser;
   }
   InstallClipsParser(engine);
-  return *engine.ParseHook.target<TParseHookCall>()->parser;
+  return static_cast<TIEClipsParser&>(engine.Parser());
+}
+
+void TIEClipsParser::ParseText(std::string_view text, bool execute) {
+  ParseWith(*this, Engine(), text, execute);
+}
+
+Ref<IFact> TIEClipsParser::ParseFactText(std::string_view text) {
+  return ParseString(text, [&] { return ParseFact(); });
+}
+
+std::unique_ptr<TRule> TIEClipsParser::ParseRuleText(std::string_view text) {
+  return ParseString(text, [&] { return ParseRule(); });
 }
 
 void Parse(TInferenceEngine& engine, std::string_view text, bool execute) {
@@ -145,52 +135,6 @@ int LoadFacts(TInferenceEngine& engine, std::istream& input, std::string_view so
   TIEClipsParser& p = ClipsParser(engine);
   return p.ParseStream(
       input, [&] { return p.LoadFacts(); }, source_name);
-}
-
-// Lines are read whole and cut into tokens; the tokens after the one handed out
-// wait for the next call. A string that does not end on its line takes the
-// following lines of a registered stream.
-Ref<IStreamToken> TIEClipsParser::ReadToken(std::string_view logical_name) {
-  auto it = pending_input_.find(logical_name);
-  if (it == pending_input_.end()) {
-    it = pending_input_.emplace(std::string(logical_name), std::vector<Ref<IStreamToken>>()).first;
-  }
-  std::vector<Ref<IStreamToken>>& pending = it->second;  // in reverse order
-  const bool host = logical_name.empty() || logical_name == "t";
-  TLogicalStream* stream = host ? nullptr : Engine().IOStreams().Get(logical_name);
-  if (!host && stream == nullptr) {
-    RaiseIE(SInvalidStreamName, std::string(logical_name).c_str());
-  }
-  while (pending.empty()) {
-    std::string line;
-    if (stream != nullptr) {
-      if (!stream->ReadLine(line)) {
-        return MakeRef<TIEStreamToken>();
-      }
-    } else {
-      line = Engine().ReadLine(logical_name);
-    }
-    std::vector<Ref<IStreamToken>> tokens;
-    for (;;) {
-      try {
-        tokens = Tokenize(line, SymbolGenerator());
-        break;
-      } catch (const EIEParseException&) {
-        std::string more;
-        if (stream == nullptr || !stream->ReadLine(more)) {
-          throw;
-        }
-        line += "\n" + more;
-      }
-    }
-    if (tokens.empty() && stream == nullptr) {
-      return MakeRef<TIEStreamToken>();  // an empty answer from the host ends the input
-    }
-    pending.assign(tokens.rbegin(), tokens.rend());
-  }
-  Ref<IStreamToken> token = std::move(pending.back());
-  pending.pop_back();
-  return token;
 }
 
 }  // namespace zephro

@@ -10,9 +10,9 @@
 // only writes down what the text says.
 
 #include "zephro/engine/inference_engine.h"
-#include "zephro/facts/pattern.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/language/clips_parser.h"
+#include "zephro/rules/pattern.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"

@@ -14,9 +14,9 @@
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/language/clips_parser.h"
-#include "zephro/language/pretty_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"
 

@@ -5,9 +5,10 @@
 
 #include <cctype>
 
-#include "zephro/language/pretty_printer.h"
+#include "zephro/functions/call_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/value.h"
 
 namespace zephro {
@@ -204,6 +205,19 @@ Ref<IIEValue> TParsedDefinedType::CreateValidDefault(bool multislot) const {
 }
 
 // --- printing ------------------------------------------------------------------------------------
+
+std::string TParsedDefinedType::OwnTypeText() const {
+  if (!Implicit()) {
+    return std::string();
+  }
+  // The named type it refines first, then its own type words and clauses.
+  std::string words = Ancestor() != nullptr ? Ancestor()->TypeName() : "";
+  const TIETypes own = OwnTypes() - IEMultiSlotTypes;
+  if (!own.Includes(IESlotTypes) && !own.Empty()) {
+    words += (words.empty() ? "" : " ") + TypesToString(own);
+  }
+  return (words.empty() ? std::string() : "(type " + words + ") ") + PrettyPrintTypeClauses(*this);
+}
 
 std::string PrettyPrintTypeClauses(const TParsedDefinedType& type) {
   std::string out;

@@ -20,8 +20,8 @@
 
 #include "zephro/engine/io_streams.h"
 #include "zephro/language/clips_stream.h"
-#include "zephro/language/stream_token.h"
 #include "zephro/platform/text_stream.h"
+#include "zephro/values/stream_token.h"
 
 namespace zephro {
 

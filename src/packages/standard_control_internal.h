@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "zephro/engine/context.h"
 #include "zephro/engine/inference_engine.h"
+#include "zephro/functions/context.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"

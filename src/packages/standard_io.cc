@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "zephro/engine/context.h"
 #include "zephro/engine/inference_engine.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/user_function.h"
 #include "zephro/functions/user_package.h"
 #include "zephro/values/exceptions.h"

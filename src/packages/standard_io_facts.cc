@@ -17,11 +17,11 @@
 #include <system_error>
 
 #include "zephro/language/clips_stream.h"
-#include "zephro/language/stream_token.h"
 #include "zephro/platform/errors.h"
 #include "zephro/platform/text_stream.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/interfaces.h"
+#include "zephro/values/stream_token.h"
 #include "zephro/values/value.h"
 
 #include "packages/standard_io_internal.h"

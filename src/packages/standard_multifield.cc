@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "zephro/engine/context.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/user_function.h"
 #include "zephro/functions/user_package.h"
 #include "zephro/packages/standard_io.h"

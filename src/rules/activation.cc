@@ -10,8 +10,8 @@
 #include "platform/debug_checks.h"
 #include "rules/indexed_sequence.h"
 #include "rules/rete_nodes.h"
-#include "zephro/engine/inference_engine.h"
 #include "zephro/rules/rule.h"
+#include "zephro/rules/rule_environment.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/value.h"
 

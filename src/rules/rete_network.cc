@@ -21,10 +21,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "zephro/engine/inference_engine.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/rules/activation.h"
 #include "zephro/rules/rule.h"
+#include "zephro/rules/rule_environment.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
@@ -613,7 +613,7 @@ class TReteCompiler {
   // Each fact's own token leaves every memory `roots` reach and comes back:
   // new nodes learn the fact, and shared nodes do not hold it twice.
   void Feed(const std::vector<TReteNode*>& roots) {
-    TInferenceEngine* engine = rete_.Engine();
+    IRuleEnvironment* engine = rete_.Engine();
     if (engine == nullptr || roots.empty()) {
       return;
     }
@@ -633,7 +633,7 @@ class TReteCompiler {
     }
     std::vector<std::size_t> passing;
     std::vector<TReteNode*> asked;
-    engine->ForEachFactMatch([&](IFact& fact, Ref<IReteToken>& match) {
+    engine->VisitFactMatches([&](IFact& fact, Ref<IReteToken>& match) {
       const std::vector<TReteNode*>* to = &roots;
       if (roots.size() > kAskedAll) {
         passing.clear();
@@ -683,7 +683,7 @@ class TReteCompiler {
 
 // --- the network ----------------------------------------------------------------------------
 
-TReteNetwork::TReteNetwork(TInferenceEngine* engine)
+TReteNetwork::TReteNetwork(IRuleEnvironment* engine)
     : engine_(engine),
       memory_keys_(std::make_unique<TMemoryKeyPool>()),
       alpha_index_(std::make_unique<TAlphaIndex>()),

@@ -22,12 +22,13 @@
 #include <typeinfo>
 #include <unordered_map>
 
-#include "zephro/engine/inference_engine.h"
 #include "zephro/rules/activation.h"
 #include "zephro/rules/rule.h"
+#include "zephro/rules/rule_environment.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
+#include "zephro/values/value_vector.h"
 
 #include "platform/debug_checks.h"
 
@@ -1115,7 +1116,7 @@ TPatternMatchTerminalNode::~TPatternMatchTerminalNode() {
   FastClear();
   // The rule was removed while it fired: once its actions end, the firing
   // activation has no node to tell.
-  if (TInferenceEngine* engine = rete_->Engine()) {
+  if (IRuleEnvironment* engine = rete_->Engine()) {
     TActivation* firing = engine->FiringActivation();
     if (firing != nullptr && firing->node_ == this) {
       firing->node_ = nullptr;

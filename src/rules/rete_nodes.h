@@ -20,10 +20,10 @@
 
 #include "rules/test_program.h"
 #include "rules/token.h"
-#include "zephro/engine/context.h"
-#include "zephro/facts/pattern.h"
 #include "zephro/facts/slot_position.h"
+#include "zephro/functions/context.h"
 #include "zephro/platform/inline_vector.h"
+#include "zephro/rules/pattern.h"
 #include "zephro/rules/rete_network.h"
 
 namespace zephro {

@@ -6,10 +6,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "zephro/engine/inference_engine.h"
 #include "zephro/facts/fact_slot.h"
-#include "zephro/language/rule_printer.h"
 #include "zephro/platform/class_registry.h"
+#include "zephro/rules/rule_environment.h"
+#include "zephro/rules/rule_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
@@ -38,25 +38,28 @@ Ref<IIEValue> DefaultSalience() {
 }  // namespace
 
 TRule::TRule(TComponent* owner) : TComponent(owner), salience_value_(DefaultSalience()) {
-  if (auto* engine = dynamic_cast<TInferenceEngine*>(owner)) {
+  if (auto* engine = dynamic_cast<IRuleEnvironment*>(owner)) {
     engine_ = engine;
+    engine_component_ = owner;
     rule_id_ = engine->NewRuleId();
-    engine->FreeNotification(*this);
+    owner->FreeNotification(*this);
   }
   rule_name_ = "Rule_" + std::to_string(rule_id_);
 }
 
 TRule::~TRule() {
   if (engine_ != nullptr &&
-      !engine_->ComponentState().Contains(TComponentStateFlag::csDestroying)) {
-    engine_->Rules().Remove(rule_name_, *this);
+      (engine_component_ == nullptr ||
+       !engine_component_->ComponentState().Contains(TComponentStateFlag::csDestroying))) {
+    engine_->ForgetRule(rule_name_, *this);
   }
 }
 
 void TRule::Notification(TComponent& component, TOperation operation) {
   TComponent::Notification(component, operation);
-  if (operation == TOperation::opRemove && &component == engine_) {
+  if (operation == TOperation::opRemove && &component == engine_component_) {
     engine_ = nullptr;
+    engine_component_ = nullptr;
     ForgetFiringContext();
   }
 }
@@ -73,7 +76,7 @@ void TRule::SetRuleName(std::string_view name) {
   }
   CheckConstructName(name);
   const std::string old = rule_name_;
-  if (engine_ != nullptr && engine_->Rules().Get(old) == this) {
+  if (engine_ != nullptr && engine_->FilesRule(old, *this)) {
     engine_->RenameRule(old, name);  // sets the name
     return;
   }
@@ -147,19 +150,24 @@ void TRule::AddCompileStep(bool made, char kind) {
   *more_compile_steps_ += kind;
 }
 
-void TRule::SetEngine(TInferenceEngine* engine) {
+void TRule::SetEngine(IRuleEnvironment* engine) {
   if (engine == engine_) {
     return;
   }
   if (engine_ != nullptr) {
-    engine_->Rules().Remove(rule_name_, *this);
-    RemoveFreeNotification(*engine_);
+    engine_->ForgetRule(rule_name_, *this);
+    if (engine_component_ != nullptr) {
+      RemoveFreeNotification(*engine_component_);
+    }
   }
   engine_ = engine;
+  engine_component_ = dynamic_cast<TComponent*>(engine);
   ForgetFiringContext();
   if (engine_ != nullptr) {
     rule_id_ = engine_->NewRuleId();
-    engine_->FreeNotification(*this);
+    if (engine_component_ != nullptr) {
+      engine_component_->FreeNotification(*this);
+    }
   }
 }
 
@@ -343,7 +351,7 @@ void TRule::AddPattern(std::unique_ptr<TIEPattern> pattern) {
     }
   }
   pattern->FixTests(
-      *engine_, [&](std::string_view prefix) { return engine_->GenerateSymbol(prefix); },
+      engine_->Reasoner(), [&](std::string_view prefix) { return engine_->GenerateSymbol(prefix); },
       [&](std::string_view name) { return GetBindingByName(name) != nullptr; });
   const int position = static_cast<int>(patterns_.size());
   patterns_.push_back(std::move(pattern));

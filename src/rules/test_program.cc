@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "zephro/engine/context.h"
 #include "zephro/facts/fact.h"
+#include "zephro/functions/context.h"
 #include "zephro/values/value.h"
 
 #include "rules/token.h"

@@ -19,9 +19,9 @@
 #include <span>
 #include <vector>
 
-#include "zephro/facts/pattern.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/functions/user_function.h"
+#include "zephro/rules/pattern.h"
 
 #include "rules/slot_reader.h"
 

@@ -1,4 +1,4 @@
-#include "zephro/engine/limits.h"
+#include "zephro/values/limits.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

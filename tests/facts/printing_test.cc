@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "zephro/facts/fact.h"
-#include "zephro/language/pretty_printer.h"
+#include "zephro/facts/fact_printer.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/value.h"
 
 #include "testing/fact_fakes.h"

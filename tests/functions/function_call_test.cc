@@ -8,9 +8,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "zephro/engine/context.h"
+#include "zephro/functions/call_printer.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/user_function.h"
-#include "zephro/language/call_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/text.h"
 #include "zephro/values/value.h"

@@ -6,7 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "zephro/engine/context.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/platform/class_registry.h"
 #include "zephro/values/exceptions.h"

@@ -6,8 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "zephro/engine/context.h"
 #include "zephro/facts/fact.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/platform/exceptions.h"
 #include "zephro/values/exceptions.h"

@@ -5,7 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "zephro/engine/context.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/value.h"

@@ -389,25 +389,6 @@ TEST(ClipsParserTest, ReadsGlobals) {
             "Parsing Error, Missing name in ParseVariable at line 1: ( defglobal x ");
 }
 
-TEST(ClipsParserTest, ReadsTokensFromLogicalInputs) {
-  ParserFixture f;
-  TInferenceEngine& e = f.Engine();
-  e.IOStreams().Add("in", std::make_unique<TStringStream>("a \"two\nlines\" 3\n\n4.5"));
-  std::vector<std::string> tokens;
-  for (int i = 0; i < 5; ++i) {
-    tokens.push_back(e.ReadToken("in")->ToString());
-  }
-  EXPECT_EQ(tokens, (std::vector<std::string>{"a", "\"two\nlines\"", "3", "4.5000", "EOF"}));
-  std::vector<std::string> lines = {"x y", ""};
-  e.OnReadLine = [&](TInferenceEngine&, std::string_view, std::string& text) {
-    text = lines.front();
-    lines.erase(lines.begin());
-  };
-  EXPECT_EQ(e.ReadToken("t")->Text(), "x");
-  EXPECT_EQ(e.ReadToken("t")->Text(), "y");
-  EXPECT_TRUE(e.ReadToken("t")->IsEnd());
-}
-
 TEST(ClipsParserTest, ParsesAStreamAsItParsesTheSameText) {
   // Read from a stream, a program runs as it does from text, errors and all,
   // also when tokens and expressions straddle the stream's chunks.

@@ -9,12 +9,14 @@
 #include <gtest/gtest.h>
 
 #include "testing/language_fixture.h"
-#include "zephro/facts/fact_set.h"
+#include "zephro/engine/collections.h"
+#include "zephro/engine/fact_set.h"
+#include "zephro/facts/fact_printer.h"
 #include "zephro/language/clips_parser.h"
-#include "zephro/language/pretty_printer.h"
-#include "zephro/language/rule_printer.h"
 #include "zephro/rules/rule.h"
+#include "zephro/rules/rule_printer.h"
 #include "zephro/values/exceptions.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/value.h"
 
 namespace zephro {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "zephro/engine/context.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/packages/math_package.h"
 #include "zephro/values/value.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "zephro/engine/context.h"
+#include "zephro/functions/context.h"
 #include "zephro/packages/predicate_package.h"
 #include "zephro/values/value.h"
 

@@ -327,9 +327,6 @@ TEST_F(ControlTest, FactBaseCommands) {
 }
 
 TEST_F(ControlTest, StringFactCommandsParseThroughTheEngine) {
-  Engine().ParseFactHook = [](TInferenceEngine& engine, std::string_view text) {
-    return ReadFact(engine, text);
-  };
   RunSteps({
       {"(assert-string \"(c 1)\" \"(c 2)\")", "<Fact-2>"},
       {"(assert-string \"(c 2)\")", "<Fact--1>"},

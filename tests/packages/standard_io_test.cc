@@ -14,15 +14,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "zephro/engine/context.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/engine/io_streams.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/user_function.h"
 #include "zephro/functions/user_package.h"
 #include "zephro/language/clips_parser.h"
-#include "zephro/language/stream_token.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/stream_token.h"
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"
 

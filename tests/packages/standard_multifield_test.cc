@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "zephro/engine/context.h"
 #include "zephro/engine/inference_engine.h"
+#include "zephro/functions/context.h"
 #include "zephro/language/clips_parser.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"

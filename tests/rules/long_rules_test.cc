@@ -9,8 +9,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "zephro/engine/context.h"
 #include "zephro/facts/fact_template.h"
+#include "zephro/functions/context.h"
 #include "zephro/rules/rule.h"
 
 #include "testing/engine_fixture.h"

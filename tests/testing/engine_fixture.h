@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "zephro/engine/inference_engine.h"
-#include "zephro/facts/pattern.h"
+#include "zephro/rules/pattern.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"

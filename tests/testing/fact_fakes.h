@@ -8,10 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "zephro/facts/fact_printer.h"
 #include "zephro/facts/fact_template.h"
-#include "zephro/language/pretty_printer.h"
 #include "zephro/values/interfaces.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"
 

@@ -1,6 +1,6 @@
 #include "testing/fake_reasoner.h"
 
-#include "zephro/language/call_printer.h"
+#include "zephro/functions/call_printer.h"
 #include "zephro/values/exceptions.h"
 
 namespace zephro::testing {

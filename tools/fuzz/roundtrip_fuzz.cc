@@ -18,11 +18,12 @@
 #include <vector>
 
 #include "zephro/engine/collections.h"
+#include "zephro/engine/fact_set.h"
 #include "zephro/engine/inference_engine.h"
-#include "zephro/facts/fact_set.h"
 #include "zephro/functions/interpreted_function.h"
-#include "zephro/language/rule_printer.h"
 #include "zephro/platform/exceptions.h"
+#include "zephro/rules/rule_printer.h"
+#include "zephro/values/printing.h"
 
 namespace {
 

@@ -371,4 +371,7 @@ class TFacts {
   bool cache_hash_codes_ = true;
 };
 
+// "(defglobal ?*a* = 1 ?*b* = (+ 1 2))": every global of `globals`.
+std::string PrettyPrintGlobalVariables(const TEngineVariables& globals);
+
 }  // namespace zephro

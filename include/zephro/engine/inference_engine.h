@@ -70,14 +70,15 @@
 #include <vector>
 
 #include "zephro/engine/collections.h"
-#include "zephro/engine/context.h"
-#include "zephro/engine/limits.h"
-#include "zephro/facts/pattern.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/function_package.h"
 #include "zephro/platform/component.h"
 #include "zephro/rules/activation.h"
+#include "zephro/rules/pattern.h"
 #include "zephro/rules/rete_network.h"
+#include "zephro/rules/rule_environment.h"
 #include "zephro/values/interfaces.h"
+#include "zephro/values/limits.h"
 #include "zephro/values/types.h"
 
 namespace zephro {
@@ -86,7 +87,7 @@ class TRule;
 class TIEToken;
 class TFactSet;
 class TUserPackage;
-class TIEParser;
+class IEngineParser;
 class IStreamToken;
 class TIOStreams;
 
@@ -122,7 +123,10 @@ enum class TIEObjectType : std::uint8_t {
   otReteNetwork,
 };
 
-class TInferenceEngine : public TComponent, public IReasoner, public IFactEnvironment {
+class TInferenceEngine : public TComponent,
+                         public IReasoner,
+                         public IFactEnvironment,
+                         public IRuleEnvironment {
   ZEPHRO_DECLARE_CLASS(TInferenceEngine, TComponent)
 
  public:
@@ -158,7 +162,7 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   float MinActivationStrength() const noexcept { return rete_->MinActivationStrength(); }
   void SetMinActivationStrength(float s) noexcept { rete_->SetMinActivationStrength(s); }
 
-  // Limits on what programs may spend (zephro/engine/limits.h); none by default.
+  // Limits on what programs may spend (zephro/values/limits.h); none by default.
   const TEngineLimits& Limits() const noexcept { return budget_.Limits(); }
   void SetLimits(const TEngineLimits& limits) noexcept { budget_.SetLimits(limits); }
   TEngineBudget& Budget() noexcept { return budget_; }
@@ -231,9 +235,11 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   TRule* FindRule(std::string_view name) const;
   void RemoveRule(std::string_view name);
   // Recompiles `rule` when it is the rule filed under its name.
-  void RuleChange(TRule& rule);
-  void RenameRule(std::string_view old_name, std::string_view new_name);
-  std::int32_t NewRuleId() noexcept { return next_rule_id_++; }
+  void RuleChange(TRule& rule) override;
+  void RenameRule(std::string_view old_name, std::string_view new_name) override;
+  std::int32_t NewRuleId() noexcept override { return next_rule_id_++; }
+  bool FilesRule(std::string_view name, const TRule& rule) const override;
+  void ForgetRule(std::string_view name, TRule& rule) override;
 
   // --- working memory ----------------------------------------------------------------------
   // Asserts `fact`; returns its new id, or -1 for a rejected duplicate.
@@ -278,13 +284,13 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   // For the network: keeps `failure` (the first of a move) to be raised when
   // the move has finished. False when no move is under way: the caller
   // raises it at once.
-  bool DeferMatchFailure(std::exception_ptr failure) noexcept;
+  bool DeferMatchFailure(std::exception_ptr failure) noexcept override;
   std::int32_t NewFactId() noexcept { return next_fact_id_++; }
   std::int32_t NextFactId() const noexcept override { return next_fact_id_; }
   void SetNextFactId(std::int32_t id) noexcept { next_fact_id_ = id; }
   // The fact standing in tokens for negated and test elements.
-  IFact& NullFact() const noexcept { return *null_fact_; }
-  const TIEPattern& InitialFactPattern() const noexcept { return *initial_fact_pattern_; }
+  IFact& NullFact() const noexcept override { return *null_fact_; }
+  const TIEPattern& InitialFactPattern() const noexcept override { return *initial_fact_pattern_; }
   template <class F>
   void ForEachFact(F&& f) const {
     facts_->ForEach(std::forward<F>(f));
@@ -306,31 +312,31 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   virtual void BeginInference();
   virtual void EndInference();
   // The activation being fired, or null.
-  TActivation* FiringActivation() const noexcept { return firing_; }
+  TActivation* FiringActivation() const noexcept override { return firing_; }
 
   // --- the agenda ------------------------------------------------------------------------------
   // Evaluates the rule's salience and places `activation` on the agenda.
   // When either fails, `activation` still holds it.
-  virtual void AddActivation(std::unique_ptr<TActivation>&& activation);
+  void AddActivation(std::unique_ptr<TActivation>&& activation) override;
   virtual void RemoveActivation(int index);
   // Removes `activation`'s entry; returns its former index, or -1.
-  int RemoveActivation(TActivation& activation);
-  virtual void RuleFired(TActivation& activation);
+  int RemoveActivation(TActivation& activation) override;
+  void RuleFired(TActivation& activation) override;
   TActivation& GetActivation(int index) const { return agenda_->Activations(index); }
   int GetAgendaCount() const noexcept { return agenda_->Count(); }
   // Insertion index for an activation of `salience`, or -1 to append.
-  virtual int SearchSalience(std::int32_t salience) const;
+  int SearchSalience(std::int32_t salience) const override;
 
   // --- symbols and variables ----------------------------------------------------------------
   // `prefix` followed by the symbol index, which then advances.
-  std::string GenerateSymbol(std::string_view prefix);
+  std::string GenerateSymbol(std::string_view prefix) override;
   // True when `name` is a defined global variable ("*x*").
-  bool IsGlobalVariable(std::string_view name) const;
+  bool IsGlobalVariable(std::string_view name) const override;
   // Evaluates `value` (a call is run in a child context) and binds the global.
   void ResetGlobalVariable(const std::string& name, const IIEValue& value);
   TIEContext& RootContext() override { return *context_; }
   // The context the network evaluates its tests in (a child of the root).
-  TIEContext& NetworkContext() noexcept { return *network_context_; }
+  TIEContext& NetworkContext() noexcept override { return *network_context_; }
 
   // --- output and input -------------------------------------------------------------------------
   // Routes `text` by logical name: "t" or "" to the capture stream or the
@@ -353,11 +359,12 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   void Parse(std::string_view text, bool execute = true);
   Ref<IFact> ParseFact(std::string_view text);
   TRule* ParseRule(std::string_view text);
-  // The parser entry point the language subsystem installs.
-  std::function<void(TInferenceEngine&, std::string_view, bool)> ParseHook;
-  std::function<Ref<IFact>(TInferenceEngine&, std::string_view)> ParseFactHook;
-  // Reads a token from a logical name other than the host's; the language
-  // subsystem installs it.
+  // The parser Parse, ParseFact and ParseRule use: the language's unless a
+  // host gave the engine another.
+  IEngineParser& Parser() const noexcept { return *parser_; }
+  void SetParser(Ref<IEngineParser> parser);
+  // Reads a token from a logical name when no OnReadToken handler answers;
+  // the standard package installs its reader here.
   std::function<Ref<IStreamToken>(TInferenceEngine&, std::string_view)> ReadTokenHook;
 
   // --- printing ---------------------------------------------------------------------------------
@@ -365,7 +372,10 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   std::string PrintTemplate(const IFactTemplate& fact_template) const override;
   std::string PrintSlot(const IFactSlot& slot) const override;
   std::string PrettyPrint(const IFunCall& call) const override;
-  std::string PrettyPrint(const TRule& rule) const;
+  std::string PrettyPrint(const TRule& rule) const override;
+  IReasoner& Reasoner() noexcept override { return *this; }
+  void VisitFactMatches(
+      const std::function<void(IFact& fact, Ref<IReteToken>& match)>& visit) override;
   Ref<IIEValue> ParseFuzzyValue(const IFactSlot& slot, std::string_view text) override;
 
   // --- functions (the reasoner side) ---------------------------------------------------------------
@@ -464,6 +474,7 @@ class TInferenceEngine : public TComponent, public IReasoner, public IFactEnviro
   TDuplicateConstructs duplicate_constructs_ = TDuplicateConstructs::dcOverwrite;
   TFunctionPackages packages_;
   TTypeChecks type_checks_{TTypeCheck::tcStatic};
+  Ref<IEngineParser> parser_;
   TErrorHandling parser_error_handling_ = TErrorHandling::ehRaiseImmediate;
   TSalience salience_evaluation_ = TSalience::sActivate;
   std::int32_t parser_max_errors_ = 10;

@@ -7,8 +7,8 @@
 //   engine.Parse("(deftemplate person (slot age (type INTEGER)))"
 //                "(defrule adult (person (age ?a&:(>= ?a 18))) => (printout t ?a crlf))");
 //
-// reaches TIEClipsParser::Parse through the hook that InstallClipsParser sets
-// (TInferenceEngine::ParseHook). Every top-level expression is either a value,
+// reaches TIEClipsParser::ParseText, the engine's parser (an engine is made
+// with one, see NewDefaultParser in engine/engine_parser.h). Every top-level expression is either a value,
 // a call (executed at once, or kept when `execute` is false) or a construct,
 // which is built and added to the engine: templates, rules, fact sets,
 // functions, globals and defined types.
@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "zephro/engine/collections.h"
+#include "zephro/engine/engine_parser.h"
 #include "zephro/language/clips_stream.h"
 #include "zephro/language/parsed_constructs.h"
 #include "zephro/platform/ref.h"
@@ -100,7 +101,7 @@ using TFunctionMaker = std::function<Ref<IUserFunction>(TParsedFunction function
 
 // The frame: stream, options, the main loop, error collection and the parse
 // error. The language itself is the subclass's.
-class TIEParser : public RefCounted {
+class TIEParser : public IEngineParser {
  public:
   explicit TIEParser(TInferenceEngine& engine);
 
@@ -242,6 +243,14 @@ class TIEClipsParser final : public TIEParser {
   explicit TIEClipsParser(TInferenceEngine& engine);
 
   bool ParseExpression(bool execute) override;
+
+  // --- what the engine asks of its parser (IEngineParser) ---------------------------
+  // Each takes the engine's error settings and parses `text` in place of the
+  // current stream, which it gives back afterwards.
+  void ParseText(std::string_view text, bool execute) override;
+  Ref<IFact> ParseFactText(std::string_view text) override;
+  std::unique_ptr<TRule> ParseRuleText(std::string_view text) override;
+
   // The construct kind of the expression that starts with `token` (Head looks
   // past a "("). Raises the parse error for a string, punctuation or stray
   // end marker.
@@ -323,11 +332,6 @@ class TIEClipsParser final : public TIEParser {
   void AddDefinedType(Ref<IIEDefinedType> type);
   const TOrderedTable<Ref<IIEDefinedType>>& DefinedTypes() const noexcept { return types_; }
 
-  // The next token read from the logical input `logical_name`: a registered
-  // stream's lines, or the engine's ReadLine for "t". Tokens left on a line
-  // are kept for the next call; the end of a stream gives the end token.
-  Ref<IStreamToken> ReadToken(std::string_view logical_name);
-
  private:
   struct SlotFunction {
     std::string name;
@@ -401,8 +405,6 @@ class TIEClipsParser final : public TIEParser {
   std::uint32_t shared_calls_filed_ = 0;
   SharedCallEntry* SharedCallEntryFor(Ref<IFunCall>& call);
   TOrderedTable<Ref<IIEDefinedType>> types_;
-  // Tokens read from a logical input and not yet handed out.
-  std::map<std::string, std::vector<Ref<IStreamToken>>, std::less<>> pending_input_;
 };
 
 // --- the engine's entry points --------------------------------------------------------------
@@ -414,12 +416,10 @@ class TIEClipsParser final : public TIEParser {
 // The interpreted function (TInterpretedFunction) a deffunction stands for.
 Ref<IUserFunction> MakeDeffunction(TParsedFunction function);
 
-// Sets the engine's ParseHook, ParseFactHook and ReadTokenHook to a new parser,
-// whose function maker is `make_function` (MakeDeffunction when empty).
-// Installing again replaces the parser.
+// Gives the engine a new parser of the language, whose function maker is
+// `make_function` (MakeDeffunction when empty). Installing again replaces it.
 void InstallClipsParser(TInferenceEngine& engine, TFunctionMaker make_function = {});
-// The parser InstallClipsParser set for `engine`; installs one (replacing any
-// other hooks) when the engine's ParseHook is not a parser's.
+// The engine's parser; installs one when the engine's parser is another's.
 TIEClipsParser& ClipsParser(TInferenceEngine& engine);
 
 // Parses and acts on every expression of `text` (TInferenceEngine::Parse).

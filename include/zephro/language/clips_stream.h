@@ -46,7 +46,7 @@
 #include <string_view>
 #include <vector>
 
-#include "zephro/language/stream_token.h"
+#include "zephro/values/stream_token.h"
 
 namespace zephro {
 

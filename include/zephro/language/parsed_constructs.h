@@ -113,6 +113,7 @@ class TParsedDefinedType final : public IIEDefinedType {
   // the first base kind that has one, else the empty value of that kind, else
   // nil.
   Ref<IIEValue> CreateValidDefault(bool multislot) const override;
+  std::string OwnTypeText() const override;
 
  private:
   ~TParsedDefinedType() override = default;

@@ -25,7 +25,7 @@
 namespace zephro {
 
 class TRule;
-class TInferenceEngine;
+class IRuleEnvironment;
 class TPatternMatchTerminalNode;
 template <class T>
 class TIndexedSequence;
@@ -119,7 +119,7 @@ class TActivationAgenda {
 // The engine's agenda: insertion by the engine's SearchSalience.
 class TIEAgenda final : public TActivationAgenda {
  public:
-  explicit TIEAgenda(TInferenceEngine* engine) : engine_(engine) {}
+  explicit TIEAgenda(IRuleEnvironment* engine) : engine_(engine) {}
   int FindInsertion(const TActivation& activation) const override;
   // The salience of entry `index`'s rule.
   std::int32_t SalienceAt(int index) const;
@@ -130,7 +130,7 @@ class TIEAgenda final : public TActivationAgenda {
   std::size_t CheckInvariants() const override;
 
  private:
-  TInferenceEngine* engine_;  // not owned
+  IRuleEnvironment* engine_;  // not owned
 };
 
 }  // namespace zephro

@@ -29,7 +29,7 @@
 
 namespace zephro {
 
-class TInferenceEngine;
+class IRuleEnvironment;
 class TRule;
 class TActivation;
 class TReteNode;
@@ -61,12 +61,12 @@ using TActivationEvent = std::function<void(TActivation& activation)>;
 
 class TReteNetwork {
  public:
-  explicit TReteNetwork(TInferenceEngine* engine);
+  explicit TReteNetwork(IRuleEnvironment* engine);
   ~TReteNetwork();
   TReteNetwork(const TReteNetwork&) = delete;
   TReteNetwork& operator=(const TReteNetwork&) = delete;
 
-  TInferenceEngine* Engine() const noexcept { return engine_; }
+  IRuleEnvironment* Engine() const noexcept { return engine_; }
   bool Enabled() const noexcept { return enabled_; }
   // Disabling clears the network; enabling again leaves it empty.
   void SetEnabled(bool enabled);
@@ -157,7 +157,7 @@ class TReteNetwork {
   friend class TJoinNode;  // keys its memories with the pooled keys
   TMemoryKeyPool& MemoryKeys() noexcept { return *memory_keys_; }
 
-  TInferenceEngine* engine_;  // not owned
+  IRuleEnvironment* engine_;  // not owned
   // Kept until Clear has freed the joins, which read their keys to the end.
   std::unique_ptr<TMemoryKeyPool> memory_keys_;
   // The pattern nodes the compiler may share, for parents with many.

@@ -20,14 +20,14 @@
 #include <utility>
 #include <vector>
 
-#include "zephro/engine/context.h"
-#include "zephro/facts/pattern.h"
+#include "zephro/functions/context.h"
 #include "zephro/platform/component.h"
+#include "zephro/rules/pattern.h"
 #include "zephro/values/interfaces.h"
 
 namespace zephro {
 
-class TInferenceEngine;
+class IRuleEnvironment;
 class TReteNode;
 class TRule;
 
@@ -96,8 +96,8 @@ class TRule : public TComponent {
   // Clears Fired.
   void Reset() noexcept { fired_ = false; }
 
-  TInferenceEngine* Engine() const noexcept { return engine_; }
-  void SetEngine(TInferenceEngine* engine);
+  IRuleEnvironment* Engine() const noexcept { return engine_; }
+  void SetEngine(IRuleEnvironment* engine);
 
   // The left-hand side. AddPattern takes the pattern, inserts the initial-fact
   // pattern first where a rule must start with a positive pattern, rewrites
@@ -181,7 +181,8 @@ class TRule : public TComponent {
   const Ref<IIEValue>& RuleNameValue();
   void ForgetFiringContext() noexcept;
 
-  TInferenceEngine* engine_ = nullptr;  // not owned
+  IRuleEnvironment* engine_ = nullptr;     // not owned
+  TComponent* engine_component_ = nullptr;  // the same engine, told when the rule goes
   // The context of the firings, recycled after each (see Fire); null until
   // the first firing and whenever the engine changes.
   std::unique_ptr<TIEContext> firing_context_;

@@ -313,6 +313,10 @@ class IIEDefinedType : public RefCounted {
   // Why `value` is not valid (empty when it is).
   virtual std::string GetInvalidValueString(const IIEValue& value) const = 0;
   virtual Ref<IIEValue> CreateValidDefault(bool multislot) const = 0;
+  // For a slot's own, unnamed type (named SImplicitDefinedType): how the
+  // slot's definition writes it, "(type words) " and the constraint clauses,
+  // each followed by a blank; empty when it narrows nothing.
+  virtual std::string OwnTypeText() const { return std::string(); }
 };
 
 // What templates and facts ask of the engine that owns them: its type-check

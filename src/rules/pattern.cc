@@ -1,4 +1,4 @@
-#include "zephro/facts/pattern.h"
+#include "zephro/rules/pattern.h"
 
 #include <algorithm>
 #include <array>
@@ -12,10 +12,10 @@
 #include <stdexcept>
 #include <utility>
 
-#include "zephro/engine/context.h"
 #include "zephro/facts/fact_template.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/function_call.h"
-#include "zephro/language/rule_printer.h"
+#include "zephro/rules/rule_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/value.h"
 

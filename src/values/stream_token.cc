@@ -1,6 +1,6 @@
 // Tokens of the language: their printed form and their values.
 
-#include "zephro/language/stream_token.h"
+#include "zephro/values/stream_token.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,9 +1,10 @@
-#include "zephro/facts/fact_set.h"
+#include "zephro/engine/fact_set.h"
 
 #include "zephro/engine/inference_engine.h"
-#include "zephro/language/rule_printer.h"
 #include "zephro/platform/class_registry.h"
 #include "zephro/values/nesting.h"
+#include "zephro/values/printing.h"
+#include "zephro/values/value.h"
 
 namespace zephro {
 
@@ -107,6 +108,19 @@ void TFactSet::Reset() {
     }
     engine_->Assert(std::move(copy));
   }
+}
+
+std::string PrettyPrintFactSet(const TFactSet& fact_set) {
+  std::string text = "(deffacts " + fact_set.FactSetName();
+  if (!fact_set.Comment().empty()) {
+    text += " " + TIEValue::String(fact_set.Comment())->ToString();
+  }
+  text += "\n";
+  for (int i = 0; i < fact_set.Count(); ++i) {
+    text += std::string(kPrintIndent) + fact_set.Text(i) + "\n";
+  }
+  text += ")";
+  return text;
 }
 
 std::string TFactSet::ToString() const { return PrettyPrintFactSet(*this); }

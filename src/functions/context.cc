@@ -1,4 +1,4 @@
-#include "zephro/engine/context.h"
+#include "zephro/functions/context.h"
 
 #include <typeinfo>
 
@@ -236,7 +236,7 @@ void TBindings::Recycle() noexcept {
 // --- contexts --------------------------------------------------------------------------
 
 TIEContext::TIEContext(TInferenceEngine* engine, TIEContext* parent)
-    : engine_(engine), parent_(parent) {}
+    : engine_(engine), parent_(parent), budget_(parent != nullptr ? parent->budget_ : nullptr) {}
 
 TIEContext& TIEContext::Root() noexcept {
   TIEContext* c = this;

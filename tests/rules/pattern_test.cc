@@ -1,4 +1,4 @@
-#include "zephro/facts/pattern.h"
+#include "zephro/rules/pattern.h"
 
 #include <string>
 

@@ -71,4 +71,7 @@ class TFactSet : public TComponent {
   std::vector<Entry> entries_;
 };
 
+// "(deffacts name ...)" with one fact per indented line.
+std::string PrettyPrintFactSet(const TFactSet& fact_set);
+
 }  // namespace zephro

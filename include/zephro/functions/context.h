@@ -32,6 +32,7 @@
 namespace zephro {
 
 class TInferenceEngine;
+class TEngineBudget;
 
 // Where a rule variable takes its value from: the fact of pattern FactIndex in
 // a match, and in it slot SlotIndex (or the whole fact for "__PATTERN", or
@@ -150,6 +151,10 @@ class TIEContext final {
   TIEContext& operator=(const TIEContext&) = delete;
 
   TInferenceEngine* Engine() const noexcept { return engine_; }
+  // What evaluation in this context may spend (null: no limits), shared
+  // with every child pushed from it.
+  TEngineBudget* Budget() const noexcept { return budget_; }
+  void SetBudget(TEngineBudget* budget) noexcept { budget_ = budget; }
   TIEContext* Parent() const noexcept { return parent_; }
   TIEContext& Root() noexcept;
   TBindings& Bindings() noexcept { return bindings_; }
@@ -223,6 +228,7 @@ class TIEContext final {
  private:
   TInferenceEngine* engine_;  // not owned
   TIEContext* parent_;        // not owned
+  TEngineBudget* budget_;     // not owned
   TBindings bindings_;
   Ref<IIEValue> return_value_;
   IFact* fact_ = nullptr;         // not owned

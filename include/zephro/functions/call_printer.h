@@ -1,6 +1,6 @@
 #pragma once
 
-// The printed form of a function call, as the language writes it:
+// Function calls and deffunctions as the language writes them. A call:
 //
 //   ; comment line
 //   (name arg arg (nested arg))
@@ -17,12 +17,23 @@
 //
 // Thread safety: reads the call only.
 
+#include <span>
 #include <string>
+#include <string_view>
+
+#include "zephro/values/interfaces.h"
 
 namespace zephro {
 
 class IFunCall;
 
 std::string PrettyPrintFunCall(const IFunCall& call);
+
+// deffunction := "(deffunction " name " (" parameters ")" line-break
+//                [indent comment line-break] ( indent action line-break )* ")"
+// The parameters are variable values, the actions calls and constants.
+std::string PrettyPrintDeffunction(std::string_view name, std::span<const Ref<IIEValue>> parameters,
+                                   std::string_view comment,
+                                   std::span<const Ref<IIEValue>> actions);
 
 }  // namespace zephro

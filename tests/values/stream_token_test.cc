@@ -1,4 +1,4 @@
-#include "zephro/language/stream_token.h"
+#include "zephro/values/stream_token.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "zephro/engine/context.h"
+#include "zephro/functions/context.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

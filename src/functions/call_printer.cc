@@ -1,29 +1,18 @@
+// Function calls and deffunctions back to the text of the language.
+
+#include "zephro/functions/call_printer.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "zephro/language/call_printer.h"
-#include "zephro/language/pretty_printer.h"
 #include "zephro/values/interfaces.h"
+#include "zephro/values/printing.h"
+#include "zephro/values/value.h"
 
 namespace zephro {
 namespace {
-
-// Writes each line of `comment` as a comment line of the language.
-void AppendCommentLines(std::string& out, std::string_view comment) {
-  while (!comment.empty()) {
-    const std::size_t end = comment.find(kPrintLineBreak);
-    const std::string_view line = comment.substr(0, end);
-    if (!line.starts_with(';')) {
-      out += "; ";
-    }
-    out += line;
-    out += kPrintLineBreak;
-    comment = end == std::string_view::npos ? std::string_view()
-                                            : comment.substr(end + kPrintLineBreak.size());
-  }
-}
 
 // An argument's printed form. The word nil reads as the shared constant, an
 // atom with empty text, whose text form is empty: written as nil, it reads
@@ -85,7 +74,7 @@ std::string PrettyPrintFunCall(const IFunCall& call) {
     std::size_t next;
   };
   std::string out;
-  AppendCommentLines(out, call.Comment());
+  out += CommentLines(call.Comment());
   std::vector<OpenCall> open;
   auto begin = [&](const IFunCall& c) {
     out += '(';
@@ -112,6 +101,26 @@ std::string PrettyPrintFunCall(const IFunCall& call) {
     }
   }
   return out;
+}
+
+std::string PrettyPrintDeffunction(std::string_view name, std::span<const Ref<IIEValue>> parameters,
+                                   std::string_view comment,
+                                   std::span<const Ref<IIEValue>> actions) {
+  std::string out = "(deffunction " + std::string(name) + " (";
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    out += (i > 0 ? " " : "") + parameters[i]->ToString();
+  }
+  out += ")";
+  out += kPrintLineBreak;
+  if (!comment.empty()) {
+    out += std::string(kPrintIndent) + TIEValue::String(comment)->ToString();
+    out += kPrintLineBreak;
+  }
+  for (const Ref<IIEValue>& action : actions) {
+    out += std::string(kPrintIndent) + IndentLines(action->ToString());
+    out += kPrintLineBreak;
+  }
+  return out + ")";
 }
 
 }  // namespace zephro

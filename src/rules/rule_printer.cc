@@ -1,32 +1,16 @@
-#include "zephro/language/rule_printer.h"
+// Rules and patterns back to the text of the language.
 
-#include "zephro/engine/collections.h"
-#include "zephro/facts/fact_set.h"
-#include "zephro/facts/pattern.h"
-#include "zephro/language/pretty_printer.h"
+#include "zephro/rules/rule_printer.h"
+
+#include "zephro/rules/pattern.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/value.h"
 
 namespace zephro {
 
 namespace {
-
-std::string CommentLines(const std::string& comment) {
-  std::string out;
-  std::size_t start = 0;
-  while (start < comment.size()) {
-    std::size_t end = comment.find('\n', start);
-    if (end == std::string::npos) {
-      end = comment.size();
-    }
-    std::string_view line(comment.data() + start, end - start);
-    out += line.starts_with(";") ? std::string(line) : "; " + std::string(line);
-    out += "\n";
-    start = end + 1;
-  }
-  return out;
-}
 
 std::string TestText(const TIEPatternMatchTest& t) {
   std::string text = t.IsNegated() ? "~" : "";
@@ -159,36 +143,6 @@ std::string PrettyPrintRule(const TRule& rule) {
   }
   text += ")";
   return text;
-}
-
-std::string PrettyPrintFactSet(const TFactSet& fact_set) {
-  std::string text = "(deffacts " + fact_set.FactSetName();
-  if (!fact_set.Comment().empty()) {
-    text += " " + TIEValue::String(fact_set.Comment())->ToString();
-  }
-  text += "\n";
-  for (int i = 0; i < fact_set.Count(); ++i) {
-    text += std::string(kPrintIndent) + fact_set.Text(i) + "\n";
-  }
-  text += ")";
-  return text;
-}
-
-std::string PrettyPrintGlobal(std::string_view name, const IIEValue& value) {
-  std::string text(name);
-  if (!text.starts_with("?")) {
-    text = "?" + text;
-  }
-  return text + " = " + value.ToString();
-}
-
-std::string PrettyPrintGlobalVariables(const TEngineVariables& globals) {
-  std::string text = "(defglobal";
-  for (int i = 0; i < globals.Count(); ++i) {
-    const auto& [name, value] = globals.At(i);
-    text += " " + PrettyPrintGlobal(name, *value);
-  }
-  return text + ")";
 }
 
 }  // namespace zephro

@@ -1,0 +1,39 @@
+#pragma once
+
+// IEngineParser: the engine's parser, as the engine sees it.
+//
+// Every engine owns one parser. A new engine gets the language's parser from
+// NewDefaultParser; a host may give it another (TInferenceEngine::SetParser).
+// The engine hands it the text it is asked to load, the facts written as text
+// (fact sets, assert-string) and the rules written as text; the parser builds
+// constructs and adds them to the engine, and runs top-level calls.
+//
+// Thread safety: as the engine's.
+
+#include <memory>
+#include <string_view>
+
+#include "zephro/platform/ref.h"
+#include "zephro/values/interfaces.h"
+
+namespace zephro {
+
+class TInferenceEngine;
+class TRule;
+
+class IEngineParser : public RefCounted {
+ public:
+  // Parses every expression of `text`: constructs are added to the engine,
+  // top-level calls run when `execute` is true. Errors are raised as the
+  // engine's ParserErrorHandling and ParserMaxErrors say.
+  virtual void ParseText(std::string_view text, bool execute) = 0;
+  // The fact `text` writes (not asserted).
+  virtual Ref<IFact> ParseFactText(std::string_view text) = 0;
+  // The rule `text` defines (not filed: the engine files it).
+  virtual std::unique_ptr<TRule> ParseRuleText(std::string_view text) = 0;
+};
+
+// The parser of a new engine: the language's own.
+Ref<IEngineParser> NewDefaultParser(TInferenceEngine& engine);
+
+}  // namespace zephro
