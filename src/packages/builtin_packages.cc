@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "zephro/engine/engine_parts.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/user_package.h"
 #include "zephro/packages/math_package.h"

@@ -421,12 +421,20 @@ class TInferenceEngine : public TComponent,
   void FireActivation();
   void ReorderAgenda();
   void SetAgenda(std::vector<std::unique_ptr<TActivation>> activations);
+  // The texts of the facts (last to first) and rules a template's
+  // redefinition takes away, to be built again on the new definition.
+  struct TDependentTexts {
+    std::vector<std::string> facts;
+    std::vector<std::string> rules;
+  };
+  // Takes away the pending changes, facts and rules that depend on
+  // `fact_template`; records their texts in `texts` when given.
+  void WithdrawDependents(const IFactTemplate& fact_template, TDependentTexts* texts);
   void RemoveDependencies(const IFactTemplate& fact_template);
   void RemoveAllDependencies();
   void ReplaceTemplate(const Ref<IFactTemplate>& old_template,
                        const Ref<IFactTemplate>& new_template);
   bool DependsOn(const TRule& rule, const IFactTemplate& fact_template) const;
-  void PrintWatch(std::string_view text);
   bool Watching(TConstructWatch w) const noexcept { return watch_.Contains(w) && OnPrintOut; }
   // Passes the fact in storage slot `slot` into the network (taAdd) or
   // withdraws it (taRemove).
@@ -518,6 +526,8 @@ class TInferenceEngine : public TComponent,
   // Run state.
   std::recursive_mutex lock_;
   TActivation* firing_ = nullptr;
+  // The firing activation once it has left the agenda while it fired.
+  std::unique_ptr<TActivation> fired_;
   std::int32_t next_fact_id_ = 0;
   std::int32_t next_rule_id_ = 0;
   std::uint64_t function_version_ = 0;

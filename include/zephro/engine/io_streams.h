@@ -31,22 +31,6 @@ class TLogicalStream {
   virtual bool AtEnd() = 0;
 };
 
-// A file opened for reading ("r"), writing ("w") or appending ("a").
-class TFileStream final : public TLogicalStream {
- public:
-  // Raises EIEException when the file cannot be opened.
-  TFileStream(const std::string& path, std::string_view mode);
-  bool Write(std::string_view text) override;
-  bool ReadLine(std::string& line) override;
-  std::string ReadAll() override;
-  bool AtEnd() override;
-
- private:
-  std::fstream file_;
-  bool readable_;
-  bool writable_;
-};
-
 // A stream over a string, readable and writable.
 class TStringStream final : public TLogicalStream {
  public:

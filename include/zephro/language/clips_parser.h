@@ -45,7 +45,7 @@
 #include <vector>
 
 #include "zephro/engine/collections.h"
-#include "zephro/engine/engine_parser.h"
+#include "zephro/engine/engine_parts.h"
 #include "zephro/language/clips_stream.h"
 #include "zephro/language/parsed_constructs.h"
 #include "zephro/platform/ref.h"

@@ -1,8 +1,11 @@
 #pragma once
 
-// IEngineParser: the engine's parser, as the engine sees it.
+// What the layers above the engine give every new engine: its parser and its
+// built-in function packages. The engine declares them here and the language
+// and the packages define them, so that the engine includes nothing of theirs.
 //
-// Every engine owns one parser. A new engine gets the language's parser from
+// IEngineParser: the engine's parser, as the engine sees it. Every engine
+// owns one parser. A new engine gets the language's parser from
 // NewDefaultParser; a host may give it another (TInferenceEngine::SetParser).
 // The engine hands it the text it is asked to load, the facts written as text
 // (fact sets, assert-string) and the rules written as text; the parser builds
@@ -13,6 +16,7 @@
 #include <memory>
 #include <string_view>
 
+#include "zephro/functions/function_package.h"
 #include "zephro/platform/ref.h"
 #include "zephro/values/interfaces.h"
 
@@ -20,6 +24,7 @@ namespace zephro {
 
 class TInferenceEngine;
 class TRule;
+class TUserPackage;
 
 class IEngineParser : public RefCounted {
  public:
@@ -35,5 +40,9 @@ class IEngineParser : public RefCounted {
 
 // The parser of a new engine: the language's own.
 Ref<IEngineParser> NewDefaultParser(TInferenceEngine& engine);
+
+// Creates the built-in package `package` owned by `engine`, which registers
+// its functions with the engine; null when that package is not available.
+TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& engine);
 
 }  // namespace zephro
