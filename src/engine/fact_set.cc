@@ -86,7 +86,11 @@ void TFactSet::RebuildFactsOf(const IFactTemplate& fact_template,
       return false;
     }
     e.fact = rebuild(e.text);
-    return !e.fact;
+    if (!e.fact) {
+      return true;
+    }
+    e.text = e.fact->ToString();  // as written on the new definition
+    return false;
   });
 }
 

@@ -650,7 +650,7 @@ TEST(ConstructsTest, RedefiningATemplateRewritesTheFactSetsWrittenOnIt) {
       // An ordered relation given a template after its facts were written.
       {"(deffacts d (event (number 1) (kind sale)))"
        "(deftemplate event (slot number) (slot kind))",
-       "(deffacts d\n  (event (number 1) (kind sale) )\n)",
+       "(deffacts d\n  (event (kind sale) (number 1))\n)",
        "(Initial-Fact)\n(event (kind sale) (number 1))"},
       // Fields that are no template's slots: the fact leaves the set.
       {"(deffacts d (event (number 1) neq (event 2)) (other 1))"
@@ -659,7 +659,7 @@ TEST(ConstructsTest, RedefiningATemplateRewritesTheFactSetsWrittenOnIt) {
       // A slot added with a default.
       {"(deftemplate p (slot a))(deffacts d (p (a 1)) (q))"
        "(deftemplate p (slot a) (slot b (default 2)))",
-       "(deffacts d\n  (p (a 1))\n  (q)\n)",
+       "(deffacts d\n  (p (a 1) (b 2))\n  (q)\n)",
        "(Initial-Fact)\n(p (a 1) (b 2))\n(q)"},
       // A slot taken away that a fact had filled.
       {"(deftemplate p (slot a) (slot b))(deffacts d (q) (p (a 1) (b 2)))"
@@ -682,6 +682,7 @@ TEST(ConstructsTest, RedefiningATemplateRewritesTheFactSetsWrittenOnIt) {
     }
     ParserFixture again;
     again.Engine().Parse(printed, true);
+    EXPECT_EQ(again.Engine().FactSets()[0]->ToString(), c.fact_set);
     again.Engine().Reset();
     EXPECT_EQ(again.Engine().Facts().ToString(), c.facts);
   }

@@ -46,8 +46,9 @@ class TFactSet : public TComponent {
   const std::string& Text(int index) const { return entries_[static_cast<std::size_t>(index)].text; }
   // Replaces the lines: kept as text, parsed when there is an engine.
   void SetFacts(const std::vector<std::string>& lines);
-  // Rebuilds every fact of `fact_template` from its text with `rebuild`; an
-  // entry for which `rebuild` gives null is removed, text and all.
+  // Rebuilds every fact of `fact_template` from its text with `rebuild`, and
+  // its text from the new fact; an entry for which `rebuild` gives null is
+  // removed, text and all.
   void RebuildFactsOf(const IFactTemplate& fact_template,
                       const std::function<Ref<IFact>(const std::string& text)>& rebuild);
 
