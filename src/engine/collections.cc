@@ -172,7 +172,7 @@ bool TRules::Add(TRule& rule) {
   }
   if (engine_ != nullptr) {
     if (engine_->Watching(TConstructWatch::cwCompilation)) {
-      engine_->PrintOut("", rule.CompileTrace() + "\n");
+      engine_->PrintOut("", engine_->ReteNetwork().LastCompileTrace() + "\n");
     }
     if (engine_->OnAddRule) {
       engine_->OnAddRule(*engine_, rule);

@@ -92,7 +92,6 @@ class TReteCompiler {
   TReteCompiler(TReteNetwork& rete, TRule& rule) : rete_(rete), rule_(rule) {}
 
   void Compile() {
-    rule_.ClearCompileTrace();
     const int n = rule_.PatternCount();
     ends_.assign(static_cast<std::size_t>(n), nullptr);
     FirstPass();
@@ -105,9 +104,16 @@ class TReteCompiler {
   // the rule uses twice is listed twice), each use counted once listed.
   std::span<TReteNode* const> Listed() const noexcept { return nodes_; }
   TReteNode* Terminal() const noexcept { return terminal_; }
+  // Each step of the compilation: "+" (a node made) or "=" (a node shared)
+  // followed by "1" (a pattern node), "2" (a join) or "t" (the terminal).
+  const std::string& Trace() const noexcept { return trace_; }
 
  private:
   std::vector<TReteNode*>& Nodes() { return nodes_; }
+  void Step(bool made, char kind) {
+    trace_ += made ? '+' : '=';
+    trace_ += kind;
+  }
 
   // Adopts `node` into the network and lists it among the rule's nodes
   // before anything links it: when linking fails half-way (out of memory),
@@ -160,7 +166,7 @@ class TReteCompiler {
     if (found != nullptr) {
       Nodes().push_back(found);  // listed first: the use is counted once listed
       found->AddUse();
-      rule_.AddCompileStep(false, '1');
+      Step(false, '1');
       return *found;
     }
     TReteNode& node = AdoptListed(
@@ -170,7 +176,7 @@ class TReteCompiler {
     } else {
       rete_.RegisterRoot(node);
     }
-    rule_.AddCompileStep(true, '1');
+    Step(true, '1');
     return node;
   }
 
@@ -476,7 +482,7 @@ class TReteCompiler {
             candidate->EnteredFrom(right, TCallType::ctRight) && candidate->Equals(*node)) {
           Nodes().push_back(candidate);
           candidate->AddUse();
-          rule_.AddCompileStep(false, '2');
+          Step(false, '2');
           return *candidate;
         }
       }
@@ -491,7 +497,7 @@ class TReteCompiler {
     if (auto* join = dynamic_cast<TJoinNode*>(raw)) {
       ShareRight(*join, left, right);
     }
-    rule_.AddCompileStep(true, '2');
+    Step(true, '2');
     return placed;
   }
 
@@ -569,7 +575,7 @@ class TReteCompiler {
     TReteNode& node = AdoptListed(std::move(terminal));
     terminal_ = &node;
     rete_.Link(last, node, TCallType::ctActivate);
-    rule_.AddCompileStep(true, 't');
+    Step(true, 't');
     // Feed working memory through the rule's roots, each root once.
     std::vector<TReteNode*> roots;
     std::unordered_set<const TReteNode*> listed;
@@ -676,6 +682,7 @@ class TReteCompiler {
   std::vector<TReteNode*> fed_roots_;  // while working memory is fed
   std::vector<TReteNode*> nodes_;      // see Listed
   TReteNode* terminal_ = nullptr;
+  std::string trace_;
   // The nodes at or above `above_of_` (see IsAbove).
   std::unordered_set<const TReteNode*> above_;
   const TReteNode* above_of_ = nullptr;
@@ -805,6 +812,7 @@ void TReteNetwork::AddRule(TRule& rule) {
   TReteCompiler compiler(*this, rule);
   try {
     compiler.Compile();
+    last_compile_trace_ = rule.RuleName() + ": " + compiler.Trace();
   } catch (...) {
     DropUses(compiler.Listed());  // leave no half-built nodes behind
     compiler.RestoreSharedRoots();

@@ -97,59 +97,6 @@ void TRule::SetComment(std::string_view comment) {
   Change();
 }
 
-namespace {
-
-// A compile step's character (the kind, upper case for a shared node) and
-// its code in place (0: no step).
-constexpr std::string_view kStepCodes(
-    "\0"
-    "12tABT",
-    7);
-constexpr int kStepBits = 3;
-constexpr int kStepsInPlace = 64 / kStepBits;
-
-}  // namespace
-
-std::string TRule::CompileTrace() const {
-  std::string steps;
-  for (int i = 0; i < kStepsInPlace; ++i) {
-    const auto code = static_cast<std::size_t>((compile_steps_ >> (kStepBits * i)) & 7u);
-    if (code == 0) {
-      break;
-    }
-    steps += kStepCodes[code];
-  }
-  if (more_compile_steps_) {
-    steps += *more_compile_steps_;
-  }
-  std::string trace = rule_name_ + ": ";
-  for (const char step : steps) {
-    const bool shared = step >= 'A' && step <= 'Z';
-    trace += shared ? '=' : '+';
-    trace += shared ? (step == 'T' ? 't' : static_cast<char>(step - 'A' + '1')) : step;
-  }
-  return trace;
-}
-
-void TRule::AddCompileStep(bool made, char kind) {
-  if (!made) {
-    kind = kind == 't' ? 'T' : static_cast<char>(kind - '1' + 'A');
-  }
-  int used = 0;
-  while (used < kStepsInPlace && ((compile_steps_ >> (kStepBits * used)) & 7u) != 0) {
-    ++used;
-  }
-  const std::size_t code = kStepCodes.find(kind, 1);
-  if (!more_compile_steps_ && used < kStepsInPlace && code != std::string_view::npos) {
-    compile_steps_ |= std::uint64_t{code} << (kStepBits * used);
-    return;
-  }
-  if (!more_compile_steps_) {
-    more_compile_steps_ = std::make_unique<std::string>();
-  }
-  *more_compile_steps_ += kind;
-}
-
 void TRule::SetEngine(IRuleEnvironment* engine) {
   if (engine == engine_) {
     return;

@@ -99,6 +99,10 @@ class TReteNetwork {
   // Compiles `rule` into nodes (sharing what other rules already built) and
   // brings the new nodes up to date with working memory.
   void AddRule(TRule& rule);
+  // The last rule compiled and the steps of its compilation, as
+  // "name: +1+1=1+2+t": each "+" (a node made) or "=" (a node shared)
+  // followed by "1" (a pattern node), "2" (a join) or "t" (the terminal).
+  const std::string& LastCompileTrace() const noexcept { return last_compile_trace_; }
   // Releases the rule's nodes; nodes no other rule uses are freed.
   void RemoveRule(TRule& rule);
   bool ContainsRule(const TRule& rule) const;
@@ -178,6 +182,7 @@ class TReteNetwork {
       binding_refs_;
   int hash_key_ = 101;
   float min_activation_strength_ = 0;
+  std::string last_compile_trace_;
   bool enabled_ = true;
   bool share_right_memories_ = true;
 };

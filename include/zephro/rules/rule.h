@@ -145,18 +145,6 @@ class TRule : public TComponent {
   // inside its own actions gets a context of its own.
   void Fire(const IReteToken& token);
 
-  // The compiler's trace ("name: +1+1+2+t"): the rule's name and the steps
-  // of its last compilation, each "+" (a node made) or "=" (a node shared)
-  // followed by "1" (a pattern node), "2" (a join) or "t" (the terminal).
-  std::string CompileTrace() const;
-  // Forgets the steps, for a new compilation.
-  void ClearCompileTrace() noexcept {
-    compile_steps_ = 0;
-    more_compile_steps_.reset();
-  }
-  // REQUIRES: `made` or shared, `kind` one of '1', '2', 't'.
-  void AddCompileStep(bool made, char kind);
-
   void BeginUpdate() noexcept { ++updating_; }
   void EndUpdate();
   // Tells the engine (which recompiles the rule) and fires OnChange unless
@@ -189,11 +177,6 @@ class TRule : public TComponent {
   Ref<IIEValue> rule_name_value_;
   std::string rule_name_;
   std::unique_ptr<std::string> comment_;  // few rules have one
-  // The compile trace, a step in three bits (see AddCompileStep), 21 steps
-  // in place; a longer trace goes on in a string of its own, one character
-  // a step: the kind, upper case for a shared node.
-  std::uint64_t compile_steps_ = 0;
-  std::unique_ptr<std::string> more_compile_steps_;
   Ref<IIEValue> salience_value_;
   // The patterns as objects, or packed (one of the two is empty).
   mutable std::vector<std::unique_ptr<TIEPattern>> patterns_;
