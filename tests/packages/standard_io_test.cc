@@ -28,6 +28,7 @@
 
 #include "packages/standard_functions.h"
 #include "testing/engine_fixture.h"
+#include "testing/package_checks.h"
 
 namespace zephro {
 namespace {
@@ -36,8 +37,6 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
-
-constexpr std::int32_t kMax = kUnlimitedArguments;
 
 // An engine whose standard output is captured, and a folder for its files that
 // is removed afterwards.
@@ -79,81 +78,10 @@ class StandardIoTest : public ::testing::Test {
 
 // --- registration --------------------------------------------------------------
 
-struct Signature {
-  const char* name;
-  const char* syntax;
-  std::int32_t min;
-  std::int32_t max;
-};
-
-constexpr Signature kSignatures[] = {
-    {"printout", " <logical-name> <expression>*", 0, kMax},
-    {"format", " <logical-name> <string-expression> <expression>*", 2, kMax},
-    {"read", " [<logical-name>]", 0, 1},
-    {"readline", " [<logical-name>]", 0, 1},
-    {"open", " <filename> <logical-name> [a|r|w|r+]", 2, 3},
-    {"close", " [<logical-name>+]", 0, kMax},
-    {"batch", " <filename>", 1, 1},
-    {"load", " <filename>", 1, 1},
-    {"save", " <filename>", 1, 1},
-    {"load-facts", " <filename>", 1, 1},
-    {"save-facts", " <file-name> [<fact-template-name>+]", 1, kMax},
-    {"dribble-on", " <filename>", 1, 1},
-    {"dribble-off", "", 0, 0},
-    {"remove", " [<file-name>]", 1, 1},
-    {"rename", " [<old-file-name> <new-file-name>]", 2, 2},
-    {"create$", " <expression>*", 0, kMax},
-    {"delete$", " <multifield-expression> <start-integer-expression> <end-integer-expression>", 3,
-     3},
-    {"explode$", " <string-expression> ", 1, 1},
-    {"first$", " <multifield-expression> ", 1, 1},
-    {"implode$", " <multifield-expression> ", 1, 1},
-    {"insert$", " <multifield-expression> <integer-expression> <expression>*", 2, kMax},
-    {"length$", " <multifield-expression> ", 1, 1},
-    {"member", " <to-find-expression> <expression>+", 2, 2147483647},
-    {"member$", " <expression> <multifield-expression>", 2, 2},
-    {"nth$", " <integer-expression> <multifield-expression>", 2, 2},
-    {"replace$",
-     " <multifield-expression> <start-integer-expression> <end-integer-expression> "
-     "<expression>*",
-     3, kMax},
-    {"rest$", " <multifield-expression>", 1, 1},
-    {"subseq$", " <multifield-expression> <start-integer-expression> <end-integer-expression>", 3,
-     3},
-    {"subsetp", " <expression> <multifield-expression>", 2, 2},
-};
-
-TEST_F(StandardIoTest, RegistersEveryFunctionWithItsSignature) {
+TEST_F(StandardIoTest, EveryFunctionIsCallableWithinItsLimits) {
   TUserPackage package(nullptr);
   AddStandardIoFunctions(package);
-  ASSERT_EQ(package.Functions().Count(), static_cast<int>(std::size(kSignatures)));
-  for (const Signature& s : kSignatures) {
-    SCOPED_TRACE(s.name);
-    const int index = package.IndexOf(s.name);
-    ASSERT_GE(index, 0);
-    const IUserFunction& f = package.Functions().Get(index);
-    EXPECT_EQ(f.ArgumentString(), s.syntax);
-    EXPECT_EQ(f.MinArgumentCount(), s.min);
-    EXPECT_EQ(f.MaxArgumentCount(), s.max);
-    EXPECT_FALSE(f.Comment().empty());
-    // The engine's copy is the one calls reach, and it enforces the limits.
-    ASSERT_NE(Engine().GetUserFunction(s.name), nullptr);
-    std::string call = std::string("(") + s.name;
-    for (int i = 0; i < s.min - 1; ++i) {
-      call += " x";
-    }
-    if (s.min > 0) {
-      EXPECT_THAT([&] { Eval(call + ")"); },
-                  ThrowsMessage<EIEException>(StrEq(FormatMessage(STooFewArgs, s.name))));
-    }
-    if (s.max < 4) {
-      for (int i = std::max(s.min - 1, 0); i <= s.max; ++i) {
-        call += " x";
-      }
-      EXPECT_THAT([&] { Eval(call + ")"); },
-                  ThrowsMessage<EIEException>(StrEq(FormatMessage(STooManyArgs, s.name))));
-    }
-  }
+  testing::ExpectEveryFunctionKeepsItsLimits(package, Engine());
 }
 
 // --- printout and format -----------------------------------------------------------
