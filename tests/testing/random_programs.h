@@ -69,7 +69,8 @@ bool Valid(const Rule& rule);
 
 // Candidate simplifications of `program`, smallest first: runs of ops left
 // out (with the retracts of an assert left out), a pattern or a field less, a
-// field simpler, a fact field less. Every rule of every candidate is Valid.
+// field simpler, a fact field less. When the rules of `program` are Valid, so
+// are those of every candidate.
 std::vector<Program> Simpler(const Program& program);
 
 }  // namespace zephro::testing::reference
