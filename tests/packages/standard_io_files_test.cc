@@ -21,8 +21,8 @@ namespace zephro {
 namespace {
 
 using testing::FilesIn;
-using testing::StandardIoTest;
 using ::testing::HasSubstr;
+using testing::StandardIoTest;
 using ::testing::StartsWith;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
