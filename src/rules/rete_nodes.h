@@ -387,4 +387,26 @@ class TPatternMatchTerminalNode final : public TReteNode {
   bool initialized_ = false;
 };
 
+// Points the network's context at a partial match and a fact while a
+// predicate runs, and back at nothing however it ends. A predicate that
+// raises while a fact moves through the network does not match: the nodes
+// hand the failure to the engine (TReteNetwork::DeferFailure), which raises
+// it once the fact has moved through the whole network.
+class TFocus {
+ public:
+  TFocus(TIEContext& context, const TIEToken* token, IFact* fact) noexcept : context_(context) {
+    context_.SetToken(const_cast<TIEToken*>(token));
+    context_.SetFact(fact);
+  }
+  ~TFocus() {
+    context_.SetToken(nullptr);
+    context_.SetFact(nullptr);
+  }
+  TFocus(const TFocus&) = delete;
+  TFocus& operator=(const TFocus&) = delete;
+
+ private:
+  TIEContext& context_;
+};
+
 }  // namespace zephro

@@ -149,6 +149,7 @@ class TReteNetwork {
 
  private:
   friend class TReteCompiler;
+  friend TReteNode* CompileRule(TReteNetwork& rete, TRule& rule, std::string& trace);
   void FreeNode(TReteNode& node);
   // Drops one rule's use of each of `nodes` (listed in the order they were
   // made or found), the last first, freeing each node no rule uses then.
