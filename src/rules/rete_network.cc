@@ -22,7 +22,7 @@
 #include "rules/alpha_index.h"
 #include "rules/rete_compiler.h"
 #include "rules/rete_nodes.h"
-#include "rules/token.h"
+#include "rules/token_memory.h"
 
 namespace zephro {
 

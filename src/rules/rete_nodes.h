@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "rules/test_program.h"
-#include "rules/token.h"
+#include "rules/token_memory.h"
 #include "zephro/facts/slot_position.h"
 #include "zephro/functions/context.h"
 #include "zephro/platform/inline_vector.h"

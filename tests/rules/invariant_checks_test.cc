@@ -15,7 +15,7 @@
 
 #include "platform/compact_arena.h"
 #include "rules/rete_nodes.h"
-#include "rules/token.h"
+#include "rules/token_memory.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/facts/fact.h"
 #include "zephro/rules/activation.h"

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "rules/token.h"
+#include "rules/token_memory.h"
 #include "zephro/facts/fact.h"
 
 namespace zephro {
