@@ -2,9 +2,17 @@
 
 // Helpers shared by the value sources; not part of the public interface.
 
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
 #include <string>
+#include <string_view>
+#include <system_error>
+#include <typeinfo>
 
 #include "zephro/values/interfaces.h"
+#include "zephro/values/value.h"
 
 namespace zephro {
 
@@ -38,5 +46,35 @@ IIEValue* PeekPatternBindingSlot(const TIEContext& context, const TObject& recor
 IIEValue* PeekBoundSlot(const TIEContext& context, const TObject* object);
 // The record's own text, "FactIdx=N SlotIdx=S".
 std::string PatternBindingText(const TObject& record);
+
+// Truncates toward zero into 32 bits, saturating where the double does not fit
+// (NaN becomes 0) so that no conversion is undefined.
+inline std::int32_t TruncateToInt32(double d) {
+  if (std::isnan(d)) {
+    return 0;
+  }
+  if (d >= 2147483647.0) {
+    return std::numeric_limits<std::int32_t>::max();
+  }
+  if (d <= -2147483648.0) {
+    return std::numeric_limits<std::int32_t>::min();
+  }
+  return static_cast<std::int32_t>(d);
+}
+
+// The value as a TIEValue when it is one (the class is final, so the type test
+// is exact and cheap), else null.
+inline const TIEValue* AsTIEValue(const IIEValue* v) {
+  return typeid(*v) == typeid(TIEValue) ? static_cast<const TIEValue*>(v) : nullptr;
+}
+
+// The text of FormatFloat, written into `buf`.
+inline std::string_view FormatFloatInto(char (&buf)[400], double value) {
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 4);
+  if (ec != std::errc()) {
+    return "nan";
+  }
+  return std::string_view(buf, static_cast<std::size_t>(end - buf));
+}
 
 }  // namespace zephro
