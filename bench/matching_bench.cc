@@ -16,6 +16,7 @@
 
 #include "bench_support.h"
 #include "zephro/rules/pattern.h"
+#include "zephro/rules/rete_network.h"
 #include "zephro/rules/rule.h"
 
 namespace zephro {

@@ -4,6 +4,8 @@
 #include <set>
 
 #include "zephro/engine/inference_engine.h"
+#include "zephro/rules/activation.h"
+#include "zephro/rules/rete_network.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"

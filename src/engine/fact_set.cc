@@ -1,6 +1,8 @@
 #include "zephro/engine/fact_set.h"
 
+#include "zephro/engine/collections.h"
 #include "zephro/engine/inference_engine.h"
+#include "zephro/functions/context.h"
 #include "zephro/platform/class_registry.h"
 #include "zephro/values/nesting.h"
 #include "zephro/values/printing.h"

@@ -9,14 +9,19 @@
 #include <cstdlib>
 
 #include "platform/debug_checks.h"
+#include "zephro/engine/collections.h"
 #include "zephro/engine/engine_parts.h"
 #include "zephro/engine/fact_set.h"
 #include "zephro/engine/io_streams.h"
 #include "zephro/facts/fact_printer.h"
 #include "zephro/facts/fact_template.h"
 #include "zephro/functions/call_printer.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/user_package.h"
 #include "zephro/platform/class_registry.h"
+#include "zephro/rules/activation.h"
+#include "zephro/rules/pattern.h"
+#include "zephro/rules/rete_network.h"
 #include "zephro/rules/rule.h"
 #include "zephro/rules/rule_printer.h"
 #include "zephro/values/exceptions.h"
@@ -63,28 +68,7 @@ TInferenceEngine::~TInferenceEngine() {
     std::abort();
   }
   destroying_ = true;
-  OnAddActivation = nullptr;
-  OnRemoveActivation = nullptr;
-  OnRuleFired = nullptr;
-  OnStartInference = nullptr;
-  OnEndInference = nullptr;
-  OnReset = nullptr;
-  OnClear = nullptr;
-  OnAddDefaultPackages = nullptr;
-  OnAssertion = nullptr;
-  OnRetraction = nullptr;
-  OnClearFacts = nullptr;
-  OnAddRule = nullptr;
-  OnRemoveRule = nullptr;
-  OnNewFactTemplate = nullptr;
-  OnRemoveFactTemplate = nullptr;
-  OnClearFactTemplates = nullptr;
-  OnClearRules = nullptr;
-  OnAddUserFunction = nullptr;
-  OnRemoveUserFunction = nullptr;
-  OnPrintOut = nullptr;
-  OnReadLine = nullptr;
-  OnReadToken = nullptr;
+  static_cast<TEngineEvents&>(*this) = TEngineEvents();  // no handler runs from here on
   Clear();
   capture_.reset();
   DestroyPackages();
@@ -180,6 +164,14 @@ void TInferenceEngine::SetFactDuplication(bool on) {
 
 void TInferenceEngine::SetTypeChecks(TTypeChecks checks) { type_checks_ = checks; }
 
+float TInferenceEngine::MinActivationStrength() const noexcept {
+  return rete_->MinActivationStrength();
+}
+
+void TInferenceEngine::SetMinActivationStrength(float s) noexcept {
+  rete_->SetMinActivationStrength(s);
+}
+
 void TInferenceEngine::SetParserErrorHandling(TErrorHandling handling) noexcept {
   parser_error_handling_ = handling;
 }
@@ -247,6 +239,11 @@ TRule* TInferenceEngine::AddRule(TRule& rule) {
   CheckAfterMove();  // the new nodes learned working memory
 #endif
   return &rule;
+}
+
+TRule* TInferenceEngine::AddRule(std::unique_ptr<TRule> rule) {
+  auto& owned = static_cast<TRule&>(InsertComponent(std::move(rule)));
+  return AddRule(owned);
 }
 
 TRule* TInferenceEngine::FindRule(std::string_view name) const { return rules_->Get(name); }
@@ -398,9 +395,7 @@ Ref<IFact> TInferenceEngine::ParseFact(std::string_view text) {
 
 TRule* TInferenceEngine::ParseRule(std::string_view text) {
   const Ref<IEngineParser> parser = parser_;
-  std::unique_ptr<TRule> rule = parser->ParseRuleText(text);
-  auto& owned = static_cast<TRule&>(InsertComponent(std::move(rule)));
-  return AddRule(owned);
+  return AddRule(parser->ParseRuleText(text));
 }
 
 std::string TInferenceEngine::PrintFact(const IFact& fact) const { return PrettyPrintFact(fact); }

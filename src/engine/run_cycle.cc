@@ -8,9 +8,14 @@
 #include <exception>
 
 #include "platform/debug_checks.h"
-#include "zephro/platform/scope_exit.h"
+#include "zephro/engine/collections.h"
 #include "zephro/engine/fact_set.h"
 #include "zephro/engine/io_streams.h"
+#include "zephro/functions/context.h"
+#include "zephro/platform/scope_exit.h"
+#include "zephro/rules/activation.h"
+#include "zephro/rules/pattern.h"
+#include "zephro/rules/rete_network.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
@@ -278,6 +283,12 @@ void TInferenceEngine::SetStrategy(TSearchStrategy strategy) {
   strategy_ = strategy;
   SetAgenda(std::move(current));
 }
+
+TActivation& TInferenceEngine::GetActivation(int index) const {
+  return agenda_->Activations(index);
+}
+
+int TInferenceEngine::GetAgendaCount() const noexcept { return agenda_->Count(); }
 
 // --- the agenda side ----------------------------------------------------------------------------
 

@@ -5,7 +5,11 @@
 
 #include <algorithm>
 
+#include "zephro/engine/collections.h"
 #include "zephro/engine/fact_set.h"
+#include "zephro/functions/context.h"
+#include "zephro/rules/activation.h"
+#include "zephro/rules/rete_network.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
 

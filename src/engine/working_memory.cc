@@ -8,6 +8,10 @@
 
 #include "platform/debug_checks.h"
 #include "rules/token.h"
+#include "zephro/engine/collections.h"
+#include "zephro/functions/context.h"
+#include "zephro/rules/activation.h"
+#include "zephro/rules/rete_network.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 
@@ -275,6 +279,10 @@ void TInferenceEngine::RetractPending(const IFact& fact) {
 void TInferenceEngine::VisitFactMatches(
     const std::function<void(IFact& fact, Ref<IReteToken>& match)>& visit) {
   facts_->ForEachMatch(visit);
+}
+
+void TInferenceEngine::ForEachFact(const std::function<void(IFact& fact)>& visit) const {
+  facts_->ForEach(visit);
 }
 
 }  // namespace zephro

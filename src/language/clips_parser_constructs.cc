@@ -13,6 +13,7 @@
 #include "zephro/engine/fact_set.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/facts/fact_template.h"
+#include "zephro/functions/context.h"
 #include "zephro/language/clips_parser.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "zephro/engine/inference_engine.h"
+#include "zephro/functions/context.h"
 #include "zephro/functions/function_call.h"
 #include "zephro/language/clips_parser.h"
 #include "zephro/values/exceptions.h"

@@ -78,7 +78,8 @@ double Checked(double result, std::initializer_list<double> operands) {
 }
 
 bool InInt32Range(double value) {
-  return value >= -2147483648.0 && value <= 2147483647.0;  // false for NaN
+  return value >= static_cast<double>(std::numeric_limits<std::int32_t>::min()) &&
+         value <= static_cast<double>(std::numeric_limits<std::int32_t>::max());  // false for NaN
 }
 
 std::int32_t Int32OrOverflow(std::int64_t value, const char* function) {

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "zephro/engine/collections.h"
 #include "zephro/facts/fact_template.h"
 #include "zephro/functions/user_package.h"
 #include "zephro/packages/standard_control.h"

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "zephro/engine/collections.h"
 #include "zephro/facts/fact.h"
 #include "zephro/functions/user_package.h"
 #include "zephro/packages/standard_control.h"

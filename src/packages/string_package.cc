@@ -1,6 +1,7 @@
 #include "zephro/packages/string_package.h"
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@ namespace {
 // A text length or position as a language integer. Texts longer than the
 // 32-bit range cannot come from the language; clamp rather than wrap.
 std::int32_t TextInteger(std::size_t n) {
-  constexpr std::size_t kMax = 2147483647;
+  constexpr auto kMax = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
   return static_cast<std::int32_t>(n < kMax ? n : kMax);
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "zephro/values/exceptions.h"
@@ -28,7 +29,8 @@ std::int32_t IntegerOf(double number) {
   if (std::isnan(number)) {
     return 0;
   }
-  return static_cast<std::int32_t>(std::clamp(number, -2147483648.0, 2147483647.0));
+  return static_cast<std::int32_t>(std::clamp(number, static_cast<double>(std::numeric_limits<std::int32_t>::min()),
+                                               static_cast<double>(std::numeric_limits<std::int32_t>::max())));
 }
 
 bool IsNilWord(std::string_view text) {

@@ -53,10 +53,10 @@ inline std::int32_t TruncateToInt32(double d) {
   if (std::isnan(d)) {
     return 0;
   }
-  if (d >= 2147483647.0) {
+  if (d >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
     return std::numeric_limits<std::int32_t>::max();
   }
-  if (d <= -2147483648.0) {
+  if (d <= static_cast<double>(std::numeric_limits<std::int32_t>::min())) {
     return std::numeric_limits<std::int32_t>::min();
   }
   return static_cast<std::int32_t>(d);

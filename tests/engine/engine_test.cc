@@ -263,17 +263,18 @@ TEST(EngineThreadsTest, HostAssertsUnderLockWhileRunning) {
   }
   std::thread host([&] {
     for (std::int32_t i = 1000; i < 1200; ++i) {
-      e.Lock();
+      const TEngineLock lock(e);
       fx.Assert("a", Ints({i}));
-      e.Unlock();
     }
   });
   int fired = 0;
   while (true) {
     fired += e.Run();
-    e.Lock();
-    const bool done = e.Facts().Count() == 401 && e.GetAgendaCount() == 0;
-    e.Unlock();
+    bool done = false;
+    {
+      const TEngineLock lock(e);
+      done = e.Facts().Count() == 401 && e.GetAgendaCount() == 0;
+    }
     if (done) {
       break;
     }

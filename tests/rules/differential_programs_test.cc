@@ -113,7 +113,7 @@ struct Side {
     std::string key = a.Rule().RuleName() + ":";
     for (int k = 0; k < a.Token().Count(); ++k) {
       const IFact* f = a.Token().GetFacts(k);
-      key += " " + std::to_string(f == &fx.Engine().NullFact() ? -1 : f->GetID());
+      key += " " + std::to_string(f == &static_cast<IRuleEnvironment&>(fx.Engine()).NullFact() ? -1 : f->GetID());
     }
     return key;
   }

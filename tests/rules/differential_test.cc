@@ -170,7 +170,7 @@ TEST_P(DifferentialTest, NetworkAgreesWithNaiveMatcher) {
         std::string key = a.Rule().RuleName() + ":";
         for (int k = 0; k < a.Token().Count(); ++k) {
           IFact* f = a.Token().GetFacts(k);
-          key += " " + std::to_string(f == &fx.Engine().NullFact() ? -1 : f->GetID());
+          key += " " + std::to_string(f == &static_cast<IRuleEnvironment&>(fx.Engine()).NullFact() ? -1 : f->GetID());
         }
         actual.insert(key);
       }

@@ -7,8 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "zephro/engine/collections.h"
 #include "zephro/engine/inference_engine.h"
+#include "zephro/functions/context.h"
+#include "zephro/rules/activation.h"
 #include "zephro/rules/pattern.h"
+#include "zephro/rules/rete_network.h"
 #include "zephro/rules/rule.h"
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"

@@ -26,7 +26,9 @@
 // thread can exclude firings while it changes working memory (it must hold
 // the lock for every call it makes into the engine). Nothing else is guarded:
 // without the lock, use an engine from one thread at a time. Reference counts
-// of shared objects are atomic.
+// of values, facts, templates and functions are atomic; those of match
+// tokens (TActivation::TokenRef) are not: copy or release a token's Ref only
+// on the engine's thread or under its lock.
 //
 // Re-entrancy: handlers (the On... events) and host functions run in the
 // middle of the engine's work, on its thread. From there they may read
@@ -63,67 +65,42 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "zephro/engine/collections.h"
-#include "zephro/functions/context.h"
+#include "zephro/engine/engine_events.h"
 #include "zephro/functions/function_package.h"
 #include "zephro/platform/component.h"
-#include "zephro/rules/activation.h"
-#include "zephro/rules/pattern.h"
-#include "zephro/rules/rete_network.h"
+#include "zephro/platform/ordered_table.h"
 #include "zephro/rules/rule_environment.h"
-#include "zephro/values/interfaces.h"
 #include "zephro/values/limits.h"
-#include "zephro/values/types.h"
 
 namespace zephro {
 
-class TRule;
-class TIEToken;
-class TFactSet;
-class TUserPackage;
 class IEngineParser;
 class IStreamToken;
+class TActivation;
+class TEngineVariables;
+class TFactSet;
+class TFactTemplates;
+class TFacts;
+class TGlobalVariables;
+class TIEAgenda;
+class TIEContext;
+class TIEPattern;
+class TIEToken;
 class TIOStreams;
-
-class TInferenceEngine;
-using TNotifyEvent = std::function<void(TInferenceEngine& sender)>;
-using TFactEvent = std::function<void(TInferenceEngine& sender, IFact& fact)>;
-using TRuleEvent = std::function<void(TInferenceEngine& sender, TRule& rule)>;
-using TAgendaEvent =
-    std::function<void(TInferenceEngine& sender, int index, TActivation& activation)>;
-using TInferenceEvent = std::function<void(TInferenceEngine& sender, int rules_fired)>;
-using TFactTemplateEvent = std::function<void(TInferenceEngine& sender, IFactTemplate& tmpl)>;
-using TUserFunctionEvent =
-    std::function<void(TInferenceEngine& sender, IUserFunction& function)>;
-using TPrintOutEvent =
-    std::function<void(TInferenceEngine& sender, std::string_view out_id, std::string_view text)>;
-using TReadLineEvent =
-    std::function<void(TInferenceEngine& sender, std::string_view in_id, std::string& text)>;
-using TReadTokenEvent = std::function<void(TInferenceEngine& sender, std::string_view in_id,
-                                           Ref<IStreamToken>& token)>;
-
-// The objects CreateIEObject makes.
-enum class TIEObjectType : std::uint8_t {
-  otAgenda,
-  otEngineVariables,
-  otFacts,
-  otFactSets,
-  otFactTemplates,
-  otGlobalVariables,
-  otDefinedTypes,
-  otIOStreams,
-  otRules,
-  otUserFunctions,
-  otReteNetwork,
-};
+class TReteNetwork;
+class TRule;
+class TRules;
+class TUserPackage;
 
 class TInferenceEngine : public TComponent,
+                         public TEngineEvents,
                          public IReasoner,
                          public IFactEnvironment,
                          public IRuleEnvironment {
@@ -159,8 +136,8 @@ class TInferenceEngine : public TComponent,
   void SetSymbolIndex(std::int32_t value) noexcept;
   TSalience SalienceEvaluation() const noexcept { return salience_evaluation_; }
   void SetSalienceEvaluation(TSalience s) noexcept { salience_evaluation_ = s; }
-  float MinActivationStrength() const noexcept { return rete_->MinActivationStrength(); }
-  void SetMinActivationStrength(float s) noexcept { rete_->SetMinActivationStrength(s); }
+  float MinActivationStrength() const noexcept;
+  void SetMinActivationStrength(float s) noexcept;
 
   // Limits on what programs may spend (zephro/values/limits.h); none by default.
   const TEngineLimits& Limits() const noexcept { return budget_.Limits(); }
@@ -172,39 +149,23 @@ class TInferenceEngine : public TComponent,
   bool FileAccess() const noexcept { return file_access_; }
   void SetFileAccess(bool on) noexcept { file_access_ = on; }
 
-  // --- events -------------------------------------------------------------------------
-  TAgendaEvent OnAddActivation;
-  TAgendaEvent OnRemoveActivation;
-  TRuleEvent OnRuleFired;
-  TNotifyEvent OnStartInference;
-  TInferenceEvent OnEndInference;
-  TNotifyEvent OnReset;
-  TNotifyEvent OnClear;
-  TNotifyEvent OnAddDefaultPackages;
-  TFactEvent OnAssertion;
-  TFactEvent OnRetraction;
-  TNotifyEvent OnClearFacts;
-  TRuleEvent OnAddRule;
-  TRuleEvent OnRemoveRule;
-  TFactTemplateEvent OnNewFactTemplate;
-  TFactTemplateEvent OnRemoveFactTemplate;
-  TNotifyEvent OnClearFactTemplates;
-  TNotifyEvent OnClearRules;
-  TUserFunctionEvent OnAddUserFunction;
-  TUserFunctionEvent OnRemoveUserFunction;
-  TPrintOutEvent OnPrintOut;
-  TReadLineEvent OnReadLine;
-  TReadTokenEvent OnReadToken;
-
   // --- collections ----------------------------------------------------------------------
   TFacts& Facts() noexcept { return *facts_; }
+  const TFacts& Facts() const noexcept { return *facts_; }
   TFactTemplates& FactTemplates() noexcept { return *fact_templates_; }
+  const TFactTemplates& FactTemplates() const noexcept { return *fact_templates_; }
   TRules& Rules() noexcept { return *rules_; }
+  const TRules& Rules() const noexcept { return *rules_; }
   TGlobalVariables& GlobalVariables() noexcept { return *global_variables_; }
+  const TGlobalVariables& GlobalVariables() const noexcept { return *global_variables_; }
   TEngineVariables& EngineVariables() noexcept { return *engine_variables_; }
+  const TEngineVariables& EngineVariables() const noexcept { return *engine_variables_; }
   TReteNetwork& ReteNetwork() noexcept { return *rete_; }
+  const TReteNetwork& ReteNetwork() const noexcept { return *rete_; }
   TIEAgenda& Agenda() noexcept { return *agenda_; }
+  const TIEAgenda& Agenda() const noexcept { return *agenda_; }
   TIOStreams& IOStreams() noexcept { return *io_streams_; }
+  const TIOStreams& IOStreams() const noexcept { return *io_streams_; }
   const std::vector<TFactSet*>& FactSets() const noexcept { return fact_sets_; }
   void AddFactSet(TFactSet& fact_set);
   void RemoveFactSet(TFactSet& fact_set);
@@ -232,14 +193,13 @@ class TInferenceEngine : public TComponent,
   // setting drops is freed when the engine owns it; returns the filed rule or
   // null. A rule that fails to compile raises and is freed likewise.
   TRule* AddRule(TRule& rule);
+  // Takes `rule` over (the engine owns it from now on) and files it as above.
+  TRule* AddRule(std::unique_ptr<TRule> rule);
   TRule* FindRule(std::string_view name) const;
   void RemoveRule(std::string_view name);
   // Recompiles `rule` when it is the rule filed under its name.
   void RuleChange(TRule& rule) override;
   void RenameRule(std::string_view old_name, std::string_view new_name) override;
-  std::int32_t NewRuleId() noexcept override { return next_rule_id_++; }
-  bool FilesRule(std::string_view name, const TRule& rule) const override;
-  void ForgetRule(std::string_view name, TRule& rule) override;
 
   // --- working memory ----------------------------------------------------------------------
   // Asserts `fact`; returns its new id, or -1 for a rejected duplicate.
@@ -261,12 +221,6 @@ class TInferenceEngine : public TComponent,
   // Frees `component` now, or once the firing rule has fired when one is
   // firing (the rules a rule's actions remove).
   void Retire(std::unique_ptr<TComponent> component);
-  // Queues an assertion or a retraction of `fact` for when the fact moving
-  // through the network has finished (see Matching).
-  virtual void AddPendingFact(Ref<IFact> fact, bool is_assertion);
-  // Asserts and retracts what was queued, in the order it was queued; a
-  // failure is raised once the queue is empty (the first one).
-  void ProcessPendingFacts();
   int PendingFactCount() const noexcept { return static_cast<int>(pending_.size()); }
 
   // True while a fact moves through the network. Code the network runs
@@ -281,20 +235,10 @@ class TInferenceEngine : public TComponent,
   bool Matching() const noexcept { return matching_ > 0; }
   // Raises SMatchingInProgress with `what` while Matching().
   void CheckNotMatching(const char* what) const;
-  // For the network: keeps `failure` (the first of a move) to be raised when
-  // the move has finished. False when no move is under way: the caller
-  // raises it at once.
-  bool DeferMatchFailure(std::exception_ptr failure) noexcept override;
-  std::int32_t NewFactId() noexcept { return next_fact_id_++; }
   std::int32_t NextFactId() const noexcept override { return next_fact_id_; }
   void SetNextFactId(std::int32_t id) noexcept { next_fact_id_ = id; }
-  // The fact standing in tokens for negated and test elements.
-  IFact& NullFact() const noexcept override { return *null_fact_; }
-  const TIEPattern& InitialFactPattern() const noexcept override { return *initial_fact_pattern_; }
-  template <class F>
-  void ForEachFact(F&& f) const {
-    facts_->ForEach(std::forward<F>(f));
-  }
+  // Visits each fact of working memory, in id order.
+  void ForEachFact(const std::function<void(IFact& fact)>& visit) const;
 
   // --- the run cycle -------------------------------------------------------------------------
   // Removes all knowledge; leaves the two internal templates and no facts.
@@ -304,9 +248,11 @@ class TInferenceEngine : public TComponent,
   virtual void Reset();
   // Fires activations until the agenda is empty, halt is called or
   // `max_rules` rules fired; returns the number fired.
-  int Run(int max_rules = 2147483647);
+  int Run(int max_rules = std::numeric_limits<int>::max());
   void Halt() noexcept { halted_ = true; }
   bool Halted() const noexcept { return halted_; }
+  // The engine lock (recursive); prefer TEngineLock, which releases it
+  // however its scope ends.
   void Lock();
   void Unlock();
   virtual void BeginInference();
@@ -315,15 +261,8 @@ class TInferenceEngine : public TComponent,
   TActivation* FiringActivation() const noexcept override { return firing_; }
 
   // --- the agenda ------------------------------------------------------------------------------
-  // Evaluates the rule's salience and places `activation` on the agenda.
-  // When either fails, `activation` still holds it.
-  void AddActivation(std::unique_ptr<TActivation>&& activation) override;
-  virtual void RemoveActivation(int index);
-  // Removes `activation`'s entry; returns its former index, or -1.
-  int RemoveActivation(TActivation& activation) override;
-  void RuleFired(TActivation& activation) override;
-  TActivation& GetActivation(int index) const { return agenda_->Activations(index); }
-  int GetAgendaCount() const noexcept { return agenda_->Count(); }
+  TActivation& GetActivation(int index) const;
+  int GetAgendaCount() const noexcept;
   // Insertion index for an activation of `salience`, or -1 to append.
   int SearchSalience(std::int32_t salience) const override;
 
@@ -335,8 +274,6 @@ class TInferenceEngine : public TComponent,
   // Evaluates `value` (a call is run in a child context) and binds the global.
   void ResetGlobalVariable(const std::string& name, const IIEValue& value);
   TIEContext& RootContext() override { return *context_; }
-  // The context the network evaluates its tests in (a child of the root).
-  TIEContext& NetworkContext() noexcept override { return *network_context_; }
 
   // --- output and input -------------------------------------------------------------------------
   // Routes `text` by logical name: "t" or "" to the capture stream or the
@@ -373,9 +310,6 @@ class TInferenceEngine : public TComponent,
   std::string PrintSlot(const IFactSlot& slot) const override;
   std::string PrettyPrint(const IFunCall& call) const override;
   std::string PrettyPrint(const TRule& rule) const override;
-  IReasoner& Reasoner() noexcept override { return *this; }
-  void VisitFactMatches(
-      const std::function<void(IFact& fact, Ref<IReteToken>& match)>& visit) override;
   Ref<IIEValue> ParseFuzzyValue(const IFactSlot& slot, std::string_view text) override;
 
   // --- functions (the reasoner side) ---------------------------------------------------------------
@@ -389,21 +323,49 @@ class TInferenceEngine : public TComponent,
 
  protected:
   void Notification(TComponent& component, TOperation operation) override;
+  // --- what the network and the agenda tell the engine; a subclass may
+  // override them (calling the engine's own), hosts do not call them.
+  // Queues an assertion or a retraction of `fact` for when the fact moving
+  // through the network has finished (see Matching).
+  virtual void AddPendingFact(Ref<IFact> fact, bool is_assertion);
+  // Evaluates the rule's salience and places `activation` on the agenda.
+  // When either fails, `activation` still holds it.
+  void AddActivation(std::unique_ptr<TActivation>&& activation) override;
+  virtual void RemoveActivation(int index);
+  // Removes `activation`'s entry; returns its former index, or -1.
+  int RemoveActivation(TActivation& activation) override;
+  void RuleFired(TActivation& activation) override;
   // Creates the built-in packages of Packages, then raises OnAddDefaultPackages.
   virtual void AddDefaultPackages();
 
  private:
+  // --- the engine as the rules and the network see it (IRuleEnvironment)
+  // and the plumbing of working memory: not for hosts.
+  std::int32_t NewRuleId() noexcept override { return next_rule_id_++; }
+  bool FilesRule(std::string_view name, const TRule& rule) const override;
+  void ForgetRule(std::string_view name, TRule& rule) override;
+  // Asserts and retracts what was queued, in the order it was queued; a
+  // failure is raised once the queue is empty (the first one).
+  void ProcessPendingFacts();
+  // For the network: keeps `failure` (the first of a move) to be raised when
+  // the move has finished. False when no move is under way: the caller
+  // raises it at once.
+  bool DeferMatchFailure(std::exception_ptr failure) noexcept override;
+  std::int32_t NewFactId() noexcept { return next_fact_id_++; }
+  // The fact standing in tokens for negated and test elements.
+  IFact& NullFact() const noexcept override { return *null_fact_; }
+  const TIEPattern& InitialFactPattern() const noexcept override { return *initial_fact_pattern_; }
+  // The context the network evaluates its tests in (a child of the root).
+  TIEContext& NetworkContext() noexcept override { return *network_context_; }
+  IReasoner& Reasoner() noexcept override { return *this; }
+  void VisitFactMatches(
+      const std::function<void(IFact& fact, Ref<IReteToken>& match)>& visit) override;
+
   friend class TFactTemplates;
   friend class TRules;
   friend class TFacts;
   friend class TReteCompiler;  // feeds working memory to a new rule
 
-  // Visits each fact with the token the network made for it; see
-  // TFacts::ForEachMatch.
-  template <class F>
-  void ForEachFactMatch(F&& f) {
-    facts_->ForEachMatch(std::forward<F>(f));
-  }
 
   void CreateInternalConstructs();
   void RetractSlot(int slot);
@@ -553,6 +515,23 @@ class TInferenceEngine : public TComponent,
     TBusyScope& operator=(const TBusyScope&) = delete;
     int& count;
   };
+};
+
+// Holds an engine's lock for its lifetime:
+//
+//   {
+//     const TEngineLock lock(engine);   // no firing runs meanwhile
+//     engine.Assert("(reading 42)");
+//   }
+class [[nodiscard]] TEngineLock {
+ public:
+  explicit TEngineLock(TInferenceEngine& engine) : engine_(engine) { engine_.Lock(); }
+  ~TEngineLock() { engine_.Unlock(); }
+  TEngineLock(const TEngineLock&) = delete;
+  TEngineLock& operator=(const TEngineLock&) = delete;
+
+ private:
+  TInferenceEngine& engine_;
 };
 
 }  // namespace zephro

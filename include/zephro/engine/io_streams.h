@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "zephro/engine/collections.h"
+#include "zephro/platform/ordered_table.h"
 
 namespace zephro {
 

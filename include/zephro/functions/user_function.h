@@ -56,6 +56,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -81,7 +82,7 @@ enum class TNumberRelation : std::uint8_t {
 enum class TNumberOperation : std::uint8_t { noNone, noAdd, noSubtract, noMultiply };
 
 // MaxArgumentCount of a function without upper limit (the largest 32-bit value).
-inline constexpr std::int32_t kUnlimitedArguments = 2147483647;
+inline constexpr std::int32_t kUnlimitedArguments = std::numeric_limits<std::int32_t>::max();
 
 class TIEUserFunction : public IUserFunction {
  public:

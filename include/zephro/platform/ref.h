@@ -10,7 +10,10 @@
 // copy is an atomic operation.
 //
 // Thread safety: counts change with atomic operations, so a Ref<T> may be
-// released on any thread. Nothing else about the object is guarded.
+// released on any thread, except for objects that confine their count
+// (ConfineCount below): the matcher's tokens. A Ref to a token may be
+// copied or released only on the engine's thread, or under its lock.
+// Nothing else about an object is guarded.
 
 #include <atomic>
 #include <cstdint>

@@ -39,6 +39,8 @@ class TActivation {
 
   TRule& Rule() const noexcept { return *rule_; }
   IReteToken& Token() const noexcept { return *token_; }
+  // The token's count is not atomic: copy or release this Ref only on the
+  // engine's thread or under its lock.
   const Ref<IReteToken>& TokenRef() const noexcept { return token_; }
   TPatternMatchTerminalNode* Node() const noexcept { return node_; }
   float Strength() const noexcept { return strength_; }

@@ -8,7 +8,9 @@
 // rest of the engine relies on; the subsystem that implements it documents the
 // details.
 //
-// Thread safety: reference counts are atomic; nothing else is guarded.
+// Thread safety: reference counts are atomic, except a match token's
+// (IReteToken), which is confined to the engine's thread and lock (see
+// platform/ref.h); nothing else is guarded.
 
 #include <cstdint>
 #include <functional>

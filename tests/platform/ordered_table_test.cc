@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "zephro/engine/collections.h"
+#include "zephro/platform/ordered_table.h"
 
 namespace zephro::testing {
 namespace {

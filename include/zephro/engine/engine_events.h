@@ -1,0 +1,69 @@
+#pragma once
+
+// TEngineEvents: the events an engine raises, each an optional handler the
+// host assigns (an empty one is not called). The engine derives from it, so
+// a handler is assigned as engine.OnPrintOut = ... . Every handler gets the
+// engine as `sender`; what a handler may do from there is said in
+// inference_engine.h (Re-entrancy).
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "zephro/values/interfaces.h"
+
+namespace zephro {
+
+class IStreamToken;
+class TActivation;
+class TRule;
+
+class TInferenceEngine;
+using TNotifyEvent = std::function<void(TInferenceEngine& sender)>;
+using TFactEvent = std::function<void(TInferenceEngine& sender, IFact& fact)>;
+using TRuleEvent = std::function<void(TInferenceEngine& sender, TRule& rule)>;
+using TAgendaEvent =
+    std::function<void(TInferenceEngine& sender, int index, TActivation& activation)>;
+using TInferenceEvent = std::function<void(TInferenceEngine& sender, int rules_fired)>;
+using TFactTemplateEvent = std::function<void(TInferenceEngine& sender, IFactTemplate& tmpl)>;
+using TUserFunctionEvent =
+    std::function<void(TInferenceEngine& sender, IUserFunction& function)>;
+using TPrintOutEvent =
+    std::function<void(TInferenceEngine& sender, std::string_view out_id, std::string_view text)>;
+using TReadLineEvent =
+    std::function<void(TInferenceEngine& sender, std::string_view in_id, std::string& text)>;
+using TReadTokenEvent = std::function<void(TInferenceEngine& sender, std::string_view in_id,
+                                           Ref<IStreamToken>& token)>;
+
+struct TEngineEvents {
+  // The agenda: an activation added at or removed from `index`; a rule fired.
+  TAgendaEvent OnAddActivation;
+  TAgendaEvent OnRemoveActivation;
+  TRuleEvent OnRuleFired;
+  // Runs, resets and clears.
+  TNotifyEvent OnStartInference;
+  TInferenceEvent OnEndInference;
+  TNotifyEvent OnReset;
+  TNotifyEvent OnClear;
+  TNotifyEvent OnAddDefaultPackages;
+  // Working memory.
+  TFactEvent OnAssertion;
+  TFactEvent OnRetraction;
+  TNotifyEvent OnClearFacts;
+  // Constructs filed and removed.
+  TRuleEvent OnAddRule;
+  TRuleEvent OnRemoveRule;
+  TFactTemplateEvent OnNewFactTemplate;
+  TFactTemplateEvent OnRemoveFactTemplate;
+  TNotifyEvent OnClearFactTemplates;
+  TNotifyEvent OnClearRules;
+  TUserFunctionEvent OnAddUserFunction;
+  TUserFunctionEvent OnRemoveUserFunction;
+  // Output and input by logical name: text printed, a line or a token read
+  // on "t" (see TInferenceEngine::PrintOut, ReadLine and ReadToken).
+  TPrintOutEvent OnPrintOut;
+  TReadLineEvent OnReadLine;
+  TReadTokenEvent OnReadToken;
+};
+
+}  // namespace zephro
