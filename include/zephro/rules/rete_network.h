@@ -106,9 +106,6 @@ class TReteNetwork {
   // Releases the rule's nodes; nodes no other rule uses are freed.
   void RemoveRule(TRule& rule);
   bool ContainsRule(const TRule& rule) const;
-  // Sends `token` to the roots that can match it; answers whether any root
-  // passed it on.
-  bool ProcessToken(const Ref<TIEToken>& token);
   // Empties every memory and drops every node.
   void Clear();
   // Drops every activation of every terminal node without telling anyone
@@ -143,12 +140,17 @@ class TReteNetwork {
   // 1 for crisp values. The fuzzy subsystem installs the measure.
   std::function<float(const IIEValue& fuzzy, const IIEValue& other)> Compatibility;
 
+
+ private:
+  friend class TInferenceEngine;  // moves facts through the network
+  friend class TReteCompiler;     // builds nodes
+  // Sends `token` to the roots that can match it; answers whether any root
+  // passed it on.
+  bool ProcessToken(const Ref<TIEToken>& token);
   // Node bookkeeping for the compiler.
   TReteNode& Adopt(std::unique_ptr<TReteNode> node);
   void Link(TReteNode& from, TReteNode& to, TCallType call_type);
 
- private:
-  friend class TReteCompiler;
   friend TReteNode* CompileRule(TReteNetwork& rete, TRule& rule, std::string& trace);
   void FreeNode(TReteNode& node);
   // Drops one rule's use of each of `nodes` (listed in the order they were
