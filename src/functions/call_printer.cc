@@ -14,21 +14,11 @@
 namespace zephro {
 namespace {
 
-// An argument's printed form. The word nil reads as the shared constant, an
-// atom with empty text, whose text form is empty: written as nil, it reads
-// back instead of vanishing from the call.
-//
-// An atom may hold bytes that end or escape a word (a blank, a parenthesis, a
+// A word (an atom, a function's name) as it reads back whole. A word may hold
+// bytes that end or escape a word (a blank, a parenthesis, a quote, a
 // backslash...) when it was written with backslashes: each is written back
-// behind a backslash, so that the atom reads back whole.
-std::string ArgumentText(const IIEValue& value) {
-  if (value.DType() != TIEType::dtAtom) {
-    return value.ToString();
-  }
-  const std::string_view text = value.Text();
-  if (text.empty()) {
-    return "nil";
-  }
+// behind a backslash.
+std::string WordText(std::string_view text) {
   constexpr std::string_view kEndsAWord = "[]\"&();<|~\\";
   std::string out;
   out.reserve(text.size());
@@ -42,6 +32,17 @@ std::string ArgumentText(const IIEValue& value) {
     out += c;
   }
   return out;
+}
+
+// An argument's printed form. The word nil reads as the shared constant, an
+// atom with empty text, whose text form is empty: written as nil, it reads
+// back instead of vanishing from the call.
+std::string ArgumentText(const IIEValue& value) {
+  if (value.DType() != TIEType::dtAtom) {
+    return value.ToString();
+  }
+  const std::string_view text = value.Text();
+  return text.empty() ? std::string("nil") : WordText(text);
 }
 
 // A multifield argument is a slot and its value, as modify and duplicate take
@@ -78,7 +79,7 @@ std::string PrettyPrintFunCall(const IFunCall& call) {
   std::vector<OpenCall> open;
   auto begin = [&](const IFunCall& c) {
     out += '(';
-    out += c.Name();
+    out += WordText(c.Name());
     open.push_back({&c, 0});
   };
   begin(call);
@@ -106,7 +107,7 @@ std::string PrettyPrintFunCall(const IFunCall& call) {
 std::string PrettyPrintDeffunction(std::string_view name, std::span<const Ref<IIEValue>> parameters,
                                    std::string_view comment,
                                    std::span<const Ref<IIEValue>> actions) {
-  std::string out = "(deffunction " + std::string(name) + " (";
+  std::string out = "(deffunction " + WordText(name) + " (";
   for (std::size_t i = 0; i < parameters.size(); ++i) {
     out += (i > 0 ? " " : "") + parameters[i]->ToString();
   }

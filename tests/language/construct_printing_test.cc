@@ -112,6 +112,9 @@ TEST(ConstructsTest, PrintedConstructsParseBackToTheSameText) {
       // Backslashes written into an atom keep what they escape.
       {Kind::kCall, "", "(f a\\\\b c\\(d\\) e\\ f g\\;h)"},
       {Kind::kFunction, "", "(deffunction q () (f a\\\"b) (g \"x\ny\"))"},
+      // So do backslashes written into a function's name.
+      {Kind::kCall, "", "(prin\\\"out t \"r \")"},
+      {Kind::kRule, "", "(defrule named (x) => (prin\\\"out t \"r \"))"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);

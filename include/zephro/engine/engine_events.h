@@ -40,7 +40,7 @@ struct TEngineEvents {
   TAgendaEvent OnAddActivation;
   TAgendaEvent OnRemoveActivation;
   TRuleEvent OnRuleFired;
-  // Runs, resets and clears.
+  // Runs, resets, clears; the built-in packages made (the host adds its own).
   TNotifyEvent OnStartInference;
   TInferenceEvent OnEndInference;
   TNotifyEvent OnReset;

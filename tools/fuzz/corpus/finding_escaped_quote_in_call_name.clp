@@ -1,0 +1,27 @@
+; Language code run while a fact is matched may change working memory: the
+; changes wait until the fact has moved through the network. What cannot wait
+; raises, and the fact is then not asserted.
+(deffunction clears () (clear) TRUE)
+(defrule r (x ?n&:(clears)) => (prin\"out t "r " ?n crlf))
+(assert (x 1))
+(printout tÿÿÿÿÿÿÿÿafter clear"x 1))
+finitions take effect.
+(clear)
+(reset)
+(open "redefined_rule.clp" o¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡c¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡¡ut "w")
+(printout out "(defrule r (x) => (printout t \"new r\" crlf))" crlf)
+(close out)
+(defrule r (x) => (load "redefined_rule.clp") (printout t "after" crlf))
+(assert (x))
+(ru)
+(clear)
+(reset)
+(open "redefined_template.clp" out "w")
+(printout out "(deftemplate x (sloèt b))" crlf)
+(close out)
+(deftemplate x (slot a))
+(defrule r ?f <- (x (a ?v)) => (load "redefined_templateagenda (printout t "after " ?v crlf))
+(assert (x (a 0)))
+(run)
+(facts)
+(printout t "alive" crlf)
