@@ -12,8 +12,9 @@
 #include <string>
 
 #include "zephro/engine/inference_engine.h"
-#include "zephro/rules/rule.h"
 #include "zephro/platform/exceptions.h"
+#include "zephro/rules/activation.h"
+#include "zephro/rules/rule.h"
 #include "zephro/values/exceptions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
