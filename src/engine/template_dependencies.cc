@@ -8,6 +8,7 @@
 #include "zephro/engine/collections.h"
 #include "zephro/engine/fact_set.h"
 #include "zephro/functions/context.h"
+#include "zephro/functions/interpreted_function.h"
 #include "zephro/rules/activation.h"
 #include "zephro/rules/rete_network.h"
 #include "zephro/rules/rule.h"
@@ -126,6 +127,27 @@ void TInferenceEngine::ReplaceTemplate(const Ref<IFactTemplate>& old_template,
   // what no longer fits it is dropped.
   TDependentTexts texts;
   WithdrawDependents(*old_template, &texts);
+  // So are deffunctions whose actions write facts of the old definition
+  // (an assert of it, say): a saved program must load again, and there the
+  // template comes first.
+  std::vector<std::string> function_texts;
+  std::vector<std::string> function_names;
+  for (const auto& [name, function] : user_functions_) {
+    if (!function || !function->IsInterpreted()) {
+      continue;
+    }
+    const auto& deffunction = static_cast<const TInterpretedFunction&>(*function);
+    for (int i = 0; i < deffunction.StatementCount(); ++i) {
+      if (ValueDependsOn(&deffunction.Statement(i), *old_template)) {
+        function_texts.push_back(deffunction.PrettyPrint());
+        function_names.push_back(name);
+        break;
+      }
+    }
+  }
+  for (const std::string& name : function_names) {
+    RemoveUserFunctionByName(name);
+  }
   const TErrorHandling handling = parser_error_handling_;
   parser_error_handling_ = TErrorHandling::ehRaiseImmediate;
   for (const std::string& text : texts.facts) {
@@ -146,6 +168,13 @@ void TInferenceEngine::ReplaceTemplate(const Ref<IFactTemplate>& old_template,
         return Ref<IFact>();
       }
     });
+  }
+  for (const std::string& text : function_texts) {
+    try {
+      Parse(text, true);
+    } catch (const EBaseException&) {
+      // A deffunction that no longer reads is dropped, as a rule is.
+    }
   }
   for (const std::string& text : texts.rules) {
     try {

@@ -14,6 +14,7 @@
 #include "zephro/engine/collections.h"
 #include "zephro/engine/fact_set.h"
 #include "zephro/facts/fact_printer.h"
+#include "zephro/functions/interpreted_function.h"
 #include "zephro/language/clips_parser.h"
 #include "zephro/rules/rule.h"
 #include "zephro/rules/rule_printer.h"
@@ -180,6 +181,24 @@ TEST(ConstructsTest, RedefiningATemplateRewritesTheFactSetsWrittenOnIt) {
     EXPECT_EQ(again.Engine().FactSets()[0]->ToString(), c.fact_set);
     again.Engine().Reset();
     EXPECT_EQ(again.Engine().Facts().ToString(), c.facts);
+  }
+
+  // A deffunction that asserts facts of the relation is written on the new
+  // definition too, so that the program prints what loads again; one whose
+  // facts no longer fit is dropped, as a rule is.
+  {
+    testing::EngineFixture f;
+    TInferenceEngine& e = f.Engine();
+    e.Parse("(deffunction unfit () (assert (x 1)))(deftemplate x (slot a))"
+            "(deftemplate y (slot a))(deffunction fits () (assert (y (a 1))))"
+            "(deftemplate y (slot a) (slot b (default 2)))",
+            true);
+    EXPECT_EQ(e.GetUserFunction("unfit"), nullptr);
+    const IUserFunction* fits = e.GetUserFunction("fits");
+    ASSERT_NE(fits, nullptr);
+    ASSERT_TRUE(fits->IsInterpreted());
+    EXPECT_EQ(static_cast<const TInterpretedFunction*>(fits)->PrettyPrint(),
+              "(deffunction fits ()\n  (assert (y (a 1) (b 2)))\n)");
   }
 
   // A template taken away takes its facts out of every fact set.
