@@ -118,7 +118,9 @@ std::string PrettyPrintDeffunction(std::string_view name, std::span<const Ref<II
     out += kPrintLineBreak;
   }
   for (const Ref<IIEValue>& action : actions) {
-    out += std::string(kPrintIndent) + IndentLines(action->ToString());
+    // An action is a call or a constant; a constant word is written as a
+    // call's arguments are, to read back whole.
+    out += std::string(kPrintIndent) + IndentLines(ArgumentText(*action));
     out += kPrintLineBreak;
   }
   return out + ")";

@@ -115,6 +115,7 @@ TEST(ConstructsTest, PrintedConstructsParseBackToTheSameText) {
       // So do backslashes written into a function's name.
       {Kind::kCall, "", "(prin\\\"out t \"r \")"},
       {Kind::kRule, "", "(defrule named (x) => (prin\\\"out t \"r \"))"},
+      {Kind::kFunction, "", "(deffunction w () a\\\"b c\\\nd nil)"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
