@@ -242,6 +242,9 @@ TRule* TInferenceEngine::AddRule(TRule& rule) {
 }
 
 TRule* TInferenceEngine::AddRule(std::unique_ptr<TRule> rule) {
+  if (!rule) {
+    RaiseIE(SBadArgument, "no rule to add");
+  }
   auto& owned = static_cast<TRule&>(InsertComponent(std::move(rule)));
   return AddRule(owned);
 }

@@ -216,7 +216,7 @@ void TInferenceEngine::FireActivation() {
   // the agenda, or from fired_ when it left the agenda while it fired.
   const TScopeExit done([this] {
     TActivation* a = std::exchange(firing_, nullptr);
-    if (a != fired_.get() && agenda_->IndexOfData(*a) >= 0) {
+    if (a != nullptr && a != fired_.get() && agenda_->IndexOfData(*a) >= 0) {
       agenda_->Extract(*a).reset();
     }
     fired_.reset();

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "testing/engine_fixture.h"
+#include "zephro/engine/engine_parts.h"
 #include "zephro/facts/fact_template.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/value.h"
@@ -241,6 +242,20 @@ TEST(EngineTest, StrategyChangeReAddsActivations) {
   EXPECT_THAT(fx.Agenda(), ElementsAre("r: f-3", "r: f-2", "r: f-1"));
   fx.Assert("a", Ints({4}));
   EXPECT_THAT(fx.Agenda(), ElementsAre("r: f-3", "r: f-2", "r: f-1", "r: f-4"));
+}
+
+// Handing the engine nothing where it takes something over is refused with
+// an error, and the engine goes on as it was.
+TEST(EngineTest, NothingHandedOverIsRefusedAndTheEngineGoesOn) {
+  EngineFixture fx;
+  TInferenceEngine& e = fx.Engine();
+  EXPECT_THROW(e.AddRule(std::unique_ptr<TRule>()), EIEException);
+  EXPECT_THROW(e.SetParser(nullptr), EIEException);
+  e.Parse("(defrule r (a ?x) => (printout t ?x crlf))");
+  e.Assert("(a 7)");
+  fx.TakeOutput();
+  EXPECT_EQ(e.Run(), 1);
+  EXPECT_EQ(fx.TakeOutput(), "7\n");
 }
 
 TEST(EngineTest, SymbolsAndRuleIds) {
