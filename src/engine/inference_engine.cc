@@ -38,6 +38,7 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
     : TComponent(owner), packages_(kAllFunctionPackages) {
   io_streams_ = std::make_unique<TIOStreams>(this);
   global_variables_ = std::make_unique<TGlobalVariables>(this);
+  defined_types_ = std::make_unique<TIEDefinedTypes>(this);
   agenda_ = std::make_unique<TIEAgenda>(this);
   fact_templates_ = std::make_unique<TFactTemplates>(this);
   facts_ = std::make_unique<TFacts>(this);
@@ -89,6 +90,7 @@ TInferenceEngine::~TInferenceEngine() {
     fact_templates_->At(i).SetOwner(nullptr);
   }
   fact_templates_.reset();
+  defined_types_.reset();
   user_functions_.Clear();
   initial_fact_pattern_.reset();
   null_fact_ = nullptr;

@@ -53,6 +53,7 @@ void TInferenceEngine::Clear() {
   rete_->Clear();
   rules_->Clear();
   fact_templates_->Clear();
+  defined_types_->Clear();
   global_variables_->Clear();
   null_fact_ = nullptr;
   for (TFactSet* fact_set : std::vector<TFactSet*>(fact_sets_)) {

@@ -23,6 +23,16 @@ bool IsEmptyDefault(const IIEValue& value) {
   return value.DType() == TIEType::dtNone || value.Equals(&FCNil()) || value.Equals(&FCNilList());
 }
 
+// A default a slot of a defined type gets anyway: what its type derives.
+bool IsDerivedDefault(const IFactSlot& slot, const IIEValue& value) {
+  const IIEDefinedType* type = slot.ExtendedTypeInfo();
+  if (type == nullptr || slot.DefaultDynamic()) {
+    return false;
+  }
+  Ref<IIEValue> derived = type->CreateValidDefault(slot.IsMultiSlot());
+  return derived && value.DType() == derived->DType() && value.Equals(derived.get());
+}
+
 // The type qualifier of `slot` with its trailing blank, or "" when the slot
 // admits every single-field kind.
 std::string TypeQualifier(const IFactSlot& slot) {
@@ -112,7 +122,8 @@ std::string PrettyPrintSlot(const IFactSlot& slot) {
   out += slot.Name();
   out += ' ';
   out += TypeQualifier(slot);
-  if (const IIEValue* value = slot.SlotDefault(); value != nullptr && !IsEmptyDefault(*value)) {
+  if (const IIEValue* value = slot.SlotDefault(); value != nullptr && !IsEmptyDefault(*value) &&
+                                                   !IsDerivedDefault(slot, *value)) {
     out += slot.DefaultDynamic() ? "(default-dynamic " : "(default ";
     out += value->ToString();
     out += ") ";

@@ -283,9 +283,7 @@ TParseResult TIEClipsParser::ParseConstruct(TParsedType type, bool execute) {
       ParseGlobalVariables();
       break;
     case ptDefType: {
-      Ref<TParsedDefinedType> parsed = ParseDefinedType();
-      result.defined_type = parsed.get();
-      AddDefinedType(std::move(parsed));
+      result.defined_type = engine.DefinedTypes().Add(ParseDefinedType());
       break;
     }
     case ptNone:

@@ -7,9 +7,11 @@
 // as soon as they are named, as they would be if the fact were asserted.
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <vector>
 
+#include "zephro/engine/collections.h"
 #include "zephro/engine/fact_set.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/facts/fact_template.h"
@@ -199,12 +201,12 @@ void TIEClipsParser::ParseFactTemplateSlot(IFactTemplate& fact_template) {
   TIETypes types = IESlotTypes | multi_kinds;
   TIETypes own_types = IESlotTypes;
   Ref<IIEDefinedType> named;
-  Ref<TParsedDefinedType> implicit;
+  Ref<TIEDefinedType> implicit;
   Ref<IIEValue> default_value;
   bool dynamic = false;
-  auto implicit_type = [&]() -> TParsedDefinedType& {
+  auto implicit_type = [&]() -> TIEDefinedType& {
     if (!implicit) {
-      implicit = MakeRef<TParsedDefinedType>(SImplicitDefinedType);
+      implicit = MakeRef<TIEDefinedType>(&Engine());
     }
     return *implicit;
   };
@@ -255,35 +257,37 @@ void TIEClipsParser::ParseFactTemplateSlot(IFactTemplate& fact_template) {
     }
     Expect(')', kWhere, SMissingCloseParens);
   }
-  if (implicit && implicit->HasClauses()) {
+  if (implicit && implicit->FuzzyType() == nullptr && types.Contains(TIEType::dtFuzzy)) {
     no_fuzzy();
   }
-
-  if (!default_value) {
-    default_value = Ref<IIEValue>(multi ? &FCNilList() : &FCNil());
-  } else if (!dynamic) {
-    if (multi && default_value->DType() != TIEType::dtList) {
-      default_value = MakeRef<TIEValue>(
-          Ref<IValueVector>(MakeRef<TValueVector>(std::vector<Ref<IIEValue>>{default_value})));
-    }
-    if (StaticTypeChecks()) {
-      default_value = CheckKinds(std::move(default_value), types, nullptr, name, kWhere);
-    }
-  }
-  IFactSlot* slot = multi ? fact_template.AddMultiSlot(name, default_value)
-                          : fact_template.AddSlot(name, default_value);
-  slot->SetSlotType(types);
   // A multislot keeps its multislot kinds only through a type of its own, so a
   // named type on a multislot is wrapped in an implicit one.
   if (named && (implicit || multi)) {
     implicit_type().SetAncestor(named);
   }
   if (implicit) {
-    implicit->SetOwnTypes(own_types);
-    implicit->SetBaseTypes(types);
-    slot->SetExtendedTypeInfo(implicit);
-  } else if (named) {
-    slot->SetExtendedTypeInfo(named);
+    implicit->SetPrimitiveTypes(types);
+  }
+  const IIEDefinedType* slot_type = implicit ? implicit.get() : named.get();
+
+  if (!default_value) {
+    // A slot of a defined type starts from a value its type admits.
+    default_value = slot_type != nullptr ? slot_type->CreateValidDefault(multi)
+                                         : Ref<IIEValue>(multi ? &FCNilList() : &FCNil());
+  } else if (!dynamic) {
+    if (multi && default_value->DType() != TIEType::dtList) {
+      default_value = MakeRef<TIEValue>(
+          Ref<IValueVector>(MakeRef<TValueVector>(std::vector<Ref<IIEValue>>{default_value})));
+    }
+    if (StaticTypeChecks()) {
+      default_value = CheckKinds(std::move(default_value), types, slot_type, name, kWhere);
+    }
+  }
+  IFactSlot* slot = multi ? fact_template.AddMultiSlot(name, default_value)
+                          : fact_template.AddSlot(name, default_value);
+  slot->SetSlotType(types);
+  if (slot_type != nullptr) {
+    slot->SetExtendedTypeInfo(implicit ? Ref<IIEDefinedType>(implicit) : named);
   }
   slot->SetDefaultDynamic(dynamic);
 }
@@ -325,10 +329,9 @@ TIETypes TIEClipsParser::ParseSlotTypes(Ref<IIEDefinedType>* defined_type,
 
 // bounds := bound bound
 // bound  := integer | float | variable | call           ("?VARIABLE": open)
-TParsedDefinedType::TBounds TIEClipsParser::ParseBounds(std::string_view what,
-                                                        std::string_view where) {
-  TParsedDefinedType::TBounds bounds;
-  bounds.limited = true;
+TIEClipsParser::TBounds TIEClipsParser::ParseBounds(std::string_view what,
+                                                    std::string_view where) {
+  TBounds bounds;
   for (Ref<IIEValue>* bound : {&bounds.low, &bounds.high}) {
     Ref<IStreamToken> token = Next();
     if (token->IsChar(')') || token->IsEnd()) {
@@ -350,25 +353,64 @@ TParsedDefinedType::TBounds TIEClipsParser::ParseBounds(std::string_view what,
   return bounds;
 }
 
-void TIEClipsParser::ParseRangeAndCardinality(TParsedDefinedType& type, std::string_view word,
+double TIEClipsParser::BoundValue(const Ref<IIEValue>& bound, double open, std::string_view what,
+                                  std::string_view where) {
+  if (!bound) {
+    return open;
+  }
+  Ref<IIEValue> value = bound;
+  if (!IENumericTypes.Contains(value->DType())) {
+    value = value->Resolve(&Engine().RootContext());
+  }
+  if (!value || !IENumericTypes.Contains(value->DType())) {
+    ParseErrorF(where, SExpectedIntVarFun, std::string(what).c_str());
+  }
+  return value->AsNumeric();
+}
+
+void TIEClipsParser::ParseRangeAndCardinality(TIEDefinedType& type, std::string_view word,
                                               bool cardinality_allowed, std::string_view where) {
-  if (word == "range") {
-    type.SetRange(ParseBounds(word, where));
-  } else if (word == "cardinality" && cardinality_allowed) {
-    type.SetCardinality(ParseBounds(word, where));
-  } else {
+  const bool range = word == "range";
+  if (!range && !(word == "cardinality" && cardinality_allowed)) {
     ParseError(where, SMissingRange);
   }
+  const TBounds bounds = ParseBounds(word, where);
+  double low;
+  double high;
+  if (range) {
+    low = BoundValue(bounds.low, TIEDefinedType::kInitialMinRange, word, where);
+    high = BoundValue(bounds.high, TIEDefinedType::kInitialMaxRange, word, where);
+  } else {
+    // Counts: whole numbers from 0 up.
+    low = std::trunc(BoundValue(bounds.low, TIEDefinedType::kInitialMinCardinality, word, where));
+    high = std::trunc(BoundValue(bounds.high, TIEDefinedType::kInitialMaxCardinality, word, where));
+    low = std::clamp(low, 0.0, double{TIEDefinedType::kInitialMaxCardinality});
+    high = std::clamp(high, 0.0, double{TIEDefinedType::kInitialMaxCardinality});
+  }
+  if (!(low <= high)) {
+    ParseErrorF(where, SInvalidLowHiLimits, low, high);
+  }
+  type.BeginUpdate();
+  if (range) {
+    type.SetMinRange(low);
+    type.SetMaxRange(high);
+    type.SetRangeLimited(true);
+  } else {
+    type.SetMinCardinality(static_cast<std::int32_t>(low));
+    type.SetMaxCardinality(static_cast<std::int32_t>(high));
+    type.SetCardinalityLimited(true);
+  }
+  type.EndUpdate();
 }
 
 // allowed := allowed-word (constant | call)*        (the closing parenthesis is the caller's)
-void TIEClipsParser::ParseAllowedEnumerations(TParsedDefinedType& type, std::string_view word,
+void TIEClipsParser::ParseAllowedEnumerations(TIEDefinedType& type, std::string_view word,
                                               std::string_view where) {
   const AllowedWord* allowed = FindAllowedWord(word);
   if (allowed == nullptr) {
     ParseErrorF(where, SMissingAllowedEnumeration, std::string(word).c_str());
   }
-  type.AddConstraintKinds(allowed->kinds);
+  type.SetConstraints(type.Constraints() | allowed->kinds);
   for (Ref<IStreamToken> token = Next(); !token->IsChar(')'); token = Next()) {
     Ref<IIEValue> value;
     if (token->IsChar('(')) {
@@ -382,7 +424,16 @@ void TIEClipsParser::ParseAllowedEnumerations(TParsedDefinedType& type, std::str
     } else {
       ParseErrorF(where, SBadArgument, token->Text().c_str());
     }
-    type.AddConstraint(allowed->convert(value));
+    if (!value) {
+      ParseError(where, SExpectedValue);
+    }
+    try {
+      type.AddConstraint(*allowed->convert(value));
+    } catch (const EIEParseException&) {
+      throw;
+    } catch (const EIEException& error) {
+      ParseError(where, error.what());
+    }
   }
   PutBack(In().GetCurrentToken());
 }
@@ -587,22 +638,16 @@ void TIEClipsParser::ParseGlobalVariables() {
 // --- defined types ---------------------------------------------------------------------------------
 
 IIEDefinedType* TIEClipsParser::FindDefinedType(std::string_view name) const {
-  const Ref<IIEDefinedType>* type = types_.Find(name);
-  return type != nullptr ? type->get() : nullptr;
-}
-
-void TIEClipsParser::AddDefinedType(Ref<IIEDefinedType> type) {
-  const std::string name = type->TypeName();
-  types_.Put(name, std::move(type));
+  return Engine().DefinedTypes().Get(name);
 }
 
 // deftype := "(" "deftype" name [comment] "extends" "(" "type" type-word+ ")" clause* ")"
 // clause  := "(" ( ("range" | "cardinality") bound bound | "units" token | allowed ) ")"
-Ref<TParsedDefinedType> TIEClipsParser::ParseDefinedType() {
+Ref<TIEDefinedType> TIEClipsParser::ParseDefinedType() {
   constexpr std::string_view kWhere = "ParseDefinedType";
   std::string comment;
   const std::string name = ParseHeader("deftype", SExpectedDefType, kWhere, &comment);
-  Ref<TParsedDefinedType> type = MakeRef<TParsedDefinedType>(name);
+  Ref<TIEDefinedType> type = MakeRef<TIEDefinedType>(name, &Engine());
   type->SetComment(comment);
   Ref<IStreamToken> token = Next();
   if (!token->IsKind(TIEType::dtAtom) || token->Text() != "extends") {
@@ -616,10 +661,19 @@ Ref<TParsedDefinedType> TIEClipsParser::ParseDefinedType() {
   Ref<IIEDefinedType> ancestor;
   const TIETypes own = ParseSlotTypes(&ancestor, kWhere);
   Expect(')', kWhere, SMissingCloseParens);
-  type->SetOwnTypes(own);
-  type->SetBaseTypes(ancestor ? own | ancestor->PrimitiveTypes() : own);
-  type->SetAncestor(ancestor);
-  if (type->PrimitiveTypes().Contains(TIEType::dtFuzzy)) {
+  const TIETypes kinds = ancestor ? own | ancestor->PrimitiveTypes() : own;
+  if ((kinds & IESlotTypesWithFuzzy).Empty()) {
+    ParseError(kWhere, SEmptyBaseTypes);
+  }
+  try {
+    type->SetBaseTypes(kinds);
+    type->SetAncestor(ancestor);
+  } catch (const EIEParseException&) {
+    throw;
+  } catch (const EIEException& error) {
+    ParseError(kWhere, error.what());
+  }
+  if (type->FuzzyType() != nullptr) {
     ParseFuzzyVariable(*type);
   } else {
     for (token = Next(); !token->IsChar(')'); token = Next()) {
@@ -638,21 +692,27 @@ Ref<TParsedDefinedType> TIEClipsParser::ParseDefinedType() {
       Expect(')', kWhere, SMissingCloseParens);
     }
   }
-  type->SetSourceText(In().ToString());
+  if (OnParseDefinedType) {
+    OnParseDefinedType(*this, *type);
+  }
   return type;
 }
 
 // fuzzy-variable := ( "(" ( "range" bound bound | "units" token | "values" term* ) ")" )* ")"
 // term           := "(" "term" name value ")"
-void TIEClipsParser::ParseFuzzyVariable(TParsedDefinedType& type) {
+void TIEClipsParser::ParseFuzzyVariable(TIEDefinedType& type) {
   constexpr std::string_view kWhere = "ParseFuzzyVariable";
+  TDeclaredFuzzyVariable& variable = type.EditFuzzyType();
   for (Ref<IStreamToken> token = Next(); !token->IsChar(')'); token = Next()) {
     if (!token->IsChar('(')) {
       ParseError(kWhere, SMissingOpenParens);
     }
     const std::string word = Next()->Text();
     if (word == "range") {
-      type.SetFuzzyRange(ParseBounds(word, kWhere));
+      TBounds bounds = ParseBounds(word, kWhere);
+      variable.low = std::move(bounds.low);
+      variable.high = std::move(bounds.high);
+      variable.range_limited = true;
     } else if (word == "units") {
       type.SetUnits(Next()->Text());
     } else if (word == "values") {
@@ -668,7 +728,7 @@ void TIEClipsParser::ParseFuzzyVariable(TParsedDefinedType& type) {
           ParseError("ParseFuzzySet", SExpectedValue);
         }
         Expect(')', "ParseFuzzySet", SMissingCloseParens);
-        type.AddFuzzyTerm(std::move(term), std::move(value));
+        variable.terms.push_back({std::move(term), std::move(value)});
       }
     } else {
       ParseErrorF(kWhere, SExpectedKeyword, "range, units, or values");

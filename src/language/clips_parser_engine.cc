@@ -66,6 +66,10 @@ std::unique_ptr<TRule> TIEClipsParser::ParseRuleText(std::string_view text) {
   return ParseString(text, [&] { return ParseRule(); });
 }
 
+Ref<IFactTemplate> TIEClipsParser::ParseTemplateText(std::string_view text) {
+  return ParseString(text, [&] { return ParseFactTemplate(); });
+}
+
 void Parse(TInferenceEngine& engine, std::string_view text, bool execute) {
   ParseWith(ClipsParser(engine), engine, text, execute);
 }
@@ -105,7 +109,7 @@ Ref<IFactTemplate> ParseFactTemplate(TInferenceEngine& engine, std::string_view 
   return ParseTextWith<&TIEClipsParser::ParseFactTemplate>(engine, text);
 }
 
-Ref<TParsedDefinedType> ParseDefinedType(TInferenceEngine& engine, std::string_view text) {
+Ref<TIEDefinedType> ParseDefinedType(TInferenceEngine& engine, std::string_view text) {
   return ParseTextWith<&TIEClipsParser::ParseDefinedType>(engine, text);
 }
 

@@ -9,6 +9,7 @@
 #include "zephro/rules/activation.h"
 #include "zephro/rules/rule.h"
 
+#include "packages/misc_internal.h"
 #include "packages/standard_control_internal.h"
 
 namespace zephro {
@@ -99,6 +100,7 @@ void TMiscPackage::CreateFunctions() {
   AddFunction<TAgendaFunction>();
   AddFunction<TShowFactsFunction>();
   AddFunction<TShowRulesFunction>();
+  AddMiscTypeFunctions(*this);
 }
 
 }  // namespace zephro

@@ -71,6 +71,9 @@ bool ReadsBackAs(const std::string& text, const IIEValue& value) {
 std::string FieldText(const IFact& fact, const IIEValue& value) {
   std::string text =
       value.DType() == TIEType::dtFloat ? FloatText(value.AsFloat()) : value.ToString();
+  if (text.empty() && value.DType() == TIEType::dtAtom) {
+    text = "nil";  // the empty atom, which prints as nothing
+  }
   if (!ReadsBackAs(text, value)) {
     RaisePlatformError("Cannot save fact f-%d %s: its value %s would not read back as written",
                        fact.GetID(), fact.ToString().c_str(), text.c_str());

@@ -135,7 +135,7 @@ std::vector<const TInterpretedFunction*> DefFunctions(const TInferenceEngine& en
 }
 
 // The knowledge base as one text that load reads back: a comment header with
-// the counts, the fact-duplication setting, then the globals, templates,
+// the counts, the fact-duplication setting, then the globals, types, templates,
 // deffunctions, rules, fact sets and facts, each section only when it has
 // something in it.
 std::string KnowledgeBaseText(TInferenceEngine& engine) {
@@ -145,7 +145,7 @@ std::string KnowledgeBaseText(TInferenceEngine& engine) {
   text += "; Inference Engine v" + FormatFloat(kKnowledgeBaseVersion) + " Output" + nl;
   text += "; Created: " + CreationTime() + nl;
   text += "; Number of Global Variables: " + std::to_string(engine.GlobalVariables().Count()) + nl;
-  text += "; Number of Defined Types:    0" + nl;
+  text += "; Number of Defined Types:    " + std::to_string(engine.DefinedTypes().Count()) + nl;
   text += "; Number of Fact Templates:   " + std::to_string(engine.FactTemplates().Count()) + nl;
   text += "; Number of Rules:            " + std::to_string(engine.Rules().Count()) + nl;
   text += "; Number of Fact Sets:        " + std::to_string(engine.FactSets().size()) + nl;
@@ -162,6 +162,10 @@ std::string KnowledgeBaseText(TInferenceEngine& engine) {
       text += value ? PrettyPrintGlobal(name, *value) : name;
     }
     text += ")" + nl;
+  }
+  if (engine.DefinedTypes().Count() > 0) {
+    AppendSection(text, "Defined Types");
+    text += nl + engine.DefinedTypes().ToString();
   }
   if (engine.FactTemplates().Count() > 0) {
     AppendSection(text, "Fact Templates");

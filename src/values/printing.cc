@@ -2,6 +2,7 @@
 
 #include "zephro/values/printing.h"
 
+#include <cctype>
 #include <cstddef>
 
 #include "zephro/values/messages.h"
@@ -104,6 +105,19 @@ std::string TypesToString(TIETypes types) {
         out += ' ';
       }
       out += keyword;
+    }
+  });
+  return out;
+}
+
+std::string KindNamesText(TIETypes types) {
+  std::string out;
+  types.ForEach([&](TIEType kind) {
+    if (!out.empty()) {
+      out += ", ";
+    }
+    for (char c : IETypeName(kind).substr(2)) {
+      out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
   });
   return out;

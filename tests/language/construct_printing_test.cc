@@ -45,7 +45,7 @@ std::string ParseAndPrint(Kind kind, const std::string& setup, const std::string
       ParseGlobalVariables(e, text);
       return PrettyPrintGlobalVariables(e.GlobalVariables());
     case Kind::kType:
-      return PrettyPrintDefinedType(*ParseDefinedType(e, text));
+      return ParseDefinedType(e, text)->ToString();
     case Kind::kCall:
       return ParseFunCall(e, text)->ToString();
   }

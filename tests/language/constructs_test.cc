@@ -216,11 +216,12 @@ TEST(ConstructsTest, FilesDefinedTypesAndFunctions) {
           "(deftemplate paint is-a colour)"
           "(deffunction twice (?x) \"doubles\" (+ ?x ?x))",
           true);
-  auto* colour = dynamic_cast<TParsedDefinedType*>(f.Parser().FindDefinedType("colour"));
+  auto* colour = dynamic_cast<TIEDefinedType*>(e.DefinedTypes().Get("colour"));
   ASSERT_NE(colour, nullptr);
+  EXPECT_EQ(f.Parser().FindDefinedType("colour"), colour);
   EXPECT_EQ(colour->PrimitiveTypes(), TIETypes{TIEType::dtAtom});
-  ASSERT_EQ(colour->Allowed(TValueConstraint::vcAtom).size(), 3u);
-  EXPECT_EQ(colour->Allowed(TValueConstraint::vcAtom)[2]->DType(), TIEType::dtAtom);
+  ASSERT_EQ(colour->GetConstraintAtomsCount(), 3);
+  EXPECT_EQ(colour->GetConstraintAtom(2), "3");  // listed as a symbol, so an atom
   EXPECT_EQ(e.FindFactTemplate("paint")->SlotAt(0)->ExtendedTypeInfo(), colour);
   const TParsedFunction* twice = testing::RecordOf(*e.GetUserFunction("twice"));
   ASSERT_NE(twice, nullptr);

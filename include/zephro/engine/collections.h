@@ -60,6 +60,37 @@ class TFactTemplates {
   TOrderedTable<Ref<IFactTemplate>> table_;
 };
 
+// Defined types by name. Removing a type removes what uses it: the types
+// that extend it, and the templates with a slot of it or of a type refining
+// it (so their facts and rules). Replacing a type under the same name
+// rebuilds those templates on the new definition.
+class TIEDefinedTypes {
+ public:
+  explicit TIEDefinedTypes(TInferenceEngine* engine) : engine_(engine) {}
+  IIEDefinedType* Get(std::string_view name) const {
+    Ref<IIEDefinedType>* t = table_.Find(name);
+    return t != nullptr ? t->get() : nullptr;
+  }
+  // Files `type` under its name by the engine's duplicate setting; returns
+  // the type now filed under that name.
+  IIEDefinedType* Add(Ref<IIEDefinedType> type);
+  // Files `replacement` in place of `existing` and rebuilds what used it.
+  IIEDefinedType* Replace(const Ref<IIEDefinedType>& existing, Ref<IIEDefinedType> replacement);
+  // Removes the type and everything that depends on it; false when absent.
+  bool Remove(std::string_view name);
+  // Clears the engine's templates first, then the types.
+  void Clear();
+  int Count() const noexcept { return table_.Count(); }
+  IIEDefinedType& At(int index) const { return *table_.At(index).second; }
+  // Every type in deftype syntax, parents before children.
+  std::string ToString() const;
+
+ private:
+  friend class TInferenceEngine;
+  TInferenceEngine* engine_;  // not owned
+  TOrderedTable<Ref<IIEDefinedType>> table_;
+};
+
 // Rules by name. Owns the rules whose owner is the engine.
 class TRules {
  public:

@@ -26,6 +26,8 @@ using TAgendaEvent =
     std::function<void(TInferenceEngine& sender, int index, TActivation& activation)>;
 using TInferenceEvent = std::function<void(TInferenceEngine& sender, int rules_fired)>;
 using TFactTemplateEvent = std::function<void(TInferenceEngine& sender, IFactTemplate& tmpl)>;
+using TDefinedTypeEvent =
+    std::function<void(TInferenceEngine& sender, IIEDefinedType& type)>;
 using TUserFunctionEvent =
     std::function<void(TInferenceEngine& sender, IUserFunction& function)>;
 using TPrintOutEvent =
@@ -57,6 +59,9 @@ struct TEngineEvents {
   TFactTemplateEvent OnRemoveFactTemplate;
   TNotifyEvent OnClearFactTemplates;
   TNotifyEvent OnClearRules;
+  TDefinedTypeEvent OnAddDefinedType;
+  TDefinedTypeEvent OnRemoveDefinedType;
+  TNotifyEvent OnClearDefinedTypes;
   TUserFunctionEvent OnAddUserFunction;
   TUserFunctionEvent OnRemoveUserFunction;
   // Output and input by logical name: text printed, a line or a token read

@@ -36,6 +36,8 @@ class IEngineParser : public RefCounted {
   virtual Ref<IFact> ParseFactText(std::string_view text) = 0;
   // The rule `text` defines (not filed: the engine files it).
   virtual std::unique_ptr<TRule> ParseRuleText(std::string_view text) = 0;
+  // The template `text` defines (not filed).
+  virtual Ref<IFactTemplate> ParseTemplateText(std::string_view text) = 0;
 };
 
 // The parser of a new engine: the language's own.

@@ -91,6 +91,7 @@ class TFacts;
 class TGlobalVariables;
 class TIEAgenda;
 class TIEContext;
+class TIEDefinedTypes;
 class TIEPattern;
 class TIEToken;
 class TIOStreams;
@@ -164,6 +165,8 @@ class TInferenceEngine : public TComponent,
   const TReteNetwork& ReteNetwork() const noexcept { return *rete_; }
   TIEAgenda& Agenda() noexcept { return *agenda_; }
   const TIEAgenda& Agenda() const noexcept { return *agenda_; }
+  TIEDefinedTypes& DefinedTypes() noexcept { return *defined_types_; }
+  const TIEDefinedTypes& DefinedTypes() const noexcept { return *defined_types_; }
   TIOStreams& IOStreams() noexcept { return *io_streams_; }
   const TIOStreams& IOStreams() const noexcept { return *io_streams_; }
   const std::vector<TFactSet*>& FactSets() const noexcept { return fact_sets_; }
@@ -362,6 +365,7 @@ class TInferenceEngine : public TComponent,
       const std::function<void(IFact& fact, Ref<IReteToken>& match)>& visit) override;
 
   friend class TFactTemplates;
+  friend class TIEDefinedTypes;
   friend class TRules;
   friend class TFacts;
   friend class TReteCompiler;  // feeds working memory to a new rule
@@ -397,6 +401,12 @@ class TInferenceEngine : public TComponent,
   void ReplaceTemplate(const Ref<IFactTemplate>& old_template,
                        const Ref<IFactTemplate>& new_template);
   bool DependsOn(const TRule& rule, const IFactTemplate& fact_template) const;
+  // Removes the types that extend `type` and the templates that use it.
+  void RemoveDependencies(const IIEDefinedType& type);
+  // Rebuilds on `new_type` what used `old_type` (filed under the same name),
+  // or removes it when the names differ.
+  void ReplaceDefinedType(const Ref<IIEDefinedType>& old_type,
+                          const Ref<IIEDefinedType>& new_type);
   bool Watching(TConstructWatch w) const noexcept { return watch_.Contains(w) && OnPrintOut; }
   // Passes the fact in storage slot `slot` into the network (taAdd) or
   // withdraws it (taRemove).
@@ -458,6 +468,7 @@ class TInferenceEngine : public TComponent,
   std::unique_ptr<TIOStreams> io_streams_;
   std::unique_ptr<TGlobalVariables> global_variables_;
   std::unique_ptr<TIEAgenda> agenda_;
+  std::unique_ptr<TIEDefinedTypes> defined_types_;
   std::unique_ptr<TFactTemplates> fact_templates_;
   std::unique_ptr<TFacts> facts_;
   // Facts changed while matching was busy, taken in order from the front.

@@ -49,6 +49,7 @@
 #include "zephro/language/clips_stream.h"
 #include "zephro/language/parsed_constructs.h"
 #include "zephro/platform/ref.h"
+#include "zephro/types/defined_type.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/interfaces.h"
 #include "zephro/values/nesting.h"
@@ -93,6 +94,7 @@ using TParseEvent = std::function<void(TIEParser& parser, const TParseResult& re
 using TParseRuleEvent = std::function<void(TIEParser& parser, TRule& rule)>;
 using TParseFactEvent = std::function<void(TIEParser& parser, IFact& fact)>;
 using TParseFunCallEvent = std::function<void(TIEParser& parser, IFunCall& call)>;
+using TParseDefinedTypeEvent = std::function<void(TIEParser& parser, TIEDefinedType& type)>;
 using TParseVariableEvent =
     std::function<void(TIEParser& parser, const std::string& name, IIEValue& value)>;
 using TParsePatternEvent = std::function<void(TIEParser& parser, TIEPattern& pattern)>;
@@ -176,6 +178,7 @@ class TIEParser : public IEngineParser {
   TParseFunCallEvent OnParseFunCall;
   TParseVariableEvent OnParseVariable;
   TParsePatternEvent OnParsePattern;
+  TParseDefinedTypeEvent OnParseDefinedType;
 
  protected:
   ~TIEParser() override = default;
@@ -250,6 +253,7 @@ class TIEClipsParser final : public TIEParser {
   void ParseText(std::string_view text, bool execute) override;
   Ref<IFact> ParseFactText(std::string_view text) override;
   std::unique_ptr<TRule> ParseRuleText(std::string_view text) override;
+  Ref<IFactTemplate> ParseTemplateText(std::string_view text) override;
 
   // The construct kind of the expression that starts with `token` (Head looks
   // past a "("). Raises the parse error for a string, punctuation or stray
@@ -310,7 +314,8 @@ class TIEClipsParser final : public TIEParser {
   // A fact set without engine, its facts parsed against the engine.
   std::unique_ptr<TFactSet> ParseFactSet();
   Ref<IFact> ParseFact();
-  Ref<TParsedDefinedType> ParseDefinedType();
+  // A type for the engine, not yet filed.
+  Ref<TIEDefinedType> ParseDefinedType();
   TParsedFunction ParseFunction();
   // Reads "(defglobal ...)" and puts each global into the engine.
   void ParseGlobalVariables();
@@ -325,12 +330,8 @@ class TIEClipsParser final : public TIEParser {
   // The deffunction maker; deffunctions are an error while it is unset.
   TFunctionMaker MakeFunction;
 
-  // Named defined types, by name. The engine's own collection of defined types
-  // replaces this table when it exists; until then `deftype` files here and
-  // "is-a" and slot types look here.
+  // The engine's defined type `name`, or null.
   IIEDefinedType* FindDefinedType(std::string_view name) const;
-  void AddDefinedType(Ref<IIEDefinedType> type);
-  const TOrderedTable<Ref<IIEDefinedType>>& DefinedTypes() const noexcept { return types_; }
 
  private:
   struct SlotFunction {
@@ -371,12 +372,20 @@ class TIEClipsParser final : public TIEParser {
   void ParseFactTemplateSlot(IFactTemplate& fact_template);
   TIETypes ParseSlotTypes(Ref<IIEDefinedType>* defined_type, std::string_view where);
   void ParseFactSlot(IFact& fact);
-  void ParseRangeAndCardinality(TParsedDefinedType& type, std::string_view word,
+  void ParseRangeAndCardinality(TIEDefinedType& type, std::string_view word,
                                 bool cardinality_allowed, std::string_view where);
-  void ParseAllowedEnumerations(TParsedDefinedType& type, std::string_view word,
+  void ParseAllowedEnumerations(TIEDefinedType& type, std::string_view word,
                                 std::string_view where);
-  void ParseFuzzyVariable(TParsedDefinedType& type);
-  TParsedDefinedType::TBounds ParseBounds(std::string_view what, std::string_view where);
+  void ParseFuzzyVariable(TIEDefinedType& type);
+  // Two bounds as written: numbers, variables or calls; null for "?VARIABLE".
+  struct TBounds {
+    Ref<IIEValue> low;
+    Ref<IIEValue> high;
+  };
+  TBounds ParseBounds(std::string_view what, std::string_view where);
+  // The number a bound stands for, computed now; `open` for "?VARIABLE".
+  double BoundValue(const Ref<IIEValue>& bound, double open, std::string_view what,
+                    std::string_view where);
 
   // Acting on one top-level expression.
   TParseResult ParseConstruct(TParsedType type, bool execute);
@@ -404,7 +413,6 @@ class TIEClipsParser final : public TIEParser {
   std::uint32_t shared_values_filed_ = 0;  // since the table last grew
   std::uint32_t shared_calls_filed_ = 0;
   SharedCallEntry* SharedCallEntryFor(Ref<IFunCall>& call);
-  TOrderedTable<Ref<IIEDefinedType>> types_;
 };
 
 // --- the engine's entry points --------------------------------------------------------------
@@ -433,7 +441,7 @@ Ref<IFact> ParseFact(TInferenceEngine& engine, std::string_view text);
 std::unique_ptr<TRule> ParseRule(TInferenceEngine& engine, std::string_view text);
 std::unique_ptr<TFactSet> ParseFactSet(TInferenceEngine& engine, std::string_view text);
 Ref<IFactTemplate> ParseFactTemplate(TInferenceEngine& engine, std::string_view text);
-Ref<TParsedDefinedType> ParseDefinedType(TInferenceEngine& engine, std::string_view text);
+Ref<TIEDefinedType> ParseDefinedType(TInferenceEngine& engine, std::string_view text);
 TParsedFunction ParseFunction(TInferenceEngine& engine, std::string_view text);
 Ref<IFunCall> ParseFunCall(TInferenceEngine& engine, std::string_view text);
 Ref<IIEValue> ParseNExecuteFunCall(TInferenceEngine& engine, std::string_view text);

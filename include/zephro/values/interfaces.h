@@ -319,6 +319,12 @@ class IIEDefinedType : public RefCounted {
   // slot's definition writes it, "(type words) " and the constraint clauses,
   // each followed by a blank; empty when it narrows nothing.
   virtual std::string OwnTypeText() const { return std::string(); }
+  // The type it extends, or null.
+  virtual IIEDefinedType* Ancestor() const noexcept { return nullptr; }
+  // True for a type made for one slot, with no name of its own.
+  virtual bool Implicit() const noexcept { return false; }
+  // The type's definition in the language's syntax.
+  virtual std::string ToString() const { return TypeName(); }
 };
 
 // What templates and facts ask of the engine that owns them: its type-check

@@ -33,6 +33,10 @@ std::string CommentLines(std::string_view comment);
 // the multislot kinds...) are left out.
 std::string TypesToString(TIETypes types);
 
+// "ATOM, STRING": the names of `types` without their "dt" prefix, in capitals,
+// joined by ", ", as messages about kinds name them.
+std::string KindNamesText(TIETypes types);
+
 // Singletons: "(" and each pair as "(x y) ", then ")"; an empty vector prints
 // as the empty string.
 std::string PrettyPrintSingletons(const ISingletonsVector& singletons);
