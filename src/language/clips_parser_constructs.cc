@@ -360,7 +360,13 @@ double TIEClipsParser::BoundValue(const Ref<IIEValue>& bound, double open, std::
   }
   Ref<IIEValue> value = bound;
   if (!IENumericTypes.Contains(value->DType())) {
-    value = value->Resolve(&Engine().RootContext());
+    try {
+      value = value->Resolve(&Engine().RootContext());
+    } catch (const EIEParseException&) {
+      throw;
+    } catch (const EIEException&) {
+      value = nullptr;  // an unbound variable, a call that fails: no number
+    }
   }
   if (!value || !IENumericTypes.Contains(value->DType())) {
     ParseErrorF(where, SExpectedIntVarFun, std::string(what).c_str());
@@ -484,7 +490,13 @@ void TIEClipsParser::ParseFactSlot(IFact& fact) {
   constexpr std::string_view kWhere = "ParseFactSlot";
   const IFactTemplate& fact_template = *fact.Template();
   if (fact_template.IsOrdered()) {
-    fact.SetValue(SDefaultSlotName, MakeRef<TIEValue>(ParseList()));
+    Ref<IIEValue> fields = MakeRef<TIEValue>(ParseList());
+    const IFactSlot& data = *fact_template.SlotAt(0);
+    if (StaticTypeChecks() && data.ExtendedTypeInfo() != nullptr) {
+      fields = CheckKinds(std::move(fields), data.SlotType(), data.ExtendedTypeInfo(),
+                          data.Name(), kWhere);
+    }
+    fact.SetValue(SDefaultSlotName, std::move(fields));
     return;
   }
   for (Ref<IStreamToken> token = Next(); !token->IsChar(')') && !token->IsEnd();

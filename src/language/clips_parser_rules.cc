@@ -264,6 +264,9 @@ void TIEClipsParser::ParsePatternTerm(TIEPattern& pattern, const IFactSlot& slot
     Ref<IIEValue> value = SharedValue(*token);
     if (slot.IsFuzzy()) {
       value = Engine().ParseFuzzyValue(slot, token->Text());
+    } else if (StaticTypeChecks()) {
+      // A constant the slot can never hold is a mistake, whichever the test.
+      CheckKinds(value, slot.SlotType(), slot.ExtendedTypeInfo(), name, kWhere);
     }
     pattern.AddTest(name, sense, sub_index, std::move(value), conjunction);
   } else {
