@@ -41,7 +41,7 @@ std::string TypeQualifier(const IFactSlot& slot) {
     return type->OwnTypeText();  // a slot's own type, written out in full
   }
   if (type != nullptr) {
-    return "(type " + type->TypeName() + ") ";
+    return "(type " + WordText(type->TypeName()) + ") ";
   }
   const TIETypes kinds = slot.SlotType() - IEMultiSlotTypes;
   if (kinds.Includes(IESlotTypes)) {
@@ -100,7 +100,7 @@ std::string PrettyPrintTemplate(const IFactTemplate& fact_template) {
     out += " extends " + parent->TemplateName();
   }
   if (const IIEDefinedType* type = IsAType(fact_template)) {
-    out += " is-a " + type->TypeName();
+    out += " is-a " + WordText(type->TypeName());
   } else {
     out += kPrintLineBreak;
     for (int i = 0; i < fact_template.SlotCount(); ++i) {

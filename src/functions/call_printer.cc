@@ -14,26 +14,6 @@
 namespace zephro {
 namespace {
 
-// A word (an atom, a function's name) as it reads back whole. A word may hold
-// bytes that end or escape a word (a blank, a parenthesis, a quote, a
-// backslash...) when it was written with backslashes: each is written back
-// behind a backslash.
-std::string WordText(std::string_view text) {
-  constexpr std::string_view kEndsAWord = "[]\"&();<|~\\";
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const bool ordinary = c == '<' && i == 0;  // a word may start with <
-    if (!ordinary &&
-        (static_cast<unsigned char>(c) <= ' ' || kEndsAWord.find(c) != std::string_view::npos)) {
-      out += '\\';
-    }
-    out += c;
-  }
-  return out;
-}
-
 // An argument's printed form. The word nil reads as the shared constant, an
 // atom with empty text, whose text form is empty: written as nil, it reads
 // back instead of vanishing from the call.

@@ -4,7 +4,6 @@
 // Every text printed here parses back to an equal type: bounds are written
 // with the digits they need, open bounds as "?VARIABLE".
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -57,13 +56,9 @@ std::string ValueBound(const Ref<IIEValue>& bound) {
 
 // A unit is one token: a plain word as it is, anything else as a string.
 std::string UnitsText(const std::string& units) {
-  for (char c : units) {
-    if (std::isspace(static_cast<unsigned char>(c)) ||
-        std::string_view("()\"&|~;<[]").find(c) != std::string_view::npos) {
-      return TIEValue::String(units)->ToString();
-    }
-  }
-  return units.empty() ? TIEValue::String(units)->ToString() : units;
+  const bool plain = !units.empty() && WordText(units) == units &&
+                     std::string_view("?$").find(units.front()) == std::string_view::npos;
+  return plain ? units : TIEValue::String(units)->ToString();
 }
 
 // The type words of `kinds`: "?VARIABLE" for every single-field kind.
@@ -78,7 +73,7 @@ std::string KindWords(const TIEDefinedType& type) {
   std::string words;
   TIETypes own = type.BaseTypes();
   if (const IIEDefinedType* ancestor = type.Ancestor()) {
-    words = ancestor->TypeName();
+    words = WordText(ancestor->TypeName());
     own = own - ancestor->PrimitiveTypes();
   }
   const std::string kinds = TypeWords(own);
@@ -130,7 +125,7 @@ std::vector<std::string> Clauses(const TIEDefinedType& type) {
     if (!fuzzy->terms.empty()) {
       std::string values = "(values";
       for (const TDeclaredFuzzyVariable::TTerm& term : fuzzy->terms) {
-        values += " (term " + term.name + " " + term.value->ToString() + ")";
+        values += " (term " + WordText(term.name) + " " + term.value->ToString() + ")";
       }
       clauses.push_back(values + ")");
     }
@@ -163,7 +158,8 @@ std::string ConstraintToString(const TIEDefinedType& type, TValueConstraint kind
   switch (kind) {
     case TValueConstraint::vcAtom:
       for (int i = 0; i < type.GetConstraintAtomsCount(); ++i) {
-        out += TIEValue::Atom(type.GetConstraintAtom(i))->ToString() + " ";
+        const std::string& atom = type.GetConstraintAtom(i);
+        out += (atom.empty() ? std::string("nil") : WordText(atom)) + " ";
       }
       break;
     case TValueConstraint::vcString:
@@ -196,7 +192,7 @@ std::string GetAllowedString(const TIEDefinedType& type, std::string text,
 // deftype := "(deftype " name " " [comment " "] "extends (type " [ancestor " "] kinds ")"
 //            ( line-break indent clause )* ")"
 std::string TIEDefinedType::ToString() const {
-  std::string out = "(deftype " + name_ + " ";
+  std::string out = "(deftype " + WordText(name_) + " ";
   if (!comment_.empty()) {
     out += TIEValue::String(comment_)->ToString() + " ";
   }

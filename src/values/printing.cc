@@ -110,6 +110,22 @@ std::string TypesToString(TIETypes types) {
   return out;
 }
 
+std::string WordText(std::string_view text) {
+  constexpr std::string_view kEndsAWord = "[]\"&();<|~\\";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool ordinary = c == '<' && i == 0;  // a word may start with <
+    if (!ordinary &&
+        (static_cast<unsigned char>(c) <= ' ' || kEndsAWord.find(c) != std::string_view::npos)) {
+      out += '\\';
+    }
+    out += c;
+  }
+  return out;
+}
+
 std::string KindNamesText(TIETypes types) {
   std::string out;
   types.ForEach([&](TIEType kind) {

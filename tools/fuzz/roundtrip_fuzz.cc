@@ -2,8 +2,8 @@
 //
 // Arbitrary bytes are loaded without running their commands into an engine
 // with every package (so that calls to built-in functions parse); what the
-// engine then holds (globals, templates, deffunctions, rules, fact sets) is
-// printed as save writes it. That text is loaded into a second engine and
+// engine then holds (globals, types, templates, deffunctions, rules, fact
+// sets) is printed as save writes it. That text is loaded into a second engine and
 // printed again. A printed form that does not load, or that loads into
 // something printed differently, aborts. Global initialisers run when
 // they are loaded, so both engines run within limits and without file access.
@@ -45,7 +45,7 @@ std::unique_ptr<TInferenceEngine> MakeEngine() {
 }
 
 // The constructs `engine` holds, in an order that loads back: globals,
-// templates (parents first), deffunctions (in the order defined), rules and
+// defined types and templates (parents first), deffunctions (in the order defined), rules and
 // fact sets.
 std::string Printed(TInferenceEngine& engine) {
   std::string text;
@@ -55,6 +55,7 @@ std::string Printed(TInferenceEngine& engine) {
     text += value ? zephro::PrettyPrintGlobal(name, *value) : name;
     text += ")\n";
   }
+  text += engine.DefinedTypes().ToString();
   text += engine.FactTemplates().ToString();
   std::vector<const zephro::TInterpretedFunction*> functions;
   for (const auto& [name, function] : engine.UserFunctions()) {

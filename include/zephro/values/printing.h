@@ -33,6 +33,12 @@ std::string CommentLines(std::string_view comment);
 // the multislot kinds...) are left out.
 std::string TypesToString(TIETypes types);
 
+// A word (an atom, a function's name) as it reads back whole. A word may hold
+// bytes that end or escape a word (a blank, a parenthesis, a quote, a
+// backslash...) when it was written with backslashes: each is written back
+// behind a backslash.
+std::string WordText(std::string_view text);
+
 // "ATOM, STRING": the names of `types` without their "dt" prefix, in capitals,
 // joined by ", ", as messages about kinds name them.
 std::string KindNamesText(TIETypes types);
