@@ -119,5 +119,61 @@ TEST_F(MiscPackageTest, RejectsBadArguments) {
   }
 }
 
+TEST_F(MiscPackageTest, DefinedTypeCommands) {
+  Load(R"((deftype colour extends (type SYMBOL) (allowed-symbols red green))
+          (deftype shade extends (type colour))
+          (deftemplate car (slot c (type shade))))");
+  struct {
+    const char* call;
+    const char* result;
+    const char* printed;
+  } const kCases[] = {
+      {"(is-deftype colour)", "TRUE", ""},
+      {"(is-deftype (sym-cat sh ade))", "TRUE", ""},
+      {"(is-deftype car)", "FALSE", ""},
+      {"(ppdeftype colour)", "TRUE",
+       "(deftype colour extends (type SYMBOL)\n  (allowed-symbols red green ))\n"},
+      {"(ppdeftype car)", "FALSE", ""},
+      {"(list-deftypes)", "", "colour\nshade\nfor a total of 2 deftypes.\n"},
+      {"(undeftype nothing)", "FALSE", ""},
+      {"(undeftype colour)", "TRUE", ""},  // and shade, and car with them
+      {"(is-deftype shade)", "FALSE", ""},
+      {"(list-deftypes)", "", "for a total of 0 deftypes.\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.call);
+    EXPECT_EQ(ParseNExecuteFunCall(Engine(), c.call)->ToString(), c.result);
+    EXPECT_EQ(fixture_.TakeOutput(), c.printed);
+  }
+  EXPECT_EQ(Engine().FindFactTemplate("car"), nullptr);
+}
+
+TEST_F(MiscPackageTest, ConstraintCheckingSwitches) {
+  struct {
+    const char* call;
+    const char* result;
+    bool static_checks;  // after the call
+    bool dynamic_checks;
+  } const kCases[] = {
+      {"(get-static-constraint-checking)", "TRUE", true, false},
+      {"(get-dynamic-constraint-checking)", "FALSE", true, false},
+      {"(set-dynamic-constraint-checking TRUE)", "FALSE", true, true},
+      {"(set-dynamic-constraint-checking TRUE)", "TRUE", true, true},
+      {"(set-static-constraint-checking FALSE)", "TRUE", false, true},
+      {"(set-static-constraint-checking yes)", "FALSE", false, true},  // only TRUE is true
+      {"(get-dynamic-constraint-checking)", "TRUE", false, true},
+      {"(set-dynamic-constraint-checking (eq 1 2))", "TRUE", false, false},
+      {"(set-static-constraint-checking (eq 1 1))", "FALSE", true, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.call);
+    EXPECT_EQ(ParseNExecuteFunCall(Engine(), c.call)->ToString(), c.result);
+    EXPECT_EQ(Engine().TypeChecks().Contains(TTypeCheck::tcStatic), c.static_checks);
+    EXPECT_EQ(Engine().TypeChecks().Contains(TTypeCheck::tcDynamic), c.dynamic_checks);
+  }
+  EXPECT_THAT([&] { ParseNExecuteFunCall(Engine(), "(set-static-constraint-checking)"); },
+              ThrowsMessage<EIEException>(::testing::HasSubstr("set-static-constraint-checking")));
+}
+
 }  // namespace
 }  // namespace zephro

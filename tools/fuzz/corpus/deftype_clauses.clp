@@ -1,0 +1,8 @@
+(deftype base "every \"kind\"" extends (type SYMBOL STRING INTEGER FLOAT))
+(deftype word extends (type base LEXEME) (allowed-lexemes a\ b "q r" nil x))
+(deftype num extends (type NUMBER) (range -2.5 1e3) (allowed-numbers 3 -1 0.125 7.0) (units "m/s 2"))
+(deftype many extends (type ?VARIABLE) (cardinality 2 ?VARIABLE) (allowed-values a "s" 1 2.5))
+(deftype temp extends (type FUZZY) (range 0 100) (units C) (values (term cold ((0 1) (20 0)))))
+(deftemplate t is-a word)
+(deftemplate u (slot w (type word)) (multislot m (type num) (cardinality 1 3)) (slot x (range 0 9) (allowed-integers 1 2)))
+(deffacts f (t a\ b) (u (w x) (m 3 7.0) (x 2)))
