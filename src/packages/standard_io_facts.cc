@@ -11,16 +11,15 @@
 // single slot is written as a create$ call of its items, which load-facts
 // takes as the list (it runs no other call).
 
-#include <charconv>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 #include "zephro/language/clips_stream.h"
 #include "zephro/platform/errors.h"
 #include "zephro/platform/text_stream.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/interfaces.h"
+#include "zephro/values/printing.h"
 #include "zephro/values/stream_token.h"
 #include "zephro/values/value.h"
 
@@ -28,29 +27,6 @@
 
 namespace zephro {
 namespace {
-
-// `value` with the digits it needs: "%.4f" when that reads back exactly, else
-// the shortest fixed-point text that does (always with a decimal point, so
-// that it reads as a float).
-std::string FloatText(double value) {
-  std::string text = FormatFloat(value);
-  double back = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), back);
-  if (error == std::errc() && end == text.data() + text.size() && back == value) {
-    return text;
-  }
-  char buffer[400];
-  const auto [stop, failed] =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-  if (failed != std::errc()) {
-    return text;  // not finite: the check that follows refuses it
-  }
-  text.assign(buffer, stop);
-  if (text.find('.') == std::string::npos) {
-    text += ".0";
-  }
-  return text;
-}
 
 // True when `text` reads back as exactly one token whose value equals `value`.
 bool ReadsBackAs(const std::string& text, const IIEValue& value) {
@@ -70,7 +46,7 @@ bool ReadsBackAs(const std::string& text, const IIEValue& value) {
 // The text of one field of `fact`, checked.
 std::string FieldText(const IFact& fact, const IIEValue& value) {
   std::string text =
-      value.DType() == TIEType::dtFloat ? FloatText(value.AsFloat()) : value.ToString();
+      value.DType() == TIEType::dtFloat ? ExactFloatText(value.AsFloat()) : value.ToString();
   if (text.empty() && value.DType() == TIEType::dtAtom) {
     text = "nil";  // the empty atom, which prints as nothing
   }

@@ -5,8 +5,6 @@
 // with the digits they need, open bounds as "?VARIABLE".
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -18,28 +16,12 @@
 namespace zephro {
 namespace {
 
-// A number as the shortest text that reads back as the same double.
+// A bound as it reads back as the same number: whole numbers as integers.
 std::string NumberText(double x) {
   if (std::trunc(x) == x && std::fabs(x) < 1e15) {
     return std::to_string(static_cast<long long>(x));
   }
-  std::string text = FormatFloat(x);
-  if (std::strtod(text.c_str(), nullptr) == x) {
-    return text;
-  }
-  char buffer[40];
-  for (int digits = 6; digits <= 17; ++digits) {
-    std::snprintf(buffer, sizeof buffer, "%.*g", digits, x);
-    if (std::strtod(buffer, nullptr) == x) {
-      break;
-    }
-  }
-  text = buffer;
-  // A float must read back as a float: keep a decimal point in it.
-  if (text.find_first_of(".eEn") == std::string::npos) {
-    text += ".0";
-  }
-  return text;
+  return ExactFloatText(x);
 }
 
 std::string RangeBound(double x, double open) {

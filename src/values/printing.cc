@@ -3,9 +3,12 @@
 #include "zephro/values/printing.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstddef>
+#include <system_error>
 
 #include "zephro/values/messages.h"
+#include "zephro/values/value.h"
 
 namespace zephro {
 namespace {
@@ -124,6 +127,26 @@ std::string WordText(std::string_view text) {
     out += c;
   }
   return out;
+}
+
+std::string ExactFloatText(double value) {
+  std::string text = FormatFloat(value);
+  double back = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), back);
+  if (error == std::errc() && end == text.data() + text.size() && back == value) {
+    return text;
+  }
+  char buffer[400];
+  const auto [stop, failed] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  if (failed != std::errc()) {
+    return text;  // not finite: the check that follows refuses it
+  }
+  text.assign(buffer, stop);
+  if (text.find('.') == std::string::npos) {
+    text += ".0";
+  }
+  return text;
 }
 
 std::string KindNamesText(TIETypes types) {

@@ -33,6 +33,11 @@ std::string CommentLines(std::string_view comment);
 // the multislot kinds...) are left out.
 std::string TypesToString(TIETypes types);
 
+// `value` with the digits it needs: "%.4f" when that reads back exactly,
+// else the shortest fixed-point text that does (always with a decimal point,
+// so that it reads as a float).
+std::string ExactFloatText(double value);
+
 // A word (an atom, a function's name) as it reads back whole. A word may hold
 // bytes that end or escape a word (a blank, a parenthesis, a quote, a
 // backslash...) when it was written with backslashes: each is written back
