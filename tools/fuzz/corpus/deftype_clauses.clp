@@ -5,4 +5,4 @@
 (deftype temp extends (type FUZZY) (range 0 100) (units C) (values (term cold ((0 1) (20 0)))))
 (deftemplate t is-a word)
 (deftemplate u (slot w (type word)) (multislot m (type num) (cardinality 1 3)) (slot x (range 0 9) (allowed-integers 1 2)))
-(deffacts f (t a\ b) (u (w x) (m 3 7.0) (x 2)))
+(deffacts f (t x "q r") (u (w x) (m 3 7.0) (x 2)))
