@@ -21,6 +21,10 @@ std::string TestText(const TIEPatternMatchTest& t) {
   if (v->DType() == TIEType::dtFunCall) {
     return text + ":" + v->ToString();
   }
+  if (v->DType() == TIEType::dtAtom) {
+    // A constant word, written so that it reads back whole.
+    return text + (v->Text().empty() ? std::string("nil") : WordText(v->Text()));
+  }
   return text + v->ToString();
 }
 

@@ -115,6 +115,8 @@ TEST(ConstructsTest, PrintedConstructsParseBackToTheSameText) {
       // So do backslashes written into a function's name.
       {Kind::kCall, "", "(prin\\\"out t \"r \")"},
       {Kind::kRule, "", "(defrule named (x) => (prin\\\"out t \"r \"))"},
+      // And so do constant words in patterns, nil among them.
+      {Kind::kRule, "", "(defrule words (a \\\"?o c\\ d) (b nil ~nil) => )"},
       {Kind::kFunction, "", "(deffunction w () a\\\"b c\\\nd nil)"},
   };
   for (const Case& c : kCases) {
