@@ -562,7 +562,9 @@ Ref<IIEValue> TIEDefinedType::CreateValidDefault(bool multislot) const {
     if (owner != nullptr && owner->integers_.Count() > 0) {
       return TIEValue::Integer(owner->integers_.Items().front());
     }
-    return TIEValue::Integer(static_cast<std::int32_t>(std::trunc(bounded())));
+    // Bounds are doubles; an integer default is the bound truncated into range.
+    const double n = std::clamp(std::trunc(bounded()), kInitialMinRange, kInitialMaxRange);
+    return TIEValue::Integer(static_cast<std::int32_t>(n));
   }
   if (base_types_.Contains(dtFloat)) {
     const TIEDefinedType* owner = list(TValueConstraint::vcFloat);

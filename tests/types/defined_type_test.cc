@@ -150,6 +150,8 @@ TEST(DefinedTypeTest, DefaultsTheTypeAdmits) {
                                                      TIEDefinedType::kInitialMaxRange),
        false, "0", dtInteger},
       {"a string without a list", Type("s", {dtString}), false, "\"\"", dtString},
+      {"a bound beyond the integers", limited({dtInteger}, 1e12, 1e13), false, "2147483647",
+       dtInteger},
       {"the least list the cardinality allows", t.pair, true, " ", dtList},
       {"a list without limits", t.small_ints, true, "", dtList},
   };
