@@ -13,7 +13,9 @@
 namespace zephro {
 namespace {
 
-Ref<IIEValue> Boolean(bool b) { return Ref<IIEValue>(b ? &FCTrue() : &FCFalse()); }
+Ref<IIEValue> Boolean(bool b) {
+  return Ref<IIEValue>(b ? &FCTrue() : &FCFalse());
+}
 
 class TIsDefTypeFunction final : public TIEUserFunction {
  public:

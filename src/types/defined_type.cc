@@ -64,7 +64,9 @@ template class TAllowedValues<double, THashFloat>;
 
 namespace {
 
-constexpr std::size_t ListIndex(TValueConstraint kind) { return static_cast<std::size_t>(kind); }
+constexpr std::size_t ListIndex(TValueConstraint kind) {
+  return static_cast<std::size_t>(kind);
+}
 
 // The constraint list a value of `kind` belongs to by its own kind, or false.
 bool OwnConstraintKind(TIEType kind, TValueConstraint* constraint) {
@@ -88,10 +90,9 @@ bool OwnConstraintKind(TIEType kind, TValueConstraint* constraint) {
 
 // The kinds a fuzzy type lets through besides fuzzy values: what a
 // linguistic expression, a crisp number or a value known later looks like.
-constexpr TIETypes kFuzzyTypeAccepts{TIEType::dtAtom,      TIEType::dtString,
-                                     TIEType::dtInteger,   TIEType::dtVariable,
-                                     TIEType::dtFloat,     TIEType::dtFunCall,
-                                     TIEType::dtSingletons, TIEType::dtMultiVariable};
+constexpr TIETypes kFuzzyTypeAccepts{
+    TIEType::dtAtom,  TIEType::dtString,  TIEType::dtInteger,    TIEType::dtVariable,
+    TIEType::dtFloat, TIEType::dtFunCall, TIEType::dtSingletons, TIEType::dtMultiVariable};
 
 }  // namespace
 
@@ -380,9 +381,7 @@ TIEDefinedType::TEffective TIEDefinedType::Resolve() const {
     if (e.cardinality == nullptr && t->cardinality_limited_) {
       e.cardinality = t;
     }
-    (t->constraints_ & open).ForEach([&](TValueConstraint kind) {
-      e.lists[ListIndex(kind)] = t;
-    });
+    (t->constraints_ & open).ForEach([&](TValueConstraint kind) { e.lists[ListIndex(kind)] = t; });
     e.in_force = e.in_force | (t->constraints_ & open);
     open = open - t->constraints_;
     if (t->ancestor_ == nullptr) {
@@ -411,8 +410,9 @@ bool TIEDefinedType::ValidSingle(const IIEValue& value, const TEffective& effect
   if (!base_types_.Contains(kind)) {
     if (reason != nullptr) {
       const std::string text = GetValueToString(value);
-      *reason = FormatMessage(SNotCorrectType, KindNamesText(base_types_ - IEMultiSlotTypes).c_str(),
-                              text.c_str(), std::string(IETypeName(kind)).c_str());
+      *reason =
+          FormatMessage(SNotCorrectType, KindNamesText(base_types_ - IEMultiSlotTypes).c_str(),
+                        text.c_str(), std::string(IETypeName(kind)).c_str());
     }
     return false;
   }
@@ -607,8 +607,7 @@ bool TIEDefinedType::Equals(const TIEDefinedType& other) const {
       a == b || (a != nullptr && b != nullptr && a->TypeName() == b->TypeName());
   return base_types_ == other.base_types_ && min_range_ == other.min_range_ &&
          max_range_ == other.max_range_ && min_cardinality_ == other.min_cardinality_ &&
-         max_cardinality_ == other.max_cardinality_ &&
-         range_limited_ == other.range_limited_ &&
+         max_cardinality_ == other.max_cardinality_ && range_limited_ == other.range_limited_ &&
          cardinality_limited_ == other.cardinality_limited_ && same_ancestor &&
          ConstraintsEqual(other);
 }

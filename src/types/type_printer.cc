@@ -163,8 +163,8 @@ std::string ConstraintToString(const TIEDefinedType& type, TValueConstraint kind
   return out;
 }
 
-std::string GetAllowedString(const TIEDefinedType& type, std::string text,
-                             std::string_view indent, std::string_view line_break) {
+std::string GetAllowedString(const TIEDefinedType& type, std::string text, std::string_view indent,
+                             std::string_view line_break) {
   for (const std::string& clause : AllowedClauses(type)) {
     text += std::string(indent) + clause + std::string(line_break);
   }

@@ -9,11 +9,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "testing/engine_fixture.h"
 #include "zephro/engine/collections.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/types/defined_type.h"
 #include "zephro/values/exceptions.h"
+
+#include "testing/engine_fixture.h"
 
 namespace zephro {
 namespace {
@@ -102,11 +103,13 @@ TEST_F(DefinedTypesTest, RedefiningATypeFollowsTheDuplicateSetting) {
   const Case kCases[] = {
       // The new definition still admits red: car is rebuilt, its fact kept.
       {TDuplicateConstructs::dcOverwrite,
-       "(deftype colour extends (type SYMBOL) (allowed-symbols red green blue))", "",
+       "(deftype colour extends (type SYMBOL) (allowed-symbols red green blue))",
+       "",
        {"(paint green )", "(box (n 3))", "(plain (x 1))", "(car (c red) (n 1))"}},
       // It no longer does: the fact that does not fit is gone.
       {TDuplicateConstructs::dcOverwrite,
-       "(deftype colour extends (type SYMBOL) (allowed-symbols blue green))", "",
+       "(deftype colour extends (type SYMBOL) (allowed-symbols blue green))",
+       "",
        {"(paint green )", "(box (n 3))", "(plain (x 1))"}},
       {TDuplicateConstructs::dcIgnore, "(deftype colour extends (type SYMBOL))", "", kAll},
       {TDuplicateConstructs::dcError, "(deftype colour extends (type SYMBOL))",
@@ -162,11 +165,12 @@ TEST_F(DefinedTypesTest, ASavedProgramLoadsBackWithEqualTypes) {
   const std::string file =
       (std::filesystem::path(::testing::TempDir()) / "defined_types_test.kb").string();
   E().Parse(kProgram, true);
-  E().Parse("(deftype sizes \"shoe\" extends (type count FLOAT) (range 1 7.25)"
-            " (cardinality 0 4) (units \"EU size\") (allowed-numbers 1 2 3 4.5))"
-            "(deftemplate shoes (multislot s (type sizes) (cardinality 1 2)))"
-            "(assert (shoes (s 2 4.5)))",
-            true);
+  E().Parse(
+      "(deftype sizes \"shoe\" extends (type count FLOAT) (range 1 7.25)"
+      " (cardinality 0 4) (units \"EU size\") (allowed-numbers 1 2 3 4.5))"
+      "(deftemplate shoes (multislot s (type sizes) (cardinality 1 2)))"
+      "(assert (shoes (s 2 4.5)))",
+      true);
   const std::string types = E().DefinedTypes().ToString();
   const std::string templates = E().FactTemplates().ToString();
   const std::vector<std::string> facts = FactTexts();
@@ -206,8 +210,7 @@ TEST_F(DefinedTypesTest, ValuesAreCheckedWhereTheSettingsSay) {
       {"a value computed at run time", false, true, "(assert (car (n (+ 5 5))))",
        "Value \"10\" is not valid, Range must be between 0.0000 and 9.0000 for n slot"},
       {"a computed value without dynamic checks", true, false, "(assert (car (n (+ 5 5))))", ""},
-      {"a slot default", true, false,
-       "(deftemplate bad (slot n (type count) (default 12)))",
+      {"a slot default", true, false, "(deftemplate bad (slot n (type count) (default 12)))",
        "Value \"12\" is not valid, Range must be between 0.0000 and 9.0000 in "
        "ParseFactTemplateSlot"},
       {"a constant in a pattern", true, false, "(defrule r (car (c blue)) => )",

@@ -7,11 +7,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "testing/engine_fixture.h"
 #include "zephro/engine/collections.h"
 #include "zephro/language/clips_parser.h"
 #include "zephro/types/defined_type.h"
 #include "zephro/values/exceptions.h"
+
+#include "testing/engine_fixture.h"
 
 namespace zephro {
 namespace {

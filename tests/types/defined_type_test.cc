@@ -32,12 +32,12 @@ Ref<TIEDefinedType> Type(std::string_view name, TIETypes kinds) {
 
 // The types the validity table below refers to.
 struct Types {
-  Ref<TIEDefinedType> small_ints = Type("small", {dtInteger});  // allowed 1 2 3
+  Ref<TIEDefinedType> small_ints = Type("small", {dtInteger});        // allowed 1 2 3
   Ref<TIEDefinedType> halves = Type("halves", {dtInteger, dtFloat});  // allowed floats 1.5 2.0
-  Ref<TIEDefinedType> ten = Type("ten", {dtInteger, dtFloat});  // range 0..10
-  Ref<TIEDefinedType> pair = Type("pair", {dtAtom});  // cardinality 1..2
-  Ref<TIEDefinedType> colour = Type("colour", {dtAtom, dtString});  // red green, "x"
-  Ref<TIEDefinedType> shade = Type("shade", {dtAtom, dtString});  // extends colour
+  Ref<TIEDefinedType> ten = Type("ten", {dtInteger, dtFloat});        // range 0..10
+  Ref<TIEDefinedType> pair = Type("pair", {dtAtom});                  // cardinality 1..2
+  Ref<TIEDefinedType> colour = Type("colour", {dtAtom, dtString});    // red green, "x"
+  Ref<TIEDefinedType> shade = Type("shade", {dtAtom, dtString});      // extends colour
   Ref<TIEDefinedType> fuzzy = Type("temp", {dtFuzzy});
 
   Types() {
@@ -78,8 +78,7 @@ TEST(DefinedTypeTest, ValidityAndExplanations) {
        "Value \"4\" is not valid, Not in allowed values"},
       {"wrong kind", *t.small_ints, TIEValue::Atom("a"),
        "Value \"a\" is not valid, Not a INTEGER type.  Value (a) is a dtAtom type"},
-      {"a variable is known later", *t.small_ints,
-       MakeRef<TIEValue>("x", dtVariable), ""},
+      {"a variable is known later", *t.small_ints, MakeRef<TIEValue>("x", dtVariable), ""},
       {"integer checked against the floats", *t.halves, TIEValue::Integer(2), ""},
       {"integer not among the floats", *t.halves, TIEValue::Integer(1),
        "Value \"1\" is not valid, Not in allowed values"},
@@ -92,7 +91,8 @@ TEST(DefinedTypeTest, ValidityAndExplanations) {
        "Value \"-1\" is not valid, Range must be between 0.0000 and 10.0000"},
       {"empty list", *t.pair, List({}),
        "Value \"\" is not valid, Multislot must have between 1 and 2 elements"},
-      {"list too long", *t.pair, List({TIEValue::Atom("a"), TIEValue::Atom("b"), TIEValue::Atom("c")}),
+      {"list too long", *t.pair,
+       List({TIEValue::Atom("a"), TIEValue::Atom("b"), TIEValue::Atom("c")}),
        "Value \"a b c\" is not valid, Multislot must have between 1 and 2 elements"},
       {"list of two", *t.pair, List({TIEValue::Atom("a"), TIEValue::Atom("b")}), ""},
       {"list with a bad element", *t.pair, List({TIEValue::Atom("a"), TIEValue::Integer(1)}),
@@ -146,8 +146,8 @@ TEST(DefinedTypeTest, DefaultsTheTypeAdmits) {
       {"integer in a range", limited({dtInteger}, 5, 9), false, "5", dtInteger},
       {"only the upper bound set", upper_only, false, "7", dtInteger},
       {"float in a range", limited({dtFloat}, 2.5, 9), false, "2.5000", dtFloat},
-      {"a range left at its initial bounds", limited({dtInteger}, TIEDefinedType::kInitialMinRange,
-                                                     TIEDefinedType::kInitialMaxRange),
+      {"a range left at its initial bounds",
+       limited({dtInteger}, TIEDefinedType::kInitialMinRange, TIEDefinedType::kInitialMaxRange),
        false, "0", dtInteger},
       {"a string without a list", Type("s", {dtString}), false, "\"\"", dtString},
       {"a bound beyond the integers", limited({dtInteger}, 1e12, 1e13), false, "2147483647",
@@ -191,7 +191,9 @@ TEST(DefinedTypeTest, AllowedValueListsKeepOrderAndSayWhatTheyCannotHold) {
        "Defined Type t cannot contain FactId constraint types"},
       {[&] { type->DeleteConstraint(3, vcInteger); },
        "Defined Type t does not have Integer constraints"},
-      {[&] { type->SetBaseTypes({dtFuzzy, dtInteger}); },
+      {[&] {
+         type->SetBaseTypes({dtFuzzy, dtInteger});
+       },
        "Cannot mix fuzzy type with other primitive types"},
   };
   for (const Failure& f : kFailures) {
@@ -318,8 +320,7 @@ TEST(DefinedTypeTest, PrintedAllowedClauses) {
     const char* text;
   };
   const Case kCases[] = {
-      {{vcAtom, vcString, vcInteger, vcFloat},
-       "  (allowed-values red \"s\" 1 2.5000 )\n"},
+      {{vcAtom, vcString, vcInteger, vcFloat}, "  (allowed-values red \"s\" 1 2.5000 )\n"},
       {{vcInteger, vcFloat}, "  (allowed-numbers 1 2.5000 ) \n"},
       {{vcInteger}, "  (allowed-integers 1 ) \n"},
       {{vcFloat, vcAtom}, "  (allowed-floats 2.5000 ) \n  (allowed-symbols red )\n"},

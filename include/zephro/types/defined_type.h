@@ -236,8 +236,7 @@ class TIEDefinedType final : public IIEDefinedType {
 
   struct TEffective;
   TEffective Resolve() const;
-  bool ValidSingle(const IIEValue& value, const TEffective& effective,
-                   std::string* reason) const;
+  bool ValidSingle(const IIEValue& value, const TEffective& effective, std::string* reason) const;
   bool Check(const IIEValue& value, std::string* reason) const;
   void Changed();
   static std::size_t Index(int i) { return static_cast<std::size_t>(i); }
@@ -271,7 +270,7 @@ class TIEDefinedType final : public IIEDefinedType {
 std::string ConstraintToString(const TIEDefinedType& type, TValueConstraint kind);
 // `text` followed by the allowed-value clauses in force, each starting with
 // `indent` and ending with `line_break`.
-std::string GetAllowedString(const TIEDefinedType& type, std::string text,
-                             std::string_view indent, std::string_view line_break);
+std::string GetAllowedString(const TIEDefinedType& type, std::string text, std::string_view indent,
+                             std::string_view line_break);
 
 }  // namespace zephro
