@@ -4,8 +4,8 @@
 The library is built in layers, each of which may use only itself and the
 layers below it:
 
-    platform -> values -> types -> facts -> functions -> rules -> engine
-             -> language -> packages -> tools
+    platform -> fuzzy -> values -> types -> facts -> functions -> rules
+             -> engine -> language -> packages -> tools
 
 A file's layer is the folder it lives in (src/<layer>/..., or
 include/zephro/<layer>/...). An include of a file of a higher layer is
@@ -20,7 +20,7 @@ import pathlib
 import re
 import sys
 
-LAYERS = ["platform", "values", "types", "facts", "functions", "rules", "engine", "language",
+LAYERS = ["platform", "fuzzy", "values", "types", "facts", "functions", "rules", "engine", "language",
           "packages", "tools"]
 RANK = {name: i for i, name in enumerate(LAYERS)}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
