@@ -1,7 +1,6 @@
 #include "zephro/engine/collections.h"
 
 #include <algorithm>
-#include <set>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/rules/activation.h"
@@ -11,6 +10,8 @@
 #include "zephro/values/messages.h"
 #include "zephro/values/printing.h"
 #include "zephro/values/value.h"
+
+#include "engine/parents_first.h"
 
 namespace zephro {
 
@@ -106,32 +107,10 @@ void TFactTemplates::Clear() {
 }
 
 std::string TFactTemplates::ToString() const {
-  // Parents before children: roots first, then each template once all of its
-  // ancestors are out.
-  std::string text;
-  std::set<const IFactTemplate*> done;
-  std::vector<const IFactTemplate*> pending;
-  for (const auto& [name, t] : table_) {
-    pending.push_back(t.get());
-  }
-  while (!pending.empty()) {
-    bool progress = false;
-    for (auto it = pending.begin(); it != pending.end();) {
-      const IFactTemplate* parent = (*it)->Parent();
-      if (parent == nullptr || done.count(parent) > 0 || !table_.Contains(parent->TemplateName())) {
-        text += (*it)->ToString() + "\n";
-        done.insert(*it);
-        it = pending.erase(it);
-        progress = true;
-      } else {
-        ++it;
-      }
-    }
-    if (!progress) {
-      RaiseIEPlain(SFactTemplateInheritanceCorrupt);
-    }
-  }
-  return text;
+  return ParentsFirstText(
+      table_, [](const IFactTemplate& t) { return t.Parent(); },
+      [&](const IFactTemplate& parent) { return table_.Contains(parent.TemplateName()); },
+      SFactTemplateInheritanceCorrupt);
 }
 
 // --- rules -------------------------------------------------------------------------------------

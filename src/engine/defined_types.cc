@@ -1,7 +1,6 @@
 // The engine's defined types, and what happens to the types and templates
 // that use one when it is removed or defined again.
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,8 @@
 #include "zephro/types/defined_type.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+
+#include "engine/parents_first.h"
 
 namespace zephro {
 namespace {
@@ -123,31 +124,10 @@ void TIEDefinedTypes::Clear() {
 }
 
 std::string TIEDefinedTypes::ToString() const {
-  // Parents before children: each type once every ancestor filed here is out.
-  std::string text;
-  std::set<const IIEDefinedType*> done;
-  std::vector<const IIEDefinedType*> pending;
-  for (const auto& [name, type] : table_) {
-    pending.push_back(type.get());
-  }
-  while (!pending.empty()) {
-    bool progress = false;
-    for (auto it = pending.begin(); it != pending.end();) {
-      const IIEDefinedType* parent = (*it)->Ancestor();
-      if (parent == nullptr || done.contains(parent) || Get(parent->TypeName()) != parent) {
-        text += (*it)->ToString() + "\n";
-        done.insert(*it);
-        it = pending.erase(it);
-        progress = true;
-      } else {
-        ++it;
-      }
-    }
-    if (!progress) {
-      RaiseIEPlain(STypeInheritanceCorrupt);
-    }
-  }
-  return text;
+  return ParentsFirstText(
+      table_, [](const IIEDefinedType& t) { return t.Ancestor(); },
+      [&](const IIEDefinedType& parent) { return Get(parent.TypeName()) == &parent; },
+      STypeInheritanceCorrupt);
 }
 
 // --- what depends on a type ------------------------------------------------------------------

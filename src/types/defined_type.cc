@@ -17,26 +17,6 @@ namespace zephro {
 // --- allowed values ------------------------------------------------------------------------
 
 template <typename T, typename Hash>
-void TAllowedValues<T, Hash>::Add(T item) {
-  items_.push_back(std::move(item));
-  if (!index_.empty()) {
-    index_.insert(items_.back());
-  } else if (items_.size() >= kHashedFrom) {
-    Reindex();
-  }
-}
-
-template <typename T, typename Hash>
-bool TAllowedValues<T, Hash>::Remove(const T& item) {
-  auto it = std::find(items_.begin(), items_.end(), item);
-  if (it == items_.end()) {
-    return false;
-  }
-  Delete(static_cast<std::size_t>(it - items_.begin()));
-  return true;
-}
-
-template <typename T, typename Hash>
 void TAllowedValues<T, Hash>::Delete(std::size_t index) {
   items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
   Reindex();
@@ -68,24 +48,15 @@ constexpr std::size_t ListIndex(TValueConstraint kind) {
   return static_cast<std::size_t>(kind);
 }
 
-// The constraint list a value of `kind` belongs to by its own kind, or false.
-bool OwnConstraintKind(TIEType kind, TValueConstraint* constraint) {
-  switch (kind) {
-    case TIEType::dtAtom:
-      *constraint = TValueConstraint::vcAtom;
-      return true;
-    case TIEType::dtString:
-      *constraint = TValueConstraint::vcString;
-      return true;
-    case TIEType::dtInteger:
-      *constraint = TValueConstraint::vcInteger;
-      return true;
-    case TIEType::dtFloat:
-      *constraint = TValueConstraint::vcFloat;
-      return true;
-    default:
-      return false;
-  }
+// The value as a list of allowed values holds it: its text or its number.
+std::string_view KeyIn(const TAllowedValues<std::string, THashText>& /*list*/, const IIEValue& v) {
+  return v.Text();
+}
+std::int32_t KeyIn(const TAllowedValues<std::int32_t>& /*list*/, const IIEValue& v) {
+  return v.AsInteger();
+}
+double KeyIn(const TAllowedValues<double, THashFloat>& /*list*/, const IIEValue& v) {
+  return v.AsFloat();
 }
 
 // The kinds a fuzzy type lets through besides fuzzy values: what a
@@ -104,6 +75,44 @@ struct TIEDefinedType::TEffective {
   TValueConstraints in_force;
 };
 
+bool TIEDefinedType::ListFor(TIEType kind, TValueConstraints in_force, TValueConstraint* list) {
+  switch (kind) {
+    case TIEType::dtAtom:
+      *list = TValueConstraint::vcAtom;
+      return true;
+    case TIEType::dtString:
+      *list = TValueConstraint::vcString;
+      return true;
+    case TIEType::dtInteger:
+      // Checked against the floats when only they are listed.
+      *list = !in_force.Contains(TValueConstraint::vcInteger) &&
+                      in_force.Contains(TValueConstraint::vcFloat)
+                  ? TValueConstraint::vcFloat
+                  : TValueConstraint::vcInteger;
+      return true;
+    case TIEType::dtFloat:
+      *list = TValueConstraint::vcFloat;
+      return true;
+    default:
+      return false;
+  }
+}
+
+template <class Self, class F>
+decltype(auto) TIEDefinedType::WithList(Self& self, TValueConstraint kind, F&& visit) {
+  switch (kind) {
+    case TValueConstraint::vcAtom:
+      return visit(self.atoms_);
+    case TValueConstraint::vcString:
+      return visit(self.strings_);
+    case TValueConstraint::vcInteger:
+      return visit(self.integers_);
+    case TValueConstraint::vcFloat:
+      break;
+  }
+  return visit(self.floats_);
+}
+
 TIEDefinedType::TIEDefinedType(IFactEnvironment* reasoner)
     : name_(SImplicitDefinedType), reasoner_(reasoner) {}
 
@@ -118,6 +127,14 @@ void TIEDefinedType::Changed() {
   }
 }
 
+template <class T, class V>
+void TIEDefinedType::Update(T& field, const V& value) {
+  if (field != value) {
+    field = value;
+    Changed();
+  }
+}
+
 void TIEDefinedType::EndUpdate() {
   if (updating_ > 0 && --updating_ == 0 && changed_) {
     changed_ = false;
@@ -128,31 +145,19 @@ void TIEDefinedType::EndUpdate() {
 }
 
 void TIEDefinedType::SetName(std::string_view name) {
-  if (name != name_) {
-    name_ = name;
-    Changed();
-  }
+  Update(name_, name);
 }
 
 void TIEDefinedType::SetComment(std::string_view comment) {
-  if (comment != comment_) {
-    comment_ = comment;
-    Changed();
-  }
+  Update(comment_, comment);
 }
 
 void TIEDefinedType::SetUnits(std::string_view units) {
-  if (units != units_) {
-    units_ = units;
-    Changed();
-  }
+  Update(units_, units);
 }
 
 void TIEDefinedType::SetImplicit(bool implicit) {
-  if (implicit != implicit_) {
-    implicit_ = implicit;
-    Changed();
-  }
+  Update(implicit_, implicit);
 }
 
 void TIEDefinedType::SetBaseTypes(TIETypes types) {
@@ -160,17 +165,13 @@ void TIEDefinedType::SetBaseTypes(TIETypes types) {
   if (types.Contains(TIEType::dtFuzzy) && !(types - TIEType::dtFuzzy).Empty()) {
     RaiseIEPlain(SCannotMixFuzzy);
   }
-  if (types != base_types_) {
-    base_types_ = types;
-    Changed();
-  }
+  Update(base_types_, types);
 }
 
 void TIEDefinedType::SetPrimitiveTypes(TIETypes types) {
   // A slot's own type follows the slot, multislot kinds included.
-  if (name_ == SImplicitDefinedType && types != base_types_) {
-    base_types_ = types;
-    Changed();
+  if (name_ == SImplicitDefinedType) {
+    Update(base_types_, types);
   }
 }
 
@@ -188,103 +189,52 @@ void TIEDefinedType::SetAncestor(Ref<IIEDefinedType> parent) {
 }
 
 void TIEDefinedType::SetMinRange(double value) {
-  if (value != min_range_) {
-    min_range_ = value;
-    Changed();
-  }
+  Update(min_range_, value);
 }
 
 void TIEDefinedType::SetMaxRange(double value) {
-  if (value != max_range_) {
-    max_range_ = value;
-    Changed();
-  }
+  Update(max_range_, value);
 }
 
 void TIEDefinedType::SetRangeLimited(bool limited) {
-  if (limited != range_limited_) {
-    range_limited_ = limited;
-    Changed();
-  }
+  Update(range_limited_, limited);
 }
 
 void TIEDefinedType::SetMinCardinality(std::int32_t value) {
-  if (value != min_cardinality_) {
-    min_cardinality_ = value;
-    Changed();
-  }
+  Update(min_cardinality_, value);
 }
 
 void TIEDefinedType::SetMaxCardinality(std::int32_t value) {
-  if (value != max_cardinality_) {
-    max_cardinality_ = value;
-    Changed();
-  }
+  Update(max_cardinality_, value);
 }
 
 void TIEDefinedType::SetCardinalityLimited(bool limited) {
-  if (limited != cardinality_limited_) {
-    cardinality_limited_ = limited;
-    Changed();
-  }
+  Update(cardinality_limited_, limited);
 }
 
 // --- allowed values ------------------------------------------------------------------------
 
 void TIEDefinedType::SetConstraints(TValueConstraints kinds) {
-  if (kinds != constraints_) {
-    constraints_ = kinds;
-    Changed();
-  }
+  Update(constraints_, kinds);
 }
 
 TValueConstraint TIEDefinedType::GetValueConstraint(const IIEValue& value) const {
   TValueConstraint kind;
-  if (!OwnConstraintKind(value.DType(), &kind)) {
+  if (!ListFor(value.DType(), constraints_, &kind)) {
     const std::string kind_name(IETypeName(value.DType()).substr(2));
     RaiseIE(SInvalidConstraint, name_.c_str(), kind_name.c_str());
-  }
-  if (kind == TValueConstraint::vcInteger && !constraints_.Contains(kind) &&
-      constraints_.Contains(TValueConstraint::vcFloat)) {
-    return TValueConstraint::vcFloat;
   }
   return kind;
 }
 
 void TIEDefinedType::AddConstraint(const IIEValue& value) {
-  switch (GetValueConstraint(value)) {
-    case TValueConstraint::vcAtom:
-      atoms_.Add(value.AsString());
-      break;
-    case TValueConstraint::vcString:
-      strings_.Add(value.AsString());
-      break;
-    case TValueConstraint::vcInteger:
-      integers_.Add(value.AsInteger());
-      break;
-    case TValueConstraint::vcFloat:
-      floats_.Add(value.AsFloat());
-      break;
-  }
+  WithList(*this, GetValueConstraint(value), [&](auto& list) { list.Add(KeyIn(list, value)); });
   Changed();
 }
 
 bool TIEDefinedType::RemoveConstraint(const IIEValue& value) {
-  bool removed = false;
-  switch (GetValueConstraint(value)) {
-    case TValueConstraint::vcAtom:
-      removed = atoms_.Remove(value.AsString());
-      break;
-    case TValueConstraint::vcString:
-      removed = strings_.Remove(value.AsString());
-      break;
-    case TValueConstraint::vcInteger:
-      removed = integers_.Remove(value.AsInteger());
-      break;
-    case TValueConstraint::vcFloat:
-      removed = floats_.Remove(value.AsFloat());
-      break;
-  }
+  const bool removed = WithList(*this, GetValueConstraint(value),
+                                [&](auto& list) { return list.Remove(KeyIn(list, value)); });
   if (removed) {
     Changed();
   }
@@ -293,44 +243,16 @@ bool TIEDefinedType::RemoveConstraint(const IIEValue& value) {
 
 void TIEDefinedType::DeleteConstraint(int index, TValueConstraint kind) {
   static constexpr const char* kNames[] = {"Atom", "String", "Integer", "Float"};
-  const std::size_t counts[] = {atoms_.Count(), strings_.Count(), integers_.Count(),
-                                floats_.Count()};
-  if (index < 0 || static_cast<std::size_t>(index) >= counts[ListIndex(kind)]) {
+  const std::size_t count = WithList(*this, kind, [](auto& list) { return list.Count(); });
+  if (index < 0 || static_cast<std::size_t>(index) >= count) {
     RaiseIE(SNoSuchConstraint, name_.c_str(), kNames[ListIndex(kind)]);
   }
-  const auto i = static_cast<std::size_t>(index);
-  switch (kind) {
-    case TValueConstraint::vcAtom:
-      atoms_.Delete(i);
-      break;
-    case TValueConstraint::vcString:
-      strings_.Delete(i);
-      break;
-    case TValueConstraint::vcInteger:
-      integers_.Delete(i);
-      break;
-    case TValueConstraint::vcFloat:
-      floats_.Delete(i);
-      break;
-  }
+  WithList(*this, kind, [&](auto& list) { list.Delete(static_cast<std::size_t>(index)); });
   Changed();
 }
 
 void TIEDefinedType::ClearConstraint(TValueConstraint kind) {
-  switch (kind) {
-    case TValueConstraint::vcAtom:
-      atoms_.Clear();
-      break;
-    case TValueConstraint::vcString:
-      strings_.Clear();
-      break;
-    case TValueConstraint::vcInteger:
-      integers_.Clear();
-      break;
-    case TValueConstraint::vcFloat:
-      floats_.Clear();
-      break;
-  }
+  WithList(*this, kind, [](auto& list) { list.Clear(); });
   Changed();
 }
 
@@ -346,25 +268,14 @@ void TIEDefinedType::ClearConstraints() {
 }
 
 bool TIEDefinedType::IsConstraint(const IIEValue& value, TValueConstraint* kind) const {
-  TValueConstraint own;
-  if (!OwnConstraintKind(value.DType(), &own)) {
+  TValueConstraint list;
+  if (!ListFor(value.DType(), constraints_, &list)) {
     return false;
   }
-  const TValueConstraint list = GetValueConstraint(value);
   if (kind != nullptr) {
     *kind = list;
   }
-  switch (list) {
-    case TValueConstraint::vcAtom:
-      return atoms_.Contains(value.Text());
-    case TValueConstraint::vcString:
-      return strings_.Contains(value.Text());
-    case TValueConstraint::vcInteger:
-      return integers_.Contains(value.AsInteger());
-    case TValueConstraint::vcFloat:
-      return floats_.Contains(value.AsFloat());
-  }
-  return false;
+  return WithList(*this, list, [&](const auto& l) { return l.Contains(KeyIn(l, value)); });
 }
 
 // --- checking ------------------------------------------------------------------------------
@@ -417,34 +328,13 @@ bool TIEDefinedType::ValidSingle(const IIEValue& value, const TEffective& effect
     return false;
   }
   TValueConstraint list;
-  if (OwnConstraintKind(kind, &list)) {
-    if (list == TValueConstraint::vcInteger && !effective.in_force.Contains(list) &&
-        effective.in_force.Contains(TValueConstraint::vcFloat)) {
-      list = TValueConstraint::vcFloat;
-    }
-    if (effective.in_force.Contains(list)) {
-      const TIEDefinedType& owner = *effective.lists[ListIndex(list)];
-      bool found = false;
-      switch (list) {
-        case TValueConstraint::vcAtom:
-          found = owner.atoms_.Contains(value.Text());
-          break;
-        case TValueConstraint::vcString:
-          found = owner.strings_.Contains(value.Text());
-          break;
-        case TValueConstraint::vcInteger:
-          found = owner.integers_.Contains(value.AsInteger());
-          break;
-        case TValueConstraint::vcFloat:
-          found = owner.floats_.Contains(value.AsFloat());
-          break;
+  if (ListFor(kind, effective.in_force, &list) && effective.in_force.Contains(list)) {
+    const TIEDefinedType& owner = *effective.lists[ListIndex(list)];
+    if (!WithList(owner, list, [&](const auto& l) { return l.Contains(KeyIn(l, value)); })) {
+      if (reason != nullptr) {
+        *reason = SNotAllowedValue;
       }
-      if (!found) {
-        if (reason != nullptr) {
-          *reason = SNotAllowedValue;
-        }
-        return false;
-      }
+      return false;
     }
   }
   if (effective.range != nullptr && IENumericTypes.Contains(kind)) {

@@ -97,8 +97,25 @@ class TAllowedValues {
     }
     return false;
   }
-  void Add(T item);
-  bool Remove(const T& item);
+  template <typename K>
+  void Add(const K& item) {
+    items_.emplace_back(item);
+    if (!index_.empty()) {
+      index_.insert(items_.back());
+    } else if (items_.size() >= kHashedFrom) {
+      Reindex();
+    }
+  }
+  template <typename K>
+  bool Remove(const K& item) {
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      if (items_[i] == item) {
+        Delete(i);
+        return true;
+      }
+    }
+    return false;
+  }
   void Delete(std::size_t index);
   void Clear() noexcept;
   bool operator==(const TAllowedValues& other) const { return items_ == other.items_; }
@@ -239,6 +256,16 @@ class TIEDefinedType final : public IIEDefinedType {
   bool ValidSingle(const IIEValue& value, const TEffective& effective, std::string* reason) const;
   bool Check(const IIEValue& value, std::string* reason) const;
   void Changed();
+  // Sets `field` and tells OnChange when the value differs.
+  template <class T, class V>
+  void Update(T& field, const V& value);
+  // The allowed-value list a value of `kind` is looked up in, given the lists
+  // `in_force` (an integer goes to the floats when only they are listed);
+  // false for a kind that has no list.
+  static bool ListFor(TIEType kind, TValueConstraints in_force, TValueConstraint* list);
+  // Calls `visit` with the list of `kind` of `self` (const or not).
+  template <class Self, class F>
+  static decltype(auto) WithList(Self& self, TValueConstraint kind, F&& visit);
   static std::size_t Index(int i) { return static_cast<std::size_t>(i); }
 
   TIETypes base_types_;

@@ -1,0 +1,49 @@
+#pragma once
+
+// The printed form of a collection whose items may extend one another
+// (templates, defined types): every item's text followed by a line break,
+// each after its parent whenever the parent is in the collection.
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "zephro/platform/ordered_table.h"
+#include "zephro/platform/ref.h"
+#include "zephro/values/exceptions.h"
+
+namespace zephro {
+
+// `parent_of(item)` gives an item's parent or null, `filed(parent)` whether
+// that parent is the one the table holds; a cycle raises `corrupt`. Items
+// whose parents are out come first, in table order, pass after pass.
+template <class T, class ParentOf, class Filed>
+std::string ParentsFirstText(const TOrderedTable<Ref<T>>& table, ParentOf parent_of, Filed filed,
+                             const char* corrupt) {
+  std::string text;
+  std::set<const T*> done;
+  std::vector<const T*> pending;
+  for (const auto& [name, item] : table) {
+    pending.push_back(item.get());
+  }
+  while (!pending.empty()) {
+    bool progress = false;
+    for (auto it = pending.begin(); it != pending.end();) {
+      const T* parent = parent_of(**it);
+      if (parent == nullptr || done.contains(parent) || !filed(*parent)) {
+        text += (*it)->ToString() + "\n";
+        done.insert(*it);
+        it = pending.erase(it);
+        progress = true;
+      } else {
+        ++it;
+      }
+    }
+    if (!progress) {
+      RaiseIEPlain(corrupt);
+    }
+  }
+  return text;
+}
+
+}  // namespace zephro
