@@ -43,6 +43,10 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
   fact_templates_ = std::make_unique<TFactTemplates>(this);
   facts_ = std::make_unique<TFacts>(this);
   rete_ = std::make_unique<TReteNetwork>(this);
+  rete_->Compatibility = [](const IIEValue& fuzzy, const IIEValue& other) {
+    const TIEFuzzySet* set = FuzzySetOf(fuzzy);
+    return set != nullptr ? static_cast<float>(set->FuzzyEquals(other)) : 1.0f;
+  };
   rules_ = std::make_unique<TRules>(this);
   engine_variables_ = std::make_unique<TEngineVariables>(this);
   context_ = std::make_unique<TIEContext>(this, nullptr);
@@ -418,9 +422,5 @@ std::string TInferenceEngine::PrettyPrint(const IFunCall& call) const {
 }
 
 std::string TInferenceEngine::PrettyPrint(const TRule& rule) const { return PrettyPrintRule(rule); }
-
-Ref<IIEValue> TInferenceEngine::ParseFuzzyValue(const IFactSlot& /*slot*/, std::string_view text) {
-  RaiseIE(SInvalidFuzzyExpression, std::string(text).c_str());
-}
 
 }  // namespace zephro

@@ -85,7 +85,7 @@ void TInferenceEngine::UndoAssertion(int slot) {
   facts_->RemoveId(id);
 }
 
-std::int32_t TInferenceEngine::Assert(Ref<IFact> fact, bool /*fuzzy_merge*/) {
+std::int32_t TInferenceEngine::Assert(Ref<IFact> fact, bool fuzzy_merge) {
   IFactTemplate* t = fact->Template();
   if (t == nullptr) {
     RaiseIEPlain(SNoTemplate);
@@ -103,8 +103,18 @@ std::int32_t TInferenceEngine::Assert(Ref<IFact> fact, bool /*fuzzy_merge*/) {
   }
   std::optional<std::int32_t> hash;  // computed once for the test and the filing
   if (t->IsFuzzy()) {
+    // A fuzzy fact is never a duplicate: it takes in the fact it equals.
+    SettleFuzzySlots(*fact);
+    if (firing_ != nullptr) {
+      FuzzyCorrelation(*fact, firing_->Strength());
+    }
     const int existing = facts_->FindSlot(*fact);
     if (existing >= 0) {
+      if (fuzzy_merge) {
+        FuzzyOperation(*fact, facts_->AtSlot(existing), false);
+      } else {
+        FuzzyInference(*fact, facts_->AtSlot(existing));
+      }
       RetractSlot(existing);
     }
   } else if (!fact_duplication_ && facts_->FindSlot(*fact, &hash) >= 0) {

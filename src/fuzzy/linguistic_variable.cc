@@ -2,23 +2,9 @@
 
 #include "zephro/fuzzy/linguistic_variable.h"
 
-#include <charconv>
-#include <system_error>
-
 #include "zephro/platform/exceptions.h"
 
 namespace zephro {
-namespace {
-
-std::string Number(double v) {
-  char buffer[400];
-  const auto [end, error] =
-      std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, 4);
-  return error == std::errc() ? std::string(buffer, end) : std::string("nan");
-}
-
-}  // namespace
-
 TLinguisticVariable::TLinguisticVariable(std::string_view name, double from, double to,
                                          std::string_view units)
     : name_(name) {
@@ -28,8 +14,8 @@ TLinguisticVariable::TLinguisticVariable(std::string_view name, double from, dou
 void TLinguisticVariable::SetUniverse(double from, double to, std::string_view units) {
   if (!(from <= to)) {
     // The catalogue's text for limits in the wrong order.
-    throw EBaseException("Invalid low and high limits specified: " + Number(from) + " to " +
-                         Number(to));
+    throw EBaseException("Invalid low and high limits specified: " + FuzzyNumberText(from) + " to " +
+                         FuzzyNumberText(to));
   }
   from_ = from;
   to_ = to;
@@ -43,15 +29,16 @@ void TLinguisticVariable::Changed() {
   }
 }
 
-void TLinguisticVariable::AddTerm(std::string_view name, TMembershipSet set) {
+void TLinguisticVariable::AddTerm(std::string_view name, TMembershipSet set, std::string text) {
   for (TTerm& term : terms_) {
     if (term.name == name) {
       term.set = std::move(set);
+      term.text = std::move(text);
       Changed();
       return;
     }
   }
-  terms_.push_back({std::string(name), std::move(set)});
+  terms_.push_back({std::string(name), std::move(set), std::move(text)});
   Changed();
 }
 
@@ -71,13 +58,18 @@ void TLinguisticVariable::ClearTerms() {
   Changed();
 }
 
-const TMembershipSet* TLinguisticVariable::FindTerm(std::string_view name) const {
+const TLinguisticVariable::TTerm* TLinguisticVariable::FindTermEntry(std::string_view name) const {
   for (const TTerm& term : terms_) {
     if (term.name == name) {
-      return &term.set;
+      return &term;
     }
   }
   return nullptr;
+}
+
+const TMembershipSet* TLinguisticVariable::FindTerm(std::string_view name) const {
+  const TTerm* term = FindTermEntry(name);
+  return term != nullptr ? &term->set : nullptr;
 }
 
 void TLinguisticVariable::AddDefaultTerms() {
@@ -88,14 +80,14 @@ void TLinguisticVariable::AddDefaultTerms() {
 }
 
 std::string TLinguisticVariable::ToString() const {
-  std::string out = "(range " + Number(from_) + " " + Number(to_) + ")";
+  std::string out = "(range " + FuzzyNumberText(from_) + " " + FuzzyNumberText(to_) + ")";
   if (!units_.empty()) {
     out += " (units " + units_ + ")";
   }
   if (!terms_.empty()) {
     out += " (values";
     for (const TTerm& term : terms_) {
-      out += " (term " + term.name + " " + term.set.ToString() + ")";
+      out += " (term " + term.name + " " + (term.text.empty() ? term.set.ToString() : term.text) + ")";
     }
     out += ")";
   }

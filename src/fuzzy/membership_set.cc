@@ -223,7 +223,25 @@ TMembershipSet TMembershipSet::Intersection(const TMembershipSet& other,
 
 TMembershipSet TMembershipSet::Hedge(THedgeKind hedge) const {
   const double height = Height();
-  TMembershipSet result = *this;
+  TMembershipSet result;
+  if (hedge == THedgeKind::hkNot || hedge == THedgeKind::hkNorm) {
+    result = *this;  // linear in y: the lines between points stay lines
+  } else {
+    // A curve: each sloping segment gets kHedgeSteps - 1 points inside it,
+    // so that the hedged lines follow the curve.
+    result.points_.reserve(points_.size() * kHedgeSteps);
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+      if (i > 0 && points_[i - 1].y != points_[i].y) {
+        const TFuzzyPoint& a = points_[i - 1];
+        const TFuzzyPoint& b = points_[i];
+        for (int k = 1; k < kHedgeSteps; ++k) {
+          const double t = static_cast<double>(k) / kHedgeSteps;
+          result.points_.push_back({a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t});
+        }
+      }
+      result.points_.push_back(points_[i]);
+    }
+  }
   for (TFuzzyPoint& p : result.points_) {
     const double y = p.y;
     switch (hedge) {
@@ -343,18 +361,19 @@ std::string TMembershipSet::ToString() const {
   if (points_.empty()) {
     return std::string(kEmptyFuzzyValueText);
   }
-  // Four decimals with a full stop whatever the locale.
-  auto number = [](double v) {
-    char buffer[400];
-    const auto [end, error] =
-        std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, 4);
-    return error == std::errc() ? std::string(buffer, end) : std::string("nan");
-  };
   std::string out = "(";
   for (const TFuzzyPoint& p : points_) {
-    out += "(" + number(p.x) + " " + number(p.y) + ") ";
+    out += "(" + FuzzyNumberText(p.x) + " " + FuzzyNumberText(p.y) + ") ";
   }
   return out + ")";
+}
+
+std::string FuzzyNumberText(double v) {
+  // Four decimals with a full stop whatever the locale.
+  char buffer[400];
+  const auto [end, error] =
+      std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, 4);
+  return error == std::errc() ? std::string(buffer, end) : std::string("nan");
 }
 
 }  // namespace zephro

@@ -257,7 +257,7 @@ void TIEClipsParser::ParseFactTemplateSlot(IFactTemplate& fact_template) {
     }
     Expect(')', kWhere, SMissingCloseParens);
   }
-  if (implicit && implicit->FuzzyType() == nullptr && types.Contains(TIEType::dtFuzzy)) {
+  if (implicit && !implicit->IsFuzzy() && types.Contains(TIEType::dtFuzzy)) {
     no_fuzzy();
   }
   // A multislot keeps its multislot kinds only through a type of its own, so a
@@ -685,7 +685,7 @@ Ref<TIEDefinedType> TIEClipsParser::ParseDefinedType() {
   } catch (const EIEException& error) {
     ParseError(kWhere, error.what());
   }
-  if (type->FuzzyType() != nullptr) {
+  if (type->IsFuzzy()) {
     ParseFuzzyVariable(*type);
   } else {
     for (token = Next(); !token->IsChar(')'); token = Next()) {
@@ -712,19 +712,29 @@ Ref<TIEDefinedType> TIEClipsParser::ParseDefinedType() {
 
 // fuzzy-variable := ( "(" ( "range" bound bound | "units" token | "values" term* ) ")" )* ")"
 // term           := "(" "term" name value ")"
+//
+// Without a range the universe spans the terms' points (0 to 1 when there
+// are none); a variable declared without terms gets the default ones when
+// the engine's FuzzyAutoTerms says so.
 void TIEClipsParser::ParseFuzzyVariable(TIEDefinedType& type) {
   constexpr std::string_view kWhere = "ParseFuzzyVariable";
-  TDeclaredFuzzyVariable& variable = type.EditFuzzyType();
+  constexpr std::string_view kSetWhere = "ParseFuzzySet";
+  TIEFuzzyVariable& variable = type.EditFuzzyVariable();
+  variable.SetEqualsThreshold(Engine().FuzzyEqualsThreshold());
+  std::optional<std::pair<double, double>> range;
   for (Ref<IStreamToken> token = Next(); !token->IsChar(')'); token = Next()) {
     if (!token->IsChar('(')) {
       ParseError(kWhere, SMissingOpenParens);
     }
     const std::string word = Next()->Text();
     if (word == "range") {
-      TBounds bounds = ParseBounds(word, kWhere);
-      variable.low = std::move(bounds.low);
-      variable.high = std::move(bounds.high);
-      variable.range_limited = true;
+      const TBounds bounds = ParseBounds(word, kWhere);
+      const double open = std::numeric_limits<double>::quiet_NaN();  // a universe has ends
+      range.emplace(BoundValue(bounds.low, open, word, kWhere),
+                    BoundValue(bounds.high, open, word, kWhere));
+      if (!(range->first <= range->second)) {
+        ParseErrorF(kWhere, SInvalidLowHiLimits, range->first, range->second);
+      }
     } else if (word == "units") {
       type.SetUnits(Next()->Text());
     } else if (word == "values") {
@@ -732,20 +742,63 @@ void TIEClipsParser::ParseFuzzyVariable(TIEDefinedType& type) {
         Ref<IStreamToken> open = Next();
         Ref<IStreamToken> keyword = Next();
         if (!open->IsChar('(') || !keyword->IsKind(TIEType::dtAtom) || keyword->Text() != "term") {
-          ParseError("ParseFuzzySet", SExpectedFuzzySet);
+          ParseError(kSetWhere, SExpectedFuzzySet);
         }
         std::string term = Next()->Text();
         Ref<IIEValue> value = ParseValue();
         if (!value) {
-          ParseError("ParseFuzzySet", SExpectedValue);
+          ParseError(kSetWhere, SExpectedValue);
         }
-        Expect(')', "ParseFuzzySet", SMissingCloseParens);
-        variable.terms.push_back({std::move(term), std::move(value)});
+        Expect(')', kSetWhere, SMissingCloseParens);
+        Ref<TIEFuzzySet> set = EvalFuzzyTerm(variable, *value, kSetWhere);
+        variable.AddTerm(term, static_cast<const TMembershipSet&>(*set), set->Expression());
       }
     } else {
       ParseErrorF(kWhere, SExpectedKeyword, "range, units, or values");
     }
     Expect(')', kWhere, SMissingCloseParens);
+  }
+  double from = 0;
+  double to = 1;
+  if (range) {
+    std::tie(from, to) = *range;
+  } else if (variable.TermCount() > 0) {
+    from = std::numeric_limits<double>::infinity();
+    to = -from;
+    for (const TLinguisticVariable::TTerm& term : variable.Terms()) {
+      if (!term.set.Empty()) {
+        from = std::min(from, term.set.MinX());
+        to = std::max(to, term.set.MaxX());
+      }
+    }
+    if (from > to) {
+      from = 0;
+      to = 1;
+    }
+  }
+  variable.SetUniverse(from, to, type.Units());
+  variable.SetRangeDeclared(range.has_value());
+  for (const TLinguisticVariable::TTerm& term : variable.Terms()) {
+    if (!variable.Covers(term.set)) {
+      ParseErrorF(kSetWhere, SFuzzyTermOutsideUniverse, term.name.c_str(),
+                  FuzzyNumberText(from).c_str(), FuzzyNumberText(to).c_str());
+    }
+  }
+  if (variable.TermCount() == 0 && Engine().FuzzyAutoTerms()) {
+    variable.AddDefaultTerms();
+  }
+}
+
+// A term's set: the value written for it, read as a fuzzy expression of the
+// variable being declared (a shape, singletons, earlier terms and hedges).
+Ref<TIEFuzzySet> TIEClipsParser::EvalFuzzyTerm(TIEFuzzyVariable& variable, const IIEValue& value,
+                                               std::string_view where) {
+  try {
+    return Engine().EvalFuzzyExpression(&variable, value, &Engine().RootContext());
+  } catch (const EIEParseException&) {
+    throw;
+  } catch (const EIEException& error) {
+    ParseError(where, error.what());
   }
 }
 

@@ -70,6 +70,17 @@ Ref<IFactTemplate> TIEClipsParser::ParseTemplateText(std::string_view text) {
   return ParseString(text, [&] { return ParseFactTemplate(); });
 }
 
+Ref<IIEValue> TIEClipsParser::ParseValueText(std::string_view text) {
+  return ParseString(text, [&] {
+    Ref<IIEValue> value = ParseValue();
+    Ref<IStreamToken> rest = Next();
+    if (!rest->IsEnd()) {
+      ParseErrorF("ParseValue", SBadArgument, rest->Text().c_str());
+    }
+    return value;
+  });
+}
+
 void Parse(TInferenceEngine& engine, std::string_view text, bool execute) {
   ParseWith(ClipsParser(engine), engine, text, execute);
 }

@@ -260,11 +260,14 @@ void TIEClipsParser::ParsePatternTerm(TIEPattern& pattern, const IFactSlot& slot
     eq->AddArgument(ParseFunCall());
     pattern.AddTest(name, TSlotTestType::sttEquals, sub_index, variable, conjunction);
     pattern.AddTest(name, sense, sub_index, MakeRef<TIEValue>(Ref<IFunCall>(eq)), true);
+  } else if (slot.IsFuzzy() && (IsConstantToken(*token) || token->IsChar('('))) {
+    // The rest of the field is a fuzzy expression ("very cold or hot").
+    PutBack(std::move(token));
+    pattern.AddTest(name, sense, sub_index, FuzzySlotValue(slot, ParseValue(), kWhere),
+                    conjunction);
   } else if (IsConstantToken(*token)) {
     Ref<IIEValue> value = SharedValue(*token);
-    if (slot.IsFuzzy()) {
-      value = Engine().ParseFuzzyValue(slot, token->Text());
-    } else if (StaticTypeChecks()) {
+    if (StaticTypeChecks()) {
       // A constant the slot can never hold is a mistake, whichever the test.
       CheckKinds(value, slot.SlotType(), slot.ExtendedTypeInfo(), name, kWhere);
     }

@@ -88,21 +88,25 @@ Ref<IIEValue> TIEClipsParser::ParseValue(TIETypes types, const IIEDefinedType* d
   return CheckKinds(ParseValue(), types, defined_type, slot_word, "ParseValue(SlotTypes)");
 }
 
+Ref<IIEValue> TIEClipsParser::FuzzySlotValue(const IFactSlot& slot, Ref<IIEValue> value,
+                                             std::string_view where) {
+  if (!value) {
+    ParseError(where, SExpectedValue);
+  }
+  try {
+    return Engine().FuzzySlotValue(slot, std::move(value));
+  } catch (const EIEParseException&) {
+    throw;
+  } catch (const EIEException& error) {
+    ParseError(where, error.what());
+  }
+}
+
 Ref<IIEValue> TIEClipsParser::ParseValue(const IFactSlot& slot) {
   constexpr std::string_view kWhere = "ParseValue(Fact Slot)";
   if (slot.IsFuzzy()) {
-    // A fuzzy expression is read by the slot's fuzzy variable from its text.
-    std::string text;
-    Ref<IStreamToken> token = Next();
-    while (!token->IsChar(')') && !token->IsEnd()) {
-      text += (text.empty() ? "" : " ") + token->ToString();
-      token = Next();
-    }
-    PutBack(std::move(token));
-    if (text.empty()) {
-      ParseError(kWhere, SExpectedValue);
-    }
-    return Engine().ParseFuzzyValue(slot, text);
+    // A fuzzy expression, read by the slot's fuzzy variable.
+    return FuzzySlotValue(slot, ParseValue(), kWhere);
   }
   Ref<IIEValue> value = ParseValue();
   if (slot.IsMultiSlot()) {

@@ -142,9 +142,11 @@ bool TPatternMatchNode::Equals(TPatternMatchTest test, const IIEValue* value,
     return value_ == nullptr && value == nullptr;
   }
   if (value_->DType() == TIEType::dtFuzzy || value->DType() == TIEType::dtFuzzy) {
-    const IIEValue& fuzzy = value_->DType() == TIEType::dtFuzzy ? *value_ : *value;
-    const IIEValue& other = value_->DType() == TIEType::dtFuzzy ? *value : *value_;
-    return rete_->Compatibility && rete_->Compatibility(fuzzy, other) >= 1.0f;
+    // Two tests share a node only when they test the very same set: sets
+    // that merely overlap match facts to different degrees.
+    const IMembershipSet* a = value_->DType() == TIEType::dtFuzzy ? value_->AsFuzzy() : nullptr;
+    const IMembershipSet* b = value->DType() == TIEType::dtFuzzy ? value->AsFuzzy() : nullptr;
+    return a != nullptr && b != nullptr && a->SameSet(*b);
   }
   return value_->Equals(value);
 }

@@ -65,6 +65,10 @@ constexpr TIETypes kFuzzyTypeAccepts{
     TIEType::dtAtom,  TIEType::dtString,  TIEType::dtInteger,    TIEType::dtVariable,
     TIEType::dtFloat, TIEType::dtFunCall, TIEType::dtSingletons, TIEType::dtMultiVariable};
 
+bool SameVariable(const TIEFuzzyVariable* a, const TIEFuzzyVariable* b) {
+  return a == b || (a != nullptr && b != nullptr && a->ToString() == b->ToString());
+}
+
 }  // namespace
 
 // Which type of the chain (this one, then its ancestors) supplies each check.
@@ -146,6 +150,29 @@ void TIEDefinedType::EndUpdate() {
 
 void TIEDefinedType::SetName(std::string_view name) {
   Update(name_, name);
+  if (fuzzy_variable_ != nullptr) {
+    fuzzy_variable_->SetName(name);
+  }
+}
+
+TIEFuzzyVariable* TIEDefinedType::FuzzyVariable() const noexcept {
+  if (!IsFuzzy()) {
+    return nullptr;
+  }
+  for (const TIEDefinedType* t = this; t != nullptr;
+       t = dynamic_cast<const TIEDefinedType*>(t->ancestor_.get())) {
+    if (t->fuzzy_variable_ != nullptr) {
+      return t->fuzzy_variable_.get();
+    }
+  }
+  return nullptr;
+}
+
+TIEFuzzyVariable& TIEDefinedType::EditFuzzyVariable() {
+  if (fuzzy_variable_ == nullptr) {
+    fuzzy_variable_ = MakeRef<TIEFuzzyVariable>(name_);
+  }
+  return *fuzzy_variable_;
 }
 
 void TIEDefinedType::SetComment(std::string_view comment) {
@@ -307,8 +334,17 @@ bool TIEDefinedType::ValidSingle(const IIEValue& value, const TEffective& effect
   const TIEType kind = value.DType();
   if (base_types_.Contains(TIEType::dtFuzzy)) {
     // Fuzzy values of this type's variable, and whatever may still become one.
-    if (kind == TIEType::dtFuzzy || kFuzzyTypeAccepts.Contains(kind)) {
+    if (kFuzzyTypeAccepts.Contains(kind)) {
       return true;
+    }
+    if (kind == TIEType::dtFuzzy) {
+      const TIEFuzzySet* set = FuzzySetOf(value);
+      const TIEFuzzyVariable* variable = FuzzyVariable();
+      if (set == nullptr || variable == nullptr ||
+          ((set->Variable() == nullptr || set->Variable() == variable) &&
+           variable->Covers(*set))) {
+        return true;
+      }
     }
     if (reason != nullptr) {
       *reason = SInvalidFuzzyValue;
@@ -499,7 +535,7 @@ bool TIEDefinedType::Equals(const TIEDefinedType& other) const {
          max_range_ == other.max_range_ && min_cardinality_ == other.min_cardinality_ &&
          max_cardinality_ == other.max_cardinality_ && range_limited_ == other.range_limited_ &&
          cardinality_limited_ == other.cardinality_limited_ && same_ancestor &&
-         ConstraintsEqual(other);
+         ConstraintsEqual(other) && SameVariable(fuzzy_variable_.get(), other.fuzzy_variable_.get());
 }
 
 void TIEDefinedType::Assign(const TIEDefinedType& source) {
@@ -512,7 +548,7 @@ void TIEDefinedType::Assign(const TIEDefinedType& source) {
   min_range_ = source.min_range_;
   max_cardinality_ = source.max_cardinality_;
   min_cardinality_ = source.min_cardinality_;
-  fuzzy_ = source.fuzzy_;
+  fuzzy_variable_ = source.fuzzy_variable_;
   constraints_ = source.constraints_;
   atoms_ = source.atoms_;
   strings_ = source.strings_;

@@ -32,10 +32,6 @@ std::string CardinalityBound(std::int32_t n, std::int32_t open) {
   return n == open ? std::string(STypeVariableKeyword) : std::to_string(n);
 }
 
-std::string ValueBound(const Ref<IIEValue>& bound) {
-  return bound ? bound->ToString() : std::string(STypeVariableKeyword);
-}
-
 // A unit is one token: a plain word as it is, anything else as a string.
 std::string UnitsText(const std::string& units) {
   const bool plain = !units.empty() && WordText(units) == units &&
@@ -97,17 +93,20 @@ std::vector<std::string> AllowedClauses(const TIEDefinedType& type) {
 // Every clause of the type's body, without trailing blanks.
 std::vector<std::string> Clauses(const TIEDefinedType& type) {
   std::vector<std::string> clauses;
-  if (const TDeclaredFuzzyVariable* fuzzy = type.FuzzyType()) {
-    if (fuzzy->range_limited) {
-      clauses.push_back("(range " + ValueBound(fuzzy->low) + " " + ValueBound(fuzzy->high) + ")");
+  if (type.IsFuzzy()) {
+    const TIEFuzzyVariable* variable = type.OwnFuzzyVariable();
+    if (variable != nullptr && variable->RangeDeclared()) {
+      clauses.push_back("(range " + FuzzyNumberText(variable->From()) + " " +
+                        FuzzyNumberText(variable->To()) + ")");
     }
     if (!type.Units().empty()) {
       clauses.push_back("(units " + UnitsText(type.Units()) + ")");
     }
-    if (!fuzzy->terms.empty()) {
+    if (variable != nullptr && variable->TermCount() > 0) {
       std::string values = "(values";
-      for (const TDeclaredFuzzyVariable::TTerm& term : fuzzy->terms) {
-        values += " (term " + WordText(term.name) + " " + term.value->ToString() + ")";
+      for (const TLinguisticVariable::TTerm& term : variable->Terms()) {
+        values += " (term " + WordText(term.name) + " " +
+                  (term.text.empty() ? term.set.ToString() : term.text) + ")";
       }
       clauses.push_back(values + ")");
     }

@@ -37,6 +37,16 @@ using TReadLineEvent =
 using TReadTokenEvent = std::function<void(TInferenceEngine& sender, std::string_view in_id,
                                            Ref<IStreamToken>& token)>;
 
+// A fuzzy fact asserted by a rule is about to be correlated with the
+// rule's `strength`; setting `done` keeps the fact as the handler left it.
+using TFuzzyCorrelationEvent =
+    std::function<void(TInferenceEngine& sender, IFact& fact, float strength, bool& done)>;
+// A new fuzzy fact meets an existing one of its template (`existing`); a
+// handler that combines them itself stores the result in `fact` and sets
+// `done`.
+using TFactCombineEvent = std::function<void(TInferenceEngine& sender, IFact& fact,
+                                             const IFact& existing, bool& done)>;
+
 struct TEngineEvents {
   // The agenda: an activation added at or removed from `index`; a rule fired.
   TAgendaEvent OnAddActivation;
@@ -52,6 +62,10 @@ struct TEngineEvents {
   TFactEvent OnAssertion;
   TFactEvent OnRetraction;
   TNotifyEvent OnClearFacts;
+  // Fuzzy facts: correlation with a rule's strength, inference with an
+  // existing fact (see TInferenceEngine::FuzzyCorrelation, FuzzyInference).
+  TFuzzyCorrelationEvent OnFuzzyCorrelation;
+  TFactCombineEvent OnFuzzyInference;
   // Constructs filed and removed.
   TRuleEvent OnAddRule;
   TRuleEvent OnRemoveRule;

@@ -38,6 +38,8 @@ class IEngineParser : public RefCounted {
   virtual std::unique_ptr<TRule> ParseRuleText(std::string_view text) = 0;
   // The template `text` defines (not filed).
   virtual Ref<IFactTemplate> ParseTemplateText(std::string_view text) = 0;
+  // The value `text` writes: one value, a list of several, or null for none.
+  virtual Ref<IIEValue> ParseValueText(std::string_view text) = 0;
 };
 
 // The parser of a new engine: the language's own.

@@ -73,10 +73,12 @@
 #include <vector>
 
 #include "zephro/engine/engine_events.h"
+#include "zephro/fuzzy/fuzzy_kinds.h"
 #include "zephro/functions/function_package.h"
 #include "zephro/platform/component.h"
 #include "zephro/platform/ordered_table.h"
 #include "zephro/rules/rule_environment.h"
+#include "zephro/types/fuzzy_value.h"
 #include "zephro/values/limits.h"
 
 namespace zephro {
@@ -138,6 +140,7 @@ class TInferenceEngine : public TComponent,
   TSalience SalienceEvaluation() const noexcept { return salience_evaluation_; }
   void SetSalienceEvaluation(TSalience s) noexcept { salience_evaluation_ = s; }
   float MinActivationStrength() const noexcept;
+  // Kept in [0, 1]: below 0 is 0, above 1 is 1.
   void SetMinActivationStrength(float s) noexcept;
 
   // Limits on what programs may spend (zephro/values/limits.h); none by default.
@@ -181,6 +184,67 @@ class TInferenceEngine : public TComponent,
   void RemoveUserFunctionByName(std::string_view name);
   // The function filed under `name`, or null.
   IUserFunction* GetUserFunction(std::string_view name) const;
+
+  // --- fuzzy values (fuzzy_inference.cc) ------------------------------------------------
+  // A fuzzy fact asserted by a rule is correlated with the strength of the
+  // rule's match (FuzzyCorrelationMethod); asserted beside a fact of its
+  // template that is equal but for the fuzzy slots, it is combined with it
+  // (FuzzyInferenceMethod) and the existing fact goes.
+  // New fuzzy variables declared without terms get low, medium and high.
+  bool FuzzyAutoTerms() const noexcept { return fuzzy_auto_terms_; }
+  void SetFuzzyAutoTerms(bool on) noexcept { fuzzy_auto_terms_ = on; }
+  TFuzzyInferenceKind FuzzyInferenceMethod() const noexcept { return fuzzy_inference_; }
+  void SetFuzzyInferenceMethod(TFuzzyInferenceKind kind) noexcept { fuzzy_inference_ = kind; }
+  TFuzzyCorrelationKind FuzzyCorrelationMethod() const noexcept { return fuzzy_correlation_; }
+  void SetFuzzyCorrelationMethod(TFuzzyCorrelationKind kind) noexcept {
+    fuzzy_correlation_ = kind;
+  }
+  // Two fuzzy values are equal when they agree to a degree above this; kept
+  // in [0, 1] and handed to every fuzzy type's variable.
+  float FuzzyEqualsThreshold() const noexcept { return fuzzy_equals_threshold_; }
+  void SetFuzzyEqualsThreshold(float threshold);
+
+  // Weakens each fuzzy slot of `fact` to `strength` (nothing at 1.0).
+  // Raises SNotFuzzyFact for a fact without fuzzy slots.
+  void FuzzyCorrelation(IFact& fact, float strength);
+  // Combines `fact`, about to be asserted, with `existing`: OnFuzzyInference
+  // when it answers, else FuzzyOperation(fact, existing, true).
+  void FuzzyInference(IFact& fact, const IFact& existing);
+  // Replaces each fuzzy slot of `fact` by its union (intersection) with
+  // `other`'s under the combine kind FuzzyInferenceMethod names. Raises
+  // SInvalidFuzzyUnionTemplate for facts of two templates, SNotFuzzyFact
+  // for a template without fuzzy slots.
+  void FuzzyOperation(IFact& fact, const IFact& other, bool union_of);
+  // `value` becomes its union (intersection) with `other`: two fuzzy values
+  // or two lists of them of one length; anything else leaves it as it is.
+  static void FuzzyUnion(Ref<IIEValue>& value, const IIEValue& other, TFuzzyCombineKind kind);
+  static void FuzzyIntersection(Ref<IIEValue>& value, const IIEValue& other,
+                                TFuzzyCombineKind kind);
+  // The fuzzy value of `variable` that `expression` writes: a term, a fuzzy
+  // value, singletons, a call yielding one, or a list of those with hedges
+  // and the operators "and" (intersection) and "or" (union); a hedge
+  // modifies what follows it and parentheses group. Variables and calls are
+  // evaluated in `context` (the root context when null). The result prints
+  // as the expression. Raises SUndefinedFuzzyVariable without a variable,
+  // SInvalidFuzzyToken for an item that is none of these,
+  // SMissingFuzzyOperand for a hedge with nothing after it.
+  Ref<TIEFuzzySet> EvalFuzzyExpression(TIEFuzzyVariable* variable, const IIEValue& expression,
+                                       TIEContext* context = nullptr);
+  Ref<TIEFuzzySet> EvalFuzzyExpression(TIEFuzzyVariable* variable, std::string_view text,
+                                       TIEContext* context = nullptr);
+  // The fuzzy variable of a slot's type, or null.
+  static TIEFuzzyVariable* FuzzyVariableOf(const IFactSlot& slot) noexcept;
+  // What a fuzzy slot stores for `value` as the parser read it: its fuzzy
+  // value when it can be known now, else `value` for the assertion to
+  // evaluate (a variable, a call, an expression holding them).
+  Ref<IIEValue> FuzzySlotValue(const IFactSlot& slot, Ref<IIEValue> value);
+  // Asserts `fact` with FuzzyInferenceMethod `method` for this one assertion.
+  std::int32_t Assert(Ref<IFact> fact, TFuzzyInferenceKind method, bool fuzzy_merge);
+  // Prints the sets with their marks as a grid over [low, high] to
+  // `logical_name`, under `title` lines (see fuzzy_plot.h).
+  void PlotFuzzySets(std::string_view logical_name, const std::vector<std::string>& title,
+                     const std::vector<std::pair<char, const TMembershipSet*>>& sets,
+                     double low, double high);
 
   // --- templates ---------------------------------------------------------------------------
   // The template filed under `name`, or null.
@@ -372,6 +436,8 @@ class TInferenceEngine : public TComponent,
 
 
   void CreateInternalConstructs();
+  // Makes each fuzzy slot of `fact` hold fuzzy values of its variable.
+  void SettleFuzzySlots(IFact& fact);
   void RetractSlot(int slot);
   // Runs `move` as a move of facts through the network; answers its first
   // failure, if any (see Matching).
@@ -461,6 +527,10 @@ class TInferenceEngine : public TComponent,
   std::int32_t symbol_index_ = 0;
   bool reset_globals_ = true;
   bool fact_duplication_ = false;
+  bool fuzzy_auto_terms_ = true;
+  TFuzzyInferenceKind fuzzy_inference_ = TFuzzyInferenceKind::fiMinMax;
+  TFuzzyCorrelationKind fuzzy_correlation_ = TFuzzyCorrelationKind::fcMinimum;
+  float fuzzy_equals_threshold_ = kDefaultFuzzyEqualsThreshold;
   bool file_access_ = true;
   TEngineBudget budget_;
 

@@ -29,6 +29,9 @@ class TLinguisticVariable {
   struct TTerm {
     std::string name;
     TMembershipSet set;
+    // How the set was written ("(tri 0 10 20)"), printed instead of its
+    // points when set.
+    std::string text;
   };
 
   TLinguisticVariable() = default;
@@ -47,11 +50,12 @@ class TLinguisticVariable {
 
   const std::vector<TTerm>& Terms() const noexcept { return terms_; }
   int TermCount() const noexcept { return static_cast<int>(terms_.size()); }
-  void AddTerm(std::string_view name, TMembershipSet set);
+  void AddTerm(std::string_view name, TMembershipSet set, std::string text = {});
   bool RemoveTerm(std::string_view name);
   void ClearTerms();
   // The term's set, or null.
   const TMembershipSet* FindTerm(std::string_view name) const;
+  const TTerm* FindTermEntry(std::string_view name) const;
   // Three terms named low, medium and high that split the universe evenly:
   // a falling ramp, a triangle and a rising ramp.
   void AddDefaultTerms();

@@ -31,7 +31,9 @@
 //                rises above 1       / ab, scaled up to a height of 1
 // Hedges, on each membership y: not 1 - y; very y^2; extremely y^3;
 // somewhat y^(1/3); more-or-less y^(1/2); slightly y^(1/1.25); plus y^1.25;
-// norm y / height; intensify 2y^2 up to 0.5, 1 - 2(1 - y)^2 above.
+// norm y / height; intensify 2y^2 up to 0.5, 1 - 2(1 - y)^2 above. The
+// hedges other than not and norm bend the lines between points, so each
+// sloping segment is first cut into kHedgeSteps equal parts.
 // Correlation with a strength s: minimum min(y, s); product y * s.
 // Defuzzification: the moment is the x of the centre of gravity of the area
 // under the points; mean of maxima the middle of the region where the
@@ -56,8 +58,13 @@ struct TFuzzyPoint {
   bool operator==(const TFuzzyPoint&) const = default;
 };
 
+// A number of a set's or a universe's text: "%.4f" whatever the locale.
+std::string FuzzyNumberText(double v);
+
 class TMembershipSet {
  public:
+  static constexpr int kHedgeSteps = 4;
+
   TMembershipSet() = default;
   // The points sorted by x, each y clamped to [0, 1].
   explicit TMembershipSet(std::vector<TFuzzyPoint> points);

@@ -254,6 +254,7 @@ class TIEClipsParser final : public TIEParser {
   Ref<IFact> ParseFactText(std::string_view text) override;
   std::unique_ptr<TRule> ParseRuleText(std::string_view text) override;
   Ref<IFactTemplate> ParseTemplateText(std::string_view text) override;
+  Ref<IIEValue> ParseValueText(std::string_view text) override;
 
   // The construct kind of the expression that starts with `token` (Head looks
   // past a "("). Raises the parse error for a string, punctuation or stray
@@ -354,6 +355,10 @@ class TIEClipsParser final : public TIEParser {
   std::string ParseOpenAtom(std::string_view where);
   const SlotFunction* FindSlotFunction(std::string_view name) const;
 
+  // What a fuzzy slot holds for `value` (see TInferenceEngine::FuzzySlotValue),
+  // the engine's objection raised as a parse error at `where`.
+  Ref<IIEValue> FuzzySlotValue(const IFactSlot& slot, Ref<IIEValue> value,
+                               std::string_view where);
   Ref<IIEValue> CheckKinds(Ref<IIEValue> value, TIETypes types,
                            const IIEDefinedType* defined_type, std::string_view slot_word,
                            std::string_view where);
@@ -377,6 +382,8 @@ class TIEClipsParser final : public TIEParser {
   void ParseAllowedEnumerations(TIEDefinedType& type, std::string_view word,
                                 std::string_view where);
   void ParseFuzzyVariable(TIEDefinedType& type);
+  Ref<TIEFuzzySet> EvalFuzzyTerm(TIEFuzzyVariable& variable, const IIEValue& value,
+                                 std::string_view where);
   // Two bounds as written: numbers, variables or calls; null for "?VARIABLE".
   struct TBounds {
     Ref<IIEValue> low;

@@ -26,8 +26,11 @@
 //
 // Changes fire OnChange, once per outermost BeginUpdate/EndUpdate pair.
 //
-// The fuzzy subsystem gives a FUZZY type its fuzzy variable; until it does,
-// FuzzyType() holds the variable as declared (universe, units, terms).
+// A FUZZY type has a fuzzy variable (universe, units, terms, see
+// fuzzy_value.h): its own once declared, else its ancestor's. Its values
+// are fuzzy sets of that variable (or of none, such as a shape's) lying in
+// its universe; words, numbers and singletons pass too, as what the engine
+// turns into such sets.
 //
 // Ownership: reference counted. The engine's defined-type collection holds
 // named types, slots hold implicit ones, and a child holds its ancestor.
@@ -43,25 +46,13 @@
 #include <vector>
 
 #include "zephro/platform/enum_set.h"
+#include "zephro/types/fuzzy_value.h"
 #include "zephro/values/interfaces.h"
 #include "zephro/values/types.h"
 
 namespace zephro {
 
 using TValueConstraints = EnumSet<TValueConstraint>;
-
-// A FUZZY type's variable as written: the universe of discourse (null ends
-// are open), and each term's name with the value that describes its set.
-struct TDeclaredFuzzyVariable {
-  struct TTerm {
-    std::string name;
-    Ref<IIEValue> value;
-  };
-  Ref<IIEValue> low;
-  Ref<IIEValue> high;
-  bool range_limited = false;
-  std::vector<TTerm> terms;
-};
 
 // Hashes a float so that 0.0 and -0.0, which compare equal, meet.
 struct THashFloat {
@@ -225,10 +216,14 @@ class TIEDefinedType final : public IIEDefinedType {
   Ref<IIEValue> CreateValidDefault(bool multislot) const override;
 
   // --- fuzzy ------------------------------------------------------------------
-  const TDeclaredFuzzyVariable* FuzzyType() const noexcept {
-    return base_types_.Contains(TIEType::dtFuzzy) ? &fuzzy_ : nullptr;
-  }
-  TDeclaredFuzzyVariable& EditFuzzyType() noexcept { return fuzzy_; }
+  bool IsFuzzy() const noexcept { return base_types_.Contains(TIEType::dtFuzzy); }
+  // The variable of a FUZZY type: its own, else its nearest ancestor's;
+  // null for other types and for a fuzzy type that declares none.
+  TIEFuzzyVariable* FuzzyVariable() const noexcept;
+  // This type's own variable, made (named after the type) when missing.
+  TIEFuzzyVariable& EditFuzzyVariable();
+  // This type's own variable, or null.
+  TIEFuzzyVariable* OwnFuzzyVariable() const noexcept { return fuzzy_variable_.get(); }
 
   // --- comparison, copies, text -----------------------------------------------
   // Same kinds, bounds, flags, ancestor and allowed values (names, comments
@@ -274,7 +269,7 @@ class TIEDefinedType final : public IIEDefinedType {
   double min_range_ = kInitialMinRange;
   std::int32_t max_cardinality_ = kInitialMaxCardinality;
   std::int32_t min_cardinality_ = kInitialMinCardinality;
-  TDeclaredFuzzyVariable fuzzy_;
+  Ref<TIEFuzzyVariable> fuzzy_variable_;
   TValueConstraints constraints_;
   TAllowedValues<std::string, THashText> atoms_;
   TAllowedValues<std::string, THashText> strings_;

@@ -199,6 +199,8 @@ class IMembershipSet : public RefCounted {
   // The defuzzified number standing for the set.
   virtual double CrispValue() const = 0;
   virtual Ref<IMembershipSet> Clone() const = 0;
+  // True when `other` is the same set: the same points of the same variable.
+  virtual bool SameSet(const IMembershipSet& other) const = 0;
 };
 
 // The engine side of function resolution: a reasoner files user functions by

@@ -271,6 +271,11 @@ inline constexpr char SInvalidIEFuzzyOperation[] =
     "Invalid Fuzzy operation specified (%s) for %s, expected %s";
 inline constexpr char SInvalidFuzzyExpression[] = "Invalid Fuzzy Expression: %s";
 inline constexpr char SUndefinedFuzzyVariable[] = "fuzzy variable is not defined";
+// Ours: a fuzzy set that reaches beyond its variable's universe.
+inline constexpr char SFuzzyTermOutsideUniverse[] =
+    "Term %s lies outside the universe of discourse %s to %s";
+inline constexpr char SFuzzyValueOutsideUniverse[] =
+    "Fuzzy value %s lies outside the universe of discourse of %s (%s to %s)";
 inline constexpr char SFuzzyDefinitionError[] =
     "Invalid attempt to modify fuzzy type in fact template slot, fuzzy types cannot be modified";
 

@@ -1,0 +1,258 @@
+// Fuzzy expressions: the words that describe a fuzzy value of a variable.
+//
+//   expression := conjunction ( "or" conjunction )*
+//   conjunction := modified ( "and" modified )*
+//   modified   := hedge modified | operand
+//   operand    := term | fuzzy value | singletons | "(" expression ")" | call
+//
+// "or" is the union and "and" the intersection (pointwise maximum and
+// minimum); a hedge modifies what follows it, so "very cold or hot" is
+// (very cold) or hot and "not very cold" is not (very cold). A
+// parenthesised group reaches the evaluator as a list, or as a call named
+// after a term or hedge (the language reads "(very cold)" as a call of
+// "very"); any other call is evaluated and must yield a fuzzy value or a
+// term name. Variables are looked up in the context.
+//
+// The result prints as the expression it was read from, normalised: items
+// separated by one blank, groups in parentheses.
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zephro/engine/engine_parts.h"
+#include "zephro/engine/inference_engine.h"
+#include "zephro/functions/context.h"
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
+#include "zephro/values/nesting.h"
+#include "zephro/values/value.h"
+
+namespace zephro {
+namespace {
+
+// Raises SDifferentFuzzyVariables when `set` belongs to another variable.
+void CheckVariable(const TIEFuzzySet& set, const TIEFuzzyVariable& variable) {
+  if (set.Variable() != nullptr && set.Variable() != &variable) {
+    RaiseIE(SDifferentFuzzyVariables, set.ToString().c_str(), set.Variable()->Name().c_str(),
+            "the expression", variable.Name().c_str());
+  }
+}
+
+struct TPart {
+  TMembershipSet set;
+  std::string text;
+};
+
+class TFuzzyExpressionReader {
+ public:
+  TFuzzyExpressionReader(TIEFuzzyVariable& variable, TIEContext& context)
+      : variable_(variable), context_(context) {}
+
+  // The whole of `items` as one expression.
+  TPart Read(const std::vector<Ref<IIEValue>>& items) {
+    const TNestingGuard nesting(TNesting::nValue);
+    nesting.Check();
+    std::size_t at = 0;
+    TPart part = Disjunction(items, at);
+    if (at < items.size()) {
+      RaiseIE(SInvalidFuzzyToken, items[at]->ToString().c_str());
+    }
+    return part;
+  }
+
+  // The items a value stands for: a list's items, a group's words, or itself.
+  std::vector<Ref<IIEValue>> Items(const Ref<IIEValue>& value) const {
+    if (value->DType() == TIEType::dtList) {
+      const std::span<const Ref<IIEValue>> items = value->AsList()->Values();
+      return {items.begin(), items.end()};
+    }
+    if (IsGroup(*value)) {
+      const IFunCall& call = *value->AsFunCall();
+      std::vector<Ref<IIEValue>> items{TIEValue::Atom(call.Name())};
+      for (const Ref<IIEValue>& argument : call.Arguments()) {
+        items.push_back(argument);
+      }
+      return items;
+    }
+    return {value};
+  }
+
+ private:
+  bool IsWord(const IIEValue& value, std::string_view word) const {
+    return value.DType() == TIEType::dtAtom && value.Text() == word;
+  }
+  bool IsHedgeWord(const IIEValue& value, THedgeKind& hedge) const {
+    return value.DType() == TIEType::dtAtom && variable_.FindTerm(value.Text()) == nullptr &&
+           ParseHedgeKind(value.Text(), hedge);
+  }
+  // A call that is a parenthesised part of the expression, not a function.
+  bool IsGroup(const IIEValue& value) const {
+    if (value.DType() != TIEType::dtFunCall) {
+      return false;
+    }
+    const std::string& name = value.AsFunCall()->Name();
+    THedgeKind hedge;
+    return variable_.FindTerm(name) != nullptr || ParseHedgeKind(name, hedge);
+  }
+
+  TPart Disjunction(const std::vector<Ref<IIEValue>>& items, std::size_t& at) {
+    TPart left = Conjunction(items, at);
+    while (at < items.size() && IsWord(*items[at], "or")) {
+      ++at;
+      TPart right = Conjunction(items, at);
+      left.set = left.set.Union(right.set);
+      left.text += " or " + right.text;
+    }
+    return left;
+  }
+
+  TPart Conjunction(const std::vector<Ref<IIEValue>>& items, std::size_t& at) {
+    TPart left = Modified(items, at);
+    while (at < items.size() && IsWord(*items[at], "and")) {
+      ++at;
+      TPart right = Modified(items, at);
+      left.set = left.set.Intersection(right.set);
+      left.text += " and " + right.text;
+    }
+    return left;
+  }
+
+  TPart Modified(const std::vector<Ref<IIEValue>>& items, std::size_t& at) {
+    if (at >= items.size()) {
+      // An operator with nothing after it.
+      RaiseIE(SInvalidFuzzyToken, at > 0 ? items[at - 1]->ToString().c_str() : "");
+    }
+    THedgeKind hedge;
+    if (IsHedgeWord(*items[at], hedge)) {
+      const std::string word(items[at]->Text());
+      if (++at >= items.size()) {
+        RaiseIE(SMissingFuzzyOperand, word.c_str());
+      }
+      TPart operand = Modified(items, at);
+      return {operand.set.Hedge(hedge), word + " " + operand.text};
+    }
+    return Operand(items[at++]);
+  }
+
+  TPart Operand(const Ref<IIEValue>& item) {
+    switch (item->DType()) {
+      case TIEType::dtAtom:
+      case TIEType::dtString:
+        if (const TMembershipSet* term = variable_.FindTerm(item->Text())) {
+          return {*term, std::string(item->Text())};
+        }
+        break;
+      case TIEType::dtFuzzy:
+        return FuzzyOperand(*item);
+      case TIEType::dtSingletons:
+        return Points(*item->AsSingletons());
+      case TIEType::dtList:
+        return Group(item);
+      case TIEType::dtFunCall:
+        if (IsGroup(*item)) {
+          return Group(item);
+        }
+        return Operand(Evaluated(item));
+      case TIEType::dtVariable:
+      case TIEType::dtMultiVariable:
+        return Operand(Evaluated(item));
+      default:
+        break;
+    }
+    RaiseIE(SInvalidFuzzyToken, item->ToString().c_str());
+  }
+
+  Ref<IIEValue> Evaluated(const Ref<IIEValue>& item) {
+    Ref<IIEValue> value = item->Resolve(&context_);
+    const TIEType kind = value->DType();
+    if (kind == TIEType::dtFunCall || kind == TIEType::dtVariable ||
+        kind == TIEType::dtMultiVariable) {
+      RaiseIE(SInvalidFuzzyToken, item->ToString().c_str());  // nothing came of it
+    }
+    return value;
+  }
+
+  // Singletons: each x and y a number, or a variable or call giving one;
+  // memberships in [0, 1].
+  TPart Points(const ISingletonsVector& singletons) {
+    TMembershipSet set;
+    for (int i = 0; i < singletons.Count(); ++i) {
+      const double x = Number(*singletons.XValue(i));
+      const double y = Number(*singletons.YValue(i));
+      if (!(y >= 0 && y <= 1)) {
+        RaiseIEPlain(SInvalidFuzzyValue);
+      }
+      set.Add(x, y);
+    }
+    std::string text = set.ToString();
+    return {std::move(set), std::move(text)};
+  }
+
+  double Number(const IIEValue& value) {
+    Ref<IIEValue> number(const_cast<IIEValue*>(&value));
+    if (!IENumericTypes.Contains(number->DType())) {
+      number = number->Resolve(&context_);
+    }
+    if (!IENumericTypes.Contains(number->DType())) {
+      RaiseIEPlain(SExpectedNumVarFun);
+    }
+    return number->AsFloat();
+  }
+
+  TPart Group(const Ref<IIEValue>& item) {
+    TPart inner = Read(Items(item));
+    inner.text = "(" + inner.text + ")";
+    return inner;
+  }
+
+  TPart FuzzyOperand(const IIEValue& value) {
+    const TIEFuzzySet* set = FuzzySetOf(value);
+    if (set == nullptr) {
+      RaiseIE(SInvalidFuzzyToken, value.ToString().c_str());
+    }
+    CheckVariable(*set, variable_);
+    return {*set, set->ToString()};
+  }
+
+  TIEFuzzyVariable& variable_;
+  TIEContext& context_;
+};
+
+}  // namespace
+
+Ref<TIEFuzzySet> TInferenceEngine::EvalFuzzyExpression(TIEFuzzyVariable* variable,
+                                                       const IIEValue& expression,
+                                                       TIEContext* context) {
+  if (variable == nullptr) {
+    RaiseIEPlain(SUndefinedFuzzyVariable);
+  }
+  TFuzzyExpressionReader reader(*variable, context != nullptr ? *context : RootContext());
+  Ref<IIEValue> value(const_cast<IIEValue*>(&expression));
+  if (const TIEFuzzySet* set = FuzzySetOf(expression)) {
+    // A fuzzy value stands for itself, keeping the way it was written.
+    CheckVariable(*set, *variable);
+    Ref<TIEFuzzySet> copy = set->Copy();
+    copy->SetVariable(Ref<TIEFuzzyVariable>(variable));
+    return copy;
+  }
+  TPart part = reader.Read(reader.Items(value));
+  Ref<TIEFuzzySet> result = variable->NewSet(std::move(part.set));
+  result->SetExpression(std::move(part.text));
+  return result;
+}
+
+Ref<TIEFuzzySet> TInferenceEngine::EvalFuzzyExpression(TIEFuzzyVariable* variable,
+                                                       std::string_view text,
+                                                       TIEContext* context) {
+  if (variable == nullptr) {
+    RaiseIEPlain(SUndefinedFuzzyVariable);
+  }
+  Ref<IIEValue> value = Parser().ParseValueText(text);
+  if (!value) {
+    RaiseIE(SInvalidFuzzyExpression, std::string(text).c_str());
+  }
+  return EvalFuzzyExpression(variable, *value, context);
+}
+
+}  // namespace zephro
