@@ -2,22 +2,13 @@
 
 #include "zephro/fuzzy/linguistic_variable.h"
 
-#include <charconv>
-#include <system_error>
-
 #include "zephro/platform/exceptions.h"
 
+#include "fuzzy/fuzzy_text.h"
+
 namespace zephro {
-namespace {
 
-std::string Number(double v) {
-  char buffer[400];
-  const auto [end, error] =
-      std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, 4);
-  return error == std::errc() ? std::string(buffer, end) : std::string("nan");
-}
-
-}  // namespace
+using fuzzy_detail::FixedText;
 
 TLinguisticVariable::TLinguisticVariable(std::string_view name, double from, double to,
                                          std::string_view units)
@@ -28,8 +19,8 @@ TLinguisticVariable::TLinguisticVariable(std::string_view name, double from, dou
 void TLinguisticVariable::SetUniverse(double from, double to, std::string_view units) {
   if (!(from <= to)) {
     // The catalogue's text for limits in the wrong order.
-    throw EBaseException("Invalid low and high limits specified: " + Number(from) + " to " +
-                         Number(to));
+    throw EBaseException("Invalid low and high limits specified: " + FixedText(from) + " to " +
+                         FixedText(to));
   }
   from_ = from;
   to_ = to;
@@ -88,7 +79,7 @@ void TLinguisticVariable::AddDefaultTerms() {
 }
 
 std::string TLinguisticVariable::ToString() const {
-  std::string out = "(range " + Number(from_) + " " + Number(to_) + ")";
+  std::string out = "(range " + FixedText(from_) + " " + FixedText(to_) + ")";
   if (!units_.empty()) {
     out += " (units " + units_ + ")";
   }
