@@ -243,8 +243,7 @@ Ref<TIEFuzzySet> TInferenceEngine::EvalFuzzyExpression(TIEFuzzyVariable* variabl
 }
 
 Ref<TIEFuzzySet> TInferenceEngine::EvalFuzzyExpression(TIEFuzzyVariable* variable,
-                                                       std::string_view text,
-                                                       TIEContext* context) {
+                                                       std::string_view text, TIEContext* context) {
   if (variable == nullptr) {
     RaiseIEPlain(SUndefinedFuzzyVariable);
   }

@@ -187,9 +187,8 @@ void TInferenceEngine::SettleFuzzySlots(IFact& fact) {
       }
       Ref<TIEFuzzySet> settled = EvalFuzzyExpression(variable, *item);
       if (!variable->Covers(*settled)) {
-        RaiseIE(SFuzzyValueOutsideUniverse, settled->ToString().c_str(),
-                variable->Name().c_str(), FuzzyNumberText(variable->From()).c_str(),
-                FuzzyNumberText(variable->To()).c_str());
+        RaiseIE(SFuzzyValueOutsideUniverse, settled->ToString().c_str(), variable->Name().c_str(),
+                FuzzyNumberText(variable->From()).c_str(), FuzzyNumberText(variable->To()).c_str());
       }
       return MakeRef<TIEValue>(Ref<IMembershipSet>(settled));
     };
@@ -270,20 +269,19 @@ void TInferenceEngine::FuzzyOperation(IFact& fact, const IFact& other, bool unio
 
 void TInferenceEngine::FuzzyUnion(Ref<IIEValue>& value, const IIEValue& other,
                                   TFuzzyCombineKind kind) {
-  if (Ref<IIEValue> result = Combined(*value, other, [kind](const TMembershipSet& a,
-                                                            const TMembershipSet& b) {
-        return a.Union(b, kind);
-      })) {
+  if (Ref<IIEValue> result = Combined(
+          *value, other,
+          [kind](const TMembershipSet& a, const TMembershipSet& b) { return a.Union(b, kind); })) {
     value = std::move(result);
   }
 }
 
 void TInferenceEngine::FuzzyIntersection(Ref<IIEValue>& value, const IIEValue& other,
                                          TFuzzyCombineKind kind) {
-  if (Ref<IIEValue> result = Combined(*value, other, [kind](const TMembershipSet& a,
-                                                            const TMembershipSet& b) {
-        return a.Intersection(b, kind);
-      })) {
+  if (Ref<IIEValue> result =
+          Combined(*value, other, [kind](const TMembershipSet& a, const TMembershipSet& b) {
+            return a.Intersection(b, kind);
+          })) {
     value = std::move(result);
   }
 }

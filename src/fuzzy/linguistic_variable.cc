@@ -4,7 +4,12 @@
 
 #include "zephro/platform/exceptions.h"
 
+#include "fuzzy/fuzzy_text.h"
+
 namespace zephro {
+
+using fuzzy_detail::FixedText;
+
 TLinguisticVariable::TLinguisticVariable(std::string_view name, double from, double to,
                                          std::string_view units)
     : name_(name) {
@@ -14,8 +19,8 @@ TLinguisticVariable::TLinguisticVariable(std::string_view name, double from, dou
 void TLinguisticVariable::SetUniverse(double from, double to, std::string_view units) {
   if (!(from <= to)) {
     // The catalogue's text for limits in the wrong order.
-    throw EBaseException("Invalid low and high limits specified: " + FuzzyNumberText(from) + " to " +
-                         FuzzyNumberText(to));
+    throw EBaseException("Invalid low and high limits specified: " + FixedText(from) + " to " +
+                         FixedText(to));
   }
   from_ = from;
   to_ = to;
@@ -80,14 +85,15 @@ void TLinguisticVariable::AddDefaultTerms() {
 }
 
 std::string TLinguisticVariable::ToString() const {
-  std::string out = "(range " + FuzzyNumberText(from_) + " " + FuzzyNumberText(to_) + ")";
+  std::string out = "(range " + FixedText(from_) + " " + FixedText(to_) + ")";
   if (!units_.empty()) {
     out += " (units " + units_ + ")";
   }
   if (!terms_.empty()) {
     out += " (values";
     for (const TTerm& term : terms_) {
-      out += " (term " + term.name + " " + (term.text.empty() ? term.set.ToString() : term.text) + ")";
+      out +=
+          " (term " + term.name + " " + (term.text.empty() ? term.set.ToString() : term.text) + ")";
     }
     out += ")";
   }

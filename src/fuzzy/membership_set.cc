@@ -3,9 +3,9 @@
 #include "zephro/fuzzy/membership_set.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <system_error>
+
+#include "fuzzy/fuzzy_text.h"
 
 namespace zephro {
 namespace {
@@ -361,19 +361,16 @@ std::string TMembershipSet::ToString() const {
   if (points_.empty()) {
     return std::string(kEmptyFuzzyValueText);
   }
+  using fuzzy_detail::FixedText;
   std::string out = "(";
   for (const TFuzzyPoint& p : points_) {
-    out += "(" + FuzzyNumberText(p.x) + " " + FuzzyNumberText(p.y) + ") ";
+    out += "(" + FixedText(p.x) + " " + FixedText(p.y) + ") ";
   }
   return out + ")";
 }
 
 std::string FuzzyNumberText(double v) {
-  // Four decimals with a full stop whatever the locale.
-  char buffer[400];
-  const auto [end, error] =
-      std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, 4);
-  return error == std::errc() ? std::string(buffer, end) : std::string("nan");
+  return fuzzy_detail::FixedText(v);
 }
 
 }  // namespace zephro

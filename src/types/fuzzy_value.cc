@@ -84,10 +84,13 @@ std::string TIEFuzzySet::ToString() const {
   return expression_.empty() ? TMembershipSet::ToString() : expression_;
 }
 
-Ref<IMembershipSet> TIEFuzzySet::Clone() const { return Ref<IMembershipSet>(Copy()); }
+Ref<IMembershipSet> TIEFuzzySet::Clone() const {
+  return Ref<IMembershipSet>(Copy());
+}
 
 Ref<TIEFuzzySet> TIEFuzzySet::Copy() const {
-  Ref<TIEFuzzySet> copy = MakeRef<TIEFuzzySet>(static_cast<const TMembershipSet&>(*this), variable_);
+  Ref<TIEFuzzySet> copy =
+      MakeRef<TIEFuzzySet>(static_cast<const TMembershipSet&>(*this), variable_);
   copy->expression_ = expression_;
   return copy;
 }
