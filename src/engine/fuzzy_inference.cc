@@ -150,6 +150,16 @@ bool NeedsContext(const IIEValue& value, const TIEFuzzyVariable& variable) {
   }
 }
 
+// `set`, when it lies in its variable's universe.
+Ref<TIEFuzzySet> InUniverse(Ref<TIEFuzzySet> set) {
+  const TIEFuzzyVariable& variable = *set->Variable();
+  if (!variable.Covers(*set)) {
+    RaiseIE(SFuzzyValueOutsideUniverse, set->ToString().c_str(), variable.Name().c_str(),
+            FuzzyNumberText(variable.From()).c_str(), FuzzyNumberText(variable.To()).c_str());
+  }
+  return set;
+}
+
 }  // namespace
 
 Ref<IIEValue> TInferenceEngine::FuzzySlotValue(const IFactSlot& slot, Ref<IIEValue> value) {
@@ -160,7 +170,7 @@ Ref<IIEValue> TInferenceEngine::FuzzySlotValue(const IFactSlot& slot, Ref<IIEVal
   if (NeedsContext(*value, *variable)) {
     return value;
   }
-  return MakeRef<TIEValue>(Ref<IMembershipSet>(EvalFuzzyExpression(variable, *value)));
+  return MakeRef<TIEValue>(Ref<IMembershipSet>(InUniverse(EvalFuzzyExpression(variable, *value))));
 }
 
 // Every fuzzy slot of `fact` made to hold fuzzy values of its variable,
@@ -284,6 +294,23 @@ void TInferenceEngine::FuzzyIntersection(Ref<IIEValue>& value, const IIEValue& o
           })) {
     value = std::move(result);
   }
+}
+
+void TInferenceEngine::PlotFuzzySets(std::string_view logical_name,
+                                     const std::vector<std::string>& title,
+                                     const std::vector<TFuzzyPlotSeries>& series, double low,
+                                     double high, const std::vector<std::string>& footer) {
+  std::string text;
+  auto add = [&text](const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+      text += line;
+      text += '\n';
+    }
+  };
+  add(title);
+  add(zephro::PlotFuzzySets(series, low, high));
+  add(footer);
+  PrintOut(logical_name, text);
 }
 
 std::int32_t TInferenceEngine::Assert(Ref<IFact> fact, TFuzzyInferenceKind method,

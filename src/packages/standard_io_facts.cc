@@ -9,7 +9,8 @@
 // not makes the save fail before anything is written. Floats are written with
 // "%.4f" when that is exact, else with the fewest digits that are. A list in a
 // single slot is written as a create$ call of its items, which load-facts
-// takes as the list (it runs no other call).
+// takes as the list (it runs no other call). A fuzzy value is written as the
+// expression it was read from, or as its points.
 
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 #include "zephro/language/clips_stream.h"
 #include "zephro/platform/errors.h"
 #include "zephro/platform/text_stream.h"
+#include "zephro/types/fuzzy_value.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/interfaces.h"
 #include "zephro/values/printing.h"
@@ -43,8 +45,24 @@ bool ReadsBackAs(const std::string& text, const IIEValue& value) {
   }
 }
 
+// A fuzzy value as it was written, else its points, each number exact.
+std::string FuzzyText(const IIEValue& value) {
+  const TIEFuzzySet* set = FuzzySetOf(value);
+  if (set == nullptr || !set->Expression().empty()) {
+    return value.ToString();
+  }
+  std::string text = "(";
+  for (const TFuzzyPoint& p : set->Points()) {
+    text += "(" + ExactFloatText(p.x) + " " + ExactFloatText(p.y) + ") ";
+  }
+  return text + ")";
+}
+
 // The text of one field of `fact`, checked.
 std::string FieldText(const IFact& fact, const IIEValue& value) {
+  if (value.DType() == TIEType::dtFuzzy) {
+    return FuzzyText(value);  // read back by the slot's fuzzy variable
+  }
   std::string text =
       value.DType() == TIEType::dtFloat ? ExactFloatText(value.AsFloat()) : value.ToString();
   if (text.empty() && value.DType() == TIEType::dtAtom) {

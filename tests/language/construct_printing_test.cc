@@ -97,7 +97,18 @@ TEST(ConstructsTest, PrintedConstructsParseBackToTheSameText) {
        "(deftype shade extends (type colour STRING) (allowed-lexemes x \"y\") (allowed-integers 1))"},
       {Kind::kType, "",
        "(deftype temp extends (type FUZZY) (range 0 100) (units C)"
-       " (values (term cold ((0 1) (20 0))) (term hot (f 1))))"},
+       " (values (term cold ((0 1) (20 0))) (term hot not cold)))"},
+      {Kind::kType, "",
+       "(deftype mood extends (type FUZZY) (values (term calm ((0 1) (5 0)))"
+       " (term tense very not calm) (term either (tense) or calm)))"},
+      {Kind::kRule,
+       "(deftype t extends (type FUZZY) (range 0 10) (values (term lo ((0 1) (10 0)))))"
+       "(deftemplate r (slot v (type t)) (multislot w (type t)))",
+       "(defrule f (r (v very lo or not lo) (w lo)) (r (v ((1 0) (2 1)))) => )"},
+      {Kind::kFact,
+       "(deftype t extends (type FUZZY) (range 0 10) (values (term lo ((0 1) (10 0)))))"
+       "(deftemplate r (slot v (type t)) (slot x))",
+       "(r (x 1) (v somewhat (not lo)))"},
       {Kind::kCall, "", "(f 1 2.5 \"s\" ?x $?y (g (h)) [ ] TRUE)"},
       // Line breaks inside strings are the strings' own: never indented.
       {Kind::kRule, "",

@@ -73,8 +73,9 @@
 #include <vector>
 
 #include "zephro/engine/engine_events.h"
-#include "zephro/fuzzy/fuzzy_kinds.h"
 #include "zephro/functions/function_package.h"
+#include "zephro/fuzzy/fuzzy_kinds.h"
+#include "zephro/fuzzy/fuzzy_plot.h"
 #include "zephro/platform/component.h"
 #include "zephro/platform/ordered_table.h"
 #include "zephro/rules/rule_environment.h"
@@ -196,9 +197,7 @@ class TInferenceEngine : public TComponent,
   TFuzzyInferenceKind FuzzyInferenceMethod() const noexcept { return fuzzy_inference_; }
   void SetFuzzyInferenceMethod(TFuzzyInferenceKind kind) noexcept { fuzzy_inference_ = kind; }
   TFuzzyCorrelationKind FuzzyCorrelationMethod() const noexcept { return fuzzy_correlation_; }
-  void SetFuzzyCorrelationMethod(TFuzzyCorrelationKind kind) noexcept {
-    fuzzy_correlation_ = kind;
-  }
+  void SetFuzzyCorrelationMethod(TFuzzyCorrelationKind kind) noexcept { fuzzy_correlation_ = kind; }
   // Two fuzzy values are equal when they agree to a degree above this; kept
   // in [0, 1] and handed to every fuzzy type's variable.
   float FuzzyEqualsThreshold() const noexcept { return fuzzy_equals_threshold_; }
@@ -240,11 +239,11 @@ class TInferenceEngine : public TComponent,
   Ref<IIEValue> FuzzySlotValue(const IFactSlot& slot, Ref<IIEValue> value);
   // Asserts `fact` with FuzzyInferenceMethod `method` for this one assertion.
   std::int32_t Assert(Ref<IFact> fact, TFuzzyInferenceKind method, bool fuzzy_merge);
-  // Prints the sets with their marks as a grid over [low, high] to
-  // `logical_name`, under `title` lines (see fuzzy_plot.h).
+  // Prints `title`, then the sets with their marks as a grid over
+  // [low, high] (see fuzzy_plot.h), then `footer`, each line to `logical_name`.
   void PlotFuzzySets(std::string_view logical_name, const std::vector<std::string>& title,
-                     const std::vector<std::pair<char, const TMembershipSet*>>& sets,
-                     double low, double high);
+                     const std::vector<TFuzzyPlotSeries>& series, double low, double high,
+                     const std::vector<std::string>& footer = {});
 
   // --- templates ---------------------------------------------------------------------------
   // The template filed under `name`, or null.
@@ -379,13 +378,15 @@ class TInferenceEngine : public TComponent,
   std::string PrettyPrint(const TRule& rule) const override;
   Ref<IIEValue> ParseFuzzyValue(const IFactSlot& slot, std::string_view text) override;
 
-  // --- functions (the reasoner side) ---------------------------------------------------------------
+  // --- functions (the reasoner side)
+  // ---------------------------------------------------------------
   void AddUserFunction(IUserFunction& function) override;
   void RemoveUserFunction(IUserFunction& function) override;
   IUserFunction* ContainsUserFunction(std::string_view name) const override;
   std::uint64_t FunctionTableVersion() const noexcept override { return function_version_; }
 
-  // --- statistics -----------------------------------------------------------------------------------
+  // --- statistics
+  // -----------------------------------------------------------------------------------
   int RulesFired() const noexcept { return rules_fired_; }
 
  protected:
@@ -434,7 +435,6 @@ class TInferenceEngine : public TComponent,
   friend class TFacts;
   friend class TReteCompiler;  // feeds working memory to a new rule
 
-
   void CreateInternalConstructs();
   // Makes each fuzzy slot of `fact` hold fuzzy values of its variable.
   void SettleFuzzySlots(IFact& fact);
@@ -471,8 +471,7 @@ class TInferenceEngine : public TComponent,
   void RemoveDependencies(const IIEDefinedType& type);
   // Rebuilds on `new_type` what used `old_type` (filed under the same name),
   // or removes it when the names differ.
-  void ReplaceDefinedType(const Ref<IIEDefinedType>& old_type,
-                          const Ref<IIEDefinedType>& new_type);
+  void ReplaceDefinedType(const Ref<IIEDefinedType>& old_type, const Ref<IIEDefinedType>& new_type);
   bool Watching(TConstructWatch w) const noexcept { return watch_.Contains(w) && OnPrintOut; }
   // Passes the fact in storage slot `slot` into the network (taAdd) or
   // withdraws it (taRemove).
