@@ -42,6 +42,7 @@ void CheckVariable(const TIEFuzzySet& set, const TIEFuzzyVariable& variable) {
 struct TPart {
   TMembershipSet set;
   std::string text;
+  bool points = false;  // written as singletons: nothing to print but the points
 };
 
 class TFuzzyExpressionReader {
@@ -186,7 +187,7 @@ class TFuzzyExpressionReader {
       set.Add(x, y);
     }
     std::string text = set.ToString();
-    return {std::move(set), std::move(text)};
+    return {std::move(set), std::move(text), true};
   }
 
   double Number(const IIEValue& value) {
@@ -224,11 +225,15 @@ class TFuzzyExpressionReader {
 Ref<TIEFuzzySet> TInferenceEngine::EvalFuzzyExpression(TIEFuzzyVariable* variable,
                                                        const IIEValue& expression,
                                                        TIEContext* context) {
+  return EvalFuzzyValue(variable, expression, context, false);
+}
+
+Ref<TIEFuzzySet> TInferenceEngine::EvalFuzzyValue(TIEFuzzyVariable* variable,
+                                                  const IIEValue& expression, TIEContext* context,
+                                                  bool field) {
   if (variable == nullptr) {
     RaiseIEPlain(SUndefinedFuzzyVariable);
   }
-  TFuzzyExpressionReader reader(*variable, context != nullptr ? *context : RootContext());
-  Ref<IIEValue> value(const_cast<IIEValue*>(&expression));
   if (const TIEFuzzySet* set = FuzzySetOf(expression)) {
     // A fuzzy value stands for itself, keeping the way it was written.
     CheckVariable(*set, *variable);
@@ -236,9 +241,18 @@ Ref<TIEFuzzySet> TInferenceEngine::EvalFuzzyExpression(TIEFuzzyVariable* variabl
     copy->SetVariable(Ref<TIEFuzzyVariable>(variable));
     return copy;
   }
-  TPart part = reader.Read(reader.Items(value));
+  TFuzzyExpressionReader reader(*variable, context != nullptr ? *context : RootContext());
+  const std::vector<Ref<IIEValue>> items =
+      reader.Items(Ref<IIEValue>(const_cast<IIEValue*>(&expression)));
+  TPart part = reader.Read(items);
+  if (field && items.size() > 1) {
+    // One field of a multifield: the words of a compound stay together.
+    part.text = "(" + part.text + ")";
+  }
   Ref<TIEFuzzySet> result = variable->NewSet(std::move(part.set));
-  result->SetExpression(std::move(part.text));
+  if (!(part.points && items.size() == 1)) {
+    result->SetExpression(std::move(part.text));
+  }
   return result;
 }
 

@@ -170,7 +170,30 @@ Ref<IIEValue> TInferenceEngine::FuzzySlotValue(const IFactSlot& slot, Ref<IIEVal
   if (NeedsContext(*value, *variable)) {
     return value;
   }
-  return MakeRef<TIEValue>(Ref<IMembershipSet>(InUniverse(EvalFuzzyExpression(variable, *value))));
+  return SettleFuzzyValue(slot, *variable, value, nullptr);
+}
+
+Ref<IIEValue> TInferenceEngine::SettleFuzzyValue(const IFactSlot& slot, TIEFuzzyVariable& variable,
+                                                 const Ref<IIEValue>& value, TIEContext* context) {
+  auto settle = [&](const Ref<IIEValue>& item, bool field) -> Ref<IIEValue> {
+    const TIEFuzzySet* set = FuzzySetOf(*item);
+    if (item.get() == &FCNil() ||
+        (set != nullptr && set->Variable() == &variable && variable.Covers(*set))) {
+      return item;
+    }
+    return MakeRef<TIEValue>(
+        Ref<IMembershipSet>(InUniverse(EvalFuzzyValue(&variable, *item, context, field))));
+  };
+  if (!slot.IsMultiSlot() || value->DType() != TIEType::dtList) {
+    return settle(value, slot.IsMultiSlot());
+  }
+  Ref<TValueVector> list = MakeRef<TValueVector>();
+  bool changed = false;
+  for (const Ref<IIEValue>& item : value->AsList()->Values()) {
+    list->Add(settle(item, true));
+    changed = changed || list->Values().back() != item;
+  }
+  return changed ? MakeRef<TIEValue>(Ref<IValueVector>(list)) : value;
 }
 
 // Every fuzzy slot of `fact` made to hold fuzzy values of its variable,
@@ -179,40 +202,13 @@ void TInferenceEngine::SettleFuzzySlots(IFact& fact) {
   const IFactTemplate& t = *fact.Template();
   for (int i = 0; i < t.SlotCount(); ++i) {
     const IFactSlot& slot = *t.SlotAt(i);
-    if (!slot.IsFuzzy()) {
-      continue;
-    }
-    TIEFuzzyVariable* variable = FuzzyVariableOf(slot);
-    Ref<IIEValue> value(fact.ValueAt(i));
-    if (variable == nullptr || !value || value.get() == &FCNil()) {
+    TIEFuzzyVariable* variable = slot.IsFuzzy() ? FuzzyVariableOf(slot) : nullptr;
+    const Ref<IIEValue> value(fact.ValueAt(i));
+    if (variable == nullptr || !value) {
       continue;  // nothing to settle: no variable to read by, or no value yet
     }
-    auto settle = [&](const Ref<IIEValue>& item) -> Ref<IIEValue> {
-      const TIEFuzzySet* set = FuzzySetOf(*item);
-      if (set != nullptr && set->Variable() == variable && variable->Covers(*set)) {
-        return item;
-      }
-      if (item.get() == &FCNil()) {
-        return item;
-      }
-      Ref<TIEFuzzySet> settled = EvalFuzzyExpression(variable, *item);
-      if (!variable->Covers(*settled)) {
-        RaiseIE(SFuzzyValueOutsideUniverse, settled->ToString().c_str(), variable->Name().c_str(),
-                FuzzyNumberText(variable->From()).c_str(), FuzzyNumberText(variable->To()).c_str());
-      }
-      return MakeRef<TIEValue>(Ref<IMembershipSet>(settled));
-    };
-    if (slot.IsMultiSlot() && value->DType() == TIEType::dtList) {
-      Ref<TValueVector> list = MakeRef<TValueVector>();
-      bool changed = false;
-      for (const Ref<IIEValue>& item : value->AsList()->Values()) {
-        list->Add(settle(item));
-        changed = changed || list->Values().back() != item;
-      }
-      if (changed) {
-        fact.SetValueAt(i, MakeRef<TIEValue>(Ref<IValueVector>(list)));
-      }
-    } else if (Ref<IIEValue> settled = settle(value); settled != value) {
+    if (Ref<IIEValue> settled = SettleFuzzyValue(slot, *variable, value, nullptr);
+        settled != value) {
       fact.SetValueAt(i, std::move(settled));
     }
   }

@@ -261,9 +261,16 @@ void TIEClipsParser::ParsePatternTerm(TIEPattern& pattern, const IFactSlot& slot
     pattern.AddTest(name, TSlotTestType::sttEquals, sub_index, variable, conjunction);
     pattern.AddTest(name, sense, sub_index, MakeRef<TIEValue>(Ref<IFunCall>(eq)), true);
   } else if (slot.IsFuzzy() && (IsConstantToken(*token) || token->IsChar('('))) {
-    // The rest of the field is a fuzzy expression ("very cold or hot").
-    PutBack(std::move(token));
-    pattern.AddTest(name, sense, sub_index, FuzzySlotValue(slot, ParseValue(), kWhere),
+    // A fuzzy expression: the rest of a slot ("very cold or hot"), one item
+    // of a multislot ("(very cold)").
+    Ref<IIEValue> expression;
+    if (slot.IsMultiSlot()) {
+      expression = ParseItem(token);
+    } else {
+      PutBack(std::move(token));
+      expression = ParseValue();
+    }
+    pattern.AddTest(name, sense, sub_index, FuzzySlotValue(slot, std::move(expression), kWhere),
                     conjunction);
   } else if (IsConstantToken(*token)) {
     Ref<IIEValue> value = SharedValue(*token);

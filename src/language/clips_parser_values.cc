@@ -38,34 +38,42 @@ bool IsValueToken(const IStreamToken& token) {
 
 // --- values ----------------------------------------------------------------------------------
 
+// item := "[" | "]" | constant | variable | call | singletons
+// The item `token` starts, or null when it starts none.
+Ref<IIEValue> TIEClipsParser::ParseItem(Ref<IStreamToken> token) {
+  if (token->IsChar('[') || token->IsChar(']')) {
+    return TIEValue::Atom(token->Text());
+  }
+  if (token->IsChar('(')) {
+    const bool singletons = PeekChar('(');
+    PutBack(std::move(token));
+    if (singletons) {
+      return MakeRef<TIEValue>(ParseSingletons());
+    }
+    return MakeRef<TIEValue>(ParseFunCall());
+  }
+  if (IsValueToken(*token)) {
+    return token->Value();
+  }
+  return nullptr;
+}
+
 // value := item+                      several items make a multifield
-// item  := "[" | "]" | constant | variable | call | singletons
 Ref<IIEValue> TIEClipsParser::ParseValue() {
   Ref<IIEValue> last;
   Ref<IValueVector> list;
   for (;;) {
     Ref<IStreamToken> token = Next();
-    Ref<IIEValue> item;
     if (token->IsChar(')') || token->IsEnd()) {
       PutBack(std::move(token));
       break;
     }
-    if (token->IsChar('[') || token->IsChar(']')) {
-      item = TIEValue::Atom(token->Text());
-    } else if (token->IsChar('(')) {
-      const bool singletons = PeekChar('(');
-      PutBack(std::move(token));
-      if (singletons) {
-        item = MakeRef<TIEValue>(ParseSingletons());
-      } else {
-        item = MakeRef<TIEValue>(ParseFunCall());
+    Ref<IIEValue> item = ParseItem(token);
+    if (!item) {
+      if (last) {
+        PutBack(std::move(token));
+        break;
       }
-    } else if (IsValueToken(*token)) {
-      item = token->Value();
-    } else if (last) {
-      PutBack(std::move(token));
-      break;
-    } else {
       ParseErrorF("ParseValue", SBadArgument, token->Text().c_str());
     }
     if (last) {

@@ -235,7 +235,9 @@ class TInferenceEngine : public TComponent,
   static TIEFuzzyVariable* FuzzyVariableOf(const IFactSlot& slot) noexcept;
   // What a fuzzy slot stores for `value` as the parser read it: its fuzzy
   // value when it can be known now, else `value` for the assertion to
-  // evaluate (a variable, a call, an expression holding them).
+  // evaluate (a variable, a call, an expression holding them). In a
+  // multislot each item is one value: "cold hot" is two, "(very cold) hot"
+  // two, "very cold" an error.
   Ref<IIEValue> FuzzySlotValue(const IFactSlot& slot, Ref<IIEValue> value);
   // Asserts `fact` with FuzzyInferenceMethod `method` for this one assertion.
   std::int32_t Assert(Ref<IFact> fact, TFuzzyInferenceKind method, bool fuzzy_merge);
@@ -438,6 +440,14 @@ class TInferenceEngine : public TComponent,
   void CreateInternalConstructs();
   // Makes each fuzzy slot of `fact` hold fuzzy values of its variable.
   void SettleFuzzySlots(IFact& fact);
+  // EvalFuzzyExpression for a whole slot, or for one `field` of a
+  // multislot, whose text keeps a compound expression in parentheses.
+  Ref<TIEFuzzySet> EvalFuzzyValue(TIEFuzzyVariable* variable, const IIEValue& expression,
+                                  TIEContext* context, bool field);
+  // What one fuzzy slot holds for `value`: `value` itself when it is already
+  // right, else its evaluation, each field apart in a multislot.
+  Ref<IIEValue> SettleFuzzyValue(const IFactSlot& slot, TIEFuzzyVariable& variable,
+                                 const Ref<IIEValue>& value, TIEContext* context);
   void RetractSlot(int slot);
   // Runs `move` as a move of facts through the network; answers its first
   // failure, if any (see Matching).

@@ -355,6 +355,9 @@ class TIEClipsParser final : public TIEParser {
   std::string ParseOpenAtom(std::string_view where);
   const SlotFunction* FindSlotFunction(std::string_view name) const;
 
+  // The item `token` starts (a constant, a variable, a call, singletons, or
+  // "[" / "]" as atoms), or null when it starts none.
+  Ref<IIEValue> ParseItem(Ref<IStreamToken> token);
   // What a fuzzy slot holds for `value` (see TInferenceEngine::FuzzySlotValue),
   // the engine's objection raised as a parse error at `where`.
   Ref<IIEValue> FuzzySlotValue(const IFactSlot& slot, Ref<IIEValue> value,
