@@ -161,10 +161,10 @@ TEST_F(FuzzyInferenceTest, FuzzySlotsHoldValuesOfTheirVariable) {
               HasSubstr("Missing fuzzy operand to be modified by hedge: very"));
 
   // A word stored into a fuzzy slot later is read the same way.
-  IFact& fact = FactWithId(1);
-  E().BeginFactModify(fact);
-  fact.SetValue("t", TIEValue::Atom("hot"));
-  const std::int32_t id = E().EndFactModify(Ref<IFact>(&fact));
+  const Ref<IFact> fact(&FactWithId(1));  // held: the modification retracts it
+  E().BeginFactModify(*fact);
+  fact->SetValue("t", TIEValue::Atom("hot"));
+  const std::int32_t id = E().EndFactModify(fact);
   EXPECT_EQ(SetIn(FactWithId(id), "t").ToString(), "hot");
 }
 
