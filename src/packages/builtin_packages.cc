@@ -6,6 +6,7 @@
 #include "zephro/engine/engine_parts.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/user_package.h"
+#include "zephro/packages/fuzzy_logic_package.h"
 #include "zephro/packages/math_package.h"
 #include "zephro/packages/misc_package.h"
 #include "zephro/packages/predicate_package.h"
@@ -27,10 +28,11 @@ TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& e
       return &MakeOwned<TStringPackage>(engine);
     case TFunctionPackage::pMiscellaneous:
       return &MakeOwned<TMiscPackage>(engine);
+    case TFunctionPackage::pFuzzyLogic:
+      return &MakeOwned<TFuzzyLogicPackage>(engine);
     case TFunctionPackage::pObject:
     case TFunctionPackage::pTrigonometry:
     case TFunctionPackage::pBusiness:
-    case TFunctionPackage::pFuzzyLogic:
       return nullptr;  // not built yet
   }
   return nullptr;

@@ -43,6 +43,7 @@ TIEFuzzySet::TIEFuzzySet(TMembershipSet set, Ref<TIEFuzzyVariable> variable)
 void TIEFuzzySet::SetPoints(TMembershipSet set) {
   static_cast<TMembershipSet&>(*this) = std::move(set);
   expression_.clear();
+  undecidable_ = true;
 }
 
 TIEFuzzySet* FuzzySetOf(const IIEValue& value) noexcept {
@@ -92,6 +93,7 @@ Ref<TIEFuzzySet> TIEFuzzySet::Copy() const {
   Ref<TIEFuzzySet> copy =
       MakeRef<TIEFuzzySet>(static_cast<const TMembershipSet&>(*this), variable_);
   copy->expression_ = expression_;
+  copy->undecidable_ = undecidable_;
   return copy;
 }
 

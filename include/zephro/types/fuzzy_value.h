@@ -26,7 +26,8 @@
 // Every operation that makes a new set makes one that prints its points.
 //
 // Thread safety: a set is immutable once shared, but for the scratch degree
-// FuzzyEquals leaves (Degree), which belongs to the thread matching with it.
+// FuzzyEquals leaves (Degree), which belongs to the thread matching with it,
+// and the undecidable flag the defuzzifications leave.
 
 #include <string>
 #include <string_view>
@@ -82,6 +83,12 @@ class TIEFuzzySet final : public IMembershipSet, public TMembershipSet {
   // Replaces the points; the set is then a computed one.
   void SetPoints(TMembershipSet set);
 
+  // What the last defuzzification of the set found: true when the set has
+  // no area and no point above 0 (membership_set.h), and before the set was
+  // ever defuzzified. The defuzzifying functions keep it here.
+  bool Undecidable() const noexcept { return undecidable_; }
+  void SetUndecidable(bool undecidable) const noexcept { undecidable_ = undecidable; }
+
   // How far `other` agrees with this set, in [0, 1]; also kept as Degree().
   double FuzzyEquals(const IIEValue& other) const;
   double Degree() const noexcept { return degree_; }
@@ -95,7 +102,7 @@ class TIEFuzzySet final : public IMembershipSet, public TMembershipSet {
   Ref<IMembershipSet> Clone() const override;
   bool SameSet(const IMembershipSet& other) const override;
 
-  // The same points, variable and text, as a new value.
+  // The same points, variable, text and undecidable flag, as a new value.
   Ref<TIEFuzzySet> Copy() const;
 
  private:
@@ -103,6 +110,7 @@ class TIEFuzzySet final : public IMembershipSet, public TMembershipSet {
   Ref<TIEFuzzyVariable> variable_;
   std::string expression_;
   mutable double degree_ = 0;
+  mutable bool undecidable_ = true;
 };
 
 // The fuzzy set `value` holds (a dtFuzzy value), or null.

@@ -276,6 +276,12 @@ inline constexpr char SFuzzyTermOutsideUniverse[] =
     "Term %s lies outside the universe of discourse %s to %s";
 inline constexpr char SFuzzyValueOutsideUniverse[] =
     "Fuzzy value %s lies outside the universe of discourse of %s (%s to %s)";
+// Ours: a singleton index beyond a fuzzy value's singletons, and an x
+// beyond its variable's universe.
+inline constexpr char SFuzzySingletonIndex[] =
+    "Singleton index %d is out of range for a fuzzy value of %d singletons";
+inline constexpr char SFuzzyXOutsideUniverse[] =
+    "X value %s lies outside the universe of discourse of %s (%s to %s)";
 inline constexpr char SFuzzyDefinitionError[] =
     "Invalid attempt to modify fuzzy type in fact template slot, fuzzy types cannot be modified";
 
