@@ -152,11 +152,7 @@ bool NeedsContext(const IIEValue& value, const TIEFuzzyVariable& variable) {
 
 // `set`, when it lies in its variable's universe.
 Ref<TIEFuzzySet> InUniverse(Ref<TIEFuzzySet> set) {
-  const TIEFuzzyVariable& variable = *set->Variable();
-  if (!variable.Covers(*set)) {
-    RaiseIE(SFuzzyValueOutsideUniverse, set->ToString().c_str(), variable.Name().c_str(),
-            FuzzyNumberText(variable.From()).c_str(), FuzzyNumberText(variable.To()).c_str());
-  }
+  set->Variable()->CheckCovers(*set);
   return set;
 }
 

@@ -165,10 +165,7 @@ Ref<IIEValue> TCreateFuzzySetFunction::Run(IFunCall& call, TIEContext& context) 
     expression = MakeRef<TIEValue>(Ref<IValueVector>(items));
   }
   Ref<TIEFuzzySet> set = engine.EvalFuzzyExpression(&variable, *expression, &context);
-  if (!variable.Covers(*set)) {
-    RaiseIE(SFuzzyValueOutsideUniverse, set->ToString().c_str(), variable.Name().c_str(),
-            FuzzyNumberText(variable.From()).c_str(), FuzzyNumberText(variable.To()).c_str());
-  }
+  variable.CheckCovers(*set);
   return FuzzyValue(std::move(set));
 }
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "zephro/values/exceptions.h"
+#include "zephro/values/messages.h"
 #include "zephro/values/value.h"
 
 namespace zephro {
@@ -33,6 +35,13 @@ bool TIEFuzzyVariable::Covers(const TMembershipSet& set) const noexcept {
   // A little slack for points computed from the universe's own ends.
   const double slack = 1e-9 * std::max(1.0, To() - From());
   return set.Empty() || (set.MinX() >= From() - slack && set.MaxX() <= To() + slack);
+}
+
+void TIEFuzzyVariable::CheckCovers(const TIEFuzzySet& set) const {
+  if (!Covers(set)) {
+    RaiseIE(SFuzzyValueOutsideUniverse, set.ToString().c_str(), Name().c_str(),
+            FuzzyNumberText(From()).c_str(), FuzzyNumberText(To()).c_str());
+  }
 }
 
 // --- TIEFuzzySet -----------------------------------------------------------------------------

@@ -61,6 +61,8 @@ class TIEFuzzyVariable final : public RefCounted, public TLinguisticVariable {
   Ref<TIEFuzzySet> NewSet(TMembershipSet set = {});
   // True when every point of `set` lies in the universe of discourse.
   bool Covers(const TMembershipSet& set) const noexcept;
+  // Raises SFuzzyValueOutsideUniverse unless Covers(set).
+  void CheckCovers(const TIEFuzzySet& set) const;
 
  private:
   ~TIEFuzzyVariable() override = default;
