@@ -43,6 +43,13 @@ class TCursor {
 };
 
 // The x points of both lists, ascending, each once.
+// Whether two x values are one point but for rounding: the crossing that two
+// merges each computed for the same place, one of them from a strength held
+// in single precision (good to about 1e-7).
+bool SameX(double a, double b) {
+  return std::abs(a - b) <= 1e-6 * std::max({1.0, std::abs(a), std::abs(b)});
+}
+
 std::vector<double> MergedX(const std::vector<TFuzzyPoint>& a, const std::vector<TFuzzyPoint>& b) {
   std::vector<double> xs;
   xs.reserve(a.size() + b.size());
@@ -58,7 +65,7 @@ std::vector<double> MergedX(const std::vector<TFuzzyPoint>& a, const std::vector
       x = a[i++].x;
       ++j;
     }
-    if (xs.empty() || xs.back() != x) {
+    if (xs.empty() || !SameX(xs.back(), x)) {
       xs.push_back(x);
     }
   }
@@ -142,7 +149,7 @@ TMembershipSet TMembershipSet::Merge(const TMembershipSet& other, F combine) con
       // Both are straight between the last x and this one, and cross there.
       const double t = last_d / (last_d - d);
       const double cx = last_x + (x - last_x) * t;
-      if (cx > last_x && cx < x) {
+      if (cx > last_x && cx < x && !SameX(cx, last_x) && !SameX(cx, x)) {
         const double y = last_a + (a - last_a) * t;
         result.points_.push_back({cx, Clamp01(combine(y, y))});
       }

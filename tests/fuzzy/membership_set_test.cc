@@ -108,6 +108,21 @@ TEST(MembershipSetTest, UnionsAndIntersectionsOfEveryKind) {
   EXPECT_DOUBLE_EQ(kCold.MaxOfMin(TMembershipSet()), 0);
 }
 
+TEST(MembershipSetTest, PointsThatDifferOnlyByRoundingMergeIntoOne) {
+  // A set limited to a single-precision strength crosses a line a hair away
+  // from where the same line crossed at the exact strength.
+  const double third = 1.0 / 3;
+  const double third_f = static_cast<float>(third);
+  const TMembershipSet exact({{5, 0}, {20.0 / 3, third}, {10, third}});
+  const TMembershipSet rounded({{5, 0}, {5 + 5 * third_f, third_f}, {10, third_f}});
+  const TMembershipSet both = exact.Union(rounded);
+  ASSERT_EQ(both.Count(), 3) << both.ToString();
+  EXPECT_NEAR(both.X(1), 20.0 / 3, 1e-6);
+  // Points further apart than rounding are both kept.
+  EXPECT_EQ(TMembershipSet({{0, 0}, {1, 1}}).Union(TMembershipSet({{0.001, 0}, {1, 1}})).Count(),
+            3);
+}
+
 TEST(MembershipSetTest, HedgesChangeEveryMembership) {
   const TMembershipSet set({{0, 0}, {1, 0.125}, {2, 0.25}, {3, 0.5}, {4, 1}});
   struct Case {
