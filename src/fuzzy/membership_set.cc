@@ -42,7 +42,6 @@ class TCursor {
   std::size_t next_ = 0;
 };
 
-// The x points of both lists, ascending, each once.
 // Whether two x values are one point but for rounding: the crossing that two
 // merges each computed for the same place, one of them from a strength held
 // in single precision (good to about 1e-7).
@@ -50,11 +49,13 @@ bool SameX(double a, double b) {
   return std::abs(a - b) <= 1e-6 * std::max({1.0, std::abs(a), std::abs(b)});
 }
 
-std::vector<double> MergedX(const std::vector<TFuzzyPoint>& a, const std::vector<TFuzzyPoint>& b) {
-  std::vector<double> xs;
-  xs.reserve(a.size() + b.size());
+// Calls `visit(x)` for the x points of both lists, ascending, each once.
+template <class V>
+void ForEachX(const std::vector<TFuzzyPoint>& a, const std::vector<TFuzzyPoint>& b, V visit) {
   std::size_t i = 0;
   std::size_t j = 0;
+  bool any = false;
+  double last = 0;
   while (i < a.size() || j < b.size()) {
     double x;
     if (j == b.size() || (i < a.size() && a[i].x < b[j].x)) {
@@ -65,11 +66,12 @@ std::vector<double> MergedX(const std::vector<TFuzzyPoint>& a, const std::vector
       x = a[i++].x;
       ++j;
     }
-    if (xs.empty() || !SameX(xs.back(), x)) {
-      xs.push_back(x);
+    if (!any || !SameX(last, x)) {
+      visit(x);
+      any = true;
+      last = x;
     }
   }
-  return xs;
 }
 
 }  // namespace
@@ -125,40 +127,45 @@ void TMembershipSet::Iterate(const TMembershipSet& other,
                              const std::function<void(double, double, double)>& visit) const {
   TCursor mine(points_);
   TCursor theirs(other.points_);
-  for (double x : MergedX(points_, other.points_)) {
-    visit(x, mine.At(x), theirs.At(x));
-  }
+  ForEachX(points_, other.points_, [&](double x) { visit(x, mine.At(x), theirs.At(x)); });
 }
 
-template <class F>
-TMembershipSet TMembershipSet::Merge(const TMembershipSet& other, F combine) const {
-  const std::vector<double> xs = MergedX(points_, other.points_);
-  TMembershipSet result;
-  result.points_.reserve(xs.size() * 2);
+template <class V>
+void TMembershipSet::Walk(const TMembershipSet& other, V visit) const {
   TCursor mine(points_);
   TCursor theirs(other.points_);
+  bool first = true;
   double last_x = 0;
   double last_a = 0;
   double last_d = 0;
-  for (std::size_t k = 0; k < xs.size(); ++k) {
-    const double x = xs[k];
+  ForEachX(points_, other.points_, [&](double x) {
     const double a = mine.At(x);
     const double b = theirs.At(x);
     const double d = a - b;
-    if (k > 0 && ((last_d < 0 && d > 0) || (last_d > 0 && d < 0))) {
+    if (!first && ((last_d < 0 && d > 0) || (last_d > 0 && d < 0))) {
       // Both are straight between the last x and this one, and cross there.
       const double t = last_d / (last_d - d);
       const double cx = last_x + (x - last_x) * t;
       if (cx > last_x && cx < x && !SameX(cx, last_x) && !SameX(cx, x)) {
         const double y = last_a + (a - last_a) * t;
-        result.points_.push_back({cx, Clamp01(combine(y, y))});
+        visit(cx, y, y);
       }
     }
-    result.points_.push_back({x, Clamp01(combine(a, b))});
+    visit(x, a, b);
+    first = false;
     last_x = x;
     last_a = a;
     last_d = d;
-  }
+  });
+}
+
+template <class F>
+TMembershipSet TMembershipSet::Merge(const TMembershipSet& other, F combine) const {
+  TMembershipSet result;
+  result.points_.reserve((points_.size() + other.points_.size()) * 2);
+  Walk(other, [&](double x, double a, double b) {
+    result.points_.push_back({x, Clamp01(combine(a, b))});
+  });
   return result;
 }
 
@@ -186,15 +193,13 @@ TMembershipSet TMembershipSet::Union(const TMembershipSet& other, TFuzzyCombineK
       return Merge(other, [](double a, double b) { return std::min(1.0, a + b); });
     case TFuzzyCombineKind::fcSum: {
       // Summed unclamped, then brought down to a height of 1.
-      const std::vector<double> xs = MergedX(points_, other.points_);
-      TCursor mine(points_);
-      TCursor theirs(other.points_);
+      // (A sum of two lines is a line: the points of both are all it needs.)
       std::vector<TFuzzyPoint> sums;
       double height = 0;
-      for (double x : xs) {
-        sums.push_back({x, mine.At(x) + theirs.At(x)});
-        height = std::max(height, sums.back().y);
-      }
+      Iterate(other, [&](double x, double a, double b) {
+        sums.push_back({x, a + b});
+        height = std::max(height, a + b);
+      });
       if (height > 1) {
         for (TFuzzyPoint& p : sums) {
           p.y /= height;
@@ -298,11 +303,11 @@ TMembershipSet TMembershipSet::Correlate(double strength, TFuzzyCorrelationKind 
 }
 
 double TMembershipSet::MaxOfMin(const TMembershipSet& other) const {
+  // The minimum of two piecewise-linear functions peaks at a point of one of
+  // them or where they cross: the walk visits exactly those, storing nothing.
   double best = 0;
-  for (const TFuzzyPoint& p : Intersection(other).points_) {
-    best = std::max(best, p.y);
-  }
-  return best;
+  Walk(other, [&best](double, double a, double b) { best = std::max(best, std::min(a, b)); });
+  return Clamp01(best);
 }
 
 double TMembershipSet::Moment(bool* undecidable) const {

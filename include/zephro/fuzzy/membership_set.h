@@ -110,6 +110,10 @@ class TMembershipSet {
   bool operator==(const TMembershipSet&) const = default;
 
  private:
+  // Calls `visit(x, a, b)` with both memberships at each x point of either
+  // set and at each x where the two cross between points, ascending.
+  template <class V>
+  void Walk(const TMembershipSet& other, V visit) const;
   // The two sets merged over the x points of both and their crossings.
   template <class F>
   TMembershipSet Merge(const TMembershipSet& other, F combine) const;
