@@ -124,16 +124,23 @@ class TFuzzyExpressionReader {
       // An operator with nothing after it.
       RaiseIE(SInvalidFuzzyToken, at > 0 ? items[at - 1]->ToString().c_str() : "");
     }
+    // The hedges in front, applied innermost (last written) first.
+    std::vector<std::size_t> hedges;
     THedgeKind hedge;
-    if (IsHedgeWord(*items[at], hedge)) {
-      const std::string word(items[at]->Text());
-      if (++at >= items.size()) {
-        RaiseIE(SMissingFuzzyOperand, word.c_str());
-      }
-      TPart operand = Modified(items, at);
-      return {operand.set.Hedge(hedge), word + " " + operand.text};
+    while (at < items.size() && IsHedgeWord(*items[at], hedge)) {
+      hedges.push_back(at++);
     }
-    return Operand(items[at++]);
+    if (at >= items.size()) {
+      RaiseIE(SMissingFuzzyOperand, std::string(items[hedges.back()]->Text()).c_str());
+    }
+    TPart part = Operand(items[at++]);
+    for (auto it = hedges.rbegin(); it != hedges.rend(); ++it) {
+      const std::string_view word = items[*it]->Text();
+      ParseHedgeKind(word, hedge);
+      part.set = part.set.Hedge(hedge);
+      part.text = std::string(word) + " " + part.text;
+    }
+    return part;
   }
 
   TPart Operand(const Ref<IIEValue>& item) {

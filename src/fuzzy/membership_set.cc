@@ -236,8 +236,11 @@ TMembershipSet TMembershipSet::Intersection(const TMembershipSet& other,
 TMembershipSet TMembershipSet::Hedge(THedgeKind hedge) const {
   const double height = Height();
   TMembershipSet result;
-  if (hedge == THedgeKind::hkNot || hedge == THedgeKind::hkNorm) {
-    result = *this;  // linear in y: the lines between points stay lines
+  if (hedge == THedgeKind::hkNot || hedge == THedgeKind::hkNorm ||
+      points_.size() * kHedgeSteps > kMaxHedgedPoints) {
+    // Linear in y, so the lines between points stay lines; or a set with
+    // points enough already (hedges upon hedges would multiply them).
+    result = *this;
   } else {
     // A curve: each sloping segment gets kHedgeSteps - 1 points inside it,
     // so that the hedged lines follow the curve.

@@ -144,6 +144,31 @@ TEST_F(FuzzyInferenceTest, MalformedExpressionsSayWhatIsWrong) {
               HasSubstr("Fuzzy variables are different, calm is a term from mood"));
 }
 
+TEST_F(FuzzyInferenceTest, LongAndDeepExpressionsStayBounded) {
+  // Hedges upon hedges: no recursion per hedge, and no growth past a bound.
+  std::string hedged;
+  for (int i = 0; i < 20000; ++i) {
+    hedged += "very ";
+  }
+  const Ref<TIEFuzzySet> set = Eval(hedged + "cold");
+  EXPECT_LE(set->Count(), static_cast<int>(4 * TMembershipSet::kMaxHedgedPoints));
+  EXPECT_DOUBLE_EQ(set->DegreeOfMembership(0), 1);
+  EXPECT_DOUBLE_EQ(set->DegreeOfMembership(25), 0);  // 0.5 to a huge power
+  // Groups nested past the limit are refused, not followed down the stack.
+  std::string deep;
+  for (int i = 0; i < 5000; ++i) {
+    deep += "(not ";
+  }
+  deep += "cold" + std::string(5000, ')');
+  EXPECT_THAT(ErrorOf([&] { Eval(deep); }), HasSubstr("nesting deeper than 1000 levels"));
+  std::string nested = "cold";
+  for (int i = 0; i < 200; ++i) {
+    nested = "(not " + nested + ")";
+  }
+  EXPECT_DOUBLE_EQ(Eval(nested)->DegreeOfMembership(0), 1);  // an even number of nots
+  EXPECT_EQ(Eval("cold")->ToString(), "cold");  // and the engine goes on
+}
+
 TEST_F(FuzzyInferenceTest, FuzzySlotsHoldValuesOfTheirVariable) {
   E().Parse("(assert (room (name a) (t very cold)))"
             "(assert (zones (name z) (ts cold (very hot) (not hot))))",

@@ -33,7 +33,8 @@
 // somewhat y^(1/3); more-or-less y^(1/2); slightly y^(1/1.25); plus y^1.25;
 // norm y / height; intensify 2y^2 up to 0.5, 1 - 2(1 - y)^2 above. The
 // hedges other than not and norm bend the lines between points, so each
-// sloping segment is first cut into kHedgeSteps equal parts.
+// sloping segment is first cut into kHedgeSteps equal parts, unless that
+// would give the set more than kMaxHedgedPoints points.
 // Correlation with a strength s: minimum min(y, s); product y * s.
 // Defuzzification: the moment is the x of the centre of gravity of the area
 // under the points; mean of maxima the middle of the region where the
@@ -64,6 +65,7 @@ std::string FuzzyNumberText(double v);
 class TMembershipSet {
  public:
   static constexpr int kHedgeSteps = 4;
+  static constexpr std::size_t kMaxHedgedPoints = 256;
 
   TMembershipSet() = default;
   // The points sorted by x, each y clamped to [0, 1].
