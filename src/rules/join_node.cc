@@ -2,12 +2,12 @@
 // right in keyed memories; negated joins pass a left token on while it has
 // no blocker.
 
-#include "rules/rete_nodes.h"
-
 #include <algorithm>
 
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+
+#include "rules/rete_nodes.h"
 
 namespace zephro {
 namespace {
@@ -57,13 +57,14 @@ void TJoinNode::PrepareShortCut() {
   // the first positional equality test keys the memories.
   auto is_key = [&](std::size_t i, TJoinTestType wanted) {
     const TIEJoinTest* j = tests_[i]->AsJoinTest();
-    return j != nullptr && !j->IsNegated() && j->JoinTestType() == wanted;
+    return j != nullptr && !j->IsNegated() && !j->ByDegree() && j->JoinTestType() == wanted;
   };
   std::vector<TMemoryKeyPart> left;
   std::vector<TMemoryKeyPart> right;
   auto take = [&](std::size_t i, std::size_t to) {
     const TIEJoinTest* j = tests_[i]->AsJoinTest();
-    left.push_back(TMemoryKeyPart{j->TokenIdx(), TSlotPosition(j->LeftSlotName()), j->LeftSubIndex(), {}});
+    left.push_back(
+        TMemoryKeyPart{j->TokenIdx(), TSlotPosition(j->LeftSlotName()), j->LeftSubIndex(), {}});
     right.push_back(TMemoryKeyPart{-1, TSlotPosition(j->RightSlotName()), j->RightSubIndex(), {}});
     const auto at = static_cast<std::ptrdiff_t>(i);
     const auto dest = static_cast<std::ptrdiff_t>(to);
@@ -273,8 +274,8 @@ bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right, std::uint64
   return RunTests(left, &right, right.Fact(), first);
 }
 
-void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag,
-                                  std::int32_t hash, bool key_found, std::uint64_t fingerprint) {
+void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag, std::int32_t hash,
+                                  bool key_found, std::uint64_t fingerprint) {
   ForCandidates(RightTree(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
     if (!Matches(*left, *r.token, fingerprint, r.fingerprint)) {
       return true;
@@ -318,8 +319,8 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   std::uint64_t fingerprint = TMemoryKey::kInexact;
   // Without a key, a left memory is walked whole, in the order of its
   // tokens' sort codes (a prefix join probes its left memory by identity).
-  const std::int32_t hash = Probing() ? left_key_.HashOf(*token, found, &fingerprint)
-                                      : token->SortCode();
+  const std::int32_t hash =
+      Probing() ? left_key_.HashOf(*token, found, &fingerprint) : token->SortCode();
   if (right_tree_ != nullptr && found) {
     right_tree_->PrefetchKey(hash);
   }

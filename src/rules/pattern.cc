@@ -33,7 +33,9 @@ bool TIESlotTest::Equals(const TIESlotTest& other) const {
   return typeid(*this) == typeid(other) && test_type_ == other.test_type_;
 }
 
-std::string TIESlotTest::ToString() const { return IsNegated() ? "<>" : "="; }
+std::string TIESlotTest::ToString() const {
+  return IsNegated() ? "<>" : "=";
+}
 
 TIEPatternMatchTest::TIEPatternMatchTest(TSlotTestType type, std::int32_t sub_index,
                                          Ref<IIEValue> value, bool conjunction)
@@ -109,8 +111,7 @@ bool TIEPatternMatchTest::Equals(const TIESlotTest& other) const {
 
 bool TIEPatternMatchTest::Equals(bool negated, std::int32_t sub_index,
                                  const IIEValue& value) const {
-  return negated == IsNegated() && sub_index == sub_index_ &&
-         SameValue(slot_value_.get(), &value);
+  return negated == IsNegated() && sub_index == sub_index_ && SameValue(slot_value_.get(), &value);
 }
 
 bool TIEPatternMatchTest::Equals(bool negated, bool conjunction, std::int32_t sub_index,
@@ -179,11 +180,14 @@ IIEValue* TIEJoinTest::SlotRef::Read(const IFact& fact) const {
 }
 
 std::unique_ptr<TIESlotTest> TIEJoinTest::Clone() const {
-  if (join_type_ == TJoinTestType::tstSlot) {
-    return std::make_unique<TIEJoinTest>(TestType(), left_.slot.Name(), right_.slot.Name(), token_index_);
-  }
-  return std::make_unique<TIEJoinTest>(TestType(), left_.slot.Name(), left_.sub_index, right_.slot.Name(),
-                                       right_.sub_index, token_index_);
+  std::unique_ptr<TIEJoinTest> copy =
+      join_type_ == TJoinTestType::tstSlot
+          ? std::make_unique<TIEJoinTest>(TestType(), left_.slot.Name(), right_.slot.Name(),
+                                          token_index_)
+          : std::make_unique<TIEJoinTest>(TestType(), left_.slot.Name(), left_.sub_index,
+                                          right_.slot.Name(), right_.sub_index, token_index_);
+  copy->by_degree_ = by_degree_;
+  return copy;
 }
 
 bool TIEJoinTest::Equals(const TIESlotTest& other) const {
@@ -281,8 +285,8 @@ TPatternSlot* AllocateSlots(std::uint32_t capacity) {
   static constexpr auto kAllocators =
       SlotBlockAllocators(std::make_index_sequence<kRecycledSlots>());
   const std::size_t bytes = sizeof(TPatternSlot) * capacity;
-  void* block = capacity <= kRecycledSlots ? kAllocators[capacity - 1](bytes)
-                                           : ::operator new(bytes);
+  void* block =
+      capacity <= kRecycledSlots ? kAllocators[capacity - 1](bytes) : ::operator new(bytes);
   return static_cast<TPatternSlot*>(block);
 }
 
@@ -491,8 +495,8 @@ void TIEPattern::SetSlotLength(int index, std::int32_t length) {
 TIEPatternMatchTest& TIEPattern::AddTest(std::string_view slot_name, TSlotTestType type,
                                          std::int32_t sub_index, Ref<IIEValue> value,
                                          bool conjunction) {
-  return AddTest(slot_name, std::make_unique<TIEPatternMatchTest>(type, sub_index,
-                                                                  std::move(value), conjunction));
+  return AddTest(slot_name, std::make_unique<TIEPatternMatchTest>(type, sub_index, std::move(value),
+                                                                  conjunction));
 }
 
 TIEPatternMatchTest& TIEPattern::AddTest(std::string_view slot_name,
@@ -587,8 +591,8 @@ void TIEPattern::FixTests(IReasoner& reasoner,
       } else {
         variable = MakeRef<TIEValue>(generate(SBlankPrefix), TIEType::dtVariable);
       }
-      emitted.push_back(std::make_unique<TIEPatternMatchTest>(TSlotTestType::sttEquals, sub,
-                                                              variable));
+      emitted.push_back(
+          std::make_unique<TIEPatternMatchTest>(TSlotTestType::sttEquals, sub, variable));
       // Cut the rest of the run into and-chains joined by `|`.
       Ref<IFunCall> any = MakeFunCall(reasoner, "or");
       while (i < end) {
@@ -607,8 +611,8 @@ void TIEPattern::FixTests(IReasoner& reasoner,
         }
         i = chain_end;
       }
-      emitted.push_back(std::make_unique<TIEPatternMatchTest>(
-          TSlotTestType::sttEquals, sub, MakeRef<TIEValue>(std::move(any))));
+      emitted.push_back(std::make_unique<TIEPatternMatchTest>(TSlotTestType::sttEquals, sub,
+                                                              MakeRef<TIEValue>(std::move(any))));
     }
     for (auto& t : emitted) {
       t->SetPattern(this);
@@ -636,6 +640,8 @@ void TIEPattern::Change() {
   }
 }
 
-std::string TIEPattern::ToString() const { return PrettyPrintPattern(*this); }
+std::string TIEPattern::ToString() const {
+  return PrettyPrintPattern(*this);
+}
 
 }  // namespace zephro

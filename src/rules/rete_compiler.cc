@@ -83,12 +83,12 @@ class TReteCompiler {
     // A predicate that reads a binding is placed anew for each rule, as when
     // each copy had a reference of its own: sharing it would change the
     // order in which the rules' activations are made.
-    const bool reads_binding = value && value->DType() == TIEType::dtFunCall &&
-                               ReadsBinding(*value->AsFunCall());
+    const bool reads_binding =
+        value && value->DType() == TIEType::dtFunCall && ReadsBinding(*value->AsFunCall());
     auto reuse = [&](TReteNode* candidate) -> TReteNode* {
       auto* node = dynamic_cast<TPatternMatchNode*>(candidate);
       return node != nullptr && !reads_binding && node->Equals(test, value.get(), args) ? node
-                                                                                      : nullptr;
+                                                                                        : nullptr;
     };
     TReteNode* found = nullptr;
     if (parent != nullptr && rete_.alpha_index_->Covers(*parent) &&
@@ -104,9 +104,8 @@ class TReteCompiler {
         }
       }
     } else {
-      const std::string key = test == TPatternMatchTest::pmtTestClassType
-                                  ? std::string(value->Text())
-                                  : std::string();
+      const std::string key =
+          test == TPatternMatchTest::pmtTestClassType ? std::string(value->Text()) : std::string();
       for (TReteNode* root : rete_.roots_[key]) {
         if ((found = reuse(root)) != nullptr) {
           break;
@@ -162,9 +161,8 @@ class TReteCompiler {
     if (kind == TIEType::dtFunCall) {
       return PrepareCall(*arg->AsFunCall(), arg->Tag(), pattern, single_fact);
     }
-    const std::uint64_t constant =
-        AccumulateHash(AccumulateHash(kHashSeed, static_cast<std::int32_t>(kind)),
-                       arg->GetHashCode());
+    const std::uint64_t constant = AccumulateHash(
+        AccumulateHash(kHashSeed, static_cast<std::int32_t>(kind)), arg->GetHashCode());
     if (kind != TIEType::dtVariable && kind != TIEType::dtMultiVariable) {
       return {arg, constant};
     }
@@ -283,8 +281,8 @@ class TReteCompiler {
       TIEPattern& pattern = rule_.Pattern(p);
       TReteNode* end;
       if (pattern.IsTest()) {
-        end = &CreateSuccessor(nullptr, TPatternMatchTest::pmtUnknown,
-                               TIEValue::Atom(STestCE), {std::int32_t{0}, std::int32_t{0}});
+        end = &CreateSuccessor(nullptr, TPatternMatchTest::pmtUnknown, TIEValue::Atom(STestCE),
+                               {std::int32_t{0}, std::int32_t{0}});
       } else {
         end = &CreateSuccessor(nullptr, TPatternMatchTest::pmtTestClassType,
                                TIEValue::Atom(pattern.FactTemplate()->TemplateName()),
@@ -382,6 +380,12 @@ class TReteCompiler {
     }
   }
 
+  static bool IsFuzzySlot(const TIEPattern& pattern, std::string_view name) {
+    const IFactTemplate* t = pattern.FactTemplate();
+    const IFactSlot* slot = t != nullptr ? t->FindSlot(name) : nullptr;
+    return slot != nullptr && slot->IsFuzzy();
+  }
+
   std::unique_ptr<TTestNode> BuildJoin(TIEPattern& pattern, int p, bool negated) {
     std::unique_ptr<TTestNode> node;
     if (pattern.IsTest()) {
@@ -400,14 +404,16 @@ class TReteCompiler {
           if (b->FactIndex() >= p || b->IsPatternBinding()) {
             continue;  // bound here: no join test
           }
-          if (b->SubIndex() == NoSubIndex && t->MultiSlotSubIndex() == NoSubIndex) {
-            node->AddTest(std::make_unique<TIEJoinTest>(t->TestType(), b->SlotIndex(),
-                                                        slot.name.View(), b->FactIndex()));
-          } else {
-            node->AddTest(std::make_unique<TIEJoinTest>(t->TestType(), b->SlotIndex(),
-                                                        b->SubIndex(), slot.name.View(),
-                                                        t->MultiSlotSubIndex(), b->FactIndex()));
-          }
+          std::unique_ptr<TIEJoinTest> join =
+              b->SubIndex() == NoSubIndex && t->MultiSlotSubIndex() == NoSubIndex
+                  ? std::make_unique<TIEJoinTest>(t->TestType(), b->SlotIndex(), slot.name.View(),
+                                                  b->FactIndex())
+                  : std::make_unique<TIEJoinTest>(t->TestType(), b->SlotIndex(), b->SubIndex(),
+                                                  slot.name.View(), t->MultiSlotSubIndex(),
+                                                  b->FactIndex());
+          join->SetByDegree(IsFuzzySlot(pattern, slot.name.View()) ||
+                            IsFuzzySlot(rule_.Pattern(b->FactIndex()), b->SlotIndex()));
+          node->AddTest(std::move(join));
         } else if (t->IsFunCall() && !IsAlphaCall(pattern, p, *t)) {
           if (pattern.FactTemplate() != nullptr && pattern.FactTemplate()->IsBackwardChaining()) {
             RaiseIE(SBackChainFuncallPatterns, pattern.FactTemplate()->TemplateName().c_str());
@@ -489,8 +495,7 @@ class TReteCompiler {
         TReteNode* next = pending.back();
         pending.pop_back();
         if (above_.insert(next).second) {
-          pending.insert(pending.end(), next->Predecessors().begin(),
-                         next->Predecessors().end());
+          pending.insert(pending.end(), next->Predecessors().begin(), next->Predecessors().end());
         }
       }
       above_of_ = &left;

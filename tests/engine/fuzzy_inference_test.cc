@@ -254,6 +254,19 @@ TEST_F(FuzzyInferenceTest, PatternsMatchByDegreeAndActivationsCarryTheStrength) 
   EXPECT_TRUE(Strengths().empty());
 }
 
+TEST_F(FuzzyInferenceTest, AVariableJoinsFuzzySlotsByDegree) {
+  E().Parse("(defrule alike (room (name ?n) (t ?x)) (heat (name ?n) (level ?x)) => )"
+            "(defrule any-alike (room (t ?x)) (heat (level ?x)) => )"
+            "(assert (room (name a) (t cold)) (heat (name a) (level very cold)))"
+            // Sets that never overlap are not equal: no match for b.
+            "(assert (room (name b) (t cold)) (heat (name b) (level hot)))",
+            true);
+  // cold and very cold agree fully at 0; the join compares, it does not weaken.
+  EXPECT_THAT(Strengths(), ::testing::UnorderedElementsAre("0 any-alike : f-3, f-2 (1.0000)",
+                                                          "0 alike : f-1, f-2 (1.0000)",
+                                                          "0 any-alike : f-1, f-2 (1.0000)"));
+}
+
 TEST_F(FuzzyInferenceTest, WhatARuleAssertsIsCorrelatedWithItsStrength) {
   E().Parse("(defrule heat-cold (room (name ?n) (t cold)) => (assert (heat (name ?n) (level hot))))"
             "(assert (room (name a) (t ((0 0) (50 1) (100 0)))))",

@@ -93,8 +93,7 @@ class TIEPatternMatchTest final : public TIESlotTest {
   std::unique_ptr<TIESlotTest> Clone() const override;
   bool Equals(const TIESlotTest& other) const override;
   bool Equals(bool negated, std::int32_t sub_index, const IIEValue& value) const;
-  bool Equals(bool negated, bool conjunction, std::int32_t sub_index,
-              const IIEValue& value) const;
+  bool Equals(bool negated, bool conjunction, std::int32_t sub_index, const IIEValue& value) const;
   // Resolves the value in `context`; passes when the result is not FALSE
   // (sttEquals) or is FALSE (sttNotEquals).
   bool PerformTest(TIEContext& context) const override;
@@ -134,6 +133,10 @@ class TIEJoinTest final : public TIESlotTest {
   std::int32_t TokenIdx() const noexcept { return token_index_; }
   const TSlotPosition& LeftSlot() const noexcept { return left_.slot; }
   const TSlotPosition& RightSlot() const noexcept { return right_.slot; }
+  // Whether a side is a fuzzy slot, whose values are equal by degree: such a
+  // test cannot key a memory by hash.
+  bool ByDegree() const noexcept { return by_degree_; }
+  void SetByDegree(bool by_degree) noexcept { by_degree_ = by_degree; }
 
   // The value this test reads from `fact` on the left or right side (narrowed
   // to the side's position); null when the fact lacks it.
@@ -158,6 +161,7 @@ class TIEJoinTest final : public TIESlotTest {
   SlotRef right_;
   std::int32_t token_index_;
   TJoinTestType join_type_;
+  bool by_degree_ = false;
 };
 
 inline const TIEJoinTest* TIESlotTest::AsJoinTest() const noexcept {
@@ -218,8 +222,8 @@ class TSlotTests {
   }
 
   union {
-    Item one_;     // while there is at most one test
-    Item* many_;   // beyond: from new[]
+    Item one_;    // while there is at most one test
+    Item* many_;  // beyond: from new[]
   };
   std::uint32_t size_ = 0;  // the count, and kMany
 };
@@ -348,11 +352,11 @@ class TIEPattern {
 
  private:
   friend class TPackedPatterns;  // packs patterns and makes them again
-  TIEPattern(TRule* owner, TText name, Ref<IFactTemplate> fact_template,
-             std::int32_t negated_count, TPatternSlots slots);
+  TIEPattern(TRule* owner, TText name, Ref<IFactTemplate> fact_template, std::int32_t negated_count,
+             TPatternSlots slots);
 
   TRule* owner_;  // not owned
-  TText name_;     // shared with the other patterns on the template
+  TText name_;    // shared with the other patterns on the template
   Ref<IFactTemplate> fact_template_;
   std::int32_t negated_count_;
   // BeginUpdate nesting (a few levels deep at most); the flags fill the rest
@@ -401,7 +405,7 @@ class TPackedPatterns {
   struct Pattern {
     TText name;
     Ref<IFactTemplate> fact_template;
-    Ref<const TSlotLayout> layout;  // naming the slots; null: the names follow
+    Ref<const TSlotLayout> layout;             // naming the slots; null: the names follow
     std::unique_ptr<TIEPattern::Notes> notes;  // bound name and comment, when any
     std::int32_t negated_count;
     std::uint16_t slots;
