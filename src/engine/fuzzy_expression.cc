@@ -153,8 +153,11 @@ class TFuzzyExpressionReader {
         break;
       case TIEType::dtFuzzy:
         return FuzzyOperand(*item);
-      case TIEType::dtSingletons:
-        return Points(*item->AsSingletons());
+      case TIEType::dtSingletons: {
+        TPart part = FuzzyOperand(*item->Resolve(&context_));
+        part.points = true;
+        return part;
+      }
       case TIEType::dtList:
         return Group(item);
       case TIEType::dtFunCall:
@@ -179,33 +182,6 @@ class TFuzzyExpressionReader {
       RaiseIE(SInvalidFuzzyToken, item->ToString().c_str());  // nothing came of it
     }
     return value;
-  }
-
-  // Singletons: each x and y a number, or a variable or call giving one;
-  // memberships in [0, 1].
-  TPart Points(const ISingletonsVector& singletons) {
-    TMembershipSet set;
-    for (int i = 0; i < singletons.Count(); ++i) {
-      const double x = Number(*singletons.XValue(i));
-      const double y = Number(*singletons.YValue(i));
-      if (!(y >= 0 && y <= 1)) {
-        RaiseIEPlain(SInvalidFuzzyValue);
-      }
-      set.Add(x, y);
-    }
-    std::string text = set.ToString();
-    return {std::move(set), std::move(text), true};
-  }
-
-  double Number(const IIEValue& value) {
-    Ref<IIEValue> number(const_cast<IIEValue*>(&value));
-    if (!IENumericTypes.Contains(number->DType())) {
-      number = number->Resolve(&context_);
-    }
-    if (!IENumericTypes.Contains(number->DType())) {
-      RaiseIEPlain(SExpectedNumVarFun);
-    }
-    return number->AsFloat();
   }
 
   TPart Group(const Ref<IIEValue>& item) {

@@ -8,6 +8,7 @@
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 #include "zephro/values/value.h"
+#include "values/value_internal.h"
 
 namespace zephro {
 
@@ -53,6 +54,34 @@ void TIEFuzzySet::SetPoints(TMembershipSet set) {
   static_cast<TMembershipSet&>(*this) = std::move(set);
   expression_.clear();
   undecidable_ = true;
+}
+
+namespace {
+
+double PointNumber(TIEContext* context, const IIEValue& value) {
+  Ref<IIEValue> number(const_cast<IIEValue*>(&value));
+  if (!IENumericTypes.Contains(number->DType())) {
+    number = number->Resolve(context);
+  }
+  if (!IENumericTypes.Contains(number->DType())) {
+    RaiseIEPlain(SExpectedNumVarFun);
+  }
+  return number->AsFloat();
+}
+
+}  // namespace
+
+Ref<IIEValue> ResolveSingletons(TIEContext* context, const ISingletonsVector& singletons) {
+  TMembershipSet set;
+  for (int i = 0; i < singletons.Count(); ++i) {
+    const double x = PointNumber(context, *singletons.XValue(i));
+    const double y = PointNumber(context, *singletons.YValue(i));
+    if (!(y >= 0 && y <= 1)) {
+      RaiseIEPlain(SInvalidFuzzyValue);
+    }
+    set.Add(x, y);
+  }
+  return MakeRef<TIEValue>(Ref<IMembershipSet>(MakeRef<TIEFuzzySet>(std::move(set))));
 }
 
 TIEFuzzySet* FuzzySetOf(const IIEValue& value) noexcept {

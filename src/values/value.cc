@@ -550,6 +550,9 @@ Ref<IIEValue> TIEValue::Resolve(TIEContext* context) {
         RaiseIE(SNoContext, std::string(IETypeName(dtype_)).c_str());
       }
       return AsFunCall()->Execute(*context);
+    case TIEType::dtSingletons:
+      return payload_.counted != nullptr ? ResolveSingletons(context, *AsSingletons())
+                                         : Ref<IIEValue>(this);
     case TIEType::dtObject:
       if (IsPatternBinding(payload_.object)) {
         if (context == nullptr) {

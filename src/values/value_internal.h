@@ -35,6 +35,10 @@ TObject* CopyOwnedObject(const TObject* object);
 Ref<IIEValue> ResolveVariable(TIEContext& context, std::string_view name);
 bool IsPatternBinding(const TObject* object) noexcept;
 Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record);
+// The fuzzy value singletons describe, provided by the fuzzy values: each x
+// and y a number, or a variable or call (resolved in `context`) giving one;
+// memberships in [0, 1]. Raises SExpectedNumVarFun or SInvalidFuzzyValue.
+Ref<IIEValue> ResolveSingletons(TIEContext* context, const ISingletonsVector& singletons);
 // The slot value such a record stands for, read in place (no reference taken),
 // or null when the record stands for the whole fact.
 IIEValue* PatternBindingSlot(TIEContext& context, const TObject& record);

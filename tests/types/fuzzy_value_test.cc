@@ -5,12 +5,15 @@
 #include "zephro/types/fuzzy_value.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "zephro/types/defined_type.h"
+#include "zephro/values/exceptions.h"
 #include "zephro/values/value.h"
+#include "zephro/values/value_vector.h"
 
 namespace zephro {
 namespace {
@@ -101,6 +104,38 @@ TEST_F(FuzzyValueTest, ASetPrintsHowItWasWrittenUntilItChanges) {
   // A value's number is its centre of gravity.
   EXPECT_NEAR(Value(Set({{0, 0}, {10, 1}, {20, 0}}))->AsFloat(), 10, 1e-12);
   EXPECT_EQ(Value(Set({{0, 0}, {10, 1}, {20, 0}}))->AsInteger(), 10);
+}
+
+TEST_F(FuzzyValueTest, SingletonsResolveToAFuzzyValue) {
+  const auto singletons = [](std::vector<std::pair<Ref<IIEValue>, Ref<IIEValue>>> pairs) {
+    Ref<TSingletonsVector> vector = MakeRef<TSingletonsVector>();
+    for (auto& [x, y] : pairs) {
+      vector->Add(std::move(x), std::move(y));
+    }
+    return MakeRef<TIEValue>(Ref<ISingletonsVector>(vector));
+  };
+  const Ref<IIEValue> resolved =
+      singletons({{TIEValue::Integer(10), TIEValue::Float(0)},
+                  {TIEValue::Integer(0), TIEValue::Integer(1)}})
+          ->Resolve(nullptr);
+  ASSERT_EQ(resolved->DType(), TIEType::dtFuzzy);
+  const TIEFuzzySet& set = *FuzzySetOf(*resolved);
+  EXPECT_EQ(set.Variable(), nullptr);
+  EXPECT_DOUBLE_EQ(set.DegreeOfMembership(2.5), 0.75);  // sorted by x
+  EXPECT_EQ(set.Expression(), "");
+  // Memberships lie in [0, 1], and coordinates are numbers.
+  const auto error_of = [](const Ref<IIEValue>& value) {
+    try {
+      value->Resolve(nullptr);
+    } catch (const EIEException& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  EXPECT_EQ(error_of(singletons({{TIEValue::Integer(0), TIEValue::Float(1.5)}})),
+            "invalid fuzzy value");
+  EXPECT_EQ(error_of(singletons({{TIEValue::Atom("x"), TIEValue::Float(1)}})),
+            "Expected number, variable, or function call");
 }
 
 TEST_F(FuzzyValueTest, AFuzzyTypeAdmitsSetsOfItsVariableWithinItsUniverse) {
