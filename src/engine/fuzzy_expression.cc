@@ -27,6 +27,7 @@
 #include "zephro/values/messages.h"
 #include "zephro/values/nesting.h"
 #include "zephro/values/value.h"
+#include "zephro/values/value_vector.h"
 
 namespace zephro {
 namespace {
@@ -209,6 +210,15 @@ Ref<TIEFuzzySet> TInferenceEngine::EvalFuzzyExpression(TIEFuzzyVariable* variabl
                                                        const IIEValue& expression,
                                                        TIEContext* context) {
   return EvalFuzzyValue(variable, expression, context, false);
+}
+
+Ref<TIEFuzzySet> TInferenceEngine::EvalFuzzyExpression(TIEFuzzyVariable* variable,
+                                                       const IValueVector& items,
+                                                       TIEContext* context) {
+  const std::span<const Ref<IIEValue>> values = items.Values();
+  const Ref<IIEValue> list = MakeRef<TIEValue>(Ref<IValueVector>(
+      MakeRef<TValueVector>(std::vector<Ref<IIEValue>>(values.begin(), values.end()))));
+  return EvalFuzzyValue(variable, *list, context, false);
 }
 
 Ref<TIEFuzzySet> TInferenceEngine::EvalFuzzyValue(TIEFuzzyVariable* variable,

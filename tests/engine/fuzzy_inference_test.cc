@@ -138,6 +138,10 @@ TEST_F(FuzzyInferenceTest, MalformedExpressionsSayWhatIsWrong) {
   }
   EXPECT_EQ(ErrorOf([&] { E().EvalFuzzyExpression(nullptr, "cold"); }),
             "fuzzy variable is not defined");
+  // The words may come as a list of values too.
+  const Ref<TValueVector> words = MakeRef<TValueVector>(
+      std::vector<Ref<IIEValue>>{TIEValue::Atom("very"), TIEValue::Atom("hot")});
+  EXPECT_EQ(E().EvalFuzzyExpression(Variable("temp"), *words)->ToString(), "very hot");
   // A value of another variable does not mix in.
   const Ref<IIEValue> calm = MakeRef<TIEValue>(Ref<IMembershipSet>(Variable("mood")->Term("calm")));
   EXPECT_THAT(ErrorOf([&] { E().EvalFuzzyExpression(Variable("temp"), *calm); }),

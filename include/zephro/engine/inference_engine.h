@@ -231,6 +231,8 @@ class TInferenceEngine : public TComponent,
                                        TIEContext* context = nullptr);
   Ref<TIEFuzzySet> EvalFuzzyExpression(TIEFuzzyVariable* variable, std::string_view text,
                                        TIEContext* context = nullptr);
+  Ref<TIEFuzzySet> EvalFuzzyExpression(TIEFuzzyVariable* variable, const IValueVector& items,
+                                       TIEContext* context = nullptr);
   // The fuzzy variable of a slot's type, or null.
   static TIEFuzzyVariable* FuzzyVariableOf(const IFactSlot& slot) noexcept;
   // What a fuzzy slot stores for `value` as the parser read it: its fuzzy
