@@ -132,9 +132,9 @@ TEST_F(FuzzyInferenceTest, MalformedExpressionsSayWhatIsWrong) {
       {"((0 a))", "Expected number, variable, or function call"},
       {"calm", "Invalid item in fuzzy expression: calm"},  // a term of another variable
   };
-  for (const auto& [text, message] : kCases) {
-    SCOPED_TRACE(text);
-    EXPECT_THAT(ErrorOf([&] { Eval(text); }), HasSubstr(message));
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.first);
+    EXPECT_THAT(ErrorOf([&] { Eval(c.first); }), HasSubstr(c.second));
   }
   EXPECT_EQ(ErrorOf([&] { E().EvalFuzzyExpression(nullptr, "cold"); }),
             "fuzzy variable is not defined");
