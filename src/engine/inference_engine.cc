@@ -244,6 +244,7 @@ TRule* TInferenceEngine::AddRule(TRule& rule) {
 #if defined(ZEPHRO_DEBUG_CHECKS)
   CheckAfterMove();  // the new nodes learned working memory
 #endif
+  ProcessPendingFacts();  // the goals the rule asked for meeting working memory
   return &rule;
 }
 

@@ -1,19 +1,19 @@
 // Working memory: facts asserted, retracted and modified, and their moves
 // through the network (see "Matching" in inference_engine.h).
 
-#include "zephro/engine/inference_engine.h"
-
 #include <exception>
 #include <optional>
 
-#include "platform/debug_checks.h"
-#include "rules/token.h"
 #include "zephro/engine/collections.h"
+#include "zephro/engine/inference_engine.h"
 #include "zephro/functions/context.h"
 #include "zephro/rules/activation.h"
 #include "zephro/rules/rete_network.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
+
+#include "platform/debug_checks.h"
+#include "rules/token.h"
 
 namespace zephro {
 
@@ -147,13 +147,20 @@ std::int32_t TInferenceEngine::Assert(Ref<IFact> fact, bool fuzzy_merge) {
   return id;
 }
 
+void TInferenceEngine::QueueGoal(Ref<IFact> goal) {
+  // Asserted once the move under way, or the rule being added, is done.
+  AddPendingFact(std::move(goal), true);
+}
+
 std::int32_t TInferenceEngine::Assert(std::string_view text) {
   Ref<IFact> fact = ParseFact(text);
   context_->Resolve(*fact);
   return Assert(std::move(fact));
 }
 
-void TInferenceEngine::RetractFact(int index) { RetractSlot(facts_->SlotOf(index)); }
+void TInferenceEngine::RetractFact(int index) {
+  RetractSlot(facts_->SlotOf(index));
+}
 
 void TInferenceEngine::RetractSlot(int slot) {
   const TBusyScope busy(busy_);

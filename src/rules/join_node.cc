@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "zephro/rules/rule_environment.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 
@@ -38,7 +39,7 @@ void TJoinNode::LeaveRightMemory() {
 bool TJoinNode::Equals(const TTestNode& other) const {
   const auto* o = dynamic_cast<const TJoinNode*>(&other);
   if (o == nullptr || negated_ || o->negated_ || prefix_join_ || o->prefix_join_ ||
-      unique_ != o->unique_) {
+      unique_ != o->unique_ || goal_ != nullptr || o->goal_ != nullptr) {
     return false;
   }
   return TTestNode::Equals(other);
@@ -274,15 +275,32 @@ bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right, std::uint64
   return RunTests(left, &right, right.Fact(), first);
 }
 
-void TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag, std::int32_t hash,
+bool TJoinNode::RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag, std::int32_t hash,
                                   bool key_found, std::uint64_t fingerprint) {
+  bool matched = false;
   ForCandidates(RightTree(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t) {
     if (!Matches(*left, *r.token, fingerprint, r.fingerprint)) {
       return true;
     }
+    matched = true;
     CallChildren(Extend(left, *r.token, tag));
     return !unique_;
   });
+  return matched;
+}
+
+void TJoinNode::SetPattern(const TIEPattern& pattern, const TRule& rule) {
+  goal_ = std::make_unique<const TGoalRecipe>(pattern, rule);
+}
+
+void TJoinNode::AskForBackChain(const TIEToken& token) {
+  if (!goal_->RaisesGoals()) {
+    return;
+  }
+  IRuleEnvironment& engine = *rete_->Engine();
+  Ref<IFact> goal = engine.GoalTemplate(goal_->GoalTemplateName()).NewFact();
+  goal_->Fill(*goal, token);
+  engine.QueueGoal(std::move(goal));
 }
 
 std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found,
@@ -329,7 +347,11 @@ void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
     return;  // already there
   }
   if (!negated_) {
-    RunTestsVaryRight(token, token->Tag(), hash, found, fingerprint);
+    const TTokenAction tag = token->Tag();
+    if (!RunTestsVaryRight(token, tag, hash, found, fingerprint) && goal_ != nullptr &&
+        (tag == TTokenAction::taAdd || tag == TTokenAction::taUpdate)) {
+      AskForBackChain(*token);  // nothing completes the match: ask for it
+    }
     return;
   }
   // A negated pattern holds while no right token matches: one match is enough

@@ -284,7 +284,7 @@ bool TPatternMatchNode::CallNode(const Ref<TIEToken>& token, TCallType /*call_ty
   switch (test_) {
     case TPatternMatchTest::pmtTestClassType: {
       const std::string_view name = value_->Text();
-      for (const IFactTemplate* t = fact->Template(); t != nullptr; t = t->Parent()) {
+      for (const IFactTemplate* t = fact->Template(); t != nullptr; t = MatchingParent(*t)) {
         if (t->TemplateName() == name) {
           CallChildren(token);
           return true;

@@ -391,7 +391,12 @@ class TReteCompiler {
     if (pattern.IsTest()) {
       node = std::make_unique<TTestNode>(rete_);
     } else {
-      node = std::make_unique<TJoinNode>(rete_, negated, pattern.Unique());
+      auto join = std::make_unique<TJoinNode>(rete_, negated, pattern.Unique());
+      if (!negated && pattern.FactTemplate() != nullptr &&
+          pattern.FactTemplate()->IsBackwardChaining()) {
+        join->SetPattern(pattern, rule_);
+      }
+      node = std::move(join);
     }
     for (int s = 0; s < pattern.SlotCount(); ++s) {
       const TPatternSlot& slot = pattern.Slot(s);
@@ -599,7 +604,7 @@ class TReteCompiler {
       if (roots.size() > kAskedAll) {
         passing.clear();
         int lists = 0;
-        for (const IFactTemplate* t = fact.Template(); t != nullptr; t = t->Parent()) {
+        for (const IFactTemplate* t = fact.Template(); t != nullptr; t = MatchingParent(*t)) {
           auto it = by_template.find(t->TemplateName());
           if (it != by_template.end()) {
             passing.insert(passing.end(), it->second.begin(), it->second.end());

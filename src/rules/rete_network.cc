@@ -227,7 +227,7 @@ bool TReteNetwork::ProcessToken(const Ref<TIEToken>& token) {
   if (own == nullptr) {
     return false;
   }
-  if (own->Parent() == nullptr) {
+  if (MatchingParent(*own) == nullptr) {
     auto it = roots_.find(own->TemplateName());
     if (it != roots_.end()) {
       for (TReteNode* root : it->second) {
@@ -237,7 +237,7 @@ bool TReteNetwork::ProcessToken(const Ref<TIEToken>& token) {
     return passed;
   }
   std::vector<TReteNode*> roots;
-  for (const IFactTemplate* t = own; t != nullptr; t = t->Parent()) {
+  for (const IFactTemplate* t = own; t != nullptr; t = MatchingParent(*t)) {
     auto it = roots_.find(t->TemplateName());
     if (it != roots_.end()) {
       roots.insert(roots.end(), it->second.begin(), it->second.end());

@@ -18,15 +18,25 @@
 #include <variant>
 #include <vector>
 
-#include "rules/test_program.h"
-#include "rules/token_memory.h"
 #include "zephro/facts/slot_position.h"
 #include "zephro/functions/context.h"
 #include "zephro/platform/inline_vector.h"
 #include "zephro/rules/pattern.h"
 #include "zephro/rules/rete_network.h"
+#include "zephro/values/messages.h"
+
+#include "rules/goal_recipe.h"
+#include "rules/test_program.h"
+#include "rules/token_memory.h"
 
 namespace zephro {
+
+// The template whose patterns a fact of `t` also matches: its parent, but
+// for a goal template ("need-b", made with the template it asks for as its
+// parent), whose goals must not pass for the facts they ask for.
+inline const IFactTemplate* MatchingParent(const IFactTemplate& t) {
+  return t.TemplateName().starts_with(SBackChainPrefix) ? nullptr : t.Parent();
+}
 
 class TActivation;
 class TJoinNode;
@@ -145,7 +155,8 @@ class TReteNode {
   Inputs predecessors_;
 };
 
-static_assert(alignof(TReteNode) >= 8, "an edge keeps its side in the low bits of a node's address");
+static_assert(alignof(TReteNode) >= 8,
+              "an edge keeps its side in the low bits of a node's address");
 
 class TPatternMatchNode final : public TReteNode {
  public:
@@ -231,8 +242,8 @@ class TTestNode : public TReteNode {
 // No join may share with another whose right input reaches its left input:
 // it would meet a token in the memory before the token reached it.
 struct TRightMemory : RefCounted {
-  std::unique_ptr<TIETokenTree> tree;     // made when the first token is stored
-  std::vector<TJoinNode*> members;        // in their feeder's order
+  std::unique_ptr<TIETokenTree> tree;  // made when the first token is stored
+  std::vector<TJoinNode*> members;     // in their feeder's order
   // The first member's last result, for the others.
   Ref<TIEToken> token;
   Ref<TIEToken> held;  // of a removal
@@ -255,6 +266,11 @@ class TJoinNode final : public TTestNode {
   // Chooses the hash key of both memories: every whole-slot equality join
   // test, else the first positional one.
   void PrepareShortCut();
+  // Makes this the join of a pattern on a backward-chaining template: a
+  // partial match that no fact completes here asks for one with a goal.
+  // Raises SInvalidBackchainPattern for any other pattern.
+  void SetPattern(const TIEPattern& pattern, const TRule& rule);
+  bool AsksForGoals() const noexcept { return goal_ != nullptr; }
   void ClearMemory();
   bool Equals(const TTestNode& other) const override;
   // Lets joins placed later use this join's right memory (see TRightMemory).
@@ -310,9 +326,12 @@ class TJoinNode final : public TTestNode {
   // Whether partial match `left` and right token `right`, whose keys have
   // fingerprints `a` and `b`, satisfy the join.
   bool Matches(const TIEToken& left, const TIEToken& right, std::uint64_t a, std::uint64_t b);
-  // Passes `left` + each matching right token's fact on, tagged `tag`.
-  void RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag, std::int32_t hash,
+  // Passes `left` + each matching right token's fact on, tagged `tag`;
+  // answers whether any matched.
+  bool RunTestsVaryRight(const Ref<TIEToken>& left, TTokenAction tag, std::int32_t hash,
                          bool key_found, std::uint64_t fingerprint);
+  // Queues the goal that asks for a fact to complete `token`.
+  void AskForBackChain(const TIEToken& token);
   // The position of the first right token that matches `left`, or kNoEntry.
   std::uint32_t FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found,
                             std::uint64_t fingerprint);
@@ -334,6 +353,7 @@ class TJoinNode final : public TTestNode {
   TIETokenTree* right_tree_ = nullptr;  // right_->tree, once made
   TMemoryKey left_key_;
   TMemoryKey right_key_;
+  std::unique_ptr<const TGoalRecipe> goal_;
 };
 
 class TPatternMatchTerminalNode final : public TReteNode {

@@ -430,6 +430,8 @@ class TInferenceEngine : public TComponent,
   // The context the network evaluates its tests in (a child of the root).
   TIEContext& NetworkContext() noexcept override { return *network_context_; }
   IReasoner& Reasoner() noexcept override { return *this; }
+  IFactTemplate& GoalTemplate(std::string_view name) override { return CreateFactTemplate(name); }
+  void QueueGoal(Ref<IFact> goal) override;
   void VisitFactMatches(
       const std::function<void(IFact& fact, Ref<IReteToken>& match)>& visit) override;
 

@@ -71,9 +71,16 @@ class IRuleEnvironment {
   virtual void VisitFactMatches(
       const std::function<void(IFact& fact, Ref<IReteToken>& match)>& visit) = 0;
 
-  // --- the agenda's order -------------------------------------------------------------------------
-  // Insertion index for an activation of `salience`, or -1 to append.
+  // --- the agenda's order
+  // ------------------------------------------------------------------------- Insertion index for
+  // an activation of `salience`, or -1 to append.
   virtual int SearchSalience(std::int32_t salience) const = 0;
+  // Backward chaining: the goal template `name` ("need-..."), made as an
+  // implied template when missing; and a goal fact to assert once the fact
+  // being matched has finished moving (a duplicate of a goal in working
+  // memory is dropped unless fact duplication is on).
+  virtual IFactTemplate& GoalTemplate(std::string_view name) = 0;
+  virtual void QueueGoal(Ref<IFact> goal) = 0;
 
  protected:
   ~IRuleEnvironment() = default;
