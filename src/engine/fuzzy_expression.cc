@@ -94,7 +94,7 @@ class TFuzzyExpressionReader {
       return false;
     }
     const std::string& name = value.AsFunCall()->Name();
-    THedgeKind hedge;
+    THedgeKind hedge{};
     return variable_.FindTerm(name) != nullptr || ParseHedgeKind(name, hedge);
   }
 
@@ -126,20 +126,18 @@ class TFuzzyExpressionReader {
       RaiseIE(SInvalidFuzzyToken, at > 0 ? items[at - 1]->ToString().c_str() : "");
     }
     // The hedges in front, applied innermost (last written) first.
-    std::vector<std::size_t> hedges;
-    THedgeKind hedge;
+    std::vector<std::pair<THedgeKind, std::size_t>> hedges;
+    THedgeKind hedge{};
     while (at < items.size() && IsHedgeWord(*items[at], hedge)) {
-      hedges.push_back(at++);
+      hedges.emplace_back(hedge, at++);
     }
     if (at >= items.size()) {
-      RaiseIE(SMissingFuzzyOperand, std::string(items[hedges.back()]->Text()).c_str());
+      RaiseIE(SMissingFuzzyOperand, std::string(items[hedges.back().second]->Text()).c_str());
     }
     TPart part = Operand(items[at++]);
     for (auto it = hedges.rbegin(); it != hedges.rend(); ++it) {
-      const std::string_view word = items[*it]->Text();
-      ParseHedgeKind(word, hedge);
-      part.set = part.set.Hedge(hedge);
-      part.text = std::string(word) + " " + part.text;
+      part.set = part.set.Hedge(it->first);
+      part.text = std::string(items[it->second]->Text()) + " " + part.text;
     }
     return part;
   }

@@ -137,7 +137,7 @@ bool NeedsContext(const IIEValue& value, const TIEFuzzyVariable& variable) {
       });
     case TIEType::dtFunCall: {
       const IFunCall& call = *value.AsFunCall();
-      THedgeKind hedge;
+      THedgeKind hedge{};
       if (variable.FindTerm(call.Name()) == nullptr && !ParseHedgeKind(call.Name(), hedge)) {
         return true;
       }

@@ -48,7 +48,7 @@ void TTypedFunction::SetFunctionName(std::string_view name) {
 // --- method names --------------------------------------------------------------------------
 
 TFuzzyInferenceKind InferenceKindNamed(const std::string& text) {
-  TFuzzyInferenceKind kind;
+  TFuzzyInferenceKind kind{};
   if (!ParseFuzzyInferenceKind(text, kind)) {
     RaiseIE(SInvalidFuzzyInference, text.c_str(), ExpectedNames(kFuzzyInferenceNames).c_str());
   }
@@ -56,7 +56,7 @@ TFuzzyInferenceKind InferenceKindNamed(const std::string& text) {
 }
 
 TFuzzyCorrelationKind CorrelationKindNamed(const std::string& text) {
-  TFuzzyCorrelationKind kind;
+  TFuzzyCorrelationKind kind{};
   if (!ParseFuzzyCorrelationKind(text, kind)) {
     RaiseIE(SInvalidFuzzyCorrelation, text.c_str(), ExpectedNames(kFuzzyCorrelationNames).c_str());
   }

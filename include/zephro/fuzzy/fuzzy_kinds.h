@@ -101,7 +101,7 @@ inline bool ParseHedgeKind(std::string_view text, THedgeKind& kind) {
 }
 // True for a hedge word.
 inline bool IsHedge(std::string_view text) {
-  THedgeKind kind;
+  THedgeKind kind{};
   return ParseHedgeKind(text, kind);
 }
 // True for the words that join the parts of a fuzzy expression.
