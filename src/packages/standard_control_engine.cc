@@ -219,6 +219,10 @@ class TDoBackwardChainingFunction final : public TIEUserFunction {
       }
       IFactTemplate& goal_of = engine.CreateFactTemplate(name);
       goal_of.SetBackwardChaining(true);
+      const IFactTemplate* existing = engine.FindFactTemplate(SBackChainPrefix + name);
+      if (existing != nullptr && existing->Parent() == &goal_of) {
+        continue;  // asked before (or loaded with its goal template)
+      }
       Ref<IFactTemplate> goal = MakeRef<TFactTemplate>(&engine, SBackChainPrefix + name,
                                                        "Goal seeker for " + name, &goal_of);
       goal->SetBackwardChaining(false);

@@ -33,6 +33,7 @@
 #include "zephro/functions/user_function.h"
 #include "zephro/functions/user_package.h"
 #include "zephro/language/clips_parser.h"
+#include "zephro/packages/standard_control.h"
 #include "zephro/packages/standard_io.h"
 #include "zephro/platform/errors.h"
 #include "zephro/platform/text_stream.h"
@@ -170,6 +171,18 @@ std::string KnowledgeBaseText(TInferenceEngine& engine) {
   if (engine.FactTemplates().Count() > 0) {
     AppendSection(text, "Fact Templates");
     text += nl + engine.FactTemplates().ToString();
+    // The templates that chain backward say so again (their goal templates
+    // are written above).
+    std::string chaining;
+    for (int i = 0; i < engine.FactTemplates().Count(); ++i) {
+      const IFactTemplate& t = engine.FactTemplates().At(i);
+      if (t.IsBackwardChaining()) {
+        chaining += " " + WordText(t.TemplateName());
+      }
+    }
+    if (!chaining.empty()) {
+      text += nl + "(" + std::string(DoBackwardChainingFunctionName) + chaining + ")" + nl;
+    }
   }
   if (engine.UserFunctions().Count() > 0) {
     // Package functions are not written; their section is there all the same.
