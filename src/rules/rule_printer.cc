@@ -129,9 +129,6 @@ std::string PrettyPrintRule(const TRule& rule) {
         continue;
       }
     }
-    if (i > 0 && rule.Pattern(i - 1).Name().starts_with(SBackChainPrefix)) {
-      continue;
-    }
     if (!first) {
       text += "\n";
     }

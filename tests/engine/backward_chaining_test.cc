@@ -185,6 +185,15 @@ TEST_F(BackwardChainingTest, RefusalsHaveTheirMessages) {
   EXPECT_EQ(E().FindRule("r"), nullptr);
 }
 
+TEST_F(BackwardChainingTest, ARuleAnsweringGoalsPrintsEveryPattern) {
+  E().Parse(
+      "(deftemplate b (slot v)) (do-backward-chaining b)"
+      "(defrule ask (need-b (v ?x)) (not (b (v ?x))) (c ?x) => (assert (b (v ?x))))",
+      true);
+  const std::string text = E().PrettyPrint(*E().FindRule("ask"));
+  EXPECT_THAT(text, HasSubstr("(need-b (v ?x))\n  (not (b (v ?x)))\n  (c ?x)"));
+}
+
 TEST_F(BackwardChainingTest, ASavedProgramStillChainsBackward) {
   E().Parse(
       "(deftemplate b (slot v)) (do-backward-chaining b)"

@@ -110,6 +110,9 @@ TEST(ConstructsTest, PrintedConstructsParseBackToTheSameText) {
        "(deftemplate r (slot v (type t)) (slot x))",
        "(r (x 1) (v somewhat (not lo)))"},
       {Kind::kCall, "", "(f 1 2.5 \"s\" ?x $?y (g (h)) [ ] TRUE)"},
+      // A goal pattern keeps the patterns after it.
+      {Kind::kRule, "(deftemplate b (slot v)) (do-backward-chaining b)",
+       "(defrule ask (need-b (v ?x)) (not (b (v ?x))) (c ?x) => (assert (b (v ?x))))"},
       // Line breaks inside strings are the strings' own: never indented.
       {Kind::kRule, "",
        "(defrule lines (a ?x&:(eq ?x \"one\ntwo\")) =>"
