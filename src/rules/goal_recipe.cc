@@ -72,7 +72,11 @@ Ref<IIEValue> TGoalRecipe::ValueOf(const TPart& part, const IReteToken& token) c
 }
 
 void TGoalRecipe::Fill(IFact& goal, const IReteToken& token) const {
+  const IFactTemplate& t = *goal.Template();
   for (const TSlot& slot : slots_) {
+    if (!t.ContainsSlot(slot.name)) {
+      continue;  // a goal template made implied, not from the template it asks for
+    }
     if (!slot.multi) {
       Ref<IIEValue> value = slot.parts.empty() ? nullptr : ValueOf(slot.parts.front(), token);
       goal.SetValue(slot.name, value ? std::move(value) : Ref<IIEValue>(&FCNil()));
