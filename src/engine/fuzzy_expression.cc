@@ -90,12 +90,8 @@ class TFuzzyExpressionReader {
   }
   // A call that is a parenthesised part of the expression, not a function.
   bool IsGroup(const IIEValue& value) const {
-    if (value.DType() != TIEType::dtFunCall) {
-      return false;
-    }
-    const std::string& name = value.AsFunCall()->Name();
-    THedgeKind hedge{};
-    return variable_.FindTerm(name) != nullptr || ParseHedgeKind(name, hedge);
+    return value.DType() == TIEType::dtFunCall &&
+           variable_.IsExpressionWord(value.AsFunCall()->Name());
   }
 
   TPart Disjunction(const std::vector<Ref<IIEValue>>& items, std::size_t& at) {

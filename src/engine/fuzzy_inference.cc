@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "zephro/engine/collections.h"
+#include "zephro/engine/engine_parts.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/platform/scope_exit.h"
 #include "zephro/types/defined_type.h"
@@ -115,11 +116,11 @@ TIEFuzzyVariable* TInferenceEngine::FuzzyVariableOf(const IFactSlot& slot) noexc
 }
 
 Ref<IIEValue> TInferenceEngine::ParseFuzzyValue(const IFactSlot& slot, std::string_view text) {
-  TIEFuzzyVariable* variable = FuzzyVariableOf(slot);
-  if (variable == nullptr) {
-    RaiseIEPlain(SNeedFuzzyType);
+  Ref<IIEValue> value = Parser().ParseValueText(text);
+  if (!value) {
+    RaiseIE(SInvalidFuzzyExpression, std::string(text).c_str());
   }
-  return MakeRef<TIEValue>(Ref<IMembershipSet>(EvalFuzzyExpression(variable, text)));
+  return FuzzySlotValue(slot, std::move(value));
 }
 
 namespace {
@@ -137,8 +138,7 @@ bool NeedsContext(const IIEValue& value, const TIEFuzzyVariable& variable) {
       });
     case TIEType::dtFunCall: {
       const IFunCall& call = *value.AsFunCall();
-      THedgeKind hedge{};
-      if (variable.FindTerm(call.Name()) == nullptr && !ParseHedgeKind(call.Name(), hedge)) {
+      if (!variable.IsExpressionWord(call.Name())) {
         return true;
       }
       return std::ranges::any_of(call.Arguments(), [&](const Ref<IIEValue>& item) {

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/debug_checks.h"
 #include "zephro/engine/collections.h"
 #include "zephro/engine/engine_parts.h"
 #include "zephro/engine/fact_set.h"
@@ -28,6 +27,8 @@
 #include "zephro/values/messages.h"
 #include "zephro/values/nesting.h"
 
+#include "platform/debug_checks.h"
+
 namespace zephro {
 
 ZEPHRO_DEFINE_CLASS(TInferenceEngine);
@@ -43,9 +44,14 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
   fact_templates_ = std::make_unique<TFactTemplates>(this);
   facts_ = std::make_unique<TFacts>(this);
   rete_ = std::make_unique<TReteNetwork>(this);
-  rete_->Compatibility = [](const IIEValue& fuzzy, const IIEValue& other) {
+  rete_->FuzzyMatch = [](const IIEValue& fuzzy, const IIEValue& other, float& degree) {
     const TIEFuzzySet* set = FuzzySetOf(fuzzy);
-    return set != nullptr ? static_cast<float>(set->FuzzyEquals(other)) : 1.0f;
+    if (set == nullptr) {
+      degree = 1;
+      return fuzzy.Equals(&other);
+    }
+    degree = static_cast<float>(set->FuzzyEquals(other));
+    return degree > set->Threshold();
   };
   rules_ = std::make_unique<TRules>(this);
   engine_variables_ = std::make_unique<TEngineVariables>(this);
@@ -67,9 +73,10 @@ TInferenceEngine::~TInferenceEngine() {
   if (busy_ > 0 || matching_ > 0) {
     // Frames of this engine are on the stack below the handler that deletes
     // it and would run on freed memory when it returns: no way to go on.
-    std::fputs("zephro: TInferenceEngine deleted while one of its calls was under way "
-               "(from a handler or a function it ran); delete it after that call returns\n",
-               stderr);
+    std::fputs(
+        "zephro: TInferenceEngine deleted while one of its calls was under way "
+        "(from a handler or a function it ran); delete it after that call returns\n",
+        stderr);
     std::abort();
   }
   destroying_ = true;
@@ -109,8 +116,8 @@ TInferenceEngine::~TInferenceEngine() {
 
 void TInferenceEngine::CreateInternalConstructs() {
   IFactTemplate& initial = CreateFactTemplate(SInitialFactPattern);
-  initial_fact_pattern_ = std::make_unique<TIEPattern>(
-      nullptr, std::string(SInitialFactPattern), Ref<IFactTemplate>(&initial));
+  initial_fact_pattern_ = std::make_unique<TIEPattern>(nullptr, std::string(SInitialFactPattern),
+                                                       Ref<IFactTemplate>(&initial));
   IFactTemplate& null_template = CreateFactTemplate(SNullFact);
   null_fact_ = null_template.NewFact();
 }
@@ -154,8 +161,7 @@ void TInferenceEngine::Notification(TComponent& component, TOperation operation)
       rete_->RemoveRule(*rule);
     }
   } else if (auto* fact_set = dynamic_cast<TFactSet*>(&component)) {
-    fact_sets_.erase(std::remove(fact_sets_.begin(), fact_sets_.end(), fact_set),
-                     fact_sets_.end());
+    fact_sets_.erase(std::remove(fact_sets_.begin(), fact_sets_.end(), fact_set), fact_sets_.end());
   }
 }
 
@@ -168,7 +174,9 @@ void TInferenceEngine::SetFactDuplication(bool on) {
   }
 }
 
-void TInferenceEngine::SetTypeChecks(TTypeChecks checks) { type_checks_ = checks; }
+void TInferenceEngine::SetTypeChecks(TTypeChecks checks) {
+  type_checks_ = checks;
+}
 
 float TInferenceEngine::MinActivationStrength() const noexcept {
   return rete_->MinActivationStrength();
@@ -182,7 +190,9 @@ void TInferenceEngine::SetParserErrorHandling(TErrorHandling handling) noexcept 
   parser_error_handling_ = handling;
 }
 
-void TInferenceEngine::SetParserMaxErrors(std::int32_t n) noexcept { parser_max_errors_ = n; }
+void TInferenceEngine::SetParserMaxErrors(std::int32_t n) noexcept {
+  parser_max_errors_ = n;
+}
 
 void TInferenceEngine::SetSymbolIndex(std::int32_t value) noexcept {
   if (value > symbol_index_) {
@@ -256,9 +266,13 @@ TRule* TInferenceEngine::AddRule(std::unique_ptr<TRule> rule) {
   return AddRule(owned);
 }
 
-TRule* TInferenceEngine::FindRule(std::string_view name) const { return rules_->Get(name); }
+TRule* TInferenceEngine::FindRule(std::string_view name) const {
+  return rules_->Get(name);
+}
 
-void TInferenceEngine::RemoveRule(std::string_view name) { rules_->Remove(name); }
+void TInferenceEngine::RemoveRule(std::string_view name) {
+  rules_->Remove(name);
+}
 
 void TInferenceEngine::RuleChange(TRule& rule) {
   if (rules_->Get(rule.RuleName()) != &rule) {
@@ -301,8 +315,7 @@ void TInferenceEngine::AddFactSet(TFactSet& fact_set) {
 }
 
 void TInferenceEngine::RemoveFactSet(TFactSet& fact_set) {
-  fact_sets_.erase(std::remove(fact_sets_.begin(), fact_sets_.end(), &fact_set),
-                   fact_sets_.end());
+  fact_sets_.erase(std::remove(fact_sets_.begin(), fact_sets_.end(), &fact_set), fact_sets_.end());
 }
 
 // --- functions -----------------------------------------------------------------------------
@@ -381,7 +394,8 @@ void TInferenceEngine::ForgetRule(std::string_view name, TRule& rule) {
   rules_->Remove(name, rule);
 }
 
-// --- the language and printing -----------------------------------------------------------------------
+// --- the language and printing
+// -----------------------------------------------------------------------
 
 void TInferenceEngine::SetParser(Ref<IEngineParser> parser) {
   if (!parser) {
@@ -408,7 +422,9 @@ TRule* TInferenceEngine::ParseRule(std::string_view text) {
   return AddRule(parser->ParseRuleText(text));
 }
 
-std::string TInferenceEngine::PrintFact(const IFact& fact) const { return PrettyPrintFact(fact); }
+std::string TInferenceEngine::PrintFact(const IFact& fact) const {
+  return PrettyPrintFact(fact);
+}
 
 std::string TInferenceEngine::PrintTemplate(const IFactTemplate& fact_template) const {
   return PrettyPrintTemplate(fact_template);
@@ -422,6 +438,8 @@ std::string TInferenceEngine::PrettyPrint(const IFunCall& call) const {
   return PrettyPrintFunCall(call);
 }
 
-std::string TInferenceEngine::PrettyPrint(const TRule& rule) const { return PrettyPrintRule(rule); }
+std::string TInferenceEngine::PrettyPrint(const TRule& rule) const {
+  return PrettyPrintRule(rule);
+}
 
 }  // namespace zephro

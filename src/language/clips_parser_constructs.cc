@@ -68,23 +68,34 @@ struct AllowedWord {
 bool IsLexeme(const IIEValue& v) {
   return v.DType() == TIEType::dtAtom || v.DType() == TIEType::dtString;
 }
-bool IsNumber(const IIEValue& v) { return IENumericTypes.Contains(v.DType()); }
+bool IsNumber(const IIEValue& v) {
+  return IENumericTypes.Contains(v.DType());
+}
 
 const AllowedWord* FindAllowedWord(std::string_view word) {
   using enum TValueConstraint;
   static const AllowedWord kWords[] = {
-      {"allowed-values", {vcAtom, vcString, vcInteger, vcFloat},
+      {"allowed-values",
+       {vcAtom, vcString, vcInteger, vcFloat},
        [](const Ref<IIEValue>& v) { return v; }},
-      {"allowed-lexemes", {vcAtom, vcString},
+      {"allowed-lexemes",
+       {vcAtom, vcString},
        [](const Ref<IIEValue>& v) { return IsLexeme(*v) ? v : TIEValue::Atom(v->AsString()); }},
-      {"allowed-symbols", {vcAtom}, [](const Ref<IIEValue>& v) { return TIEValue::Atom(v->AsString()); }},
-      {"allowed-strings", {vcString},
+      {"allowed-symbols",
+       {vcAtom},
+       [](const Ref<IIEValue>& v) { return TIEValue::Atom(v->AsString()); }},
+      {"allowed-strings",
+       {vcString},
        [](const Ref<IIEValue>& v) { return TIEValue::String(v->AsString()); }},
-      {"allowed-numbers", {vcInteger, vcFloat},
+      {"allowed-numbers",
+       {vcInteger, vcFloat},
        [](const Ref<IIEValue>& v) { return IsNumber(*v) ? v : TIEValue::Integer(v->AsInteger()); }},
-      {"allowed-integers", {vcInteger},
+      {"allowed-integers",
+       {vcInteger},
        [](const Ref<IIEValue>& v) { return TIEValue::Integer(v->AsInteger()); }},
-      {"allowed-floats", {vcFloat}, [](const Ref<IIEValue>& v) { return TIEValue::Float(v->AsFloat()); }},
+      {"allowed-floats",
+       {vcFloat},
+       [](const Ref<IIEValue>& v) { return TIEValue::Float(v->AsFloat()); }},
   };
   for (const AllowedWord& w : kWords) {
     if (w.word == word) {
@@ -293,8 +304,7 @@ void TIEClipsParser::ParseFactTemplateSlot(IFactTemplate& fact_template) {
 }
 
 // types := type-word+                 (the closing parenthesis is the caller's)
-TIETypes TIEClipsParser::ParseSlotTypes(Ref<IIEDefinedType>* defined_type,
-                                        std::string_view where) {
+TIETypes TIEClipsParser::ParseSlotTypes(Ref<IIEDefinedType>* defined_type, std::string_view where) {
   TIETypes kinds;
   for (Ref<IStreamToken> token = Next(); !token->IsChar(')'); token = Next()) {
     std::string word = token->Text();
@@ -329,8 +339,7 @@ TIETypes TIEClipsParser::ParseSlotTypes(Ref<IIEDefinedType>* defined_type,
 
 // bounds := bound bound
 // bound  := integer | float | variable | call           ("?VARIABLE": open)
-TIEClipsParser::TBounds TIEClipsParser::ParseBounds(std::string_view what,
-                                                    std::string_view where) {
+TIEClipsParser::TBounds TIEClipsParser::ParseBounds(std::string_view what, std::string_view where) {
   TBounds bounds;
   for (Ref<IIEValue>* bound : {&bounds.low, &bounds.high}) {
     Ref<IStreamToken> token = Next();
@@ -433,13 +442,7 @@ void TIEClipsParser::ParseAllowedEnumerations(TIEDefinedType& type, std::string_
     if (!value) {
       ParseError(where, SExpectedValue);
     }
-    try {
-      type.AddConstraint(*allowed->convert(value));
-    } catch (const EIEParseException&) {
-      throw;
-    } catch (const EIEException& error) {
-      ParseError(where, error.what());
-    }
+    AsParseError(where, [&] { type.AddConstraint(*allowed->convert(value)); });
   }
   PutBack(In().GetCurrentToken());
 }
@@ -493,14 +496,13 @@ void TIEClipsParser::ParseFactSlot(IFact& fact) {
     Ref<IIEValue> fields = MakeRef<TIEValue>(ParseList());
     const IFactSlot& data = *fact_template.SlotAt(0);
     if (StaticTypeChecks() && data.ExtendedTypeInfo() != nullptr) {
-      fields = CheckKinds(std::move(fields), data.SlotType(), data.ExtendedTypeInfo(),
-                          data.Name(), kWhere);
+      fields = CheckKinds(std::move(fields), data.SlotType(), data.ExtendedTypeInfo(), data.Name(),
+                          kWhere);
     }
     fact.SetValue(SDefaultSlotName, std::move(fields));
     return;
   }
-  for (Ref<IStreamToken> token = Next(); !token->IsChar(')') && !token->IsEnd();
-       token = Next()) {
+  for (Ref<IStreamToken> token = Next(); !token->IsChar(')') && !token->IsEnd(); token = Next()) {
     if (!token->IsChar('(')) {
       ParseError(kWhere, SMissingOpenParens);
     }
@@ -592,7 +594,8 @@ int TIEClipsParser::LoadFacts() {
   return static_cast<int>(facts.size());
 }
 
-// --- functions and globals ------------------------------------------------------------------------
+// --- functions and globals
+// ------------------------------------------------------------------------
 
 // function := "(" "deffunction" name [comment] "(" parameter* ")" [comment] action* ")"
 // action   := call | constant | variable
@@ -647,7 +650,8 @@ void TIEClipsParser::ParseGlobalVariables() {
   }
 }
 
-// --- defined types ---------------------------------------------------------------------------------
+// --- defined types
+// ---------------------------------------------------------------------------------
 
 IIEDefinedType* TIEClipsParser::FindDefinedType(std::string_view name) const {
   return Engine().DefinedTypes().Get(name);
@@ -677,14 +681,10 @@ Ref<TIEDefinedType> TIEClipsParser::ParseDefinedType() {
   if ((kinds & IESlotTypesWithFuzzy).Empty()) {
     ParseError(kWhere, SEmptyBaseTypes);
   }
-  try {
+  AsParseError(kWhere, [&] {
     type->SetBaseTypes(kinds);
     type->SetAncestor(ancestor);
-  } catch (const EIEParseException&) {
-    throw;
-  } catch (const EIEException& error) {
-    ParseError(kWhere, error.what());
-  }
+  });
   if (type->IsFuzzy()) {
     ParseFuzzyVariable(*type);
   } else {
@@ -750,7 +750,10 @@ void TIEClipsParser::ParseFuzzyVariable(TIEDefinedType& type) {
           ParseError(kSetWhere, SExpectedValue);
         }
         Expect(')', kSetWhere, SMissingCloseParens);
-        Ref<TIEFuzzySet> set = EvalFuzzyTerm(variable, *value, kSetWhere);
+        // Points, a shape, or an expression of the terms declared so far.
+        Ref<TIEFuzzySet> set = AsParseError(kSetWhere, [&] {
+          return Engine().EvalFuzzyExpression(&variable, *value, &Engine().RootContext());
+        });
         variable.AddTerm(term, static_cast<const TMembershipSet&>(*set), set->Expression());
       }
     } else {
@@ -786,19 +789,6 @@ void TIEClipsParser::ParseFuzzyVariable(TIEDefinedType& type) {
   }
   if (variable.TermCount() == 0 && Engine().FuzzyAutoTerms()) {
     variable.AddDefaultTerms();
-  }
-}
-
-// A term's set: the value written for it, read as a fuzzy expression of the
-// variable being declared (a shape, singletons, earlier terms and hedges).
-Ref<TIEFuzzySet> TIEClipsParser::EvalFuzzyTerm(TIEFuzzyVariable& variable, const IIEValue& value,
-                                               std::string_view where) {
-  try {
-    return Engine().EvalFuzzyExpression(&variable, value, &Engine().RootContext());
-  } catch (const EIEParseException&) {
-    throw;
-  } catch (const EIEException& error) {
-    ParseError(where, error.what());
   }
 }
 

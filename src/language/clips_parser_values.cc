@@ -101,13 +101,7 @@ Ref<IIEValue> TIEClipsParser::FuzzySlotValue(const IFactSlot& slot, Ref<IIEValue
   if (!value) {
     ParseError(where, SExpectedValue);
   }
-  try {
-    return Engine().FuzzySlotValue(slot, std::move(value));
-  } catch (const EIEParseException&) {
-    throw;
-  } catch (const EIEException& error) {
-    ParseError(where, error.what());
-  }
+  return AsParseError(where, [&] { return Engine().FuzzySlotValue(slot, std::move(value)); });
 }
 
 Ref<IIEValue> TIEClipsParser::ParseValue(const IFactSlot& slot) {
@@ -318,15 +312,14 @@ Ref<IIEValue> TIEClipsParser::SharedValue(Ref<IIEValue> value) {
       return false;
     }
     return kind == TIEType::dtInteger ? kept.AsInteger() == value->AsInteger()
-           : kind == TIEType::dtFloat
-               ? std::bit_cast<std::uint64_t>(kept.AsFloat()) ==
-                     std::bit_cast<std::uint64_t>(value->AsFloat())
-               : kept.Text() == value->Text();
+           : kind == TIEType::dtFloat ? std::bit_cast<std::uint64_t>(kept.AsFloat()) ==
+                                            std::bit_cast<std::uint64_t>(value->AsFloat())
+                                      : kept.Text() == value->Text();
   };
   bool found = false;
-  SharedValueEntry& entry = WayFor(
-      SharedSet(shared_values_, shared_values_filed_, *hash, SharedValueHash), shared_clock_,
-      same, found);
+  SharedValueEntry& entry =
+      WayFor(SharedSet(shared_values_, shared_values_filed_, *hash, SharedValueHash), shared_clock_,
+             same, found);
   if (found) {
     return entry.kept;
   }

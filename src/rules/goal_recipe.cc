@@ -20,7 +20,6 @@ TGoalRecipe::TGoalRecipe(const TIEPattern& pattern, const TRule& rule) {
     RaiseIEPlain(SInvalidBackchainPattern);
   }
   goal_template_ = std::string(SBackChainPrefix) + t->TemplateName();
-  raises_goals_ = !t->TemplateName().starts_with(SBackChainPrefix);
   for (int s = 0; s < pattern.SlotCount(); ++s) {
     const TPatternSlot& slot = pattern.Slot(s);
     const IFactSlot* template_slot = t->FindSlot(slot.name.View());

@@ -16,7 +16,7 @@
 // as the field at the test's position, nil where nothing falls, a multifield
 // variable's fields in its place.
 //
-// Thread safety: immutable once made; Build runs on the engine's thread.
+// Thread safety: immutable once made; Fill runs on the engine's thread.
 
 #include <cstdint>
 #include <string>
@@ -33,12 +33,10 @@ class TRule;
 
 class TGoalRecipe {
  public:
-  // Raises SBackChainInvalidPattern unless `pattern`'s template chains backward.
+  // Raises SInvalidBackchainPattern unless `pattern`'s template chains backward.
   TGoalRecipe(const TIEPattern& pattern, const TRule& rule);
 
   const std::string& GoalTemplateName() const noexcept { return goal_template_; }
-  // False for a pattern on a goal template: goals never raise goals.
-  bool RaisesGoals() const noexcept { return raises_goals_; }
   // Fills `goal` (a new fact of the goal template) for the partial match `token`.
   void Fill(IFact& goal, const IReteToken& token) const;
 
@@ -60,7 +58,6 @@ class TGoalRecipe {
   Ref<IIEValue> ValueOf(const TPart& part, const IReteToken& token) const;
 
   std::string goal_template_;
-  bool raises_goals_ = true;
   std::vector<TSlot> slots_;
 };
 

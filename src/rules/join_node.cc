@@ -294,9 +294,6 @@ void TJoinNode::SetPattern(const TIEPattern& pattern, const TRule& rule) {
 }
 
 void TJoinNode::AskForBackChain(const TIEToken& token) {
-  if (!goal_->RaisesGoals()) {
-    return;
-  }
   IRuleEnvironment& engine = *rete_->Engine();
   Ref<IFact> goal = engine.GoalTemplate(goal_->GoalTemplateName()).NewFact();
   goal_->Fill(*goal, token);

@@ -1,22 +1,28 @@
 // Alpha nodes (TPatternMatchNode): the tests of one fact, passed on to
 // joins and terminals.
 
-#include "rules/rete_nodes.h"
-
 #include <algorithm>
 
 #include "zephro/rules/rule_environment.h"
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"
 
+#include "rules/rete_nodes.h"
+
 namespace zephro {
 namespace {
 
-const char* kPatternMatchTestNames[] = {
-    "pmtUnknown",          "pmtTestClassType",         "pmtTestEqual",
-    "pmtTestNotEqual",     "pmtTestSlotValueEqual",    "pmtTestSlotValueNotEqual",
-    "pmtTestMultiSlotEqual", "pmtTestMultiSlotNotEqual", "pmtTestMultiSlotLength",
-    "pmtTestMultiSlotMultiField", "pmtFailTest"};
+const char* kPatternMatchTestNames[] = {"pmtUnknown",
+                                        "pmtTestClassType",
+                                        "pmtTestEqual",
+                                        "pmtTestNotEqual",
+                                        "pmtTestSlotValueEqual",
+                                        "pmtTestSlotValueNotEqual",
+                                        "pmtTestMultiSlotEqual",
+                                        "pmtTestMultiSlotNotEqual",
+                                        "pmtTestMultiSlotLength",
+                                        "pmtTestMultiSlotMultiField",
+                                        "pmtFailTest"};
 
 std::string ArgText(const TNodeArg& arg) {
   if (const auto* s = std::get_if<std::string>(&arg)) {
@@ -25,7 +31,9 @@ std::string ArgText(const TNodeArg& arg) {
   return std::to_string(std::get<std::int32_t>(arg));
 }
 
-bool IsFalse(const IIEValue& v) { return v.Equals(&FCFalse()); }
+bool IsFalse(const IIEValue& v) {
+  return v.Equals(&FCFalse());
+}
 
 }  // namespace
 
@@ -153,22 +161,21 @@ bool TPatternMatchNode::Equals(TPatternMatchTest test, const IIEValue* value,
 
 bool TPatternMatchNode::Compare(const Ref<TIEToken>& token, const IIEValue& value, bool negate,
                                 const IIEValue& fact_value) {
-  bool r = fact_value.Equals(&value);
-  if (negate) {
-    r = !r;
-  }
-  if (!r) {
-    return false;
-  }
-  const bool fuzzy =
-      value.DType() == TIEType::dtFuzzy || fact_value.DType() == TIEType::dtFuzzy;
-  if (!fuzzy || !rete_->Compatibility) {
+  const bool fuzzy = value.DType() == TIEType::dtFuzzy || fact_value.DType() == TIEType::dtFuzzy;
+  if (!fuzzy || !rete_->FuzzyMatch) {
+    if (fact_value.Equals(&value) == negate) {
+      return false;
+    }
     CallChildren(token);
     return true;
   }
+  // One comparison gives both the answer and the degree it weakens the token to.
   const IIEValue& f = value.DType() == TIEType::dtFuzzy ? value : fact_value;
   const IIEValue& o = value.DType() == TIEType::dtFuzzy ? fact_value : value;
-  const float degree = rete_->Compatibility(f, o);
+  float degree = 1;
+  if (rete_->FuzzyMatch(f, o, degree) == negate) {
+    return false;
+  }
   if (token->Strength() <= degree) {
     CallChildren(token);
     return true;
@@ -246,26 +253,26 @@ bool TPatternMatchNode::Fold(const Ref<TIEToken>& token, const IFact& fact) {
   std::span<const Ref<IIEValue>> items = list->Values();
   bool passed = false;
   for (std::int32_t length = longest; length >= shortest; --length) {
-    if (value_ && (p + length >= n ||
-                   !items[static_cast<std::size_t>(p + length)]->Equals(value_.get()))) {
+    if (value_ &&
+        (p + length >= n || !items[static_cast<std::size_t>(p + length)]->Equals(value_.get()))) {
       continue;
     }
     // The elements before p, the segment of `length` elements folded into one
     // multifield element, then the rest.
-    auto segment = MakeRef<TValueVector>(std::vector<Ref<IIEValue>>(
-        items.begin() + p, items.begin() + p + length));
+    auto segment = MakeRef<TValueVector>(
+        std::vector<Ref<IIEValue>>(items.begin() + p, items.begin() + p + length));
     std::vector<Ref<IIEValue>> folded;
     folded.reserve(static_cast<std::size_t>(n - length + 1));
     folded.insert(folded.end(), items.begin(), items.begin() + p);
     folded.push_back(MakeRef<TIEValue>(Ref<IValueVector>(std::move(segment))));
     folded.insert(folded.end(), items.begin() + p + length, items.end());
     Ref<IFact> copy = fact.Clone();
-    copy->SetValueAt(slot_index, MakeRef<TIEValue>(Ref<IValueVector>(
-                                              MakeRef<TValueVector>(std::move(folded)))));
+    copy->SetValueAt(
+        slot_index, MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(std::move(folded)))));
     Ref<TIEToken> split = MakeRef<TIEToken>(token->Tag(), std::move(copy));
     split->SetStrength(token->Strength());
-    split->MarkSplitOf(*token, static_cast<std::uint32_t>(id_) * 0x9e3779b1u +
-                                   static_cast<std::uint32_t>(length));
+    split->MarkSplitOf(
+        *token, static_cast<std::uint32_t>(id_) * 0x9e3779b1u + static_cast<std::uint32_t>(length));
     CallChildren(split);
     passed = true;
   }

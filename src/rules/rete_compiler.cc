@@ -392,8 +392,10 @@ class TReteCompiler {
       node = std::make_unique<TTestNode>(rete_);
     } else {
       auto join = std::make_unique<TJoinNode>(rete_, negated, pattern.Unique());
-      if (!negated && pattern.FactTemplate() != nullptr &&
-          pattern.FactTemplate()->IsBackwardChaining()) {
+      // A goal never raises a goal: patterns on goal templates ask for nothing.
+      const IFactTemplate* t = pattern.FactTemplate();
+      if (!negated && t != nullptr && t->IsBackwardChaining() &&
+          !t->TemplateName().starts_with(SBackChainPrefix)) {
         join->SetPattern(pattern, rule_);
       }
       node = std::move(join);

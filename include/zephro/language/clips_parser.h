@@ -8,10 +8,9 @@
 //                "(defrule adult (person (age ?a&:(>= ?a 18))) => (printout t ?a crlf))");
 //
 // reaches TIEClipsParser::ParseText, the engine's parser (an engine is made
-// with one, see NewDefaultParser in engine/engine_parser.h). Every top-level expression is either a value,
-// a call (executed at once, or kept when `execute` is false) or a construct,
-// which is built and added to the engine: templates, rules, fact sets,
-// functions, globals and defined types.
+// with one, see NewDefaultParser in engine/engine_parser.h). Every top-level expression is either a
+// value, a call (executed at once, or kept when `execute` is false) or a construct, which is built
+// and added to the engine: templates, rules, fact sets, functions, globals and defined types.
 //
 // Errors. A syntax error raises EIEParseException "Parsing Error, <detail> in
 // <routine> at line <n>: <tokens read so far in the expression>". With
@@ -146,6 +145,18 @@ class TIEParser : public IEngineParser {
   [[noreturn]] void ParseError(std::string_view where, std::string_view message) const;
   [[noreturn, gnu::format(printf, 3, 4)]] void ParseErrorF(std::string_view where,
                                                            const char* format, ...) const;
+  // Runs `call` (work of the engine or of a construct being built); what it
+  // objects to (EIEException) is raised as the parse error at `where`.
+  template <class F>
+  auto AsParseError(std::string_view where, F&& call) -> decltype(call()) {
+    try {
+      return call();
+    } catch (const EIEParseException&) {
+      throw;
+    } catch (const EIEException& error) {
+      ParseError(where, error.what());
+    }
+  }
 
   // Runs `read()` with the parser reading `text` (in place: a whole program
   // is not copied); the previous stream is restored afterwards, also when
@@ -228,7 +239,7 @@ class TIEParser : public IEngineParser {
   std::int32_t CurrentLine() const;
 
  private:
-  TInferenceEngine& engine_;  // not owned
+  TInferenceEngine& engine_;          // not owned
   TIEClipsStream* stream_ = nullptr;  // not owned
   std::string source_name_;
   TErrorHandling error_handling_ = TErrorHandling::ehRaiseImmediate;
@@ -360,11 +371,9 @@ class TIEClipsParser final : public TIEParser {
   Ref<IIEValue> ParseItem(Ref<IStreamToken> token);
   // What a fuzzy slot holds for `value` (see TInferenceEngine::FuzzySlotValue),
   // the engine's objection raised as a parse error at `where`.
-  Ref<IIEValue> FuzzySlotValue(const IFactSlot& slot, Ref<IIEValue> value,
-                               std::string_view where);
-  Ref<IIEValue> CheckKinds(Ref<IIEValue> value, TIETypes types,
-                           const IIEDefinedType* defined_type, std::string_view slot_word,
-                           std::string_view where);
+  Ref<IIEValue> FuzzySlotValue(const IFactSlot& slot, Ref<IIEValue> value, std::string_view where);
+  Ref<IIEValue> CheckKinds(Ref<IIEValue> value, TIETypes types, const IIEDefinedType* defined_type,
+                           std::string_view slot_word, std::string_view where);
   Ref<IIEValue> ReadSingletonsItem();
 
   // Construct pieces.
@@ -385,8 +394,6 @@ class TIEClipsParser final : public TIEParser {
   void ParseAllowedEnumerations(TIEDefinedType& type, std::string_view word,
                                 std::string_view where);
   void ParseFuzzyVariable(TIEDefinedType& type);
-  Ref<TIEFuzzySet> EvalFuzzyTerm(TIEFuzzyVariable& variable, const IIEValue& value,
-                                 std::string_view where);
   // Two bounds as written: numbers, variables or calls; null for "?VARIABLE".
   struct TBounds {
     Ref<IIEValue> low;

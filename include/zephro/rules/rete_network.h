@@ -136,10 +136,11 @@ class TReteNetwork {
   void RuleFired(TActivation& activation);
   // The fact standing in tokens for negated and test elements.
   IFact& NullFact() const;
-  // The fuzzy compatibility of a fuzzy value with another value, in [0, 1];
-  // 1 for crisp values. The fuzzy subsystem installs the measure.
-  std::function<float(const IIEValue& fuzzy, const IIEValue& other)> Compatibility;
-
+  // Compares a fuzzy value with another value by degree: answers whether
+  // they are equal (the degree above the fuzzy value's threshold) and sets
+  // `degree`, in [0, 1]. The fuzzy subsystem installs it; without it fuzzy
+  // values compare as any value does.
+  std::function<bool(const IIEValue& fuzzy, const IIEValue& other, float& degree)> FuzzyMatch;
 
  private:
   friend class TInferenceEngine;  // moves facts through the network
@@ -180,8 +181,7 @@ class TReteNetwork {
   // The binding references of the network's copies of predicates, one per
   // template, fact index, slot and position, shared by every rule that reads
   // the same: nothing changes them but the slot's remembered position.
-  std::map<std::tuple<const IFactTemplate*, std::int32_t, std::string, std::int32_t>,
-           Ref<IIEValue>>
+  std::map<std::tuple<const IFactTemplate*, std::int32_t, std::string, std::int32_t>, Ref<IIEValue>>
       binding_refs_;
   int hash_key_ = 101;
   float min_activation_strength_ = 0;

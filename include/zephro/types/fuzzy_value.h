@@ -59,6 +59,11 @@ class TIEFuzzyVariable final : public RefCounted, public TLinguisticVariable {
   Ref<TIEFuzzySet> Term(std::string_view name);
   // A new value of this variable holding `set`.
   Ref<TIEFuzzySet> NewSet(TMembershipSet set = {});
+  // True for a word of this variable's expressions: a term or a hedge (a
+  // call so named is a parenthesised part of an expression, not a function).
+  bool IsExpressionWord(std::string_view word) const {
+    return FindTerm(word) != nullptr || IsHedge(word);
+  }
   // True when every point of `set` lies in the universe of discourse.
   bool Covers(const TMembershipSet& set) const noexcept;
   // Raises SFuzzyValueOutsideUniverse unless Covers(set).
