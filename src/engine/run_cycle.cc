@@ -173,20 +173,17 @@ void TInferenceEngine::EndInference() {
 }
 
 int TInferenceEngine::Run(int max_rules) {
-  {
-    // Under the lock: a host thread asserting under it is matching meanwhile.
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    CheckNotMatching("run");
-    if (running_ > 0) {
-      RaiseIE(SRunInProgress, "run");
-    }
+  // Checked and counted under the lock: a host thread asserting under it is
+  // matching meanwhile, and a second Run must see this one.
+  std::unique_lock<std::recursive_mutex> starting(lock_);
+  CheckNotMatching("run");
+  if (running_ > 0) {
+    RaiseIE(SRunInProgress, "run");
   }
   const TBusyScope busy(busy_);
   const TBusyScope running(running_);
-  {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    BeginInference();
-  }
+  BeginInference();
+  starting.unlock();
   // The lock is held for each firing (and its loop test), so a host thread
   // that takes it interleaves only between firings.
   while (true) {

@@ -60,6 +60,7 @@
 // needs at least kMinimumStack (128 KiB, platform/stack.h) of stack; how deep
 // programs may nest grows with the stack.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -598,16 +599,20 @@ class TInferenceEngine : public TComponent,
   bool modifying_ = false;
   bool destroying_ = false;
   // Calls under way (see the contract at the top of this file): any call of
-  // the engine's that may run host code, Runs, and Resets.
-  int busy_ = 0;
-  int running_ = 0;
-  int resetting_ = 0;
+  // the engine's that may run host code, Runs, and Resets. A Run counts
+  // itself while it fires without the lock (host threads take it between
+  // firings), so the counters are atomic.
+  std::atomic<int> busy_ = 0;
+  std::atomic<int> running_ = 0;
+  std::atomic<int> resetting_ = 0;
   struct TBusyScope {
-    explicit TBusyScope(int& counter) noexcept : count(counter) { ++count; }
-    ~TBusyScope() { --count; }
+    explicit TBusyScope(std::atomic<int>& counter) noexcept : count(counter) {
+      count.fetch_add(1, std::memory_order_relaxed);
+    }
+    ~TBusyScope() { count.fetch_sub(1, std::memory_order_relaxed); }
     TBusyScope(const TBusyScope&) = delete;
     TBusyScope& operator=(const TBusyScope&) = delete;
-    int& count;
+    std::atomic<int>& count;
   };
 };
 
