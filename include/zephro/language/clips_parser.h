@@ -266,6 +266,9 @@ class TIEClipsParser final : public TIEParser {
   std::unique_ptr<TRule> ParseRuleText(std::string_view text) override;
   Ref<IFactTemplate> ParseTemplateText(std::string_view text) override;
   Ref<IIEValue> ParseValueText(std::string_view text) override;
+  void ParseInput(std::istream& input, bool execute, std::string_view source_name) override;
+  int LoadFactsInput(std::istream& input, std::string_view source_name) override;
+  std::string SavedFactText(const IFact& fact) override;
 
   // The construct kind of the expression that starts with `token` (Head looks
   // past a "("). Raises the parse error for a string, punctuation or stray
@@ -464,6 +467,10 @@ Ref<IFunCall> ParseFunCall(TInferenceEngine& engine, std::string_view text);
 Ref<IIEValue> ParseNExecuteFunCall(TInferenceEngine& engine, std::string_view text);
 void ParseGlobalVariables(TInferenceEngine& engine, std::string_view text);
 Ref<IIEValue> ParseValue(TInferenceEngine& engine, std::string_view text);
+// `fact` as it is saved: one line's text that load-facts reads back as an
+// equal fact (saved_fact_text.cc). Raises EBaseException, naming the fact,
+// when a value would not read back as itself.
+std::string SavedFactText(const IFact& fact);
 // Reads facts from `input` until its end and asserts them; returns how many.
 // See TIEClipsParser::LoadFacts; `source_name` names the file in errors.
 int LoadFacts(TInferenceEngine& engine, std::istream& input, std::string_view source_name = {});
