@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "zephro/engine/collections.h"
@@ -322,8 +323,12 @@ void TInferenceEngine::Assign(const TPersistent& source) {
     return;
   }
   Clear();
-  // Settings first (the watch last: copying is not traced), with no type
-  // checks while the source's constructs come over: they passed its checks.
+  // Copying prints nothing: neither what loading echoes nor traces (the
+  // watch is copied last).
+  auto print_out = std::exchange(OnPrintOut, nullptr);
+  const TScopeExit restore([&] { OnPrintOut = std::move(print_out); });
+  // Settings first, with no type checks while the source's constructs come
+  // over: they passed its checks.
   const TTypeChecks checks = from->TypeChecks();
   SetTypeChecks({});
   salience_evaluation_ = from->salience_evaluation_;
