@@ -339,7 +339,7 @@ class TIEClipsParser final : public TIEParser {
   // error, except a slot whose whole value is a create$ call of constants,
   // which stands for the list of them (how a single slot holding a list is
   // saved). Every fact is read before the first is asserted: input with an
-  // error asserts nothing.
+  // error asserts nothing. The engine's OnLoadProgress hears how far it got.
   int LoadFacts();
 
   // The deffunction maker; deffunctions are an error while it is unset.
@@ -349,6 +349,7 @@ class TIEClipsParser final : public TIEParser {
   IIEDefinedType* FindDefinedType(std::string_view name) const;
 
  private:
+  void ReportLoadProgress(std::int64_t facts, bool asserting);
   struct SlotFunction {
     std::string name;
     std::uint16_t start;
