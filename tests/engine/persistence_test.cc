@@ -16,6 +16,7 @@
 #include "zephro/engine/collections.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/platform/exceptions.h"
+#include "zephro/platform/object.h"
 #include "zephro/rules/activation.h"
 
 #include "testing/random_knowledge_base.h"
@@ -303,6 +304,47 @@ TEST_P(RoundTripTest, ACopyMadeBetweenFiringsRunsOnAsTheSourceDoes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RandomKnowledgeBases, RoundTripTest, ::testing::Range(1u, 41u));
+
+}  // namespace
+}  // namespace zephro::testing
+
+namespace zephro::testing {
+namespace {
+
+// --- published properties --------------------------------------------------------------------
+
+TEST(EnginePropertiesTest, EachSettingIsPublishedUnderItsNameWithItsDefault) {
+  struct Row {
+    const char* name;
+    TPropertyValue after_construction;
+    TPropertyValue written;  // then read back as it was written
+  };
+  const Row rows[] = {
+      {"Strategy", std::string("ssDepthFirst"), std::string("ssBreadthFirst")},
+      {"Watch", std::string("[]"), std::string("[cwFact,cwRule]")},
+      {"ResetGlobals", std::string("True"), std::string("False")},
+      {"FactDuplication", std::string("False"), std::string("True")},
+      {"DuplicateConstructs", std::string("dcOverwrite"), std::string("dcError")},
+      {"TypeChecks", std::string("[tcStatic]"), std::string("[tcStatic,tcDynamic]")},
+      {"ParserErrorHandling", std::string("ehRaiseImmediate"), std::string("ehRaiseAllAtEnd")},
+      {"ParserMaxErrors", std::int64_t{10}, std::int64_t{3}},
+      {"FuzzyAutoTerms", std::string("True"), std::string("False")},
+      {"FuzzyCorrelationMethod", std::string("fcMinimum"), std::string("fcProduct")},
+      {"FuzzyInferenceMethod", std::string("fiMinMax"), std::string("fiSum")},
+      {"MinActivationStrength", 0.0, 0.5},
+  };
+  TInferenceEngine engine(nullptr);
+  for (const Row& row : rows) {
+    EXPECT_EQ(GetPropValue(engine, row.name), row.after_construction) << row.name;
+    SetPropValue(engine, row.name, row.written);
+    EXPECT_EQ(GetPropValue(engine, row.name), row.written) << row.name;
+  }
+  EXPECT_EQ(engine.Strategy(), TSearchStrategy::ssBreadthFirst);
+  EXPECT_EQ(engine.ParserMaxErrors(), 3);
+  EXPECT_NEAR(std::get<double>(GetPropValue(engine, "FuzzyEqualsThreshold")), 0.01, 1e-6);
+  EXPECT_EQ(std::get<std::string>(GetPropValue(engine, "Packages")).front(), '[');
+  EXPECT_THROW(SetPropValue(engine, "Strategy", std::string("ssSideways")), EBaseException);
+}
 
 }  // namespace
 }  // namespace zephro::testing
