@@ -28,6 +28,7 @@
 #include "zephro/platform/class_registry.h"
 #include "zephro/platform/errors.h"
 #include "zephro/platform/object.h"
+#include "zephro/platform/scope_exit.h"
 
 #include "platform/ascii.h"
 
@@ -241,7 +242,9 @@ class TTextWriter final : public TWriter {
     text_ += '\n';
     TValueState outer = std::exchange(value_, TValueState{});
     value_.level = level + 1;
+    ++instances_;
     WriteProperties(instance, "");
+    --instances_;
     value_ = std::move(outer);
     Indent(level);
     text_ += "end";
@@ -328,6 +331,7 @@ class TTextWriter final : public TWriter {
   // object := "object" [name ":"] class entry* "end"
   void WriteObject(const TComponent& component) {
     const TDepthGuard guard(depth_, [] { RaisePlatformError(kTooDeep, kMaxStreamDepth); });
+    written_.insert(&component);
     Indent(value_.level);
     text_ += "object ";
     if (!component.Name().empty()) {
@@ -338,7 +342,17 @@ class TTextWriter final : public TWriter {
     text_ += '\n';
     ++value_.level;
     WriteProperties(component, "");
-    component.GetChildren([this](TComponent& child) { WriteObject(child); });
+    // A reader loads a second object of a name into the first component of it.
+    std::unordered_set<std::string> names;
+    component.GetChildren([&](TComponent& child) {
+      if (!child.Name().empty() && !names.insert(AsciiLowerCase(child.Name())).second) {
+        const std::string& owner =
+            component.Name().empty() ? component.ClassName() : component.Name();
+        RaisePlatformError("%s holds two components called %s", owner.c_str(),
+                           child.Name().c_str());
+      }
+      WriteObject(child);
+    });
     --value_.level;
     Indent(value_.level);
     text_ += "end\n";
@@ -467,6 +481,12 @@ class TTextWriter final : public TWriter {
           "stream",
           path.c_str(), target->Name().c_str());
     }
+    if (instances_ > 0 && !written_.contains(target)) {
+      // A reader resolves it as soon as the object value is read.
+      RaisePlatformError(
+          "Property %s of an object value refers to %s, which the stream holds later", path.c_str(),
+          target->Name().c_str());
+    }
     text_ += NameText(target->Name());
   }
 
@@ -516,6 +536,8 @@ class TTextWriter final : public TWriter {
   TValueState value_;
   std::string prefix_;  // the path of the part whose DefineProperties runs
   int depth_ = 0;
+  int instances_ = 0;                              // object values being written
+  std::unordered_set<const TComponent*> written_;  // not owned: the object lines written
 };
 
 // ---------------------------------------------------------------------------------
@@ -1165,12 +1187,16 @@ class TTextReader final : public TReader {
     std::vector<std::string> path{ExpectIdent("a property name")};
     while (Peek(0).IsSymbol('.')) {
       Next();
-      if (path.size() >= static_cast<std::size_t>(kMaxStreamDepth)) {
+      // Each part on the way nests the value one level deeper, as the writer counts.
+      if (static_cast<int>(path.size()) > kMaxStreamDepth - depth_) {
         Fail(kTooDeep, kMaxStreamDepth);
       }
       path.push_back(ExpectIdent("a property name"));
     }
     ExpectSymbol('=');
+    const int parts = static_cast<int>(path.size()) - 1;
+    depth_ += parts;
+    const TScopeExit restore([this, parts] { depth_ -= parts; });
     TPersistent* target = &object;
     std::string shown;
     for (std::size_t i = 0; i < path.size(); ++i) {

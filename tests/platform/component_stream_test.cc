@@ -558,6 +558,15 @@ TEST(ComponentStreamTest, PersistentObjectsRoundTripInsideAStream) {
   EXPECT_EQ(knob2->turn, 0.25);
   EXPECT_EQ(knob2->target, &root2);
   EXPECT_EQ(ComponentToText(root2), text);
+
+  // The knob is read before Kid, so it cannot refer to Kid.
+  auto early = std::make_unique<TKnob>();
+  early->target = &kid;
+  root.extra = std::move(early);
+  EXPECT_THAT([&] { ComponentToText(root); },
+              ThrowsMessage<EBaseException>(
+                  StrEq("Property Target of an object value refers to Kid, which the stream holds "
+                        "later")));
 }
 
 TEST(ComponentStreamTest, PersistentObjectsGoInLists) {
@@ -830,6 +839,10 @@ TEST(ComponentStreamTest, WriterRefusesWhatCannotBeReadBack) {
   }
   root.buddy = &a;
   EXPECT_THAT(ComponentToText(root), HasSubstr("  Buddy = Same\n"));
+  // A reader would load the second into the first.
+  MakeOwned<TWidget>(root, "same");
+  EXPECT_THAT([&] { ComponentToText(root); },
+              ThrowsMessage<EBaseException>(StrEq("Root holds two components called same")));
 
   // A tree deeper than a reader takes.
   TWidget top(nullptr, "Top");

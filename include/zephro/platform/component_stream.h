@@ -232,14 +232,18 @@ TComponent& ReadNewComponent(std::istream& in, TComponent& owner);
 
 // Writes `instance`, any persistent object, as one value: an instance (see the
 // grammar) naming its class and holding its published and custom properties. For
-// a custom property's writer.
+// a custom property's writer. A reference inside it must name a component whose
+// object the stream holds before it (the objects it is inside count): raises
+// EBaseException otherwise.
 void WritePersistent(TWriter& writer, const TPersistent& instance);
 // Reads a value written by WritePersistent: makes an instance of the class it
 // names through the class registry (raising the registry's error for a class that
 // is not registered), reads its properties into it and hands it to the caller. A
 // component is made without an owner and gets BeginLoading() and Loaded() around
 // its properties. References inside it are resolved at once, to the components
-// read or loaded so far. For a custom property's reader.
+// read or loaded so far; should the read fail later, the components it made are
+// freed, and an object kept from it may refer to them. For a custom property's
+// reader.
 std::unique_ptr<TPersistent> ReadPersistent(TReader& reader);
 
 }  // namespace zephro
