@@ -25,7 +25,7 @@
 // (object, end, nil, inf, nan) are lower case; names compare without regard to
 // ASCII case.
 //
-//   stream    := "zephro-stream" version LF object          ; the first line exactly
+//   stream    := "zephro-stream" version LF object          ; the first line
 //   version   := "1"
 //   object    := "object" [name ":"] class entry* "end"
 //   entry     := property | object
@@ -54,9 +54,9 @@
 // written "nan" (its sign and payload are not kept).
 //
 // What is written. For a component: the object line with its name (omitted when
-// empty; quoted when it is not an identifier, or is nil, inf or nan) and class,
-// then its published properties in declaration order (ancestors' first), then its
-// custom properties (TPersistent::DefineProperties), then the components
+// empty; quoted when it is not an identifier, or is nil, inf, nan or object) and
+// class, then its published properties in declaration order (ancestors' first),
+// then its custom properties (TPersistent::DefineProperties), then the components
 // GetChildren lists, each an object of its own. Events, the Name property (the
 // object line carries it) and properties without a setter are not written, with
 // one exception: a class property holding an object that is a persistent but no
@@ -85,7 +85,8 @@
 //
 // Failures. Malformed text, another version, an unknown class or property, a value
 // of the wrong kind, an unresolved reference, nesting deeper than kMaxStreamDepth
-// (objects, lists and parts together) or a value the property refuses raise
+// (objects, object values, parts and lists together) or a value the property
+// refuses raise
 // EReadError with the line it was found at; an error of the platform or the engine
 // raised by a setter or a custom property's reader becomes the nested exception of
 // the EReadError (std::throw_with_nested). Then every component the read made is
@@ -212,8 +213,9 @@ class TReader : public TFiler {
 // Writes `component` and what it contains as a stream. Raises EBaseException,
 // writing nothing, when a reference points to a component outside the tree below
 // `component` or to one that a reader would not find by its name (unnamed, or
-// another component of that name comes first), or when the tree nests deeper than
-// kMaxStreamDepth.
+// another component of that name comes first), when a component owns two of one
+// name (a reader would load both into the first), or when the tree nests deeper
+// than kMaxStreamDepth.
 void WriteComponent(std::ostream& out, const TComponent& component);
 // The same, as a string.
 std::string ComponentToText(const TComponent& component);
