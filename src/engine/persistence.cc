@@ -12,6 +12,7 @@
 #include <iomanip>
 #include <istream>
 #include <map>
+#include <set>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -25,6 +26,7 @@
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/context.h"
 #include "zephro/functions/interpreted_function.h"
+#include "zephro/platform/component_stream.h"
 #include "zephro/platform/errors.h"
 #include "zephro/platform/scope_exit.h"
 #include "zephro/platform/text_stream.h"
@@ -94,6 +96,31 @@ void SaveToFileWith(const std::string& file_name, Save save) {
   std::ostringstream text;
   save(text);
   ReplaceFile(file_name, text.view());
+}
+
+// Each item's text, every item after its parent when the parent is one of
+// them (templates, types).
+template <class T, class ParentOf>
+std::vector<std::string> ParentsFirstTexts(const std::vector<const T*>& items, ParentOf parent_of) {
+  std::vector<std::string> texts;
+  std::set<const T*> done;
+  const std::set<const T*> all(items.begin(), items.end());
+  std::vector<const T*> line;
+  for (const T* item : items) {
+    // The item's ancestors not yet written, nearest last; a cycle stops at
+    // an item already on the line.
+    line.clear();
+    for (const T* at = item; at != nullptr && all.contains(at) && !done.contains(at) &&
+                             std::find(line.begin(), line.end(), at) == line.end();
+         at = parent_of(*at)) {
+      line.push_back(at);
+    }
+    for (auto it = line.rbegin(); it != line.rend(); ++it) {
+      texts.push_back((*it)->ToString());
+      done.insert(*it);
+    }
+  }
+  return texts;
 }
 
 }  // namespace
@@ -309,6 +336,136 @@ void TInferenceEngine::LoadFromFile(const std::string& file_name) {
   const TNestingGuard nesting(TNesting::nLoad);
   nesting.Check();
   parser_->ParseInput(file, true, file_name);
+}
+
+// --- the component stream ----------------------------------------------------------------------
+
+void TInferenceEngine::GetChildren(const std::function<void(TComponent&)>& /*proc*/) const {}
+
+void TInferenceEngine::DefineProperties(TFiler& filer) {
+  TComponent::DefineProperties(filer);
+  // Each text of a list, parsed and acted on (constructs are added).
+  auto parse_each = [this](TReader& reader) {
+    for (const std::string& text : reader.ReadStrings()) {
+      Parse(text, true);
+    }
+  };
+
+  std::vector<const IIEDefinedType*> types;
+  for (int i = 0; i < defined_types_->Count(); ++i) {
+    types.push_back(&defined_types_->At(i));
+  }
+  filer.DefineProperty(
+      "DefTypes",
+      [&](TReader& reader) {
+        defined_types_->Clear();
+        parse_each(reader);
+      },
+      [&](TWriter& writer) {
+        writer.WriteStrings(
+            ParentsFirstTexts(types, [](const IIEDefinedType& t) { return t.Ancestor(); }));
+      },
+      !types.empty());
+
+  std::vector<const IFactTemplate*> templates;
+  for (int i = 0; i < fact_templates_->Count(); ++i) {
+    templates.push_back(&fact_templates_->At(i));
+  }
+  filer.DefineProperty(
+      "Templates",
+      [&](TReader& reader) {
+        fact_templates_->Clear();
+        parse_each(reader);
+      },
+      [&](TWriter& writer) {
+        std::vector<std::string> texts =
+            ParentsFirstTexts(templates, [](const IFactTemplate& t) { return t.Parent(); });
+        // The templates that chain backward say so after them.
+        for (const IFactTemplate* t : templates) {
+          if (t->IsBackwardChaining()) {
+            texts.push_back("(" + std::string(kDoBackwardChaining) + " " +
+                            WordText(t->TemplateName()) + ")");
+          }
+        }
+        writer.WriteStrings(texts);
+      },
+      !templates.empty());
+
+  const std::vector<const TInterpretedFunction*> functions = DefFunctions(*this);
+  filer.DefineProperty(
+      "Functions", parse_each,
+      [&](TWriter& writer) {
+        std::vector<std::string> texts;
+        for (const TInterpretedFunction* function : functions) {
+          texts.push_back(function->PrettyPrint());
+        }
+        writer.WriteStrings(texts);
+      },
+      !functions.empty());
+
+  filer.DefineProperty(
+      "Variables",
+      [&](TReader& reader) {
+        global_variables_->Clear();
+        for (const std::string& text : reader.ReadStrings()) {
+          Parse("(defglobal " + text + ")", true);
+        }
+      },
+      [&](TWriter& writer) {
+        std::vector<std::string> texts;
+        for (int i = 0; i < global_variables_->Count(); ++i) {
+          const auto& [name, value] = global_variables_->At(i);
+          texts.push_back(PrettyPrintGlobal(name, *value));
+        }
+        writer.WriteStrings(texts);
+      },
+      global_variables_->Count() > 0);
+
+  filer.DefineProperty(
+      "Rules",
+      [&](TReader& reader) {
+        rules_->Clear();
+        parse_each(reader);
+      },
+      [&](TWriter& writer) {
+        std::vector<std::string> texts;
+        for (int i = 0; i < rules_->Count(); ++i) {
+          texts.push_back(PrettyPrint(rules_->At(i)));
+        }
+        writer.WriteStrings(texts);
+      },
+      rules_->Count() > 0);
+
+  filer.DefineProperty(
+      "FactSets",
+      [&](TReader& reader) {
+        for (TFactSet* fact_set : std::vector<TFactSet*>(fact_sets_)) {
+          fact_set->SetEngine(nullptr);
+        }
+        parse_each(reader);
+      },
+      [&](TWriter& writer) {
+        std::vector<std::string> texts;
+        for (const TFactSet* fact_set : fact_sets_) {
+          texts.push_back(SavedFactSetText(*fact_set));
+        }
+        writer.WriteStrings(texts);
+      },
+      !fact_sets_.empty());
+
+  filer.DefineProperty(
+      "FactsList",
+      [&](TReader& reader) {
+        for (const std::string& text : reader.ReadStrings()) {
+          Assert(text);
+        }
+      },
+      [&](TWriter& writer) {
+        std::vector<std::string> texts;
+        ForEachFact([&](IFact& fact) { texts.push_back(parser_->SavedFactText(fact)); });
+        writer.WriteStrings(texts);
+      },
+      facts_->Count() > 0);
 }
 
 // --- copying an engine --------------------------------------------------------------------------

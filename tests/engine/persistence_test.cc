@@ -15,6 +15,7 @@
 
 #include "zephro/engine/collections.h"
 #include "zephro/engine/inference_engine.h"
+#include "zephro/platform/component_stream.h"
 #include "zephro/platform/exceptions.h"
 #include "zephro/platform/object.h"
 #include "zephro/rules/activation.h"
@@ -291,6 +292,28 @@ TEST_P(RoundTripTest, EachKindLoadsBackToTheSameText) {
             Saved([&](std::ostream& s) { source_->SaveFacts(s); }));
 }
 
+TEST_P(RoundTripTest, TheComponentStreamReadsBackIntoANewEngine) {
+  source_->SetStrategy(TSearchStrategy::ssBreadthFirst);
+  source_->SetName("Engine1");
+  const std::string text = ComponentToText(*source_);
+  std::istringstream in(text);
+  std::unique_ptr<TComponent> read = ReadNewComponent(in);
+  auto* engine = dynamic_cast<TInferenceEngine*>(read.get());
+  ASSERT_NE(engine, nullptr);
+  EXPECT_EQ(engine->Name(), "Engine1");
+  EXPECT_EQ(engine->Strategy(), TSearchStrategy::ssBreadthFirst);
+  // Written again, it reads back to itself (the first read moved the symbol
+  // index from 0 to 1, as setting it does).
+  const std::string again = ComponentToText(*engine);
+  std::istringstream in_again(again);
+  std::unique_ptr<TComponent> reread = ReadNewComponent(in_again);
+  EXPECT_EQ(ComponentToText(*reread), again);
+  // The same knowledge; the facts, asserted anew, have new ids in the same order.
+  EXPECT_EQ(ConstructsOf(engine->GetExpertSystem()), ConstructsOf(source_->GetExpertSystem()));
+  EXPECT_EQ(Saved([&](std::ostream& s) { engine->SaveFacts(s); }),
+            Saved([&](std::ostream& s) { source_->SaveFacts(s); }));
+}
+
 TEST_P(RoundTripTest, ACopyMadeBetweenFiringsRunsOnAsTheSourceDoes) {
   Captured copy;
   copy->Assign(*source_);
@@ -312,6 +335,47 @@ namespace zephro::testing {
 namespace {
 
 // --- published properties --------------------------------------------------------------------
+
+TEST(EngineStreamTest, AnEmptyEngineWritesNeitherFactsNorFactSets) {
+  TInferenceEngine engine(nullptr);
+  engine.Clear();  // no (Initial-Fact)
+  const std::string text = ComponentToText(engine);
+  EXPECT_EQ(text.find("FactsList"), std::string::npos) << text;
+  EXPECT_EQ(text.find("FactSets"), std::string::npos) << text;
+  EXPECT_EQ(text.find("object"), 0u + text.find("object")) << text;
+  // Its packages are not components of the stream: they come with the engine.
+  EXPECT_EQ(text.find("object", text.find("object") + 1), std::string::npos) << text;
+  engine.Parse("(deffacts d (a 1))");
+  engine.Reset();
+  const std::string filled = ComponentToText(engine);
+  EXPECT_NE(filled.find("FactsList = ("), std::string::npos) << filled;
+  EXPECT_NE(filled.find("FactSets = ("), std::string::npos) << filled;
+}
+
+TEST(EngineStreamTest, ABadTextInsideTheStreamRaisesWithItsLineAndTheCause) {
+  TInferenceEngine engine(nullptr);
+  std::istringstream in(
+      "zephro-stream 1\n"
+      "object TInferenceEngine\n"
+      "  Rules = (\n"
+      "    '(defrule broken (a) => (printout t x crlf)'\n"
+      "  )\n"
+      "end\n");
+  try {
+    ReadComponent(in, engine);
+    FAIL() << "read a broken rule";
+  } catch (const EReadError& error) {
+    EXPECT_EQ(error.LineNumber(), 5) << error.what();  // where the list ends
+    try {
+      std::rethrow_if_nested(error);
+      FAIL() << "no cause: " << error.what();
+    } catch (const EBaseException& cause) {
+      EXPECT_NE(std::string(cause.what()).find("Expected"), std::string::npos) << cause.what();
+    }
+  }
+  engine.Parse("(defrule works (a) =>)");
+  EXPECT_NE(engine.FindRule("works"), nullptr);
+}
 
 TEST(EnginePropertiesTest, EachSettingIsPublishedUnderItsNameWithItsDefault) {
   struct Row {

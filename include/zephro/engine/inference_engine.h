@@ -430,6 +430,20 @@ class TInferenceEngine : public TComponent,
   // firings runs on as the source does. Any other source: TPersistent's.
   void Assign(const TPersistent& source) override;
 
+  // --- the component stream (persistence.cc) ------------------------------------------------
+  // Written with platform/component_stream.h, an engine keeps its published
+  // settings and, as lists of texts in its language, its knowledge:
+  // "DefTypes", "Templates" (parents first), "Functions" (deffunctions),
+  // "Variables" (globals, each "?*name* = value"), "Rules", "FactSets" and
+  // "FactsList" (working memory), each written when it is not empty. Reading
+  // a kind clears it first (with what depends on it), then parses each text;
+  // facts are asserted, so a stored (Initial-Fact) meets the engine's own and
+  // is dropped while FactDuplication is off. Its rules, fact sets and
+  // packages, which it owns, are written as those properties, not as
+  // components of their own.
+  void DefineProperties(TFiler& filer) override;
+  void GetChildren(const std::function<void(TComponent&)>& proc) const override;
+
   // --- printing ---------------------------------------------------------------------------------
   std::string PrintFact(const IFact& fact) const override;
   std::string PrintTemplate(const IFactTemplate& fact_template) const override;
