@@ -370,10 +370,10 @@ class TInferenceEngine : public TComponent,
   // while the parser is reading something else (from a handler of a parse
   // event, from a function a loaded file calls). What the parser cannot read
   // raises its parse error, EIEParseException "Parsing Error, <detail> in
-  // <routine> at line <n>: <tokens read>"; the engine stays as it was, but
-  // for the implied templates a fact of an unknown relation creates.
-  // Constructs are returned without being filed, except by Parse and
-  // ParseRule.
+  // <routine> at line <n>: <tokens read>". Constructs are returned without
+  // being filed; only Parse, ParseRule and ParseGlobalVariables change the
+  // engine (and a fact of an unknown relation, which creates its implied
+  // template), and ParseNExecuteFunCall runs what it reads.
   //
   // Parses every expression of `text`: constructs are filed, top-level calls
   // executed at once when `execute` is true.
