@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "zephro/engine/collections.h"
-#include "zephro/engine/engine_parts.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/types/defined_type.h"
 #include "zephro/values/exceptions.h"
@@ -181,7 +180,7 @@ void TInferenceEngine::ReplaceDefinedType(const Ref<IIEDefinedType>& old_type,
   for (const Ref<IFactTemplate>& old_template : users) {
     Ref<IFactTemplate> rebuilt;
     try {
-      rebuilt = parser_->ParseTemplateText(old_template->ToString());
+      rebuilt = ParseFactTemplate(old_template->ToString());
     } catch (const EAbort&) {
       throw;
     } catch (const std::exception&) {

@@ -20,7 +20,6 @@
 #include <utility>
 #include <vector>
 
-#include "zephro/engine/engine_parts.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/context.h"
 #include "zephro/values/exceptions.h"
@@ -248,7 +247,7 @@ Ref<TIEFuzzySet> TInferenceEngine::EvalFuzzyExpression(TIEFuzzyVariable* variabl
   if (variable == nullptr) {
     RaiseIEPlain(SUndefinedFuzzyVariable);
   }
-  Ref<IIEValue> value = Parser().ParseValueText(text);
+  Ref<IIEValue> value = ParseValue(text);
   if (!value) {
     RaiseIE(SInvalidFuzzyExpression, std::string(text).c_str());
   }

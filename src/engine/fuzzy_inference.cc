@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "zephro/engine/collections.h"
-#include "zephro/engine/engine_parts.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/platform/scope_exit.h"
 #include "zephro/types/defined_type.h"
@@ -116,7 +115,7 @@ TIEFuzzyVariable* TInferenceEngine::FuzzyVariableOf(const IFactSlot& slot) noexc
 }
 
 Ref<IIEValue> TInferenceEngine::ParseFuzzyValue(const IFactSlot& slot, std::string_view text) {
-  Ref<IIEValue> value = Parser().ParseValueText(text);
+  Ref<IIEValue> value = ParseValue(text);
   if (!value) {
     RaiseIE(SInvalidFuzzyExpression, std::string(text).c_str());
   }

@@ -1,5 +1,5 @@
-// The engine: construction, configuration, the constructs it files, its
-// parser and its printer. Working memory, the run cycle, input and output
+// The engine: construction, configuration, the constructs it files and its
+// printer. Working memory, the run cycle, input and output
 // and what depends on a template have files of their own.
 
 #include "zephro/engine/inference_engine.h"
@@ -26,7 +26,6 @@
 #include "zephro/rules/rule_printer.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
-#include "zephro/values/nesting.h"
 
 #include "platform/debug_checks.h"
 
@@ -139,7 +138,9 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
   context_->SetBudget(&budget_);
   network_context_ = context_->Push();
   CreateInternalConstructs();
-  parser_ = NewDefaultParser(*this);
+  parser_type_ = DefaultParserClass();
+  tokenizer_type_ = DefaultTokenizerClass();
+  parser_ = NewParser(nullptr);
   AddDefaultPackages();
   AssertInitialFact();
 }
@@ -161,6 +162,7 @@ TInferenceEngine::~TInferenceEngine() {
   }
   destroying_ = true;
   static_cast<TEngineEvents&>(*this) = TEngineEvents();  // no handler runs from here on
+  ParserEvents() = TParserEvents();
   Clear();
   capture_.reset();
   DestroyPackages();
@@ -268,10 +270,12 @@ void TInferenceEngine::SetMinActivationStrength(float s) noexcept {
 
 void TInferenceEngine::SetParserErrorHandling(TErrorHandling handling) noexcept {
   parser_error_handling_ = handling;
+  parser_->SetErrorHandling(handling);
 }
 
 void TInferenceEngine::SetParserMaxErrors(std::int32_t n) noexcept {
   parser_max_errors_ = n;
+  parser_->SetMaxErrors(n);
 }
 
 void TInferenceEngine::SetSymbolIndex(std::int32_t value) noexcept {
@@ -474,33 +478,7 @@ void TInferenceEngine::ForgetRule(std::string_view name, TRule& rule) {
   rules_->Remove(name, rule);
 }
 
-// --- the language and printing
-// -----------------------------------------------------------------------
-
-void TInferenceEngine::SetParser(Ref<IEngineParser> parser) {
-  if (!parser) {
-    RaiseIEPlain(SNoParser);
-  }
-  parser_ = std::move(parser);
-}
-
-void TInferenceEngine::Parse(std::string_view text, bool execute) {
-  const TNestingGuard nesting(TNesting::nLoad);
-  nesting.Check();
-  const TBusyScope busy(busy_);
-  const Ref<IEngineParser> parser = parser_;  // lives through a parse that replaces it
-  parser->ParseText(text, execute);
-}
-
-Ref<IFact> TInferenceEngine::ParseFact(std::string_view text) {
-  const Ref<IEngineParser> parser = parser_;
-  return parser->ParseFactText(text);
-}
-
-TRule* TInferenceEngine::ParseRule(std::string_view text) {
-  const Ref<IEngineParser> parser = parser_;
-  return AddRule(parser->ParseRuleText(text));
-}
+// --- printing -----------------------------------------------------------------------------------
 
 std::string TInferenceEngine::PrintFact(const IFact& fact) const {
   return PrettyPrintFact(fact);

@@ -9,7 +9,6 @@
 #include <exception>
 #include <fstream>
 
-#include "zephro/engine/engine_parts.h"
 #include "zephro/engine/io_streams.h"
 #include "zephro/platform/errors.h"
 #include "zephro/platform/text_stream.h"
@@ -151,10 +150,8 @@ bool TInferenceEngine::Batch(std::istream& stream) {
   try {
     std::string line;
     while (std::getline(*batch_, line)) {
-      // A line of a batch counts as the batch's, not as a load; the parser
-      // is held in case the line gives the engine another.
-      const Ref<IEngineParser> parser = parser_;
-      parser->ParseText(line, true);
+      // A line of a batch counts as the batch's, not as a load.
+      ReadText(line, [](IEngineParser& parser) { parser.Parse(true); });
     }
   } catch (...) {
     batch_ = previous;

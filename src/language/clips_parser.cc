@@ -38,6 +38,19 @@ TSymbolGenerator TIEParser::SymbolGenerator() const {
   return [engine](std::string_view prefix) { return engine->GenerateSymbol(prefix); };
 }
 
+void TIEParser::SetStream(TIETokenizerStream* stream) {
+  auto* clips = dynamic_cast<TIEClipsStream*>(stream);
+  if (stream != nullptr && clips == nullptr) {
+    RaiseIEPlain(SForeignTokenizer);
+  }
+  stream_ = clips;
+}
+
+const std::string& TIEParser::SourceName() const noexcept {
+  static const std::string kNoFile;
+  return stream_ != nullptr ? stream_->SourceName() : kNoFile;
+}
+
 TIEClipsStream& TIEParser::In() const {
   if (stream_ == nullptr) {
     RaiseIEPlain(SNoParser);
@@ -94,10 +107,10 @@ void TIEParser::Parse(bool execute) {
     } catch (const std::exception& e) {
       // Text that is no file's (a host's, a line typed at a terminal): the
       // error as it was raised, for the caller knows where it came from.
-      if (source_name_.empty()) {
+      if (SourceName().empty()) {
         throw;
       }
-      RethrowAt(source_name_, CurrentLine(), e);
+      RethrowAt(SourceName(), CurrentLine(), e);
     }
     return;
   }
@@ -120,13 +133,13 @@ void TIEParser::Parse(bool execute) {
         throw EAbort(collected.what());
       }
     } catch (const EIEParseException& e) {
-      if (source_name_.empty() && e.RuleName().empty()) {
+      if (SourceName().empty() && e.RuleName().empty()) {
         errors.push_back(e);
       } else {
-        errors.push_back(LocatedError(source_name_, CurrentLine(), e));
+        errors.push_back(LocatedError(SourceName(), CurrentLine(), e));
       }
     } catch (const std::exception& e) {
-      errors.push_back(LocatedError(source_name_, CurrentLine(), e));
+      errors.push_back(LocatedError(SourceName(), CurrentLine(), e));
     }
     if (errors.size() > static_cast<std::size_t>(std::max(max_errors_, 0))) {
       ReportSkippedRest(errors);
@@ -151,8 +164,8 @@ void TIEParser::ReportSkippedRest(std::vector<EIEParseException>& errors) {
   } catch (const EBaseException&) {
     line = In().LineNumber();  // unreadable: something is there all the same
   }
-  std::string where = source_name_.empty() ? "line " + std::to_string(line)
-                                           : source_name_ + ":" + std::to_string(line);
+  std::string where = SourceName().empty() ? "line " + std::to_string(line)
+                                           : SourceName() + ":" + std::to_string(line);
   errors.emplace_back(where + ": more than " + std::to_string(std::max(max_errors_, 0)) +
                           " errors: the rest of the input, from here on, was skipped",
                       line);
@@ -167,7 +180,8 @@ TIEClipsParser::~TIEClipsParser() {
   CollectRetiredFunctions(/*references_dropped=*/true);
 }
 
-TIEClipsParser::TIEClipsParser(TInferenceEngine& engine) : TIEParser(engine) {
+TIEClipsParser::TIEClipsParser(TInferenceEngine& engine)
+    : TIEParser(engine), MakeFunction(MakeDeffunction) {
   AddSlotFunction("assert", 0, 0);
   AddSlotFunction("fuzzy-assert", 0, 0);
   AddSlotFunction("fuzzy-assert-unconditional", 0, 0);
@@ -269,13 +283,8 @@ TParseResult TIEClipsParser::ParseConstruct(TParsedType type, bool execute) {
       result.fact_template = engine.AddFactTemplate(ParseFactTemplate());
       break;
     case ptFunction: {
-      TParsedFunction parsed = ParseFunction();
-      if (!MakeFunction) {
-        RaiseIE(SNoSuchFunction, "deffunction");
-      }
-      const std::string name = parsed.name;
-      Ref<IUserFunction> function = MakeFunction(std::move(parsed));
-      engine.PutUserFunction(name, function);
+      Ref<IUserFunction> function = ParseFunction();
+      engine.PutUserFunction(function->FunctionName(), function);
       result.function = function.get();
       break;
     }

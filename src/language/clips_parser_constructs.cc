@@ -185,6 +185,9 @@ Ref<IFactTemplate> TIEClipsParser::ParseFactTemplate() {
   if (!token->IsChar(')')) {
     ParseError(kWhere, SMissingCloseParens);
   }
+  if (OnParseFactTemplate) {
+    OnParseFactTemplate(*this, *fact_template);
+  }
   return fact_template;
 }
 
@@ -464,6 +467,9 @@ std::unique_ptr<TFactSet> TIEClipsParser::ParseFactSet() {
     PutBack(std::move(token));
     fact_set->AddFact(ParseFact());
   }
+  if (OnParseFactSet) {
+    OnParseFactSet(*this, *fact_set);
+  }
   return fact_set;
 }
 
@@ -608,7 +614,7 @@ int TIEClipsParser::LoadFacts() {
 
 // function := "(" "deffunction" name [comment] "(" parameter* ")" [comment] action* ")"
 // action   := call | constant | variable
-TParsedFunction TIEClipsParser::ParseFunction() {
+TParsedFunction TIEClipsParser::ParseFunctionRecord() {
   constexpr std::string_view kWhere = "ParseFunction";
   TParsedFunction function;
   function.name = ParseHeader("deffunction", SExpectedDefFunction, kWhere, &function.comment);
@@ -763,6 +769,9 @@ void TIEClipsParser::ParseFuzzyVariable(TIEDefinedType& type) {
         Ref<TIEFuzzySet> set = AsParseError(kSetWhere, [&] {
           return Engine().EvalFuzzyExpression(&variable, *value, &Engine().RootContext());
         });
+        if (OnParseFuzzySet) {
+          OnParseFuzzySet(*this, term, *set);
+        }
         variable.AddTerm(term, static_cast<const TMembershipSet&>(*set), set->Expression());
       }
     } else {
@@ -798,6 +807,9 @@ void TIEClipsParser::ParseFuzzyVariable(TIEDefinedType& type) {
   }
   if (variable.TermCount() == 0 && Engine().FuzzyAutoTerms()) {
     variable.AddDefaultTerms();
+  }
+  if (OnParseFuzzyVariable) {
+    OnParseFuzzyVariable(*this, variable);
   }
 }
 

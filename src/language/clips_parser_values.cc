@@ -91,6 +91,10 @@ Ref<IIEValue> TIEClipsParser::ParseValue() {
   return last;
 }
 
+Ref<IIEValue> TIEClipsParser::ParseValue(TIETypes types, const IIEDefinedType* defined_type) {
+  return ParseValue(types, defined_type, "ParseValue");
+}
+
 Ref<IIEValue> TIEClipsParser::ParseValue(TIETypes types, const IIEDefinedType* defined_type,
                                          std::string_view slot_word) {
   return CheckKinds(ParseValue(), types, defined_type, slot_word, "ParseValue(SlotTypes)");
@@ -504,6 +508,9 @@ Ref<ISingletonsVector> TIEClipsParser::ParseSingletons() {
   for (;;) {
     Ref<IStreamToken> token = Next();
     if (token->IsChar(')')) {
+      if (OnParseSingletons) {
+        OnParseSingletons(*this, *singletons);
+      }
       return singletons;
     }
     if (!token->IsChar('(')) {

@@ -52,7 +52,7 @@ TEST(ClipsParserValueTest, ReadsValuesAndMultifields) {
   ParserFixture f;
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
-    Ref<IIEValue> value = ParseValue(f.Engine(), c.text);
+    Ref<IIEValue> value = f.Engine().ParseValue(c.text);
     ASSERT_TRUE(value);
     EXPECT_EQ(value->DType(), c.kind);
     if (c.kind != TIEType::dtSingletons) {
@@ -61,9 +61,9 @@ TEST(ClipsParserValueTest, ReadsValuesAndMultifields) {
       EXPECT_EQ(value->AsSingletons()->Count(), 2);
     }
   }
-  EXPECT_FALSE(ParseValue(f.Engine(), ""));
-  EXPECT_EQ(ParseValue(f.Engine(), "TRUE").get(), &FCTrue());
-  EXPECT_EQ(ParseValue(f.Engine(), "Nil").get(), &FCNil());
+  EXPECT_FALSE(f.Engine().ParseValue(""));
+  EXPECT_EQ(f.Engine().ParseValue("TRUE").get(), &FCTrue());
+  EXPECT_EQ(f.Engine().ParseValue("Nil").get(), &FCNil());
 }
 
 TEST(ClipsParserValueTest, ReadsCallsWithTheirArgumentKinds) {
@@ -89,14 +89,14 @@ TEST(ClipsParserValueTest, ReadsCallsWithTheirArgumentKinds) {
   ParserFixture f;
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
-    Ref<IFunCall> call = ParseFunCall(f.Engine(), c.text);
+    Ref<IFunCall> call = f.Engine().ParseFunCall(c.text);
     EXPECT_EQ(call->Name(), c.name);
     EXPECT_EQ(ArgumentKinds(*call), c.kinds);
     if (*c.printed != '\0') {
       EXPECT_EQ(call->ToString(), c.printed);
     }
   }
-  Ref<IFunCall> modify = ParseFunCall(f.Engine(), "(modify ?f (items a b c))");
+  Ref<IFunCall> modify = f.Engine().ParseFunCall("(modify ?f (items a b c))");
   IValueVector& pair = *modify->Argument(1)->AsList();
   EXPECT_EQ(pair.Get(0)->ToString(), "items");
   EXPECT_EQ(pair.Get(1)->DType(), TIEType::dtList);
@@ -207,7 +207,7 @@ TEST(ClipsParserTest, EchoesWhatEachExpressionMade) {
 TEST(ClipsParserTest, ReportsEveryExpressionToOnParse) {
   ParserFixture f;
   std::vector<TParsedType> types;
-  f.Parser().OnParse = [&](TIEParser&, const TParseResult& r) { types.push_back(r.type); };
+  f.Parser().OnParse = [&](IEngineParser&, const TParseResult& r) { types.push_back(r.type); };
   f.Engine().Parse("1 (printout t x) (deftemplate t) (defglobal ?*a* = 1)", true);
   using enum TParsedType;
   EXPECT_EQ(types, (std::vector<TParsedType>{ptValue, ptNone, ptFactTemplate, ptGlobals, ptEOF}));
@@ -346,7 +346,7 @@ TEST(ClipsParserTest, BoundsNestingWithAnError) {
     deep += " (+ 1";
   }
   deep += std::string(kMaxNesting - 1, ')');
-  EXPECT_EQ(ParseFunCall(f.Engine(), deep)->Name(), "+");
+  EXPECT_EQ(f.Engine().ParseFunCall(deep)->Name(), "+");
 }
 
 TEST(ClipsParserTest, GivesThePreviousStreamBack) {
@@ -354,9 +354,9 @@ TEST(ClipsParserTest, GivesThePreviousStreamBack) {
   TIEClipsParser& parser = f.Parser();
   TIEClipsStream outer(std::string("(deftemplate outer)"), parser.SymbolGenerator());
   parser.SetStream(&outer);
-  EXPECT_NE(ParseFact(f.Engine(), "(a 1)"), nullptr);
+  EXPECT_NE(f.Engine().ParseFact("(a 1)"), nullptr);
   EXPECT_EQ(parser.Stream(), &outer);
-  EXPECT_THROW(ParseFact(f.Engine(), "(a = 1)"), EIEParseException);
+  EXPECT_THROW(f.Engine().ParseFact("(a = 1)"), EIEParseException);
   EXPECT_EQ(parser.Stream(), &outer);
   parser.SetStream(nullptr);
 
@@ -410,7 +410,7 @@ TEST(ClipsParserTest, ParsesAStreamAsItParsesTheSameText) {
         std::istringstream input(text);
         Parse(f.Engine(), input, true);
       } else {
-        Parse(f.Engine(), text, true);
+        f.Engine().Parse(text, true);
       }
     } catch (const std::exception& e) {
       error = e.what();

@@ -149,11 +149,11 @@ TEST(ConstructsTest, EachEntryPointWantsItsOwnKeyword) {
   };
   const std::string text = "(deffacts x)";
   EXPECT_THAT(message([&] { ParseRule(e, text); }), HasSubstr("Expected \"( defrule\""));
-  EXPECT_THAT(message([&] { ParseFactTemplate(e, text); }), HasSubstr("Expected \"( deftemplate\""));
-  EXPECT_THAT(message([&] { ParseFunction(e, text); }), HasSubstr("Expected \"( deffunction\""));
-  EXPECT_THAT(message([&] { ParseDefinedType(e, text); }), HasSubstr("Expected \"( deftype\""));
-  EXPECT_THAT(message([&] { ParseGlobalVariables(e, text); }), HasSubstr("Expected \"( defglobal\""));
-  EXPECT_THAT(message([&] { ParseFactSet(e, "(defrule x)"); }), HasSubstr("Expected \"( deffacts\""));
+  EXPECT_THAT(message([&] { e.ParseFactTemplate(text); }), HasSubstr("Expected \"( deftemplate\""));
+  EXPECT_THAT(message([&] { ParseFunctionRecord(e, text); }), HasSubstr("Expected \"( deffunction\""));
+  EXPECT_THAT(message([&] { e.ParseDefinedType(text); }), HasSubstr("Expected \"( deftype\""));
+  EXPECT_THAT(message([&] { e.ParseGlobalVariables(text); }), HasSubstr("Expected \"( defglobal\""));
+  EXPECT_THAT(message([&] { e.ParseFactSet("(defrule x)"); }), HasSubstr("Expected \"( deffacts\""));
 }
 
 TEST(ConstructsTest, ASalienceThatFailsToEvaluateLeavesNoActivationBehind) {

@@ -34,20 +34,20 @@ std::string ParseAndPrint(Kind kind, const std::string& setup, const std::string
     case Kind::kRule:
       return PrettyPrintRule(*ParseRule(e, text));
     case Kind::kTemplate:
-      return PrettyPrintTemplate(*ParseFactTemplate(e, text));
+      return PrettyPrintTemplate(*e.ParseFactTemplate(text));
     case Kind::kFactSet:
-      return PrettyPrintFactSet(*ParseFactSet(e, text));
+      return PrettyPrintFactSet(*e.ParseFactSet(text));
     case Kind::kFact:
-      return PrettyPrintFact(*ParseFact(e, text));
+      return PrettyPrintFact(*e.ParseFact(text));
     case Kind::kFunction:
-      return PrettyPrintFunction(ParseFunction(e, text));
+      return PrettyPrintFunction(ParseFunctionRecord(e, text));
     case Kind::kGlobals:
-      ParseGlobalVariables(e, text);
+      e.ParseGlobalVariables(text);
       return PrettyPrintGlobalVariables(e.GlobalVariables());
     case Kind::kType:
-      return ParseDefinedType(e, text)->ToString();
+      return e.ParseDefinedType(text)->ToString();
     case Kind::kCall:
-      return ParseFunCall(e, text)->ToString();
+      return e.ParseFunCall(text)->ToString();
   }
   return std::string();
 }

@@ -128,7 +128,7 @@ TEST(ConstructsTest, PackedPatternsComeBackAsTheyWereParsed) {
     SCOPED_TRACE(text);
     ParserFixture packed;
     ParserFixture whole;
-    whole.Parser().OnParseRule = [](TIEParser&, TRule&) {};
+    whole.Parser().OnParseRule = [](IEngineParser&, TRule&) {};
     for (ParserFixture* f : {&packed, &whole}) {
       f->Engine().Parse(kSetup, true);
       f->Engine().Parse(text, true);

@@ -49,9 +49,9 @@ TEST(TypePrintingTest, EveryCombinationOfClausesReadsBackAsAnEqualType) {
       }
       text += ")";
       SCOPED_TRACE(text);
-      Ref<TIEDefinedType> once = ParseDefinedType(e, text);
+      Ref<TIEDefinedType> once = e.ParseDefinedType(text);
       const std::string printed = once->ToString();
-      Ref<TIEDefinedType> twice = ParseDefinedType(e, printed);
+      Ref<TIEDefinedType> twice = e.ParseDefinedType(printed);
       EXPECT_TRUE(twice->Equals(*once)) << printed;
       EXPECT_EQ(twice->ToString(), printed);
       EXPECT_EQ(twice->Comment(), once->Comment());

@@ -42,14 +42,14 @@ class FuzzyLogicTest : public ::testing::Test {
   // what it raised.
   std::string Eval(std::string_view text) {
     try {
-      return ParseNExecuteFunCall(Engine(), text)->ToString();
+      return Engine().ParseNExecuteFunCall(text)->ToString();
     } catch (const EBaseException& e) {
       return std::string("error: ") + e.what();
     }
   }
   // Binds ?name in the root context to the value of the call `text`.
   void Bind(const char* name, std::string_view text) {
-    Engine().RootContext().AddBinding(name, ParseNExecuteFunCall(Engine(), text));
+    Engine().RootContext().AddBinding(name, Engine().ParseNExecuteFunCall(text));
   }
 
   struct Step {

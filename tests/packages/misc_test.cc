@@ -28,7 +28,7 @@ class MiscPackageTest : public ::testing::Test {
   }
   // What the call `text` printed; it must return no value.
   std::string Listing(const std::string& text) {
-    Ref<IIEValue> result = ParseNExecuteFunCall(Engine(), text);
+    Ref<IIEValue> result = Engine().ParseNExecuteFunCall(text);
     EXPECT_TRUE(result->Equals(&FCNil())) << text;
     return fixture_.TakeOutput();
   }
@@ -68,13 +68,13 @@ TEST_F(MiscPackageTest, RulesListsNamesInDefinitionOrderToTheLogicalName) {
   Engine().OnPrintOut = [&](TInferenceEngine&, std::string_view name, std::string_view text) {
     printed.emplace_back(name, text);
   };
-  EXPECT_TRUE(ParseNExecuteFunCall(Engine(), "(rules)")->Equals(&FCNil()));
+  EXPECT_TRUE(Engine().ParseNExecuteFunCall("(rules)")->Equals(&FCNil()));
   Engine().Parse(R"((defrule second (b) =>)
                     (defrule first (a) =>)
                     (defrule second (c) =>))");  // a redefinition files the rule anew
   printed.clear();
-  ParseNExecuteFunCall(Engine(), "(rules)");
-  ParseNExecuteFunCall(Engine(), "(rules t)");
+  Engine().ParseNExecuteFunCall("(rules)");
+  Engine().ParseNExecuteFunCall("(rules t)");
   using Printed = std::pair<std::string, std::string>;
   EXPECT_THAT(printed,
               ::testing::ElementsAre(Printed{"", "first\nsecond\nFor a total of 2 rules.\n"},
@@ -114,7 +114,7 @@ TEST_F(MiscPackageTest, RejectsBadArguments) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.call);
-    EXPECT_THAT([&] { ParseNExecuteFunCall(Engine(), c.call); },
+    EXPECT_THAT([&] { Engine().ParseNExecuteFunCall(c.call); },
                 ThrowsMessage<EIEException>(StrEq(c.message)));
   }
 }
@@ -142,7 +142,7 @@ TEST_F(MiscPackageTest, DefinedTypeCommands) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.call);
-    EXPECT_EQ(ParseNExecuteFunCall(Engine(), c.call)->ToString(), c.result);
+    EXPECT_EQ(Engine().ParseNExecuteFunCall(c.call)->ToString(), c.result);
     EXPECT_EQ(fixture_.TakeOutput(), c.printed);
   }
   EXPECT_EQ(Engine().FindFactTemplate("car"), nullptr);
@@ -167,11 +167,11 @@ TEST_F(MiscPackageTest, ConstraintCheckingSwitches) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.call);
-    EXPECT_EQ(ParseNExecuteFunCall(Engine(), c.call)->ToString(), c.result);
+    EXPECT_EQ(Engine().ParseNExecuteFunCall(c.call)->ToString(), c.result);
     EXPECT_EQ(Engine().TypeChecks().Contains(TTypeCheck::tcStatic), c.static_checks);
     EXPECT_EQ(Engine().TypeChecks().Contains(TTypeCheck::tcDynamic), c.dynamic_checks);
   }
-  EXPECT_THAT([&] { ParseNExecuteFunCall(Engine(), "(set-static-constraint-checking)"); },
+  EXPECT_THAT([&] { Engine().ParseNExecuteFunCall("(set-static-constraint-checking)"); },
               ThrowsMessage<EIEException>(::testing::HasSubstr("set-static-constraint-checking")));
 }
 

@@ -36,7 +36,7 @@ class StandardIoTest : public ::testing::Test {
 
   TInferenceEngine& Engine() { return fixture_.Engine(); }
   std::string Output() { return fixture_.TakeOutput(); }
-  Ref<IIEValue> Eval(const std::string& text) { return ParseNExecuteFunCall(Engine(), text); }
+  Ref<IIEValue> Eval(const std::string& text) { return Engine().ParseNExecuteFunCall(text); }
   // The printed form of the value of `text`.
   std::string Printed(const std::string& text) { return Eval(text)->ToString(); }
 

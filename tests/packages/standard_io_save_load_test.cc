@@ -61,14 +61,14 @@ TEST_F(StandardIoTest, LoadFactsAssertsWhatSaveFactsWrote) {
 
   testing::EngineFixture other;
   EXPECT_EQ(
-      ParseNExecuteFunCall(other.Engine(), "(load-facts " + Quoted("facts.fct") + ")")->ToString(),
+      other.Engine().ParseNExecuteFunCall("(load-facts " + Quoted("facts.fct") + ")")->ToString(),
       "TRUE");
   // The saved initial fact meets the one the engine has and is dropped.
   EXPECT_EQ(other.Engine().Facts().ToString(), Engine().Facts().ToString());
 
   // Numbers keep the digits they were written with; facts may span lines.
   WriteFile("more.fct", "; measured\n(c 1.23456\n   -7) (d)\n");
-  ParseNExecuteFunCall(other.Engine(), "(load-facts " + Quoted("more.fct") + ")");
+  other.Engine().ParseNExecuteFunCall("(load-facts " + Quoted("more.fct") + ")");
   const IFact* c = other.Engine().Facts().GetFactByID(3);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->GetValue(SDefaultSlotName)->AsList()->Get(0)->AsFloat(), 1.23456);
@@ -110,14 +110,14 @@ TEST_F(StandardIoTest, SavedKnowledgeBaseLoadsIntoAnotherEngine) {
 
   testing::EngineFixture other;
   TInferenceEngine& copy = other.Engine();
-  EXPECT_EQ(ParseNExecuteFunCall(copy, "(load " + Quoted("kb.clp") + ")").get(), &FCTrue());
+  EXPECT_EQ(copy.ParseNExecuteFunCall("(load " + Quoted("kb.clp") + ")").get(), &FCTrue());
   EXPECT_EQ(copy.FactTemplates().ToString(), Engine().FactTemplates().ToString());
   EXPECT_EQ(copy.Rules().ToString(), Engine().Rules().ToString());
   EXPECT_EQ(copy.Facts().ToString(), Engine().Facts().ToString());
   ASSERT_NE(copy.GetUserFunction("greeting"), nullptr);
   EXPECT_EQ(copy.GetUserFunction("greeting")->MinArgumentCount(), 1);
   // Saving the copy gives the same text, but for the time it was made.
-  ParseNExecuteFunCall(copy, "(save " + Quoted("copy.clp") + ")");
+  copy.ParseNExecuteFunCall("(save " + Quoted("copy.clp") + ")");
   auto without_time = [](std::string text) {
     const std::size_t start = text.find("; Created: ");
     return text.erase(start, text.find('\n', start) - start);
@@ -235,7 +235,7 @@ TEST_F(StandardIoTest, SavedFactsReadBackAsTheSameFacts) {
             "(t (m a-b ) (s abcd))\n");
   testing::EngineFixture other;
   other.Engine().Parse("(deftemplate t (slot s) (multislot m))");
-  ParseNExecuteFunCall(other.Engine(), "(load-facts " + Quoted("kb.facts") + ")");
+  other.Engine().ParseNExecuteFunCall("(load-facts " + Quoted("kb.facts") + ")");
   ASSERT_EQ(other.Engine().Facts().Count(), Engine().Facts().Count());
   // The same facts, value for value (the templates are each engine's own).
   Engine().ForEachFact([&](IFact& fact) {

@@ -96,7 +96,7 @@ TEST_F(StandardMultifieldTest, FunctionsComputeTheirResults) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.call);
-    Ref<IIEValue> result = ParseNExecuteFunCall(engine_, c.call);
+    Ref<IIEValue> result = engine_.ParseNExecuteFunCall(c.call);
     EXPECT_EQ(result->DType(), c.kind);
     EXPECT_EQ(result->ToString(), c.printed);
   }
@@ -129,7 +129,7 @@ TEST_F(StandardMultifieldTest, FunctionsRejectBadRangesIndicesAndKinds) {
   };
   for (const ErrorCase& c : kCases) {
     SCOPED_TRACE(c.call);
-    EXPECT_THAT([&] { ParseNExecuteFunCall(engine_, c.call); },
+    EXPECT_THAT([&] { engine_.ParseNExecuteFunCall(c.call); },
                 ThrowsMessage<EIEException>(StrEq(c.message)));
   }
 }
@@ -141,15 +141,15 @@ TEST_F(StandardMultifieldTest, ResultsNeverShareItemsWithTheirSource) {
   for (const char* call : {"(insert$ ?l 0 x)", "(rest$ ?l)", "(delete$ ?l 5 6)", "(subseq$ ?l 0 1)",
                            "(replace$ ?l 0 0 x)", "(create$ ?l)"}) {
     SCOPED_TRACE(call);
-    Ref<IIEValue> result = ParseNExecuteFunCall(engine_, call);
+    Ref<IIEValue> result = engine_.ParseNExecuteFunCall(call);
     for (const Ref<IIEValue>& item : result->AsList()->Values()) {
       EXPECT_EQ(source->IndexOf(item.get()), -1);
     }
     EXPECT_EQ(source->ToString(), "a b ");
   }
   // The variable itself is resolved: ?l stands for its list.
-  EXPECT_EQ(ParseNExecuteFunCall(engine_, "(length$ ?l)")->AsInteger(), 2);
-  EXPECT_EQ(ParseNExecuteFunCall(engine_, "(member$ b ?l)")->AsInteger(), 1);
+  EXPECT_EQ(engine_.ParseNExecuteFunCall("(length$ ?l)")->AsInteger(), 2);
+  EXPECT_EQ(engine_.ParseNExecuteFunCall("(member$ b ?l)")->AsInteger(), 1);
 }
 
 }  // namespace

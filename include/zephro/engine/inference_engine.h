@@ -75,6 +75,7 @@
 #include <vector>
 
 #include "zephro/engine/engine_events.h"
+#include "zephro/engine/engine_parser.h"
 #include "zephro/functions/function_package.h"
 #include "zephro/fuzzy/fuzzy_kinds.h"
 #include "zephro/fuzzy/fuzzy_plot.h"
@@ -86,7 +87,6 @@
 
 namespace zephro {
 
-class IEngineParser;
 class IStreamToken;
 class TActivation;
 class TEngineVariables;
@@ -363,15 +363,109 @@ class TInferenceEngine : public TComponent,
   virtual bool Batch(std::istream& stream);
   bool Batch(const std::string& file_name);
 
-  // --- the language ------------------------------------------------------------------------------
-  // Parses `text`: constructs are added, top-level calls executed at once.
-  void Parse(std::string_view text, bool execute = true);
-  Ref<IFact> ParseFact(std::string_view text);
-  TRule* ParseRule(std::string_view text);
-  // The parser Parse, ParseFact and ParseRule use: the language's unless a
-  // host gave the engine another.
+  // --- the language (parse_entry_points.cc) ------------------------------------------------------
+  // Each Parse... entry point reads one construct or value from `text` with
+  // the engine's current parser: the parser is given a new tokenizer over
+  // the text (NewTokenizer) for the call and its previous stream back
+  // afterwards, however the call ends, so that an entry point may be called
+  // while the parser is reading something else (from a handler of a parse
+  // event, from a function a loaded file calls). What the parser cannot read
+  // raises its parse error, EIEParseException "Parsing Error, <detail> in
+  // <routine> at line <n>: <tokens read>". Constructs are returned without
+  // being filed; only Parse, ParseRule and ParseGlobalVariables change the
+  // engine (and a fact of an unknown relation, which creates its implied
+  // template), and ParseNExecuteFunCall runs what it reads.
+  //
+  // Parses every expression of `text`: constructs are filed, top-level calls
+  // executed at once when `execute` is true.
+  virtual void Parse(std::string_view text, bool execute = true);
+  // A value of kind `kind`: dtAtom, dtString, dtInteger, dtFloat, dtVariable
+  // and dtMultiVariable as ParseValue(text, {kind}, nullptr) reads them
+  // (a float read where an integer is asked for is truncated, and the other
+  // way round made a float), dtFunCall, dtFact, dtList and dtSingletons as
+  // ParseFunCall, ParseFact, ParseList and ParseSingletons read them, in a
+  // value. Raises EIEException "Unable to parse strings of <kind> at this
+  // time" for the other kinds.
+  virtual Ref<IIEValue> Parse(std::string_view text, TIEType kind);
+  virtual Ref<IFact> ParseFact(std::string_view text);
+  // Reads slot values into `fact`: "(slot value...)..." for a declared
+  // template, the fields for an implied one.
+  virtual void ParseFactSlot(IFact& fact, std::string_view text);
+  // A deffacts: a fact set without engine (the caller owns it and may give
+  // it one with SetEngine).
+  virtual std::unique_ptr<TFactSet> ParseFactSet(std::string_view text);
+  virtual Ref<IFactTemplate> ParseFactTemplate(std::string_view text);
+  // A slot definition "(slot name qualifier...)" (or multislot), as a
+  // free-standing slot a template can take (IFactTemplate::AddSlot).
+  virtual Ref<IFactSlot> ParseFactTemplateSlot(std::string_view text);
+  virtual Ref<TIEDefinedType> ParseDefinedType(std::string_view text);
+  // The function a deffunction defines.
+  virtual Ref<IUserFunction> ParseFunction(std::string_view text);
+  virtual Ref<IFunCall> ParseFunCall(std::string_view text);
+  // Parses a call and runs it in the root context; its result.
+  virtual Ref<IIEValue> ParseNExecuteFunCall(std::string_view text);
+  // Reads "(defglobal ...)" and defines its globals.
+  virtual void ParseGlobalVariables(std::string_view text);
+  // One global definition "?*name* = value": returns the value, as written
+  // (a call is not run); `name` receives the name with its asterisks.
+  virtual Ref<IIEValue> ParseVariable(std::string_view text, std::string& name);
+  // The items of a multifield.
+  virtual Ref<IValueVector> ParseList(std::string_view text);
+  // Singletons "((x y) ...)".
+  virtual Ref<ISingletonsVector> ParseSingletons(std::string_view text);
+  // Parses a defrule and files it (see AddRule); returns it, or null when it
+  // was dropped as a duplicate.
+  virtual TRule* ParseRule(std::string_view text);
+  // Reads conditional elements and adds them to `rule`; the variables they
+  // bind join `bindings`, kept sorted and without repeats.
+  virtual void ParseRulePatterns(TRule& rule, std::vector<std::string>& bindings,
+                                 std::string_view text);
+  // Reads actions and adds them to `rule`; the local variables they bind
+  // (bind ?x ...) join `bindings` likewise.
+  virtual void ParseRuleActions(TRule& rule, std::vector<std::string>& bindings,
+                                std::string_view text);
+  // One value, a multifield (dtList) for several, or null for none. The
+  // whole text is read: a token the value does not take (a ")") raises
+  // "Bad Argument: %s".
+  virtual Ref<IIEValue> ParseValue(std::string_view text);
+  // A value for `slot` of a fact, checked against it while TypeChecks hold
+  // tcStatic.
+  virtual Ref<IIEValue> ParseValue(std::string_view text, const IFactSlot& slot);
+  // A value checked against `types`, or against `defined_type` when given.
+  virtual Ref<IIEValue> ParseValue(std::string_view text, TIETypes types,
+                                   const IIEDefinedType* defined_type);
+
+  // The parser the entry points use: the language's, or one of the host's
+  // parser class (SetParserType), or one the host gave (SetParser).
   IEngineParser& Parser() const noexcept { return *parser_; }
+  // Makes `parser` the engine's and hands it the engine's parse handlers
+  // (ParserEvents), ParserErrorHandling and ParserMaxErrors. The parser it
+  // replaces finishes what it is reading.
   void SetParser(Ref<IEngineParser> parser);
+  // The parse events, with the same names as the parser's, which they are:
+  //   engine.ParserEvents().OnParseRule = [](IEngineParser&, TRule& rule) {...};
+  // The handlers stay with the engine when it is given another parser.
+  TParserEvents& ParserEvents() noexcept { return *parser_; }
+  const TParserClass& ParserType() const noexcept { return parser_type_; }
+  // Makes `parser_class` the engine's and a parser of it the engine's
+  // parser (SetParser). A host substitutes its own parser class so:
+  //   engine.SetParserType([](TInferenceEngine& e) { return MakeRef<TMyParser>(e); });
+  // Raises EIEException "No parser specified" for an empty class.
+  void SetParserType(TParserClass parser_class);
+  const TTokenizerClass& TokenizerType() const noexcept { return tokenizer_type_; }
+  // Makes `tokenizer_class` the one NewTokenizer uses. The parser must be
+  // able to read its tokenizers: the language's reads only its own scanner
+  // (TIEClipsStream), which a class may make with settings of its own.
+  // Raises "No parser specified" for an empty class.
+  void SetTokenizerType(TTokenizerClass tokenizer_class);
+  // A new tokenizer of the engine's tokenizer class reading `input` from its
+  // current position, or `text` (borrowed: it must outlive the tokenizer).
+  std::unique_ptr<TIETokenizerStream> NewTokenizer(std::istream& input);
+  std::unique_ptr<TIETokenizerStream> NewTokenizer(std::string_view text);
+  // A new parser of the engine's parser class, reading `stream` (borrowed;
+  // may be null), with ParserErrorHandling and ParserMaxErrors. It is not the
+  // engine's parser until SetParser.
+  Ref<IEngineParser> NewParser(TIETokenizerStream* stream);
   // Reads a token from a logical name when no OnReadToken handler answers;
   // the standard package installs its reader here.
   std::function<Ref<IStreamToken>(TInferenceEngine&, std::string_view)> ReadTokenHook;
@@ -566,6 +660,9 @@ class TInferenceEngine : public TComponent,
   // withdraws it (taRemove).
   void PassToken(TTokenAction action, int slot);
   void DestroyPackages();
+  // Runs `read` with the parser reading a new tokenizer over `text`, then
+  // gives the parser its previous stream back, however `read` ends.
+  void ReadText(std::string_view text, const std::function<void(IEngineParser& parser)>& read);
 
   // The invariant checks of builds with ZEPHRO_DEBUG_CHECKS: after each
   // move of facts through the network (and each rule compiled, which feeds
@@ -609,6 +706,8 @@ class TInferenceEngine : public TComponent,
   TFunctionPackages packages_;
   TTypeChecks type_checks_{TTypeCheck::tcStatic};
   Ref<IEngineParser> parser_;
+  TParserClass parser_type_;
+  TTokenizerClass tokenizer_type_;
   TErrorHandling parser_error_handling_ = TErrorHandling::ehRaiseImmediate;
   TSalience salience_evaluation_ = TSalience::sActivate;
   std::int32_t parser_max_errors_ = 10;

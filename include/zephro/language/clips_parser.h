@@ -7,10 +7,11 @@
 //   engine.Parse("(deftemplate person (slot age (type INTEGER)))"
 //                "(defrule adult (person (age ?a&:(>= ?a 18))) => (printout t ?a crlf))");
 //
-// reaches TIEClipsParser::ParseText, the engine's parser (an engine is made
-// with one, see NewDefaultParser in engine/engine_parser.h). Every top-level expression is either a
-// value, a call (executed at once, or kept when `execute` is false) or a construct, which is built
-// and added to the engine: templates, rules, fact sets, functions, globals and defined types.
+// reaches TIEParser::Parse of the engine's parser (an engine is made with one,
+// see DefaultParserClass in engine/engine_parser.h). Every top-level expression
+// is either a value, a call (executed at once, or kept when `execute` is false)
+// or a construct, which is built and added to the engine: templates, rules,
+// fact sets, functions, globals and defined types.
 //
 // Errors. A syntax error raises EIEParseException "Parsing Error, <detail> in
 // <routine> at line <n>: <tokens read so far in the expression>". With
@@ -23,14 +24,14 @@
 // in calls and conditional elements is bounded (kMaxNesting): deeper input is
 // a parse error, never a stack overflow.
 //
-// Streams. A parser reads from a borrowed TIEClipsStream. The text entry points
-// (ParseString and the free functions at the end of this file) give it a new
-// stream for their text and give the previous one back afterwards, whatever
-// happens, so parsing may re-enter itself (a top-level call that parses text).
+// Streams. A parser reads from a borrowed TIEClipsStream. The engine's entry
+// points (TInferenceEngine::Parse...), ParseString and the free functions at
+// the end of this file give it a new stream for their text and give the
+// previous one back afterwards, whatever happens, so parsing may re-enter
+// itself (a top-level call or a parse event handler that parses text).
 //
-// Ownership: a parser is counted; the engine's hooks hold the engine's parser,
-// which borrows its engine (the engine outlives its hooks). Built constructs are
-// handed over as the return types say.
+// Ownership: a parser is counted; the engine holds its parser, which borrows
+// its engine. Built constructs are handed over as the return types say.
 // Thread safety: none; a parser runs on the engine's thread.
 
 #include <cstdint>
@@ -44,7 +45,7 @@
 #include <vector>
 
 #include "zephro/engine/collections.h"
-#include "zephro/engine/engine_parts.h"
+#include "zephro/engine/engine_parser.h"
 #include "zephro/language/clips_stream.h"
 #include "zephro/language/parsed_constructs.h"
 #include "zephro/platform/ref.h"
@@ -60,43 +61,7 @@ class TInferenceEngine;
 class TRule;
 class TFactSet;
 class TIEPattern;
-class TIEParser;
 
-// What one top-level expression was.
-enum class TParsedType : std::uint8_t {
-  ptNone,
-  ptValue,
-  ptFunCall,
-  ptRule,
-  ptFactSet,
-  ptFactTemplate,
-  ptFunction,
-  ptGlobals,
-  ptDefType,
-  ptEOF,
-};
-
-// What ParseExpression made: the value (a parsed value or call, a call's
-// result) or the construct added to the engine. Pointers are borrowed and valid
-// during the OnParse event.
-struct TParseResult {
-  TParsedType type = TParsedType::ptNone;
-  Ref<IIEValue> value;
-  IFactTemplate* fact_template = nullptr;
-  TRule* rule = nullptr;
-  TFactSet* fact_set = nullptr;
-  IUserFunction* function = nullptr;
-  IIEDefinedType* defined_type = nullptr;
-};
-
-using TParseEvent = std::function<void(TIEParser& parser, const TParseResult& result)>;
-using TParseRuleEvent = std::function<void(TIEParser& parser, TRule& rule)>;
-using TParseFactEvent = std::function<void(TIEParser& parser, IFact& fact)>;
-using TParseFunCallEvent = std::function<void(TIEParser& parser, IFunCall& call)>;
-using TParseDefinedTypeEvent = std::function<void(TIEParser& parser, TIEDefinedType& type)>;
-using TParseVariableEvent =
-    std::function<void(TIEParser& parser, const std::string& name, IIEValue& value)>;
-using TParsePatternEvent = std::function<void(TIEParser& parser, TIEPattern& pattern)>;
 // Builds the function a deffunction stands for (an interpreted function).
 using TFunctionMaker = std::function<Ref<IUserFunction>(TParsedFunction function)>;
 
@@ -108,8 +73,10 @@ class TIEParser : public IEngineParser {
 
   TInferenceEngine& Engine() const noexcept { return engine_; }
   // The stream being read, or null; borrowed.
-  TIEClipsStream* Stream() const noexcept { return stream_; }
-  void SetStream(TIEClipsStream* stream) noexcept { stream_ = stream; }
+  TIEClipsStream* Stream() const noexcept override { return stream_; }
+  // Raises EIEException (SForeignTokenizer) for a stream that is no
+  // TIEClipsStream: the parser reads only the language's scanner.
+  void SetStream(TIETokenizerStream* stream) override;
 
   // Makes an unknown template name in a fact an error ("Unknown fact template:
   // %s") instead of creating an implied template. Default false.
@@ -118,10 +85,10 @@ class TIEParser : public IEngineParser {
   // Parse-time checks of slot defaults and slot values: on while the engine's
   // TypeChecks hold tcStatic.
   bool StaticTypeChecks() const noexcept;
-  TErrorHandling ErrorHandling() const noexcept { return error_handling_; }
-  void SetErrorHandling(TErrorHandling handling) noexcept { error_handling_ = handling; }
-  std::int32_t MaxErrors() const noexcept { return max_errors_; }
-  void SetMaxErrors(std::int32_t n) noexcept { max_errors_ = n; }
+  TErrorHandling ErrorHandling() const noexcept override { return error_handling_; }
+  void SetErrorHandling(TErrorHandling handling) noexcept override { error_handling_ = handling; }
+  std::int32_t MaxErrors() const noexcept override { return max_errors_; }
+  void SetMaxErrors(std::int32_t n) noexcept override { max_errors_ = n; }
 
   // Reads the whole stream, expression by expression, as the ErrorHandling
   // option says (see the top of this file). An abort request (EAbort) always
@@ -136,13 +103,13 @@ class TIEParser : public IEngineParser {
   // likewise. Exhausted memory is reported as "Out of memory". When more
   // errors than MaxErrors were collected, a last line says where the rest of
   // the input that was skipped starts.
-  void Parse(bool execute);
+  void Parse(bool execute) override;
   // Reads one top-level expression and acts on it; false at the end of input.
   virtual bool ParseExpression(bool execute) = 0;
 
   // Raises the parse error for `message`, found by the routine `where`, at the
   // current token's line, with the current expression's tokens as context.
-  [[noreturn]] void ParseError(std::string_view where, std::string_view message) const;
+  [[noreturn]] void ParseError(std::string_view where, std::string_view message) const final;
   [[noreturn, gnu::format(printf, 3, 4)]] void ParseErrorF(std::string_view where,
                                                            const char* format, ...) const;
   // Runs `call` (work of the engine or of a construct being built); what it
@@ -173,23 +140,17 @@ class TIEParser : public IEngineParser {
   template <class F>
   auto ParseStream(std::istream& input, F&& read, std::string_view source_name = {}) {
     TIEClipsStream stream(input, SymbolGenerator());
-    StreamScope scope(*this, stream, source_name);
+    stream.SetSourceName(std::string(source_name));
+    StreamScope scope(*this, stream);
     return read();
   }
 
-  // The name of the file being read; empty for text that is no file's.
-  const std::string& SourceName() const noexcept { return source_name_; }
+  // The name of the file being read (the stream's); empty for text that is
+  // no file's.
+  const std::string& SourceName() const noexcept;
 
   // The parser's symbol generator: the engine's GenerateSymbol.
   TSymbolGenerator SymbolGenerator() const;
-
-  TParseEvent OnParse;
-  TParseRuleEvent OnParseRule;
-  TParseFactEvent OnParseFact;
-  TParseFunCallEvent OnParseFunCall;
-  TParseVariableEvent OnParseVariable;
-  TParsePatternEvent OnParsePattern;
-  TParseDefinedTypeEvent OnParseDefinedType;
 
  protected:
   ~TIEParser() override = default;
@@ -197,23 +158,15 @@ class TIEParser : public IEngineParser {
   // Gives the parser `stream` for the scope's life, then the previous one.
   class StreamScope {
    public:
-    StreamScope(TIEParser& parser, TIEClipsStream& stream, std::string_view source_name = {})
-        : parser_(parser),
-          previous_(parser.stream_),
-          previous_name_(std::exchange(parser.source_name_, std::string(source_name))) {
-      parser.stream_ = &stream;
-    }
-    ~StreamScope() {
-      parser_.stream_ = previous_;
-      parser_.source_name_.swap(previous_name_);
-    }
+    StreamScope(TIEParser& parser, TIEClipsStream& stream)
+        : parser_(parser), previous_(std::exchange(parser.stream_, &stream)) {}
+    ~StreamScope() { parser_.stream_ = previous_; }
     StreamScope(const StreamScope&) = delete;
     StreamScope& operator=(const StreamScope&) = delete;
 
    private:
     TIEParser& parser_;
     TIEClipsStream* previous_;
-    std::string previous_name_;
   };
 
   // Counts one level of nesting for the scope's life; past kMaxNesting levels,
@@ -241,7 +194,6 @@ class TIEParser : public IEngineParser {
  private:
   TInferenceEngine& engine_;          // not owned
   TIEClipsStream* stream_ = nullptr;  // not owned
-  std::string source_name_;
   TErrorHandling error_handling_ = TErrorHandling::ehRaiseImmediate;
   std::int32_t max_errors_ = 10;
   int depth_ = 0;
@@ -251,21 +203,20 @@ class TIEParser : public IEngineParser {
 // The parser of the language. Each Parse... routine reads its production from
 // the current stream (the grammar is written beside each one in the sources)
 // and returns what it built; construct routines do not add to the engine,
-// ParseExpression does.
-class TIEClipsParser final : public TIEParser {
+// ParseExpression does. Each fires its parse event (TParserEvents) when it has
+// finished what it reads.
+//
+// A host may derive its own parser from it (and install it with
+// TInferenceEngine::SetParserType); ParseExpression and the routines the
+// engine calls (IEngineParser) are virtual.
+class TIEClipsParser : public TIEParser {
  public:
+  // A parser for `engine`, whose deffunctions are made by MakeDeffunction.
   explicit TIEClipsParser(TInferenceEngine& engine);
 
   bool ParseExpression(bool execute) override;
 
-  // --- what the engine asks of its parser (IEngineParser) ---------------------------
-  // Each takes the engine's error settings and parses `text` in place of the
-  // current stream, which it gives back afterwards.
-  void ParseText(std::string_view text, bool execute) override;
-  Ref<IFact> ParseFactText(std::string_view text) override;
-  std::unique_ptr<TRule> ParseRuleText(std::string_view text) override;
-  Ref<IFactTemplate> ParseTemplateText(std::string_view text) override;
-  Ref<IIEValue> ParseValueText(std::string_view text) override;
+  // --- what the engine asks of its parser beyond the grammar (IEngineParser) ---------
   void ParseInput(std::istream& input, bool execute, std::string_view source_name) override;
   int LoadFactsInput(std::istream& input, std::string_view source_name) override;
   std::string SavedFactText(const IFact& fact) override;
@@ -278,19 +229,20 @@ class TIEClipsParser final : public TIEParser {
   // --- values and calls -------------------------------------------------------------
   // One value, a multifield (dtList) when several follow each other, or null
   // when none does; stops before ")" and the end.
-  Ref<IIEValue> ParseValue();
+  Ref<IIEValue> ParseValue() override;
   // A value checked against `types`, or against `defined_type` when there is
   // one; a float is truncated where only integers are allowed and an integer
   // made a float where only floats are. `slot_word` names the slot in the
-  // message ("%s for %s slot").
+  // message ("%s for %s slot"); the two-argument form names "ParseValue".
+  Ref<IIEValue> ParseValue(TIETypes types, const IIEDefinedType* defined_type) override;
   Ref<IIEValue> ParseValue(TIETypes types, const IIEDefinedType* defined_type,
-                           std::string_view slot_word = "ParseValue");
+                           std::string_view slot_word);
   // A value for `slot` of a fact: a multifield for a multislot, checked when
   // static checks are on.
-  Ref<IIEValue> ParseValue(const IFactSlot& slot);
+  Ref<IIEValue> ParseValue(const IFactSlot& slot) override;
   // The items of a multifield up to ")", where "=(call)" is a call.
-  Ref<IValueVector> ParseList();
-  Ref<IFunCall> ParseFunCall();
+  Ref<IValueVector> ParseList() override;
+  Ref<IFunCall> ParseFunCall() override;
   // The value of an atom, variable or number written in a pattern, as an
   // argument of a call or in a slot of a fact: equal ones share one value,
   // which every rule of a large program repeats, and which the facts of a
@@ -308,12 +260,13 @@ class TIEClipsParser final : public TIEParser {
   Ref<IFunCall> SharedCall(Ref<IFunCall> call);
   Ref<IIEValue> SharedCallValue(Ref<IFunCall> call);
   // A call, executed at once in the engine's root context; its result.
-  Ref<IIEValue> ParseNExecuteFunCall();
+  Ref<IIEValue> ParseNExecuteFunCall() override;
   // "(name value...)" as a two-element multifield: the name as an atom, the value.
   Ref<IValueVector> ParseValuePair();
-  Ref<ISingletonsVector> ParseSingletons();
+  Ref<ISingletonsVector> ParseSingletons() override;
   // One global definition "?*name* = value"; the name keeps its asterisks.
   void ParseVariable(std::string& name, Ref<IIEValue>& value);
+  Ref<IIEValue> ParseVariable(std::string& name) override;
   std::string GenerateSymbol(std::string_view prefix) const;
 
   // Functions whose parenthesised arguments are facts (start 0) or, at 1-based
@@ -323,17 +276,24 @@ class TIEClipsParser final : public TIEParser {
 
   // --- constructs --------------------------------------------------------------------
   // A rule with an engine but no owner; the caller files it (TInferenceEngine::AddRule).
-  std::unique_ptr<TRule> ParseRule();
+  std::unique_ptr<TRule> ParseRule() override;
+  void ParseRulePatterns(TRule& rule, std::vector<std::string>& bindings) override;
+  void ParseRuleActions(TRule& rule, std::vector<std::string>& bindings) override;
   // A template for the engine, not yet filed.
-  Ref<IFactTemplate> ParseFactTemplate();
+  Ref<IFactTemplate> ParseFactTemplate() override;
+  Ref<IFactSlot> ParseFactTemplateSlot() override;
   // A fact set without engine, its facts parsed against the engine.
-  std::unique_ptr<TFactSet> ParseFactSet();
-  Ref<IFact> ParseFact();
+  std::unique_ptr<TFactSet> ParseFactSet() override;
+  Ref<IFact> ParseFact() override;
+  void ParseFactSlot(IFact& fact) override;
   // A type for the engine, not yet filed.
-  Ref<TIEDefinedType> ParseDefinedType();
-  TParsedFunction ParseFunction();
+  Ref<TIEDefinedType> ParseDefinedType() override;
+  // The function MakeFunction makes of a deffunction, not yet filed.
+  Ref<IUserFunction> ParseFunction() override;
+  // A deffunction as written.
+  TParsedFunction ParseFunctionRecord();
   // Reads "(defglobal ...)" and puts each global into the engine.
-  void ParseGlobalVariables();
+  void ParseGlobalVariables() override;
   // Reads facts until the end of input and asserts each; returns how many.
   // The input is data: a fact holding a function call or a variable is an
   // error, except a slot whose whole value is a create$ call of constants,
@@ -348,6 +308,9 @@ class TIEClipsParser final : public TIEParser {
   // The engine's defined type `name`, or null.
   IIEDefinedType* FindDefinedType(std::string_view name) const;
 
+ protected:
+  ~TIEClipsParser() override;
+
  private:
   void ReportLoadProgress(std::int64_t facts, bool asserting);
   struct SlotFunction {
@@ -356,8 +319,6 @@ class TIEClipsParser final : public TIEParser {
     std::uint16_t end;
   };
   struct SlotQualifiers;
-
-  ~TIEClipsParser() override;
 
   // Token helpers.
   Ref<IStreamToken> Next();
@@ -385,14 +346,13 @@ class TIEClipsParser final : public TIEParser {
                           std::string_view where, std::string* comment);
   void ParseDeclare(TRule& rule);
   void ParseRulePatterns(TRule& rule);
+  void ParseRuleActions(TRule& rule);
   std::unique_ptr<TIEPattern> ParsePattern();
   void ParsePatternFields(TIEPattern& pattern, const IFactSlot& slot);
   void ParsePatternTerm(TIEPattern& pattern, const IFactSlot& slot, std::int32_t sub_index,
                         bool conjunction);
-  void ParseRuleActions(TRule& rule);
   void ParseFactTemplateSlot(IFactTemplate& fact_template);
   TIETypes ParseSlotTypes(Ref<IIEDefinedType>* defined_type, std::string_view where);
-  void ParseFactSlot(IFact& fact);
   void ParseRangeAndCardinality(TIEDefinedType& type, std::string_view word,
                                 bool cardinality_allowed, std::string_view where);
   void ParseAllowedEnumerations(TIEDefinedType& type, std::string_view word,
@@ -436,11 +396,13 @@ class TIEClipsParser final : public TIEParser {
   SharedCallEntry* SharedCallEntryFor(Ref<IFunCall>& call);
 };
 
-// --- the engine's entry points --------------------------------------------------------------
+// --- the language's own entry points --------------------------------------------------------
 //
-// Each parses `text` with the engine's parser over a new stream and restores the
-// parser's previous stream afterwards, also on error. The parser takes the
-// engine's ParserErrorHandling and ParserMaxErrors for Parse.
+// What the engine's Parse... methods do not offer: inputs read in chunks, a
+// rule not filed, a deffunction as written. Each reads with the engine's
+// parser (installing the language's when the engine has another) over a new
+// stream and gives the parser its previous stream back afterwards, also on
+// error.
 
 // The interpreted function (TInterpretedFunction) a deffunction stands for.
 Ref<IUserFunction> MakeDeffunction(TParsedFunction function);
@@ -451,23 +413,16 @@ void InstallClipsParser(TInferenceEngine& engine, TFunctionMaker make_function =
 // The engine's parser; installs one when the engine's parser is another's.
 TIEClipsParser& ClipsParser(TInferenceEngine& engine);
 
-// Parses and acts on every expression of `text` (TInferenceEngine::Parse).
-void Parse(TInferenceEngine& engine, std::string_view text, bool execute);
-// The same for what `input` holds from its current position on, read a chunk
-// at a time as the parser goes: a large file is never held whole.
-// `source_name` names the file `input` reads, for the errors met in it.
+// Parses and acts on every expression that `input` holds from its current
+// position on (as TInferenceEngine::Parse does for a text), read a chunk at a
+// time as the parser goes: a large file is never held whole. `source_name`
+// names the file `input` reads, for the errors met in it.
 void Parse(TInferenceEngine& engine, std::istream& input, bool execute,
            std::string_view source_name = {});
-Ref<IFact> ParseFact(TInferenceEngine& engine, std::string_view text);
+// The rule `text` defines, not filed (TInferenceEngine::ParseRule files it).
 std::unique_ptr<TRule> ParseRule(TInferenceEngine& engine, std::string_view text);
-std::unique_ptr<TFactSet> ParseFactSet(TInferenceEngine& engine, std::string_view text);
-Ref<IFactTemplate> ParseFactTemplate(TInferenceEngine& engine, std::string_view text);
-Ref<TIEDefinedType> ParseDefinedType(TInferenceEngine& engine, std::string_view text);
-TParsedFunction ParseFunction(TInferenceEngine& engine, std::string_view text);
-Ref<IFunCall> ParseFunCall(TInferenceEngine& engine, std::string_view text);
-Ref<IIEValue> ParseNExecuteFunCall(TInferenceEngine& engine, std::string_view text);
-void ParseGlobalVariables(TInferenceEngine& engine, std::string_view text);
-Ref<IIEValue> ParseValue(TInferenceEngine& engine, std::string_view text);
+// The deffunction `text` defines, as written.
+TParsedFunction ParseFunctionRecord(TInferenceEngine& engine, std::string_view text);
 // `fact` as it is saved: one line's text that load-facts reads back as an
 // equal fact (saved_fact_text.cc). Raises EBaseException, naming the fact,
 // when a value would not read back as itself.

@@ -46,6 +46,7 @@
 #include <string_view>
 #include <vector>
 
+#include "zephro/engine/engine_parser.h"
 #include "zephro/values/stream_token.h"
 
 namespace zephro {
@@ -53,7 +54,7 @@ namespace zephro {
 // Makes a fresh name from `prefix`, as the engine's GenerateSymbol does.
 using TSymbolGenerator = std::function<std::string(std::string_view prefix)>;
 
-class TIEClipsStream {
+class TIEClipsStream final : public TIETokenizerStream {
  public:
   // What GetChar and PeekChar return at the end of input.
   static constexpr int kEndOfInput = -1;
@@ -70,7 +71,7 @@ class TIEClipsStream {
                           std::size_t chunk_size = kDefaultChunkSize);
   TIEClipsStream(const TIEClipsStream&) = delete;
   TIEClipsStream& operator=(const TIEClipsStream&) = delete;
-  ~TIEClipsStream();
+  ~TIEClipsStream() override;
 
   // --- tokens ---
 
@@ -78,11 +79,11 @@ class TIEClipsStream {
   // every time. Raises EIEParseException "Invalid string value, string was not
   // terminated" (with the line the string began on) for a string that the
   // input ends inside.
-  Ref<IStreamToken> NextToken();
+  Ref<IStreamToken> NextToken() override;
   // Makes `token` the next token NextToken returns, removes it from the echo
   // and undoes its effect on Depth(). Tokens are put back in the reverse
   // order of reading; GetCurrentToken then answers the token read before it.
-  void PutBackToken(Ref<IStreamToken> token);
+  void PutBackToken(Ref<IStreamToken> token) override;
   // The last token handed out (and not put back); reads one when there is none.
   Ref<IStreamToken> GetCurrentToken();
   // Looks ahead without consuming anything: when the last token handed out is
@@ -106,7 +107,7 @@ class TIEClipsStream {
   int Depth() const noexcept { return depth_; }
   // The line of the reading position (the look-ahead may be ahead of the
   // tokens handed out).
-  std::int32_t LineNumber() const noexcept { return line_; }
+  std::int32_t LineNumber() const noexcept override { return line_; }
   void SetLineNumber(std::int32_t line) noexcept { line_ = line; }
   // The echo: the current expression's tokens handed out so far, each
   // followed by one blank, with a line break before a token on a later line

@@ -112,6 +112,8 @@ inline constexpr char SParseError[] = "Parsing Error, %s in %s at line %s: %s";
 inline constexpr char SMultipleParseError[] = "Errors parsing stream:\n%s";
 inline constexpr char SNoParser[] = "No parser specified";
 inline constexpr char SParseTypeError[] = "Unable to parse strings of %s at this time";
+// Ours: a parser given a token stream of a kind it cannot read.
+inline constexpr char SForeignTokenizer[] = "The parser cannot read a token stream of this kind";
 inline constexpr char SInvalidTokenHint[] = "Invalid Token hint for parsing token: %s";
 
 // Construct headers.
