@@ -276,7 +276,9 @@ TParseResult TIEClipsParser::ParseConstruct(TParsedType type, bool execute) {
       const std::string name = parsed.name;
       Ref<IUserFunction> function = MakeFunction(std::move(parsed));
       engine.PutUserFunction(name, function);
-      result.function = function.get();
+      // What is filed under the name now: the duplicate setting may have
+      // kept another function and dropped this one.
+      result.function = engine.GetUserFunction(name);
       break;
     }
     case ptGlobals:
@@ -316,6 +318,9 @@ void TIEClipsParser::Echo(const TParseResult& result) {
       line = result.fact_template->TemplateName();
       break;
     case TParsedType::ptFunction:
+      if (result.function == nullptr) {
+        return;
+      }
       line = result.function->FunctionName();
       break;
     case TParsedType::ptDefType:
