@@ -104,7 +104,7 @@ void TInferenceEngine::WithdrawDependents(const IFactTemplate& fact_template,
 
 void TInferenceEngine::RemoveDependencies(const IFactTemplate& fact_template) {
   WithdrawDependents(fact_template, nullptr);
-  for (TFactSet* fact_set : fact_sets_) {
+  for (TFactSet* fact_set : *fact_sets_) {
     fact_set->RebuildFactsOf(fact_template, [](const std::string&) { return Ref<IFact>(); });
   }
 }
@@ -132,7 +132,7 @@ void TInferenceEngine::ReplaceTemplate(const Ref<IFactTemplate>& old_template,
   // template comes first.
   std::vector<std::string> function_texts;
   std::vector<std::string> function_names;
-  for (const auto& [name, function] : user_functions_) {
+  for (const auto& [name, function] : *user_functions_) {
     if (!function || !function->IsInterpreted()) {
       continue;
     }
@@ -160,7 +160,7 @@ void TInferenceEngine::ReplaceTemplate(const Ref<IFactTemplate>& old_template,
   // A fact set's facts are written on the new definition too, so that what
   // a reset asserts is what the set prints; one that no longer fits leaves
   // the set.
-  for (TFactSet* fact_set : fact_sets_) {
+  for (TFactSet* fact_set : *fact_sets_) {
     fact_set->RebuildFactsOf(*old_template, [this](const std::string& text) {
       try {
         return ParseFact(text);

@@ -149,7 +149,7 @@ std::string KnowledgeBaseText(TInferenceEngine& engine) {
   text += "; Number of Defined Types:    " + std::to_string(engine.DefinedTypes().Count()) + nl;
   text += "; Number of Fact Templates:   " + std::to_string(engine.FactTemplates().Count()) + nl;
   text += "; Number of Rules:            " + std::to_string(engine.Rules().Count()) + nl;
-  text += "; Number of Fact Sets:        " + std::to_string(engine.FactSets().size()) + nl;
+  text += "; Number of Fact Sets:        " + std::to_string(engine.FactSets().Count()) + nl;
   text += "; Number of Facts:            " + std::to_string(engine.Facts().Count()) + nl;
   // The language's setting says whether duplicates are refused.
   text += engine.FactDuplication() ? "(set-fact-duplication FALSE)" : "(set-fact-duplication TRUE)";
@@ -195,7 +195,7 @@ std::string KnowledgeBaseText(TInferenceEngine& engine) {
     AppendSection(text, "Rules");
     text += nl + engine.Rules().ToString();
   }
-  if (!engine.FactSets().empty()) {
+  if (engine.FactSets().Count() > 0) {
     AppendSection(text, "Fact Sets");
     text += nl;
     for (const TFactSet* fact_set : engine.FactSets()) {

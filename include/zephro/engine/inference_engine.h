@@ -90,6 +90,7 @@ class IStreamToken;
 class TActivation;
 class TEngineVariables;
 class TFactSet;
+class TFactSets;
 class TFactTemplates;
 class TFacts;
 class TGlobalVariables;
@@ -102,6 +103,7 @@ class TIOStreams;
 class TReteNetwork;
 class TRule;
 class TRules;
+class TUserFunctions;
 class TUserPackage;
 
 class TInferenceEngine : public TComponent,
@@ -174,18 +176,23 @@ class TInferenceEngine : public TComponent,
   const TIEDefinedTypes& DefinedTypes() const noexcept { return *defined_types_; }
   TIOStreams& IOStreams() noexcept { return *io_streams_; }
   const TIOStreams& IOStreams() const noexcept { return *io_streams_; }
-  const std::vector<TFactSet*>& FactSets() const noexcept { return fact_sets_; }
-  void AddFactSet(TFactSet& fact_set);
-  void RemoveFactSet(TFactSet& fact_set);
+  TFactSets& FactSets() noexcept { return *fact_sets_; }
+  const TFactSets& FactSets() const noexcept { return *fact_sets_; }
   // The function table, by name.
-  const TOrderedTable<Ref<IUserFunction>>& UserFunctions() const noexcept {
-    return user_functions_;
-  }
-  // Files `function` under `name` by the duplicate setting.
+  TUserFunctions& UserFunctions() noexcept { return *user_functions_; }
+  const TUserFunctions& UserFunctions() const noexcept { return *user_functions_; }
+  // Files `function` under `name` by the duplicate setting (TUserFunctions::Put).
   void PutUserFunction(const std::string& name, Ref<IUserFunction> function);
   void RemoveUserFunctionByName(std::string_view name);
   // The function filed under `name`, or null.
   IUserFunction* GetUserFunction(std::string_view name) const;
+  // The facts waiting to be asserted and to be retracted (see Matching),
+  // each kind in the order it will be taken; an index out of range raises
+  // EIEException ("Bad Argument: %s").
+  int PendingAssertionCount() const noexcept;
+  int PendingRetractionCount() const noexcept;
+  IFact& GetFactPendingAssertions(int index) const;
+  IFact& GetFactPendingRetractions(int index) const;
 
   // --- fuzzy values (fuzzy_inference.cc) ------------------------------------------------
   // A fuzzy fact asserted by a rule is correlated with the strength of the
@@ -570,11 +577,11 @@ class TInferenceEngine : public TComponent,
   std::vector<std::unique_ptr<TComponent>> retired_;
   std::unique_ptr<TIEPattern> initial_fact_pattern_;
   Ref<IFact> null_fact_;
-  std::vector<TFactSet*> fact_sets_;  // not owned: fact sets are components
+  std::unique_ptr<TFactSets> fact_sets_;
   std::unique_ptr<TReteNetwork> rete_;
   std::unique_ptr<TRules> rules_;
   std::unique_ptr<TEngineVariables> engine_variables_;
-  TOrderedTable<Ref<IUserFunction>> user_functions_;
+  std::unique_ptr<TUserFunctions> user_functions_;
   std::unique_ptr<TIEContext> context_;
   std::unique_ptr<TIEContext> network_context_;
   std::unique_ptr<std::ostream> capture_;
