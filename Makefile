@@ -47,7 +47,7 @@ test-threads: deps
 # engine's code yields, its bookkeeping took nine tenths of each run (9 inputs
 # a second instead of 80). Findings are written to build-fuzz/findings/.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= clips_stream_fuzz parse_fuzz run_fuzz roundtrip_fuzz
+FUZZ_TARGETS ?= clips_stream_fuzz parse_fuzz run_fuzz roundtrip_fuzz component_stream_fuzz
 fuzz-build: deps
 	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
 	  -DZEPHRO_FUZZ=ON -DZEPHRO_WERROR=OFF -DZEPHRO_BUILD_TESTS=OFF -DZEPHRO_BUILD_TOOLS=OFF -DZEPHRO_BUILD_BENCH=OFF $(CMAKE_FLAGS)

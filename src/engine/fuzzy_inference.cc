@@ -200,8 +200,8 @@ void TInferenceEngine::SettleFuzzySlots(IFact& fact) {
     const IFactSlot& slot = *t.SlotAt(i);
     TIEFuzzyVariable* variable = slot.IsFuzzy() ? FuzzyVariableOf(slot) : nullptr;
     const Ref<IIEValue> value(fact.ValueAt(i));
-    if (variable == nullptr || !value) {
-      continue;  // nothing to settle: no variable to read by, or no value yet
+    if (variable == nullptr || !value || value->Equals(&FCNil())) {
+      continue;  // nothing to settle: no variable to read by, or no value (nil)
     }
     if (Ref<IIEValue> settled = SettleFuzzyValue(slot, *variable, value, nullptr);
         settled != value) {

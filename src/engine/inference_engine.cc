@@ -5,6 +5,7 @@
 #include "zephro/engine/inference_engine.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 
@@ -31,7 +32,86 @@
 
 namespace zephro {
 
-ZEPHRO_DEFINE_CLASS(TInferenceEngine);
+namespace {
+
+// The names of the published enumerations' elements, by ordinal.
+constexpr std::array kStrategyNames = {"ssDepthFirst", "ssBreadthFirst"};
+constexpr std::array kWatchNames = {"cwActivation", "cwFact", "cwRule", "cwCompilation",
+                                    "cwStatistics"};
+constexpr std::array kDuplicateNames = {"dcOverwrite", "dcIgnore", "dcError"};
+constexpr std::array kPackageNames = {"pStandard", "pPredicate",    "pMath",
+                                      "pMiscellaneous", "pString", "pObject",
+                                      "pTrigonometry", "pBusiness", "pFuzzyLogic"};
+constexpr std::array kTypeCheckNames = {"tcStatic", "tcDynamic"};
+constexpr std::array kErrorHandlingNames = {"ehRaiseImmediate", "ehRaiseAllAtEnd"};
+constexpr std::array kFuzzyInferenceKindNames = {"fiMinMax", "fiSum", "fiMean", "fiProduct",
+                                                 "fiBoundedSum"};
+constexpr std::array kFuzzyCorrelationKindNames = {"fcMinimum", "fcProduct"};
+
+// An engine event as the class registry publishes it: a member of the engine.
+template <class Handler>
+constexpr Handler TInferenceEngine::*Event(Handler TEngineEvents::*member) {
+  return member;
+}
+
+}  // namespace
+
+ZEPHRO_DEFINE_CLASS(TInferenceEngine)
+    .Property("Strategy", &TInferenceEngine::Strategy, &TInferenceEngine::SetStrategy,
+              kStrategyNames)
+    .Property("Watch", &TInferenceEngine::Watch, &TInferenceEngine::SetWatch, kWatchNames)
+    .Property("ResetGlobals", &TInferenceEngine::ResetGlobals, &TInferenceEngine::SetResetGlobals)
+    .Property("FactDuplication", &TInferenceEngine::FactDuplication,
+              &TInferenceEngine::SetFactDuplication)
+    .Property("DuplicateConstructs", &TInferenceEngine::DuplicateConstructs,
+              &TInferenceEngine::SetDuplicateConstructs, kDuplicateNames)
+    .Property("Packages", &TInferenceEngine::Packages, &TInferenceEngine::SetPackages,
+              kPackageNames)
+    .Property("TypeChecks", &TInferenceEngine::TypeChecks, &TInferenceEngine::SetTypeChecks,
+              kTypeCheckNames)
+    .Property("ParserErrorHandling", &TInferenceEngine::ParserErrorHandling,
+              &TInferenceEngine::SetParserErrorHandling, kErrorHandlingNames)
+    .Property("ParserMaxErrors", &TInferenceEngine::ParserMaxErrors,
+              &TInferenceEngine::SetParserMaxErrors)
+    .Property("SymbolIndex", &TInferenceEngine::SymbolIndex, &TInferenceEngine::SetSymbolIndex)
+    .Property("FuzzyAutoTerms", &TInferenceEngine::FuzzyAutoTerms,
+              &TInferenceEngine::SetFuzzyAutoTerms)
+    .Property("FuzzyCorrelationMethod", &TInferenceEngine::FuzzyCorrelationMethod,
+              &TInferenceEngine::SetFuzzyCorrelationMethod, kFuzzyCorrelationKindNames)
+    .Property("FuzzyInferenceMethod", &TInferenceEngine::FuzzyInferenceMethod,
+              &TInferenceEngine::SetFuzzyInferenceMethod, kFuzzyInferenceKindNames)
+    .Property("FuzzyEqualsThreshold", &TInferenceEngine::FuzzyEqualsThreshold,
+              &TInferenceEngine::SetFuzzyEqualsThreshold)
+    .Property("MinActivationStrength", &TInferenceEngine::MinActivationStrength,
+              &TInferenceEngine::SetMinActivationStrength)
+    .Event("OnAddActivation", Event(&TInferenceEngine::OnAddActivation))
+    .Event("OnRemoveActivation", Event(&TInferenceEngine::OnRemoveActivation))
+    .Event("OnRuleFired", Event(&TInferenceEngine::OnRuleFired))
+    .Event("OnStartInference", Event(&TInferenceEngine::OnStartInference))
+    .Event("OnEndInference", Event(&TInferenceEngine::OnEndInference))
+    .Event("OnReset", Event(&TInferenceEngine::OnReset))
+    .Event("OnClear", Event(&TInferenceEngine::OnClear))
+    .Event("OnAddDefaultPackages", Event(&TInferenceEngine::OnAddDefaultPackages))
+    .Event("OnAssertion", Event(&TInferenceEngine::OnAssertion))
+    .Event("OnRetraction", Event(&TInferenceEngine::OnRetraction))
+    .Event("OnClearFacts", Event(&TInferenceEngine::OnClearFacts))
+    .Event("OnFuzzyCorrelation", Event(&TInferenceEngine::OnFuzzyCorrelation))
+    .Event("OnFuzzyInference", Event(&TInferenceEngine::OnFuzzyInference))
+    .Event("OnAddRule", Event(&TInferenceEngine::OnAddRule))
+    .Event("OnRemoveRule", Event(&TInferenceEngine::OnRemoveRule))
+    .Event("OnNewFactTemplate", Event(&TInferenceEngine::OnNewFactTemplate))
+    .Event("OnRemoveFactTemplate", Event(&TInferenceEngine::OnRemoveFactTemplate))
+    .Event("OnClearFactTemplates", Event(&TInferenceEngine::OnClearFactTemplates))
+    .Event("OnClearRules", Event(&TInferenceEngine::OnClearRules))
+    .Event("OnAddDefinedType", Event(&TInferenceEngine::OnAddDefinedType))
+    .Event("OnRemoveDefinedType", Event(&TInferenceEngine::OnRemoveDefinedType))
+    .Event("OnClearDefinedTypes", Event(&TInferenceEngine::OnClearDefinedTypes))
+    .Event("OnAddUserFunction", Event(&TInferenceEngine::OnAddUserFunction))
+    .Event("OnRemoveUserFunction", Event(&TInferenceEngine::OnRemoveUserFunction))
+    .Event("OnPrintOut", Event(&TInferenceEngine::OnPrintOut))
+    .Event("OnReadLine", Event(&TInferenceEngine::OnReadLine))
+    .Event("OnReadToken", Event(&TInferenceEngine::OnReadToken))
+    .Event("OnLoadProgress", Event(&TInferenceEngine::OnLoadProgress));
 
 // --- construction and destruction ------------------------------------------------------
 

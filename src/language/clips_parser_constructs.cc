@@ -553,6 +553,12 @@ Ref<IIEValue> ListLiteral(const IIEValue& value) {
 
 }  // namespace
 
+void TIEClipsParser::ReportLoadProgress(std::int64_t facts, bool asserting) {
+  if (facts % kFactsLoadProgressStep == 0 && Engine().OnLoadProgress) {
+    Engine().OnLoadProgress(Engine(), facts, asserting);
+  }
+}
+
 // facts := fact* end
 int TIEClipsParser::LoadFacts() {
   constexpr std::string_view kWhere = "LoadFacts";
@@ -579,6 +585,7 @@ int TIEClipsParser::LoadFacts() {
       }
       Engine().RootContext().Resolve(*fact);
       facts.push_back(std::move(fact));
+      ReportLoadProgress(static_cast<std::int64_t>(facts.size()), false);
     }
   } catch (const EAbort&) {
     throw;
@@ -588,8 +595,10 @@ int TIEClipsParser::LoadFacts() {
     }
     RethrowAt(SourceName(), CurrentLine(), error);
   }
+  std::int64_t asserted = 0;
   for (Ref<IFact>& fact : facts) {
     Engine().Assert(std::move(fact));
+    ReportLoadProgress(++asserted, true);
   }
   return static_cast<int>(facts.size());
 }

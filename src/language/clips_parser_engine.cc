@@ -81,16 +81,26 @@ Ref<IIEValue> TIEClipsParser::ParseValueText(std::string_view text) {
   });
 }
 
+void TIEClipsParser::ParseInput(std::istream& input, bool execute, std::string_view source_name) {
+  TakeErrorSettings(*this, Engine());
+  ParseStream(
+      input, [&] { Parse(execute); }, source_name);
+}
+
+int TIEClipsParser::LoadFactsInput(std::istream& input, std::string_view source_name) {
+  return ParseStream(
+      input, [&] { return LoadFacts(); }, source_name);
+}
+
+std::string TIEClipsParser::SavedFactText(const IFact& fact) { return zephro::SavedFactText(fact); }
+
 void Parse(TInferenceEngine& engine, std::string_view text, bool execute) {
   ParseWith(ClipsParser(engine), engine, text, execute);
 }
 
 void Parse(TInferenceEngine& engine, std::istream& input, bool execute,
            std::string_view source_name) {
-  TIEClipsParser& parser = ClipsParser(engine);
-  TakeErrorSettings(parser, engine);
-  parser.ParseStream(
-      input, [&] { parser.Parse(execute); }, source_name);
+  ClipsParser(engine).ParseInput(input, execute, source_name);
 }
 
 namespace {
@@ -147,9 +157,7 @@ Ref<IIEValue> ParseValue(TInferenceEngine& engine, std::string_view text) {
 }
 
 int LoadFacts(TInferenceEngine& engine, std::istream& input, std::string_view source_name) {
-  TIEClipsParser& p = ClipsParser(engine);
-  return p.ParseStream(
-      input, [&] { return p.LoadFacts(); }, source_name);
+  return ClipsParser(engine).LoadFactsInput(input, source_name);
 }
 
 }  // namespace zephro

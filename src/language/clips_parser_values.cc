@@ -138,6 +138,11 @@ Ref<IIEValue> TIEClipsParser::CheckKinds(Ref<IIEValue> value, TIETypes types,
   if (!value || IEAlwaysValidTypes.Contains(value->DType())) {
     return value;
   }
+  // nil stands for "no value" in any single-field slot, whatever its kinds
+  // (a FLOAT slot without a default holds it): saved facts read back.
+  if (value.get() == &FCNil() && !types.Contains(TIEType::dtList)) {
+    return value;
+  }
   if (defined_type != nullptr) {
     if (!defined_type->IsValid(value.get())) {
       ParseError(where, defined_type->GetInvalidValueString(*value));

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -52,9 +53,6 @@ namespace zephro {
 
 namespace {
 
-// The version the knowledge-base header names.
-constexpr double kKnowledgeBaseVersion = 2.7;
-constexpr std::string_view kStars = "; *************************";
 
 Ref<IIEValue> True() {
   return Ref<IIEValue>(&FCTrue());
@@ -76,140 +74,6 @@ TSymbolGenerator SymbolGenerator(TInferenceEngine& engine) {
 std::string FileName(std::string path) {
   CheckFileName(path);
   return path;
-}
-
-// The file at `path`, open for reading from its start.
-std::ifstream OpenForReading(const std::string& path) {
-  errno = 0;
-  std::ifstream file(path, std::ios::binary);
-  if (!file.is_open()) {
-    RaisePlatformError("Cannot open file %s: %s", path.c_str(),
-                       errno != 0 ? std::strerror(errno) : "unknown reason");
-  }
-  return file;
-}
-
-// Each fact's text on a line of its own; only those of `template_name` unless
-// it is null.
-std::string FactsText(const TInferenceEngine& engine, const std::string* template_name) {
-  std::string text;
-  engine.ForEachFact([&](IFact& fact) {
-    if (template_name == nullptr ||
-        (fact.Template() != nullptr && fact.Template()->TemplateName() == *template_name)) {
-      text += SavedFactText(fact);
-      text += kLineBreak;
-    }
-  });
-  return text;
-}
-
-std::string CreationTime() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char buffer[64];
-  const std::size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
-  return std::string(buffer, n);
-}
-
-void AppendSection(std::string& text, std::string_view title) {
-  text += kLineBreak;
-  text += kStars;
-  text += kLineBreak;
-  text += "; ";
-  text += title;
-  text += ' ';
-  text += kLineBreak;
-}
-
-// The engine's deffunctions, in the order they were defined.
-std::vector<const TInterpretedFunction*> DefFunctions(const TInferenceEngine& engine) {
-  std::vector<const TInterpretedFunction*> functions;
-  for (const auto& [name, function] : engine.UserFunctions()) {
-    if (function && function->IsInterpreted()) {
-      functions.push_back(static_cast<const TInterpretedFunction*>(function.get()));
-    }
-  }
-  std::stable_sort(functions.begin(), functions.end(),
-                   [](const auto* a, const auto* b) { return a->Order() < b->Order(); });
-  return functions;
-}
-
-// The knowledge base as one text that load reads back: a comment header with
-// the counts, the fact-duplication setting, then the globals, types, templates,
-// deffunctions, rules, fact sets and facts, each section only when it has
-// something in it.
-std::string KnowledgeBaseText(TInferenceEngine& engine) {
-  const std::string nl(kLineBreak);
-  std::string text;
-  text += std::string(kStars) + nl;
-  text += "; Inference Engine v" + FormatFloat(kKnowledgeBaseVersion) + " Output" + nl;
-  text += "; Created: " + CreationTime() + nl;
-  text += "; Number of Global Variables: " + std::to_string(engine.GlobalVariables().Count()) + nl;
-  text += "; Number of Defined Types:    " + std::to_string(engine.DefinedTypes().Count()) + nl;
-  text += "; Number of Fact Templates:   " + std::to_string(engine.FactTemplates().Count()) + nl;
-  text += "; Number of Rules:            " + std::to_string(engine.Rules().Count()) + nl;
-  text += "; Number of Fact Sets:        " + std::to_string(engine.FactSets().Count()) + nl;
-  text += "; Number of Facts:            " + std::to_string(engine.Facts().Count()) + nl;
-  // The language's setting says whether duplicates are refused.
-  text += engine.FactDuplication() ? "(set-fact-duplication FALSE)" : "(set-fact-duplication TRUE)";
-  text += nl;
-  if (engine.GlobalVariables().Count() > 0) {
-    AppendSection(text, "Global Variables");
-    text += nl + "(defglobal";
-    for (int i = 0; i < engine.GlobalVariables().Count(); ++i) {
-      const auto& [name, value] = engine.GlobalVariables().At(i);
-      text += ' ';
-      text += value ? PrettyPrintGlobal(name, *value) : name;
-    }
-    text += ")" + nl;
-  }
-  if (engine.DefinedTypes().Count() > 0) {
-    AppendSection(text, "Defined Types");
-    text += nl + engine.DefinedTypes().ToString();
-  }
-  if (engine.FactTemplates().Count() > 0) {
-    AppendSection(text, "Fact Templates");
-    text += nl + engine.FactTemplates().ToString();
-    // The templates that chain backward say so again (their goal templates
-    // are written above).
-    std::string chaining;
-    for (int i = 0; i < engine.FactTemplates().Count(); ++i) {
-      const IFactTemplate& t = engine.FactTemplates().At(i);
-      if (t.IsBackwardChaining()) {
-        chaining += " " + WordText(t.TemplateName());
-      }
-    }
-    if (!chaining.empty()) {
-      text += nl + "(" + std::string(DoBackwardChainingFunctionName) + chaining + ")" + nl;
-    }
-  }
-  if (engine.UserFunctions().Count() > 0) {
-    // Package functions are not written; their section is there all the same.
-    AppendSection(text, "Deffunctions");
-    for (const TInterpretedFunction* function : DefFunctions(engine)) {
-      text += nl + function->PrettyPrint();
-    }
-  }
-  if (engine.Rules().Count() > 0) {
-    AppendSection(text, "Rules");
-    text += nl + engine.Rules().ToString();
-  }
-  if (engine.FactSets().Count() > 0) {
-    AppendSection(text, "Fact Sets");
-    text += nl;
-    for (const TFactSet* fact_set : engine.FactSets()) {
-      text += fact_set->ToString() + nl;
-    }
-  }
-  if (engine.Facts().Count() > 0) {
-    AppendSection(text, "Facts");
-    text += nl + "(assert" + nl;
-    engine.ForEachFact(
-        [&](IFact& fact) { text += std::string(kIndent) + SavedFactText(fact) + nl; });
-    text += ")" + nl;
-  }
-  return text;
 }
 
 }  // namespace
@@ -287,7 +151,7 @@ class TLoadFunction final : public TIEUserFunction {
     const TNestingGuard nesting(TNesting::nLoad);
     nesting.Check();
     const std::string path = FileName(EvalText(call, 0, context));
-    std::ifstream file = OpenForReading(path);
+    std::ifstream file = OpenFileForReading(path);
     Parse(EngineOf(context), file, true, path);
     return True();
   }
@@ -301,7 +165,7 @@ class TSaveFunction final : public TIEUserFunction {
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     CheckFileAccess(context, *this);
     const std::string path = FileName(EvalText(call, 0, context));
-    ReplaceFile(path, KnowledgeBaseText(EngineOf(context)));
+    EngineOf(context).SaveToFile(path);
     return True();
   }
 };
@@ -315,8 +179,7 @@ class TLoadFactsFunction final : public TIEUserFunction {
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     CheckFileAccess(context, *this);
     const std::string path = FileName(EvalText(call, 0, context));
-    std::ifstream file = OpenForReading(path);
-    LoadFacts(EngineOf(context), file, path);
+    EngineOf(context).LoadFacts(path);
     return True();
   }
 };
@@ -332,18 +195,18 @@ class TSaveFactsFunction final : public TIEUserFunction {
     CheckFileAccess(context, *this);
     const std::string path = FileName(EvalText(call, 0, context));
     const TInferenceEngine& engine = EngineOf(context);
-    std::string text;
+    std::ostringstream text;
     if (call.ArgumentCount() == 1) {
-      text = FactsText(engine, nullptr);
+      engine.SaveFacts(text);
     }
     for (int i = 1; i < call.ArgumentCount(); ++i) {
       const std::string template_name = EvalText(call, i, context);
       if (engine.FindFactTemplate(template_name) == nullptr) {
         RaiseIE(SUnknownFactTemplate, template_name.c_str());
       }
-      text += FactsText(engine, &template_name);
+      engine.SaveFacts(text, template_name);
     }
-    ReplaceFile(path, text);
+    ReplaceFile(path, text.view());
     return True();
   }
 };

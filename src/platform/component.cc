@@ -150,6 +150,16 @@ void TComponent::Loaded() {
   state_.Exclude(csLoading);
 }
 
+void TComponent::CancelLoading() {
+  state_.Exclude(csLoading);
+}
+
+void TComponent::GetChildren(const std::function<void(TComponent&)>& proc) const {
+  for (const auto& component : Owned()) {
+    proc(*component);
+  }
+}
+
 TComponent& TComponent::InsertComponent(std::unique_ptr<TComponent> component) {
   assert(component != nullptr && component->owner_ == nullptr);
   TComponent& inserted = *component;

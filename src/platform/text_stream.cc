@@ -249,6 +249,16 @@ int WriteAll(int fd, std::string_view text) {
 
 }  // namespace
 
+std::ifstream OpenFileForReading(const std::string& path) {
+  errno = 0;
+  std::ifstream file(path, std::ios::binary);
+  if (!file.is_open()) {
+    RaisePlatformError("Cannot open file %s: %s", path.c_str(),
+                       errno != 0 ? std::strerror(errno) : "unknown reason");
+  }
+  return file;
+}
+
 void ReplaceFile(const std::string& path, std::string_view text) {
   CheckFileName(path);
   namespace fs = std::filesystem;

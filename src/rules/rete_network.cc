@@ -352,6 +352,12 @@ void TReteNetwork::RuleFired(TActivation& activation) {
   }
 }
 
+void TReteNetwork::Withdraw(std::unique_ptr<TActivation> activation) {
+  if (activation != nullptr && activation->Node() != nullptr) {
+    activation->Node()->Forget(*activation);
+  }
+}
+
 IFact& TReteNetwork::NullFact() const { return engine_->NullFact(); }
 
 // --- invariant checks -------------------------------------------------------------------------

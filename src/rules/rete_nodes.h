@@ -383,6 +383,9 @@ class TPatternMatchTerminalNode final : public TReteNode {
   void RuleFired(TActivation& activation);
   // Forgets every activation without telling anyone.
   void FastClear();
+  // Forgets `activation`, which leaves without firing and without telling
+  // anyone (an engine copying another's agenda drops it).
+  void Forget(TActivation& activation);
   // Checks the node's list of activations: each one is the node's, in the
   // bucket of its token's identity, with a place in the node's creation
   // order, and the count is that of the chains. Aborts at the first broken
@@ -390,7 +393,6 @@ class TPatternMatchTerminalNode final : public TReteNode {
   std::size_t CheckActivations() const;
 
  private:
-  void Forget(TActivation& activation);
   TActivation*& BucketOf(std::uint32_t identity) noexcept {
     return buckets_[identity & (buckets_.size() - 1)];
   }

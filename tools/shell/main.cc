@@ -20,6 +20,7 @@
 #include "zephro/platform/exceptions.h"
 
 #include "line_reader.h"
+#include "load_progress.h"
 #include "options.h"
 #include "session.h"
 
@@ -70,6 +71,10 @@ int main(int argc, char** argv) {
     if (reader->ReadLine("", text) != LineReader::Result::kLine) {
       text.clear();
     }
+  };
+  zephro::shell::LoadProgress load_progress(std::cerr);
+  engine.OnLoadProgress = [&load_progress](TInferenceEngine&, std::int64_t facts, bool asserting) {
+    load_progress.Report(facts, asserting);
   };
   if (!zephro::shell::ConfigureEngine(options, engine, std::cerr)) {
     return 2;

@@ -6,6 +6,7 @@
 // engine as `sender`; what a handler may do from there is said in
 // inference_engine.h (Re-entrancy).
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -47,6 +48,12 @@ using TFuzzyCorrelationEvent =
 using TFactCombineEvent = std::function<void(TInferenceEngine& sender, IFact& fact,
                                              const IFact& existing, bool& done)>;
 
+// Loading facts (LoadFacts, load-facts) has read (then asserted) `facts`
+// facts so far; raised every kFactsLoadProgressStep facts.
+using TLoadProgressEvent =
+    std::function<void(TInferenceEngine& sender, std::int64_t facts, bool asserting)>;
+inline constexpr std::int64_t kFactsLoadProgressStep = 50000;
+
 struct TEngineEvents {
   // The agenda: an activation added at or removed from `index`; a rule fired.
   TAgendaEvent OnAddActivation;
@@ -83,6 +90,8 @@ struct TEngineEvents {
   TPrintOutEvent OnPrintOut;
   TReadLineEvent OnReadLine;
   TReadTokenEvent OnReadToken;
+  // Progress of a large load of facts, for a host that shows it.
+  TLoadProgressEvent OnLoadProgress;
 };
 
 }  // namespace zephro

@@ -13,7 +13,9 @@
 //
 // Thread safety: as the engine's.
 
+#include <istream>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "zephro/functions/function_package.h"
@@ -40,6 +42,15 @@ class IEngineParser : public RefCounted {
   virtual Ref<IFactTemplate> ParseTemplateText(std::string_view text) = 0;
   // The value `text` writes: one value, a list of several, or null for none.
   virtual Ref<IIEValue> ParseValueText(std::string_view text) = 0;
+  // ParseText over what `input` holds from its position on, read a chunk at
+  // a time; `source_name` names the file in errors.
+  virtual void ParseInput(std::istream& input, bool execute, std::string_view source_name) = 0;
+  // Reads facts until the end of `input` and asserts them; returns how many
+  // were read.
+  virtual int LoadFactsInput(std::istream& input, std::string_view source_name) = 0;
+  // The one-line text `fact` is saved as, which LoadFactsInput reads back as
+  // an equal fact. Raises when one of its values would not read back.
+  virtual std::string SavedFactText(const IFact& fact) = 0;
 };
 
 // The parser of a new engine: the language's own.

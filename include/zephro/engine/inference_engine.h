@@ -66,6 +66,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <iosfwd>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -415,6 +416,74 @@ class TInferenceEngine : public TComponent,
   // the standard package installs its reader here.
   std::function<Ref<IStreamToken>(TInferenceEngine&, std::string_view)> ReadTokenHook;
 
+  // --- saving and loading (persistence.cc) ------------------------------------------------
+  // Saves write the language the engine reads: one item per line group, in
+  // the order the collection keeps them. A save to a file writes the whole
+  // text to a temporary file beside it and renames it over the old one, so a
+  // failed save leaves the old file as it was. Loads raise the parser's
+  // errors (what a load cleared first stays cleared); file errors raise
+  // EBaseException naming the file.
+  //
+  // Each fact's saved text, one per line (those of `template_name` only,
+  // when given). Raises, writing nothing, when a value would not read back.
+  virtual void SaveFacts(std::ostream& stream) const;
+  virtual void SaveFacts(std::ostream& stream, std::string_view template_name) const;
+  void SaveFacts(const std::string& file_name) const;
+  void SaveFacts(const std::string& file_name, std::string_view template_name) const;
+  // Asserts the facts `stream` holds; the facts already there stay. Returns
+  // how many were read.
+  virtual int LoadFacts(std::istream& stream);
+  int LoadFacts(const std::string& file_name);
+  // Each template's definition (parents before children).
+  virtual void SaveFactTemplates(std::ostream& stream) const;
+  void SaveFactTemplates(const std::string& file_name) const;
+  // Clears the templates (and so facts and rules), then runs `stream`.
+  virtual void LoadFactTemplates(std::istream& stream);
+  void LoadFactTemplates(const std::string& file_name);
+  virtual void SaveRules(std::ostream& stream) const;
+  void SaveRules(const std::string& file_name) const;
+  // Clears the rules, then runs `stream`.
+  virtual void LoadRules(std::istream& stream);
+  void LoadRules(const std::string& file_name);
+  // Each type's definition (parents before children).
+  virtual void SaveDefinedTypes(std::ostream& stream) const;
+  void SaveDefinedTypes(const std::string& file_name) const;
+  // Clears the types (and so templates, facts and rules), then runs `stream`.
+  virtual void LoadDefinedTypes(std::istream& stream);
+  void LoadDefinedTypes(const std::string& file_name);
+  // The whole knowledge base as one text: a comment header with the counts,
+  // the fact-duplication setting, then globals, types, templates,
+  // deffunctions, rules, fact sets and facts, each section only when it has
+  // something in it.
+  virtual std::string GetExpertSystem() const;
+  // Clears the engine, runs `text`, then resets.
+  virtual void SetExpertSystem(std::string_view text);
+  virtual void SaveToStream(std::ostream& stream) const;
+  // Runs `stream` over what the engine holds, clearing nothing.
+  virtual void LoadFromStream(std::istream& stream);
+  void SaveToFile(const std::string& file_name) const;
+  void LoadFromFile(const std::string& file_name);
+  // From another engine: clears this one and copies the source's settings,
+  // then its functions, types, templates, deffunctions, globals, fact sets,
+  // facts (same ids, same order) and rules. The copy's agenda then holds the
+  // activations the source's holds, in its order: a copy made between two
+  // firings runs on as the source does. Any other source: TPersistent's.
+  void Assign(const TPersistent& source) override;
+
+  // --- the component stream (persistence.cc) ------------------------------------------------
+  // Written with platform/component_stream.h, an engine keeps its published
+  // settings and, as lists of texts in its language, its knowledge:
+  // "DefTypes", "Templates" (parents first), "Functions" (deffunctions),
+  // "Variables" (globals, each "?*name* = value"), "Rules", "FactSets" and
+  // "FactsList" (working memory), each written when it is not empty. Reading
+  // a kind clears it first (with what depends on it), then parses each text;
+  // facts are asserted, so a stored (Initial-Fact) meets the engine's own and
+  // is dropped while FactDuplication is off. Its rules, fact sets and
+  // packages, which it owns, are written as those properties, not as
+  // components of their own.
+  void DefineProperties(TFiler& filer) override;
+  void GetChildren(const std::function<void(TComponent&)>& proc) const override;
+
   // --- printing ---------------------------------------------------------------------------------
   std::string PrintFact(const IFact& fact) const override;
   std::string PrintTemplate(const IFactTemplate& fact_template) const override;
@@ -483,6 +552,11 @@ class TInferenceEngine : public TComponent,
   friend class TReteCompiler;  // feeds working memory to a new rule
 
   void CreateInternalConstructs();
+  // `fact_set` as a deffacts whose facts read back as they are (persistence.cc).
+  std::string SavedFactSetText(const TFactSet& fact_set) const;
+  // Makes the agenda hold the activations `source`'s holds, in its order;
+  // drops the others (persistence.cc).
+  void KeepActivationsOf(const TInferenceEngine& source);
   // Makes each fuzzy slot of `fact` hold fuzzy values of its variable.
   void SettleFuzzySlots(IFact& fact);
   // EvalFuzzyExpression for a whole slot, or for one `field` of a

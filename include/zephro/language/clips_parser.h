@@ -266,6 +266,9 @@ class TIEClipsParser final : public TIEParser {
   std::unique_ptr<TRule> ParseRuleText(std::string_view text) override;
   Ref<IFactTemplate> ParseTemplateText(std::string_view text) override;
   Ref<IIEValue> ParseValueText(std::string_view text) override;
+  void ParseInput(std::istream& input, bool execute, std::string_view source_name) override;
+  int LoadFactsInput(std::istream& input, std::string_view source_name) override;
+  std::string SavedFactText(const IFact& fact) override;
 
   // The construct kind of the expression that starts with `token` (Head looks
   // past a "("). Raises the parse error for a string, punctuation or stray
@@ -336,7 +339,7 @@ class TIEClipsParser final : public TIEParser {
   // error, except a slot whose whole value is a create$ call of constants,
   // which stands for the list of them (how a single slot holding a list is
   // saved). Every fact is read before the first is asserted: input with an
-  // error asserts nothing.
+  // error asserts nothing. The engine's OnLoadProgress hears how far it got.
   int LoadFacts();
 
   // The deffunction maker; deffunctions are an error while it is unset.
@@ -346,6 +349,7 @@ class TIEClipsParser final : public TIEParser {
   IIEDefinedType* FindDefinedType(std::string_view name) const;
 
  private:
+  void ReportLoadProgress(std::int64_t facts, bool asserting);
   struct SlotFunction {
     std::string name;
     std::uint16_t start;
@@ -464,6 +468,10 @@ Ref<IFunCall> ParseFunCall(TInferenceEngine& engine, std::string_view text);
 Ref<IIEValue> ParseNExecuteFunCall(TInferenceEngine& engine, std::string_view text);
 void ParseGlobalVariables(TInferenceEngine& engine, std::string_view text);
 Ref<IIEValue> ParseValue(TInferenceEngine& engine, std::string_view text);
+// `fact` as it is saved: one line's text that load-facts reads back as an
+// equal fact (saved_fact_text.cc). Raises EBaseException, naming the fact,
+// when a value would not read back as itself.
+std::string SavedFactText(const IFact& fact);
 // Reads facts from `input` until its end and asserts them; returns how many.
 // See TIEClipsParser::LoadFacts; `source_name` names the file in errors.
 int LoadFacts(TInferenceEngine& engine, std::istream& input, std::string_view source_name = {});

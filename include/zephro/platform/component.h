@@ -35,6 +35,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -90,6 +91,13 @@ class TComponent : public TPersistent {
   void BeginLoading();
   // Called when the component's state has been loaded; clears csLoading.
   virtual void Loaded();
+  // Clears csLoading without Loaded(): the load was given up.
+  void CancelLoading();
+
+  // Calls `proc` for each component a component stream writes inside this one. The
+  // default lists every owned component in joining order; a component whose
+  // constructor makes parts of its own that the stream need not keep skips them.
+  virtual void GetChildren(const std::function<void(TComponent&)>& proc) const;
 
   // Takes ownership of `component`, which has no owner, and tells this component
   // opInsert. Returns the component.

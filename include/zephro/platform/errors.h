@@ -6,12 +6,17 @@
 //
 // Thread safety: the functions only format and throw.
 
+#include <cstdarg>
 #include <cstddef>
+#include <string>
 
 namespace zephro {
 
 // Raises EBaseException with `tmpl` formatted with the arguments.
 [[noreturn, gnu::format(printf, 1, 2)]] void RaisePlatformError(const char* tmpl, ...);
+
+// `tmpl` formatted with `args`, which this uses up, as RaisePlatformError words it.
+[[gnu::format(printf, 1, 0)]] std::string FormatPlatformText(const char* tmpl, std::va_list args);
 
 // Raises the error of a container indexed at `index` while it holds `count` elements.
 [[noreturn]] void RaiseListIndexError(int index, int count);

@@ -15,6 +15,8 @@
 
 namespace zephro {
 
+class TFiler;
+
 // The assignment error, filled with the source's then the destination's class name.
 inline constexpr char kCannotAssignMessage[] = "Cannot assign a %s to a %s";
 
@@ -29,6 +31,13 @@ class TPersistent : public TObject {
   // Copies this object's state into `dest`. The default raises EBaseException with
   // kCannotAssignMessage (this class, then dest's class).
   virtual void AssignTo(TPersistent& dest) const;
+
+  // Declares the object's custom stored properties: state a component stream keeps
+  // beside the published properties, each under a name of its own, through
+  // filer.DefineProperty (component_stream.h). The same call serves writing and
+  // reading, so the list of names is written once. The default declares none;
+  // overrides call the inherited one first.
+  virtual void DefineProperties(TFiler& /*filer*/) {}
 };
 
 // A new instance of the class of `source`, made by the class's factory, then assigned

@@ -24,6 +24,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <fstream>
 #include <iosfwd>
 #include <memory>
 #include <streambuf>
@@ -156,6 +157,10 @@ void CheckFileName(std::string_view path);
 // and EBaseException raised, naming the file and the system's reason. What is
 // not a regular file (a device, a pipe) is written in place.
 void ReplaceFile(const std::string& path, std::string_view text);
+
+// The file at `path`, open for reading (binary) from its start. Raises
+// EBaseException "Cannot open file <path>: <reason>" when it cannot be opened.
+std::ifstream OpenFileForReading(const std::string& path);
 
 class TTextStringStream : public TTextStream {
  public:

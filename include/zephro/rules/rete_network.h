@@ -134,6 +134,9 @@ class TReteNetwork {
   void Activate(std::unique_ptr<TActivation>&& activation);
   void Deactivate(TActivation& activation);
   void RuleFired(TActivation& activation);
+  // Frees `activation`, taken off the agenda by the engine, which will not
+  // fire: its node forgets it; nothing else is told.
+  void Withdraw(std::unique_ptr<TActivation> activation);
   // The fact standing in tokens for negated and test elements.
   IFact& NullFact() const;
   // Compares a fuzzy value with another value by degree: answers whether

@@ -1,5 +1,5 @@
-// Facts as save-facts and save write them: the text load-facts reads back as
-// the same facts.
+// Facts as they are saved (save-facts, save, the engine's SaveFacts): the
+// text load-facts reads back as the same facts.
 //
 // A fact's printed form is not always that: an atom made by sym-cat may hold
 // blanks, parentheses or a semicolon, or look like a number; "%.4f" rounds a
@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "zephro/language/clips_parser.h"
 #include "zephro/language/clips_stream.h"
 #include "zephro/platform/errors.h"
 #include "zephro/platform/text_stream.h"
@@ -25,7 +26,6 @@
 #include "zephro/values/stream_token.h"
 #include "zephro/values/value.h"
 
-#include "packages/standard_io_internal.h"
 
 namespace zephro {
 namespace {
