@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "zephro/engine/engine_parts.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/rules/activation.h"
 #include "zephro/rules/rete_network.h"
@@ -11,9 +12,49 @@
 #include "zephro/values/printing.h"
 #include "zephro/values/value.h"
 
+#include "engine/collection_checks.h"
 #include "engine/parents_first.h"
 
 namespace zephro {
+
+TDuplicateConstructs DuplicateSettingOf(const TInferenceEngine* engine) noexcept {
+  return engine != nullptr ? engine->DuplicateConstructs() : TDuplicateConstructs::dcOverwrite;
+}
+
+void CheckCollectionIndex(int index, int count) {
+  if (index < 0 || index >= count) {
+    RaiseIE(SBadArgument, ("index out of bounds (" + std::to_string(index) + ")").c_str());
+  }
+}
+
+void CheckOwnName(std::string_view name, const std::string& own) {
+  if (name != own) {
+    RaiseIE(SBadArgument, (own + " filed under the name " + std::string(name)).c_str());
+  }
+}
+
+bool SharesItems(const TInferenceEngine* into, const TInferenceEngine* from) noexcept {
+  return into == nullptr || from == nullptr || into == from;
+}
+
+namespace {
+
+// True when `value` is a call or a list holding one.
+bool HoldsCall(const IIEValue& value) {
+  if (value.DType() == TIEType::dtFunCall) {
+    return true;
+  }
+  if (value.DType() == TIEType::dtList && value.AsList() != nullptr) {
+    for (const Ref<IIEValue>& v : value.AsList()->Values()) {
+      if (v && HoldsCall(*v)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace
 
 // --- fact templates ------------------------------------------------------------------------
 
@@ -28,14 +69,16 @@ void EnsureDataSlot(IFactTemplate& t) {
 }  // namespace
 
 IFactTemplate* TFactTemplates::Add(Ref<IFactTemplate> fact_template) {
+  if (!fact_template) {
+    RaiseIE(SBadArgument, "no fact template to add");
+  }
   EnsureDataSlot(*fact_template);
   const std::string name = fact_template->TemplateName();
   if (Ref<IFactTemplate>* existing = table_.Find(name)) {
     if (existing->get() == fact_template.get()) {
       return fact_template.get();
     }
-    switch (engine_ != nullptr ? engine_->DuplicateConstructs()
-                               : TDuplicateConstructs::dcOverwrite) {
+    switch (DuplicateSettingOf(engine_)) {
       case TDuplicateConstructs::dcOverwrite:
         return Replace(*existing, std::move(fact_template));
       case TDuplicateConstructs::dcIgnore:
@@ -53,6 +96,13 @@ IFactTemplate* TFactTemplates::Add(Ref<IFactTemplate> fact_template) {
     engine_->OnNewFactTemplate(*engine_, *stored);
   }
   return stored;
+}
+
+IFactTemplate* TFactTemplates::Put(std::string_view name, Ref<IFactTemplate> fact_template) {
+  if (fact_template) {
+    CheckOwnName(name, fact_template->TemplateName());
+  }
+  return Add(std::move(fact_template));
 }
 
 IFactTemplate* TFactTemplates::Replace(const Ref<IFactTemplate>& existing,
@@ -106,11 +156,45 @@ void TFactTemplates::Clear() {
   }
 }
 
+namespace {
+
+const IFactTemplate* ParentOf(const IFactTemplate& t) {
+  return t.Parent();
+}
+
+}  // namespace
+
 std::string TFactTemplates::ToString() const {
   return ParentsFirstText(
-      table_, [](const IFactTemplate& t) { return t.Parent(); },
+      table_, ParentOf,
       [&](const IFactTemplate& parent) { return table_.Contains(parent.TemplateName()); },
       SFactTemplateInheritanceCorrupt);
+}
+
+void TFactTemplates::Assign(const TFactTemplates& from) {
+  if (&from == this) {
+    return;
+  }
+  const std::vector<IFactTemplate*> order = ParentsFirst(
+      from.table_, ParentOf,
+      [&](const IFactTemplate& parent) { return from.table_.Contains(parent.TemplateName()); },
+      SFactTemplateInheritanceCorrupt);
+  const bool share = SharesItems(engine_, from.engine_);
+  for (IFactTemplate* t : order) {
+    if (share) {
+      Add(Ref<IFactTemplate>(t));
+      continue;
+    }
+    const std::string text = t->ToString();
+    const IFactTemplate* mine = Get(t->TemplateName());
+    if (mine != nullptr && mine->IsBackwardChaining() == t->IsBackwardChaining() &&
+        mine->ToString() == text) {
+      continue;
+    }
+    Ref<IFactTemplate> copy = engine_->ParseFactTemplate(text);
+    copy->SetBackwardChaining(t->IsBackwardChaining());
+    Add(std::move(copy));
+  }
 }
 
 // --- rules -------------------------------------------------------------------------------------
@@ -126,8 +210,7 @@ bool TRules::Add(TRule& rule) {
     if (*existing == &rule) {
       return true;
     }
-    switch (engine_ != nullptr ? engine_->DuplicateConstructs()
-                               : TDuplicateConstructs::dcOverwrite) {
+    switch (DuplicateSettingOf(engine_)) {
       case TDuplicateConstructs::dcOverwrite:
         Remove(name);
         break;
@@ -160,6 +243,11 @@ bool TRules::Add(TRule& rule) {
     }
   }
   return true;
+}
+
+bool TRules::Put(std::string_view name, TRule& rule) {
+  CheckOwnName(name, rule.RuleName());
+  return Add(rule);
 }
 
 void TRules::Remove(std::string_view name) {
@@ -213,6 +301,27 @@ void TRules::Clear() {
   }
 }
 
+void TRules::Assign(const TRules& from) {
+  if (&from == this) {
+    return;
+  }
+  std::vector<TRule*> rules;
+  for (const auto& [name, rule] : from.table_) {
+    rules.push_back(rule);
+  }
+  for (TRule* rule : rules) {
+    if (engine_ == nullptr || from.engine_ == engine_) {
+      Add(*rule);
+      continue;
+    }
+    const std::string text = rule->ToString();
+    const TRule* mine = Get(rule->RuleName());
+    if (mine == nullptr || mine->ToString() != text) {
+      engine_->ParseRule(text);
+    }
+  }
+}
+
 std::string TRules::ToString() const {
   std::string text;
   for (const auto& [name, r] : table_) {
@@ -229,6 +338,24 @@ std::string TEngineVariables::ToString() const {
     text += name + " = " + (value ? value->ToString() : std::string()) + "\n";
   }
   return text;
+}
+
+void TEngineVariables::Assign(const TEngineVariables& from) {
+  if (&from == this) {
+    return;
+  }
+  const bool share = SharesItems(engine_, from.engine_);
+  const std::vector<TEntry> entries(from.begin(), from.end());
+  for (const auto& [name, value] : entries) {
+    Ref<IIEValue> copy;
+    if (value && !share && HoldsCall(*value)) {
+      // Calls resolve against the engine that read them.
+      copy = engine_->ParseValue(value->ToString());
+    } else if (value) {
+      copy = value->Clone();
+    }
+    Put(name, std::move(copy));
+  }
 }
 
 void TGlobalVariables::Put(const std::string& name, Ref<IIEValue> value) {

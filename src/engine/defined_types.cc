@@ -10,6 +10,7 @@
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 
+#include "engine/collection_checks.h"
 #include "engine/parents_first.h"
 
 namespace zephro {
@@ -47,13 +48,15 @@ bool TemplateUses(const IFactTemplate& fact_template, const IIEDefinedType& type
 // --- the collection --------------------------------------------------------------------------
 
 IIEDefinedType* TIEDefinedTypes::Add(Ref<IIEDefinedType> type) {
+  if (!type) {
+    RaiseIE(SBadArgument, "no defined type to add");
+  }
   const std::string name = type->TypeName();
   if (Ref<IIEDefinedType>* existing = table_.Find(name)) {
     if (existing->get() == type.get()) {
       return type.get();
     }
-    switch (engine_ != nullptr ? engine_->DuplicateConstructs()
-                               : TDuplicateConstructs::dcOverwrite) {
+    switch (DuplicateSettingOf(engine_)) {
       case TDuplicateConstructs::dcOverwrite:
         return Replace(*existing, std::move(type));
       case TDuplicateConstructs::dcIgnore:
@@ -71,6 +74,13 @@ IIEDefinedType* TIEDefinedTypes::Add(Ref<IIEDefinedType> type) {
     engine_->OnAddDefinedType(*engine_, *stored);
   }
   return stored;
+}
+
+IIEDefinedType* TIEDefinedTypes::Put(std::string_view name, Ref<IIEDefinedType> type) {
+  if (type) {
+    CheckOwnName(name, type->TypeName());
+  }
+  return Add(std::move(type));
 }
 
 IIEDefinedType* TIEDefinedTypes::Replace(const Ref<IIEDefinedType>& existing,
@@ -122,11 +132,41 @@ void TIEDefinedTypes::Clear() {
   }
 }
 
+namespace {
+
+const IIEDefinedType* AncestorOf(const IIEDefinedType& t) {
+  return t.Ancestor();
+}
+
+}  // namespace
+
 std::string TIEDefinedTypes::ToString() const {
   return ParentsFirstText(
-      table_, [](const IIEDefinedType& t) { return t.Ancestor(); },
+      table_, AncestorOf,
       [&](const IIEDefinedType& parent) { return Get(parent.TypeName()) == &parent; },
       STypeInheritanceCorrupt);
+}
+
+void TIEDefinedTypes::Assign(const TIEDefinedTypes& from) {
+  if (&from == this) {
+    return;
+  }
+  const std::vector<IIEDefinedType*> order = ParentsFirst(
+      from.table_, AncestorOf,
+      [&](const IIEDefinedType& parent) { return from.Get(parent.TypeName()) == &parent; },
+      STypeInheritanceCorrupt);
+  const bool share = SharesItems(engine_, from.engine_);
+  for (IIEDefinedType* type : order) {
+    if (share) {
+      Add(Ref<IIEDefinedType>(type));
+      continue;
+    }
+    const std::string text = type->ToString();
+    const IIEDefinedType* mine = Get(type->TypeName());
+    if (mine == nullptr || mine->ToString() != text) {
+      engine_->Parse(text, true);  // which files it here
+    }
+  }
 }
 
 // --- what depends on a type ------------------------------------------------------------------

@@ -249,6 +249,9 @@ void TFacts::RemoveId(std::int32_t id) {
 }
 
 int TFacts::Add(Ref<IFact> fact) {
+  if (!fact) {
+    RaiseIE(SBadArgument, "no fact to add");
+  }
   if (engine_ == nullptr) {
     if (fact->GetID() < 0) {
       fact->SetID(highest_id_ + 1);
@@ -256,17 +259,63 @@ int TFacts::Add(Ref<IFact> fact) {
     Append(std::move(fact));
     return Count() - 1;
   }
+  Route(fact);
+  return Count() - 1;
+}
+
+std::int32_t TFacts::Route(const Ref<IFact>& fact) {
   if (preserve_ids_ && fact->GetID() != -1 && by_id_.Find(fact->GetID()) < 0) {
     const std::int32_t remembered = engine_->NextFactId();
     const std::int32_t wanted = fact->GetID();
     engine_->SetNextFactId(wanted);
-    engine_->Assert(fact);
+    const std::int32_t id = engine_->Assert(fact);
     highest_id_ = std::max(highest_id_, wanted);
     engine_->SetNextFactId(std::max(remembered, highest_id_ + 1));
-  } else {
-    engine_->Assert(fact);
+    return id;
   }
-  return Count() - 1;
+  return engine_->Assert(fact);
+}
+
+void TFacts::Insert(int index, Ref<IFact> fact) {
+  if (index < 0 || index > Count()) {
+    RaiseIE(SBadArgument, ("fact index out of bounds (" + std::to_string(index) + ")").c_str());
+  }
+  if (!fact) {
+    RaiseIE(SBadArgument, "no fact to add");
+  }
+  std::int32_t id = fact->GetID();
+  if (engine_ == nullptr) {
+    Add(std::move(fact));
+    id = AtSlot(static_cast<int>(slots_.size()) - 1).GetID();
+  } else if (Route(fact) < 0 || fact->Holder() != engine_) {
+    return;  // not asserted, or retracted again meanwhile
+  } else {
+    id = fact->GetID();
+  }
+  if (dead_ > 0) {
+    Compact();
+  }
+  const int slot = SlotOfId(id);
+  if (slot >= 0 && index < Count()) {
+    MoveSlot(static_cast<std::size_t>(slot), static_cast<std::size_t>(index));
+  }
+}
+
+void TFacts::MoveSlot(std::size_t from, std::size_t to) {
+  if (from == to) {
+    return;
+  }
+  const auto first = slots_.begin() + static_cast<std::ptrdiff_t>(std::min(from, to));
+  const auto last = slots_.begin() + static_cast<std::ptrdiff_t>(std::max(from, to)) + 1;
+  if (from > to) {
+    std::rotate(first, last - 1, last);
+  } else {
+    std::rotate(first, first + 1, last);
+  }
+  for (std::size_t i = std::min(from, to); i <= std::max(from, to); ++i) {
+    by_id_.Set(slots_[i].fact->GetID(), i);
+  }
+  moved_ = true;
 }
 
 void TFacts::Delete(int index) {
@@ -289,9 +338,42 @@ void TFacts::Clear() {
   live_ = 0;
   dead_ = 0;
   highest_id_ = 0;
+  moved_ = false;
   if (engine_ != nullptr) {
     engine_->RetractFacts();
   }
+}
+
+void TFacts::Assign(const TFacts& source) {
+  if (&source == this) {
+    return;
+  }
+  // The copies are made first, so that a template that does not match
+  // leaves this working memory as it was.
+  std::vector<Ref<IFact>> copies;
+  copies.reserve(source.live_);
+  source.ForEach([&](IFact& fact) {
+    Ref<IFactTemplate> fact_template(fact.Template());
+    if (engine_ != nullptr && fact_template && fact_template->Owner() != engine_) {
+      if (IFactTemplate* mine = engine_->FindFactTemplate(fact_template->TemplateName())) {
+        if (!mine->Equals(fact_template.get())) {
+          RaiseIE(SFactTemplatesDifferent, fact_template->ToString().c_str(),
+                  mine->ToString().c_str());
+        }
+        fact_template = Ref<IFactTemplate>(mine);
+      }
+    }
+    copies.push_back(TFact::Make(std::move(fact_template), fact));
+  });
+  Clear();
+  for (Ref<IFact>& copy : copies) {
+    Add(std::move(copy));
+  }
+}
+
+void TFacts::AssignTo(std::vector<std::string>& lines) const {
+  lines.clear();
+  ForEach([&](IFact& fact) { lines.push_back(fact.ToString()); });
 }
 
 std::size_t TFacts::CheckInvariants() const {
@@ -312,7 +394,7 @@ std::size_t TFacts::CheckInvariants() const {
     const std::int32_t id = fact->GetID();
     ZEPHRO_CHECK(by_id_.Find(id) == static_cast<std::int64_t>(slot),
                  "working memory: the id index does not find a fact at its slot");
-    ZEPHRO_CHECK(preserve_ids_ || before == nullptr || before->GetID() < id,
+    ZEPHRO_CHECK(preserve_ids_ || moved_ || before == nullptr || before->GetID() < id,
                  "working memory: fact ids do not ascend along the slots");
     before = fact;
     if (cache_hash_codes_) {

@@ -134,6 +134,8 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
   };
   rules_ = std::make_unique<TRules>(this);
   engine_variables_ = std::make_unique<TEngineVariables>(this);
+  fact_sets_ = std::make_unique<TFactSets>(this);
+  user_functions_ = std::make_unique<TUserFunctions>(this);
   context_ = std::make_unique<TIEContext>(this, nullptr);
   context_->SetBudget(&budget_);
   network_context_ = context_->Push();
@@ -169,7 +171,7 @@ TInferenceEngine::~TInferenceEngine() {
   // Functions that outlive the engine (deffunctions held elsewhere) must not
   // keep a pointer to it.
   std::vector<Ref<IUserFunction>> remaining;
-  for (const auto& [name, f] : user_functions_) {
+  for (const auto& [name, f] : *user_functions_) {
     remaining.push_back(f);
   }
   for (const Ref<IUserFunction>& f : remaining) {
@@ -184,7 +186,8 @@ TInferenceEngine::~TInferenceEngine() {
   }
   fact_templates_.reset();
   defined_types_.reset();
-  user_functions_.Clear();
+  user_functions_.reset();
+  fact_sets_.reset();
   initial_fact_pattern_.reset();
   null_fact_ = nullptr;
   agenda_.reset();
@@ -243,7 +246,7 @@ void TInferenceEngine::Notification(TComponent& component, TOperation operation)
       rete_->RemoveRule(*rule);
     }
   } else if (auto* fact_set = dynamic_cast<TFactSet*>(&component)) {
-    fact_sets_.erase(std::remove(fact_sets_.begin(), fact_sets_.end(), fact_set), fact_sets_.end());
+    fact_sets_->Forget(*fact_set);
   }
 }
 
@@ -385,27 +388,10 @@ void TInferenceEngine::RenameRule(std::string_view old_name, std::string_view ne
   rule->rule_name_ = new_name;
 }
 
-void TInferenceEngine::AddFactSet(TFactSet& fact_set) {
-  for (TFactSet* existing : fact_sets_) {
-    if (existing != &fact_set && existing->FactSetName() == fact_set.FactSetName()) {
-      existing->SetEngine(nullptr);
-      break;
-    }
-  }
-  if (std::find(fact_sets_.begin(), fact_sets_.end(), &fact_set) == fact_sets_.end()) {
-    fact_sets_.push_back(&fact_set);
-    fact_set.FreeNotification(*this);
-  }
-}
-
-void TInferenceEngine::RemoveFactSet(TFactSet& fact_set) {
-  fact_sets_.erase(std::remove(fact_sets_.begin(), fact_sets_.end(), &fact_set), fact_sets_.end());
-}
-
 // --- functions -----------------------------------------------------------------------------
 
 void TInferenceEngine::AddUserFunction(IUserFunction& function) {
-  user_functions_.Put(function.FunctionName(), Ref<IUserFunction>(&function));
+  user_functions_->File(Ref<IUserFunction>(&function));
   ++function_version_;
   if (OnAddUserFunction) {
     OnAddUserFunction(*this, function);
@@ -413,7 +399,7 @@ void TInferenceEngine::AddUserFunction(IUserFunction& function) {
 }
 
 void TInferenceEngine::RemoveUserFunction(IUserFunction& function) {
-  Ref<IUserFunction> removed = user_functions_.Take(function.FunctionName());
+  Ref<IUserFunction> removed = user_functions_->Unfile(function.FunctionName());
   ++function_version_;
   if (removed && OnRemoveUserFunction) {
     OnRemoveUserFunction(*this, *removed);
@@ -421,53 +407,19 @@ void TInferenceEngine::RemoveUserFunction(IUserFunction& function) {
 }
 
 IUserFunction* TInferenceEngine::ContainsUserFunction(std::string_view name) const {
-  Ref<IUserFunction>* f = user_functions_.Find(name);
-  return f != nullptr ? f->get() : nullptr;
+  return user_functions_->Get(name);
 }
 
 IUserFunction* TInferenceEngine::GetUserFunction(std::string_view name) const {
-  return ContainsUserFunction(name);
+  return user_functions_->Get(name);
 }
 
 void TInferenceEngine::PutUserFunction(const std::string& name, Ref<IUserFunction> function) {
-  if (!function) {
-    RaiseIEPlain(SInvalidFunctionAdd);
-  }
-  if (name != function->FunctionName()) {
-    RaiseIE(SWrongFunctionName, name.c_str(), function->FunctionName().c_str());
-  }
-  if (IUserFunction* existing = ContainsUserFunction(name)) {
-    if (existing == function.get()) {
-      return;
-    }
-    switch (duplicate_constructs_) {
-      case TDuplicateConstructs::dcOverwrite:
-        RemoveUserFunctionByName(name);
-        break;
-      case TDuplicateConstructs::dcIgnore:
-        return;
-      case TDuplicateConstructs::dcError:
-        RaiseIE(SDuplicateFunctionNames, name.c_str());
-    }
-  }
-  // Registering the engine with the function files it here.
-  function->AddReasoner(*this);
-  if (ContainsUserFunction(name) != function.get()) {
-    AddUserFunction(*function);
-  }
+  user_functions_->Put(name, std::move(function));
 }
 
 void TInferenceEngine::RemoveUserFunctionByName(std::string_view name) {
-  Ref<IUserFunction> f(ContainsUserFunction(name));
-  if (!f) {
-    return;
-  }
-  if (f->IndexOfReasoner(this) >= 0) {
-    f->DeleteReasoner(*this);  // which removes it from the table
-  }
-  if (ContainsUserFunction(name) == f.get()) {
-    RemoveUserFunction(*f);
-  }
+  user_functions_->Remove(name);
 }
 
 bool TInferenceEngine::FilesRule(std::string_view name, const TRule& rule) const {

@@ -8,12 +8,17 @@
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
 
+#include "engine/collection_checks.h"
+
 namespace zephro {
 
 void TIOStreams::Add(const std::string& name, std::unique_ptr<TLogicalStream> stream) {
-  if (table_.Contains(name)) {
-    switch (engine_ != nullptr ? engine_->DuplicateConstructs()
-                               : TDuplicateConstructs::dcOverwrite) {
+  if (std::unique_ptr<TLogicalStream>* existing = table_.Find(name)) {
+    if (existing->get() == stream.get()) {
+      static_cast<void>(stream.release());  // it is the one registered
+      return;
+    }
+    switch (DuplicateSettingOf(engine_)) {
       case TDuplicateConstructs::dcOverwrite:
         break;
       case TDuplicateConstructs::dcIgnore:

@@ -1,8 +1,8 @@
 #pragma once
 
-// The printed form of a collection whose items may extend one another
-// (templates, defined types): every item's text followed by a line break,
-// each after its parent whenever the parent is in the collection.
+// The order of a collection whose items may extend one another (templates,
+// defined types): each item after its parent whenever the parent is in the
+// collection. Printing and copying such a collection go in this order.
 
 #include <set>
 #include <string>
@@ -14,15 +14,16 @@
 
 namespace zephro {
 
-// `parent_of(item)` gives an item's parent or null, `filed(parent)` whether
-// that parent is the one the table holds; a cycle raises `corrupt`. Items
-// whose parents are out come first, in table order, pass after pass.
+// The table's items, each after its parent: `parent_of(item)` gives an
+// item's parent or null, `filed(parent)` whether that parent is the one the
+// table holds; a cycle raises `corrupt`. Items whose parents are out come
+// first, in table order, pass after pass.
 template <class T, class ParentOf, class Filed>
-std::string ParentsFirstText(const TOrderedTable<Ref<T>>& table, ParentOf parent_of, Filed filed,
+std::vector<T*> ParentsFirst(const TOrderedTable<Ref<T>>& table, ParentOf parent_of, Filed filed,
                              const char* corrupt) {
-  std::string text;
+  std::vector<T*> ordered;
   std::set<const T*> done;
-  std::vector<const T*> pending;
+  std::vector<T*> pending;
   for (const auto& [name, item] : table) {
     pending.push_back(item.get());
   }
@@ -31,7 +32,7 @@ std::string ParentsFirstText(const TOrderedTable<Ref<T>>& table, ParentOf parent
     for (auto it = pending.begin(); it != pending.end();) {
       const T* parent = parent_of(**it);
       if (parent == nullptr || done.contains(parent) || !filed(*parent)) {
-        text += (*it)->ToString() + "\n";
+        ordered.push_back(*it);
         done.insert(*it);
         it = pending.erase(it);
         progress = true;
@@ -42,6 +43,17 @@ std::string ParentsFirstText(const TOrderedTable<Ref<T>>& table, ParentOf parent
     if (!progress) {
       RaiseIEPlain(corrupt);
     }
+  }
+  return ordered;
+}
+
+// The texts of ParentsFirst's items, each followed by a line break.
+template <class T, class ParentOf, class Filed>
+std::string ParentsFirstText(const TOrderedTable<Ref<T>>& table, ParentOf parent_of, Filed filed,
+                             const char* corrupt) {
+  std::string text;
+  for (const T* item : ParentsFirst(table, parent_of, filed, corrupt)) {
+    text += item->ToString() + "\n";
   }
   return text;
 }

@@ -230,7 +230,7 @@ std::string TInferenceEngine::GetExpertSystem() const {
   text += "; Number of Defined Types:    " + std::to_string(defined_types_->Count()) + nl;
   text += "; Number of Fact Templates:   " + std::to_string(fact_templates_->Count()) + nl;
   text += "; Number of Rules:            " + std::to_string(rules_->Count()) + nl;
-  text += "; Number of Fact Sets:        " + std::to_string(fact_sets_.size()) + nl;
+  text += "; Number of Fact Sets:        " + std::to_string(fact_sets_->Count()) + nl;
   text += "; Number of Facts:            " + std::to_string(facts_->Count()) + nl;
   // The language's setting says whether duplicates are refused.
   text += fact_duplication_ ? "(set-fact-duplication FALSE)" : "(set-fact-duplication TRUE)";
@@ -259,7 +259,7 @@ std::string TInferenceEngine::GetExpertSystem() const {
       text += nl + "(" + std::string(kDoBackwardChaining) + chaining + ")" + nl;
     }
   }
-  if (user_functions_.Count() > 0) {
+  if (user_functions_->Count() > 0) {
     // Package functions are not written; their section is there all the same.
     AppendSection(text, "Deffunctions");
     for (const TInterpretedFunction* function : DefFunctions(*this)) {
@@ -270,10 +270,10 @@ std::string TInferenceEngine::GetExpertSystem() const {
     AppendSection(text, "Rules");
     text += nl + rules_->ToString();
   }
-  if (!fact_sets_.empty()) {
+  if (fact_sets_->Count() > 0) {
     AppendSection(text, "Fact Sets");
     text += nl;
-    for (const TFactSet* fact_set : fact_sets_) {
+    for (const TFactSet* fact_set : *fact_sets_) {
       text += SavedFactSetText(*fact_set) + nl;
     }
   }
@@ -439,19 +439,17 @@ void TInferenceEngine::DefineProperties(TFiler& filer) {
   filer.DefineProperty(
       "FactSets",
       [&](TReader& reader) {
-        for (TFactSet* fact_set : std::vector<TFactSet*>(fact_sets_)) {
-          fact_set->SetEngine(nullptr);
-        }
+        fact_sets_->Clear();
         parse_each(reader);
       },
       [&](TWriter& writer) {
         std::vector<std::string> texts;
-        for (const TFactSet* fact_set : fact_sets_) {
+        for (const TFactSet* fact_set : *fact_sets_) {
           texts.push_back(SavedFactSetText(*fact_set));
         }
         writer.WriteStrings(texts);
       },
-      !fact_sets_.empty());
+      fact_sets_->Count() > 0);
 
   filer.DefineProperty(
       "FactsList",
@@ -503,11 +501,7 @@ void TInferenceEngine::Assign(const TPersistent& source) {
   SetWatch({});
 
   // Host functions the source has and this engine lacks are shared.
-  for (const auto& [name, function] : from->user_functions_) {
-    if (function && !function->IsInterpreted() && GetUserFunction(name) == nullptr) {
-      PutUserFunction(name, function);
-    }
-  }
+  user_functions_->Assign(*from->user_functions_);
   // Types, templates, deffunctions, globals and fact sets as their text.
   std::string text = from->defined_types_->ToString();
   for (int i = 0; i < from->fact_templates_->Count(); ++i) {
@@ -523,7 +517,7 @@ void TInferenceEngine::Assign(const TPersistent& source) {
   if (from->global_variables_->Count() > 0) {
     text += PrettyPrintGlobalVariables(*from->global_variables_) + std::string(kLineBreak);
   }
-  for (const TFactSet* fact_set : from->fact_sets_) {
+  for (const TFactSet* fact_set : *from->fact_sets_) {
     text += from->SavedFactSetText(*fact_set) + std::string(kLineBreak);
   }
   Parse(text, true);

@@ -56,15 +56,12 @@ void TInferenceEngine::Clear() {
   defined_types_->Clear();
   global_variables_->Clear();
   null_fact_ = nullptr;
-  for (TFactSet* fact_set : std::vector<TFactSet*>(fact_sets_)) {
-    fact_set->SetEngine(nullptr);
-  }
-  fact_sets_.clear();
+  fact_sets_->Clear();
   facts_->Clear();
   pending_.clear();
   // Interpreted functions go; package functions stay.
   std::vector<std::string> interpreted;
-  for (const auto& [name, f] : user_functions_) {
+  for (const auto& [name, f] : *user_functions_) {
     if (f->IsInterpreted()) {
       interpreted.push_back(name);
     }
@@ -101,7 +98,7 @@ void TInferenceEngine::Reset() {
       ResetGlobalVariable(name, *value);
     }
   }
-  for (TFactSet* fact_set : std::vector<TFactSet*>(fact_sets_)) {
+  for (TFactSet* fact_set : std::vector<TFactSet*>(fact_sets_->begin(), fact_sets_->end())) {
     fact_set->Reset();
   }
   if (OnReset) {

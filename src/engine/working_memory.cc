@@ -1,6 +1,7 @@
 // Working memory: facts asserted, retracted and modified, and their moves
 // through the network (see "Matching" in inference_engine.h).
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 
@@ -254,6 +255,40 @@ void TInferenceEngine::Retire(std::unique_ptr<TComponent> component) {
 
 void TInferenceEngine::AddPendingFact(Ref<IFact> fact, bool is_assertion) {
   pending_.push_back({std::move(fact), is_assertion});
+}
+
+namespace {
+
+// The `index`th fact of the queue that is an assertion (or a retraction).
+template <class Queue>
+IFact& NthPending(const Queue& pending, bool assertion, int index) {
+  int seen = 0;
+  for (const auto& p : pending) {
+    if (p.assertion == assertion && seen++ == index) {
+      return *p.fact;
+    }
+  }
+  CheckCollectionIndex(index, seen);
+  return *pending.front().fact;  // not reached: the check raised
+}
+
+}  // namespace
+
+int TInferenceEngine::PendingAssertionCount() const noexcept {
+  return static_cast<int>(
+      std::count_if(pending_.begin(), pending_.end(), [](const auto& p) { return p.assertion; }));
+}
+
+int TInferenceEngine::PendingRetractionCount() const noexcept {
+  return PendingFactCount() - PendingAssertionCount();
+}
+
+IFact& TInferenceEngine::GetFactPendingAssertions(int index) const {
+  return NthPending(pending_, true, index);
+}
+
+IFact& TInferenceEngine::GetFactPendingRetractions(int index) const {
+  return NthPending(pending_, false, index);
 }
 
 // One queue for both kinds, taken in the order the changes were asked for: a

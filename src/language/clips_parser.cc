@@ -284,8 +284,11 @@ TParseResult TIEClipsParser::ParseConstruct(TParsedType type, bool execute) {
       break;
     case ptFunction: {
       Ref<IUserFunction> function = ParseFunction();
-      engine.PutUserFunction(function->FunctionName(), function);
-      result.function = function.get();
+      const std::string name = function->FunctionName();
+      engine.PutUserFunction(name, function);
+      // What is filed under the name now: the duplicate setting may have
+      // kept another function and dropped this one.
+      result.function = engine.GetUserFunction(name);
       break;
     }
     case ptGlobals:
@@ -325,6 +328,9 @@ void TIEClipsParser::Echo(const TParseResult& result) {
       line = result.fact_template->TemplateName();
       break;
     case TParsedType::ptFunction:
+      if (result.function == nullptr) {
+        return;
+      }
       line = result.function->FunctionName();
       break;
     case TParsedType::ptDefType:

@@ -269,6 +269,18 @@ TEST(EngineTest, SymbolsAndRuleIds) {
 }
 
 // A host thread asserting under the lock while the engine runs.
+TEST(EngineTest, ADeffunctionDroppedAsADuplicateLeavesTheFiledOne) {
+  EngineFixture fx;
+  TInferenceEngine& e = fx.Engine();
+  e.Parse("(deffunction f () 1)");
+  IUserFunction* first = e.GetUserFunction("f");
+  e.SetDuplicateConstructs(TDuplicateConstructs::dcIgnore);
+  e.Parse("(deffunction f () 2) (printout t (f) crlf)");
+  EXPECT_EQ(e.GetUserFunction("f"), first);
+  // The parser names each function it read, the second time the one kept.
+  EXPECT_EQ(fx.TakeOutput(), "f\nf\n1\n");
+}
+
 TEST(EngineThreadsTest, HostAssertsUnderLockWhileRunning) {
   EngineFixture fx;
   TInferenceEngine& e = fx.Engine();

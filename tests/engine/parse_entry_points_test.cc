@@ -55,7 +55,7 @@ struct EntryCase {
 // and globals.
 std::vector<int> Holdings(TInferenceEngine& e) {
   return {e.FactTemplates().Count(), e.DefinedTypes().Count(),
-          e.UserFunctions().Count(), static_cast<int>(e.FactSets().size()),
+          e.UserFunctions().Count(), e.FactSets().Count(),
           e.Facts().Count(),         e.GlobalVariables().Count(),
           e.Rules().Count()};
 }

@@ -258,7 +258,7 @@ TEST(ClipsParserTest, CollectsErrorsWhenAskedTo) {
   EXPECT_NE(f.Engine().FindFactTemplate("c"), nullptr);
   EXPECT_EQ(f.Engine().FindFactTemplate("d"), nullptr);
   EXPECT_EQ(f.Engine().FindRule("r1"), nullptr);
-  EXPECT_TRUE(f.Engine().FactSets().empty());
+  EXPECT_EQ(f.Engine().FactSets().Count(), 0);
 }
 
 TEST(ClipsParserTest, ErrorsOfAFileNameItAndTheLine) {

@@ -120,8 +120,8 @@ TEST(ConstructsTest, MakesImpliedTemplatesForUnknownFactsUnlessAskedNotTo) {
   e.Parse("(deffacts f (a 1) (b 2))", true);
   EXPECT_NE(e.FindFactTemplate("a"), nullptr);
   EXPECT_NE(e.FindFactTemplate("b"), nullptr);
-  ASSERT_EQ(e.FactSets().size(), 1u);
-  EXPECT_EQ(e.FactSets()[0]->Count(), 2);
+  ASSERT_EQ(e.FactSets().Count(), 1);
+  EXPECT_EQ(e.FactSets()[0].Count(), 2);
   e.Reset();
   EXPECT_EQ(e.Facts().Count(), 3);
 
@@ -167,8 +167,8 @@ TEST(ConstructsTest, RedefiningATemplateRewritesTheFactSetsWrittenOnIt) {
     ParserFixture f;
     TInferenceEngine& e = f.Engine();
     e.Parse(c.program, true);
-    ASSERT_FALSE(e.FactSets().empty());
-    EXPECT_EQ(e.FactSets()[0]->ToString(), c.fact_set);
+    ASSERT_GT(e.FactSets().Count(), 0);
+    EXPECT_EQ(e.FactSets()[0].ToString(), c.fact_set);
     e.Reset();
     EXPECT_EQ(e.Facts().ToString(), c.facts);
 
@@ -178,7 +178,7 @@ TEST(ConstructsTest, RedefiningATemplateRewritesTheFactSetsWrittenOnIt) {
     }
     ParserFixture again;
     again.Engine().Parse(printed, true);
-    EXPECT_EQ(again.Engine().FactSets()[0]->ToString(), c.fact_set);
+    EXPECT_EQ(again.Engine().FactSets()[0].ToString(), c.fact_set);
     again.Engine().Reset();
     EXPECT_EQ(again.Engine().Facts().ToString(), c.facts);
   }
@@ -206,7 +206,7 @@ TEST(ConstructsTest, RedefiningATemplateRewritesTheFactSetsWrittenOnIt) {
   TInferenceEngine& e = f.Engine();
   e.Parse("(deftemplate p (slot a))(deffacts d (p (a 1)) (q))", true);
   e.FactTemplates().Remove("p");
-  EXPECT_EQ(e.FactSets()[0]->ToString(), "(deffacts d\n  (q)\n)");
+  EXPECT_EQ(e.FactSets()[0].ToString(), "(deffacts d\n  (q)\n)");
 }
 
 TEST(ConstructsTest, FilesDefinedTypesAndFunctions) {

@@ -3,6 +3,7 @@
 // Test helpers for engine-level tests: an engine whose print-out is captured,
 // and short ways to build ordered facts and rules through the C++ API.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "zephro/rules/pattern.h"
 #include "zephro/rules/rete_network.h"
 #include "zephro/rules/rule.h"
+#include "zephro/values/exceptions.h"
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"
 
@@ -31,6 +33,23 @@ inline Term V(const char* name) { return {Term::kVar, nullptr, name}; }
 inline Term MV(const char* name) { return {Term::kMultiVar, nullptr, name}; }
 inline Term NotC(std::int32_t i) { return {Term::kNotConst, TIEValue::Integer(i), {}}; }
 inline Term NotV(const char* name) { return {Term::kNotVar, nullptr, name}; }
+
+// The message `f` raises, or "" when it raises nothing.
+inline std::string MessageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const EBaseException& e) {
+    return e.what();
+  }
+  return std::string();
+}
+
+// The texts of `engine`'s facts, in working-memory order.
+inline std::vector<std::string> FactTexts(const TInferenceEngine& engine) {
+  std::vector<std::string> texts;
+  engine.ForEachFact([&](const IFact& f) { texts.push_back(f.ToString()); });
+  return texts;
+}
 
 class EngineFixture {
  public:

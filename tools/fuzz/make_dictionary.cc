@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "zephro/engine/collections.h"
 #include "zephro/engine/inference_engine.h"
 
 namespace {

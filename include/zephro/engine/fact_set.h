@@ -11,6 +11,7 @@
 // Thread safety: none.
 
 #include <functional>
+#include <ranges>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,15 +36,32 @@ class TFactSet : public TComponent {
   const std::string& Comment() const noexcept { return comment_; }
   void SetComment(std::string_view comment) { comment_ = comment; }
   TInferenceEngine* Engine() const noexcept { return engine_; }
-  // Leaves the old engine's fact sets, joins the new one's and parses the texts.
+  // Leaves the old engine's fact sets, joins the new one's (see TFactSets:
+  // a set of the same name there is detached) and parses the texts. While
+  // the set is being loaded it only remembers the engine: Loaded joins.
   void SetEngine(TInferenceEngine* engine);
+  // As SetEngine, without parsing the texts.
+  void SetEngineNoParse(TInferenceEngine* engine);
 
   int Count() const noexcept { return static_cast<int>(entries_.size()); }
   // Appends `fact` (and its text); returns its index.
   int AddFact(Ref<IFact> fact);
-  // The fact at `index`, parsed from its text when needed (null without engine).
+  // The fact at `index`, parsed from its text when needed (null without
+  // engine). Raises EIEException ("Bad Argument: %s") for an index out of
+  // range, as do the other operations by index.
   IFact* GetFact(int index);
-  const std::string& Text(int index) const { return entries_[static_cast<std::size_t>(index)].text; }
+  // Replaces entry `index` with `fact` and its text.
+  void SetFact(int index, Ref<IFact> fact);
+  // The index of the entry holding `fact` itself, or -1.
+  int IndexOf(const IFact& fact) const;
+  // Removes the entry holding `fact` itself; returns its former index, or -1.
+  int Remove(const IFact& fact);
+  const std::string& Text(int index) const { return entries_[CheckedIndex(index)].text; }
+  // The entries' facts in order, as they stand (null for an entry not
+  // parsed yet): `for (IFact* fact : fact_set.Facts())`.
+  auto Facts() const {
+    return std::views::transform(entries_, [](const Entry& e) { return e.fact.get(); });
+  }
   // Replaces the lines: kept as text, parsed when there is an engine.
   void SetFacts(const std::vector<std::string>& lines);
   // Rebuilds every fact of `fact_template` from its text with `rebuild`, and
@@ -56,15 +74,26 @@ class TFactSet : public TComponent {
   void Reset();
   std::string ToString() const;
 
+  // From another fact set: its name, comment and facts, taken as text (and
+  // parsed when this set has an engine). Other sources as TComponent.
+  void Assign(const TPersistent& source) override;
+  // After loading, outside design time, joins the engine it remembers.
+  void Loaded() override;
+
  protected:
   void Notification(TComponent& component, TOperation operation) override;
 
  private:
+  friend class TFactSets;
   struct Entry {
     std::string text;
     Ref<IFact> fact;
   };
   void ParseEntries();
+  void ChangeEngine(TInferenceEngine* engine, bool parse);
+  // Forgets the engine and leaves its list.
+  void LeaveEngine() noexcept;
+  std::size_t CheckedIndex(int index) const;
 
   std::string name_ = "FactSet";
   std::string comment_;

@@ -91,6 +91,7 @@ class IStreamToken;
 class TActivation;
 class TEngineVariables;
 class TFactSet;
+class TFactSets;
 class TFactTemplates;
 class TFacts;
 class TGlobalVariables;
@@ -103,6 +104,7 @@ class TIOStreams;
 class TReteNetwork;
 class TRule;
 class TRules;
+class TUserFunctions;
 class TUserPackage;
 
 class TInferenceEngine : public TComponent,
@@ -175,18 +177,23 @@ class TInferenceEngine : public TComponent,
   const TIEDefinedTypes& DefinedTypes() const noexcept { return *defined_types_; }
   TIOStreams& IOStreams() noexcept { return *io_streams_; }
   const TIOStreams& IOStreams() const noexcept { return *io_streams_; }
-  const std::vector<TFactSet*>& FactSets() const noexcept { return fact_sets_; }
-  void AddFactSet(TFactSet& fact_set);
-  void RemoveFactSet(TFactSet& fact_set);
+  TFactSets& FactSets() noexcept { return *fact_sets_; }
+  const TFactSets& FactSets() const noexcept { return *fact_sets_; }
   // The function table, by name.
-  const TOrderedTable<Ref<IUserFunction>>& UserFunctions() const noexcept {
-    return user_functions_;
-  }
-  // Files `function` under `name` by the duplicate setting.
+  TUserFunctions& UserFunctions() noexcept { return *user_functions_; }
+  const TUserFunctions& UserFunctions() const noexcept { return *user_functions_; }
+  // Files `function` under `name` by the duplicate setting (TUserFunctions::Put).
   void PutUserFunction(const std::string& name, Ref<IUserFunction> function);
   void RemoveUserFunctionByName(std::string_view name);
   // The function filed under `name`, or null.
   IUserFunction* GetUserFunction(std::string_view name) const;
+  // The facts waiting to be asserted and to be retracted (see Matching),
+  // each kind in the order it will be taken; an index out of range raises
+  // EIEException ("Bad Argument: %s").
+  int PendingAssertionCount() const noexcept;
+  int PendingRetractionCount() const noexcept;
+  IFact& GetFactPendingAssertions(int index) const;
+  IFact& GetFactPendingRetractions(int index) const;
 
   // --- fuzzy values (fuzzy_inference.cc) ------------------------------------------------
   // A fuzzy fact asserted by a rule is correlated with the strength of the
@@ -258,6 +265,39 @@ class TInferenceEngine : public TComponent,
   IFactTemplate& CreateFactTemplate(std::string_view name);
   // Files `fact_template` (owned by this engine from now on).
   IFactTemplate* AddFactTemplate(Ref<IFactTemplate> fact_template);
+  // Files the template filed under `old_name` under `new_name` instead, and
+  // names it so: it is removed first, with everything that depends on it
+  // (its facts, pending changes and rules, its facts in fact sets), then
+  // filed again by the duplicate setting. Nothing happens when `old_name` is
+  // empty or not filed, or the names are equal. Raises, changing nothing,
+  // for a name a template may not have, and under dcError for a name
+  // another template has ("Fact Template Name already exists: "%s"").
+  void ChangeFactTemplateName(std::string_view old_name, std::string_view new_name);
+
+  // What depends on a template. A rule depends on it when one of its
+  // patterns is on it or one of its actions depends on it; a call, when one
+  // of its arguments does; a value: a call by the call, a fact when it is of
+  // the template, a list when one of its elements does; nothing else does.
+  bool IsDependent(const TRule& rule, const IFactTemplate& fact_template) const;
+  bool IsDependent(const IFunCall& call, const IFactTemplate& fact_template) const;
+  bool IsDependent(const IIEValue& value, const IFactTemplate& fact_template) const;
+  // A fact or construct taken away with a template, kept as its text so that
+  // it can be built again: `fact` holds the fact for a fact, null for a
+  // construct (a rule, a deffunction).
+  struct TDependent {
+    std::string text;
+    Ref<IFact> fact;
+  };
+  // Builds `dependents` again, in order, with the parser raising at the
+  // first error: a fact is parsed (on the template its text names now) and
+  // put in place of the old one (UpdateDependentFact); a construct is
+  // parsed and executed. An entry that fails to parse, assert or compile is
+  // dropped, and the rest go on; EAbort stops it.
+  void UpdateDependencies(const std::vector<TDependent>& dependents);
+  // Puts `new_fact` in working memory in place of `old_fact`: retracts
+  // `old_fact` when it is still there, then asserts `new_fact`. Returns the
+  // new id, or -1 when it was not asserted (a duplicate).
+  std::int32_t UpdateDependentFact(const IFact& old_fact, Ref<IFact> new_fact);
 
   // --- rules ---------------------------------------------------------------------------------
   // Files and compiles `rule` (made with this engine as owner, e.g.
@@ -636,20 +676,19 @@ class TInferenceEngine : public TComponent,
   void FireActivation();
   void ReorderAgenda();
   void SetAgenda(std::vector<std::unique_ptr<TActivation>> activations);
-  // The texts of the facts (last to first) and rules a template's
-  // redefinition takes away, to be built again on the new definition.
+  // The facts (last to first) and rules a template's redefinition takes
+  // away, to be built again on the new definition.
   struct TDependentTexts {
-    std::vector<std::string> facts;
-    std::vector<std::string> rules;
+    std::vector<TDependent> facts;
+    std::vector<TDependent> rules;
   };
   // Takes away the pending changes, facts and rules that depend on
-  // `fact_template`; records their texts in `texts` when given.
+  // `fact_template`; records them in `texts` when given.
   void WithdrawDependents(const IFactTemplate& fact_template, TDependentTexts* texts);
   void RemoveDependencies(const IFactTemplate& fact_template);
   void RemoveAllDependencies();
   void ReplaceTemplate(const Ref<IFactTemplate>& old_template,
                        const Ref<IFactTemplate>& new_template);
-  bool DependsOn(const TRule& rule, const IFactTemplate& fact_template) const;
   // Removes the types that extend `type` and the templates that use it.
   void RemoveDependencies(const IIEDefinedType& type);
   // Rebuilds on `new_type` what used `old_type` (filed under the same name),
@@ -743,11 +782,11 @@ class TInferenceEngine : public TComponent,
   std::vector<std::unique_ptr<TComponent>> retired_;
   std::unique_ptr<TIEPattern> initial_fact_pattern_;
   Ref<IFact> null_fact_;
-  std::vector<TFactSet*> fact_sets_;  // not owned: fact sets are components
+  std::unique_ptr<TFactSets> fact_sets_;
   std::unique_ptr<TReteNetwork> rete_;
   std::unique_ptr<TRules> rules_;
   std::unique_ptr<TEngineVariables> engine_variables_;
-  TOrderedTable<Ref<IUserFunction>> user_functions_;
+  std::unique_ptr<TUserFunctions> user_functions_;
   std::unique_ptr<TIEContext> context_;
   std::unique_ptr<TIEContext> network_context_;
   std::unique_ptr<std::ostream> capture_;

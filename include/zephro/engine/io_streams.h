@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "zephro/platform/ordered_table.h"
+#include "zephro/engine/named_table.h"
 
 namespace zephro {
 
@@ -45,24 +45,34 @@ class TStringStream final : public TLogicalStream {
   std::stringstream stream_;
 };
 
-// The engine's streams by logical name; owns them.
-class TIOStreams {
+// The engine's streams by logical name; owns them: removing an entry, or
+// clearing, frees its stream. Iteration (named_table.h) visits the
+// (name, stream) entries in registration order.
+class TIOStreams : public TNamedTable<TLogicalStream, std::unique_ptr<TLogicalStream>> {
  public:
   explicit TIOStreams(TInferenceEngine* engine) : engine_(engine) {}
-  TLogicalStream* Get(std::string_view name) const {
-    std::unique_ptr<TLogicalStream>* s = table_.Find(name);
-    return s != nullptr ? s->get() : nullptr;
-  }
-  // Registers `stream` under `name` by the engine's duplicate setting.
+  TIOStreams(const TIOStreams&) = delete;
+  TIOStreams& operator=(const TIOStreams&) = delete;
+  // Registers `stream` under `name` by the engine's duplicate setting: the
+  // stream registered there already changes nothing; otherwise dcOverwrite
+  // frees the old stream, dcIgnore frees `stream`, dcError raises
+  // "Duplicate streams defined with same name: "%s"" (and frees `stream`).
   void Add(const std::string& name, std::unique_ptr<TLogicalStream> stream);
+  void Put(const std::string& name, std::unique_ptr<TLogicalStream> stream) {
+    Add(name, std::move(stream));
+  }
+  void SetItem(const std::string& name, std::unique_ptr<TLogicalStream> stream) {
+    Add(name, std::move(stream));
+  }
   // Closes and frees the stream; raises "Invalid stream name: %s" when unknown.
   void Remove(std::string_view name);
   void Clear() { table_.Clear(); }
-  int Count() const noexcept { return table_.Count(); }
+  // Streams belong to one engine: copying from another collection copies
+  // nothing.
+  void Assign(const TIOStreams& /*from*/) {}
 
  private:
   TInferenceEngine* engine_;  // not owned
-  TOrderedTable<std::unique_ptr<TLogicalStream>> table_;
 };
 
 }  // namespace zephro
