@@ -98,6 +98,14 @@ void SaveToFileWith(const std::string& file_name, Save save) {
   ReplaceFile(file_name, text.view());
 }
 
+// Opens the file at `file_name` for reading and hands it to `read`.
+template <class Read>
+auto WithFile(const std::string& file_name, Read read) {
+  CheckFileName(file_name);
+  std::ifstream file = OpenFileForReading(file_name);
+  return read(file);
+}
+
 // Each item's text, every item after its parent when the parent is one of
 // them (templates, types).
 template <class T, class ParentOf>
@@ -158,9 +166,9 @@ int TInferenceEngine::LoadFacts(std::istream& stream) {
 }
 
 int TInferenceEngine::LoadFacts(const std::string& file_name) {
-  CheckFileName(file_name);
-  std::ifstream file = OpenFileForReading(file_name);
-  return parser_->LoadFactsInput(file, file_name);
+  return WithFile(file_name, [&](std::istream& file) {
+    return parser_->LoadFactsInput(file, file_name);
+  });
 }
 
 void TInferenceEngine::SaveFactTemplates(std::ostream& stream) const {
@@ -172,14 +180,13 @@ void TInferenceEngine::SaveFactTemplates(const std::string& file_name) const {
 }
 
 void TInferenceEngine::LoadFactTemplates(std::istream& stream) {
-  CheckNotMatching("load constructs");
-  fact_templates_->Clear();
-  LoadFromStream(stream);
+  LoadInput(stream, {}, [this] { fact_templates_->Clear(); });
 }
 
 void TInferenceEngine::LoadFactTemplates(const std::string& file_name) {
-  std::ifstream file = OpenFileForReading(file_name);
-  LoadFactTemplates(file);
+  WithFile(file_name, [&](std::istream& file) {
+    LoadInput(file, file_name, [this] { fact_templates_->Clear(); });
+  });
 }
 
 void TInferenceEngine::SaveRules(std::ostream& stream) const { Write(stream, rules_->ToString()); }
@@ -189,14 +196,12 @@ void TInferenceEngine::SaveRules(const std::string& file_name) const {
 }
 
 void TInferenceEngine::LoadRules(std::istream& stream) {
-  CheckNotMatching("load constructs");
-  rules_->Clear();
-  LoadFromStream(stream);
+  LoadInput(stream, {}, [this] { rules_->Clear(); });
 }
 
 void TInferenceEngine::LoadRules(const std::string& file_name) {
-  std::ifstream file = OpenFileForReading(file_name);
-  LoadRules(file);
+  WithFile(file_name,
+           [&](std::istream& file) { LoadInput(file, file_name, [this] { rules_->Clear(); }); });
 }
 
 void TInferenceEngine::SaveDefinedTypes(std::ostream& stream) const {
@@ -208,14 +213,24 @@ void TInferenceEngine::SaveDefinedTypes(const std::string& file_name) const {
 }
 
 void TInferenceEngine::LoadDefinedTypes(std::istream& stream) {
-  CheckNotMatching("load constructs");
-  defined_types_->Clear();
-  LoadFromStream(stream);
+  LoadInput(stream, {}, [this] { defined_types_->Clear(); });
 }
 
 void TInferenceEngine::LoadDefinedTypes(const std::string& file_name) {
-  std::ifstream file = OpenFileForReading(file_name);
-  LoadDefinedTypes(file);
+  WithFile(file_name, [&](std::istream& file) {
+    LoadInput(file, file_name, [this] { defined_types_->Clear(); });
+  });
+}
+
+void TInferenceEngine::LoadInput(std::istream& stream, std::string_view source_name,
+                                 const std::function<void()>& clear) {
+  CheckNotMatching("load constructs");
+  const TNestingGuard nesting(TNesting::nLoad);
+  nesting.Check();
+  if (clear) {
+    clear();
+  }
+  parser_->ParseInput(stream, true, source_name);
 }
 
 // --- the whole knowledge base -------------------------------------------------------------------
@@ -317,12 +332,7 @@ void TInferenceEngine::SetExpertSystem(std::string_view text) {
 
 void TInferenceEngine::SaveToStream(std::ostream& stream) const { Write(stream, GetExpertSystem()); }
 
-void TInferenceEngine::LoadFromStream(std::istream& stream) {
-  CheckNotMatching("load constructs");
-  const TNestingGuard nesting(TNesting::nLoad);
-  nesting.Check();
-  parser_->ParseInput(stream, true, {});
-}
+void TInferenceEngine::LoadFromStream(std::istream& stream) { LoadInput(stream, {}, {}); }
 
 void TInferenceEngine::SaveToFile(const std::string& file_name) const {
   CheckFileName(file_name);
@@ -330,12 +340,7 @@ void TInferenceEngine::SaveToFile(const std::string& file_name) const {
 }
 
 void TInferenceEngine::LoadFromFile(const std::string& file_name) {
-  CheckFileName(file_name);
-  std::ifstream file = OpenFileForReading(file_name);
-  CheckNotMatching("load constructs");
-  const TNestingGuard nesting(TNesting::nLoad);
-  nesting.Check();
-  parser_->ParseInput(file, true, file_name);
+  WithFile(file_name, [&](std::istream& file) { LoadInput(file, file_name, {}); });
 }
 
 // --- the component stream ----------------------------------------------------------------------

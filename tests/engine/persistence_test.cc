@@ -218,6 +218,15 @@ TEST(LoadTest, AFailedLoadRaisesKeepsWhatItClearedClearedAndLeavesTheEngineUsabl
   engine.output.clear();
   engine->Run();
   EXPECT_EQ(engine.output, "done\n");
+  TempDir dir;
+  const std::string path = dir.File("rules.clp");
+  std::ofstream(path) << "(defrule fine (a) =>)\n(defrule broken (a) => (printout t x crlf)\n";
+  try {
+    engine->LoadRules(path);
+    FAIL() << "loaded a broken rule";
+  } catch (const EBaseException& error) {
+    EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+  }
   EXPECT_THROW(engine->LoadFromFile("/nonexistent/dir/kb.clp"), EBaseException);
   EXPECT_THROW(engine->LoadFacts(std::string("/nonexistent/dir/facts.clp")), EBaseException);
 }

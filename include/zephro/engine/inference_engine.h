@@ -648,6 +648,10 @@ class TInferenceEngine : public TComponent,
   void CreateInternalConstructs();
   // `fact_set` as a deffacts whose facts read back as they are (persistence.cc).
   std::string SavedFactSetText(const TFactSet& fact_set) const;
+  // Calls `clear` (when given), then parses and runs `stream`, which
+  // `source_name` names in errors (persistence.cc).
+  void LoadInput(std::istream& stream, std::string_view source_name,
+                 const std::function<void()>& clear);
   // Makes the agenda hold the activations `source`'s holds, in its order;
   // drops the others (persistence.cc).
   void KeepActivationsOf(const TInferenceEngine& source);
