@@ -401,7 +401,10 @@ void TInferenceEngine::AddUserFunction(IUserFunction& function) {
 void TInferenceEngine::RemoveUserFunction(IUserFunction& function) {
   Ref<IUserFunction> removed = user_functions_->Unfile(function.FunctionName());
   ++function_version_;
-  if (removed && OnRemoveUserFunction) {
+  // Packages withdraw their functions as the engine is being freed, before
+  // its destructor clears the handlers: no handler hears of that.
+  if (removed && OnRemoveUserFunction &&
+      !ComponentState().Contains(TComponentStateFlag::csDestroying)) {
     OnRemoveUserFunction(*this, *removed);
   }
 }

@@ -421,3 +421,24 @@ TEST(EnginePropertiesTest, EachSettingIsPublishedUnderItsNameWithItsDefault) {
 
 }  // namespace
 }  // namespace zephro::testing
+
+namespace zephro::testing {
+namespace {
+
+TEST(EngineLifetimeTest, NoHandlerHearsOfTheEngineBeingFreed) {
+  // The handlers' state goes before the engine, as a host's would.
+  auto removed = std::make_unique<int>(0);
+  auto engine = std::make_unique<TInferenceEngine>(nullptr);
+  engine->OnRemoveUserFunction = [count = removed.get()](TInferenceEngine&, IUserFunction&) {
+    ++*count;
+  };
+  engine->SetPackages({});  // withdrawing the packages is heard
+  EXPECT_GT(*removed, 0);
+  engine->SetPackages(kAllFunctionPackages);
+  const int before = *removed;
+  engine.reset();
+  EXPECT_EQ(*removed, before);
+}
+
+}  // namespace
+}  // namespace zephro::testing
