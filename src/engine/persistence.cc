@@ -309,11 +309,13 @@ std::string TInferenceEngine::SavedFactSetText(const TFactSet& fact_set) const {
     text += " " + TIEValue::String(fact_set.Comment())->ToString();
   }
   text += kLineBreak;
-  for (int i = 0; i < fact_set.Count(); ++i) {
+  int i = 0;
+  for (const IFact* fact : fact_set.Facts()) {
     // A fact whose values are all constants is written as it is saved (nil
-    // stays nil); one that holds expressions as it was read.
-    std::string line = fact_set.Text(i);
-    if (const IFact* fact = const_cast<TFactSet&>(fact_set).GetFact(i)) {
+    // stays nil); one that holds expressions (which do not save) as it was
+    // read.
+    std::string line = fact_set.Text(i++);
+    if (fact != nullptr) {
       try {
         line = parser_->SavedFactText(*fact);
       } catch (const EBaseException&) {
