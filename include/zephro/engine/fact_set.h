@@ -11,7 +11,6 @@
 // Thread safety: none.
 
 #include <functional>
-#include <ranges>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,8 +58,13 @@ class TFactSet : public TComponent {
   const std::string& Text(int index) const { return entries_[CheckedIndex(index)].text; }
   // The entries' facts in order, as they stand (null for an entry not
   // parsed yet): `for (IFact* fact : fact_set.Facts())`.
-  auto Facts() const {
-    return std::views::transform(entries_, [](const Entry& e) { return e.fact.get(); });
+  std::vector<IFact*> Facts() const {
+    std::vector<IFact*> facts;
+    facts.reserve(entries_.size());
+    for (const Entry& e : entries_) {
+      facts.push_back(e.fact.get());
+    }
+    return facts;
   }
   // Replaces the lines: kept as text, parsed when there is an engine.
   void SetFacts(const std::vector<std::string>& lines);
