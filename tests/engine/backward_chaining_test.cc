@@ -60,12 +60,7 @@ class BackwardChainingTest : public ::testing::Test {
     return goals;
   }
   std::string ErrorOf(const std::string& text) {
-    try {
-      E().Parse(text, true);
-    } catch (const EBaseException& e) {
-      return e.what();
-    }
-    return std::string();
+    return testing::MessageOf([&] { E().Parse(text, true); });
   }
 
   testing::EngineFixture fixture_;

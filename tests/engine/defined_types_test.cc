@@ -50,18 +50,9 @@ class DefinedTypesTest : public ::testing::Test {
   std::vector<std::string> RuleNames() {
     return Names(E().Rules(), [](TRule& r) { return r.RuleName(); });
   }
-  std::vector<std::string> FactTexts() {
-    std::vector<std::string> texts;
-    E().ForEachFact([&](const IFact& f) { texts.push_back(f.ToString()); });
-    return texts;
-  }
+  std::vector<std::string> FactTexts() { return testing::FactTexts(E()); }
   std::string ErrorOf(const std::string& text) {
-    try {
-      E().Parse(text, true);
-    } catch (const EBaseException& e) {
-      return e.what();
-    }
-    return std::string();
+    return testing::MessageOf([&] { E().Parse(text, true); });
   }
 
   testing::EngineFixture fixture_;
