@@ -72,8 +72,12 @@ inline const TIEValue* AsTIEValue(const IIEValue* v) {
   return typeid(*v) == typeid(TIEValue) ? static_cast<const TIEValue*>(v) : nullptr;
 }
 
-// The text of FormatFloat, written into `buf`.
+// The text of FormatFloat, written into `buf`: four decimals; "inf", "-inf",
+// and "nan" for every NaN, whatever its sign bit.
 inline std::string_view FormatFloatInto(char (&buf)[400], double value) {
+  if (std::isnan(value)) {
+    return "nan";
+  }
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 4);
   if (ec != std::errc()) {
     return "nan";

@@ -5,6 +5,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <limits>
 
 #include "zephro/values/exceptions.h"
 #include "zephro/values/value_vector.h"
@@ -49,6 +50,13 @@ TEST(ValueTest, PrintedForms) {
       {Flt(2.5), "2.5000"},
       {Flt(-0.00004), "-0.0000"},
       {Flt(1e20), "100000000000000000000.0000"},
+      // The results of arithmetic without domain checks: one form for every
+      // NaN, whatever its sign bit.
+      {Flt(std::numeric_limits<double>::infinity()), "inf"},
+      {Flt(-std::numeric_limits<double>::infinity()), "-inf"},
+      {Flt(std::numeric_limits<double>::quiet_NaN()), "nan"},
+      {Flt(-std::numeric_limits<double>::quiet_NaN()), "nan"},
+      {Flt(std::acos(2.0)), "nan"},
       {MakeRef<TIEValue>(std::int32_t{7}, dtDescriptor), "<UNKNOWN>"},
       {List({}), ""},
       {List({Int(1), Flt(2.5), Text("a", dtAtom)}), "1 2.5000 a "},
