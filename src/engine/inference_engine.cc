@@ -110,7 +110,10 @@ ZEPHRO_DEFINE_CLASS(TInferenceEngine)
     .Event("OnPrintOut", Event(&TInferenceEngine::OnPrintOut))
     .Event("OnReadLine", Event(&TInferenceEngine::OnReadLine))
     .Event("OnReadToken", Event(&TInferenceEngine::OnReadToken))
-    .Event("OnLoadProgress", Event(&TInferenceEngine::OnLoadProgress));
+    .Event("OnLoadProgress", Event(&TInferenceEngine::OnLoadProgress))
+    .Event("OnShowMessage", Event(&TInferenceEngine::OnShowMessage))
+    .Event("OnInputQuery", Event(&TInferenceEngine::OnInputQuery))
+    .Event("OnMessageDlg", Event(&TInferenceEngine::OnMessageDlg));
 
 // --- construction and destruction ------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "zephro/platform/dialogs.h"
 #include "zephro/values/interfaces.h"
 
 namespace zephro {
@@ -35,6 +36,15 @@ using TPrintOutEvent =
     std::function<void(TInferenceEngine& sender, std::string_view out_id, std::string_view text)>;
 using TReadLineEvent =
     std::function<void(TInferenceEngine& sender, std::string_view in_id, std::string& text)>;
+// The dialogs a knowledge base shows (see TInferenceEngine::ShowMessage,
+// InputQuery and MessageDlg). TInputQueryEvent gets the default answer in
+// `value`, leaves the answer there and returns false when the user cancelled.
+using TShowMessageEvent = std::function<void(TInferenceEngine& sender, std::string_view message)>;
+using TInputQueryEvent = std::function<bool(TInferenceEngine& sender, std::string_view caption,
+                                            std::string_view prompt, std::string& value)>;
+using TMessageDlgEvent =
+    std::function<TModalResult(TInferenceEngine& sender, std::string_view message,
+                               TMsgDlgType type, TMsgDlgButtons buttons, int help_context)>;
 using TReadTokenEvent = std::function<void(TInferenceEngine& sender, std::string_view in_id,
                                            Ref<IStreamToken>& token)>;
 
@@ -90,6 +100,11 @@ struct TEngineEvents {
   TPrintOutEvent OnPrintOut;
   TReadLineEvent OnReadLine;
   TReadTokenEvent OnReadToken;
+  // Dialogs, for a host with a user interface; without a handler the engine
+  // asks through PrintOut and ReadLine.
+  TShowMessageEvent OnShowMessage;
+  TInputQueryEvent OnInputQuery;
+  TMessageDlgEvent OnMessageDlg;
   // Progress of a large load of facts, for a host that shows it.
   TLoadProgressEvent OnLoadProgress;
 };

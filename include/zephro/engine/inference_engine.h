@@ -398,6 +398,23 @@ class TInferenceEngine : public TComponent,
   bool StartCapture(std::unique_ptr<std::ostream> stream);
   bool StartCapture(const std::string& file_name);
   bool StopCapture();
+  // The dialogs of a knowledge base: the host's handler (OnShowMessage,
+  // OnInputQuery, OnMessageDlg) when it has one, else a console dialog on
+  // "t" through PrintOut and ReadLine, where an empty answer (the end of the
+  // input reads as one) cancels:
+  //   ShowMessage  prints the message and a line break;
+  //   InputQuery   prints the caption on a line of its own (when there is
+  //                one), then the prompt, the default in brackets and a
+  //                blank, and reads the answer into `value` (which holds the
+  //                default on entry); false when cancelled, `value` unchanged;
+  //   MessageDlg   prints the message, then the buttons' names without their
+  //                "mb" ("(Yes/No) "), and reads an answer that names a button
+  //                (ButtonOfAnswer; asked again until one does); the result
+  //                of that button (ModalResultOf), mrCancel when cancelled.
+  void ShowMessage(std::string_view message);
+  bool InputQuery(std::string_view caption, std::string_view prompt, std::string& value);
+  TModalResult MessageDlg(std::string_view message, TMsgDlgType type, TMsgDlgButtons buttons,
+                          int help_context = 0);
   // Runs every line of `stream` as `Parse(line, true)`; reads on "t" consume
   // the batch input.
   virtual bool Batch(std::istream& stream);
