@@ -67,19 +67,6 @@ void AppendSection(std::string& text, std::string_view title) {
   text += kLineBreak;
 }
 
-// The engine's deffunctions, in the order they were defined.
-std::vector<const TInterpretedFunction*> DefFunctions(const TInferenceEngine& engine) {
-  std::vector<const TInterpretedFunction*> functions;
-  for (const auto& [name, function] : engine.UserFunctions()) {
-    if (function && function->IsInterpreted()) {
-      functions.push_back(static_cast<const TInterpretedFunction*>(function.get()));
-    }
-  }
-  std::stable_sort(functions.begin(), functions.end(),
-                   [](const auto* a, const auto* b) { return a->Order() < b->Order(); });
-  return functions;
-}
-
 // Writes `text` to `stream`, raising when the stream fails.
 void Write(std::ostream& stream, std::string_view text) {
   stream.write(text.data(), static_cast<std::streamsize>(text.size()));
@@ -277,7 +264,7 @@ std::string TInferenceEngine::GetExpertSystem() const {
   if (user_functions_->Count() > 0) {
     // Package functions are not written; their section is there all the same.
     AppendSection(text, "Deffunctions");
-    for (const TInterpretedFunction* function : DefFunctions(*this)) {
+    for (const TInterpretedFunction* function : user_functions_->DefFunctions()) {
       text += nl + function->PrettyPrint();
     }
   }
@@ -398,7 +385,7 @@ void TInferenceEngine::DefineProperties(TFiler& filer) {
       },
       !templates.empty());
 
-  const std::vector<const TInterpretedFunction*> functions = DefFunctions(*this);
+  const std::vector<const TInterpretedFunction*> functions = user_functions_->DefFunctions();
   filer.DefineProperty(
       "Functions", parse_each,
       [&](TWriter& writer) {
@@ -518,7 +505,7 @@ void TInferenceEngine::Assign(const TPersistent& source) {
       text += PrintTemplate(t) + std::string(kLineBreak);
     }
   }
-  for (const TInterpretedFunction* function : DefFunctions(*from)) {
+  for (const TInterpretedFunction* function : from->user_functions_->DefFunctions()) {
     text += function->PrettyPrint() + std::string(kLineBreak);
   }
   if (from->global_variables_->Count() > 0) {

@@ -4,6 +4,7 @@
 // raises the event. The table only decides whether a function may be filed
 // under a name and keeps the count of interpreted functions.
 
+#include <algorithm>
 #include <vector>
 
 #include "zephro/engine/collections.h"
@@ -15,6 +16,18 @@
 #include "engine/collection_checks.h"
 
 namespace zephro {
+
+std::vector<const TInterpretedFunction*> TUserFunctions::DefFunctions() const {
+  std::vector<const TInterpretedFunction*> functions;
+  for (const auto& [name, function] : table_) {
+    if (function && function->IsInterpreted()) {
+      functions.push_back(static_cast<const TInterpretedFunction*>(function.get()));
+    }
+  }
+  std::stable_sort(functions.begin(), functions.end(),
+                   [](const auto* a, const auto* b) { return a->Order() < b->Order(); });
+  return functions;
+}
 
 void TUserFunctions::Add(Ref<IUserFunction> function) {
   if (!function) {

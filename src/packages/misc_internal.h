@@ -7,8 +7,14 @@ namespace zephro {
 
 class TUserPackage;
 
-// is-deftype, list-deftypes, ppdeftype, undeftype and the four
-// constraint-checking switches (misc_types.cc).
+// The four constraint-checking switches (misc_types.cc).
 void AddMiscTypeFunctions(TUserPackage& package);
+// is-, list-def-, ppdef- and undef- of every construct, is-binding and
+// list-bindings (misc_constructs.cc).
+void AddMiscConstructFunctions(TUserPackage& package);
+// parse, guard, set-reset-globals, setgen (misc_engine.cc).
+void AddMiscEngineFunctions(TUserPackage& package);
+// input-box, input-query, message-dlg, show-message (misc_dialogs.cc).
+void AddMiscDialogFunctions(TUserPackage& package);
 
 }  // namespace zephro

@@ -97,10 +97,13 @@ TMiscPackage::TMiscPackage(TComponent* owner) : TUserPackage(owner) {
 
 void TMiscPackage::CreateFunctions() {
   TUserPackage::CreateFunctions();
+  AddMiscConstructFunctions(*this);
+  AddMiscEngineFunctions(*this);
   AddFunction<TAgendaFunction>();
   AddFunction<TShowFactsFunction>();
   AddFunction<TShowRulesFunction>();
   AddMiscTypeFunctions(*this);
+  AddMiscDialogFunctions(*this);
 }
 
 }  // namespace zephro

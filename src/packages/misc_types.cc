@@ -1,6 +1,5 @@
-// The miscellaneous package's commands about defined types and type checks:
-// is-deftype, list-deftypes, ppdeftype, undeftype, and the get-/set- switches
-// of static and dynamic constraint checking.
+// The miscellaneous package's switches of static and dynamic constraint
+// checking.
 
 #include <string>
 
@@ -12,67 +11,6 @@
 
 namespace zephro {
 namespace {
-
-Ref<IIEValue> Boolean(bool b) {
-  return Ref<IIEValue>(b ? &FCTrue() : &FCFalse());
-}
-
-class TIsDefTypeFunction final : public TIEUserFunction {
- public:
-  TIsDefTypeFunction()
-      : TIEUserFunction(IsDefTypeFunctionName, IsDefTypeComment, IsDefTypeSyntax, 1, 1) {}
-
- protected:
-  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    return Boolean(EngineOf(context).DefinedTypes().Get(EvalText(call, 0, context)) != nullptr);
-  }
-};
-
-class TListDefTypesFunction final : public TIEUserFunction {
- public:
-  TListDefTypesFunction()
-      : TIEUserFunction(ListDefTypesFunctionName, ListDefTypesComment, ListDefTypesSyntax, 0, 0) {}
-
- protected:
-  Ref<IIEValue> Run(IFunCall& /*call*/, TIEContext& context) override {
-    TInferenceEngine& engine = EngineOf(context);
-    const TIEDefinedTypes& types = engine.DefinedTypes();
-    std::string text;
-    for (int i = 0; i < types.Count(); ++i) {
-      text += types.At(i).TypeName() + "\n";
-    }
-    engine.PrintOut("", text + "for a total of " + std::to_string(types.Count()) + " deftypes.\n");
-    return Ref<IIEValue>(&FCNil());
-  }
-};
-
-class TPPDefTypeFunction final : public TIEUserFunction {
- public:
-  TPPDefTypeFunction()
-      : TIEUserFunction(PPDefTypeFunctionName, PPDefTypeComment, PPDefTypeSyntax, 1, 1) {}
-
- protected:
-  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    TInferenceEngine& engine = EngineOf(context);
-    const IIEDefinedType* type = engine.DefinedTypes().Get(EvalText(call, 0, context));
-    if (type == nullptr) {
-      return Boolean(false);
-    }
-    engine.PrintOut("", type->ToString() + "\n");
-    return Boolean(true);
-  }
-};
-
-class TUndefTypeFunction final : public TIEUserFunction {
- public:
-  TUndefTypeFunction()
-      : TIEUserFunction(UndefTypeFunctionName, UndefTypeComment, UndefTypeSyntax, 1, 1) {}
-
- protected:
-  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    return Boolean(EngineOf(context).DefinedTypes().Remove(EvalText(call, 0, context)));
-  }
-};
 
 // get- and set-static-constraint-checking, get- and set-dynamic-...: one
 // member of the engine's TypeChecks, read or switched.
@@ -93,7 +31,7 @@ class TConstraintCheckingFunction final : public TIEUserFunction {
       const bool on = Eval(call, 0, context)->Equals(&FCTrue());
       engine.SetTypeChecks(on ? checks | check_ : checks - check_);
     }
-    return Boolean(was);
+    return BooleanValue(was);
   }
 
  private:
@@ -104,10 +42,6 @@ class TConstraintCheckingFunction final : public TIEUserFunction {
 }  // namespace
 
 void AddMiscTypeFunctions(TUserPackage& package) {
-  package.AddFunction<TIsDefTypeFunction>();
-  package.AddFunction<TListDefTypesFunction>();
-  package.AddFunction<TPPDefTypeFunction>();
-  package.AddFunction<TUndefTypeFunction>();
   package.AddFunction<TConstraintCheckingFunction>(
       GetDynamicCheckingFunctionName, GetDynamicCheckingComment, TTypeCheck::tcDynamic, false);
   package.AddFunction<TConstraintCheckingFunction>(

@@ -35,6 +35,11 @@ inline bool IsFalse(const IIEValue& value) {
   return value.Equals(&FCFalse());
 }
 
+// TRUE or FALSE.
+inline Ref<IIEValue> BooleanValue(bool b) {
+  return Ref<IIEValue>(b ? &FCTrue() : &FCFalse());
+}
+
 inline Ref<IIEValue> FactIdValue(std::int32_t id) {
   return MakeRef<TIEValue>(id, TIEType::dtFactId);
 }

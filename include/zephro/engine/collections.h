@@ -48,6 +48,7 @@ class TInferenceEngine;
 class TRule;
 class TFactSet;
 class TFactSets;
+class TInterpretedFunction;
 
 // Fact templates by name.
 class TFactTemplates : public TNamedTable<IFactTemplate> {
@@ -221,6 +222,9 @@ class TUserFunctions : public TNamedTable<IUserFunction> {
 
   // How many of the functions are interpreted (IsInterpreted).
   int InterpretedCount() const noexcept { return interpreted_; }
+  // The interpreted functions (deffunctions), in the order they were
+  // defined (a redefined one counts as new).
+  std::vector<const TInterpretedFunction*> DefFunctions() const;
   // The names, each followed by a line break, in filing order.
   std::string GetNamesToString() const;
   // For every interpreted function, a line break and the function's

@@ -90,6 +90,11 @@ class TRule : public TComponent {
 
   bool Enabled() const noexcept { return enabled_; }
   void SetEnabled(bool enabled);
+  // Sets Enabled as the matcher sees it, without rebuilding the rule's part
+  // of the network: matches made while it is false give the rule no
+  // activations, and the activations it has stay. For holding a firing rule
+  // back while a few of its actions run.
+  void SetEnabledQuietly(bool enabled) noexcept { enabled_ = enabled; }
   bool OneShot() const noexcept { return one_shot_; }
   void SetOneShot(bool one_shot);
   bool Fired() const noexcept { return fired_; }
