@@ -12,6 +12,7 @@
 #include "zephro/packages/predicate_package.h"
 #include "zephro/packages/standard_package.h"
 #include "zephro/packages/string_package.h"
+#include "zephro/packages/trigonometry_package.h"
 #include "zephro/platform/component.h"
 
 namespace zephro {
@@ -30,8 +31,9 @@ TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& e
       return &MakeOwned<TMiscPackage>(engine);
     case TFunctionPackage::pFuzzyLogic:
       return &MakeOwned<TFuzzyLogicPackage>(engine);
-    case TFunctionPackage::pObject:
     case TFunctionPackage::pTrigonometry:
+      return &MakeOwned<TTrigonometryPackage>(engine);
+    case TFunctionPackage::pObject:
     case TFunctionPackage::pBusiness:
       return nullptr;  // not built yet
   }
