@@ -6,6 +6,7 @@
 #include "zephro/engine/engine_parts.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/user_package.h"
+#include "zephro/packages/business_package.h"
 #include "zephro/packages/fuzzy_logic_package.h"
 #include "zephro/packages/math_package.h"
 #include "zephro/packages/misc_package.h"
@@ -33,8 +34,9 @@ TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& e
       return &MakeOwned<TFuzzyLogicPackage>(engine);
     case TFunctionPackage::pTrigonometry:
       return &MakeOwned<TTrigonometryPackage>(engine);
-    case TFunctionPackage::pObject:
     case TFunctionPackage::pBusiness:
+      return &MakeOwned<TBusinessPackage>(engine);
+    case TFunctionPackage::pObject:
       return nullptr;  // not built yet
   }
   return nullptr;
