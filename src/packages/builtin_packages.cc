@@ -6,12 +6,14 @@
 #include "zephro/engine/engine_parts.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/user_package.h"
+#include "zephro/packages/business_package.h"
 #include "zephro/packages/fuzzy_logic_package.h"
 #include "zephro/packages/math_package.h"
 #include "zephro/packages/misc_package.h"
 #include "zephro/packages/predicate_package.h"
 #include "zephro/packages/standard_package.h"
 #include "zephro/packages/string_package.h"
+#include "zephro/packages/trigonometry_package.h"
 #include "zephro/platform/component.h"
 
 namespace zephro {
@@ -30,9 +32,11 @@ TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& e
       return &MakeOwned<TMiscPackage>(engine);
     case TFunctionPackage::pFuzzyLogic:
       return &MakeOwned<TFuzzyLogicPackage>(engine);
-    case TFunctionPackage::pObject:
     case TFunctionPackage::pTrigonometry:
+      return &MakeOwned<TTrigonometryPackage>(engine);
     case TFunctionPackage::pBusiness:
+      return &MakeOwned<TBusinessPackage>(engine);
+    case TFunctionPackage::pObject:
       return nullptr;  // not built yet
   }
   return nullptr;

@@ -18,6 +18,7 @@
 // EBaseException the call raised, prefixed by "raises: ".
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,19 +88,38 @@ inline Ref<IIEValue> ArgumentValue(std::string_view text) {
   return TIEValue::Atom(text);
 }
 
-// Calls `function` with the arguments in `engine`'s root context and returns
-// the outcome as described at the top of this file.
-inline std::string CallOutcome(TInferenceEngine& engine, std::string_view function,
-                               const std::vector<std::string_view>& arguments) {
+// A call of `function` in `engine` with the arguments in the notation above.
+inline Ref<IFunCall> MakeCallOf(TInferenceEngine& engine, std::string_view function,
+                                const std::vector<std::string_view>& arguments) {
   Ref<IFunCall> call = MakeFunCall(engine, function);
   for (std::string_view argument : arguments) {
     call->AddArgument(ArgumentValue(argument));
   }
+  return call;
+}
+
+// Calls `function` with the arguments in `engine`'s root context and returns
+// the outcome as described at the top of this file.
+inline std::string CallOutcome(TInferenceEngine& engine, std::string_view function,
+                               const std::vector<std::string_view>& arguments) {
+  const Ref<IFunCall> call = MakeCallOf(engine, function, arguments);
   try {
     return call->Execute(engine.RootContext())->ToString();
   } catch (const EBaseException& e) {
     return std::string("raises: ") + e.what();
   }
+}
+
+// The float `function` returns for `arguments`, called through `engine`'s root
+// context. A result of another kind fails the test and gives NaN; a raised
+// exception passes to the caller.
+inline double CallFloat(TInferenceEngine& engine, std::string_view function,
+                        const std::vector<std::string_view>& arguments) {
+  const Ref<IIEValue> result =
+      MakeCallOf(engine, function, arguments)->Execute(engine.RootContext());
+  EXPECT_EQ(result->DType(), TIEType::dtFloat) << result->ToString();
+  return result->DType() == TIEType::dtFloat ? result->AsFloat()
+                                             : std::numeric_limits<double>::quiet_NaN();
 }
 
 // One row of a function table: the call and its expected outcome.

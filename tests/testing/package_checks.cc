@@ -144,6 +144,14 @@ std::string SyntaxTextError(std::string_view syntax) {
   return SyntaxReader(syntax).Read();
 }
 
+std::vector<std::string> FunctionNames(const TUserPackage& package) {
+  std::vector<std::string> names;
+  for (const Ref<IUserFunction>& f : package.Functions()) {
+    names.push_back(f->FunctionName());
+  }
+  return names;
+}
+
 void ExpectEveryFunctionKeepsItsLimits(const TUserPackage& package, TInferenceEngine& engine,
                                        const std::set<std::string>& known_bad_syntax) {
   ASSERT_GT(package.Functions().Count(), 0);

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/user_package.h"
@@ -22,6 +23,9 @@ namespace zephro::testing {
 // keyword (letters, digits and dashes, or a lone "*"), an optional group
 // [...] or a group (...) of elements.
 std::string SyntaxTextError(std::string_view syntax);
+
+// The names of the functions of `package`, in its order.
+std::vector<std::string> FunctionNames(const TUserPackage& package);
 
 // For every function of `package`, which `engine` must have too: the engine
 // finds a function of its name, the function has a help text and a syntax text

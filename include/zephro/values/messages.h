@@ -222,6 +222,8 @@ inline constexpr char SNoReadFunctionWarning[] =
     "function requires a blocking mechanism, \nsuch as ShowModal, or the use of threads";
 // What 32-bit integer arithmetic cannot hold.
 inline constexpr char SIntegerOverflow[] = "Integer overflow in %s";
+// A financial function whose search for a rate finds none.
+inline constexpr char SRateSearchFailed[] = "the rate search did not converge";
 // The limits a host sets on the programs an engine runs (TEngineLimits), and
 // its file access.
 inline constexpr char SLimitExceeded[] = "Limit exceeded: more than %lld %s";
