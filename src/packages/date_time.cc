@@ -692,46 +692,51 @@ std::string FormatDateTime(std::string_view format, const TDateTimeFields& field
   return text;
 }
 
-std::optional<double> ParseDate(std::string_view text, const TDateTimeLocale& locale) {
-  auto tokens = Tokens(text, SeparatorsOf(locale.short_date_format, locale));
+namespace {
+
+// `text` read by `read` from its tokens (Tokens) between `separators`;
+// nothing when the tokens are not all read.
+template <class Read>
+std::optional<double> ReadWhole(std::string_view text, std::string_view separators, Read read) {
+  auto tokens = Tokens(text, separators);
   if (!tokens) {
     return std::nullopt;
   }
   TTokenReader reader(std::move(*tokens));
-  const std::optional<double> date = ReadDate(reader, locale);
-  return reader.AtEnd() ? date : std::nullopt;
+  const std::optional<double> value = read(reader);
+  return reader.AtEnd() ? value : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<double> ParseDate(std::string_view text, const TDateTimeLocale& locale) {
+  return ReadWhole(text, SeparatorsOf(locale.short_date_format, locale),
+                   [&](TTokenReader& reader) { return ReadDate(reader, locale); });
 }
 
 std::optional<double> ParseTime(std::string_view text, const TDateTimeLocale& locale) {
-  auto tokens = Tokens(text, SeparatorsOf(locale.time_format, locale) + '.');
-  if (!tokens) {
-    return std::nullopt;
-  }
-  TTokenReader reader(std::move(*tokens));
-  const std::optional<double> time = ReadTime(reader, locale);
-  return reader.AtEnd() ? time : std::nullopt;
+  return ReadWhole(text, SeparatorsOf(locale.time_format, locale) + '.',
+                   [&](TTokenReader& reader) { return ReadTime(reader, locale); });
 }
 
 std::optional<double> ParseDateTime(std::string_view text, const TDateTimeLocale& locale) {
-  auto tokens = Tokens(text, SeparatorsOf(locale.short_date_format, locale) +
-                                 SeparatorsOf(locale.time_format, locale) + '.');
-  if (!tokens) {
-    return std::nullopt;
-  }
-  TTokenReader reader(std::move(*tokens));
-  const std::optional<double> date = ReadDate(reader, locale);
-  if (!date || reader.AtEnd()) {
-    return date;
-  }
-  // The time follows the date after a blank.
-  if (reader.Peek()->before.find_first_of(" \t") == std::string::npos) {
-    return std::nullopt;
-  }
-  const std::optional<double> time = ReadTime(reader, locale);
-  if (!time || !reader.AtEnd()) {
-    return std::nullopt;
-  }
-  return CombineDateTime(*date, *time);
+  const std::string separators = SeparatorsOf(locale.short_date_format, locale) +
+                                 SeparatorsOf(locale.time_format, locale) + '.';
+  return ReadWhole(text, separators, [&](TTokenReader& reader) -> std::optional<double> {
+    const std::optional<double> date = ReadDate(reader, locale);
+    if (!date || reader.AtEnd()) {
+      return date;
+    }
+    // The time follows the date after a blank.
+    if (reader.Peek()->before.find_first_of(" \t") == std::string::npos) {
+      return std::nullopt;
+    }
+    const std::optional<double> time = ReadTime(reader, locale);
+    if (!time) {
+      return std::nullopt;
+    }
+    return CombineDateTime(*date, *time);
+  });
 }
 
 // --- now --------------------------------------------------------------------
