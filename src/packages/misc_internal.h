@@ -11,4 +11,9 @@ class TUserPackage;
 // constraint-checking switches (misc_types.cc).
 void AddMiscTypeFunctions(TUserPackage& package);
 
+// time, system-datetime, system-date, system-time, the text conversions
+// (str-..., ...-str, datetime-str-format), decode-... and encode-date,
+// encode-time (misc_datetime.cc).
+void AddMiscDateTimeFunctions(TUserPackage& package);
+
 }  // namespace zephro

@@ -101,6 +101,7 @@ void TMiscPackage::CreateFunctions() {
   AddFunction<TShowFactsFunction>();
   AddFunction<TShowRulesFunction>();
   AddMiscTypeFunctions(*this);
+  AddMiscDateTimeFunctions(*this);
 }
 
 }  // namespace zephro
