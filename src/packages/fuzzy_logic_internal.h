@@ -31,16 +31,6 @@ void AddFuzzyReadFunctions(TUserPackage& package);
 // (fuzzy_logic_settings.cc).
 void AddFuzzySettingFunctions(TUserPackage& package);
 
-// One function of family F for each entry of its table, in table order.
-template <class F>
-void AddFamily(TUserPackage& package) {
-  using TType = typename F::TType;
-  const std::size_t count = FunctionTypes(TType{}).size();
-  for (std::size_t i = 0; i < count; ++i) {
-    package.AddFunction<F>(static_cast<TType>(i));
-  }
-}
-
 // The names joined by ", ", with "or " before the last: "minimum, or
 // product", as the messages about a name that names nothing list them.
 template <std::size_t N>

@@ -16,5 +16,9 @@ void AddMiscConstructFunctions(TUserPackage& package);
 void AddMiscEngineFunctions(TUserPackage& package);
 // input-box, input-query, message-dlg, show-message (misc_dialogs.cc).
 void AddMiscDialogFunctions(TUserPackage& package);
+// time, system-datetime, system-date, system-time, the text conversions
+// (str-..., ...-str, datetime-str-format), decode-... and encode-date,
+// encode-time (misc_datetime.cc).
+void AddMiscDateTimeFunctions(TUserPackage& package);
 
 }  // namespace zephro

@@ -104,6 +104,7 @@ void TMiscPackage::CreateFunctions() {
   AddFunction<TShowRulesFunction>();
   AddMiscTypeFunctions(*this);
   AddMiscDialogFunctions(*this);
+  AddMiscDateTimeFunctions(*this);
 }
 
 }  // namespace zephro

@@ -104,6 +104,7 @@
 #include <string_view>
 
 #include "zephro/functions/user_package.h"
+#include "zephro/packages/typed_function.h"
 #include "zephro/types/fuzzy_value.h"
 
 namespace zephro {
@@ -296,33 +297,6 @@ inline constexpr char GetFuzzySettingSyntax[] = "";
 
 // --- the function families --------------------------------------------------------------
 
-// What one value of a function type gives its function.
-struct TFunctionTypeInfo {
-  std::string_view name;
-  std::string_view comment;
-  std::string_view syntax;
-  std::int32_t min_arguments;
-  std::int32_t max_arguments;
-};
-
-// A function of a family: its name, help text, syntax and argument limits
-// are those of its type, an entry of the family's table.
-class TTypedFunction : public TIEUserFunction {
- public:
-  // A name of the family selects that type (and its metadata); any other
-  // name only renames the function.
-  void SetFunctionName(std::string_view name) override;
-
- protected:
-  TTypedFunction(std::span<const TFunctionTypeInfo> types, int type);
-  int TypeIndex() const noexcept { return type_; }
-  void SetTypeIndex(int type);
-
- private:
-  std::span<const TFunctionTypeInfo> types_;
-  int type_ = 0;
-};
-
 // The function types of the families, each value in the order of its
 // family's table.
 enum class TCreateFuzzyShapeFunctionType : std::uint8_t {
@@ -384,21 +358,9 @@ std::span<const TFunctionTypeInfo> FunctionTypes(TRWFuzzyThresholdFunctionType);
 std::span<const TFunctionTypeInfo> FunctionTypes(TRWActivationThresholdFunctionType);
 std::span<const TFunctionTypeInfo> FunctionTypes(TRWFuzzyAutoTermsType);
 
-// The function of family E; its type defaults to E's first value. Each
-// family has a body of its own (Run, specialised below).
+// The fuzzy families are families of typed_function.h.
 template <class E>
-class TFuzzyFamilyFunction final : public TTypedFunction {
- public:
-  using TType = E;
-  explicit TFuzzyFamilyFunction(E type = E{})
-      : TTypedFunction(FunctionTypes(type), static_cast<int>(type)) {}
-
-  E FunctionType() const noexcept { return static_cast<E>(TypeIndex()); }
-  void SetFunctionType(E type) { SetTypeIndex(static_cast<int>(type)); }
-
- protected:
-  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override;
-};
+using TFuzzyFamilyFunction = TFamilyFunction<E>;
 
 using TCreateFuzzyShapeFunction = TFuzzyFamilyFunction<TCreateFuzzyShapeFunctionType>;
 using TFuzzyOperationFunction = TFuzzyFamilyFunction<TFuzzyOperationFunctionType>;
