@@ -2,8 +2,10 @@
 # with the .out file beside it (and its standard error with the .err file when
 # there is one). Invoked by CTest with -DZEPHRO, -DWORKDIR and one of
 #   -DSCRIPT=<name>.clp   run as `zephro <name>.clp` (batch) in the working
-#                         directory, where it is copied; an .err file
-#                         means the run must fail, else it must succeed;
+#                         directory, where it is copied, with <name>.answers
+#                         on standard input when there is one (the lines
+#                         its questions read); an .err file means the run
+#                         must fail, else it must succeed;
 #   -DSESSION=<name>.in   fed to a bare `zephro` on standard input: an
 #                         interactive session through a pipe, which must end
 #                         with status 0 whatever errors it reported.
@@ -25,6 +27,9 @@ else()
 endif()
 get_filename_component(dir ${program} DIRECTORY)
 get_filename_component(name ${program} NAME_WE)
+if(DEFINED SCRIPT AND EXISTS ${dir}/${name}.answers)
+  set(input ${dir}/${name}.answers)
+endif()
 execute_process(
   COMMAND ${command}
   WORKING_DIRECTORY ${WORKDIR}
