@@ -3,7 +3,9 @@
 // the kind of construct it works on is chosen when the package creates it,
 // and every kind answers the same four questions (TConstructKind below).
 
+#include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -188,88 +190,6 @@ std::string CountLine(std::size_t count, const char* noun) {
   return "for a total of " + std::to_string(count) + " " + noun + ".\n";
 }
 
-// is-defrule, is-deffacts, is-deftemplate, is-deffunction, is-deftype,
-// is-defglobal.
-class TIsIEStructFunction final : public TIEUserFunction {
- public:
-  TIsIEStructFunction(const char* name, const char* comment, const char* syntax,
-                      TConstructKind kind)
-      : TIEUserFunction(name, comment, syntax, 1, 1), kind_(kind) {}
-
- protected:
-  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    return BooleanValue(ConstructExists(EngineOf(context), kind_, EvalText(call, 0, context)));
-  }
-
- private:
-  TConstructKind kind_;
-};
-
-// list-defrules, list-deffacts, list-deftemplates, list-deffunctions,
-// list-deftypes.
-class TListConstructsFunction final : public TIEUserFunction {
- public:
-  TListConstructsFunction(const char* name, const char* comment, const char* syntax,
-                          TConstructKind kind, const char* noun)
-      : TIEUserFunction(name, comment, syntax, 0, *syntax == '\0' ? 0 : 1),
-        kind_(kind),
-        noun_(noun) {}
-
- protected:
-  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    TInferenceEngine& engine = EngineOf(context);
-    const std::string logical_name = call.ArgumentCount() > 0 ? EvalText(call, 0, context) : "";
-    const std::vector<std::string> names = ConstructNames(engine, kind_);
-    std::string text;
-    for (const std::string& name : names) {
-      text += name + "\n";
-    }
-    engine.PrintOut(logical_name, text + CountLine(names.size(), noun_));
-    return Ref<IIEValue>(&FCNil());
-  }
-
- private:
-  TConstructKind kind_;
-  const char* noun_;
-};
-
-// ppdefrule, ppdeffacts, ppdeftemplate, ppdeffunction, ppdeftype.
-class TPrettyPrintFunction final : public TIEUserFunction {
- public:
-  TPrettyPrintFunction(const char* name, const char* comment, const char* syntax,
-                       TConstructKind kind)
-      : TIEUserFunction(name, comment, syntax, 1, 1), kind_(kind) {}
-
- protected:
-  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    TInferenceEngine& engine = EngineOf(context);
-    const std::optional<std::string> text =
-        ConstructText(engine, kind_, EvalText(call, 0, context));
-    if (text) {
-      engine.PrintOut("", *text + "\n");
-    }
-    return BooleanValue(text.has_value());
-  }
-
- private:
-  TConstructKind kind_;
-};
-
-// undefrule, undeffacts, undeftemplate, undeffunction, undeftype.
-class TUndefFunction final : public TIEUserFunction {
- public:
-  TUndefFunction(const char* name, const char* comment, const char* syntax, TConstructKind kind)
-      : TIEUserFunction(name, comment, syntax, 1, 1), kind_(kind) {}
-
- protected:
-  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    return BooleanValue(RemoveConstruct(EngineOf(context), kind_, EvalText(call, 0, context)));
-  }
-
- private:
-  TConstructKind kind_;
-};
-
 // The name a binding's variable goes by: without its "?".
 std::string_view VariableName(std::string_view name) {
   if (!name.empty() && name.front() == '?') {
@@ -298,98 +218,150 @@ std::vector<std::string> LocalVariableNames(const TIEContext& context) {
   return names;
 }
 
-class TIsBindingFunction final : public TIEUserFunction {
- public:
-  TIsBindingFunction()
-      : TIEUserFunction(IsBindingFunctionName, IsBindingComment, IsBindingSyntax, 1, 1) {}
+constexpr std::array<TFunctionTypeInfo, 7> kIsIEStructFunctions = {{
+    {IsBindingFunctionName, IsBindingComment, IsBindingSyntax, 1, 1},
+    {IsDefTypeFunctionName, IsDefTypeComment, IsDefTypeSyntax, 1, 1},
+    {IsDefFunctionFunctionName, IsDefFunctionComment, IsDefFunctionSyntax, 1, 1},
+    {IsDefGlobalFunctionName, IsDefGlobalComment, IsDefGlobalSyntax, 1, 1},
+    {IsDefRuleFunctionName, IsDefRuleComment, IsDefRuleSyntax, 1, 1},
+    {IsDefFactsFunctionName, IsDefFactsComment, IsDefFactsSyntax, 1, 1},
+    {IsDefTemplateFunctionName, IsDefTemplateComment, IsDefTemplateSyntax, 1, 1},
+}};
+// The construct kind of each is- function but is-binding, in the family's order.
+constexpr std::array<TConstructKind, 7> kIsIEStructKinds = {
+    TConstructKind::ckGlobal,  // not used: is-binding looks at bindings
+    TConstructKind::ckType,    TConstructKind::ckFunction, TConstructKind::ckGlobal,
+    TConstructKind::ckRule,    TConstructKind::ckFactSet,  TConstructKind::ckTemplate};
 
- protected:
-  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    const std::string name = EvalText(call, 0, context);
-    return BooleanValue(context.FindBinding(VariableName(name)) != nullptr);
-  }
+constexpr std::array<TFunctionTypeInfo, 2> kListVariablesFunctions = {{
+    {ListDefGlobalsFunctionName, ListDefGlobalsComment, NoArgumentsSyntax, 0, 0},
+    {ListBindingsFunctionName, ListBindingsComment, NoArgumentsSyntax, 0, 0},
+}};
+
+constexpr std::array<TFunctionTypeInfo, 5> kListConstructsFunctions = {{
+    {ListDefRulesFunctionName, ListDefRulesComment, NoArgumentsSyntax, 0, 0},
+    {ListDefTypesFunctionName, ListDefTypesComment, NoArgumentsSyntax, 0, 0},
+    {ListDefFactsFunctionName, ListDefFactsComment, NoArgumentsSyntax, 0, 0},
+    {ListDefFunctionsFunctionName, ListDefFunctionsComment, ListDefFunctionsSyntax, 0, 1},
+    {ListDefTemplatesFunctionName, ListDefTemplatesComment, NoArgumentsSyntax, 0, 0},
+}};
+struct TListing {
+  TConstructKind kind;
+  const char* noun;  // of the count line
 };
+constexpr std::array<TListing, 5> kListings = {{
+    {TConstructKind::ckRule, "defrules"},
+    {TConstructKind::ckType, "deftypes"},
+    {TConstructKind::ckFactSet, "deffacts"},
+    {TConstructKind::ckFunction, "deffunctions"},
+    {TConstructKind::ckTemplate, "deftemplates"},
+}};
 
-// list-defglobals and list-bindings: "?name = value", one a line.
-enum class TListVariablesFunctionType : std::uint8_t { lvDefGlobals, lvBindings };
+constexpr std::array<TFunctionTypeInfo, 5> kPrettyPrintFunctions = {{
+    {PPDefFactsFunctionName, PPDefFactsComment, UndefFactsSyntax, 1, 1},
+    {PPDefFunctionFunctionName, PPDefFunctionComment, UndefFunctionSyntax, 1, 1},
+    {PPDefTemplateFunctionName, PPDefTemplateComment, UndefTemplateSyntax, 1, 1},
+    {PPDefRuleFunctionName, PPDefRuleComment, UndefRuleSyntax, 1, 1},
+    {PPDefTypeFunctionName, PPDefTypeComment, PPDefTypeSyntax, 1, 1},
+}};
+constexpr std::array<TConstructKind, 5> kPrettyPrintKinds = {
+    TConstructKind::ckFactSet, TConstructKind::ckFunction, TConstructKind::ckTemplate,
+    TConstructKind::ckRule, TConstructKind::ckType};
 
-class TListVariablesFunction final : public TIEUserFunction {
- public:
-  TListVariablesFunction(const char* name, const char* comment, TListVariablesFunctionType type)
-      : TIEUserFunction(name, comment, NoArgumentsSyntax, 0, 0), type_(type) {}
+constexpr std::array<TFunctionTypeInfo, 5> kUndefFunctions = {{
+    {UndefTypeFunctionName, UndefTypeComment, UndefTypeSyntax, 1, 1},
+    {UndefRuleFunctionName, UndefRuleComment, UndefRuleSyntax, 1, 1},
+    {UndefFactsFunctionName, UndefFactsComment, UndefFactsSyntax, 1, 1},
+    {UndefFunctionFunctionName, UndefFunctionComment, UndefFunctionSyntax, 1, 1},
+    {UndefTemplateFunctionName, UndefTemplateComment, UndefTemplateSyntax, 1, 1},
+}};
+constexpr std::array<TConstructKind, 5> kUndefKinds = {
+    TConstructKind::ckType, TConstructKind::ckRule, TConstructKind::ckFactSet,
+    TConstructKind::ckFunction, TConstructKind::ckTemplate};
 
- protected:
-  Ref<IIEValue> Run(IFunCall& /*call*/, TIEContext& context) override {
-    TInferenceEngine& engine = EngineOf(context);
-    const bool globals = type_ == TListVariablesFunctionType::lvDefGlobals;
-    const std::vector<std::string> names = globals
-                                               ? ConstructNames(engine, TConstructKind::ckGlobal)
-                                               : LocalVariableNames(context);
-    std::string text;
-    for (const std::string& name : names) {
-      text += PrettyPrintGlobal(name, *context.GetVariable(name)) + "\n";
-    }
-    engine.PrintOut("", text + CountLine(names.size(), globals ? "defglobals" : "bindings"));
-    return Ref<IIEValue>(&FCNil());
-  }
-
- private:
-  TListVariablesFunctionType type_;
-};
+template <class E, std::size_t N>
+constexpr auto Entry(const std::array<E, N>& kinds, auto type) {
+  return kinds[static_cast<std::size_t>(type)];
+}
 
 }  // namespace
 
+std::span<const TFunctionTypeInfo> FunctionTypes(TIsIEStructFunctionType) {
+  return kIsIEStructFunctions;
+}
+std::span<const TFunctionTypeInfo> FunctionTypes(TListVariablesFunctionType) {
+  return kListVariablesFunctions;
+}
+std::span<const TFunctionTypeInfo> FunctionTypes(TListConstructsFunctionType) {
+  return kListConstructsFunctions;
+}
+std::span<const TFunctionTypeInfo> FunctionTypes(TPrettyPrintFunctionType) {
+  return kPrettyPrintFunctions;
+}
+std::span<const TFunctionTypeInfo> FunctionTypes(TUndefFunctionType) { return kUndefFunctions; }
+
+template <>
+Ref<IIEValue> TIsIEStructFunction::Run(IFunCall& call, TIEContext& context) {
+  const std::string name = EvalText(call, 0, context);
+  if (FunctionType() == TIsIEStructFunctionType::sfIsBinding) {
+    return BooleanValue(context.FindBinding(VariableName(name)) != nullptr);
+  }
+  return BooleanValue(
+      ConstructExists(EngineOf(context), Entry(kIsIEStructKinds, FunctionType()), name));
+}
+
+// "?name = value", one a line.
+template <>
+Ref<IIEValue> TListVariablesFunction::Run(IFunCall& /*call*/, TIEContext& context) {
+  TInferenceEngine& engine = EngineOf(context);
+  const bool globals = FunctionType() == TListVariablesFunctionType::lvDefGlobals;
+  const std::vector<std::string> names =
+      globals ? ConstructNames(engine, TConstructKind::ckGlobal) : LocalVariableNames(context);
+  std::string text;
+  for (const std::string& name : names) {
+    text += PrettyPrintGlobal(name, *context.GetVariable(name)) + "\n";
+  }
+  engine.PrintOut("", text + CountLine(names.size(), globals ? "defglobals" : "bindings"));
+  return Ref<IIEValue>(&FCNil());
+}
+
+template <>
+Ref<IIEValue> TListConstructsFunction::Run(IFunCall& call, TIEContext& context) {
+  TInferenceEngine& engine = EngineOf(context);
+  const TListing& listing = Entry(kListings, FunctionType());
+  const std::string logical_name = call.ArgumentCount() > 0 ? EvalText(call, 0, context) : "";
+  const std::vector<std::string> names = ConstructNames(engine, listing.kind);
+  std::string text;
+  for (const std::string& name : names) {
+    text += name + "\n";
+  }
+  engine.PrintOut(logical_name, text + CountLine(names.size(), listing.noun));
+  return Ref<IIEValue>(&FCNil());
+}
+
+template <>
+Ref<IIEValue> TPrettyPrintFunction::Run(IFunCall& call, TIEContext& context) {
+  TInferenceEngine& engine = EngineOf(context);
+  const std::optional<std::string> text =
+      ConstructText(engine, Entry(kPrettyPrintKinds, FunctionType()), EvalText(call, 0, context));
+  if (text) {
+    engine.PrintOut("", *text + "\n");
+  }
+  return BooleanValue(text.has_value());
+}
+
+template <>
+Ref<IIEValue> TUndefFunction::Run(IFunCall& call, TIEContext& context) {
+  return BooleanValue(RemoveConstruct(EngineOf(context), Entry(kUndefKinds, FunctionType()),
+                                      EvalText(call, 0, context)));
+}
+
 void AddMiscConstructFunctions(TUserPackage& package) {
-  using enum TConstructKind;
-  package.AddFunction<TIsBindingFunction>();
-  package.AddFunction<TIsIEStructFunction>(IsDefTypeFunctionName, IsDefTypeComment,
-                                           IsDefTypeSyntax, ckType);
-  package.AddFunction<TIsIEStructFunction>(IsDefFunctionFunctionName, IsDefFunctionComment,
-                                           IsDefFunctionSyntax, ckFunction);
-  package.AddFunction<TIsIEStructFunction>(IsDefGlobalFunctionName, IsDefGlobalComment,
-                                           IsDefGlobalSyntax, ckGlobal);
-  package.AddFunction<TIsIEStructFunction>(IsDefRuleFunctionName, IsDefRuleComment,
-                                           IsDefRuleSyntax, ckRule);
-  package.AddFunction<TIsIEStructFunction>(IsDefFactsFunctionName, IsDefFactsComment,
-                                           IsDefFactsSyntax, ckFactSet);
-  package.AddFunction<TIsIEStructFunction>(IsDefTemplateFunctionName, IsDefTemplateComment,
-                                           IsDefTemplateSyntax, ckTemplate);
-  package.AddFunction<TListVariablesFunction>(ListDefGlobalsFunctionName, ListDefGlobalsComment,
-                                              TListVariablesFunctionType::lvDefGlobals);
-  package.AddFunction<TListVariablesFunction>(ListBindingsFunctionName, ListBindingsComment,
-                                              TListVariablesFunctionType::lvBindings);
-  package.AddFunction<TUndefFunction>(UndefTypeFunctionName, UndefTypeComment, UndefTypeSyntax,
-                                      ckType);
-  package.AddFunction<TListConstructsFunction>(ListDefRulesFunctionName, ListDefRulesComment,
-                                               NoArgumentsSyntax, ckRule, "defrules");
-  package.AddFunction<TListConstructsFunction>(ListDefTypesFunctionName, ListDefTypesComment,
-                                               NoArgumentsSyntax, ckType, "deftypes");
-  package.AddFunction<TListConstructsFunction>(ListDefFactsFunctionName, ListDefFactsComment,
-                                               NoArgumentsSyntax, ckFactSet, "deffacts");
-  package.AddFunction<TListConstructsFunction>(ListDefFunctionsFunctionName,
-                                               ListDefFunctionsComment, ListDefFunctionsSyntax,
-                                               ckFunction, "deffunctions");
-  package.AddFunction<TListConstructsFunction>(ListDefTemplatesFunctionName,
-                                               ListDefTemplatesComment, NoArgumentsSyntax,
-                                               ckTemplate, "deftemplates");
-  package.AddFunction<TPrettyPrintFunction>(PPDefFactsFunctionName, PPDefFactsComment,
-                                            UndefFactsSyntax, ckFactSet);
-  package.AddFunction<TPrettyPrintFunction>(PPDefFunctionFunctionName, PPDefFunctionComment,
-                                            UndefFunctionSyntax, ckFunction);
-  package.AddFunction<TPrettyPrintFunction>(PPDefTemplateFunctionName, PPDefTemplateComment,
-                                            UndefTemplateSyntax, ckTemplate);
-  package.AddFunction<TPrettyPrintFunction>(PPDefRuleFunctionName, PPDefRuleComment,
-                                            UndefRuleSyntax, ckRule);
-  package.AddFunction<TPrettyPrintFunction>(PPDefTypeFunctionName, PPDefTypeComment,
-                                            PPDefTypeSyntax, ckType);
-  package.AddFunction<TUndefFunction>(UndefRuleFunctionName, UndefRuleComment, UndefRuleSyntax,
-                                      ckRule);
-  package.AddFunction<TUndefFunction>(UndefFactsFunctionName, UndefFactsComment,
-                                      UndefFactsSyntax, ckFactSet);
-  package.AddFunction<TUndefFunction>(UndefFunctionFunctionName, UndefFunctionComment,
-                                      UndefFunctionSyntax, ckFunction);
-  package.AddFunction<TUndefFunction>(UndefTemplateFunctionName, UndefTemplateComment,
-                                      UndefTemplateSyntax, ckTemplate);
+  AddFamily<TIsIEStructFunction>(package);
+  AddFamily<TListVariablesFunction>(package);
+  AddFamily<TListConstructsFunction>(package);
+  AddFamily<TPrettyPrintFunction>(package);
+  AddFamily<TUndefFunction>(package);
 }
 
 }  // namespace zephro

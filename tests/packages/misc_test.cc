@@ -571,5 +571,17 @@ TEST_F(MiscPackageTest, EveryFunctionKeepsItsLimits) {
   testing::ExpectEveryFunctionKeepsItsLimits(package, Engine());
 }
 
+TEST_F(MiscPackageTest, RenamingAFamilyFunctionSwitchesItsKind) {
+  Load(kEveryConstruct);
+  Ref<TPrettyPrintFunction> printer = MakeRef<TPrettyPrintFunction>();
+  printer->SetFunctionName("ppdeftemplate");
+  EXPECT_EQ(printer->FunctionType(), TPrettyPrintFunctionType::ppfFactTemplate);
+  printer->SetFunctionName("show-it");  // not of the family: only renamed
+  EXPECT_EQ(printer->FunctionType(), TPrettyPrintFunctionType::ppfFactTemplate);
+  Engine().AddUserFunction(*printer);
+  EXPECT_EQ(Engine().ParseNExecuteFunCall("(show-it point)")->ToString(), "TRUE");
+  EXPECT_THAT(fixture_.TakeOutput(), ::testing::StartsWith("(deftemplate point"));
+}
+
 }  // namespace
 }  // namespace zephro

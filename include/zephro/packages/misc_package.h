@@ -96,7 +96,11 @@
 //
 // Thread safety: the functions keep no state; use them on the engine's thread.
 
+#include <cstdint>
+#include <span>
+
 #include "zephro/functions/user_package.h"
+#include "zephro/packages/typed_function.h"
 
 namespace zephro {
 
@@ -240,6 +244,63 @@ inline constexpr char SetStaticCheckingFunctionName[] = "set-static-constraint-c
 inline constexpr char SetStaticCheckingComment[] =
     "Switches the checking of values while parsing; returns the previous setting";
 inline constexpr char SetConstraintCheckingSyntax[] = " <boolean-expression>";
+
+// The families of functions about constructs (typed_function.h): one class
+// each, the function chosen by its type.
+enum class TIsIEStructFunctionType : std::uint8_t {
+  sfIsBinding,
+  sfIsDefType,
+  sfIsDefFunction,
+  sfIsDefGlobal,
+  sfIsDefRule,
+  sfIsDefFacts,
+  sfIsDefTemplate
+};
+enum class TListVariablesFunctionType : std::uint8_t { lvDefGlobals, lvBindings };
+enum class TListConstructsFunctionType : std::uint8_t {
+  lcDefRules,
+  lcDefTypes,
+  lcDefFacts,
+  lcDefFunctions,
+  lcDefTemplates
+};
+enum class TPrettyPrintFunctionType : std::uint8_t {
+  ppfFactSet,
+  ppfUserFunction,
+  ppfFactTemplate,
+  ppfRule,
+  ppfDefType
+};
+enum class TUndefFunctionType : std::uint8_t {
+  ufDefType,
+  ufRule,
+  ufFactSet,
+  ufFunction,
+  ufFactTemplate
+};
+
+std::span<const TFunctionTypeInfo> FunctionTypes(TIsIEStructFunctionType);
+std::span<const TFunctionTypeInfo> FunctionTypes(TListVariablesFunctionType);
+std::span<const TFunctionTypeInfo> FunctionTypes(TListConstructsFunctionType);
+std::span<const TFunctionTypeInfo> FunctionTypes(TPrettyPrintFunctionType);
+std::span<const TFunctionTypeInfo> FunctionTypes(TUndefFunctionType);
+
+using TIsIEStructFunction = TFamilyFunction<TIsIEStructFunctionType>;
+using TListVariablesFunction = TFamilyFunction<TListVariablesFunctionType>;
+using TListConstructsFunction = TFamilyFunction<TListConstructsFunctionType>;
+using TPrettyPrintFunction = TFamilyFunction<TPrettyPrintFunctionType>;
+using TUndefFunction = TFamilyFunction<TUndefFunctionType>;
+
+template <>
+Ref<IIEValue> TIsIEStructFunction::Run(IFunCall& call, TIEContext& context);
+template <>
+Ref<IIEValue> TListVariablesFunction::Run(IFunCall& call, TIEContext& context);
+template <>
+Ref<IIEValue> TListConstructsFunction::Run(IFunCall& call, TIEContext& context);
+template <>
+Ref<IIEValue> TPrettyPrintFunction::Run(IFunCall& call, TIEContext& context);
+template <>
+Ref<IIEValue> TUndefFunction::Run(IFunCall& call, TIEContext& context);
 
 class TMiscPackage final : public TUserPackage {
   ZEPHRO_DECLARE_CLASS(TMiscPackage, TUserPackage)
