@@ -69,7 +69,10 @@ fuzz-dictionary: fuzz-build
 	build-fuzz/tools/fuzz/make_dictionary > tools/fuzz/zephro.dict
 
 # The main job: the shell on an example knowledge base.
-run: build
+# The main job needs only the shell.
+run: deps
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target zephro_shell
 	./build/zephro examples/diagnosis.clp
 
 bench: deps

@@ -487,6 +487,7 @@ void TInferenceEngine::Assign(const TPersistent& source) {
   SetParserMaxErrors(from->ParserMaxErrors());
   SetParserErrorHandling(TErrorHandling::ehRaiseImmediate);
   reset_globals_ = from->reset_globals_;
+  echo_results_ = from->echo_results_;
   fuzzy_auto_terms_ = from->fuzzy_auto_terms_;
   SetFuzzyEqualsThreshold(from->fuzzy_equals_threshold_);
   fuzzy_correlation_ = from->fuzzy_correlation_;

@@ -309,6 +309,9 @@ TParseResult TIEClipsParser::ParseConstruct(TParsedType type, bool execute) {
 // One line per expression: a value's text, the number of facts of a fact set,
 // a rule's id, the name of a template, function or type.
 void TIEClipsParser::Echo(const TParseResult& result) {
+  if (!Engine().EchoResults()) {
+    return;
+  }
   std::string line;
   switch (result.type) {
     case TParsedType::ptValue:

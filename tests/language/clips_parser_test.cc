@@ -202,6 +202,10 @@ TEST(ClipsParserTest, EchoesWhatEachExpressionMade) {
   EXPECT_EQ(f.TakeOutput(), "3\n7\npoint\n2\n" + rule_id + "\nsmall\ntwice\nhello\n");
   f.Engine().Parse("(+ 1 2)", false);
   EXPECT_EQ(f.TakeOutput(), "(+ 1 2)\n");
+  // Without the echo only what the program prints is left.
+  f.Engine().SetEchoResults(false);
+  f.Engine().Parse("(+ 1 2) (deftemplate other) (printout t \"hello\" crlf) (facts 9 9)", true);
+  EXPECT_EQ(f.TakeOutput(), "hello\nFor a total of 0 facts.\n");
 }
 
 TEST(ClipsParserTest, ReportsEveryExpressionToOnParse) {

@@ -21,24 +21,28 @@ struct Case {
   int status;                     // what ParseCommandLine returns
   std::vector<std::string> files;
   bool interactive;
+  bool echo;
   const char* out;  // a part of what is written to the output stream
   const char* err;  // a part of what is written to the error stream
 };
 
 TEST(ShellOptionsTest, ReadsTheCommandLine) {
   const Case kCases[] = {
-      {{}, -1, {}, true, "", ""},
-      {{"a.clp", "b.clp"}, -1, {"a.clp", "b.clp"}, false, "", ""},
-      {{"a.clp", "-i"}, -1, {"a.clp"}, true, "", ""},
-      {{"-f", "kb.clp"}, -1, {"kb.clp"}, true, "", ""},
-      {{"--watch", "rules", "x.clp"}, -1, {"x.clp"}, false, "", ""},
-      {{"--", "-i", "-"}, -1, {"-i", "-"}, false, "", ""},
-      {{"--help", "a.clp"}, 0, {}, true, "usage: zephro", ""},
-      {{"-h"}, 0, {}, true, "no prompt is shown", ""},
-      {{"--version"}, 0, {}, true, kVersion, ""},
-      {{"--bogus"}, 2, {}, true, "", "unknown option --bogus"},
-      {{"-f"}, 2, {}, true, "", "-f needs a value"},
-      {{"a.clp", "--strategy"}, 2, {"a.clp"}, false, "", "--strategy needs a value"},
+      {{}, -1, {}, true, false, "", ""},
+      {{"a.clp", "b.clp"}, -1, {"a.clp", "b.clp"}, false, false, "", ""},
+      {{"a.clp", "-i"}, -1, {"a.clp"}, true, false, "", ""},
+      {{"-f", "kb.clp"}, -1, {"kb.clp"}, true, false, "", ""},
+      {{"--watch", "rules", "x.clp"}, -1, {"x.clp"}, false, false, "", ""},
+      {{"--", "-i", "-"}, -1, {"-i", "-"}, false, false, "", ""},
+      {{"--echo", "a.clp"}, -1, {"a.clp"}, false, true, "", ""},
+      {{"a.clp", "-e", "-i"}, -1, {"a.clp"}, true, true, "", ""},
+      {{"-h"}, 0, {}, true, false, "--echo", ""},
+      {{"--help", "a.clp"}, 0, {}, true, false, "usage: zephro", ""},
+      {{"-h"}, 0, {}, true, false, "no prompt is shown", ""},
+      {{"--version"}, 0, {}, true, false, kVersion, ""},
+      {{"--bogus"}, 2, {}, true, false, "", "unknown option --bogus"},
+      {{"-f"}, 2, {}, true, false, "", "-f needs a value"},
+      {{"a.clp", "--strategy"}, 2, {"a.clp"}, false, false, "", "--strategy needs a value"},
   };
   for (const Case& c : kCases) {
     std::vector<const char*> argv = {"zephro"};
@@ -52,6 +56,7 @@ TEST(ShellOptionsTest, ReadsTheCommandLine) {
     if (c.status < 0) {
       EXPECT_THAT(options.files, ElementsAreArray(c.files));
       EXPECT_EQ(options.interactive, c.interactive);
+      EXPECT_EQ(options.echo, c.echo);
     }
     EXPECT_THAT(out.str(), HasSubstr(c.out));
     EXPECT_THAT(err.str(), HasSubstr(c.err));

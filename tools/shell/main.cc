@@ -83,12 +83,16 @@ int main(int argc, char** argv) {
   zephro::shell::Session session(engine, *reader, std::cout, std::cerr);
   int status = 0;
   try {
+    // A file run prints what the program prints; the results of its
+    // expressions only when asked to (an interactive session shows them).
+    engine.SetEchoResults(options.echo);
     for (const std::string& path : options.files) {
       if (!session.RunFile(path)) {
         status = 1;
       }
     }
     if (options.interactive) {
+      engine.SetEchoResults(true);
       session.Interact(terminal);
     }
   } catch (const zephro::EAbort& abort) {

@@ -18,6 +18,8 @@ std::string UsageText() {
       "\n"
       "  -f FILE          run FILE, then read commands interactively\n"
       "  -i               read commands interactively after the files\n"
+      "  -e, --echo       running files, print the result of each top-level\n"
+      "                   expression too, as the interactive shell does\n"
       "  --watch LIST     trace a comma-separated list of facts, rules,\n"
       "                   activations, statistics, compilations\n"
       "  --strategy S     agenda strategy: depth (the default) or breadth\n"
@@ -25,8 +27,9 @@ std::string UsageText() {
       "  --version        the version\n"
       "  --               the arguments that follow are files\n"
       "\n"
-      "Running files: output goes to standard output, errors to standard error;\n"
-      "the exit status is 1 when any file had an error, else 0.\n"
+      "Running files: only what the program prints goes to standard output (with\n"
+      "--echo, the results too), errors to standard error; the exit status is 1\n"
+      "when any file had an error, else 0.\n"
       "\n"
       "Interactive: each top-level expression runs once its parentheses balance;\n"
       "a call's result and the name of a new construct are echoed. Errors go to\n"
@@ -73,6 +76,8 @@ int ParseCommandLine(int argc, const char* const* argv, ShellOptions& options, s
       return 0;
     } else if (arg == "-i") {
       options.interactive = true;
+    } else if (arg == "-e" || arg == "--echo") {
+      options.echo = true;
     } else if (arg == "-f") {
       const char* file = value();
       if (file == nullptr) {

@@ -22,6 +22,7 @@ inline constexpr char kVersion[] = "zephro " ZEPHRO_VERSION_STRING;
 struct ShellOptions {
   std::vector<std::string> files;  // run in order before anything else
   bool interactive = false;        // read commands after the files
+  bool echo = false;               // --echo: files echo each expression's result
   std::string watch;               // --watch: comma-separated trace items
   std::string strategy;            // --strategy: depth or breadth
 };

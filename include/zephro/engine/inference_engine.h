@@ -126,6 +126,12 @@ class TInferenceEngine : public TComponent,
   void SetWatch(TConstructWatches watch) noexcept { watch_ = watch; }
   bool ResetGlobals() const noexcept { return reset_globals_; }
   void SetResetGlobals(bool on) noexcept { reset_globals_ = on; }
+  // Whether Parse prints the result of each top-level expression it reads
+  // (a call's value, a new construct's name or rule id), as an interactive
+  // session shows them; on by default. What the program itself prints
+  // (printout, traces, listings) is not affected.
+  bool EchoResults() const noexcept { return echo_results_; }
+  void SetEchoResults(bool on) noexcept { echo_results_ = on; }
   bool FactDuplication() const noexcept { return fact_duplication_; }
   void SetFactDuplication(bool on);
   TDuplicateConstructs DuplicateConstructs() const noexcept { return duplicate_constructs_; }
@@ -773,6 +779,7 @@ class TInferenceEngine : public TComponent,
   std::int32_t parser_max_errors_ = 10;
   std::int32_t symbol_index_ = 0;
   bool reset_globals_ = true;
+  bool echo_results_ = true;
   bool fact_duplication_ = false;
   bool fuzzy_auto_terms_ = true;
   TFuzzyInferenceKind fuzzy_inference_ = TFuzzyInferenceKind::fiMinMax;
