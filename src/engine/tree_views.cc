@@ -9,19 +9,10 @@
 #include "zephro/rules/rule.h"
 #include "zephro/values/type_set_text.h"
 
+#include "platform/ascii.h"
+
 namespace zephro {
 namespace {
-
-// `s` without leading and trailing blanks and control characters.
-std::string_view TrimLine(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') {
-    s.remove_suffix(1);
-  }
-  return s;
-}
 
 // Runs `fill` between BeginUpdate and EndUpdate of `nodes`; the update ends
 // also when `fill` raises.
@@ -106,7 +97,7 @@ void TRules::AssignTo(TTreeNodes& nodes) const {
         const std::string_view line = rest.substr(0, end);
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         if (!first) {
-          nodes.AddChild(&node, std::string(TrimLine(line)));
+          nodes.AddChild(&node, std::string(TrimBlanks(line)));
         }
         first = false;
       }
