@@ -23,20 +23,6 @@
 #include "platform/ascii.h"
 
 namespace zephro {
-namespace {
-
-// `s` without leading and trailing blanks and control characters.
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') {
-    s.remove_suffix(1);
-  }
-  return s;
-}
-
-}  // namespace
 
 // --- TSlotLayout -------------------------------------------------------------------
 
@@ -269,7 +255,7 @@ IFactSlot* TFactTemplate::AddSlot(std::string_view name, Ref<IIEValue> default_v
 }
 
 IFactSlot* TFactTemplate::AddMultiSlot(std::string_view name, Ref<IIEValue> default_value) {
-  const std::string_view trimmed = Trim(name);
+  const std::string_view trimmed = TrimBlanks(name);
   if (!default_value) {
     RaiseIEPlain(SBadSlotType);
   }

@@ -1,7 +1,7 @@
 #pragma once
 
 // Case-insensitive comparison of names (class, property and component names), in the
-// ASCII range only: bytes above 127 compare as they are.
+// ASCII range only: bytes above 127 compare as they are; and trimming of blanks.
 
 #include <string>
 #include <string_view>
@@ -22,6 +22,18 @@ inline bool SameText(std::string_view a, std::string_view b) {
     }
   }
   return true;
+}
+
+// `text` without leading and trailing blanks and control characters (the bytes up to
+// and including the space).
+inline std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') {
+    text.remove_suffix(1);
+  }
+  return text;
 }
 
 inline std::string AsciiLowerCase(std::string_view text) {

@@ -3,8 +3,9 @@
 #include <array>
 #include <string>
 
+#include "zephro/platform/set_text.h"
+
 #include "platform/ascii.h"
-#include "zephro/platform/errors.h"
 
 namespace zephro {
 namespace {
@@ -53,32 +54,14 @@ std::string_view ModalResultName(TModalResult result) {
 }
 
 TMsgDlgButtons MsgDlgButtonsFromText(std::string_view text) {
-  TMsgDlgButtons buttons;
-  constexpr std::string_view kSeparators = "[], \t";
-  std::size_t at = 0;
-  while (at < text.size()) {
-    at = text.find_first_not_of(kSeparators, at);
-    if (at == std::string_view::npos) {
-      break;
-    }
-    const std::size_t end = std::min(text.find_first_of(kSeparators, at), text.size());
-    const std::string_view item = text.substr(at, end - at);
-    at = end;
-    const std::string name = StartsWithText(item, kButtonPrefix) && item.size() > 2
-                                 ? std::string(item)
-                                 : std::string(kButtonPrefix) + std::string(item);
-    bool found = false;
-    for (std::size_t i = 0; i < kButtonNames.size() && !found; ++i) {
-      if (SameText(kButtonNames[i], name)) {
-        buttons.Include(static_cast<TMsgDlgBtn>(i));
-        found = true;
-      }
-    }
-    if (!found) {
-      RaisePlatformError("Invalid item for set: %s", name.c_str());
-    }
-  }
-  return buttons;
+  // The prefix is optional here, so each item is looked up as it is written
+  // when it carries the prefix, and with the prefix put before it otherwise.
+  std::uint64_t bits = 0;
+  ForEachSetItem(text, [&](std::string_view item) {
+    const bool prefixed = StartsWithText(item, kButtonPrefix) && item.size() > 2;
+    bits |= StringToSetBits(item, kButtonNames, prefixed ? std::string_view() : kButtonPrefix);
+  });
+  return TMsgDlgButtons::FromBits(bits);
 }
 
 TModalResult ModalResultOf(TMsgDlgBtn button) {

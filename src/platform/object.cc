@@ -280,6 +280,27 @@ void TPropertyInfo::SwapHandlers(TObject& a, TObject& b) const {
   parts_.swap(a, b);
 }
 
+bool TPropertyInfo::SameHandlerType(const TPropertyInfo& other) const {
+  return Kind() == TPropertyKind::kMethod && other.Kind() == TPropertyKind::kMethod &&
+         parts_.handler_type != nullptr && other.parts_.handler_type != nullptr &&
+         *parts_.handler_type == *other.parts_.handler_type;
+}
+
+void TPropertyInfo::SwapHandlers(TObject& a, const TPropertyInfo& other, TObject& b) const {
+  for (const TPropertyInfo* event : {this, &other}) {
+    if (event->Kind() != TPropertyKind::kMethod) {
+      RaisePlatformError("Property %s is not an event", event->Name().c_str());
+    }
+  }
+  if (!SameHandlerType(other)) {
+    RaisePlatformError("Events %s and %s cannot exchange handlers", Name().c_str(),
+                       other.Name().c_str());
+  }
+  CheckObject(a);
+  other.CheckObject(b);
+  parts_.swap_at(parts_.handler_address(a), other.parts_.handler_address(b));
+}
+
 // By name
 
 namespace {

@@ -569,6 +569,35 @@ TEST(ComponentStreamTest, PersistentObjectsRoundTripInsideAStream) {
                         "later")));
 }
 
+TEST(ComponentStreamTest, PersistentComponentsReadBackWithoutAnOwner) {
+  TWidget root(nullptr, "Root");
+  auto inner = std::make_unique<TWidget>(nullptr, "Inner");
+  inner->SetCount(5);
+  inner->caption = "held";
+  inner->lines = {"l1"};
+  root.extra = std::move(inner);
+  const std::string text = ComponentToText(root);
+  // The class name first, then the object's properties, custom ones included.
+  EXPECT_THAT(text, HasSubstr("  Extra = object TWidget\n    Count = 5\n"));
+  EXPECT_THAT(text, HasSubstr("    Lines = (\n      'l1'\n    )\n  end\n"));
+
+  loaded_journal.clear();
+  std::unique_ptr<TComponent> copy = FromText(text);
+  auto* read = dynamic_cast<TWidget*>(As<TWidget>(*copy).extra.get());
+  ASSERT_NE(read, nullptr);
+  EXPECT_EQ(read->Owner(), nullptr);
+  EXPECT_EQ(copy->ComponentCount(), 0);  // not owned by the component it is stored in
+  EXPECT_EQ(read->Count(), 5);
+  EXPECT_EQ(read->caption, "held");
+  EXPECT_THAT(read->lines, ElementsAre("l1"));
+  // Loading around its properties, Loaded once, before the outer component's.
+  EXPECT_TRUE(read->count_set_while_loading);
+  EXPECT_FALSE(read->ComponentState().Contains(TComponentStateFlag::csLoading));
+  EXPECT_EQ(read->loaded_calls, 1);
+  ASSERT_EQ(loaded_journal.size(), 2u);
+  EXPECT_EQ(loaded_journal.back(), "Root");
+}
+
 TEST(ComponentStreamTest, PersistentObjectsGoInLists) {
   TOddity oddity(nullptr);
   oddity.SetName("O");

@@ -49,6 +49,9 @@ class TRule;
 class TFactSet;
 class TFactSets;
 class TInterpretedFunction;
+class TTreeNode;
+class TTreeNodes;
+class TTreeView;
 
 // Fact templates by name.
 class TFactTemplates : public TNamedTable<IFactTemplate> {
@@ -76,6 +79,38 @@ class TFactTemplates : public TNamedTable<IFactTemplate> {
   void AssignTo(TFactTemplates& to) const { to.Assign(*this); }
   // Every template in deftemplate syntax, parents before children.
   std::string ToString() const;
+
+  // Tree views (platform/tree_model.h) of the templates: a node per template,
+  // its text the name and its data the IFactTemplate; below it a node per slot
+  // in slot order, named after the slot, with two children:
+  //
+  //   person
+  //     age
+  //       Type: Integer, Float
+  //       Default: 0
+  //     tags
+  //       Type: (Multislot) Atom
+  //       Default: a b
+  //
+  // The type line lists the slot's kinds as SetToString does (type_set_text.h),
+  // those that make it a multislot left out; the default line prints the
+  // default value (IIEValue::ToString), and ends after the blank when there is
+  // none. Slot nodes and their lines carry no data.
+
+  // Empties `view` and adds a top-level node per template, in filing order (the
+  // engine's internal templates too), inside one BeginUpdate/EndUpdate pair of
+  // its nodes; then selects the first node when there is one.
+  void FillTreeView(TTreeView& view) const;
+  // Adds the node of `fact_template` below `parent` (at the top level when
+  // null), with a node per slot (FillNodeSlot); returns it.
+  static TTreeNode& FillTreeViewNode(TTreeView& view, TTreeNode* parent,
+                                     const IFactTemplate& fact_template);
+  // The node of slot `slot_name` of `fact_template` below `node`: the child of
+  // `node` with that text, its children deleted, or a new last child; then its
+  // type and default lines. Returns the slot's node. Raises EIEException (the
+  // template's "No such slot name") when there is no such slot.
+  static TTreeNode& FillNodeSlot(TTreeView& view, TTreeNode& node,
+                                 const IFactTemplate& fact_template, std::string_view slot_name);
 
  private:
   friend class TInferenceEngine;
@@ -144,6 +179,20 @@ class TRules : public TNamedTable<TRule, TRule*> {
   // themselves, which it does not own.
   void Assign(const TRules& from);
   void AssignTo(TRules& to) const { to.Assign(*this); }
+  // Empties `nodes` and adds a node per rule in filing order, inside one
+  // BeginUpdate/EndUpdate pair: its text the rule name, followed by two blanks
+  // and the comment in double quotes when the rule has a comment; its data the
+  // TRule. Below it a node per line of the rule's printed text after the
+  // first, each line without its leading and trailing blanks:
+  //
+  //   greet  "says hello"
+  //     "says hello"
+  //     (person (name ?n))
+  //     =>
+  //     (printout t "hi " ?n crlf))
+  //
+  // (The lines are those ToString prints.)
+  void AssignTo(TTreeNodes& nodes) const;
   std::string ToString() const;
 
  private:

@@ -35,6 +35,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <typeinfo>
 #include <utility>
 
 #include "zephro/platform/enum_set.h"
@@ -220,6 +221,15 @@ class TClassDefinition {
             [member](TObject& a, TObject& b) {
               using std::swap;
               swap(static_cast<T&>(a).*member, static_cast<T&>(b).*member);
+            },
+        .handler_type = &typeid(Handler),
+        .handler_address = [member](TObject& object) -> void* {
+          return &(static_cast<T&>(object).*member);
+        },
+        .swap_at =
+            [](void* a, void* b) {
+              using std::swap;
+              swap(*static_cast<Handler*>(a), *static_cast<Handler*>(b));
             },
     });
     return *this;

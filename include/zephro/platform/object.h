@@ -25,6 +25,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <variant>
 #include <vector>
 
@@ -115,6 +116,12 @@ class TPropertyInfo {
     TRawGetter get{};
     TRawSetter set{};  // empty: read-only
     TSwapper swap{};   // kMethod only
+    // kMethod only: the type of the handler, where an object holds it and how
+    // two handlers of that type are exchanged, so that events of different
+    // classes with handlers of one type can exchange them.
+    const std::type_info* handler_type = nullptr;
+    std::function<void*(TObject& object)> handler_address{};
+    void (*swap_at)(void* a, void* b) = nullptr;
   };
   explicit TPropertyInfo(TParts parts);
 
@@ -135,6 +142,14 @@ class TPropertyInfo {
   // kMethod: exchanges the handlers of two objects that both inherit the declaring
   // class. Raises EBaseException otherwise.
   void SwapHandlers(TObject& a, TObject& b) const;
+  // kMethod: true when `other` is an event whose handlers have the type of this
+  // one's, whatever class declares it.
+  bool SameHandlerType(const TPropertyInfo& other) const;
+  // kMethod: exchanges the handler of `a` for event `other`'s handler of `b`;
+  // `a` inherits this event's declaring class, `b` other's. Raises
+  // EBaseException when either is no event, an object is of the wrong class or
+  // the handler types differ.
+  void SwapHandlers(TObject& a, const TPropertyInfo& other, TObject& b) const;
 
  private:
   void CheckObject(const TObject& object) const;
