@@ -6,12 +6,45 @@
 #include "zephro/platform/class_registry.h"
 #include "zephro/platform/component.h"
 #include "zephro/platform/errors.h"
+#include "zephro/platform/weak_object.h"
 
 #include "platform/ascii.h"
 
 namespace zephro {
 
 ZEPHRO_DEFINE_CLASS(TObject);
+
+// The block of every object whose liveness ended before a handle was taken: one
+// shared, never freed, always reading null, so that ending costs no allocation.
+TLiveness& TObject::EndedLiveness() noexcept {
+  static TLiveness* const ended = [] {
+    auto* block = new TLiveness(nullptr);
+    block->MakeImmortal();
+    return block;
+  }();
+  return *ended;
+}
+
+TObject::~TObject() {
+  EndLiveness();
+  liveness_->Release();
+}
+
+TLiveness& TObject::Liveness() const {
+  if (liveness_ == nullptr) {
+    liveness_ = new TLiveness(const_cast<TObject*>(this));
+    liveness_->AddRef();
+  }
+  return *liveness_;
+}
+
+void TObject::EndLiveness() noexcept {
+  if (liveness_ == nullptr) {
+    liveness_ = &EndedLiveness();
+  } else {
+    liveness_->object_ = nullptr;
+  }
+}
 
 const std::string& TObject::ClassName() const {
   return ClassType().ClassName();
