@@ -59,6 +59,10 @@ void RaiseCastError(const TClassInfo& actual, const TClassInfo& wanted) {
                      wanted.ClassName().c_str());
 }
 
+void RaisePropertyTypeError(TPropertyKind kind) {
+  RaisePlatformError("Invalid property type: %s", PropertyKindName(kind));
+}
+
 // TClassInfo
 
 TClassInfo::TClassInfo(std::string name, const TClassInfo* parent, TClassFactory factory)
@@ -81,6 +85,10 @@ std::unique_ptr<TObject> TClassInfo::CreateInstance() const {
 }
 
 TComponent& TClassInfo::CreateComponent(TComponent& owner) const {
+  return CreateComponent(&owner);
+}
+
+TComponent& TClassInfo::CreateComponent(TComponent* owner) const {
   if (!InheritsFrom(TComponent::StaticClass())) {
     RaisePlatformError("%s is not a component class", name_.c_str());
   }
@@ -88,7 +96,7 @@ TComponent& TClassInfo::CreateComponent(TComponent& owner) const {
     RaisePlatformError("Cannot create an instance of %s", name_.c_str());
   }
   // The new component belongs to `owner` from its constructor on.
-  return *static_cast<TComponent*>(factory_(&owner));
+  return *static_cast<TComponent*>(factory_(owner));
 }
 
 const TPropertyInfo* TClassInfo::FindDeclared(std::string_view name) const {

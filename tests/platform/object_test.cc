@@ -128,6 +128,28 @@ ZEPHRO_DEFINE_CLASS(TNote);
 ZEPHRO_DEFINE_CLASS(TAbstractShape);
 ZEPHRO_DEFINE_CLASS(TLabelled);
 
+// Publishes what a host class without a member per property has: a character,
+// a 64-bit counter, and properties computed by callables.
+class TMeter : public TPersistent {
+  ZEPHRO_DECLARE_CLASS(TMeter, TPersistent)
+
+  char unit = 'm';
+  std::int64_t total = 0;
+  std::int32_t millimetres = 0;
+  TShape shape = TShape::shRound;
+};
+
+ZEPHRO_DEFINE_CLASS(TMeter)
+    .Property("Unit", &TMeter::unit, &TMeter::unit)
+    .Property("Total", &TMeter::total, &TMeter::total)
+    .Property(
+        "Metres", [](const TMeter& m) { return m.millimetres / 1000.0; },
+        [](TMeter& m, double metres) { m.millimetres = static_cast<std::int32_t>(metres * 1000); })
+    .Property(
+        "Outline", [](const TMeter& m) { return m.shape; },
+        [](TMeter& m, TShape shape) { m.shape = shape; }, kShapeNames)
+    .Property("Label", [](const TMeter& m) { return std::string(1, m.unit) + "eter"; });
+
 using ::testing::ElementsAre;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
@@ -274,6 +296,44 @@ TEST(PropertyTest, RefusesWhatItCannotStore) {
   // A property description refuses objects of classes that do not publish it.
   EXPECT_THAT([&] { TDial::StaticClass().FindProperty("Ticks")->Get(gauge); },
               ThrowsMessage<EBaseException>(StrEq("Cannot cast a TGauge to a TDial")));
+}
+
+TEST(PropertyTest, CharactersWideIntegersAndCallablesArePublishedInOneLine) {
+  struct Case {
+    const char* name;
+    TPropertyValue value;
+    TPropertyValue read_back;
+    TPropertyKind kind;
+  };
+  const Case cases[] = {
+      {"Unit", std::string("k"), std::string("k"), TPropertyKind::kString},
+      {"Total", std::int64_t{1} << 40, std::int64_t{1} << 40, TPropertyKind::kInteger},
+      {"Total", std::int64_t{-5}, std::int64_t{-5}, TPropertyKind::kInteger},
+      {"Metres", 2.5, 2.5, TPropertyKind::kFloat},
+      {"Metres", std::int64_t{3}, 3.0, TPropertyKind::kFloat},
+      {"Outline", std::string("shStar"), std::string("shStar"), TPropertyKind::kEnumeration},
+  };
+  TMeter meter;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(meter.ClassType().FindProperty(c.name)->Kind(), c.kind);
+    SetPropValue(meter, c.name, c.value);
+    EXPECT_EQ(GetPropValue(meter, c.name), c.read_back);
+  }
+  EXPECT_EQ(meter.unit, 'k');
+  EXPECT_EQ(meter.millimetres, 3000);
+  EXPECT_EQ(meter.shape, TShape::shStar);
+  EXPECT_EQ(GetPropValue(meter, "Label"), TPropertyValue(std::string("keter")));
+  EXPECT_TRUE(meter.ClassType().FindProperty("Label")->IsReadOnly());
+
+  for (const char* text : {"", "km"}) {
+    SCOPED_TRACE(text);
+    EXPECT_THAT([&] { SetPropValue(meter, "Unit", std::string(text)); },
+                ThrowsMessage<EBaseException>(StrEq(std::string("Property Unit holds one "
+                                                                "character, not \"") +
+                                                    text + "\"")));
+  }
+  EXPECT_EQ(meter.unit, 'k');
 }
 
 TEST(PropertyTest, SwapsEventHandlers) {

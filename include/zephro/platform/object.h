@@ -195,6 +195,9 @@ class TClassInfo {
   // or its owner is freed. Raises EBaseException when this is not a component class or
   // it cannot make instances.
   TComponent& CreateComponent(TComponent& owner) const;
+  // As above with an owner that may be null: the new component then belongs to the
+  // caller, who frees it.
+  TComponent& CreateComponent(TComponent* owner) const;
 
   // The published property called `name` (case-insensitive), declared by this class
   // or an ancestor, the nearest first; nullptr when there is none.
@@ -225,6 +228,10 @@ void SetPropValue(TObject& object, std::string_view name, const TPropertyValue& 
 
 // Raises the error of an object of class `actual` used where a `wanted` is required.
 [[noreturn]] void RaiseCastError(const TClassInfo& actual, const TClassInfo& wanted);
+
+// Raises the error of a property whose kind an operation cannot handle:
+// "Invalid property type: <kind name>".
+[[noreturn]] void RaisePropertyTypeError(TPropertyKind kind);
 
 // A verified cast: nullptr stays nullptr; an object that is not a T raises
 // EBaseException naming both classes.
