@@ -86,8 +86,25 @@ class TObjectFunction : public TIEUserFunction {
     return *component;
   }
 
+  // The object of argument 0 and its published property named by argument 1;
+  // the property is null when there is no object or its class publishes no
+  // property of that name.
+  struct TObjectProperty {
+    TObject* object;
+    const TPropertyInfo* property;
+  };
+  static TObjectProperty PropertyArguments(IFunCall& call, TIEContext& context) {
+    TObject* object = ObjectArgument(call, 0, context);
+    const std::string name = EvalText(call, 1, context);
+    return {object, object != nullptr ? object->ClassType().FindProperty(name) : nullptr};
+  }
+
   // A value holding `object`, which it does not own.
   static Ref<IIEValue> ObjectValue(TObject* object) { return MakeRef<TIEValue>(object, false); }
+  // A new multifield of `items`.
+  static Ref<IIEValue> ListValue(std::vector<Ref<IIEValue>> items) {
+    return MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(std::move(items))));
+  }
 };
 
 // (create-component <class> <owner> [<parent>])
@@ -222,15 +239,9 @@ class TGetComponentsFunction final : public TObjectFunction {
     for (int i = 0; i < owner.ComponentCount(); ++i) {
       components.push_back(ObjectValue(&owner.Component(i)));
     }
-    return MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(std::move(components))));
+    return ListValue(std::move(components));
   }
 };
-
-// The published property of `object` called `name`, or null when there is no
-// object or its class publishes no such property.
-const TPropertyInfo* FindProperty(const TObject* object, const std::string& name) {
-  return object != nullptr ? object->ClassType().FindProperty(name) : nullptr;
-}
 
 // (get-property <object> <name>)
 class TGetPropertyFunction final : public TObjectFunction {
@@ -240,8 +251,7 @@ class TGetPropertyFunction final : public TObjectFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    TObject* object = ObjectArgument(call, 0, context);
-    const TPropertyInfo* property = FindProperty(object, EvalText(call, 1, context));
+    const auto [object, property] = PropertyArguments(call, context);
     Ref<TIEValue> result = MakeRef<TIEValue>();
     if (property == nullptr) {
       return result;
@@ -299,7 +309,7 @@ class TGetPropertiesFunction final : public TObjectFunction {
         names.push_back(TIEValue::Atom(property->Name()));
       }
     }
-    return MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(std::move(names))));
+    return ListValue(std::move(names));
   }
 };
 
@@ -311,8 +321,7 @@ class TSetPropertyFunction final : public TObjectFunction {
 
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
-    TObject* object = ObjectArgument(call, 0, context);
-    const TPropertyInfo* property = FindProperty(object, EvalText(call, 1, context));
+    const auto [object, property] = PropertyArguments(call, context);
     if (property == nullptr) {
       return BoolValue(false);
     }
