@@ -10,6 +10,7 @@
 #include "zephro/packages/fuzzy_logic_package.h"
 #include "zephro/packages/math_package.h"
 #include "zephro/packages/misc_package.h"
+#include "zephro/packages/object_package.h"
 #include "zephro/packages/predicate_package.h"
 #include "zephro/packages/standard_package.h"
 #include "zephro/packages/string_package.h"
@@ -37,7 +38,7 @@ TUserPackage* CreateBuiltInPackage(TFunctionPackage package, TInferenceEngine& e
     case TFunctionPackage::pBusiness:
       return &MakeOwned<TBusinessPackage>(engine);
     case TFunctionPackage::pObject:
-      return nullptr;  // not built yet
+      return &MakeOwned<TObjectPackage>(engine);
   }
   return nullptr;
 }

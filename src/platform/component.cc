@@ -70,6 +70,9 @@ void TComponent::BeginDestroy() noexcept {
     // The component is freeing itself: the owner only lets go.
     static_cast<void>(owner_->RemoveComponent(*this).release());
   }
+  // Those told above could still look at the component through weak handles;
+  // nobody after them can.
+  EndLiveness();
 }
 
 void TComponent::MarkDestroying() noexcept {
@@ -229,5 +232,13 @@ void TComponent::RemoveFreeNotification(TComponent& other) {
 }
 
 void TComponent::Notification(TComponent& /*component*/, TOperation /*operation*/) {}
+
+void FreeObject(TObject* object) noexcept {
+  if (auto* component = dynamic_cast<TComponent*>(object)) {
+    delete component;
+  } else {
+    delete object;
+  }
+}
 
 }  // namespace zephro

@@ -6,12 +6,45 @@
 #include "zephro/platform/class_registry.h"
 #include "zephro/platform/component.h"
 #include "zephro/platform/errors.h"
+#include "zephro/platform/weak_object.h"
 
 #include "platform/ascii.h"
 
 namespace zephro {
 
 ZEPHRO_DEFINE_CLASS(TObject);
+
+// The block of every object whose liveness ended before a handle was taken: one
+// shared, never freed, always reading null, so that ending costs no allocation.
+TLiveness& TObject::EndedLiveness() noexcept {
+  static TLiveness* const ended = [] {
+    auto* block = new TLiveness(nullptr);
+    block->MakeImmortal();
+    return block;
+  }();
+  return *ended;
+}
+
+TObject::~TObject() {
+  EndLiveness();
+  liveness_->Release();
+}
+
+TLiveness& TObject::Liveness() const {
+  if (liveness_ == nullptr) {
+    liveness_ = new TLiveness(const_cast<TObject*>(this));
+    liveness_->AddRef();
+  }
+  return *liveness_;
+}
+
+void TObject::EndLiveness() noexcept {
+  if (liveness_ == nullptr) {
+    liveness_ = &EndedLiveness();
+  } else {
+    liveness_->object_ = nullptr;
+  }
+}
 
 const std::string& TObject::ClassName() const {
   return ClassType().ClassName();
@@ -24,6 +57,10 @@ bool TObject::InheritsFrom(const TClassInfo& ancestor) const {
 void RaiseCastError(const TClassInfo& actual, const TClassInfo& wanted) {
   RaisePlatformError("Cannot cast a %s to a %s", actual.ClassName().c_str(),
                      wanted.ClassName().c_str());
+}
+
+void RaisePropertyTypeError(TPropertyKind kind) {
+  RaisePlatformError("Invalid property type: %s", PropertyKindName(kind));
 }
 
 // TClassInfo
@@ -48,6 +85,10 @@ std::unique_ptr<TObject> TClassInfo::CreateInstance() const {
 }
 
 TComponent& TClassInfo::CreateComponent(TComponent& owner) const {
+  return CreateComponent(&owner);
+}
+
+TComponent& TClassInfo::CreateComponent(TComponent* owner) const {
   if (!InheritsFrom(TComponent::StaticClass())) {
     RaisePlatformError("%s is not a component class", name_.c_str());
   }
@@ -55,7 +96,7 @@ TComponent& TClassInfo::CreateComponent(TComponent& owner) const {
     RaisePlatformError("Cannot create an instance of %s", name_.c_str());
   }
   // The new component belongs to `owner` from its constructor on.
-  return *static_cast<TComponent*>(factory_(&owner));
+  return *static_cast<TComponent*>(factory_(owner));
 }
 
 const TPropertyInfo* TClassInfo::FindDeclared(std::string_view name) const {

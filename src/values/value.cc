@@ -104,11 +104,11 @@ ZEPHRO_COUNTED_CTOR(IMembershipSet, dtFuzzy)
 
 TIEValue::TIEValue(TObject* object, bool owned) {
   dtype_ = TIEType::dtObject;
-  payload_.object = nullptr;
+  payload_.liveness = nullptr;
   if (owned) {
     TakeOwnedObject(object);
   } else {
-    payload_.object = object;
+    payload_.liveness = HoldLiveness(object);
   }
 }
 
@@ -185,8 +185,8 @@ bool TIEValue::HoldsCounted() const noexcept {
 }
 
 void TIEValue::Changing(TIEType /*new_kind*/) noexcept {
-  if (owns_object_) {
-    ReleaseOwnedObject();
+  if (dtype_ == TIEType::dtObject) {
+    ReleaseObject();
     dtype_ = TIEType::dtNone;
   } else if (HoldsCounted()) {
     if (RefCounted* c = std::exchange(payload_.counted, nullptr)) {
@@ -239,8 +239,9 @@ void TIEValue::SetAsExternalAddress(void* address) {
 }
 
 void TIEValue::SetAsObject(TObject* object) {
+  TLiveness* held = HoldLiveness(object);  // may throw: build it before anything changes
   Changing(TIEType::dtObject);
-  payload_.object = object;
+  payload_.liveness = held;
   dtype_ = TIEType::dtObject;
   Changed();
 }
@@ -248,7 +249,7 @@ void TIEValue::SetAsObject(TObject* object) {
 void TIEValue::SetAsOwnedObject(TObject* object) {
   Changing(TIEType::dtObject);
   dtype_ = TIEType::dtObject;
-  payload_.object = nullptr;
+  payload_.liveness = nullptr;
   TakeOwnedObject(object);
   Changed();
 }
@@ -392,7 +393,7 @@ void* TIEValue::AsExternalAddress() const {
     return payload_.address;
   }
   if (dtype_ == TIEType::dtObject) {
-    return payload_.object;
+    return ObjectOrNull();
   }
   RaiseNotType("External Address");
 }
@@ -401,7 +402,7 @@ TObject* TIEValue::AsObject() const {
   if (dtype_ != TIEType::dtObject) {
     RaiseNotType("object");
   }
-  return payload_.object;
+  return ObjectOrNull();
 }
 
 const TClassInfo* TIEValue::AsClass() const {
@@ -433,15 +434,17 @@ void TIEValue::Assign(const IIEValue& source) {
   }
   if (const TIEValue* s = AsTIEValue(&source)) {
     if (s->owns_object_) {
-      TObject* copy = CopyOwnedObject(s->payload_.object);  // may throw: nothing changed yet
+      TObject* copy = CopyOwnedObject(s->ObjectOrNull());  // may throw: nothing changed yet
       Changing(TIEType::dtObject);
       dtype_ = TIEType::dtObject;
-      payload_.object = nullptr;
+      payload_.liveness = nullptr;
       TakeOwnedObject(copy);
     } else {
       Changing(s->dtype_);
       if (s->HoldsCounted() && s->payload_.counted != nullptr) {
         s->payload_.counted->AddRef();
+      } else if (s->dtype_ == TIEType::dtObject && s->payload_.liveness != nullptr) {
+        s->payload_.liveness->AddRef();  // the same object, unowned
       }
       text_ = s->text_;
       payload_ = s->payload_;
@@ -514,9 +517,9 @@ void TIEValue::AssignTo(IIEValue& target) const {
       break;
     case TIEType::dtObject:
       if (owns_object_) {
-        target.SetAsOwnedObject(CopyOwnedObject(payload_.object));
+        target.SetAsOwnedObject(CopyOwnedObject(ObjectOrNull()));
       } else {
-        target.SetAsObject(payload_.object);
+        target.SetAsObject(ObjectOrNull());
       }
       break;
     case TIEType::dtClass:
@@ -554,11 +557,11 @@ Ref<IIEValue> TIEValue::Resolve(TIEContext* context) {
       return payload_.counted != nullptr ? ResolveSingletons(context, *AsSingletons())
                                          : Ref<IIEValue>(this);
     case TIEType::dtObject:
-      if (IsPatternBinding(payload_.object)) {
+      if (TObject* object = ObjectOrNull(); IsPatternBinding(object)) {
         if (context == nullptr) {
           RaiseIE(SNoContext, std::string(IETypeName(dtype_)).c_str());
         }
-        return ResolvePatternBinding(*context, *payload_.object);
+        return ResolvePatternBinding(*context, *object);
       }
       return Ref<IIEValue>(this);
     default:

@@ -89,7 +89,11 @@ bool TIEValue::Equals(const IIEValue* other) const {
       case TIEType::dtFuzzy:
         return payload_.counted != nullptr ? AsFuzzy()->Equals(*other) : false;
       case TIEType::dtObject:
-        return other->AsObject() == payload_.object;
+        if (const TIEValue* o = AsTIEValue(other)) {
+          // By identity, which outlives the object (see value.h).
+          return o->payload_.liveness == payload_.liveness;
+        }
+        return other->AsObject() == ObjectOrNull();
       case TIEType::dtClass:
         return other->AsClass() == payload_.cls;
       case TIEType::dtExternalAddress:
@@ -174,7 +178,8 @@ std::int32_t TIEValue::GetHashCode() const {
       return payload_.counted != nullptr ? AsSingletons()->GetHashCode() : 0;
     case TIEType::dtObject:
     case TIEType::dtClass:
-      // The reference itself as a number.
+      // The reference itself as a number; for an object, its liveness block,
+      // which keeps its identity after the object is freed.
       return static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(payload_.address));
     case TIEType::dtNone:
       return 0;
@@ -216,7 +221,7 @@ std::string TIEValue::ToString() const {
     case TIEType::dtFuzzy:
       return payload_.counted != nullptr ? AsFuzzy()->ToString() : std::string();
     case TIEType::dtObject:
-      return ObjectText(payload_.object);
+      return ObjectText(ObjectOrNull());
     case TIEType::dtClass:
       return ClassText(payload_.cls);
     case TIEType::dtExternalAddress:

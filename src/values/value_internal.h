@@ -23,6 +23,10 @@ Ref<IValueVector> MakeValueVector();
 std::string ObjectText(const TObject* object);
 std::string ClassText(const TClassInfo* cls);
 
+// A counted reference to the liveness block of `object`, for a value to hold
+// (null for no object).
+TLiveness* HoldLiveness(TObject* object);
+
 // An owned copy of an owned object: a component gets a new instance of its
 // class with the same owner, assigned from it; a persistent object a clone.
 // Anything else raises EIEException (SUncloneableValue).

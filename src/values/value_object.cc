@@ -64,34 +64,50 @@ TObject* CopyOwnedObject(const TObject* object) {
   RaiseIE(SUncloneableValue, object->ClassName().c_str());
 }
 
+TLiveness* HoldLiveness(TObject* object) {
+  if (object == nullptr) {
+    return nullptr;
+  }
+  TLiveness& block = object->Liveness();
+  block.AddRef();
+  return &block;
+}
+
 void TIEValue::TakeOwnedObject(TObject* object) {
-  payload_.object = object;
+  payload_.liveness = HoldLiveness(object);
   owns_object_ = object != nullptr;
   if (auto* component = dynamic_cast<TComponent*>(object)) {
     EnsureExtras().nexus = std::make_unique<Nexus>(*this, *component);
   }
 }
 
-void TIEValue::ReleaseOwnedObject() noexcept {
-  TObject* object = std::exchange(payload_.object, nullptr);
-  owns_object_ = false;
+void TIEValue::ReleaseObject() noexcept {
+  TLiveness* block = std::exchange(payload_.liveness, nullptr);
+  const bool owned = std::exchange(owns_object_, false);
+  if (block == nullptr) {
+    return;
+  }
+  TObject* object = block->Object();  // null once freed elsewhere
+  block->Release();
+  if (!owned) {
+    return;
+  }
   if (extras_) {
     extras_->nexus.reset();
   }
   if (object == nullptr) {
-    return;
+    return;  // freed elsewhere (free-object, the host) before the value let go
   }
   auto* component = dynamic_cast<TComponent*>(object);
   if (component != nullptr && component->ComponentState().Contains(TComponentStateFlag::csDestroying)) {
     return;  // already on its way out
   }
-  delete object;  // the value owned it
+  FreeObject(object);  // the value owned it
 }
 
 void TIEValue::OwnedComponentDestroyed(TComponent& component) {
-  if (owns_object_ && payload_.object == &component) {
+  if (owns_object_ && ObjectOrNull() == &component) {
     // The component is being destroyed: forget it without freeing it again.
-    payload_.object = nullptr;
     owns_object_ = false;
     Reset();
   }

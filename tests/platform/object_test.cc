@@ -128,6 +128,28 @@ ZEPHRO_DEFINE_CLASS(TNote);
 ZEPHRO_DEFINE_CLASS(TAbstractShape);
 ZEPHRO_DEFINE_CLASS(TLabelled);
 
+// Publishes what a host class without a member per property has: a character,
+// a 64-bit counter, and properties computed by callables.
+class TMeter : public TPersistent {
+  ZEPHRO_DECLARE_CLASS(TMeter, TPersistent)
+
+  char unit = 'm';
+  std::int64_t total = 0;
+  std::int32_t millimetres = 0;
+  TShape shape = TShape::shRound;
+};
+
+ZEPHRO_DEFINE_CLASS(TMeter)
+    .Property("Unit", &TMeter::unit, &TMeter::unit)
+    .Property("Total", &TMeter::total, &TMeter::total)
+    .Property(
+        "Metres", [](const TMeter& m) { return m.millimetres / 1000.0; },
+        [](TMeter& m, double metres) { m.millimetres = static_cast<std::int32_t>(metres * 1000); })
+    .Property(
+        "Outline", [](const TMeter& m) { return m.shape; },
+        [](TMeter& m, TShape shape) { m.shape = shape; }, kShapeNames)
+    .Property("Label", [](const TMeter& m) { return std::string(1, m.unit) + "eter"; });
+
 using ::testing::ElementsAre;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
@@ -193,41 +215,48 @@ TEST(PropertyTest, ListsPropertiesParentsFirstWithRedeclarationsInPlace) {
               ElementsAre("False", "True"));
 }
 
+// A property of kind `kind` set to `value` by name reads back `read_back`.
+struct RoundTrip {
+  const char* name;
+  TPropertyValue value;
+  TPropertyValue read_back;
+  TPropertyKind kind;
+};
+
+void ExpectRoundTrips(TObject& object, const std::vector<RoundTrip>& cases) {
+  for (const RoundTrip& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(object.ClassType().FindProperty(c.name)->Kind(), c.kind);
+    SetPropValue(object, c.name, c.value);
+    EXPECT_EQ(GetPropValue(object, c.name), c.read_back);
+  }
+}
+
 TEST(PropertyTest, SetsAndGetsByNameThroughTheParentChain) {
   TDial partner;
-  struct Case {
-    const char* name;
-    TPropertyValue value;
-    TPropertyValue read_back;
-    TPropertyKind kind;
-  };
-  const Case cases[] = {
-      {"Level", std::int64_t{-42}, std::int64_t{-42}, TPropertyKind::kInteger},
-      {"level", std::int64_t{7}, std::int64_t{7}, TPropertyKind::kInteger},
-      {"Scale", 2.5, 2.5, TPropertyKind::kFloat},
-      {"Scale", std::int64_t{3}, 3.0, TPropertyKind::kFloat},
-      {"Caption", std::string("dial"), std::string("dial"), TPropertyKind::kString},
-      {"Enabled", std::string("True"), std::string("True"), TPropertyKind::kEnumeration},
-      {"Enabled", std::int64_t{0}, std::string("False"), TPropertyKind::kEnumeration},
-      {"Shape", std::string("shstar"), std::string("shStar"), TPropertyKind::kEnumeration},
-      {"Shape", std::int64_t{1}, std::string("shSquare"), TPropertyKind::kEnumeration},
-      {"Shapes", std::string("[shStar, shRound]"), std::string("[shRound,shStar]"),
-       TPropertyKind::kSet},
-      {"Shapes", std::string("shSquare"), std::string("[shSquare]"), TPropertyKind::kSet},
-      {"Shapes", std::string("[]"), std::string("[]"), TPropertyKind::kSet},
-      {"Shapes", std::int64_t{6}, std::string("[shSquare,shStar]"), TPropertyKind::kSet},
-      {"Partner", &partner, &partner, TPropertyKind::kClass},
-      {"Partner", std::monostate{}, static_cast<TObject*>(nullptr), TPropertyKind::kClass},
-      {"Serial", std::string("D-9"), std::string("D-9"), TPropertyKind::kString},
-      {"Ticks", std::int64_t{255}, std::int64_t{255}, TPropertyKind::kInteger},
-  };
   TDial dial;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(dial.ClassType().FindProperty(c.name)->Kind(), c.kind);
-    SetPropValue(dial, c.name, c.value);
-    EXPECT_EQ(GetPropValue(dial, c.name), c.read_back);
-  }
+  ExpectRoundTrips(
+      dial,
+      {
+          {"Level", std::int64_t{-42}, std::int64_t{-42}, TPropertyKind::kInteger},
+          {"level", std::int64_t{7}, std::int64_t{7}, TPropertyKind::kInteger},
+          {"Scale", 2.5, 2.5, TPropertyKind::kFloat},
+          {"Scale", std::int64_t{3}, 3.0, TPropertyKind::kFloat},
+          {"Caption", std::string("dial"), std::string("dial"), TPropertyKind::kString},
+          {"Enabled", std::string("True"), std::string("True"), TPropertyKind::kEnumeration},
+          {"Enabled", std::int64_t{0}, std::string("False"), TPropertyKind::kEnumeration},
+          {"Shape", std::string("shstar"), std::string("shStar"), TPropertyKind::kEnumeration},
+          {"Shape", std::int64_t{1}, std::string("shSquare"), TPropertyKind::kEnumeration},
+          {"Shapes", std::string("[shStar, shRound]"), std::string("[shRound,shStar]"),
+           TPropertyKind::kSet},
+          {"Shapes", std::string("shSquare"), std::string("[shSquare]"), TPropertyKind::kSet},
+          {"Shapes", std::string("[]"), std::string("[]"), TPropertyKind::kSet},
+          {"Shapes", std::int64_t{6}, std::string("[shSquare,shStar]"), TPropertyKind::kSet},
+          {"Partner", &partner, &partner, TPropertyKind::kClass},
+          {"Partner", std::monostate{}, static_cast<TObject*>(nullptr), TPropertyKind::kClass},
+          {"Serial", std::string("D-9"), std::string("D-9"), TPropertyKind::kString},
+          {"Ticks", std::int64_t{255}, std::int64_t{255}, TPropertyKind::kInteger},
+      });
   EXPECT_EQ(dial.Level(), 7);
   EXPECT_EQ(dial.Shape(), TShape::shSquare);
   EXPECT_EQ(dial.Shapes(), (TShapes{TShape::shSquare, TShape::shStar}));
@@ -274,6 +303,34 @@ TEST(PropertyTest, RefusesWhatItCannotStore) {
   // A property description refuses objects of classes that do not publish it.
   EXPECT_THAT([&] { TDial::StaticClass().FindProperty("Ticks")->Get(gauge); },
               ThrowsMessage<EBaseException>(StrEq("Cannot cast a TGauge to a TDial")));
+}
+
+TEST(PropertyTest, CharactersWideIntegersAndCallablesArePublishedInOneLine) {
+  TMeter meter;
+  ExpectRoundTrips(
+      meter,
+      {
+          {"Unit", std::string("k"), std::string("k"), TPropertyKind::kString},
+          {"Total", std::int64_t{1} << 40, std::int64_t{1} << 40, TPropertyKind::kInteger},
+          {"Total", std::int64_t{-5}, std::int64_t{-5}, TPropertyKind::kInteger},
+          {"Metres", 2.5, 2.5, TPropertyKind::kFloat},
+          {"Metres", std::int64_t{3}, 3.0, TPropertyKind::kFloat},
+          {"Outline", std::string("shStar"), std::string("shStar"), TPropertyKind::kEnumeration},
+      });
+  EXPECT_EQ(meter.unit, 'k');
+  EXPECT_EQ(meter.millimetres, 3000);
+  EXPECT_EQ(meter.shape, TShape::shStar);
+  EXPECT_EQ(GetPropValue(meter, "Label"), TPropertyValue(std::string("keter")));
+  EXPECT_TRUE(meter.ClassType().FindProperty("Label")->IsReadOnly());
+
+  for (const char* text : {"", "km"}) {
+    SCOPED_TRACE(text);
+    EXPECT_THAT([&] { SetPropValue(meter, "Unit", std::string(text)); },
+                ThrowsMessage<EBaseException>(StrEq(std::string("Property Unit holds one "
+                                                                "character, not \"") +
+                                                    text + "\"")));
+  }
+  EXPECT_EQ(meter.unit, 'k');
 }
 
 TEST(PropertyTest, SwapsEventHandlers) {

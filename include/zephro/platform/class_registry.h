@@ -15,11 +15,19 @@
 // The definition creates the class description when the program starts, files it
 // under the class name and adds the properties in the order written. A property's
 // kind follows the type its getter returns: bool (an enumeration "False", "True"),
-// other integers, floating point, std::string or std::string_view, a scoped enum or an
-// EnumSet (both with their element names, by ordinal), or a pointer to a TObject
-// descendant. A getter is a const member function or a data member pointer; a setter
-// is a member function taking that type, a data member pointer, or nullptr for a
-// read-only property. An event is a data member holding a handler (std::function).
+// char (a string of exactly one character), other integers of up to 64 bits,
+// floating point, std::string or std::string_view, a scoped enum or an EnumSet (both
+// with their element names, by ordinal), or a pointer to a TObject descendant. A
+// getter is a const member function, a data member pointer or a callable taking
+// `const T&`; a setter is a member function taking that type, a data member pointer,
+// a callable taking `T&` and the value, or nullptr for a read-only property. An
+// event is a data member holding a handler (std::function).
+//
+// A property with no member of its own to point at is published with callables:
+//
+//   ZEPHRO_DEFINE_CLASS(TTank)
+//       .Property("Litres", [](const TTank& t) { return t.Millilitres() / 1000.0; },
+//                 [](TTank& t, double litres) { t.Fill(litres * 1000); });
 //
 // Classes whose .cc is never linked into the program are not registered: a static
 // library drops object files nothing refers to.
@@ -77,6 +85,8 @@ template <class R>
 constexpr TPropertyKind KindOf() {
   if constexpr (std::is_same_v<R, bool> || std::is_enum_v<R>) {
     return TPropertyKind::kEnumeration;
+  } else if constexpr (std::is_same_v<R, char>) {
+    return TPropertyKind::kString;  // a text of one character
   } else if constexpr (std::is_integral_v<R>) {
     return TPropertyKind::kInteger;
   } else if constexpr (std::is_floating_point_v<R>) {
@@ -101,6 +111,8 @@ TPropertyValue ToRaw(const R& value) {
     return std::int64_t{value ? 1 : 0};
   } else if constexpr (std::is_enum_v<R>) {
     return static_cast<std::int64_t>(static_cast<std::underlying_type_t<R>>(value));
+  } else if constexpr (std::is_same_v<R, char>) {
+    return std::string(1, value);
   } else if constexpr (std::is_integral_v<R>) {
     return static_cast<std::int64_t>(value);
   } else if constexpr (std::is_floating_point_v<R>) {
@@ -121,6 +133,13 @@ auto FromRaw(const TPropertyInfo& property, const TPropertyValue& raw) {
     return std::get<std::int64_t>(raw) != 0;
   } else if constexpr (std::is_enum_v<R>) {
     return static_cast<R>(static_cast<std::underlying_type_t<R>>(std::get<std::int64_t>(raw)));
+  } else if constexpr (std::is_same_v<R, char>) {
+    const std::string& text = std::get<std::string>(raw);
+    if (text.size() != 1) {
+      RaisePlatformError("Property %s holds one character, not \"%s\"", property.Name().c_str(),
+                         text.c_str());
+    }
+    return text[0];
   } else if constexpr (std::is_integral_v<R>) {
     const std::int64_t value = std::get<std::int64_t>(raw);
     if (!std::in_range<R>(value)) {

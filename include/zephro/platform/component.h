@@ -21,15 +21,16 @@
 //
 // Destruction, in order: csDestroying is set on the component and everything it owns;
 // every component registered for free notification and then the owner are told
-// opRemove (the owner lets it go); the destructors run; the owned components are
-// freed, the last first. Freeing through delete (which a unique_ptr does) tells the
-// others while the component is still whole, so their Notification may inspect its
-// class and state. A component destroyed without delete (on the stack, or when its
-// constructor throws) tells them only from the base destructor, when the derived parts
-// are gone: they see its identity only. A class whose owned components call back into
-// it while being freed calls DestroyComponents() first thing in its own destructor.
-// Put TComponent first among the bases of a class with several, and keep component
-// classes at the default alignment.
+// opRemove (the owner lets it go); weak handles to it (weak_object.h) read null from
+// then on; the destructors run; the owned components are freed, the last first.
+// Freeing through delete (which a unique_ptr does) tells the others while the
+// component is still whole, so their Notification may inspect its class and state. A
+// component destroyed without delete (on the stack, or when its constructor throws)
+// tells them only from the base destructor, when the derived parts are gone: they see
+// its identity only. A class whose owned components call back into it while being
+// freed calls DestroyComponents() first thing in its own destructor. Put TComponent
+// first among the bases of a class with several, and keep component classes at the
+// default alignment.
 //
 // Thread safety: none; a component and its owner are used on one thread at a time.
 
@@ -139,6 +140,12 @@ class TComponent : public TPersistent {
   TComponentState state_;
   bool destroy_begun_ = false;
 };
+
+// Frees `object` (nothing for nullptr): a component through its own delete, so that
+// the others are told while it is whole (see the top of this file), any other object
+// through its virtual destructor. The object must have been made with new and must
+// not be freed a second time by whoever holds it.
+void FreeObject(TObject* object) noexcept;
 
 // Creates a T owned by `owner` (T's constructor takes the owner first, then `args`)
 // and returns it; the reference stays valid until the component or its owner is freed.

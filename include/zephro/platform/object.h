@@ -11,8 +11,9 @@
 //
 // Ownership: class and property descriptions are created while the program starts and
 // are never destroyed, so pointers and references to them never dangle. A TObject owns
-// nothing of its own; it is neither copyable nor movable (TPersistent copies with
-// Assign).
+// nothing of its own but a reference to its liveness block, made only when a weak
+// handle is taken (weak_object.h); it is neither copyable nor movable (TPersistent
+// copies with Assign).
 //
 // Thread safety: descriptions are filled during static initialisation and only read
 // afterwards, from any thread. Getting or setting a property is as safe as calling the
@@ -33,13 +34,15 @@ namespace zephro {
 
 class TClassInfo;
 class TComponent;
+class TLiveness;
 
 class TObject {
  public:
   TObject() = default;
   TObject(const TObject&) = delete;
   TObject& operator=(const TObject&) = delete;
-  virtual ~TObject() = default;
+  // Ends the object's liveness (weak_object.h) if nothing ended it before.
+  virtual ~TObject();
 
   // The description of TObject itself.
   static const TClassInfo& StaticClass();
@@ -48,6 +51,23 @@ class TObject {
   const std::string& ClassName() const;
   // True when the object's class is `ancestor` or descends from it.
   bool InheritsFrom(const TClassInfo& ancestor) const;
+
+  // The block that weak handles to the object share (weak_object.h), made on the
+  // first request. Once the object's liveness has ended the block reads null.
+  TLiveness& Liveness() const;
+
+ protected:
+  // Tells every weak handle that the object is gone: from now on they read null.
+  // Runs at most once; ~TObject calls it, and classes whose freeing begins before
+  // their destructors run (TComponent) call it earlier.
+  void EndLiveness() noexcept;
+
+ private:
+  static TLiveness& EndedLiveness() noexcept;
+
+  // One reference held; null until a handle is first taken. The only state a
+  // TObject has, so that objects nobody takes a handle to pay one pointer.
+  mutable TLiveness* liveness_ = nullptr;
 };
 
 // In the body of every class of the model, before any member; opens a public section.
@@ -190,6 +210,9 @@ class TClassInfo {
   // or its owner is freed. Raises EBaseException when this is not a component class or
   // it cannot make instances.
   TComponent& CreateComponent(TComponent& owner) const;
+  // As above with an owner that may be null: the new component then belongs to the
+  // caller, who frees it.
+  TComponent& CreateComponent(TComponent* owner) const;
 
   // The published property called `name` (case-insensitive), declared by this class
   // or an ancestor, the nearest first; nullptr when there is none.
@@ -220,6 +243,10 @@ void SetPropValue(TObject& object, std::string_view name, const TPropertyValue& 
 
 // Raises the error of an object of class `actual` used where a `wanted` is required.
 [[noreturn]] void RaiseCastError(const TClassInfo& actual, const TClassInfo& wanted);
+
+// Raises the error of a property whose kind an operation cannot handle:
+// "Invalid property type: <kind name>".
+[[noreturn]] void RaisePropertyTypeError(TPropertyKind kind);
 
 // A verified cast: nullptr stays nullptr; an object that is not a T raises
 // EBaseException naming both classes.

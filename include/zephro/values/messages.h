@@ -195,6 +195,10 @@ inline constexpr char SBackChainFuncallPatterns[] =
 // Functions and arguments.
 inline constexpr char SMissingNumeric[] = "Expected numeric argument to %s function call";
 inline constexpr char SMissingComponent[] = "Expected component argument to %s function call";
+// Ours: free-object given the engine that runs it, an owner of the engine or a
+// component the engine owns (named, or its class name when it has no name).
+inline constexpr char SFreeEngineObject[] =
+    "Cannot free %s: the engine running the call depends on it";
 inline constexpr char STooFewArgs[] = "Too few arguments for %s";
 inline constexpr char STooManyArgs[] = "Too many arguments for %s";
 inline constexpr char SInvalidSubstrParameters[] = "Invalid substring parameters: %d, %d";

@@ -21,6 +21,14 @@
 // object the value refers to. The global constants (FCTrue, FCNil...) are
 // shared by every engine and must never be changed; IsValueConstant tells them.
 //
+// Objects. A value holds its object through a weak handle (platform/weak_object.h):
+// when the object is freed elsewhere (free-object, its owner, the host), the value
+// reads as holding no object (AsObject null, printed empty) instead of freed
+// memory. It keeps the object's identity all the same: it stays Equals to the other
+// values of that object and hashes as before, so a fact holding it can still be
+// found. A value that owns its object frees it when it lets go, unless it was freed
+// already.
+//
 // Thread safety: the reference count is atomic; nothing else is guarded.
 
 #include <cstdint>
@@ -29,6 +37,7 @@
 #include <string_view>
 #include <typeinfo>
 
+#include "zephro/platform/weak_object.h"
 #include "zephro/values/interfaces.h"
 #include "zephro/values/text.h"
 #include "zephro/values/types.h"
@@ -136,9 +145,10 @@ class TIEValue final : public IIEValue {
     }
     return false;
   }
-  // The object of an object value, else null.
+  // The object of an object value, else null (also when the object was freed).
   TObject* ObjectOrNull() const noexcept {
-    return dtype_ == TIEType::dtObject ? payload_.object : nullptr;
+    return dtype_ == TIEType::dtObject && payload_.liveness != nullptr ? payload_.liveness->Object()
+                                                                       : nullptr;
   }
   // `value` as a TIEValue when it is one (the class is final: the type test
   // is exact), else null.
@@ -201,14 +211,16 @@ class TIEValue final : public IIEValue {
   void SetInt(std::int32_t value, TIEType kind);
   void SetCounted(RefCounted* object, TIEType kind);
   void TakeOwnedObject(TObject* object);
-  void ReleaseOwnedObject() noexcept;
+  // Lets go of the object of a dtObject value, freeing it when the value owns
+  // it and it still lives.
+  void ReleaseObject() noexcept;
   Extras& EnsureExtras();
 
   union Payload {
     std::int32_t integer;
     double real;
     RefCounted* counted;  // one reference held; the kind says which interface
-    TObject* object;
+    TLiveness* liveness;  // dtObject: one reference held; null for no object
     const TClassInfo* cls;
     void* address;
   };
