@@ -26,6 +26,50 @@ struct Case {
   const char* err;  // a part of what is written to the error stream
 };
 
+TEST(ShellOptionsTest, ReadsTheJsonFactOptions) {
+  struct JsonCase {
+    std::vector<const char*> args;
+    int status;
+    std::vector<std::string> facts_json;
+    std::string dump;
+    bool interactive;
+    const char* err;
+  };
+  const JsonCase kCases[] = {
+      {{"r.clp", "--facts-json", "in.json", "--dump-facts-json", "out.json"},
+       -1, {"in.json"}, "out.json", false, ""},
+      // Loading facts is work enough: no prompt without -i.
+      {{"--facts-json", "a.json", "--facts-json", "b.json"}, -1, {"a.json", "b.json"}, "", false,
+       ""},
+      {{"--facts-json", "a.json", "-i"}, -1, {"a.json"}, "", true, ""},
+      {{"--dump-facts-json", "out.json"}, -1, {}, "out.json", true, ""},
+      {{"r.clp", "--facts-json"}, 2, {}, "", false, "--facts-json needs a value"},
+      {{"--dump-facts-json"}, 2, {}, "", false, "--dump-facts-json needs a value"},
+  };
+  for (const JsonCase& c : kCases) {
+    std::vector<const char*> argv = {"zephro"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    ShellOptions options;
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), options, out, err),
+              c.status);
+    EXPECT_THAT(err.str(), HasSubstr(c.err));
+    if (c.status < 0) {
+      EXPECT_THAT(options.facts_json, ElementsAreArray(c.facts_json));
+      EXPECT_EQ(options.dump_facts_json, c.dump);
+      EXPECT_EQ(options.interactive, c.interactive);
+    }
+  }
+  std::ostringstream help;
+  std::ostringstream ignored;
+  const char* argv[] = {"zephro", "--help"};
+  ParseCommandLine(2, argv, *std::make_unique<ShellOptions>(), help, ignored);
+  EXPECT_THAT(help.str(), HasSubstr("--facts-json FILE"));
+  EXPECT_THAT(help.str(), HasSubstr("--dump-facts-json FILE"));
+}
+
 TEST(ShellOptionsTest, ReadsTheCommandLine) {
   const Case kCases[] = {
       {{}, -1, {}, true, false, "", ""},
