@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <limits>
 #include <system_error>
+#include <utility>
 
 #include "zephro/values/exceptions.h"
 #include "zephro/values/messages.h"
@@ -117,7 +118,7 @@ class TJsonReader {
       }
       Expect(':', "':' is expected after a member name");
       TJsonNode value = ReadValue(depth);
-      node.members.emplace_back(std::move(name), std::move(value));
+      node.members.push_back({std::move(name), std::move(value)});
       SkipBlanks();
       if (!AtEnd() && text_[pos_] == ',') {
         ++pos_;

@@ -17,10 +17,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace zephro {
+
+struct TJsonMember;
 
 struct TJsonNode {
   enum class TKind : std::uint8_t { kNull, kBool, kInteger, kFloat, kString, kArray, kObject };
@@ -31,11 +32,16 @@ struct TJsonNode {
   double real = 0;
   std::string text;                                        // kString
   std::vector<TJsonNode> items;                            // kArray
-  std::vector<std::pair<std::string, TJsonNode>> members;  // kObject, in document order
+  std::vector<TJsonMember> members;                        // kObject, in document order
   std::size_t offset = 0;                                  // where the node starts
 
   // The member `name` of an object, or null.
   const TJsonNode* Member(std::string_view name) const;
+};
+
+struct TJsonMember {
+  std::string name;
+  TJsonNode value;
 };
 
 // Reads `text` as one JSON value. A repeated member name in an object is an
