@@ -98,14 +98,29 @@ class TJsonReader {
     return true;
   }
 
-  void ReadObject(TJsonNode& node, int depth) {
-    node.kind = TJsonNode::TKind::kObject;
+  // The items of an object or array up to `close`, separated by commas;
+  // `read_item` reads one.
+  template <class ReadItem>
+  void ReadItems(char close, const char* expected, ReadItem read_item) {
     SkipBlanks();
-    if (!AtEnd() && text_[pos_] == '}') {
+    if (!AtEnd() && text_[pos_] == close) {
       ++pos_;
       return;
     }
     for (;;) {
+      read_item();
+      SkipBlanks();
+      if (AtEnd() || text_[pos_] != ',') {
+        Expect(close, expected);
+        return;
+      }
+      ++pos_;
+    }
+  }
+
+  void ReadObject(TJsonNode& node, int depth) {
+    node.kind = TJsonNode::TKind::kObject;
+    ReadItems('}', "',' or '}' is expected", [&] {
       SkipBlanks();
       if (AtEnd() || text_[pos_] != '"') {
         Fail("a member name (a string) is expected");
@@ -119,33 +134,12 @@ class TJsonReader {
       Expect(':', "':' is expected after a member name");
       TJsonNode value = ReadValue(depth);
       node.members.push_back({std::move(name), std::move(value)});
-      SkipBlanks();
-      if (!AtEnd() && text_[pos_] == ',') {
-        ++pos_;
-        continue;
-      }
-      Expect('}', "',' or '}' is expected");
-      return;
-    }
+    });
   }
 
   void ReadArray(TJsonNode& node, int depth) {
     node.kind = TJsonNode::TKind::kArray;
-    SkipBlanks();
-    if (!AtEnd() && text_[pos_] == ']') {
-      ++pos_;
-      return;
-    }
-    for (;;) {
-      node.items.push_back(ReadValue(depth));
-      SkipBlanks();
-      if (!AtEnd() && text_[pos_] == ',') {
-        ++pos_;
-        continue;
-      }
-      Expect(']', "',' or ']' is expected");
-      return;
-    }
+    ReadItems(']', "',' or ']' is expected", [&] { node.items.push_back(ReadValue(depth)); });
   }
 
   unsigned ReadHex4() {
