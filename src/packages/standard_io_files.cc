@@ -1,6 +1,7 @@
 // The file functions of the standard package: logical names (open, close),
 // command files (batch, load), the knowledge base and fact files (save,
-// load-facts, save-facts), output capture (dribble-on, dribble-off) and file
+// load-facts, save-facts, and as JSON save-facts-json, load-facts-json, with
+// fact-to-json for one fact's text), output capture (dribble-on, dribble-off) and file
 // removal and renaming.
 //
 // Failing to open a file raises the platform's file error, which reaches the
