@@ -32,16 +32,6 @@ std::int32_t FactIdOf(const IIEValue& value) {
   return value.AsFactId();
 }
 
-// The fact with `id` in working memory; raises "No Such Fact with ID=<id>
-// exists" when there is none.
-Ref<IFact> FactWithId(TInferenceEngine& engine, std::int32_t id) {
-  IFact* fact = engine.Facts().GetFactByID(id);
-  if (fact == nullptr) {
-    RaiseIE(SNoSuchFact, std::to_string(id).c_str());
-  }
-  return Ref<IFact>(fact);
-}
-
 // Sets the slots named by arguments 1.. of `call` on `fact`. Each argument is a
 // list: the slot name, then the value as the parser groups it (one expression,
 // or a list of the expressions when there are several) or the expressions one

@@ -4,7 +4,9 @@
 // each file registers, and small helpers for function bodies.
 
 #include <cstdint>
+#include <string>
 
+#include "zephro/engine/collections.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/context.h"
 #include "zephro/values/exceptions.h"
@@ -42,6 +44,16 @@ inline Ref<IIEValue> BooleanValue(bool b) {
 
 inline Ref<IIEValue> FactIdValue(std::int32_t id) {
   return MakeRef<TIEValue>(id, TIEType::dtFactId);
+}
+
+// The fact with `id` in working memory; raises "No Such Fact with ID=<id>
+// exists" when there is none.
+inline Ref<IFact> FactWithId(TInferenceEngine& engine, std::int32_t id) {
+  IFact* fact = engine.Facts().GetFactByID(id);
+  if (fact == nullptr) {
+    RaiseIE(SNoSuchFact, std::to_string(id).c_str());
+  }
+  return Ref<IFact>(fact);
 }
 
 // Evaluates arguments [first, last) of `call` in order into `result`. Returns

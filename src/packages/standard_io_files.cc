@@ -1,6 +1,7 @@
 // The file functions of the standard package: logical names (open, close),
 // command files (batch, load), the knowledge base and fact files (save,
-// load-facts, save-facts), output capture (dribble-on, dribble-off) and file
+// load-facts, save-facts, and as JSON save-facts-json, load-facts-json, with
+// fact-to-json for one fact's text), output capture (dribble-on, dribble-off) and file
 // removal and renaming.
 //
 // Failing to open a file raises the platform's file error, which reaches the
@@ -28,6 +29,7 @@
 
 #include "zephro/engine/collections.h"
 #include "zephro/engine/fact_set.h"
+#include "zephro/engine/facts_json.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/functions/context.h"
 #include "zephro/functions/interpreted_function.h"
@@ -211,6 +213,52 @@ class TSaveFactsFunction final : public TIEUserFunction {
   }
 };
 
+// The JSON forms are those of engine/facts_json.h.
+class TSaveFactsJsonFunction final : public TIEUserFunction {
+ public:
+  TSaveFactsJsonFunction()
+      : TIEUserFunction(SaveFactsJsonFunctionName, SaveFactsJsonComment, SaveFactsJsonSyntax, 1,
+                        1) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
+    const std::string path = FileName(EvalText(call, 0, context));
+    SaveFactsJsonFile(EngineOf(context), path);
+    return True();
+  }
+};
+
+class TLoadFactsJsonFunction final : public TIEUserFunction {
+ public:
+  TLoadFactsJsonFunction()
+      : TIEUserFunction(LoadFactsJsonFunctionName, LoadFactsJsonComment, LoadFactsJsonSyntax, 1,
+                        1) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    CheckFileAccess(context, *this);
+    const std::string path = FileName(EvalText(call, 0, context));
+    LoadFactsJsonFile(EngineOf(context), path);
+    return True();
+  }
+};
+
+class TFactToJsonFunction final : public TIEUserFunction {
+ public:
+  TFactToJsonFunction()
+      : TIEUserFunction(FactToJsonFunctionName, FactToJsonComment, FactToJsonSyntax, 1, 1) {}
+
+ protected:
+  Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    Ref<IIEValue> value = Eval(call, 0, context);
+    Ref<IFact> fact = value->DType() == TIEType::dtFact && value->AsFact() != nullptr
+                          ? Ref<IFact>(value->AsFact())
+                          : FactWithId(EngineOf(context), value->AsFactId());
+    return TIEValue::String(FactToJson(*fact));
+  }
+};
+
 class TDribbleOnFunction final : public TIEUserFunction {
  public:
   TDribbleOnFunction()
@@ -273,6 +321,9 @@ void AddFileFunctions(TUserPackage& package) {
   package.AddFunction<TSaveFunction>();
   package.AddFunction<TLoadFactsFunction>();
   package.AddFunction<TSaveFactsFunction>();
+  package.AddFunction<TSaveFactsJsonFunction>();
+  package.AddFunction<TLoadFactsJsonFunction>();
+  package.AddFunction<TFactToJsonFunction>();
   package.AddFunction<TDribbleOnFunction>();
   package.AddFunction<TDribbleOffFunction>();
   package.AddFunction<TRemoveFunction>();

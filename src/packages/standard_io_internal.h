@@ -13,8 +13,9 @@ class TUserPackage;
 
 // printout, format, read, readline (standard_io.cc).
 void AddPrintAndReadFunctions(TUserPackage& package);
-// open, close, batch, load, save, load-facts, save-facts, dribble-on,
-// dribble-off, remove, rename (standard_io_files.cc).
+// open, close, batch, load, save, load-facts, save-facts, save-facts-json,
+// load-facts-json, fact-to-json, dribble-on, dribble-off, remove, rename
+// (standard_io_files.cc).
 void AddFileFunctions(TUserPackage& package);
 // create$, delete$ ... subsetp (standard_multifield.cc).
 void AddMultifieldFunctions(TUserPackage& package);

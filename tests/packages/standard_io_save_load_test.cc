@@ -1,5 +1,5 @@
 // Saving and loading with the standard I/O package: save-facts and
-// load-facts, save and load of the knowledge base, files replaced whole or not
+// load-facts, their JSON forms and fact-to-json, save and load of the knowledge base, files replaced whole or not
 // at all, facts that read back as the same facts, and facts files read as data.
 
 #include <sys/resource.h>
@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "zephro/engine/collections.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/language/clips_parser.h"
 #include "zephro/values/exceptions.h"
@@ -188,6 +189,47 @@ TEST_F(StandardIoTest, AFailedSaveLeavesTheOldFile) {
   // A device is written to, not replaced.
   EXPECT_EQ(Printed("(save-facts \"/dev/null\")"), "TRUE");
   EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+}
+
+// --- facts as JSON --------------------------------------------------------------------------
+
+TEST_F(StandardIoTest, FactsTravelAsJsonThroughFiles) {
+  Engine().Parse(R"((deftemplate person (slot name) (multislot tags))
+                    (assert (person (name "Al") (tags a 2 3.5)))
+                    (assert (colour red)))");
+  EXPECT_EQ(Printed("(save-facts-json " + Quoted("wm.json") + ")"), "TRUE");
+  EXPECT_EQ(FileText("wm.json"),
+            "[\n"
+            R"({"template": "Initial-Fact", "id": 0, "values": []},)" "\n"
+            R"({"template": "person", "id": 1, "slots": {"name": "Al", "tags": [{"atom": "a"}, 2, 3.5]}},)" "\n"
+            R"({"template": "colour", "id": 2, "values": [{"atom": "red"}]})" "\n"
+            "]\n");
+
+  // Read back after a reset (which numbers facts from 0 again): the same
+  // facts, under new ids; the initial fact is a duplicate.
+  Engine().Parse("(reset) (assert (other))");
+  EXPECT_EQ(Printed("(load-facts-json " + Quoted("wm.json") + ")"), "TRUE");
+  EXPECT_EQ(Printed("(fact-to-json 2)"),
+            R"("{\"template\": \"person\", \"id\": 2, \"slots\": {\"name\": \"Al\", )"
+            R"(\"tags\": [{\"atom\": \"a\"}, 2, 3.5]}}")");
+  EXPECT_EQ(Printed("(fact-to-json (assert (x 1)))"),
+            R"("{\"template\": \"x\", \"id\": 4, \"values\": [1]}")");
+  Engine().Parse("(defrule show ?f <- (colour ?) => (printout t (fact-to-json ?f) crlf))");
+  Output();
+  Engine().Run();
+  EXPECT_EQ(Output(), R"({"template": "colour", "id": 3, "values": [{"atom": "red"}]})" "\n");
+
+  // Errors: nothing of a bad file is asserted, an old file stays when a
+  // fact cannot be written, an unknown id is named.
+  WriteFile("bad.json", R"([{"template": "colour", "values": []}, {"template": "nope", "slots": {}}])");
+  const int count = Engine().Facts().Count();
+  EXPECT_THAT([&] { Eval("(load-facts-json " + Quoted("bad.json") + ")"); },
+              ThrowsMessage<EIEException>(HasSubstr("JSON fact 1: Unknown fact template: nope")));
+  EXPECT_EQ(Engine().Facts().Count(), count);
+  EXPECT_THAT([&] { Eval("(load-facts-json " + Quoted("missing.json") + ")"); },
+              ThrowsMessage<EIEException>(StartsWith("load-facts-json error: Cannot open file ")));
+  EXPECT_THAT([&] { Eval("(fact-to-json 99)"); },
+              ThrowsMessage<EIEException>(HasSubstr("No Such Fact with ID=99 exists")));
 }
 
 TEST_F(StandardIoTest, SaveFactsOfAnUnknownTemplateIsAnError) {

@@ -26,6 +26,63 @@ struct Case {
   const char* err;  // a part of what is written to the error stream
 };
 
+// What ParseCommandLine makes of `args` (after the program name).
+struct Parsed {
+  int status = 0;
+  ShellOptions options;
+  std::string out;
+  std::string err;
+};
+
+Parsed Parse(const std::vector<const char*>& args) {
+  std::vector<const char*> argv = {"zephro"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  Parsed parsed;
+  std::ostringstream out;
+  std::ostringstream err;
+  parsed.status =
+      ParseCommandLine(static_cast<int>(argv.size()), argv.data(), parsed.options, out, err);
+  parsed.out = out.str();
+  parsed.err = err.str();
+  return parsed;
+}
+
+TEST(ShellOptionsTest, ReadsTheJsonFactOptions) {
+  struct JsonCase {
+    std::vector<const char*> args;
+    int status;
+    std::vector<std::string> facts_json;
+    std::string dump;
+    bool interactive;
+    const char* err;
+  };
+  const JsonCase kCases[] = {
+      {{"r.clp", "--facts-json", "in.json", "--dump-facts-json", "out.json"},
+       -1, {"in.json"}, "out.json", false, ""},
+      // Loading facts is work enough: no prompt without -i.
+      {{"--facts-json", "a.json", "--facts-json", "b.json"}, -1, {"a.json", "b.json"}, "", false,
+       ""},
+      {{"--facts-json", "a.json", "-i"}, -1, {"a.json"}, "", true, ""},
+      {{"--dump-facts-json", "out.json"}, -1, {}, "out.json", true, ""},
+      {{"r.clp", "--facts-json"}, 2, {}, "", false, "--facts-json needs a value"},
+      {{"--dump-facts-json"}, 2, {}, "", false, "--dump-facts-json needs a value"},
+  };
+  for (const JsonCase& c : kCases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const Parsed parsed = Parse(c.args);
+    EXPECT_EQ(parsed.status, c.status);
+    EXPECT_THAT(parsed.err, HasSubstr(c.err));
+    if (c.status < 0) {
+      EXPECT_THAT(parsed.options.facts_json, ElementsAreArray(c.facts_json));
+      EXPECT_EQ(parsed.options.dump_facts_json, c.dump);
+      EXPECT_EQ(parsed.options.interactive, c.interactive);
+    }
+  }
+  const Parsed help = Parse({"--help"});
+  EXPECT_THAT(help.out, HasSubstr("--facts-json FILE"));
+  EXPECT_THAT(help.out, HasSubstr("--dump-facts-json FILE"));
+}
+
 TEST(ShellOptionsTest, ReadsTheCommandLine) {
   const Case kCases[] = {
       {{}, -1, {}, true, false, "", ""},
@@ -45,23 +102,18 @@ TEST(ShellOptionsTest, ReadsTheCommandLine) {
       {{"a.clp", "--strategy"}, 2, {"a.clp"}, false, false, "", "--strategy needs a value"},
   };
   for (const Case& c : kCases) {
-    std::vector<const char*> argv = {"zephro"};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
     SCOPED_TRACE(::testing::PrintToString(c.args));
-    ShellOptions options;
-    std::ostringstream out;
-    std::ostringstream err;
-    EXPECT_EQ(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), options, out, err),
-              c.status);
+    const Parsed parsed = Parse(c.args);
+    EXPECT_EQ(parsed.status, c.status);
     if (c.status < 0) {
-      EXPECT_THAT(options.files, ElementsAreArray(c.files));
-      EXPECT_EQ(options.interactive, c.interactive);
-      EXPECT_EQ(options.echo, c.echo);
+      EXPECT_THAT(parsed.options.files, ElementsAreArray(c.files));
+      EXPECT_EQ(parsed.options.interactive, c.interactive);
+      EXPECT_EQ(parsed.options.echo, c.echo);
     }
-    EXPECT_THAT(out.str(), HasSubstr(c.out));
-    EXPECT_THAT(err.str(), HasSubstr(c.err));
+    EXPECT_THAT(parsed.out, HasSubstr(c.out));
+    EXPECT_THAT(parsed.err, HasSubstr(c.err));
     if (*c.err == '\0') {
-      EXPECT_EQ(err.str(), "");
+      EXPECT_EQ(parsed.err, "");
     }
   }
 }

@@ -4,6 +4,8 @@
 //                           run), print-out to standard output, errors to
 //                           standard error; exit status 1 when any error occurred
 //   zephro [-f FILE] [-i]   a read-eval-print loop (after the files with -i)
+//   --facts-json, --dump-facts-json
+//                           facts in and out as JSON around the files (options.cc)
 //
 // options.h reads the command line, session.h runs files and the loop,
 // line_reader.h supplies the lines: edited at a terminal, plain from a pipe.
@@ -91,9 +93,15 @@ int main(int argc, char** argv) {
         status = 1;
       }
     }
+    if (!options.facts_json.empty() && !session.LoadFactsJsonAndRun(options.facts_json)) {
+      status = 1;
+    }
     if (options.interactive) {
       engine.SetEchoResults(true);
       session.Interact(terminal);
+    }
+    if (!options.dump_facts_json.empty() && !session.SaveFactsJson(options.dump_facts_json)) {
+      status = 1;
     }
   } catch (const zephro::EAbort& abort) {
     // (exit) in a file: leave, telling the errors met before it.

@@ -23,13 +23,26 @@ std::string UsageText() {
       "  --watch LIST     trace a comma-separated list of facts, rules,\n"
       "                   activations, statistics, compilations\n"
       "  --strategy S     agenda strategy: depth (the default) or breadth\n"
+      "  --facts-json FILE\n"
+      "                   once the files have run, assert the facts of the JSON\n"
+      "                   FILE (all of them, or none when one is wrong), then run\n"
+      "                   the engine as (run) does; may be given more than once\n"
+      "  --dump-facts-json FILE\n"
+      "                   at the end, write working memory to FILE as JSON\n"
       "  -h, --help       this text\n"
       "  --version        the version\n"
       "  --               the arguments that follow are files\n"
       "\n"
       "Running files: only what the program prints goes to standard output (with\n"
       "--echo, the results too), errors to standard error; the exit status is 1\n"
-      "when any file had an error, else 0.\n"
+      "when any file had an error, else 0. So\n"
+      "\n"
+      "  zephro rules.clp --facts-json in.json --dump-facts-json out.json\n"
+      "\n"
+      "runs rules.clp, asserts the facts of in.json, runs the rules and writes the\n"
+      "facts they leave to out.json. A fact is written as\n"
+      "{\"template\": \"person\", \"id\": 1, \"slots\": {\"name\": \"Al\", \"age\": 30}}, an\n"
+      "ordered one as {\"template\": \"colour\", \"id\": 2, \"values\": [{\"atom\": \"red\"}]}.\n"
       "\n"
       "Interactive: each top-level expression runs once its parentheses balance;\n"
       "a call's result and the name of a new construct are echoed. Errors go to\n"
@@ -91,6 +104,18 @@ int ParseCommandLine(int argc, const char* const* argv, ShellOptions& options, s
         return 2;
       }
       options.watch = list;
+    } else if (arg == "--facts-json") {
+      const char* file = value();
+      if (file == nullptr) {
+        return 2;
+      }
+      options.facts_json.emplace_back(file);
+    } else if (arg == "--dump-facts-json") {
+      const char* file = value();
+      if (file == nullptr) {
+        return 2;
+      }
+      options.dump_facts_json = file;
     } else if (arg == "--strategy") {
       const char* strategy = value();
       if (strategy == nullptr) {
@@ -102,7 +127,7 @@ int ParseCommandLine(int argc, const char* const* argv, ShellOptions& options, s
       return 2;
     }
   }
-  if (options.files.empty()) {
+  if (options.files.empty() && options.facts_json.empty()) {
     options.interactive = true;
   }
   return -1;

@@ -25,6 +25,9 @@ struct ShellOptions {
   bool echo = false;               // --echo: files echo each expression's result
   std::string watch;               // --watch: comma-separated trace items
   std::string strategy;            // --strategy: depth or breadth
+  // --facts-json (repeatable): asserted after the files, then the engine runs.
+  std::vector<std::string> facts_json;
+  std::string dump_facts_json;  // --dump-facts-json: working memory written at the end
 };
 
 // The text of --help.
@@ -33,7 +36,8 @@ std::string UsageText();
 // Reads the arguments into `options`. Returns -1 when the shell should go on,
 // otherwise the status to exit with at once: 0 after --help or --version
 // (their text written to `out`), 2 for a bad command line (the reason and the
-// usage written to `err`). With no file to run, `options.interactive` is set.
+// usage written to `err`). With no file to run and no JSON facts to load,
+// `options.interactive` is set.
 int ParseCommandLine(int argc, const char* const* argv, ShellOptions& options, std::ostream& out,
                      std::ostream& err);
 

@@ -9,9 +9,11 @@
 #include <ostream>
 #include <vector>
 
+#include "zephro/engine/facts_json.h"
 #include "zephro/engine/inference_engine.h"
 #include "zephro/language/clips_parser.h"
 #include "zephro/platform/exceptions.h"
+#include "zephro/values/exceptions.h"
 
 #include "input_buffer.h"
 #include "line_reader.h"
@@ -86,6 +88,24 @@ bool Session::RunFile(const std::string& path) {
   // The parser reads the file as it goes: a large program is not held whole.
   engine_.SetParserErrorHandling(TErrorHandling::ehRaiseAllAtEnd);
   return RunParse([&] { zephro::Parse(engine_, in, true, path); });
+}
+
+bool Session::LoadFactsJsonAndRun(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    try {
+      LoadFactsJsonFile(engine_, path);
+    } catch (const EIEException& error) {
+      // Which file, as the message names a place inside it only.
+      out_.flush();
+      err_ << path << ": " << error.what() << std::endl;
+      return false;
+    }
+  }
+  return RunParse([&] { engine_.Run(); });
+}
+
+bool Session::SaveFactsJson(const std::string& path) {
+  return RunParse([&] { SaveFactsJsonFile(engine_, path); });
 }
 
 void Session::Interact(bool terminal) {

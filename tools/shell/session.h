@@ -17,6 +17,7 @@
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zephro {
 class TInferenceEngine;
@@ -37,6 +38,14 @@ class Session {
   // errors are reported together at the end. False when the file cannot be
   // read or had an error. Raises EAbort when the file calls (exit).
   bool RunFile(const std::string& path);
+
+  // Asserts the facts of each JSON file of `paths` in turn (each file all or
+  // nothing, engine/facts_json.h), then runs the engine as (run) does. After
+  // an error, reported, nothing more is loaded, the engine is not run and the
+  // answer is false. Raises EAbort when a rule calls (exit).
+  bool LoadFactsJsonAndRun(const std::vector<std::string>& paths);
+  // Writes working memory to `path` as JSON; false, reported, when it cannot.
+  bool SaveFactsJson(const std::string& path);
 
   // Reads expressions from the reader and runs each as soon as it is
   // complete, until (exit) or the end of input; an unfinished expression at

@@ -85,6 +85,22 @@ inline constexpr char SaveFactsComment[] =
     "facts of those templates";
 inline constexpr char SaveFactsSyntax[] = " <file-name> [<fact-template-name>+]";
 
+inline constexpr char SaveFactsJsonFunctionName[] = "save-facts-json";
+inline constexpr char SaveFactsJsonComment[] =
+    "Writes the facts of working memory to a file as a JSON array, oldest first";
+inline constexpr char SaveFactsJsonSyntax[] = " <file-name>";
+
+inline constexpr char LoadFactsJsonFunctionName[] = "load-facts-json";
+inline constexpr char LoadFactsJsonComment[] =
+    "Asserts the facts of a JSON file written by save-facts-json; none when one of them is "
+    "wrong";
+inline constexpr char LoadFactsJsonSyntax[] = " <file-name>";
+
+inline constexpr char FactToJsonFunctionName[] = "fact-to-json";
+inline constexpr char FactToJsonComment[] =
+    "The JSON text of a fact, given by address or by id";
+inline constexpr char FactToJsonSyntax[] = " <fact-address-or-id>";
+
 inline constexpr char DribbleOnFunctionName[] = "dribble-on";
 inline constexpr char DribbleOnComment[] =
     "Sends standard output to a file instead of the host until dribble-off";

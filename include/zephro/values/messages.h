@@ -167,6 +167,20 @@ inline constexpr char SFactTemplateInheritanceCorrupt[] =
     "Fact templates inheritance structure corrupted";
 inline constexpr char SDuplicateTemplateNames[] = "Fact Template Name already exists: \"%s\"";
 
+// Facts as JSON (engine/facts_json.h).
+inline constexpr char SJsonSyntax[] = "Bad JSON at byte %d: %s";
+inline constexpr char SJsonFactAt[] = "JSON fact %d: %s";
+inline constexpr char SJsonNotFactList[] = "A JSON fact list must be an array";
+inline constexpr char SJsonNotFact[] =
+    "A JSON fact must be an object with \"template\" and either \"slots\" or \"values\"";
+inline constexpr char SJsonUnknownMember[] = "Unknown member of a JSON fact: \"%s\"";
+inline constexpr char SJsonOrderedFact[] =
+    "Fact template %s is ordered: its fields are given as \"values\"";
+inline constexpr char SJsonSlotsFact[] =
+    "Fact template %s has named slots: they are given as \"slots\"";
+inline constexpr char SJsonNoValue[] = "No value is written as %s (at byte %d)";
+inline constexpr char SJsonNoForm[] = "A value of kind %s has no JSON form";
+
 // Rules, patterns and matching.
 inline constexpr char SInvalidTestBinding[] =
     "\"not\" and \"test\" CEs cannot be bound to variables";
