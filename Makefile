@@ -42,12 +42,14 @@ test-threads: deps
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -L threads --no-tests=error --output-on-failure
 
 # A short libFuzzer run of each target (clang): the scanner, loading, loading
-# and running within the engine's limits, and parse -> print -> parse. The
+# and running within the engine's limits, parse -> print -> parse, component
+# streams and facts from JSON. The
 # entropic schedule is off: with the tens of thousands of features an
 # engine's code yields, its bookkeeping took nine tenths of each run (9 inputs
 # a second instead of 80). Findings are written to build-fuzz/findings/.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= clips_stream_fuzz parse_fuzz run_fuzz roundtrip_fuzz component_stream_fuzz
+FUZZ_TARGETS ?= clips_stream_fuzz parse_fuzz run_fuzz roundtrip_fuzz component_stream_fuzz \
+  facts_json_fuzz
 fuzz-build: deps
 	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
 	  -DZEPHRO_FUZZ=ON -DZEPHRO_WERROR=OFF -DZEPHRO_BUILD_TESTS=OFF -DZEPHRO_BUILD_TOOLS=OFF -DZEPHRO_BUILD_BENCH=OFF $(CMAKE_FLAGS)
