@@ -254,6 +254,7 @@ const char* ParseFault(const TJson::exception& error) {
       {"invalid number; expected digit after '.'", "a digit is expected after the decimal point"},
       {"invalid number; expected digit after '-'", "a digit is expected"},
       {"invalid number", "a digit is expected in the exponent"},
+      {"invalid literal", "not a value"},
   };
   for (const TWording& wording : kWordings) {
     if (detail.starts_with(wording.scanner)) {
@@ -290,9 +291,7 @@ class TDocumentReader {
     }
     return Add(static_cast<std::int64_t>(value), NumberStart());
   }
-  bool number_float(double value, const std::string& /*text*/) {
-    return Add(value, NumberStart());
-  }
+  bool number_float(double value, const std::string& /*text*/) { return Add(value, NumberStart()); }
   bool string(std::string& value) { return Add(std::move(value), StringStart()); }
   bool binary(TJson::binary_t& /*value*/) { return false; }  // not in JSON text
   bool start_object(std::size_t /*size*/) { return Open(TJson::object()); }
@@ -308,8 +307,7 @@ class TDocumentReader {
                                 const TJson::exception& error) {
     // `position` counts the bytes taken, the faulty one included; a number
     // out of range is named by its start.
-    Fail(error.id == 406 ? NumberStart() : (position > 0 ? position - 1 : 0),
-         ParseFault(error));
+    Fail(error.id == 406 ? NumberStart() : (position > 0 ? position - 1 : 0), ParseFault(error));
   }
 
  private:
@@ -330,7 +328,8 @@ class TDocumentReader {
       container.push_back(std::move(value));
       return &container.back();
     }
-    auto [member, added] = container.get_ref<TJson::object_t&>().emplace(key_, std::move(value));
+    auto [member, added] =
+        container.get_ref<TJson::object_t&>().emplace(std::move(key_), std::move(value));
     if (!added) {
       Fail(key_start_, "a member name is repeated");
     }
@@ -520,8 +519,8 @@ TPendingFact BuildFact(TInferenceEngine& engine, const TDocument& document, cons
 
 std::int32_t AssertPending(TInferenceEngine& engine, TPendingFact& pending) {
   if (!pending.fact) {
-    Ref<TFact> fact = TFact::Make(Ref<IFactTemplate>(&engine.CreateFactTemplate(
-        pending.ordered_template)));
+    Ref<TFact> fact =
+        TFact::Make(Ref<IFactTemplate>(&engine.CreateFactTemplate(pending.ordered_template)));
     fact->SetValue(SDefaultSlotName, std::move(pending.fields));
     pending.fact = std::move(fact);
   }
