@@ -12,8 +12,10 @@
 #include "zephro/engine/collections.h"
 #include "zephro/engine/facts_json.h"
 #include "zephro/engine/inference_engine.h"
+#include "zephro/facts/fact.h"
 #include "zephro/platform/exceptions.h"
 #include "zephro/values/exceptions.h"
+#include "zephro/values/value.h"
 
 namespace zephro::testing {
 namespace {
@@ -134,6 +136,15 @@ TEST(FactsJsonTest, ReadingTakesEveryFormAndGivesNewIds) {
        "(box (v \"\xc3\xa9\xf0\x9f\x98\x80\"))"},
       {R"({"template": "person", "slots": {"name": "Al"}})", "(person (name \"Al\"))"},
       {R"(  {"values": [{"atom": "x"}], "template": "pair"}  )", "(pair x)"},
+      // A byte order mark before the text is skipped.
+      {"\xEF\xBB\xBF"
+       R"({"template": "box", "slots": {"v": 1}})",
+       "(box (v 1))"},
+      // Past the 64-bit integers (2^63 - 1 = 9223372036854775807), a number
+      // without fraction reads as a float.
+      {R"({"template": "box", "slots": {"v": 10000000000000000000}})", "(box (v 1e19))"},
+      {R"({"template": "box", "slots": {"v": -9223372036854775809}})",
+       "(box (v -9.223372036854775809e18))"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);
@@ -168,13 +179,62 @@ TEST(FactsJsonTest, NestedArraysAreNestedMultifields) {
             R"({"template": "bag", "id": 1, "slots": {"v": [1, [2, [3]], []]}})");
 }
 
+// JSON text is UTF-8 (reading refuses anything else, see the errors below).
+// A string or atom of the engine may hold any bytes: each sequence that is
+// not UTF-8 is written as U+FFFD, one for each maximal part of a character
+// that cannot be completed (the Unicode standard's practice for conversion),
+// so what is written always reads back. A NUL byte is written as \u0000
+// (JSON escapes every control character) and reads back as the same byte.
+TEST(FactsJsonTest, ValuesAreWrittenAsUtf8) {
+  struct Case {
+    bool atom;          // the slot holds an atom, else a string
+    std::string bytes;  // its text
+    std::string json;   // the string as written
+    std::string read;   // the text read back
+  };
+  const std::string fffd = "\xEF\xBF\xBD";  // U+FFFD REPLACEMENT CHARACTER in UTF-8
+  const Case cases[] = {
+      {false, "a\xFFz", "\"a" + fffd + "z\"", "a" + fffd + "z"},
+      {true, "\xFF", "\"" + fffd + "\"", fffd},
+      // The euro sign E2 82 AC cut short: at the end, and before a letter.
+      {false, "\xE2\x82", "\"" + fffd + "\"", fffd},
+      {false, "\xE2\x82x", "\"" + fffd + "x\"", fffd + "x"},
+      // An overlong form of '/': neither byte begins a character.
+      {false, "\xC0\xAF", "\"" + fffd + fffd + "\"", fffd + fffd},
+      {false, "\xE2\x82\xAC", "\"\xE2\x82\xAC\"", "\xE2\x82\xAC"},
+      {false, std::string("a\0b", 3), R"("a\u0000b")", std::string("a\0b", 3)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.json);
+    auto engine = MakeEngine();
+    Ref<TFact> fact = TFact::Make(Ref<IFactTemplate>(engine->FindFactTemplate("box")));
+    fact->SetValue("v", c.atom ? TIEValue::Atom(c.bytes) : TIEValue::String(c.bytes));
+    const std::int32_t id = engine->Assert(std::move(fact));
+    const std::string json = FactToJson(Fact(*engine, id));
+    EXPECT_EQ(json, R"({"template": "box", "id": 1, "slots": {"v": )" +
+                        (c.atom ? R"({"atom": )" + c.json + "}" : c.json) + "}}");
+    auto other = MakeEngine();
+    const IIEValue* back = Fact(*other, FactFromJson(*other, json)).GetValue("v");
+    EXPECT_EQ(back->DType(), c.atom ? TIEType::dtAtom : TIEType::dtString);
+    EXPECT_EQ(back->AsString(), c.read);
+  }
+}
+
 // Each bad document raises its message and leaves working memory as it was.
 TEST(FactsJsonTest, ErrorsNameTheFaultAndAssertNothing) {
   struct Case {
-    const char* json;
+    std::string json;
     bool list;            // read with LoadFactsJson, else FactFromJson
     const char* message;  // the start of the message
   };
+  // A list nested 200,000 deep, and the same depth of objects ({"a": ...
+  // takes five bytes a level): reading stops at the bracket that would be
+  // level 1001, without exhausting the stack.
+  const std::string deep_list(200000, '[');
+  std::string deep_objects;
+  for (int i = 0; i < 200000; ++i) {
+    deep_objects += R"({"a":)";
+  }
   const Case cases[] = {
       {R"({"template": "box", "slots": {"v": 1})", false,
        "Bad JSON at byte 37: ',' or '}' is expected"},
@@ -184,9 +244,39 @@ TEST(FactsJsonTest, ErrorsNameTheFaultAndAssertNothing) {
        "Bad JSON at byte 39: unexpected text after the value"},
       {R"({"template": "box", "template": "box"})", false,
        "Bad JSON at byte 20: a member name is repeated"},
+      {R"({"a\"": 1, "a\"": 2})", false, "Bad JSON at byte 11: a member name is repeated"},
       {R"({"template": "box", "slots": {"v": "\q"}})", false,
        "Bad JSON at byte 37: unknown escape in a string"},
       {"", false, "Bad JSON at byte 0: a value is missing"},
+      // The byte named is the one at which the text stopped being JSON (for
+      // a misplaced string or number, the token's last byte).
+      {R"({"template": "box",})", false,
+       "Bad JSON at byte 19: a member name (a string) is expected"},
+      {R"({"template" 1})", false, "Bad JSON at byte 12: ':' is expected after a member name"},
+      {"[1 2]", true, "Bad JSON at byte 3: ',' or ']' is expected"},
+      {"[1,]", true, "Bad JSON at byte 3: not the start of a value"},
+      {"[nul]", true, "Bad JSON at byte 4: not a value"},
+      {"[1.]", true, "Bad JSON at byte 3: a digit is expected after the decimal point"},
+      {"[1e]", true, "Bad JSON at byte 3: a digit is expected in the exponent"},
+      {"[-x]", true, "Bad JSON at byte 2: a digit is expected"},
+      {R"(["abc)", true, "Bad JSON at byte 5: the text ends inside a string"},
+      {"[\"a\tb\"]", true, "Bad JSON at byte 3: a control character must be escaped in a string"},
+      {R"(["\u12"])", true, "Bad JSON at byte 6: \\u needs four hexadecimal digits"},
+      {R"(["\ud800x"])", true,
+       "Bad JSON at byte 8: a high surrogate must be followed by a low one"},
+      {R"(["\udc00"])", true, "Bad JSON at byte 7: a low surrogate without a high one"},
+      {R"({"template": "box", "slots": {"v": 1e999}})", false,
+       "Bad JSON at byte 35: a number out of range"},
+      // Strings must be UTF-8 (RFC 3629): the byte named is the first that
+      // cannot continue a character.
+      {"{\"template\": \"box\", \"slots\": {\"v\": \"a\xFF\"}}", false,
+       "Bad JSON at byte 37: a string is not valid UTF-8"},
+      {"{\"template\": \"b\xC3x\"}", false, "Bad JSON at byte 16: a string is not valid UTF-8"},
+      // An overlong form of '/', and a surrogate written as UTF-8.
+      {"[\"\xC0\xAF\"]", true, "Bad JSON at byte 2: a string is not valid UTF-8"},
+      {"[\"\xED\xA0\x80\"]", true, "Bad JSON at byte 3: a string is not valid UTF-8"},
+      {deep_list, true, "Bad JSON at byte 1000: nested too deeply"},
+      {deep_objects, false, "Bad JSON at byte 5000: nested too deeply"},
       {R"({"template": "car", "slots": {}})", false, "Unknown fact template: car"},
       {R"({"template": "box", "slots": {"w": 1}})", false,
        "No such slot in fact template: w"},
@@ -196,6 +286,12 @@ TEST(FactsJsonTest, ErrorsNameTheFaultAndAssertNothing) {
        "No value is written as the integer 2147483648 (at byte 35)"},
       {R"({"template": "box", "slots": {"v": {"colour": "red"}}})", false,
        "No value is written as this object (at byte 35)"},
+      {R"({"template": "box", "slots": {"v": 9223372036854775807}})", false,
+       "No value is written as the integer 9223372036854775807 (at byte 35)"},
+      {R"({"template": "bag", "slots": {"v": ["a\"b", -2147483649]}})", false,
+       "No value is written as the integer -2147483649 (at byte 44)"},
+      {R"({"template": "bag", "slots": {"v": [{"fact": -1}]}})", false,
+       "No value is written as this object (at byte 36)"},
       {R"({"template": "box", "slots": {"v": 1}, "when": 3})", false,
        "Unknown member of a JSON fact: \"when\""},
       {R"({"template": "box"})", false, "A JSON fact must be an object"},
@@ -214,7 +310,7 @@ TEST(FactsJsonTest, ErrorsNameTheFaultAndAssertNothing) {
        "Bad JSON at byte 78: ',' or '}' is expected"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.json);
+    SCOPED_TRACE(c.json.substr(0, 100));
     auto engine = MakeEngine();
     engine->Assert("(before)");
     const int count = engine->Facts().Count();

@@ -34,6 +34,15 @@
 // writing it raises "A value of kind <kind> has no JSON form". An integer
 // outside 32 bits, or an object other than the two above, has no engine
 // value: reading it raises "No value is written as <JSON> (at byte <n>)".
+// (A number without fraction or exponent beyond the 64-bit integers reads as
+// a float.)
+//
+// Text is UTF-8 both ways. Reading refuses a string that is not valid UTF-8
+// ("Bad JSON at byte <n>: a string is not valid UTF-8"). The engine's strings
+// and atoms may hold any bytes: on writing, each sequence of them that is not
+// UTF-8 is written as U+FFFD, so such a value does not read back byte for
+// byte, but what is written always reads. "\u0000" reads as a NUL byte in
+// the string, and a NUL byte is written as "\u0000".
 //
 // Reading: "id" is written for the reader's sake and ignored (the engine
 // gives new ids, as to any fact asserted); other members than "template",
@@ -42,10 +51,15 @@
 // any ordered fact. Slots left out take their defaults. Every slot value is
 // checked against the slot's constraints (no conversion: a FLOAT slot wants
 // 2.0, not 2), whatever the engine's type checking. Errors raise
-// EIEException; a bad text names the byte offset (from 0) of the fault, a
+// EIEException; a bad text names the byte offset (from 0) where it stopped
+// being JSON (for a misplaced string or number, the token's last byte), a
 // bad fact of a list its index (from 0): "JSON fact 2: Unknown fact
-// template: car". Nothing of a document is asserted unless all of it reads:
-// every fact is built and checked first, and only then asserted.
+// template: car". The text is strict JSON: no comments, no trailing commas,
+// nothing but blanks after the value (a byte order mark before it is
+// skipped); a member name given twice in an object, or arrays and objects
+// nested more than 1000 deep, are errors too. Nothing of a document is
+// asserted unless all of it reads: every fact is built and checked first,
+// and only then asserted.
 //
 // Thread safety: as the engine's own calls (use the engine's thread).
 
