@@ -78,7 +78,7 @@ run: deps
 	./build/zephro examples/diagnosis.clp
 
 bench: deps
-	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEPHRO_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEPHRO_BUILD_TESTS=OFF -DZEPHRO_BUILD_PYTHON=OFF $(CMAKE_FLAGS)
 	cmake --build build-release -j $(JOBS)
 
 clean:

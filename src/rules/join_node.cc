@@ -53,9 +53,11 @@ void TJoinNode::PrepareShortCut() {
   if (prefix_join_) {
     return;  // both memories hash by token identity
   }
-  // Every whole-slot equality join test becomes part of the key (moved to the
-  // front, so they run first on the candidates a probe finds); without one,
-  // the first positional equality test keys the memories.
+  // Every equality join test, of a whole slot or of a field at a fixed
+  // position, becomes part of the key (moved to the front, so they run
+  // first on the candidates a probe finds). A fact that lacks a part's field
+  // (a list too short) fails that part's test, and its key finds it no
+  // partner.
   auto is_key = [&](std::size_t i, TJoinTestType wanted) {
     const TIEJoinTest* j = tests_[i]->AsJoinTest();
     return j != nullptr && !j->IsNegated() && !j->ByDegree() && j->JoinTestType() == wanted;
@@ -73,16 +75,8 @@ void TJoinNode::PrepareShortCut() {
     program_.Reset();
   };
   for (std::size_t i = 0; i < tests_.size(); ++i) {
-    if (is_key(i, TJoinTestType::tstSlot)) {
+    if (is_key(i, TJoinTestType::tstSlot) || is_key(i, TJoinTestType::tstMultiSlot)) {
       take(i, left.size());
-    }
-  }
-  if (left.empty()) {
-    for (std::size_t i = 0; i < tests_.size(); ++i) {
-      if (is_key(i, TJoinTestType::tstMultiSlot)) {
-        take(i, 0);
-        break;
-      }
     }
   }
   left_key_.parts = rete_->MemoryKeys().Intern(left);

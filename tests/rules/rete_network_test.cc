@@ -308,6 +308,24 @@ TEST(ReteNetworkTest, JoinsKeyedAlikeHoldOneKeyWhateverTheirTemplates) {
   EXPECT_EQ(e.ReteNetwork().MemoryKeyCount(), 0);
 }
 
+TEST(ReteNetworkTest, JoinsOnSeveralFieldsKeyOnEveryOne) {
+  // r1 joins on two fields, r2 on the first only: their memories are keyed
+  // differently. A `not` on both fields is blocked only by a fact agreeing
+  // on both; facts of another length match none of the patterns.
+  EngineFixture fx;
+  TInferenceEngine& e = fx.Engine();
+  e.Parse("(defrule r1 (a ?x ?y) (b ?x ?y) =>)"
+          "(defrule r2 (a ?x ?z) (b ?x ?w) =>)"
+          "(defrule r3 (a ?x ?y) (not (b ?x ?y)) =>)");
+  EXPECT_EQ(e.ReteNetwork().MemoryKeyCount(), 4);  // left and right on (0, 1), and on 0
+  e.Parse("(assert (a 1 2) (a 1 3) (b 1 2) (b 1) (b 2 2) (a 4))");
+  EXPECT_THAT(fx.Agenda(),
+              ::testing::UnorderedElementsAre("r1: f-1, f-3", "r2: f-1, f-3", "r2: f-2, f-3",
+                                              "r3: f-2, f--1"));
+  e.Retract(3);
+  EXPECT_THAT(fx.Agenda(), ::testing::UnorderedElementsAre("r3: f-1, f--1", "r3: f-2, f--1"));
+}
+
 TEST(ReteNetworkTest, MinActivationStrengthIsClamped) {
   EngineFixture fx;
   fx.Engine().SetMinActivationStrength(1.5f);
