@@ -2,7 +2,7 @@
 
 namespace zephro {
 
-const IIEValue* ElementAt(const IIEValue& value, std::int32_t sub_index) {
+const IIEValue* ElementAtSlow(const IIEValue& value, std::int32_t sub_index) {
   const IValueVector* list = value.DType() == TIEType::dtList ? value.AsList() : nullptr;
   if (list == nullptr || sub_index < 0 || sub_index >= list->ValueCount()) {
     return nullptr;

@@ -17,6 +17,8 @@
 #include "zephro/facts/slot_position.h"
 #include "zephro/values/interfaces.h"
 #include "zephro/values/messages.h"
+#include "zephro/values/value.h"
+#include "zephro/values/value_vector.h"
 
 namespace zephro {
 
@@ -25,8 +27,23 @@ struct TSlotCache {
   int index = -1;
 };
 
-// The element at `sub_index` of multifield `value`, or null.
-const IIEValue* ElementAt(const IIEValue& value, std::int32_t sub_index);
+// ElementAt's ordinary way.
+const IIEValue* ElementAtSlow(const IIEValue& value, std::int32_t sub_index);
+
+// The element at `sub_index` of multifield `value`, or null. A list of the
+// engine's own classes is read in place.
+inline const IIEValue* ElementAt(const IIEValue& value, std::int32_t sub_index) {
+  if (const TIEValue* own = TIEValue::Exactly(value)) {
+    const IValueVector* list = own->ListDatum();
+    if (list == nullptr) {
+      return nullptr;
+    }
+    if (const TValueVector* vector = TValueVector::Exactly(*list)) {
+      return vector->Peek(sub_index);
+    }
+  }
+  return ElementAtSlow(value, sub_index);
+}
 
 // ReadSlot's ordinary way.
 const IIEValue* ReadSlotSlow(const TSlotPosition& slot, std::int32_t sub_index,
@@ -38,7 +55,10 @@ inline const IIEValue* ReadSlot(const TSlotPosition& slot, std::int32_t sub_inde
                                 TSlotCache& cache, const IFact& fact) {
   if (const TFact* own = TFact::Exactly(fact)) {
     if (const IIEValue* value = own->PeekAt(cache.layout.get(), cache.index)) {
-      return sub_index == NoSubIndex ? value : ElementAt(*value, sub_index);
+      if (sub_index == NoSubIndex) [[likely]] {
+        return value;
+      }
+      return ElementAt(*value, sub_index);
     }
   }
   return ReadSlotSlow(slot, sub_index, cache, fact);

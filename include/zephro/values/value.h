@@ -85,6 +85,10 @@ class TIEValue final : public IIEValue {
   std::int32_t IntegerDatum() const noexcept { return payload_.integer; }
   double FloatDatum() const noexcept { return payload_.real; }
   const TText& TextDatum() const noexcept { return text_; }
+  // The list of a dtList value read in place; null for the other kinds.
+  const IValueVector* ListDatum() const noexcept {
+    return dtype_ == TIEType::dtList ? static_cast<const IValueVector*>(payload_.counted) : nullptr;
+  }
   std::int32_t Tag() const noexcept override { return extras_ ? extras_->tag : 0; }
   void SetTag(std::int32_t tag) override;
   const TIEValueChangeEvent& OnChange() const override;

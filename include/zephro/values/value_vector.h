@@ -7,8 +7,10 @@
 // Thread safety: reference counts are atomic; a collection must not be changed
 // by two threads at once.
 
+#include <cstdint>
 #include <map>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "zephro/values/interfaces.h"
@@ -33,6 +35,16 @@ class TValueVector final : public IValueVector {
 
   int ValueCount() const noexcept override { return static_cast<int>(values_.size()); }
   std::span<const Ref<IIEValue>> Values() const noexcept override { return values_; }
+  // `list` as a TValueVector when it is one (the class is final: the type
+  // test is exact), else null.
+  static const TValueVector* Exactly(const IValueVector& list) noexcept {
+    return typeid(list) == typeid(TValueVector) ? static_cast<const TValueVector*>(&list) : nullptr;
+  }
+  // The element at `index`, or null when there is none: the matcher's read.
+  const IIEValue* Peek(std::int32_t index) const noexcept {
+    return index >= 0 && index < ValueCount() ? values_[static_cast<std::size_t>(index)].get()
+                                              : nullptr;
+  }
   // REQUIRES for the indexed operations: 0 <= index < ValueCount() (Insert:
   // <= ValueCount()); otherwise EIEException.
   IIEValue* Get(int index) const override;
