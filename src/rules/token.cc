@@ -116,23 +116,34 @@ void TIEToken::AddHome(std::uint32_t memory, std::uint32_t position) {
   }
   if (origin_ == kOneHome) {
     const std::uint64_t first = one_home_;
-    homes_ = new std::uint32_t[2 + 2 * 2]{2, 2, static_cast<std::uint32_t>(first >> 32),
-                                          static_cast<std::uint32_t>(first), memory, position};
+    homes_ = new std::uint32_t[kHomesHeader + 2 * 2]{
+        2, 2, 0, static_cast<std::uint32_t>(first >> 32), static_cast<std::uint32_t>(first),
+        memory, position};
     origin_ = kManyHomes;
     return;
   }
-  std::uint32_t count = homes_[0];
-  if (count == homes_[1]) {
-    const std::uint32_t capacity = count + count / 2 + 1;
-    auto* grown = new std::uint32_t[2 + 2 * std::size_t{capacity}];
-    std::copy(homes_, homes_ + 2 + 2 * std::size_t{count}, grown);
-    grown[1] = capacity;
-    delete[] homes_;
-    homes_ = grown;
+  std::uint32_t end = homes_[kHomesEnd];
+  if (end == homes_[kHomesCapacity]) {
+    // Full: the pairs in use move to the front, into a larger block when
+    // they fill more than half.
+    const std::uint32_t start = homes_[kHomesStart];
+    const std::uint32_t count = end - start;
+    const std::uint32_t capacity = count * 2 > end ? end + end / 2 + 1 : end;
+    std::uint32_t* block =
+        capacity == end ? homes_ : new std::uint32_t[kHomesHeader + 2 * std::size_t{capacity}];
+    std::copy(homes_ + kHomesHeader + 2 * std::size_t{start},
+              homes_ + kHomesHeader + 2 * std::size_t{end}, block + kHomesHeader);
+    if (block != homes_) {
+      delete[] homes_;
+      homes_ = block;
+    }
+    homes_[kHomesCapacity] = capacity;
+    homes_[kHomesStart] = 0;
+    end = count;
   }
-  homes_[2 + 2 * count] = memory;
-  homes_[3 + 2 * count] = position;
-  homes_[0] = count + 1;
+  homes_[kHomesHeader + 2 * std::size_t{end}] = memory;
+  homes_[kHomesHeader + 2 * std::size_t{end} + 1] = position;
+  homes_[kHomesEnd] = end + 1;
 }
 
 bool TIEToken::HasHome(std::uint32_t memory, std::uint32_t position) const noexcept {
@@ -142,8 +153,9 @@ bool TIEToken::HasHome(std::uint32_t memory, std::uint32_t position) const noexc
   if (origin_ != kManyHomes) {
     return false;
   }
-  for (std::uint32_t i = 0; i < homes_[0]; ++i) {
-    if (homes_[2 + 2 * std::size_t{i}] == memory && homes_[3 + 2 * std::size_t{i}] == position) {
+  for (std::uint32_t i = homes_[kHomesStart]; i < homes_[kHomesEnd]; ++i) {
+    const std::uint32_t* pair = homes_ + kHomesHeader + 2 * std::size_t{i};
+    if (pair[0] == memory && pair[1] == position) {
       return true;
     }
   }

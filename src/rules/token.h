@@ -318,10 +318,13 @@ class TIEToken final : public IReteToken {
   // (so that a child is in the list exactly when its sibs_.next is set).
   Link children_;
   // Where memories filed a one-fact token, which no list holds: none, one
-  // (one_home_: the memory's serial and the position) or many (homes_:
-  // count, capacity, then serial and position pairs; owned); origin_ tells
-  // which.
+  // (one_home_: the memory's serial and the position) or many (homes_: a
+  // header of kHomesHeader words, then serial and position pairs; owned);
+  // origin_ tells which. The pairs in use run from the header's start to its
+  // end: a token leaves its memories in about the order it entered them, so
+  // the home taken is nearly always the first in use, and the start moves on.
   enum : std::uint32_t { kNoHomes = 0, kOneHome = 1, kManyHomes = 2 };
+  enum : std::size_t { kHomesEnd = 0, kHomesCapacity = 1, kHomesStart = 2, kHomesHeader = 3 };
   struct Siblings {
     Link prev;
     Link next;

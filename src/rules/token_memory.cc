@@ -35,15 +35,19 @@ std::uint32_t TIEToken::TakeHome(std::uint32_t memory, Holds&& holds) {
   if (origin_ != kManyHomes) {
     return kNowhere;
   }
-  const std::uint32_t count = homes_[0];
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint32_t* pair = homes_ + 2 + 2 * std::size_t{i};
+  const std::uint32_t start = homes_[kHomesStart];
+  const std::uint32_t end = homes_[kHomesEnd];
+  std::uint32_t* first = homes_ + kHomesHeader + 2 * std::size_t{start};
+  for (std::uint32_t* pair = first; pair != homes_ + kHomesHeader + 2 * std::size_t{end};
+       pair += 2) {
     if (pair[0] == memory && holds(pair[1])) {
+      // The first pair in use takes the place of the one taken.
       const std::uint32_t position = pair[1];
-      const std::uint32_t* last = homes_ + 2 * std::size_t{count};
-      pair[0] = last[0];
-      pair[1] = last[1];
-      homes_[0] = count - 1;
+      pair[0] = first[0];
+      pair[1] = first[1];
+      const bool empty = start + 1 == end;
+      homes_[kHomesStart] = empty ? 0 : start + 1;
+      homes_[kHomesEnd] = empty ? 0 : end;
       return position;
     }
   }
