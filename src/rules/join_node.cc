@@ -364,8 +364,24 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
                : 0;
   } else if (right_key_.Keyed()) {
     const IFact* fact = token->Fact();
-    hash = fact != nullptr ? right_key_.HashOfFact(*fact, found, &fingerprint) : 0;
-    found = found && fact != nullptr;
+    if (fact == nullptr) {
+      found = false;
+    } else if (token->MayRepeat()) {
+      hash = right_key_.HashOfFact(*fact, found, &fingerprint);
+    } else {
+      const void* key = right_key_.parts.data();
+      TReteNetwork::TFactKeyMemo& memo =
+          rete_->fact_keys_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % rete_->fact_keys_.size()];
+      if (memo.epoch != rete_->fact_key_epoch_ || memo.fact != fact || memo.key != key) {
+        memo.hash = right_key_.HashOfFact(*fact, memo.found, &memo.fingerprint);
+        memo.fact = fact;
+        memo.key = key;
+        memo.epoch = rete_->fact_key_epoch_;
+      }
+      hash = memo.hash;
+      found = memo.found;
+      fingerprint = memo.fingerprint;
+    }
   } else {
     hash = token->Fact() != nullptr ? token->Fact()->GetID() : 0;
   }

@@ -143,6 +143,7 @@ std::vector<TReteNode*> TReteNetwork::AllNodes() const {
 }
 
 void TReteNetwork::AddRule(TRule& rule) {
+  EndFactKeyEpoch();
   if (!enabled_) {
     return;
   }
@@ -162,6 +163,7 @@ void TReteNetwork::DropUses(std::span<TReteNode* const> nodes) {
 }
 
 void TReteNetwork::RemoveRule(TRule& rule) {
+  EndFactKeyEpoch();
   TReteNode* const terminal = std::exchange(rule.network_terminal_, nullptr);
   if (terminal == nullptr) {
     return;
@@ -199,6 +201,7 @@ bool TReteNetwork::ContainsRule(const TRule& rule) const {
 }
 
 bool TReteNetwork::ProcessToken(const Ref<TIEToken>& token) {
+  EndFactKeyEpoch();
   if (!enabled_ && token->Tag() != TTokenAction::taRemove &&
       token->Tag() != TTokenAction::taClear) {
     return false;
@@ -256,6 +259,7 @@ int TReteNetwork::MemoryKeyCount() const noexcept {
 }
 
 void TReteNetwork::Clear() {
+  EndFactKeyEpoch();
   ForgetActivations();
   const std::vector<TReteNode*> nodes = AllNodes();
   // Every node goes: the joins need not leave their shared memories one by

@@ -326,6 +326,21 @@ TEST(ReteNetworkTest, JoinsOnSeveralFieldsKeyOnEveryOne) {
   EXPECT_THAT(fx.Agenda(), ::testing::UnorderedElementsAre("r3: f-1, f--1", "r3: f-2, f--1"));
 }
 
+TEST(ReteNetworkTest, EachWayOfSplittingAFactIsKeyedByItself) {
+  // (c 1) reaches the `not` as two splits, $?u = () and $?u = (1), made and
+  // dropped one after the other while the fact propagates: each is keyed by
+  // its own segment, so its retraction frees the partial match it blocked.
+  EngineFixture fx;
+  TInferenceEngine& e = fx.Engine();
+  e.Parse("(defrule r0 (b $?u ? ?) (not (c $?u $?)) =>)"
+          "(assert (b 2 0))");
+  EXPECT_THAT(fx.Agenda(), ElementsAre("r0: f-1, f--1"));
+  e.Parse("(assert (c 1))");
+  EXPECT_THAT(fx.Agenda(), ::testing::IsEmpty());
+  e.Retract(2);
+  EXPECT_THAT(fx.Agenda(), ElementsAre("r0: f-1, f--1"));
+}
+
 TEST(ReteNetworkTest, MinActivationStrengthIsClamped) {
   EngineFixture fx;
   fx.Engine().SetMinActivationStrength(1.5f);

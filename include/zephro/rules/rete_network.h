@@ -14,6 +14,7 @@
 //
 // Thread safety: none; the engine calls it on one thread at a time.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -167,6 +168,30 @@ class TReteNetwork {
 
   friend class TJoinNode;  // keys its memories with the pooled keys
   TMemoryKeyPool& MemoryKeys() noexcept { return *memory_keys_; }
+
+  // The keys joins read from the fact being propagated, so that the joins
+  // keyed alike read each key once: by the fact and the pooled key, in the
+  // slot the key's address picks. A memo holds for one epoch, which ends
+  // whenever a fact enters and whenever rules come, go or are cleared (a
+  // pooled key may then be new); within one, no fact leaves memory. The
+  // joins leave out the ways of splitting a multifield slot, which are
+  // copies made and dropped while a fact propagates.
+  struct TFactKeyMemo {
+    const void* fact = nullptr;
+    const void* key = nullptr;
+    std::uint64_t fingerprint = 0;
+    std::int32_t hash = 0;
+    std::uint32_t epoch = 0;  // none is 0
+    bool found = false;
+  };
+  std::array<TFactKeyMemo, 8> fact_keys_{};
+  std::uint32_t fact_key_epoch_ = 1;
+  void EndFactKeyEpoch() noexcept {
+    if (++fact_key_epoch_ == 0) {
+      fact_keys_ = {};
+      fact_key_epoch_ = 1;
+    }
+  }
 
   IRuleEnvironment* engine_;  // not owned
   // Kept until Clear has freed the joins, which read their keys to the end.
