@@ -43,8 +43,13 @@ using TJson = nlohmann::ordered_json;
 
 // --- writing ----------------------------------------------------------------------------------
 
+// nil: the symbol without text (what a slot holds that was given no value),
+// or the word nil.
 bool IsNil(const IIEValue& value) {
-  return &value == &FCNil() || (value.DType() == TIEType::dtAtom && value.AsString() == "nil");
+  if (&value == &FCNil()) {
+    return true;
+  }
+  return value.DType() == TIEType::dtAtom && (value.Text().empty() || value.Text() == "nil");
 }
 
 // An object of one member: {"atom": ...} or {"fact": ...}.

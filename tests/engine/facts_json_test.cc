@@ -105,6 +105,7 @@ TEST(FactsJsonTest, ValuesHaveTheirDocumentedForms) {
       {"(box (v \"red\"))", R"({"template": "box", "id": 1, "slots": {"v": "red"}})"},
       {"(box (v red))", R"({"template": "box", "id": 1, "slots": {"v": {"atom": "red"}}})"},
       {"(box (v nil))", R"({"template": "box", "id": 1, "slots": {"v": null}})"},
+      {"(box)", R"({"template": "box", "id": 1, "slots": {"v": null}})"},  // no value: nil
       {"(box (v (assert (other))))",
        R"({"template": "box", "id": 2, "slots": {"v": {"fact": 1}}})"},
       {"(box (v \"a\nb\"))", R"({"template": "box", "id": 1, "slots": {"v": "a\nb"}})"},
