@@ -145,6 +145,10 @@ class Engine(_zephro.Engine):
             @engine.function("discount")
             def discount(price, percent):
                 return price * (100 - percent) / 100
+
+        Without a name the function is called by its Python name with
+        underscores made dashes (add_one becomes add-one). min_args and
+        max_args bound the number of arguments (max_args None: no bound).
         """
         def register(fn):
             self.define_function(name or fn.__name__.replace("_", "-"), fn, min_args, max_args)
