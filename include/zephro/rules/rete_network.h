@@ -184,7 +184,7 @@ class TReteNetwork {
     std::uint32_t epoch = 0;  // none is 0
     bool found = false;
   };
-  std::array<TFactKeyMemo, 8> fact_keys_{};
+  std::array<TFactKeyMemo, 64> fact_keys_{};
   std::uint32_t fact_key_epoch_ = 1;
   void EndFactKeyEpoch() noexcept {
     if (++fact_key_epoch_ == 0) {
