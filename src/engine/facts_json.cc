@@ -43,15 +43,6 @@ using TJson = nlohmann::ordered_json;
 
 // --- writing ----------------------------------------------------------------------------------
 
-// nil: the symbol without text (what a slot holds that was given no value),
-// or the word nil.
-bool IsNil(const IIEValue& value) {
-  if (&value == &FCNil()) {
-    return true;
-  }
-  return value.DType() == TIEType::dtAtom && (value.Text().empty() || value.Text() == "nil");
-}
-
 // An object of one member: {"atom": ...} or {"fact": ...}.
 TJson Tagged(const char* tag, TJson value) {
   TJson object = TJson::object();
@@ -60,7 +51,7 @@ TJson Tagged(const char* tag, TJson value) {
 }
 
 TJson ValueJson(const IIEValue* value) {
-  if (value == nullptr || IsNil(*value)) {
+  if (value == nullptr || IsNilValue(*value)) {
     return nullptr;
   }
   switch (value->DType()) {
@@ -512,11 +503,7 @@ TPendingFact BuildFact(TInferenceEngine& engine, const TDocument& document, cons
     if (slot == nullptr) {
       RaiseIE(SNoSuchSlot, slot_name.c_str());
     }
-    Ref<IIEValue> value = ReadValue(document, json);
-    if (!slot->IsValid(value.get())) {
-      RaiseIEPlain(slot->GetInvalidValueString(*value));
-    }
-    fact->SetValue(slot_name, std::move(value));
+    fact->SetValueChecked(slot_name, ReadValue(document, json));
   }
   pending.fact = std::move(fact);
   return pending;

@@ -213,6 +213,20 @@ void TFact::SetValueAt(int index, Ref<IIEValue> value) {
   values_[static_cast<std::size_t>(index)] = std::move(value);
 }
 
+void TFact::SetValueChecked(std::string_view name, Ref<IIEValue> value) {
+  const int index = RequireSlot(name);
+  const TFactTemplate& tmpl = RequireTemplate();
+  const IFactSlot& slot = *tmpl.SlotAt(index);
+  SyncLayout();
+  if (value && !slot.IsValid(value.get())) {
+    if (tmpl.Owner() == nullptr) {
+      RaiseIEPlain(slot.GetInvalidValueString(*value));
+    }
+    value = ConvertForSlot(slot, *tmpl.Owner(), std::move(value));
+  }
+  values_[static_cast<std::size_t>(index)] = std::move(value);
+}
+
 void TFact::StoreValueAt(int index, Ref<IIEValue> value) {
   assert(template_ && index >= 0 && index < template_->SlotCount());
   SyncLayout();

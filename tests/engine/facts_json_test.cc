@@ -136,6 +136,8 @@ TEST(FactsJsonTest, ReadingTakesEveryFormAndGivesNewIds) {
       {R"({"template": "box", "slots": {"v": "\u00e9\ud83d\ude00"}})",
        "(box (v \"\xc3\xa9\xf0\x9f\x98\x80\"))"},
       {R"({"template": "person", "slots": {"name": "Al"}})", "(person (name \"Al\"))"},
+      // An integer for a slot of floats is the same float, as in the language.
+      {R"({"template": "reading", "slots": {"at": 3}})", "(reading (at 3))"},
       {R"(  {"values": [{"atom": "x"}], "template": "pair"}  )", "(pair x)"},
       // A byte order mark before the text is skipped.
       {"\xEF\xBB\xBF"
@@ -282,7 +284,7 @@ TEST(FactsJsonTest, ErrorsNameTheFaultAndAssertNothing) {
       {R"({"template": "box", "slots": {"w": 1}})", false,
        "No such slot in fact template: w"},
       {R"({"template": "person", "slots": {"age": "old"}})", false, ""},
-      {R"({"template": "reading", "slots": {"at": 2}})", false, ""},
+      {R"({"template": "reading", "slots": {"at": [2]}})", false, ""},
       {R"({"template": "box", "slots": {"v": 2147483648}})", false,
        "No value is written as the integer 2147483648 (at byte 35)"},
       {R"({"template": "box", "slots": {"v": {"colour": "red"}}})", false,

@@ -151,6 +151,14 @@ def test_slots_left_out_take_their_defaults(engine):
     assert fact["tags"] == []
 
 
+def test_an_integer_for_a_slot_of_floats_is_the_same_float(engine):
+    engine.build("(deftemplate reading (slot at (type FLOAT)))")
+    from_python = engine.fact(engine.assert_fact(template="reading", at=3))
+    from_text = engine.fact(engine.assert_fact("(reading (at 4))"))
+    assert from_python["at"] == 3.0 and type(from_python["at"]) is float
+    assert type(from_text["at"]) is float
+
+
 def test_ordered_facts_carry_their_values(engine):
     a = engine.assert_fact("(colour red 3)")
     b = engine.assert_fact(template="colour", values=[Symbol("blue"), 4])

@@ -82,20 +82,8 @@ std::string FromPythonText(py::handle text) {
   return std::string(owned);
 }
 
-// nil: the symbol without text (what a slot without value holds), or "nil".
-bool IsNil(const IIEValue& value) {
-  if (&value == &FCNil()) {
-    return true;
-  }
-  if (value.DType() != TIEType::dtAtom) {
-    return false;
-  }
-  const std::string_view text = value.Text();
-  return text.empty() || text == "nil";
-}
-
 py::object ToPython(const IIEValue* value) {
-  if (value == nullptr || value->DType() == TIEType::dtNone || IsNil(*value)) {
+  if (value == nullptr || value->DType() == TIEType::dtNone || IsNilValue(*value)) {
     return py::none();
   }
   switch (value->DType()) {
@@ -467,10 +455,7 @@ class TPythonEngine {
       if (slot == nullptr) {
         RaiseIE(SNoSuchSlot, name.c_str());
       }
-      if (!slot->IsValid(value.get())) {
-        RaiseIEPlain(slot->GetInvalidValueString(*value));
-      }
-      fact->SetValue(name, std::move(value));
+      fact->SetValueChecked(name, std::move(value));
     }
     return engine_->Assert(std::move(fact));
   }

@@ -109,6 +109,10 @@ class TFact final : public IFact {
   IIEValue* ValueAt(int index) const override;
   // As SetValue, for the slot at `index` in the template's order.
   void SetValueAt(int index, Ref<IIEValue> value) override;
+  // As SetValue, checking the value whatever the engine's checks: for values
+  // that come from outside the language (JSON documents, host programs),
+  // which no parser has checked.
+  void SetValueChecked(std::string_view name, Ref<IIEValue> value);
   // Stores `value` at `index` with no check or conversion, for values known
   // to fit (copies of the slot's own default).
   // REQUIRES: 0 <= index < Template()->SlotCount().

@@ -263,6 +263,11 @@ bool MayChangeInPlace(const IIEValue* value) noexcept;
 
 // The boolean atoms TRUE and FALSE as shared constants.
 inline Ref<IIEValue> BoolValue(bool b) { return Ref<IIEValue>(b ? &FCTrue() : &FCFalse()); }
+// Whether `value` is nil: the symbol without text (what a slot holds that
+// was given no value, FCNil and its copies) or the word nil.
+inline bool IsNilValue(const IIEValue& value) {
+  return value.DType() == TIEType::dtAtom && (value.Text().empty() || value.Text() == "nil");
+}
 
 // Formats a double the way every printed float looks: "%.4f", C locale.
 std::string FormatFloat(double value);
