@@ -377,6 +377,18 @@ def test_function_arguments_are_counted(engine):
         engine.define_function("none", 5)
 
 
+@pytest.mark.parametrize("name", ["", "two words", "(x", "say\"", "a;b", "?x", "$?x"])
+def test_names_rules_cannot_call_are_refused(engine, name):
+    with pytest.raises(ValueError):
+        engine.define_function(name, lambda: 1)
+    assert engine.eval("(+ 1 1)") == 2
+
+
+def test_operator_names_are_function_names(engine):
+    engine.define_function("<=>", lambda a, b: (a > b) - (a < b), 2, 2)
+    assert engine.eval("(<=> 3 1)") == 1
+
+
 # --- the interpreter lock ---------------------------------------------------------------------
 
 def test_other_threads_run_while_rules_run():

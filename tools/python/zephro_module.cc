@@ -339,6 +339,13 @@ class TPythonEngine {
     if (!PyCallable_Check(callable.ptr())) {
       throw py::type_error("define_function takes a callable");
     }
+    // A call names its function with one word, which no variable starts.
+    if (name.empty() || name.find_first_of(" \t\r\n\"();") != std::string::npos ||
+        name.front() == '?' || name.front() == '$') {
+      throw py::value_error("define_function: rules cannot call a function named \"" + name +
+                            "\" (one word, without blanks, quotes, parentheses or ';', "
+                            "not starting with ? or $)");
+    }
     const std::int32_t max = max_arguments.value_or(kUnlimitedArguments);
     if (min_arguments < 0 || max < min_arguments) {
       throw py::value_error("define_function: 0 <= min_args <= max_args");
