@@ -361,7 +361,7 @@ void TInferenceEngine::RemoveActivation(int index) {
   if (&a == firing_) {
     fired_ = agenda_->Extract(a);  // FireActivation frees it once it has run
   } else {
-    agenda_->Delete(index);
+    agenda_->Extract(a).reset();
   }
 #if defined(ZEPHRO_DEBUG_CHECKS)
   CheckAgenda();

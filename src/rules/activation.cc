@@ -1,7 +1,7 @@
 // Activations and the agenda. The agenda keeps its entries in an indexed
-// sequence (an implicit treap): "entry i" means exactly what it would in a
+// sequence (a counted B+ tree): "entry i" means exactly what it would in a
 // plain list, while insertion at a position, access by position and removal
-// through the activation's own handle are logarithmic.
+// through the activation's own handle (the leaf it sits in) are logarithmic.
 
 #include "zephro/rules/activation.h"
 
@@ -17,7 +17,13 @@
 
 namespace zephro {
 
-using TAgendaSequence = TIndexedSequence<TActivation*>;
+// An activation on the agenda remembers the leaf that holds it.
+struct TAgendaPlace {
+  void operator()(TActivation* a, void* leaf) const noexcept { a->agenda_entry_ = leaf; }
+};
+
+using TAgendaSequence = TIndexedSequence<TActivation*, TAgendaPlace>;
+using TAgendaLeaf = TAgendaSequence::Leaf;
 
 TActivation::TActivation(TRule& rule, Ref<IReteToken> token, TPatternMatchTerminalNode* node,
                          float strength)
@@ -69,18 +75,20 @@ TActivation& TActivationAgenda::Activations(int index) const {
   if (index < 0 || index >= Count()) {
     RaiseIE(SBadArgument, ("agenda index out of bounds (" + std::to_string(index) + ")").c_str());
   }
-  return *entries_->At(index)->value;
+  return *entries_->At(index);
 }
 
 void TActivationAgenda::PrefetchAfter(const TActivation& activation) const noexcept {
-  const auto* node = static_cast<const TAgendaSequence::Node*>(activation.agenda_entry_);
-  const TAgendaSequence::Node* next = node != nullptr ? TAgendaSequence::Next(node) : nullptr;
+  const auto* leaf = static_cast<const TAgendaLeaf*>(activation.agenda_entry_);
+  TActivation* const* next =
+      leaf != nullptr ? TAgendaSequence::Next(leaf, const_cast<TActivation*>(&activation)) : nullptr;
   if (next == nullptr) {
     return;
   }
-  __builtin_prefetch(next->value->token_.get());
-  if (const TAgendaSequence::Node* after = TAgendaSequence::Next(next)) {
-    __builtin_prefetch(after->value);
+  __builtin_prefetch((*next)->token_.get());
+  if (TActivation* const* after =
+          TAgendaSequence::Next(static_cast<const TAgendaLeaf*>((*next)->agenda_entry_), *next)) {
+    __builtin_prefetch(*after);
   }
 }
 
@@ -91,15 +99,15 @@ int TActivationAgenda::Add(std::unique_ptr<TActivation>&& activation) {
   if (index < 0 || index > Count()) {
     index = Count();
   }
-  activation->agenda_entry_ = entries_->Insert(index, activation.get());
+  entries_->Insert(index, activation.get());
   (void)activation.release();  // the agenda owns it from here on
   return index;
 }
 
 std::unique_ptr<TActivation> TActivationAgenda::Extract(TActivation& activation) {
-  auto* node = static_cast<TAgendaSequence::Node*>(activation.agenda_entry_);
+  auto* leaf = static_cast<TAgendaLeaf*>(activation.agenda_entry_);
   activation.agenda_entry_ = nullptr;
-  return std::unique_ptr<TActivation>(entries_->Erase(node));
+  return std::unique_ptr<TActivation>(entries_->Erase(leaf, &activation));
 }
 
 std::unique_ptr<TActivation> TActivationAgenda::Extract(int index) {
@@ -109,8 +117,8 @@ std::unique_ptr<TActivation> TActivationAgenda::Extract(int index) {
 void TActivationAgenda::Delete(int index) { Extract(index).reset(); }
 
 int TActivationAgenda::IndexOfData(const TActivation& activation) const {
-  const auto* node = static_cast<const TAgendaSequence::Node*>(activation.agenda_entry_);
-  return node == nullptr ? -1 : entries_->IndexOf(node);
+  const auto* leaf = static_cast<const TAgendaLeaf*>(activation.agenda_entry_);
+  return leaf == nullptr ? -1 : entries_->IndexOf(leaf, const_cast<TActivation*>(&activation));
 }
 
 void TActivationAgenda::Clear() {
@@ -138,13 +146,13 @@ void TActivationAgenda::ForEachActivation(
 
 std::size_t TActivationAgenda::CheckInvariants() const {
   const std::size_t count = entries_->CheckInvariants(
-      [&](const TActivation* a, const TAgendaSequence::Node* node, int index) {
+      [&](TActivation* a, const TAgendaLeaf* leaf, int index) {
         ZEPHRO_CHECK(a != nullptr, "agenda: an entry holds no activation");
-        ZEPHRO_CHECK(a->agenda_entry_ == node,
-                     "agenda: an activation's handle is not the entry holding it");
-        ZEPHRO_CHECK(entries_->IndexOf(node) == index,
+        ZEPHRO_CHECK(a->agenda_entry_ == leaf,
+                     "agenda: an activation's handle is not the leaf holding it");
+        ZEPHRO_CHECK(entries_->IndexOf(leaf, a) == index,
                      "agenda: an activation is not found at its index");
-        ZEPHRO_CHECK(entries_->At(index) == node,
+        ZEPHRO_CHECK(entries_->At(index) == a,
                      "agenda: the entry at an activation's index holds another one");
       });
   // Each lookup walks a path of the tree.

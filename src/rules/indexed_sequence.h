@@ -1,36 +1,49 @@
 #pragma once
 
-// TIndexedSequence<T>: a sequence with O(log n) access by position, insertion
-// at a position, removal of an element given its handle, and the position of
-// an element given its handle.
+// TIndexedSequence<T, Place>: a sequence with O(log n) access by position,
+// insertion at a position, removal of an element given where it sits, and
+// the position of an element given where it sits.
 //
-// It is an implicit treap: a binary tree whose in-order walk is the sequence,
-// balanced by random priorities, each node counting the nodes below it. The
-// agenda uses it so that ordered insertion stays logarithmic at a million
-// activations while positions keep the exact meaning of a plain list.
+// It is a counted B+ tree: the elements sit in order in leaves of up to
+// kLeafSize, chained both ways; each inner node keeps, for each child, the
+// number of elements below it. A tree of a million elements is four levels
+// deep, and a walk from the root touches one node per level, so the agenda
+// stays cheap when it holds many activations and they fall out of the cache.
 //
-// Handles (Node*) stay valid until their element is erased. Not thread-safe.
+// Elements move between leaves as leaves split. Whenever an element comes
+// to rest in a leaf, `Place{}(element, leaf)` is called so that its owner
+// can remember the leaf: the leaf is the element's handle for IndexOf, Erase
+// and Next, which find it there by comparing elements. Elements must be
+// distinct (the agenda stores pointers) and cheap to copy.
+//
+// Not thread-safe.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <utility>
-#include <vector>
 
 #include "platform/debug_checks.h"
 
 namespace zephro {
 
-template <class T>
+template <class T, class Place>
 class TIndexedSequence {
+  struct Inner;
+
  public:
-  struct Node {
-    T value;
-    Node* left = nullptr;
-    Node* right = nullptr;
-    Node* parent = nullptr;
-    std::uint32_t priority = 0;
-    std::int32_t size = 1;
+  static constexpr int kLeafSize = 32;
+  static constexpr int kInnerSize = 32;
+
+  struct NodeBase {
+    Inner* parent = nullptr;
+    int n = 0;  // elements in a leaf, children in an inner node
+    bool leaf = true;
+  };
+  struct Leaf : NodeBase {
+    Leaf* prev = nullptr;
+    Leaf* next = nullptr;
+    T items[kLeafSize];
   };
 
   TIndexedSequence() = default;
@@ -38,256 +51,342 @@ class TIndexedSequence {
   TIndexedSequence& operator=(const TIndexedSequence&) = delete;
   ~TIndexedSequence() { Clear(); }
 
-  int Count() const noexcept { return root_ != nullptr ? root_->size : 0; }
-  bool Empty() const noexcept { return root_ == nullptr; }
+  int Count() const noexcept { return count_; }
+  bool Empty() const noexcept { return count_ == 0; }
 
-  // The node at `index`. REQUIRES: 0 <= index < Count().
-  Node* At(int index) const noexcept {
-    Node* n = root_;
-    while (n != nullptr) {
-      int left = SizeOf(n->left);
-      if (index < left) {
-        n = n->left;
-      } else if (index == left) {
-        return n;
-      } else {
-        index -= left + 1;
-        n = n->right;
+  // The element at `index`. REQUIRES: 0 <= index < Count().
+  T& At(int index) const noexcept {
+    const NodeBase* n = root_;
+    while (!n->leaf) {
+      const auto* inner = static_cast<const Inner*>(n);
+      int i = 0;
+      while (index >= inner->count[i]) {
+        index -= inner->count[i];
+        ++i;
       }
+      n = inner->child[i];
     }
-    return nullptr;
+    return const_cast<Leaf*>(static_cast<const Leaf*>(n))->items[index];
   }
 
-  // The position of `node` in the sequence.
-  int IndexOf(const Node* node) const noexcept {
-    int index = SizeOf(node->left);
-    for (const Node* n = node; n->parent != nullptr; n = n->parent) {
-      if (n == n->parent->right) {
-        index += SizeOf(n->parent->left) + 1;
+  // The position of `value`, which sits in `leaf`.
+  int IndexOf(const Leaf* leaf, const T& value) const noexcept {
+    int index = Slot(leaf, value);
+    for (const NodeBase* n = leaf; n->parent != nullptr; n = n->parent) {
+      const Inner* p = n->parent;
+      for (int i = 0; p->child[i] != n; ++i) {
+        index += p->count[i];
       }
     }
     return index;
   }
 
   // Inserts `value` so that it becomes element `index` (Count() appends).
-  Node* Insert(int index, T value) {
-    auto* node = new Node{std::move(value)};
-    node->priority = NextPriority();
-    auto [left, right] = Split(root_, index);
-    root_ = Merge(Merge(left, node), right);
-    root_->parent = nullptr;
-    return node;
+  void Insert(int index, T value) {
+    if (root_ == nullptr) {
+      auto* leaf = new Leaf;
+      root_ = leaf;
+      first_ = leaf;
+    }
+    NodeBase* n = root_;
+    while (!n->leaf) {
+      const auto* inner = static_cast<const Inner*>(n);
+      int i = 0;
+      while (i + 1 < inner->n && index > inner->count[i]) {
+        index -= inner->count[i];
+        ++i;
+      }
+      n = inner->child[i];
+    }
+    auto* leaf = static_cast<Leaf*>(n);
+    if (leaf->n == kLeafSize) {
+      // Full: the upper half moves to a new leaf after it.
+      Leaf* right = SplitLeaf(leaf);
+      if (index > leaf->n) {
+        index -= leaf->n;
+        leaf = right;
+      }
+    }
+    std::move_backward(leaf->items + index, leaf->items + leaf->n, leaf->items + leaf->n + 1);
+    leaf->items[index] = std::move(value);
+    ++leaf->n;
+    ++count_;
+    for (NodeBase* up = leaf; up->parent != nullptr; up = up->parent) {
+      ++up->parent->count[ChildIndex(up)];
+    }
+    Place{}(leaf->items[index], leaf);
   }
 
-  // Removes `node` from the sequence and returns its value.
-  T Erase(Node* node) {
-    Node* replacement = Merge(node->left, node->right);
-    if (replacement != nullptr) {
-      replacement->parent = node->parent;
+  // Removes `value`, which sits in `leaf`, and returns it.
+  T Erase(Leaf* leaf, const T& value) {
+    const int at = Slot(leaf, value);
+    T taken = std::move(leaf->items[at]);
+    std::move(leaf->items + at + 1, leaf->items + leaf->n, leaf->items + at);
+    --leaf->n;
+    --count_;
+    for (NodeBase* n = leaf; n->parent != nullptr; n = n->parent) {
+      --n->parent->count[ChildIndex(n)];
     }
-    if (node->parent == nullptr) {
-      root_ = replacement;
-    } else if (node->parent->left == node) {
-      node->parent->left = replacement;
-    } else {
-      node->parent->right = replacement;
+    if (leaf->n == 0) {
+      RemoveEmpty(leaf);
     }
-    for (Node* p = node->parent; p != nullptr; p = p->parent) {
-      --p->size;
-    }
-    T value = std::move(node->value);
-    delete node;
-    return value;
+    return taken;
   }
 
-  // Removes every element, visiting each value (in no particular order) first.
+  // The element after `value` (which sits in `leaf`), or null.
+  static const T* Next(const Leaf* leaf, const T& value) noexcept {
+    const int at = Slot(leaf, value);
+    if (at + 1 < leaf->n) {
+      return &leaf->items[at + 1];
+    }
+    return leaf->next != nullptr ? &leaf->next->items[0] : nullptr;
+  }
+
+  // Removes every element, visiting each one (in order) first.
   template <class F>
   void Clear(F&& visit) {
-    std::vector<Node*> stack;
-    if (root_ != nullptr) {
-      stack.push_back(root_);
+    for (Leaf* leaf = first_; leaf != nullptr; leaf = leaf->next) {
+      for (int i = 0; i < leaf->n; ++i) {
+        visit(leaf->items[i]);
+      }
     }
+    Free(root_);
     root_ = nullptr;
-    while (!stack.empty()) {
-      Node* n = stack.back();
-      stack.pop_back();
-      if (n->left != nullptr) {
-        stack.push_back(n->left);
-      }
-      if (n->right != nullptr) {
-        stack.push_back(n->right);
-      }
-      visit(n->value);
-      delete n;
-    }
+    first_ = nullptr;
+    count_ = 0;
   }
   void Clear() {
     Clear([](T&) {});
   }
 
-  // The node after `node` in the sequence, or null.
-  static const Node* Next(const Node* node) noexcept { return Successor(node); }
+  // Calls `f(element)` in order.
+  template <class F>
+  void ForEach(F&& f) const {
+    for (const Leaf* leaf = first_; leaf != nullptr; leaf = leaf->next) {
+      for (int i = 0; i < leaf->n; ++i) {
+        f(leaf->items[i]);
+      }
+    }
+  }
 
-  // Checks the tree: the root has no parent, each child links back to its
-  // parent and ranks no higher than it, each node counts itself and the
-  // nodes below it. Calls `visit(value, node, index)` for each element, in
-  // order. Aborts at the first broken invariant (see platform/debug_checks.h);
-  // answers the number of elements.
+  // Checks the tree: every node counts what it holds, each inner node the
+  // elements below each child; children link back to their parent; every
+  // leaf but a lone root holds an element, every inner node a child, and all
+  // leaves are equally deep; the leaf chain visits the leaves in order.
+  // Calls `visit(element, leaf, index)` for each element, in order. Aborts
+  // at the first broken invariant (see platform/debug_checks.h); answers the
+  // number of elements.
   template <class F>
   std::size_t CheckInvariants(F&& visit) const {
     if (root_ == nullptr) {
+      ZEPHRO_CHECK(count_ == 0 && first_ == nullptr, "indexed sequence: elements without a tree");
       return 0;
     }
     ZEPHRO_CHECK(root_->parent == nullptr, "indexed sequence: the root has a parent");
-    ZEPHRO_CHECK(root_->size > 0, "indexed sequence: the root counts no element");
-    const auto total = static_cast<std::size_t>(root_->size);
-    // An in-order walk. Each node's count is checked before the walk goes
-    // below it, so a tree that runs in a circle is reported (its counts
-    // cannot all add up) instead of walked for ever.
-    std::vector<const Node*> path;
-    auto descend = [&](const Node* n) {
-      for (; n != nullptr; n = n->left) {
-        ZEPHRO_CHECK(path.size() < total,
-                     "indexed sequence: a path longer than the sequence (the tree runs in a circle)");
-        ZEPHRO_CHECK(n->size == 1 + SizeOf(n->left) + SizeOf(n->right),
-                     "indexed sequence: a node does not count itself and the nodes below it");
-        for (const Node* child : {n->left, n->right}) {
-          if (child != nullptr) {
-            ZEPHRO_CHECK(child->parent == n, "indexed sequence: a child does not link back to its parent");
-            ZEPHRO_CHECK(child->priority <= n->priority,
-                         "indexed sequence: a child ranks higher than its parent");
-          }
-        }
-        path.push_back(n);
-      }
-    };
-    descend(root_);
-    std::size_t index = 0;
-    while (!path.empty()) {
-      const Node* n = path.back();
-      path.pop_back();
-      ZEPHRO_CHECK(index < total, "indexed sequence: more elements than the root counts");
-      visit(n->value, n, static_cast<int>(index));
-      ++index;
-      descend(n->right);
-    }
-    ZEPHRO_CHECK(index == total, "indexed sequence: fewer elements than the root counts");
-    return total;
-  }
-
-  // In-order walk.
-  template <class F>
-  void ForEach(F&& f) const {
-    const Node* n = Leftmost(root_);
-    while (n != nullptr) {
-      f(n->value);
-      n = Successor(n);
-    }
+    const Leaf* chained = first_;
+    const Leaf* before = nullptr;
+    int index = 0;
+    int leaf_depth = -1;
+    const int total = CheckNode(root_, 0, leaf_depth, chained, before, index, visit);
+    ZEPHRO_CHECK(total == count_, "indexed sequence: the count is not the number of elements");
+    ZEPHRO_CHECK(chained == nullptr, "indexed sequence: the leaf chain runs past the last leaf");
+    return static_cast<std::size_t>(total);
   }
 
  private:
-  static int SizeOf(const Node* n) noexcept { return n != nullptr ? n->size : 0; }
-  static void Update(Node* n) noexcept { n->size = 1 + SizeOf(n->left) + SizeOf(n->right); }
+  struct Inner : NodeBase {
+    NodeBase* child[kInnerSize];
+    int count[kInnerSize];
+  };
 
-  std::uint32_t NextPriority() noexcept {
-    // xorshift32: priorities only need to look random to the tree.
-    seed_ ^= seed_ << 13;
-    seed_ ^= seed_ >> 17;
-    seed_ ^= seed_ << 5;
-    return seed_;
+  static int Slot(const Leaf* leaf, const T& value) noexcept {
+    int at = 0;
+    while (!(leaf->items[at] == value)) {
+      ++at;
+    }
+    return at;
+  }
+  static int ChildIndex(const NodeBase* n) noexcept {
+    const Inner* p = n->parent;
+    int i = 0;
+    while (p->child[i] != n) {
+      ++i;
+    }
+    return i;
   }
 
-  // Splits `n` into the first `k` elements and the rest.
-  static std::pair<Node*, Node*> Split(Node* n, int k) {
-    Node* left_root = nullptr;
-    Node* right_root = nullptr;
-    Node** left_hole = &left_root;
-    Node** right_hole = &right_root;
-    Node* left_parent = nullptr;
-    Node* right_parent = nullptr;
-    // Iterative top-down split; sizes are fixed up afterwards along both spines.
-    while (n != nullptr) {
-      if (SizeOf(n->left) < k) {
-        k -= SizeOf(n->left) + 1;
-        *left_hole = n;
-        n->parent = left_parent;
-        left_parent = n;
-        left_hole = &n->right;
-        n = n->right;
-      } else {
-        *right_hole = n;
-        n->parent = right_parent;
-        right_parent = n;
-        right_hole = &n->left;
-        n = n->left;
+  // Moves the upper half of the full `leaf` to a new leaf after it, which
+  // its parent then holds; answers the new leaf.
+  Leaf* SplitLeaf(Leaf* leaf) {
+    auto* right = new Leaf;
+    constexpr int kKeep = kLeafSize / 2;
+    right->n = leaf->n - kKeep;
+    std::move(leaf->items + kKeep, leaf->items + leaf->n, right->items);
+    leaf->n = kKeep;
+    for (int i = 0; i < right->n; ++i) {
+      Place{}(right->items[i], right);
+    }
+    right->next = leaf->next;
+    right->prev = leaf;
+    if (leaf->next != nullptr) {
+      leaf->next->prev = right;
+    }
+    leaf->next = right;
+    AddSibling(leaf, right, right->n);
+    return right;
+  }
+
+  // Files `right` (just split from `left`) after `left` in `left`'s parent,
+  // splitting the parents that are full. The parents above count the
+  // elements of both as `left`'s; `right` holds `right_size`.
+  void AddSibling(NodeBase* left, NodeBase* right, int right_size) {
+    Inner* p = left->parent;
+    if (p == nullptr) {
+      // The root split: a new root holds the two halves.
+      p = new Inner;
+      p->leaf = false;
+      p->n = 2;
+      p->child[0] = left;
+      p->child[1] = right;
+      p->count[0] = count_ - right_size;
+      p->count[1] = right_size;
+      left->parent = p;
+      right->parent = p;
+      root_ = p;
+      return;
+    }
+    int i = ChildIndex(left);
+    if (p->n == kInnerSize) {
+      Inner* q = SplitInner(p);
+      if (i >= p->n) {
+        i -= p->n;
+        p = q;
       }
     }
-    *left_hole = nullptr;
-    *right_hole = nullptr;
-    FixSizesUp(left_parent);
-    FixSizesUp(right_parent);
-    return {left_root, right_root};
+    std::move_backward(p->child + i + 1, p->child + p->n, p->child + p->n + 1);
+    std::move_backward(p->count + i + 1, p->count + p->n, p->count + p->n + 1);
+    ++p->n;
+    p->child[i + 1] = right;
+    right->parent = p;
+    const int both = p->count[i];
+    p->count[i + 1] = right_size;
+    p->count[i] = both - right_size;
   }
 
-  static void FixSizesUp(Node* n) noexcept {
-    for (; n != nullptr; n = n->parent) {
-      Update(n);
+  // Moves the upper half of the children of the full `inner` to a new node
+  // after it; answers the new node.
+  Inner* SplitInner(Inner* inner) {
+    auto* right = new Inner;
+    right->leaf = false;
+    constexpr int kKeep = kInnerSize / 2;
+    right->n = inner->n - kKeep;
+    std::copy(inner->child + kKeep, inner->child + inner->n, right->child);
+    std::copy(inner->count + kKeep, inner->count + inner->n, right->count);
+    inner->n = kKeep;
+    int moved = 0;
+    for (int i = 0; i < right->n; ++i) {
+      right->child[i]->parent = right;
+      moved += right->count[i];
     }
+    AddSibling(inner, right, moved);
+    return right;
   }
 
-  // Joins two sequences; every element of `a` precedes every element of `b`.
-  static Node* Merge(Node* a, Node* b) {
-    if (a == nullptr) {
-      return b;
+  // Takes the emptied `leaf` out of the tree, with the inner nodes it
+  // leaves empty; a root left with one child gives way to it.
+  void RemoveEmpty(Leaf* leaf) {
+    if (leaf->parent == nullptr) {
+      return;  // the root stays while the sequence is empty
     }
-    if (b == nullptr) {
-      return a;
+    if (leaf->prev != nullptr) {
+      leaf->prev->next = leaf->next;
+    } else {
+      first_ = leaf->next;
     }
-    Node* root = nullptr;
-    Node** hole = &root;
-    Node* parent = nullptr;
-    while (a != nullptr && b != nullptr) {
-      if (a->priority > b->priority) {
-        *hole = a;
-        a->parent = parent;
-        parent = a;
-        hole = &a->right;
-        a = a->right;
-      } else {
-        *hole = b;
-        b->parent = parent;
-        parent = b;
-        hole = &b->left;
-        b = b->left;
+    if (leaf->next != nullptr) {
+      leaf->next->prev = leaf->prev;
+    }
+    NodeBase* gone = leaf;
+    Inner* p = leaf->parent;
+    delete leaf;
+    for (;;) {
+      int i = 0;
+      while (p->child[i] != gone) {
+        ++i;
       }
+      std::move(p->child + i + 1, p->child + p->n, p->child + i);
+      std::move(p->count + i + 1, p->count + p->n, p->count + i);
+      --p->n;
+      if (p->n > 0 || p->parent == nullptr) {
+        break;
+      }
+      gone = p;
+      Inner* up = p->parent;
+      delete p;
+      p = up;
     }
-    Node* rest = a != nullptr ? a : b;
-    *hole = rest;
-    if (rest != nullptr) {
-      rest->parent = parent;
+    while (!root_->leaf && root_->n == 1) {
+      auto* old = static_cast<Inner*>(root_);
+      root_ = old->child[0];
+      root_->parent = nullptr;
+      delete old;
     }
-    FixSizesUp(parent);
-    return root;
   }
 
-  static const Node* Leftmost(const Node* n) noexcept {
-    while (n != nullptr && n->left != nullptr) {
-      n = n->left;
+  static void Free(NodeBase* n) {
+    if (n == nullptr) {
+      return;
     }
-    return n;
-  }
-  static const Node* Successor(const Node* n) noexcept {
-    if (n->right != nullptr) {
-      return Leftmost(n->right);
+    if (n->leaf) {
+      delete static_cast<Leaf*>(n);
+      return;
     }
-    while (n->parent != nullptr && n == n->parent->right) {
-      n = n->parent;
+    auto* inner = static_cast<Inner*>(n);
+    for (int i = 0; i < inner->n; ++i) {
+      Free(inner->child[i]);
     }
-    return n->parent;
+    delete inner;
   }
 
-  Node* root_ = nullptr;
-  std::uint32_t seed_ = 2463534242u;
+  template <class F>
+  static int CheckNode(const NodeBase* n, int depth, int& leaf_depth, const Leaf*& chained,
+                       const Leaf*& before, int& index, F& visit) {
+    ZEPHRO_CHECK(depth < 64, "indexed sequence: a path longer than any tree grows (a cycle)");
+    if (n->leaf) {
+      const auto* leaf = static_cast<const Leaf*>(n);
+      ZEPHRO_CHECK(leaf->n > 0 || leaf->parent == nullptr, "indexed sequence: an empty leaf");
+      ZEPHRO_CHECK(leaf->n <= kLeafSize, "indexed sequence: a leaf holds more than it can");
+      ZEPHRO_CHECK(leaf_depth < 0 || leaf_depth == depth,
+                   "indexed sequence: leaves at different depths");
+      leaf_depth = depth;
+      ZEPHRO_CHECK(chained == leaf && leaf->prev == before,
+                   "indexed sequence: the leaf chain does not follow the tree's order");
+      before = leaf;
+      chained = leaf->next;
+      for (int i = 0; i < leaf->n; ++i) {
+        visit(leaf->items[i], leaf, index++);
+      }
+      return leaf->n;
+    }
+    const auto* inner = static_cast<const Inner*>(n);
+    ZEPHRO_CHECK(inner->n > 0 && inner->n <= kInnerSize,
+                 "indexed sequence: an inner node without children, or with too many");
+    int total = 0;
+    for (int i = 0; i < inner->n; ++i) {
+      ZEPHRO_CHECK(inner->child[i]->parent == inner,
+                   "indexed sequence: a child does not link back to its parent");
+      const int below =
+          CheckNode(inner->child[i], depth + 1, leaf_depth, chained, before, index, visit);
+      ZEPHRO_CHECK(below == inner->count[i],
+                   "indexed sequence: a node does not count the elements below a child");
+      total += below;
+    }
+    return total;
+  }
+
+  NodeBase* root_ = nullptr;
+  Leaf* first_ = nullptr;  // the leftmost leaf
+  int count_ = 0;
 };
 
 }  // namespace zephro

@@ -27,8 +27,9 @@ namespace zephro {
 class TRule;
 class IRuleEnvironment;
 class TPatternMatchTerminalNode;
-template <class T>
+template <class T, class Place>
 class TIndexedSequence;
+struct TAgendaPlace;
 
 class TActivation {
  public:
@@ -56,6 +57,7 @@ class TActivation {
 
  private:
   friend class TActivationAgenda;
+  friend struct TAgendaPlace;
   friend class TPatternMatchTerminalNode;
 
   TRule* rule_;  // not owned
@@ -115,7 +117,7 @@ class TActivationAgenda {
   void ForEachActivation(const std::function<void(const TActivation&)>& f) const;
 
  private:
-  std::unique_ptr<TIndexedSequence<TActivation*>> entries_;
+  std::unique_ptr<TIndexedSequence<TActivation*, TAgendaPlace>> entries_;
 };
 
 // The engine's agenda: insertion by the engine's SearchSalience.
