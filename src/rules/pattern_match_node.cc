@@ -7,6 +7,7 @@
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"
 
+#include "rules/folded_list.h"
 #include "rules/rete_nodes.h"
 
 namespace zephro {
@@ -250,25 +251,45 @@ bool TPatternMatchNode::Fold(const Ref<TIEToken>& token, const IFact& fact) {
   if (longest < 0) {
     return false;
   }
-  std::span<const Ref<IIEValue>> items = list->Values();
+  // A list folded before is read through its folds; a plain one in place.
+  const TFoldedList* folded = TFoldedList::Of(*list);
+  std::span<const Ref<IIEValue>> items;
+  if (folded == nullptr) {
+    items = list->Values();
+  }
+  auto element = [&](std::int32_t i) -> IIEValue* {
+    return folded != nullptr ? folded->Get(i) : items[static_cast<std::size_t>(i)].get();
+  };
+  const Ref<IValueVector> source(list);
   bool passed = false;
   for (std::int32_t length = longest; length >= shortest; --length) {
-    if (value_ &&
-        (p + length >= n || !items[static_cast<std::size_t>(p + length)]->Equals(value_.get()))) {
+    if (value_ && (p + length >= n || !element(p + length)->Equals(value_.get()))) {
       continue;
     }
     // The elements before p, the segment of `length` elements folded into one
-    // multifield element, then the rest.
-    auto segment = MakeRef<TValueVector>(
-        std::vector<Ref<IIEValue>>(items.begin() + p, items.begin() + p + length));
-    std::vector<Ref<IIEValue>> folded;
-    folded.reserve(static_cast<std::size_t>(n - length + 1));
-    folded.insert(folded.end(), items.begin(), items.begin() + p);
-    folded.push_back(MakeRef<TIEValue>(Ref<IValueVector>(std::move(segment))));
-    folded.insert(folded.end(), items.begin() + p + length, items.end());
+    // multifield element, then the rest: described by a folded list where it
+    // can be, else copied.
+    Ref<IValueVector> split_list = TFoldedList::Fold(source, p, length);
+    if (!split_list) {
+      std::vector<Ref<IIEValue>> segment;
+      segment.reserve(static_cast<std::size_t>(length));
+      for (std::int32_t i = p; i < p + length; ++i) {
+        segment.emplace_back(element(i));
+      }
+      std::vector<Ref<IIEValue>> copied;
+      copied.reserve(static_cast<std::size_t>(n - length + 1));
+      for (std::int32_t i = 0; i < p; ++i) {
+        copied.emplace_back(element(i));
+      }
+      copied.push_back(
+          MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(std::move(segment)))));
+      for (std::int32_t i = p + length; i < n; ++i) {
+        copied.emplace_back(element(i));
+      }
+      split_list = Ref<IValueVector>(MakeRef<TValueVector>(std::move(copied)));
+    }
     Ref<IFact> copy = fact.Clone();
-    copy->SetValueAt(
-        slot_index, MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(std::move(folded)))));
+    copy->SetValueAt(slot_index, MakeRef<TIEValue>(std::move(split_list)));
     Ref<TIEToken> split = MakeRef<TIEToken>(token->Tag(), std::move(copy));
     split->SetStrength(token->Strength());
     split->MarkSplitOf(
