@@ -58,6 +58,22 @@ std::string FuzzyText(const IIEValue& value) {
   return text + ")";
 }
 
+// `text` cut to its first kMessageText bytes (on a character boundary),
+// "..." marking the cut: a message names a fact of a million fields, or a
+// string of a megabyte, without printing it whole.
+std::string ForMessage(std::string text) {
+  constexpr std::size_t kMessageText = 200;
+  if (text.size() <= kMessageText) {
+    return text;
+  }
+  std::size_t cut = kMessageText;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+    --cut;  // not inside a UTF-8 sequence
+  }
+  text.resize(cut);
+  return text + "...";
+}
+
 // The text of one field of `fact`, checked.
 std::string FieldText(const IFact& fact, const IIEValue& value) {
   if (value.DType() == TIEType::dtFuzzy) {
@@ -70,7 +86,8 @@ std::string FieldText(const IFact& fact, const IIEValue& value) {
   }
   if (!ReadsBackAs(text, value)) {
     RaisePlatformError("Cannot save fact f-%d %s: its value %s would not read back as written",
-                       fact.GetID(), fact.ToString().c_str(), text.c_str());
+                       fact.GetID(), ForMessage(fact.ToString()).c_str(),
+                       ForMessage(text).c_str());
   }
   return text;
 }

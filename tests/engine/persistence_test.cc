@@ -175,6 +175,44 @@ TEST(SaveFactsTest, AFactThatWouldNotReadBackStopsTheSaveAndLeavesTheFileAsItWas
   EXPECT_EQ(FileText(path), before);
 }
 
+// The message names the fact and the value that stopped the save, cut short
+// when they are long: a fact of thousands of fields, or a value of 100,000
+// bytes, does not fill the message.
+TEST(SaveFactsTest, TheMessageOfAFactThatWouldNotReadBackStaysShort) {
+  struct Case {
+    const char* name;
+    std::string fields;  // of the fact, before the value that does not read back
+    int bad_length;      // of that value
+  };
+  const Case cases[] = {
+      {"a short fact", "1 2", 10},
+      {"many fields before it", std::string(20000, 'x').replace(1, 1, " "), 10},
+      {"a long value", "1", 100000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    Captured engine;
+    engine->Parse("(assert (b " + c.fields + " (sym-cat \"two \" " +
+                  std::string(static_cast<std::size_t>(c.bad_length), 'w') + ")))");
+    try {
+      engine->SaveFacts(dir.File("facts.clp"));
+      ADD_FAILURE() << "the save went through";
+    } catch (const EBaseException& e) {
+      const std::string message = e.what();
+      EXPECT_NE(message.find("Cannot save fact f-"), std::string::npos) << message;
+      EXPECT_NE(message.find(" (b "), std::string::npos) << message;
+      EXPECT_NE(message.find("would not read back as written"), std::string::npos) << message;
+      EXPECT_LT(message.size(), 600u);
+      if (c.bad_length < 100) {
+        EXPECT_NE(message.find("two " + std::string(10, 'w')), std::string::npos) << message;
+      } else {
+        EXPECT_NE(message.find("..."), std::string::npos) << message;
+      }
+    }
+  }
+}
+
 TEST(LoadTest, EachKindReplacesItsOwnAndLoadFromStreamAdds) {
   Captured engine;
   engine->Parse(
