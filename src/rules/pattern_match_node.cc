@@ -73,6 +73,7 @@ struct TArgFields {
   std::int32_t pos1 = -1;
   std::int32_t pos2 = -1;
   bool last = false;
+  bool whole = false;
 };
 
 TArgFields FieldsOf(TPatternMatchTest test, const std::vector<TNodeArg>& args) {
@@ -92,7 +93,7 @@ TArgFields FieldsOf(TPatternMatchTest test, const std::vector<TNodeArg>& args) {
     case TArgShape::kNumbers:
       return {{}, {}, number(0), number(1)};
     case TArgShape::kFold:
-      return {text(0), {}, number(1), number(2), number(3) == 1};
+      return {text(0), {}, number(1), number(2), number(3) >= 1, number(3) == 2};
     case TArgShape::kSlot:
       break;
   }
@@ -110,6 +111,7 @@ TPatternMatchNode::TPatternMatchNode(TReteNetwork& rete, TPatternMatchTest test,
   pos1_ = fields.pos1;
   pos2_ = fields.pos2;
   last_fold_ = fields.last;
+  whole_fold_ = fields.whole;
 }
 
 std::vector<TNodeArg> TPatternMatchNode::Args() const {
@@ -119,7 +121,8 @@ std::vector<TNodeArg> TPatternMatchNode::Args() const {
     case TArgShape::kNumbers:
       return {pos1_, pos2_};
     case TArgShape::kFold:
-      return {std::string(slot1_.Name()), pos1_, pos2_, std::int32_t{last_fold_ ? 1 : 0}};
+      return {std::string(slot1_.Name()), pos1_, pos2_,
+              std::int32_t{whole_fold_ ? 2 : (last_fold_ ? 1 : 0)}};
     case TArgShape::kSlot:
       break;
   }
@@ -144,6 +147,7 @@ bool TPatternMatchNode::Equals(TPatternMatchTest test, const IIEValue* value,
   }
   const TArgFields fields = FieldsOf(test, args);
   if (fields.pos1 != pos1_ || fields.pos2 != pos2_ || fields.last != last_fold_ ||
+      fields.whole != whole_fold_ ||
       fields.slot1 != slot1_.Name() || fields.slot2 != slot2_.Name()) {
     return false;
   }
@@ -229,6 +233,12 @@ bool TPatternMatchNode::Fold(const Ref<TIEToken>& token, const IFact& fact) {
   IValueVector* list = slot->DType() == TIEType::dtList ? slot->AsList() : nullptr;
   if (list == nullptr) {
     return false;
+  }
+  if (whole_fold_) {
+    // The slot's one field takes it whole and nobody reads it: the fact
+    // matches as it is, and is not split.
+    CallChildren(token);
+    return true;
   }
   const std::int32_t n = list->ValueCount();
   const std::int32_t p = pos1_;

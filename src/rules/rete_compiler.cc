@@ -241,6 +241,19 @@ class TReteCompiler {
   // (whose segment is then of one length only), and the constant the pattern
   // wants right after the segment, if any: it tries only the lengths that
   // can match.
+  // Whether the slot's one field is a multifield variable without a name:
+  // `$?` alone matches any list once, and nothing reads what it takes, so the
+  // slot's fold lets the fact through whole and its length is not tested.
+  static bool TakenWhole(const TPatternSlot& slot) {
+    if (slot.length != 1 || slot.tests.size() != 1) {
+      return false;
+    }
+    const auto& test = *slot.tests.front();
+    const IIEValue* v = test.SlotValue();
+    return test.IsMultiVariable() && !test.IsNegated() && test.MultiSlotSubIndex() == 0 &&
+           v != nullptr && v->Text().starts_with(SBlankMulti);
+  }
+
   TReteNode* CreateFolds(TReteNode& after, const TPatternSlot& slot) {
     std::vector<std::int32_t> positions;
     for (const auto& t : slot.tests) {
@@ -270,8 +283,9 @@ class TReteCompiler {
           }
         }
       }
+      const std::int32_t kind = TakenWhole(slot) ? 2 : (last ? 1 : 0);
       end = &CreateSuccessor(end, TPatternMatchTest::pmtTestMultiSlotMultiField, std::move(anchor),
-                             {slot.name.Str(), p, fixed_after, std::int32_t{last ? 1 : 0}});
+                             {slot.name.Str(), p, fixed_after, kind});
     }
     return end;
   }
@@ -295,7 +309,7 @@ class TReteCompiler {
         }
         for (int s = 0; s < pattern.SlotCount(); ++s) {
           const TPatternSlot& slot = pattern.Slot(s);
-          if (slot.length >= 0) {
+          if (slot.length >= 0 && !TakenWhole(slot)) {
             end = &CreateSuccessor(end, TPatternMatchTest::pmtTestMultiSlotLength, nullptr,
                                    {slot.name.Str(), slot.length});
           }

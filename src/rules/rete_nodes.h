@@ -198,6 +198,9 @@ class TPatternMatchNode final : public TReteNode {
   // A fold: pos2_ counts the fields known to follow the segment (-1: not
   // known), and this is the slot's last segment, which takes what they leave.
   bool last_fold_ = false;
+  // A fold of a slot whose one field is a multifield variable without a name:
+  // the fact passes whole.
+  bool whole_fold_ = false;
 };
 
 // A `test` element (and the base of joins): tests on a partial match.

@@ -88,6 +88,38 @@ TEST(ReteNetworkTest, MultifieldVariablesTryEverySplit) {
   EXPECT_EQ(fx.Engine().GetAgendaCount(), 0);
 }
 
+// A slot whose one field is an unnamed `$?` matches every fact once, as it
+// is: no split is made and its length is not tested. Named, or beside other
+// fields, the slot is split as before; the activations are the same either
+// way, and a rule can still retract the fact it matched.
+TEST(ReteNetworkTest, AnUnnamedMultifieldAloneInItsSlotTakesTheFactWhole) {
+  struct Case {
+    const char* rule;
+    const char* trace;  // alpha nodes made: the root, a fold, a length test
+    int activations;    // over (a), (a 1 2 3), (a 3), (t (m)), (t (m x y))
+  };
+  const Case cases[] = {
+      {"(defrule r (a $?) =>)", "r: +1+1+t", 3},
+      {"(defrule r (a $?x) =>)", "r: +1+1+1+t", 3},
+      {"(defrule r (a $? 3) =>)", "r: +1+1+1+1+t", 2},
+      {"(defrule r (a $? $?) =>)", "r: +1+1+1+1+t", 7},
+      {"(defrule r (t (m $?)) =>)", "r: +1+1+t", 2},
+      {"(defrule r ?f <- (a $?) => (retract ?f))", "r: +1+1+t", 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rule);
+    EngineFixture fx;
+    TInferenceEngine& e = fx.Engine();
+    e.Parse("(deftemplate t (multislot m))");
+    e.Parse(c.rule);
+    EXPECT_EQ(e.ReteNetwork().LastCompileTrace(), c.trace);
+    e.Parse("(assert (a) (a 1 2 3) (a 3) (t (m)) (t (m x y)))");
+    EXPECT_EQ(e.GetAgendaCount(), c.activations);
+    e.Run();
+    EXPECT_EQ(e.GetAgendaCount(), 0);
+  }
+}
+
 TEST(ReteNetworkTest, FactsOfAnExtendingTemplateMatchTheParentsPatterns) {
   EngineFixture fx;
   TInferenceEngine& e = fx.Engine();
