@@ -235,12 +235,6 @@ class TReteCompiler {
            !HasMorePatterns(*test.SlotValue()->AsFunCall(), index);
   }
 
-  // The nodes that split a multislot at each multifield variable, in the
-  // order of the variables. When the slot's length is fixed, each node knows
-  // how many fields must follow its segment, whether it is the slot's last
-  // (whose segment is then of one length only), and the constant the pattern
-  // wants right after the segment, if any: it tries only the lengths that
-  // can match.
   // Whether the slot's one field is a multifield variable without a name:
   // `$?` alone matches any list once, and nothing reads what it takes, so the
   // slot's fold lets the fact through whole and its length is not tested.
@@ -254,6 +248,12 @@ class TReteCompiler {
            v != nullptr && v->Text().starts_with(SBlankMulti);
   }
 
+  // The nodes that split a multislot at each multifield variable, in the
+  // order of the variables. When the slot's length is fixed, each node knows
+  // how many fields must follow its segment, whether it is the slot's last
+  // (whose segment is then of one length only), and the constant the pattern
+  // wants right after the segment, if any: it tries only the lengths that
+  // can match.
   TReteNode* CreateFolds(TReteNode& after, const TPatternSlot& slot) {
     std::vector<std::int32_t> positions;
     for (const auto& t : slot.tests) {
