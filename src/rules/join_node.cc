@@ -23,13 +23,31 @@ TJoinNode::TJoinNode(TReteNetwork& rete, bool negated, bool unique)
     : TTestNode(rete), negated_(negated), unique_(unique) {}
 
 TJoinNode::~TJoinNode() {
+  if (offered_at_ != nullptr) {
+    rete_->WithdrawRightOffer(*this, *offered_at_);
+  }
   LeaveRightMemory();
+}
+
+TJoinNode* TJoinNode::RightMemoryHeir() const noexcept {
+  if (right_) {
+    for (TJoinNode* member : right_->members) {
+      if (member != this && member->offers_right_) {
+        return member;
+      }
+    }
+  }
+  return nullptr;
 }
 
 void TJoinNode::LeaveRightMemory() {
   if (right_) {
+    right_->Settle();
     auto& members = right_->members;
     members.erase(std::remove(members.begin(), members.end(), this), members.end());
+    if (members.empty() && right_->tree) {
+      right_->tree->Clear();  // the network may keep offering the memory
+    }
     right_.reset();
   }
   right_tree_ = nullptr;
@@ -133,12 +151,14 @@ std::uint32_t TJoinNode::FileSharedRight(const Ref<TIEToken>& token, std::int32_
                                          std::uint64_t fingerprint) {
   TRightMemory& m = Right();
   if (right_shared_ && m.members.front() != this && m.token == token && !m.removal) {
+    right_event_ = m.event;
     const std::uint32_t position = m.position;
     if (m.members.back() == this) {
-      m.token = nullptr;  // every member has it
+      m.Settle();  // every member has it
     }
     return position;
   }
+  m.Settle();  // what a failed move left half done
   if (!m.tree) {
     // Walked whole by any member that has no key: then sized by its entries.
     const bool probed = std::all_of(m.members.begin(), m.members.end(),
@@ -149,10 +169,12 @@ std::uint32_t TJoinNode::FileSharedRight(const Ref<TIEToken>& token, std::int32_
     }
   }
   const std::uint32_t position = m.tree->Add(token, hash, fingerprint);
-  if (right_shared_) {
+  if (right_shared_ && m.members.back() != this) {
+    right_event_ = ++m.event;
     m.token = token;
     m.removal = false;
     m.position = position;
+    m.in_flight = position;
   }
   return position;
 }
@@ -160,22 +182,43 @@ std::uint32_t TJoinNode::FileSharedRight(const Ref<TIEToken>& token, std::int32_
 bool TJoinNode::UnfileSharedRight(TIEToken& token, std::uint32_t& position, Ref<TIEToken>& held) {
   TRightMemory& m = *right_;
   if (m.members.front() != this && m.token.get() == &token && m.removal) {
+    right_event_ = m.event;
     position = m.position;
     held = m.held;
     const bool found = m.found;
     if (m.members.back() == this) {
-      m.token = nullptr;
-      m.held = nullptr;
+      m.Settle();  // the last member takes the entry out
     }
     return found;
   }
-  const bool found = right_tree_ != nullptr && right_tree_->Remove(token, &position, &held);
+  m.Settle();
+  const std::uint32_t at =
+      right_tree_ != nullptr ? right_tree_->Detach(token) : TIETokenTree::kNoEntry;
+  const bool found = at != TIETokenTree::kNoEntry;
+  if (found) {
+    position = at;
+    held = right_tree_->TokenAt(at);
+  }
+  if (m.members.back() == this) {
+    if (found) {
+      right_tree_->Unlink(at);  // alone in the memory now
+    }
+    return found;
+  }
+  right_event_ = ++m.event;
   m.token = Ref<TIEToken>(&token);
   m.removal = true;
   m.found = found;
   m.position = position;
   m.held = held;
+  m.in_flight = at;
   return found;
+}
+
+void TJoinNode::SettleRightMemory() noexcept {
+  if (right_) {
+    right_->Settle();
+  }
 }
 
 void TJoinNode::ClearMemory() {
@@ -183,8 +226,7 @@ void TJoinNode::ClearMemory() {
     left_->Clear();
   }
   if (right_) {
-    right_->token = nullptr;
-    right_->held = nullptr;
+    right_->Settle();
     if (right_->tree) {
       right_->tree->Clear();
     }
@@ -220,6 +262,22 @@ void TJoinNode::ForCandidates(TIETokenTree* memory, std::int32_t hash, bool key_
   if (memory == nullptr) {
     return;  // never stored anything
   }
+  if (right_shared_ && memory == right_tree_) {
+    // A shared memory may hold an entry this join has not been told of yet,
+    // or one it has been told is leaving.
+    const std::uint32_t hidden = right_->HiddenFrom(right_event_);
+    if (hidden != TIETokenTree::kNoEntry) {
+      WalkCandidates(memory, hash, key_found, [&](TIETokenTree::Entry& e, std::uint32_t at) {
+        return at == hidden || f(e, at);
+      });
+      return;
+    }
+  }
+  WalkCandidates(memory, hash, key_found, f);
+}
+
+template <class F>
+void TJoinNode::WalkCandidates(TIETokenTree* memory, std::int32_t hash, bool key_found, F&& f) {
   if (!Probing()) {
     memory->ForEach(f);
   } else if (key_found) {

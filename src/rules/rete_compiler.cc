@@ -472,56 +472,10 @@ class TReteCompiler {
     rete_.Link(left, placed, TCallType::ctLeft);
     rete_.Link(right, placed, TCallType::ctRight);
     if (auto* join = dynamic_cast<TJoinNode*>(raw)) {
-      ShareRight(*join, left, right);
+      rete_.ShareRightMemory(*join, right);
     }
     Step(true, '2');
     return placed;
-  }
-
-  // Lets `join` use the right memory of an earlier join that `right` feeds
-  // (see TRightMemory). Only the last few of those are looked at, so that
-  // placing a join costs the same however many joins the node feeds.
-  void ShareRight(TJoinNode& join, TReteNode& left, TReteNode& right) {
-    if (!rete_.ShareRightMemories() || join.IsPrefixJoin() || IsAbove(right, left)) {
-      return;
-    }
-    join.OfferRightMemory();
-    constexpr int kLookBack = 8;
-    int looked = 0;
-    const TReteNode::Edges& out = right.Successors();
-    for (auto e = out.rbegin(); e != out.rend() && looked < kLookBack; ++e) {
-      auto* other = e->CallType() == TCallType::ctRight && e->To() != &join
-                        ? dynamic_cast<TJoinNode*>(e->To())
-                        : nullptr;
-      if (other == nullptr) {
-        continue;
-      }
-      ++looked;
-      if (join.ShareRightMemory(*other)) {
-        return;
-      }
-    }
-  }
-
-  // True when `node` is `left` or one of the nodes above it. The joins are
-  // placed in pattern order, each on the end of the one before, so every
-  // `left` asked about lies below the one asked about before: the nodes
-  // above it are those known already plus the ones found by walking up from
-  // it until a known node. A rule's compilation meets each node once however
-  // many patterns it has.
-  bool IsAbove(const TReteNode& node, TReteNode& left) {
-    if (&left != above_of_) {
-      std::vector<TReteNode*> pending{&left};
-      while (!pending.empty()) {
-        TReteNode* next = pending.back();
-        pending.pop_back();
-        if (above_.insert(next).second) {
-          pending.insert(pending.end(), next->Predecessors().begin(), next->Predecessors().end());
-        }
-      }
-      above_of_ = &left;
-    }
-    return above_.contains(&node);
   }
 
   void ThirdPass() {
@@ -615,7 +569,19 @@ class TReteCompiler {
     }
     std::vector<std::size_t> passing;
     std::vector<TReteNode*> asked;
-    engine->VisitFactMatches([&](IFact& fact, Ref<IReteToken>& match) {
+    try {
+      FeedEach(*engine, roots, by_template, passing, asked);
+    } catch (...) {
+      rete_.SettleRightMemories();
+      throw;
+    }
+  }
+
+  void FeedEach(IRuleEnvironment& engine, const std::vector<TReteNode*>& roots,
+                const std::unordered_map<std::string_view, std::vector<std::size_t>>& by_template,
+                std::vector<std::size_t>& passing, std::vector<TReteNode*>& asked) {
+    constexpr std::size_t kAskedAll = 8;
+    engine.VisitFactMatches([&](IFact& fact, Ref<IReteToken>& match) {
       const std::vector<TReteNode*>* to = &roots;
       if (roots.size() > kAskedAll) {
         passing.clear();
@@ -659,9 +625,6 @@ class TReteCompiler {
   std::vector<TReteNode*> nodes_;      // see Listed
   TReteNode* terminal_ = nullptr;
   std::string trace_;
-  // The nodes at or above `above_of_` (see IsAbove).
-  std::unordered_set<const TReteNode*> above_;
-  const TReteNode* above_of_ = nullptr;
 };
 
 TReteNode* CompileRule(TReteNetwork& rete, TRule& rule, std::string& trace) {

@@ -201,6 +201,46 @@ bool TReteNetwork::ContainsRule(const TRule& rule) const {
 }
 
 bool TReteNetwork::ProcessToken(const Ref<TIEToken>& token) {
+  try {
+    return PassToRoots(token);
+  } catch (...) {
+    SettleRightMemories();
+    throw;
+  }
+}
+
+void TReteNetwork::ShareRightMemory(TJoinNode& join, const TReteNode& feeder) {
+  if (!share_right_memories_ || join.IsPrefixJoin()) {
+    return;
+  }
+  join.OfferRightMemory(feeder);
+  TJoinNode*& offered = right_offers_[{&feeder, join.RightKeyId()}];
+  if (offered == nullptr || !join.ShareRightMemory(*offered)) {
+    offered = &join;  // the earlier one has stored tokens: this one offers
+  }
+}
+
+void TReteNetwork::WithdrawRightOffer(TJoinNode& join, const TReteNode& feeder) noexcept {
+  const auto it = right_offers_.find({&feeder, join.RightKeyId()});
+  if (it != right_offers_.end() && it->second == &join) {
+    TJoinNode* heir = join.RightMemoryHeir();
+    if (heir != nullptr) {
+      it->second = heir;
+    } else {
+      right_offers_.erase(it);
+    }
+  }
+}
+
+void TReteNetwork::SettleRightMemories() {
+  for (TReteNode* node : AllNodes()) {
+    if (auto* join = dynamic_cast<TJoinNode*>(node)) {
+      join->SettleRightMemory();
+    }
+  }
+}
+
+bool TReteNetwork::PassToRoots(const Ref<TIEToken>& token) {
   EndFactKeyEpoch();
   if (!enabled_ && token->Tag() != TTokenAction::taRemove &&
       token->Tag() != TTokenAction::taClear) {
@@ -275,6 +315,7 @@ void TReteNetwork::Clear() {
     }
   }
   roots_.clear();
+  right_offers_.clear();
   for (TReteNode* node : nodes) {
     delete node;
   }

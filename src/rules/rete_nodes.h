@@ -240,10 +240,14 @@ class TTestNode : public TReteNode {
 
 // The right memory of a join, which joins fed by the same node and keyed
 // alike may share: they would all file the same tokens under the same keys in
-// the same order. The first of them in their feeder's order files and removes
-// each token; the others, called next for the same token, take its result.
-// No join may share with another whose right input reaches its left input:
-// it would meet a token in the memory before the token reached it.
+// the same order. The first of them in their feeder's order files each token
+// and starts each removal; the others, called next for the same token, take
+// its result. Until a member has been called for the token, it must see the
+// memory as its own would be: without the token being filed, with the token
+// being removed. The feeder may reach a member's left input before the
+// member itself (a rule that joins a pattern with itself), so that member
+// may look into the memory meanwhile: the entry in flight is hidden from it
+// (HiddenFrom), and the last member takes a removed entry out.
 struct TRightMemory : RefCounted {
   std::unique_ptr<TIETokenTree> tree;  // made when the first token is stored
   std::vector<TJoinNode*> members;     // in their feeder's order
@@ -251,8 +255,32 @@ struct TRightMemory : RefCounted {
   Ref<TIEToken> token;
   Ref<TIEToken> held;  // of a removal
   std::uint32_t position = 0;
+  // Counts the first member's filings and removals: a member that has taken
+  // the latest result holds its number.
+  std::uint32_t event = 0;
+  // The entry filed or being removed while members have still to take the
+  // result, or kNoEntry.
+  std::uint32_t in_flight = TIETokenTree::kNoEntry;
   bool removal = false;
   bool found = false;
+
+  // The entry a member whose last result is `seen` must not meet, or kNoEntry.
+  std::uint32_t HiddenFrom(std::uint32_t seen) const noexcept {
+    return in_flight != TIETokenTree::kNoEntry && (seen == event) == removal
+               ? in_flight
+               : TIETokenTree::kNoEntry;
+  }
+  // Every member has the latest result: a removal is carried out.
+  void Settle() noexcept {
+    if (in_flight != TIETokenTree::kNoEntry) {
+      if (removal) {
+        tree->Unlink(in_flight);
+      }
+      in_flight = TIETokenTree::kNoEntry;
+    }
+    token = nullptr;
+    held = nullptr;
+  }
 };
 
 class TJoinNode final : public TTestNode {
@@ -276,8 +304,16 @@ class TJoinNode final : public TTestNode {
   bool AsksForGoals() const noexcept { return goal_ != nullptr; }
   void ClearMemory();
   bool Equals(const TTestNode& other) const override;
-  // Lets joins placed later use this join's right memory (see TRightMemory).
-  void OfferRightMemory() noexcept { offers_right_ = true; }
+  // Lets joins placed later, fed by `feeder` too, use this join's right
+  // memory (see TRightMemory).
+  void OfferRightMemory(const TReteNode& feeder) noexcept {
+    offers_right_ = true;
+    offered_at_ = &feeder;
+  }
+  // What tells a right memory's key from others: the pooled key's address.
+  const void* RightKeyId() const noexcept { return right_key_.parts.data(); }
+  // Another join that shares the right memory and offers it, or null.
+  TJoinNode* RightMemoryHeir() const noexcept;
   // Uses `other`'s right memory when it offers it, keys its right input alike
   // and has never stored a token; answers whether it does.
   bool ShareRightMemory(TJoinNode& other);
@@ -288,6 +324,9 @@ class TJoinNode final : public TTestNode {
     right_tree_ = nullptr;
     right_shared_ = false;
   }
+  // Carries out what a move that failed left half done in the shared right
+  // memory (see TRightMemory).
+  void SettleRightMemory() noexcept;
   // False when the join uses the right memory of a join placed before it.
   bool LeadsRightMemory() const noexcept { return !right_ || right_->members.front() == this; }
   // The left memory, or null while it never stored anything.
@@ -343,6 +382,8 @@ class TJoinNode final : public TTestNode {
   bool Probing() const noexcept { return left_key_.Keyed() || prefix_join_; }
   template <class F>
   void ForCandidates(TIETokenTree* memory, std::int32_t hash, bool key_found, F&& f);
+  template <class F>
+  void WalkCandidates(TIETokenTree* memory, std::int32_t hash, bool key_found, F&& f);
   Ref<TIEToken> Extend(const Ref<TIEToken>& left, TIEToken& right, TTokenAction tag) const;
   Ref<TIEToken> WithNull(const Ref<TIEToken>& left, TTokenAction tag) const;
 
@@ -350,7 +391,9 @@ class TJoinNode final : public TTestNode {
   bool unique_;
   bool prefix_join_ = false;
   bool offers_right_ = false;
+  const TReteNode* offered_at_ = nullptr;  // the feeder it offered its right memory at
   bool right_shared_ = false;  // another join used the memory
+  std::uint32_t right_event_ = 0;  // the shared memory's last result taken
   std::unique_ptr<TIETokenTree> left_;
   Ref<TRightMemory> right_;
   TIETokenTree* right_tree_ = nullptr;  // right_->tree, once made

@@ -370,6 +370,14 @@ bool TIETokenTree::Remove(TIEToken& token, std::uint32_t* position,
   if (index == kNone) {
     return false;
   }
+  if (position != nullptr) {
+    *position = index;
+  }
+  Unlink(index, held);
+  return true;
+}
+
+void TIETokenTree::Unlink(std::uint32_t index, Ref<TIEToken>* held) noexcept {
   FinishLinks();
   Entry& e = entries_[index];
   const std::size_t k = KeyIndex(e.hash);
@@ -378,9 +386,6 @@ bool TIETokenTree::Remove(TIEToken& token, std::uint32_t* position,
   if (e.key_prev == kNone && e.key_next == kNone) {
     --occupied_;
     MarkUsed(k, false);
-  }
-  if (position != nullptr) {
-    *position = index;
   }
   if (held != nullptr) {
     *held = std::move(e.token);
@@ -396,7 +401,6 @@ bool TIETokenTree::Remove(TIEToken& token, std::uint32_t* position,
     free_ = kNone;
     in_order_ = true;
   }
-  return true;
 }
 
 void TIETokenTree::Clear() {

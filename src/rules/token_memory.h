@@ -144,6 +144,15 @@ class alignas(64) TIETokenTree {
   // reports its position (not reused before the next Add) and the token it
   // held (either may be null).
   bool Remove(TIEToken& token, std::uint32_t* position, Ref<TIEToken>* held = nullptr);
+  // Removal in two steps, for a memory several joins share, which must see
+  // the entry until each has been told. Detach finds the entry equal to
+  // `token` and makes it unfindable by identity (kNoEntry when there is
+  // none): walks still meet it. Unlink(position) then takes the detached
+  // entry out; nothing may be added in between.
+  std::uint32_t Detach(TIEToken& token) { return Find(token); }
+  void Unlink(std::uint32_t position, Ref<TIEToken>* held = nullptr) noexcept;
+  // The token the entry at `position` holds.
+  const Ref<TIEToken>& TokenAt(std::uint32_t position) const { return entries_[position].token; }
   // In the left memory of a negated join: the position of the right entry
   // that blocks the entry at `position` (the first match found), or kNoEntry
   // while nothing does.

@@ -120,5 +120,50 @@ TEST(CompileFailureTest, RunningOutOfMemoryInARuleLeavesTheEngineAsItWas) {
   EXPECT_GT(failed, 0);
 }
 
+// Three rules join the pattern `b` with itself on `x`, so their joins share
+// one right memory; a fact leaving it is taken out in two steps (see the
+// matcher's shared memories). Running out of memory between them must
+// leave every memory whole, and the engine matching.
+TEST(CompileFailureTest, RunningOutOfMemoryWhileAFactLeavesKeepsSharedMemoriesWhole) {
+  if (!ZEPHRO_REPLACEABLE_NEW) {
+    GTEST_SKIP() << "allocations cannot be made to fail under the thread sanitizer";
+  }
+  const std::string setup =
+      "(deftemplate b (slot x) (slot y)) (deftemplate a (slot x))"
+      "(defrule first (b (x ?x) (y ?y)) (b (x ?x) (y ?z&~?y)) => )"
+      "(defrule middle (b (x ?x) (y ?y)) (not (b (x ?x) (y ?z&:(< ?z ?y)))) => )"
+      "(defrule after (a (x ?x)) (b (x ?x)) => )"
+      "(assert (b (x 1) (y 5)) (b (x 1) (y 3)) (b (x 1) (y 4)) (a (x 1)))";
+  long needed = 0;
+  {
+    ParserFixture control;
+    control.Engine().Parse(setup, true);
+    ASSERT_EQ(control.Engine().ReteNetwork().RightMemoryCount(), 1);
+    g_allocations_left = 1L << 40;
+    control.Engine().Retract(2);
+    needed = (1L << 40) - g_allocations_left;
+    g_allocations_left = -1;
+  }
+  int failed = 0;
+  for (long n = 0; n <= needed; ++n) {
+    SCOPED_TRACE(n);
+    ParserFixture f;
+    TInferenceEngine& e = f.Engine();
+    e.Parse(setup, true);
+    g_allocations_left = n;
+    try {
+      e.Retract(2);
+    } catch (const std::bad_alloc&) {
+      ++failed;
+    }
+    g_allocations_left = -1;
+    e.ReteNetwork().CheckInvariants();  // aborts on a memory left half changed
+    e.Parse("(assert (b (x 1) (y 1)) (a (x 1) ))", true);
+    e.ReteNetwork().CheckInvariants();
+    EXPECT_FALSE(f.Agenda().empty());
+  }
+  EXPECT_GT(failed, 0);
+}
+
 }  // namespace
 }  // namespace zephro::testing

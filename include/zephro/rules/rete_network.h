@@ -152,6 +152,10 @@ class TReteNetwork {
   // Sends `token` to the roots that can match it; answers whether any root
   // passed it on.
   bool ProcessToken(const Ref<TIEToken>& token);
+  bool PassToRoots(const Ref<TIEToken>& token);
+  // After a move that failed: what joins sharing a right memory left half
+  // done is carried out.
+  void SettleRightMemories();
   // Node bookkeeping for the compiler.
   TReteNode& Adopt(std::unique_ptr<TReteNode> node);
   void Link(TReteNode& from, TReteNode& to, TCallType call_type);
@@ -165,6 +169,13 @@ class TReteNetwork {
   std::vector<TReteNode*> AllNodes() const;
   void RegisterRoot(TReteNode& node);
   void UnregisterRoot(TReteNode& node);
+
+  // Lets `join`, fed by `feeder`, use the right memory of an earlier join
+  // fed and keyed alike that has never stored a token (see TRightMemory),
+  // or offers its own to later ones.
+  void ShareRightMemory(TJoinNode& join, const TReteNode& feeder);
+  // `join` goes: a join sharing its memory takes over its offer.
+  void WithdrawRightOffer(TJoinNode& join, const TReteNode& feeder) noexcept;
 
   friend class TJoinNode;  // keys its memories with the pooled keys
   TMemoryKeyPool& MemoryKeys() noexcept { return *memory_keys_; }
@@ -211,6 +222,8 @@ class TReteNetwork {
   // the same: nothing changes them but the slot's remembered position.
   std::map<std::tuple<const IFactTemplate*, std::int32_t, std::string, std::int32_t>, Ref<IIEValue>>
       binding_refs_;
+  // The join offering its right memory, by feeder and pooled key.
+  std::map<std::pair<const TReteNode*, const void*>, TJoinNode*> right_offers_;
   int hash_key_ = 101;
   float min_activation_strength_ = 0;
   std::string last_compile_trace_;
