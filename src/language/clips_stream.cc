@@ -445,7 +445,15 @@ bool TextIsKind(std::int32_t data_type, std::string_view text) {
          static_cast<unsigned char>(text[0]) == data_type;
 }
 
-void TIEClipsStream::TTokenQueue::PushBack(const IStreamToken& token) {
+void TIEClipsStream::TTokenQueue::PushBack(Ref<IStreamToken> token) {
+  if (kept_.size() < kTokensKeptWhole) {
+    kept_.push_back(std::move(token));
+  } else {
+    Pack(*token);
+  }
+}
+
+void TIEClipsStream::TTokenQueue::Pack(const IStreamToken& token) {
   const std::int32_t data_type = token.DataType();
   const bool text_written = !TextIsKind(data_type, token.Text());
   PutVarint(bytes_, (static_cast<std::uint64_t>(static_cast<std::uint32_t>(data_type)) << 1) |
@@ -498,6 +506,13 @@ Ref<IStreamToken> TIEClipsStream::TTokenQueue::PopFront() {
     put_back_.pop_back();
     return token;
   }
+  if (next_kept_ < kept_.size()) {
+    Ref<IStreamToken> token = std::move(kept_[next_kept_++]);
+    if (next_kept_ == kept_.size() && bytes_.empty()) {
+      Clear();  // spent
+    }
+    return token;
+  }
   std::string_view whitespace;
   double number = 0;
   const TPeek peek = Decode(bytes_, read_, read_line_, &whitespace, &number);
@@ -517,6 +532,11 @@ bool TIEClipsStream::TTokenQueue::Peek(Visit&& visit) const {
       return true;
     }
   }
+  for (std::size_t i = next_kept_; i < kept_.size(); ++i) {
+    if (visit(TPeek{kept_[i]->DataType(), kept_[i]->Text()})) {
+      return true;
+    }
+  }
   std::size_t at = read_;
   std::int32_t line = read_line_;
   while (at < bytes_.size()) {
@@ -529,6 +549,8 @@ bool TIEClipsStream::TTokenQueue::Peek(Visit&& visit) const {
 
 void TIEClipsStream::TTokenQueue::Clear() noexcept {
   put_back_.clear();
+  kept_.clear();
+  next_kept_ = 0;
   bytes_.clear();
   bytes_.shrink_to_fit();
   read_ = 0;
@@ -541,15 +563,14 @@ void TIEClipsStream::TTokenQueue::Clear() noexcept {
 // token. Nothing is kept when a token cannot be read: the error has consumed
 // the rest of the input.
 void TIEClipsStream::PrepareSExp() {
-  echo_.clear();
-  marks_.clear();
+  handed_out_.clear();
   depth_ = 0;
   TTokenQueue queue;
   int depth = 0;
   do {
     Ref<IStreamToken> token = BuildNextToken();
-    std::int32_t data_type = token->DataType();
-    queue.PushBack(*token);
+    const std::int32_t data_type = token->DataType();
+    queue.PushBack(std::move(token));
     if (data_type == kEndToken) {
       break;
     }
@@ -563,15 +584,7 @@ Ref<IStreamToken> TIEClipsStream::NextToken() {
     PrepareSExp();
   }
   Ref<IStreamToken> token = look_ahead_.PopFront();
-  std::int32_t line = token->LineNumber();
-  bool first_of_expression = marks_.empty();
-  marks_.push_back({echo_.size(), last_echo_line_, std::move(current_)});
-  if (!first_of_expression && line > last_echo_line_) {
-    echo_ += '\n';
-  }
-  last_echo_line_ = line;
-  echo_ += token->ToString();
-  echo_ += ' ';
+  handed_out_.push_back(std::move(current_));
   depth_ += DepthChange(token->DataType());
   current_ = token;
   return token;
@@ -582,14 +595,32 @@ void TIEClipsStream::PutBackToken(Ref<IStreamToken> token) {
     return;
   }
   depth_ -= DepthChange(token->DataType());
-  if (!marks_.empty()) {
-    EchoMark& mark = marks_.back();
-    echo_.resize(mark.echo_size);
-    last_echo_line_ = mark.last_line;
-    current_ = std::move(mark.previous);
-    marks_.pop_back();
+  if (!handed_out_.empty()) {
+    current_ = std::move(handed_out_.back());
+    handed_out_.pop_back();
   }
   look_ahead_.PushFront(std::move(token));
+}
+
+const std::string& TIEClipsStream::ToString() const {
+  // Each token followed by one blank, a line break before a token on a later
+  // line than the one before it.
+  echo_.clear();
+  std::int32_t last_line = 0;
+  for (std::size_t i = 0; i < handed_out_.size(); ++i) {
+    const IStreamToken* token =
+        i + 1 < handed_out_.size() ? handed_out_[i + 1].get() : current_.get();
+    if (token == nullptr) {
+      break;
+    }
+    if (i > 0 && token->LineNumber() > last_line) {
+      echo_ += '\n';
+    }
+    last_line = token->LineNumber();
+    echo_ += token->ToString();
+    echo_ += ' ';
+  }
+  return echo_;
 }
 
 Ref<IStreamToken> TIEClipsStream::GetCurrentToken() {
@@ -639,8 +670,7 @@ void TIEClipsStream::Clear() {
   look_ahead_.Clear();
   current_ = nullptr;
   depth_ = 0;
-  echo_.clear();
-  marks_.clear();
+  handed_out_.clear();
 }
 
 void TIEClipsStream::DiscardUntilEOL() {

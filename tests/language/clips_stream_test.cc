@@ -385,6 +385,68 @@ TEST(ClipsStreamTest, LineLevelReading) {
 }
 
 // Hostile sizes: each must be read in linear time and without recursion.
+// The look-ahead keeps an expression's first tokens as objects and packs the
+// rest: tokens on either side of the seam come out alike, put back and read
+// again across it, and an expression after a long one starts afresh.
+TEST(ClipsStreamTest, LongExpressionsReadTheSameOnBothSidesOfTheLookAheadsSeam) {
+  constexpr std::size_t kKept = TIEClipsStream::kTokensKeptWhole;
+  for (const std::size_t inner : {kKept - 2, kKept - 1, kKept, kKept + 1, 3 * kKept}) {
+    SCOPED_TRACE(inner);
+    std::string text = "(";
+    std::vector<Tok> expected = {P('(')};
+    std::int32_t line = 1;
+    for (std::size_t i = 0; i < inner; ++i) {
+      if (i % 7 == 6) {
+        text += "\n ; a comment\n";
+        line += 2;
+      }
+      const std::string n = std::to_string(i);
+      switch (i % 4) {
+        case 0:
+          text += " w" + n;
+          expected.push_back(A("w" + n, line));
+          break;
+        case 1:
+          text += " " + n;
+          expected.push_back(I(n, static_cast<double>(i), line));
+          break;
+        case 2:
+          text += " \"s" + n + "\"";
+          expected.push_back(S("s" + n, line));
+          break;
+        default:
+          text += " ?v" + n;
+          expected.push_back(V("v" + n, line));
+          break;
+      }
+    }
+    text += ") (next)";
+    expected.push_back(P(')', line));
+
+    TIEClipsStream stream(text);
+    std::vector<Ref<IStreamToken>> read;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      read.push_back(stream.NextToken());
+      ASSERT_EQ(Of(*read.back()), expected[i]) << "token " << i;
+      // Around the seam, put the last few back and read them again.
+      if (i == kKept + 1) {
+        for (int back = 0; back < 4; ++back) {
+          stream.PutBackToken(read.back());
+          read.pop_back();
+        }
+        for (int again = 0; again < 4; ++again) {
+          read.push_back(stream.NextToken());
+          ASSERT_EQ(Of(*read.back()), expected[read.size() - 1]);
+        }
+      }
+    }
+    EXPECT_EQ(stream.Depth(), 0);
+    EXPECT_EQ(Of(*stream.NextToken()), P('(', line));
+    EXPECT_EQ(Of(*stream.NextToken()), A("next", line));
+    EXPECT_EQ(stream.ToString(), "( next ");
+  }
+}
+
 TEST(ClipsStreamTest, DeepNestingAndHugeTokens) {
   auto started = std::chrono::steady_clock::now();
 

@@ -112,8 +112,12 @@ class TIEClipsStream final : public TIETokenizerStream {
   // The echo: the current expression's tokens handed out so far, each
   // followed by one blank, with a line break before a token on a later line
   // than the one before it.
-  const std::string& ToString() const noexcept { return echo_; }
-  // Bytes the look-ahead holds; for tests of what input costs.
+  // Made when asked (a parse error asks), from the tokens handed out.
+  const std::string& ToString() const;
+  // How many tokens of an expression the look-ahead keeps as objects; the
+  // rest of a longer one it packs into bytes.
+  static constexpr std::size_t kTokensKeptWhole = 1024;
+  // Bytes the look-ahead's tables hold; for tests of what input costs.
   std::size_t LookAheadCapacity() const noexcept { return look_ahead_.Capacity(); }
 
   // --- characters ---
@@ -145,13 +149,6 @@ class TIEClipsStream final : public TIETokenizerStream {
 
  private:
   enum class TokenHint { kEnd, kWord, kString, kPunctuation };
-  // Where PutBackToken restores the echo, the line comparison and the current
-  // token to; one per token handed out in the current expression.
-  struct EchoMark {
-    std::size_t echo_size;
-    std::int32_t last_line;
-    Ref<IStreamToken> previous;
-  };
 
   bool HasByte() { return pos_ != end_ || Refill(); }
   // Loads the next chunk of the istream; false at its end. Keeps the last
@@ -195,19 +192,24 @@ class TIEClipsStream final : public TIETokenizerStream {
   std::string token_text_;
   std::string pending_;
 
-  // The look-ahead: tokens put back, then the tokens read ahead, packed into
-  // bytes (see clips_stream.cc) and made into token objects as they are
-  // handed out.
+  // The look-ahead: tokens put back, then the tokens read ahead. The first
+  // kTokensKeptWhole of an expression are kept as they were made; the rest
+  // of a longer one are packed into bytes (see clips_stream.cc) and made
+  // into token objects again as they are handed out, so that an expression
+  // of millions of tokens costs bytes, not objects.
   class TTokenQueue {
    public:
+
     // A token's kind and text, read without making the token.
     struct TPeek {
       std::int32_t data_type;
       std::string_view text;
     };
 
-    bool Empty() const noexcept { return put_back_.empty() && read_ == bytes_.size(); }
-    void PushBack(const IStreamToken& token);
+    bool Empty() const noexcept {
+      return put_back_.empty() && next_kept_ == kept_.size() && read_ == bytes_.size();
+    }
+    void PushBack(Ref<IStreamToken> token);
     void PushFront(Ref<IStreamToken> token) { put_back_.push_back(std::move(token)); }
     // REQUIRES: !Empty().
     Ref<IStreamToken> PopFront();
@@ -216,8 +218,11 @@ class TIEClipsStream final : public TIETokenizerStream {
     template <class Visit>
     bool Peek(Visit&& visit) const;
     void Clear() noexcept;
-    // Bytes held, for tests of what unfinished input costs.
-    std::size_t Capacity() const noexcept { return bytes_.capacity(); }
+    // Bytes of its own tables (the kept tokens' objects aside), for tests of
+    // what unfinished input costs.
+    std::size_t Capacity() const noexcept {
+      return bytes_.capacity() + kept_.capacity() * sizeof(Ref<IStreamToken>);
+    }
 
    private:
     // Decodes the token at `at` (advanced past it); `line` is the line of the
@@ -225,8 +230,13 @@ class TIEClipsStream final : public TIETokenizerStream {
     static TPeek Decode(std::string_view bytes, std::size_t& at, std::int32_t& line,
                         std::string_view* whitespace, double* number);
 
+    // Packs `token` behind the bytes.
+    void Pack(const IStreamToken& token);
+
     std::vector<Ref<IStreamToken>> put_back_;  // the front is at the back
-    std::string bytes_;
+    std::vector<Ref<IStreamToken>> kept_;      // read ahead, kept whole
+    std::size_t next_kept_ = 0;                // the next one handed out
+    std::string bytes_;                        // read ahead after kept_
     std::size_t read_ = 0;              // where the next packed token starts
     std::int32_t read_line_ = 0;        // the line of the token before it
     std::int32_t written_line_ = 0;     // the line of the last token packed
@@ -235,9 +245,12 @@ class TIEClipsStream final : public TIETokenizerStream {
   TTokenQueue look_ahead_;
   Ref<IStreamToken> current_;
   int depth_ = 0;
-  std::string echo_;
-  std::vector<EchoMark> marks_;
-  std::int32_t last_echo_line_ = 0;  // 0: nothing echoed yet
+  // One per token handed out in the current expression: the token current
+  // before it, which PutBackToken makes current again. Token i of the
+  // expression is the previous token of the one after it, the last is
+  // current_: the echo is made from them.
+  std::vector<Ref<IStreamToken>> handed_out_;
+  mutable std::string echo_;  // see ToString
 };
 
 }  // namespace zephro
