@@ -199,7 +199,6 @@ class TIEClipsStream final : public TIETokenizerStream {
   // of millions of tokens costs bytes, not objects.
   class TTokenQueue {
    public:
-
     // A token's kind and text, read without making the token.
     struct TPeek {
       std::int32_t data_type;
