@@ -45,9 +45,6 @@ void TJoinNode::LeaveRightMemory() {
     right_->Settle();
     auto& members = right_->members;
     members.erase(std::remove(members.begin(), members.end(), this), members.end());
-    if (members.empty() && right_->tree) {
-      right_->tree->Clear();  // the network may keep offering the memory
-    }
     right_.reset();
   }
   right_tree_ = nullptr;
