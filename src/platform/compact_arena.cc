@@ -74,14 +74,6 @@ void Commit(TRange& r, std::size_t bytes) {
   if (mprotect(from, more, PROT_READ | PROT_WRITE) != 0) {
     throw std::bad_alloc();
   }
-#if defined(MADV_HUGEPAGE)
-  if (goal >= kHugeWorkingSet) {
-    // Advice only: a refusal changes nothing. The first time, the whole
-    // range so far.
-    std::byte* advised = r.committed < kHugeWorkingSet ? r.base : from;
-    madvise(advised, static_cast<std::size_t>(r.base + goal - advised), MADV_HUGEPAGE);
-  }
-#endif
 #if defined(ZEPHRO_ASAN)
   // Objects carved here hold the only handles to objects of the heap.
   __lsan_register_root_region(from, more);

@@ -11,9 +11,8 @@
 // that starts u units into the range is named u; 0 names nothing, since the
 // first unit is never carved.
 //
-// Memory comes behind the range as it is carved, a few MiB at a time, and is
-// offered to the kernel for huge pages once the range holds as much as the
-// other large blocks must before they are (see large_blocks.h).
+// Memory comes behind the range as it is carved, a few MiB at a time, in
+// steps of a huge page (see large_blocks.h).
 //
 // Thread safety: Carve locks; Name and At only read the range's start, which
 // is set before the first object exists; Live reads the carved extent, which

@@ -1,6 +1,5 @@
 #include "platform/large_blocks.h"
 
-#include <atomic>
 #include <cstdint>
 
 #if defined(__linux__)
@@ -25,15 +24,13 @@ void FreeSmall(void* block, std::size_t bytes) noexcept {
 
 }  // namespace
 
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
+#if defined(__linux__)
 
 namespace {
 
 std::size_t RoundUp(std::size_t bytes) noexcept {
   return (bytes + kLargeBlock - 1) & ~(kLargeBlock - 1);
 }
-
-std::atomic<std::size_t> mapped_bytes{0};  // of the large blocks live
 
 }  // namespace
 
@@ -57,11 +54,7 @@ void* AllocateBlock(std::size_t bytes) {
   if (const std::size_t tail = kLargeBlock - (aligned - start); tail != 0) {
     munmap(reinterpret_cast<void*>(aligned + size), tail);
   }
-  void* block = reinterpret_cast<void*>(aligned);
-  if (mapped_bytes.fetch_add(size, std::memory_order_relaxed) + size >= kHugeWorkingSet) {
-    madvise(block, size, MADV_HUGEPAGE);  // advice only: a refusal changes nothing
-  }
-  return block;
+  return reinterpret_cast<void*>(aligned);
 }
 
 void FreeBlock(void* block, std::size_t bytes) noexcept {
@@ -73,7 +66,6 @@ void FreeBlock(void* block, std::size_t bytes) noexcept {
     return;
   }
   munmap(block, RoundUp(bytes));
-  mapped_bytes.fetch_sub(RoundUp(bytes), std::memory_order_relaxed);
 }
 
 #else

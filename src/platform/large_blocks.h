@@ -3,19 +3,17 @@
 // Blocks for the matcher's large arrays (token slabs, memory entries, hash
 // buckets).
 //
-// A join memory of millions of entries is probed and filled at random, so
-// with ordinary 4 KiB pages nearly every touch of it also misses the address
-// translation caches. Blocks of kLargeBlock bytes or more are therefore
-// mapped on their own, aligned to a huge page, and once such blocks hold
-// kHugeWorkingSet bytes in all, offered to the kernel for huge pages where
-// it takes such advice (a huge page is resident whole once touched: below
-// that size they would round a modest working memory up for little gain);
-// smaller blocks come from operator
-// new, those of kAlignedBlock bytes or more aligned to a cache line (so that
-// small records laid in them do not straddle lines; below that the padding
-// would cost more than it saves, in the many small memories of a large rule
-// base). A block's pages are only made resident as they are touched, and
-// FreeBlock must be given the size AllocateBlock was.
+// Blocks of kLargeBlock bytes or more are mapped on their own and aligned to
+// a huge page, so that a system that hands out huge pages unasked can back
+// them whole. They are not advised for huge pages: where the kernel honours
+// that advice by compacting memory at the fault, a join memory of hundreds
+// of megabytes spent more time in the kernel than its probes saved (see
+// docs/PERFORMANCE.md). Smaller blocks come from operator new, those of
+// kAlignedBlock bytes or more aligned to a cache line (so that small records
+// laid in them do not straddle lines; below that the padding would cost more
+// than it saves, in the many small memories of a large rule base). A block's
+// pages are only made resident as they are touched, and FreeBlock must be
+// given the size AllocateBlock was.
 
 #include <cstddef>
 #include <new>
@@ -24,9 +22,6 @@ namespace zephro {
 
 // Blocks of at least this many bytes are mapped on their own.
 inline constexpr std::size_t kLargeBlock = std::size_t{2} << 20;
-// Large blocks are offered for huge pages while the large blocks live in the
-// process hold at least this many bytes.
-inline constexpr std::size_t kHugeWorkingSet = std::size_t{64} << 20;
 // Blocks of at least this many bytes start on a cache line.
 inline constexpr std::size_t kAlignedBlock = 4096;
 inline constexpr std::size_t kCacheLine = 64;
