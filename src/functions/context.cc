@@ -113,6 +113,9 @@ bool SameName(std::string_view a, std::string_view b) noexcept {
 }  // namespace
 
 int TBindings::IndexOf(std::string_view name) const noexcept {
+  if ((name_bits_ & NameBit(name)) == 0) {
+    return -1;
+  }
   if (!index_.empty()) {
     return IndexIn(index_, name);
   }
@@ -154,6 +157,7 @@ TBinding* TBindings::Put(std::unique_ptr<TBinding> binding) {
 
 TBinding* TBindings::Append(std::unique_ptr<TBinding> binding) {
   TBinding* stored = binding.get();
+  name_bits_ |= NameBit(stored->Name());
   items_.push_back(std::move(binding));
   if (!index_.empty()) {
     index_.emplace(stored->Name(), items_.size() - 1);
@@ -187,6 +191,7 @@ TBinding& TBindings::PutLocal(std::string_view name, Ref<IIEValue> value) {
       }
       record.SetValue(std::move(value));
       items_.push_back(std::move(spare_[next_spare_++]));
+      name_bits_ |= NameBit(name);
       return record;
     }
     return *Append(MakeLocal(name, std::move(value)));
@@ -216,6 +221,7 @@ bool TBindings::Remove(std::string_view name) {
 void TBindings::Clear() noexcept {
   index_.clear();
   items_.clear();
+  name_bits_ = 0;
 }
 
 void TBindings::Recycle() noexcept {
@@ -268,6 +274,22 @@ TBinding* TIEContext::FindBinding(std::string_view name) const noexcept {
   return nullptr;
 }
 
+TBinding* TIEContext::FindBinding(const TText& name, std::uint32_t& hint) const noexcept {
+  // The levels are tried from this one up, as FindBinding does: a hint that
+  // holds at a level is the binding a search there would find.
+  for (const TIEContext* c = this; c != nullptr; c = c->parent_) {
+    if (TBinding* b = c->bindings_.AtIfNamed(hint, name)) {
+      return b;
+    }
+    const int i = c->bindings_.IndexOf(name.View());
+    if (i >= 0) {
+      hint = static_cast<std::uint32_t>(i);
+      return &c->bindings_.At(i);
+    }
+  }
+  return nullptr;
+}
+
 TBinding* TIEContext::FindGlobalBinding(std::string_view name) const noexcept {
   const TIEContext* c = this;
   while (c->parent_ != nullptr) {
@@ -295,6 +317,19 @@ void TIEContext::SetVariable(std::string_view name, Ref<IIEValue> value) {
     return;
   }
   bindings_.PutLocal(name, std::move(value));
+}
+
+void TIEContext::SetVariable(TIEValue& variable, Ref<IIEValue> value) {
+  const std::uint32_t before = variable.PlaceHint();
+  std::uint32_t hint = before;
+  if (TBinding* b = FindBinding(variable.TextDatum(), hint)) {
+    if (hint != before) {
+      variable.KeepPlaceHint(hint);
+    }
+    b->SetValue(std::move(value));
+    return;
+  }
+  bindings_.PutLocal(variable.Text(), std::move(value));
 }
 
 TBinding& TIEContext::AddBinding(std::string_view name, Ref<IIEValue> value) {
@@ -413,10 +448,10 @@ Ref<IValueVector> TIEContext::FlattenList(const IValueVector& list) {
 
 // --- what values ask of contexts -----------------------------------------------------------
 
-Ref<IIEValue> ResolveVariable(TIEContext& context, std::string_view name) {
-  TBinding* b = context.FindBinding(name);
+Ref<IIEValue> ResolveVariable(TIEContext& context, const TText& name, std::uint32_t& hint) {
+  TBinding* b = context.FindBinding(name, hint);
   if (b == nullptr) {
-    RaiseIE(SCorruptedVariable, std::string(name).c_str());
+    RaiseIE(SCorruptedVariable, name.Str().c_str());
   }
   return Ref<IIEValue>(b->Value());
 }

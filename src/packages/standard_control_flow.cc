@@ -18,6 +18,7 @@
 
 #include "zephro/functions/user_package.h"
 #include "zephro/packages/standard_control.h"
+#include "zephro/values/value.h"
 
 #include "packages/standard_control_internal.h"
 
@@ -58,7 +59,14 @@ class TBindFunction final : public TIEUserFunction {
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     Ref<IIEValue> value = Eval(call, 1, context);
-    context.SetVariable(call.Argument(0)->AsString(), value);
+    IIEValue* variable = call.Argument(0);
+    if (variable->DType() == TIEType::dtVariable) {
+      if (TIEValue* own = TIEValue::Exactly(*variable)) {
+        context.SetVariable(*own, value);  // finds the binding where it was last time
+        return value;
+      }
+    }
+    context.SetVariable(variable->AsString(), value);
     return value;
   }
 };

@@ -540,6 +540,16 @@ Ref<IIEValue> TIEValue::Clone() const {
 
 // --- resolution -------------------------------------------------------------------
 
+Ref<IIEValue> TIEValue::ResolveVariableHere(TIEContext& context) {
+  const std::uint32_t before = PlaceHint();
+  std::uint32_t hint = before;
+  Ref<IIEValue> value = ResolveVariable(context, text_, hint);
+  if (hint != before) {
+    KeepPlaceHint(hint);
+  }
+  return value;
+}
+
 Ref<IIEValue> TIEValue::Resolve(TIEContext* context) {
   switch (dtype_) {
     case TIEType::dtVariable:
@@ -547,7 +557,7 @@ Ref<IIEValue> TIEValue::Resolve(TIEContext* context) {
       if (context == nullptr) {
         RaiseIE(SNoContext, std::string(IETypeName(dtype_)).c_str());
       }
-      return ResolveVariable(*context, text_.View());
+      return ResolveVariableHere(*context);
     case TIEType::dtFunCall:
       if (context == nullptr) {
         RaiseIE(SNoContext, std::string(IETypeName(dtype_)).c_str());

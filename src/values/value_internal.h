@@ -33,10 +33,11 @@ TLiveness* HoldLiveness(TObject* object);
 TObject* CopyOwnedObject(const TObject* object);
 
 // Resolution in an evaluation context, provided by the engine's context:
-// the value bound to variable `name` (raises SCorruptedVariable when unbound),
-// whether `object` is a pattern-binding record, and the fact such a record
-// stands for, as a fact value.
-Ref<IIEValue> ResolveVariable(TIEContext& context, std::string_view name);
+// the value bound to variable `name` (raises SCorruptedVariable when unbound;
+// `hint` is where the innermost table held the name last time, kept up to
+// date), whether `object` is a pattern-binding record, and the fact such a
+// record stands for, as a fact value.
+Ref<IIEValue> ResolveVariable(TIEContext& context, const TText& name, std::uint32_t& hint);
 bool IsPatternBinding(const TObject* object) noexcept;
 Ref<IIEValue> ResolvePatternBinding(TIEContext& context, const TObject& record);
 // The fuzzy value singletons describe, provided by the fuzzy values: each x

@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+#include <vector>
+
 #include "zephro/values/exceptions.h"
 #include "zephro/values/value.h"
 #include "zephro/values/value_vector.h"
@@ -196,6 +200,77 @@ TEST(ContextTest, ExpandAndFlattenLists) {
   Ref<IValueVector> flat = TIEContext::FlattenList(*outer);
   EXPECT_EQ(flat->ValueCount(), 4);
   EXPECT_EQ(flat->ToString(), "1 2 ?x 3 ");
+}
+
+// Variables keep where they were found last time, and tables turn away names
+// they lack by a word of name bits. Neither may change what a lookup finds:
+// random programs of bindings made, shadowed, removed and recycled on a chain
+// of three contexts resolve and bind every variable as a search by name does.
+TEST(ContextTest, VariablesRememberingTheirPlaceFindWhatASearchByNameFinds) {
+  // Names sharing a length and a last byte share a name bit: "?a" and "?*a"
+  // differ in length, "?ba" and "?ca" collide.
+  const std::vector<std::string> names = {"?a", "?b", "?ba", "?ca", "?*a", "?*g*", "?x1", "?x2",
+                                          "?long-name-one", "?long-name-two"};
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 200; ++round) {
+    TIEContext root;
+    std::unique_ptr<TIEContext> child = root.Push();
+    std::unique_ptr<TIEContext> leaf = child->Push();
+    TIEContext* levels[] = {&root, child.get(), leaf.get()};
+    std::vector<Ref<IIEValue>> variables;
+    for (const std::string& name : names) {
+      variables.push_back(Var(name.c_str()));
+    }
+    std::int32_t next = 0;
+    for (int step = 0; step < 60; ++step) {
+      const std::string& name = names[random() % names.size()];
+      TIEContext& level = *levels[random() % 3];
+      switch (random() % 6) {
+        case 0:
+        case 1:
+          level.AddLocalBinding(name, Int(++next));
+          break;
+        case 2:
+          level.Bindings().Remove(name);
+          break;
+        case 3:
+          if (random() % 4 == 0) {
+            level.Recycle();
+          }
+          break;
+        case 4: {
+          // bind through the variable, and through its name on a twin chain
+          auto& variable = static_cast<TIEValue&>(*variables[random() % variables.size()]);
+          const std::string bound(variable.Text());
+          TBinding* expected = level.FindBinding(bound);
+          level.SetVariable(variable, Int(++next));
+          TBinding* got = level.FindBinding(bound);
+          ASSERT_NE(got, nullptr);
+          EXPECT_EQ(got->Value()->AsInteger(), next) << bound;
+          if (expected != nullptr) {
+            EXPECT_EQ(got, expected) << "bind made a binding where one was found: " << bound;
+          } else {
+            EXPECT_EQ(level.Bindings().Get(bound), got) << "bind made it elsewhere: " << bound;
+          }
+          break;
+        }
+        default:
+          break;
+      }
+      for (TIEContext* from : levels) {
+        for (const Ref<IIEValue>& variable : variables) {
+          const std::string name_of(variable->Text());
+          const TBinding* expected = from->FindBinding(name_of);
+          if (expected == nullptr) {
+            EXPECT_THROW(variable->Resolve(from), EIEException) << name_of;
+          } else {
+            ASSERT_EQ(variable->Resolve(from).get(), expected->Value())
+                << name_of << " in round " << round << ", step " << step;
+          }
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -33,6 +33,7 @@ namespace zephro {
 
 class TInferenceEngine;
 class TEngineBudget;
+class TIEValue;
 
 // Where a rule variable takes its value from: the fact of pattern FactIndex in
 // a match, and in it slot SlotIndex (or the whole fact for "__PATTERN", or
@@ -78,6 +79,7 @@ class TBinding final : public TBindingInfo {
   TBinding(std::string_view name, Ref<IIEValue> value);
 
   std::string_view Name() const noexcept { return name_.View(); }
+  const TText& NameText() const noexcept { return name_; }
   IIEValue* Value() const noexcept { return value_.get(); }
   void SetValue(Ref<IIEValue> value) noexcept { value_ = std::move(value); }
 
@@ -99,7 +101,10 @@ class TBinding final : public TBindingInfo {
 
 // The binding table of one context: variable name to owned TBinding. Small
 // tables (the usual case: a rule's few variables) are searched linearly;
-// larger ones are indexed.
+// larger ones are indexed. A word of name bits (one bit per name, chosen by
+// its length and last byte) turns most searches for a name the table lacks
+// away without comparing names: a rule's actions look for the globals they
+// use in the firing's table first.
 //
 // A table can be emptied for reuse (Recycle): the records of its local
 // bindings are then kept, and the local bindings made next take them over
@@ -123,13 +128,27 @@ class TBindings {
   int SpareCount() const noexcept { return static_cast<int>(spare_.size() - next_spare_); }
   int Count() const noexcept { return static_cast<int>(items_.size()); }
   TBinding& At(int index) const { return *items_[static_cast<std::size_t>(index)]; }
+  // The binding at `index` when it holds `name` by identity of the text
+  // (the place a name was found before, checked), else null.
+  TBinding* AtIfNamed(std::uint32_t index, const TText& name) const noexcept {
+    if (index >= items_.size()) {
+      return nullptr;
+    }
+    TBinding* b = items_[index].get();
+    return b->name_.Identity() == name.Identity() && name.Identity() != 0 ? b : nullptr;
+  }
+  // The index of the binding of `name`, or -1.
+  int IndexOf(std::string_view name) const noexcept;
 
   auto begin() const { return items_.begin(); }
   auto end() const { return items_.end(); }
 
  private:
   static constexpr std::size_t kIndexThreshold = 16;
-  int IndexOf(std::string_view name) const noexcept;
+  static std::uint64_t NameBit(std::string_view name) noexcept {
+    const unsigned last = name.empty() ? 0u : static_cast<unsigned char>(name.back());
+    return std::uint64_t{1} << ((name.size() * 7 + last) & 63);
+  }
   void Reindex();
   // A local record of `name` holding `value`: a kept one when there is one.
   std::unique_ptr<TBinding> MakeLocal(std::string_view name, Ref<IIEValue> value);
@@ -137,6 +156,7 @@ class TBindings {
 
   std::vector<std::unique_ptr<TBinding>> items_;
   std::unordered_map<std::string_view, std::size_t> index_;  // keys view the bindings' names
+  std::uint64_t name_bits_ = 0;  // NameBit of every name held (and of some gone)
   // Local records kept by Recycle, in the order they were bound; the first
   // next_spare_ have been taken again (their entries are empty).
   std::vector<std::unique_ptr<TBinding>> spare_;
@@ -168,6 +188,9 @@ class TIEContext final {
 
   // First binding of `name` from this context up to the root, or null.
   TBinding* FindBinding(std::string_view name) const noexcept;
+  // As FindBinding, trying first at each level the place `hint` where a
+  // table held the name before, and keeping the place found in it.
+  TBinding* FindBinding(const TText& name, std::uint32_t& hint) const noexcept;
   // The binding of `name` in the root context only, or null.
   TBinding* FindGlobalBinding(std::string_view name) const noexcept;
   // The value bound to `name`; raises "Unknown variable name: %s".
@@ -175,6 +198,8 @@ class TIEContext final {
   // Replaces the value of this context's own binding of `name`, or binds it
   // as AddBinding does.
   void SetVariable(std::string_view name, Ref<IIEValue> value);
+  // As SetVariable for the variable `variable` names, with its place hint.
+  void SetVariable(TIEValue& variable, Ref<IIEValue> value);
   // Updates the nearest binding of `name` in the chain, or creates a local one here.
   TBinding& AddBinding(std::string_view name, Ref<IIEValue> value);
   // Always binds `name` in this context, shadowing outer bindings.

@@ -31,6 +31,7 @@
 //
 // Thread safety: the reference count is atomic; nothing else is guarded.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -159,6 +160,22 @@ class TIEValue final : public IIEValue {
   static const TIEValue* Exactly(const IIEValue& value) noexcept {
     return typeid(value) == typeid(TIEValue) ? static_cast<const TIEValue*>(&value) : nullptr;
   }
+  static TIEValue* Exactly(IIEValue& value) noexcept {
+    return typeid(value) == typeid(TIEValue) ? static_cast<TIEValue*>(&value) : nullptr;
+  }
+
+  // For a variable: where the innermost binding table that held its name
+  // had it last time (see TIEContext::FindBinding), a hint that lookups
+  // check before use. A variable's datum is otherwise unused; the hint is
+  // read and kept without ordering, so threads may share the value.
+  std::uint32_t PlaceHint() const noexcept {
+    return static_cast<std::uint32_t>(std::atomic_ref<const std::int32_t>(payload_.integer)
+                                          .load(std::memory_order_relaxed));
+  }
+  void KeepPlaceHint(std::uint32_t place) noexcept {
+    std::atomic_ref<std::int32_t>(payload_.integer)
+        .store(static_cast<std::int32_t>(place), std::memory_order_relaxed);
+  }
 
   bool IsOwningObject() const noexcept override { return owns_object_; }
   void Assign(const IIEValue& source) override;
@@ -206,6 +223,8 @@ class TIEValue final : public IIEValue {
   bool HoldsCounted() const noexcept;
   RefCounted* Counted() const noexcept { return payload_.counted; }
   [[noreturn]] void RaiseNotType(const char* wanted) const;
+  // Resolve for a variable.
+  Ref<IIEValue> ResolveVariableHere(TIEContext& context);
 
   // The setter protocol: Changing releases the old datum, the caller stores
   // the new kind and datum, Changed fires OnChange.
