@@ -152,6 +152,16 @@ double Subtract(double a, double b) {
 double Multiply(double a, double b) {
   return Checked(a * b, {a, b});
 }
+std::int64_t AddExactly(std::int64_t a, std::int64_t b) {
+  return a + b;
+}
+std::int64_t SubtractExactly(std::int64_t a, std::int64_t b) {
+  return a - b;
+}
+std::int64_t MultiplyExactly(std::int64_t a, std::int64_t b) {
+  return a * b;
+}
+
 double Divide(double a, double b) {
   // IEEE signals division by zero only for a finite, non-zero dividend; 0/0 is
   // invalid, and an infinity or NaN divided by zero passes unreported.
@@ -167,7 +177,11 @@ double Divide(double a, double b) {
 // + - * /: the arguments combined from left to right with `Op`. The fold starts
 // from `unit` when there is one (so that no arguments give it), otherwise from
 // the first argument (so that a single argument comes back as it is: (- 7) is 7).
-template <double (*Op)(double, double)>
+//
+// While every argument so far is an integer the fold runs in 64 bits (IntOp),
+// where a step on two 32-bit integers is exact, as it is in doubles: the
+// results and the overflows are the same, without a conversion per argument.
+template <double (*Op)(double, double), std::int64_t (*IntOp)(std::int64_t, std::int64_t)>
 class TFoldFunction : public TNumericFunction {
  protected:
   TFoldFunction(const char* name, const char* comment, const char* syntax,
@@ -177,11 +191,39 @@ class TFoldFunction : public TNumericFunction {
         float_result_(float_result) {}
 
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
+    const int count = call.ArgumentCount();
     int index = 0;
-    TNumber result = unit_ ? TNumber{*unit_, false} : Number(call, index++, context);
-    result.is_float = result.is_float || float_result_;
-    for (; index < call.ArgumentCount(); ++index) {
-      const TNumber n = Number(call, index, context);
+    std::int64_t exact = 0;
+    bool integers = IntOp != nullptr && !float_result_;
+    TNumber result{0, false};
+    if (unit_) {
+      result = {*unit_, false};
+      exact = static_cast<std::int64_t>(*unit_);
+    }
+    for (; index < count; ++index) {
+      Ref<IIEValue> holder;
+      const IIEValue& value = EvalBorrowed(call, index, context, holder);
+      const TIEValue* own = TIEValue::Exactly(value);
+      if (integers && own != nullptr && own->DType() == TIEType::dtInteger) {
+        const std::int64_t n = own->IntegerDatum();
+        if constexpr (IntOp != nullptr) {
+          exact = index == 0 && !unit_ ? n : IntOp(exact, n);
+        }
+        if (exact < std::numeric_limits<std::int32_t>::min() ||
+            exact > std::numeric_limits<std::int32_t>::max()) {
+          RaiseIntegerOverflow(FunctionName().c_str());
+        }
+        continue;
+      }
+      if (integers) {
+        integers = false;
+        result = {static_cast<double>(exact), false};
+      }
+      const TNumber n{value.AsNumeric(), value.DType() == TIEType::dtFloat};
+      if (index == 0 && !unit_) {
+        result = {n.value, n.is_float || float_result_};
+        continue;
+      }
       result = {Op(result.value, n.value), result.is_float || n.is_float};
       // An integer step must stay in range even when a float comes later;
       // what is not finite is an invalid operation, reported at the end.
@@ -189,6 +231,9 @@ class TFoldFunction : public TNumericFunction {
           !InInt32Range(std::nearbyint(result.value))) {
         RaiseIntegerOverflow(FunctionName().c_str());
       }
+    }
+    if (integers) {
+      return TIEValue::Integer(static_cast<std::int32_t>(exact));
     }
     return Result(result);
   }
@@ -198,13 +243,13 @@ class TFoldFunction : public TNumericFunction {
   bool float_result_;
 };
 
-class TPlusFunction final : public TFoldFunction<Add> {
+class TPlusFunction final : public TFoldFunction<Add, AddExactly> {
  public:
   TPlusFunction() : TFoldFunction(PlusFunctionName, PlusComment, PlusSyntax, 0, false) {}
   TNumberOperation NumberOperation() const noexcept override { return TNumberOperation::noAdd; }
 };
 
-class TMinusFunction final : public TFoldFunction<Subtract> {
+class TMinusFunction final : public TFoldFunction<Subtract, SubtractExactly> {
  public:
   TMinusFunction()
       : TFoldFunction(MinusFunctionName, MinusComment, MinusSyntax, std::nullopt, false) {}
@@ -213,7 +258,7 @@ class TMinusFunction final : public TFoldFunction<Subtract> {
   }
 };
 
-class TTimesFunction final : public TFoldFunction<Multiply> {
+class TTimesFunction final : public TFoldFunction<Multiply, MultiplyExactly> {
  public:
   TTimesFunction() : TFoldFunction(TimesFunctionName, TimesComment, TimesSyntax, 1, false) {}
   TNumberOperation NumberOperation() const noexcept override {
@@ -221,7 +266,7 @@ class TTimesFunction final : public TFoldFunction<Multiply> {
   }
 };
 
-class TDivideFunction final : public TFoldFunction<Divide> {
+class TDivideFunction final : public TFoldFunction<Divide, nullptr> {
  public:
   TDivideFunction()
       : TFoldFunction(DivideFunctionName, DivideComment, DivideSyntax, std::nullopt, true) {}

@@ -46,6 +46,15 @@ TEST(MathPackageTest, SumsDifferencesAndProductsFollowTheKinds) {
           {"*", {"2", "1.5"}, "3.0000"},
           {"*", {"'inf", "1"}, "raises: * error: Invalid floating point operation"},
           {"*", {"1e200", "1e200"}, "raises: * error: Floating point overflow"},
+          // integers folded exactly, then a float or a text taking over
+          {"+", {"2", "3", "0.5"}, "5.5000"},
+          {"*", {"3", "0.5", "4"}, "6.0000"},
+          {"-", {"10", "4.5", "1"}, "4.5000"},
+          {"+", {"1", "'3", "2"}, "6"},
+          {"*", {"2", "abc"}, "raises: Not a numeric type.  Value (abc) is a dtAtom type"},
+          {"-", {"-2147483648"}, "-2147483648"},
+          {"*", {"-2147483648", "1"}, "-2147483648"},
+          {"+", {"2147483647", "-2147483648", "2147483647"}, "2147483646"},
       });
 }
 
@@ -154,6 +163,9 @@ TEST(MathPackageTest, IntegerResultsBeyond32BitsOverflow) {
           {"*", {"-65536", "32768"}, "-2147483648"},
           {"*", {"-1", "-2147483648"}, "raises: Integer overflow in *"},
           {"*", {"65536", "65536", "0"}, "raises: Integer overflow in *"},
+          {"*", {"65536", "65536", "0.5"}, "raises: Integer overflow in *"},
+          {"-", {"2147483647", "-1", "0.5"}, "raises: Integer overflow in -"},
+          {"*", {"2147483647", "2147483647"}, "raises: Integer overflow in *"},
           {"div", {"-2147483647", "-1"}, "2147483647"},
           {"div", {"-2147483648", "-1"}, "raises: Integer overflow in div"},
           {"div", {"2147483647.9", "1"}, "2147483647"},
