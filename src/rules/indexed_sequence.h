@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "platform/debug_checks.h"
@@ -100,8 +101,11 @@ class TIndexedSequence {
     }
     auto* leaf = static_cast<Leaf*>(n);
     if (leaf->n == kLeafSize) {
-      // Full: the upper half moves to a new leaf after it.
-      Leaf* right = SplitLeaf(leaf);
+      // Full: the upper half moves to a new leaf after it. The nodes the
+      // split needs are made first, so that running out of memory leaves
+      // the sequence as it was.
+      TSpares spares(*leaf);
+      Leaf* right = SplitLeaf(leaf, spares);
       if (index > leaf->n) {
         index -= leaf->n;
         leaf = right;
@@ -217,8 +221,32 @@ class TIndexedSequence {
 
   // Moves the upper half of the full `leaf` to a new leaf after it, which
   // its parent then holds; answers the new leaf.
-  Leaf* SplitLeaf(Leaf* leaf) {
-    auto* right = new Leaf;
+  // The nodes a split of a full leaf makes: the new leaf, and an inner node
+  // for each full ancestor and for a new root when the split reaches the top.
+  struct TSpares {
+    static constexpr int kMost = 16;  // 32^16 elements: more than an int counts
+    std::unique_ptr<Leaf> leaf;
+    std::unique_ptr<Inner> inner[kMost];
+    int inners = 0;
+
+    explicit TSpares(const Leaf& full) : leaf(std::make_unique<Leaf>()) {
+      for (const Inner* p = full.parent;; p = p->parent) {
+        if (p != nullptr && p->n < kInnerSize) {
+          break;
+        }
+        inner[inners] = std::make_unique<Inner>();
+        inner[inners]->leaf = false;
+        ++inners;
+        if (p == nullptr) {
+          break;
+        }
+      }
+    }
+    Inner* TakeInner() noexcept { return inner[--inners].release(); }
+  };
+
+  Leaf* SplitLeaf(Leaf* leaf, TSpares& spares) {
+    Leaf* right = spares.leaf.release();
     constexpr int kKeep = kLeafSize / 2;
     right->n = leaf->n - kKeep;
     std::move(leaf->items + kKeep, leaf->items + leaf->n, right->items);
@@ -232,19 +260,18 @@ class TIndexedSequence {
       leaf->next->prev = right;
     }
     leaf->next = right;
-    AddSibling(leaf, right, right->n);
+    AddSibling(leaf, right, right->n, spares);
     return right;
   }
 
   // Files `right` (just split from `left`) after `left` in `left`'s parent,
   // splitting the parents that are full. The parents above count the
   // elements of both as `left`'s; `right` holds `right_size`.
-  void AddSibling(NodeBase* left, NodeBase* right, int right_size) {
+  void AddSibling(NodeBase* left, NodeBase* right, int right_size, TSpares& spares) noexcept {
     Inner* p = left->parent;
     if (p == nullptr) {
       // The root split: a new root holds the two halves.
-      p = new Inner;
-      p->leaf = false;
+      p = spares.TakeInner();
       p->n = 2;
       p->child[0] = left;
       p->child[1] = right;
@@ -257,7 +284,7 @@ class TIndexedSequence {
     }
     int i = ChildIndex(left);
     if (p->n == kInnerSize) {
-      Inner* q = SplitInner(p);
+      Inner* q = SplitInner(p, spares);
       if (i >= p->n) {
         i -= p->n;
         p = q;
@@ -275,9 +302,8 @@ class TIndexedSequence {
 
   // Moves the upper half of the children of the full `inner` to a new node
   // after it; answers the new node.
-  Inner* SplitInner(Inner* inner) {
-    auto* right = new Inner;
-    right->leaf = false;
+  Inner* SplitInner(Inner* inner, TSpares& spares) noexcept {
+    Inner* right = spares.TakeInner();
     constexpr int kKeep = kInnerSize / 2;
     right->n = inner->n - kKeep;
     std::copy(inner->child + kKeep, inner->child + inner->n, right->child);
@@ -288,7 +314,7 @@ class TIndexedSequence {
       right->child[i]->parent = right;
       moved += right->count[i];
     }
-    AddSibling(inner, right, moved);
+    AddSibling(inner, right, moved, spares);
     return right;
   }
 

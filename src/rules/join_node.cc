@@ -466,28 +466,59 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
   // With a key, left entries that can match sit under the same hash; a prefix
   // join finds the one left token it extends under that token's identity.
   TIETokenTree& left = *left_;
+  if (negated_ && removing) {
+    Unblock(hash, found, position);
+    return;
+  }
   ForCandidates(&left, hash, found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
     if (!negated_) {
       if (Matches(*l.token, *token, l.fingerprint, fingerprint)) {
         CallChildren(Extend(l.token, *token, token->Tag()));
       }
-    } else if (!removing) {
+    } else if (left.Blocker(at) == TIETokenTree::kNoEntry &&
+               Matches(*l.token, *token, l.fingerprint, fingerprint)) {
       // Tokens already blocked stay blocked: only free ones are tested.
-      if (left.Blocker(at) == TIETokenTree::kNoEntry &&
-          Matches(*l.token, *token, l.fingerprint, fingerprint)) {
-        left.Blocker(at) = position;
-        WithdrawChildren(*l.token);
-      }
-    } else if (left.Blocker(at) == position) {
-      // The token lost its blocker: it is free unless another one matches.
-      const std::uint32_t blocker = FindBlocker(*l.token, l.hash, true, l.fingerprint);
-      left.Blocker(at) = blocker;
-      if (blocker == TIETokenTree::kNoEntry) {
-        CallChildren(WithNull(l.token, l.token->Tag()));
-      }
+      left.Blocker(at) = position;
+      WithdrawChildren(*l.token);
     }
     return true;
   });
+}
+
+void TJoinNode::Unblock(std::int32_t hash, bool key_found, std::uint32_t gone) {
+  // Each token blocked by the right entry that left is free unless another
+  // one matches it. Should finding another, or passing a freed token on,
+  // fail part way, no token may stay blocked by the entry that left (its
+  // place is reused): those not reached yet are blocked by another match
+  // when one is found, else left free, without the extension the failure
+  // kept from being made.
+  TIETokenTree& left = *left_;
+  try {
+    ForCandidates(&left, hash, key_found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
+      if (left.Blocker(at) == gone) {
+        const std::uint32_t blocker = FindBlocker(*l.token, l.hash, true, l.fingerprint);
+        left.Blocker(at) = blocker;
+        if (blocker == TIETokenTree::kNoEntry) {
+          CallChildren(WithNull(l.token, l.token->Tag()));
+        }
+      }
+      return true;
+    });
+  } catch (...) {
+    ForCandidates(&left, hash, key_found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
+      if (left.Blocker(at) == gone) {
+        std::uint32_t blocker = TIETokenTree::kNoEntry;
+        try {
+          blocker = FindBlocker(*l.token, l.hash, true, l.fingerprint);
+        } catch (...) {
+          // left free
+        }
+        left.Blocker(at) = blocker;
+      }
+      return true;
+    });
+    throw;
+  }
 }
 
 std::string TJoinNode::ToString() const {

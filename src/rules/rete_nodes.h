@@ -377,6 +377,9 @@ class TJoinNode final : public TTestNode {
   // The position of the first right token that matches `left`, or kNoEntry.
   std::uint32_t FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found,
                             std::uint64_t fingerprint);
+  // A negated join's left tokens under `hash` that right entry `gone`
+  // blocked, blocked again or passed on.
+  void Unblock(std::int32_t hash, bool key_found, std::uint32_t gone);
   // True when an arriving token finds its partners in one bucket of the
   // other memory: the join has a key, or it is a prefix join.
   bool Probing() const noexcept { return left_key_.Keyed() || prefix_join_; }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "rules/indexed_sequence.h"
 #include "testing/language_fixture.h"
 #include "testing/replaceable_new.h"
 #include "zephro/rules/rete_network.h"
@@ -120,20 +121,26 @@ TEST(CompileFailureTest, RunningOutOfMemoryInARuleLeavesTheEngineAsItWas) {
   EXPECT_GT(failed, 0);
 }
 
-// Three rules join the pattern `b` with itself on `x`, so their joins share
-// one right memory; a fact leaving it is taken out in two steps (see the
-// matcher's shared memories). Running out of memory between them must
-// leave every memory whole, and the engine matching.
+// Three rules join the pattern `b` on `x`, so their joins share one right
+// memory; a fact leaving it is taken out in two steps (see the matcher's
+// shared memories). Running out of memory between them must leave every
+// memory whole, and the engine matching. The fact leaving frees sixty-four
+// partial matches of `middle`, whose activations fill more of the agenda
+// than one of its leaves holds: a new leaf is allocated on the way.
 TEST(CompileFailureTest, RunningOutOfMemoryWhileAFactLeavesKeepsSharedMemoriesWhole) {
   if (!ZEPHRO_REPLACEABLE_NEW) {
     GTEST_SKIP() << "allocations cannot be made to fail under the thread sanitizer";
   }
-  const std::string setup =
-      "(deftemplate b (slot x) (slot y)) (deftemplate a (slot x))"
+  std::string setup =
+      "(deftemplate b (slot x) (slot y)) (deftemplate a (slot x) (slot n) (slot id))"
+      "(deftemplate c (slot x))"
       "(defrule first (b (x ?x) (y ?y)) (b (x ?x) (y ?z&~?y)) => )"
-      "(defrule middle (b (x ?x) (y ?y)) (not (b (x ?x) (y ?z&:(< ?z ?y)))) => )"
-      "(defrule after (a (x ?x)) (b (x ?x)) => )"
-      "(assert (b (x 1) (y 5)) (b (x 1) (y 3)) (b (x 1) (y 4)) (a (x 1)))";
+      "(defrule middle (a (x ?x) (n ?n)) (not (b (x ?x) (y ?z&:(< ?z ?n)))) => )"
+      "(defrule after (c (x ?x)) (b (x ?x)) => )"
+      "(assert (b (x 1) (y 5)) (b (x 1) (y 0)) (b (x 1) (y 4)) (c (x 1)))";
+  for (int id = 0; id < 64; ++id) {
+    setup += "(assert (a (x 1) (n 1) (id " + std::to_string(id) + ")))";
+  }
   long needed = 0;
   {
     ParserFixture control;
@@ -158,11 +165,51 @@ TEST(CompileFailureTest, RunningOutOfMemoryWhileAFactLeavesKeepsSharedMemoriesWh
     }
     g_allocations_left = -1;
     e.ReteNetwork().CheckInvariants();  // aborts on a memory left half changed
-    e.Parse("(assert (b (x 1) (y 1)) (a (x 1) ))", true);
+    e.Parse("(assert (b (x 1) (y 1)) (c (x 1) ))", true);
     e.ReteNetwork().CheckInvariants();
     EXPECT_FALSE(f.Agenda().empty());
   }
   EXPECT_GT(failed, 0);
+}
+
+// The agenda's sequence splits a full leaf, and the full nodes above it, as
+// it grows. Running out of memory at any point of a split leaves it as it
+// was: every element in its place, none added.
+TEST(CompileFailureTest, RunningOutOfMemoryWhileTheAgendaSplitsKeepsItWhole) {
+  if (!ZEPHRO_REPLACEABLE_NEW) {
+    GTEST_SKIP() << "allocations cannot be made to fail under the thread sanitizer";
+  }
+  struct TNoPlace {
+    void operator()(int, void*) const noexcept {}
+  };
+  TIndexedSequence<int, TNoPlace> sequence;
+  std::vector<int> model;
+  int failures = 0;
+  // Past 32 x 16 elements the root's children fill, and the root splits.
+  for (int value = 0; value < 1200; ++value) {
+    // In the middle of the first half: splits happen all along the tree.
+    const int at = static_cast<int>(model.size()) / 4;
+    for (long n = 0;; ++n) {
+      g_allocations_left = n;
+      try {
+        sequence.Insert(at, value);
+        g_allocations_left = -1;
+        break;
+      } catch (const std::bad_alloc&) {
+        g_allocations_left = -1;
+        ++failures;
+        std::size_t i = 0;
+        ASSERT_EQ(sequence.CheckInvariants([&](int v, const auto*, int index) {
+                    EXPECT_EQ(static_cast<std::size_t>(index), i);
+                    EXPECT_EQ(v, model[i++]);
+                  }),
+                  model.size())
+            << "inserting " << value << ", allocation " << n << " failing";
+      }
+    }
+    model.insert(model.begin() + at, value);
+  }
+  EXPECT_GT(failures, 70);  // every leaf split, and the inner nodes' too
 }
 
 }  // namespace
