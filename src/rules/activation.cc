@@ -7,6 +7,7 @@
 
 #include <bit>
 
+#include "platform/block_recycler.h"
 #include "platform/debug_checks.h"
 #include "rules/indexed_sequence.h"
 #include "rules/rete_nodes.h"
@@ -29,6 +30,14 @@ TActivation::TActivation(TRule& rule, Ref<IReteToken> token, TPatternMatchTermin
                          float strength)
     : rule_(&rule), token_(std::move(token)), node_(node), strength_(0) {
   SetStrength(strength);
+}
+
+void* TActivation::operator new(std::size_t size) {
+  return TBlockRecycler<TActivation, sizeof(TActivation)>::Allocate(size);
+}
+
+void TActivation::operator delete(void* block, std::size_t size) noexcept {
+  TBlockRecycler<TActivation, sizeof(TActivation)>::Free(block, size);
 }
 
 void TActivation::SetStrength(float strength) noexcept {
