@@ -50,12 +50,18 @@ std::uintptr_t ComputeLimit(std::uintptr_t here) noexcept {
 
 }  // namespace
 
-std::size_t StackLeft() noexcept {
+namespace stack_detail {
+
+constinit thread_local std::uintptr_t thread_limit = 0;
+
+std::uintptr_t FindThreadLimit() noexcept {
   // Asked once per thread: for the main thread the platform's answer comes
   // from reading the process's memory map, which costs more than many calls.
-  thread_local const std::uintptr_t limit = ComputeLimit(Here());
-  const std::uintptr_t here = Here();
-  return here > limit ? here - limit : 0;
+  // A limit of 0 (a stack that reaches address 0) is kept as 1.
+  thread_limit = std::max<std::uintptr_t>(ComputeLimit(Here()), 1);
+  return thread_limit;
 }
+
+}  // namespace stack_detail
 
 }  // namespace zephro

@@ -30,9 +30,25 @@ namespace zephro {
 inline constexpr std::size_t kMinimumStack = 128 * 1024;
 inline constexpr std::size_t kFallbackStackBudget = 512 * 1024;
 
+namespace stack_detail {
+// The lowest address a level may start at on this thread; 0 until the
+// thread first asks. Asked on every call the engine evaluates, so read
+// inline: no guard, no call.
+extern constinit thread_local std::uintptr_t thread_limit;
+// Finds the thread's limit, keeps it in thread_limit and answers it.
+std::uintptr_t FindThreadLimit() noexcept;
+}  // namespace stack_detail
+
 // The bytes left between the caller's frame and the reserve; 0 when the
 // caller already stands in the reserve.
-std::size_t StackLeft() noexcept;
+inline std::size_t StackLeft() noexcept {
+  std::uintptr_t limit = stack_detail::thread_limit;
+  if (limit == 0) [[unlikely]] {
+    limit = stack_detail::FindThreadLimit();
+  }
+  const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  return here > limit ? here - limit : 0;
+}
 
 inline bool StackIsLow() noexcept { return StackLeft() == 0; }
 
