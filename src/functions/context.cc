@@ -1,5 +1,6 @@
 #include "zephro/functions/context.h"
 
+#include <algorithm>
 #include <typeinfo>
 
 #include "platform/block_recycler.h"
@@ -239,6 +240,48 @@ void TBindings::Recycle() noexcept {
   Clear();
 }
 
+void TBindings::Recycle(std::size_t kept) noexcept {
+  kept = std::min(kept, items_.size());
+  for (std::size_t i = 0; i < kept; ++i) {
+    if (!items_[i]->IsLocalBinding()) {
+      kept = 0;
+      break;
+    }
+  }
+  if (kept == 0) {
+    Recycle();
+    return;
+  }
+  spare_.erase(spare_.begin(), spare_.begin() + static_cast<std::ptrdiff_t>(next_spare_));
+  next_spare_ = 0;
+  for (std::size_t i = kept; i < items_.size(); ++i) {
+    std::unique_ptr<TBinding>& record = items_[i];
+    if (record->IsLocalBinding()) {
+      record->SetValue(nullptr);
+      spare_.push_back(std::move(record));
+    }
+  }
+  items_.resize(kept);
+  name_bits_ = 0;
+  for (std::unique_ptr<TBinding>& record : items_) {
+    record->SetValue(nullptr);
+    name_bits_ |= NameBit(record->Name());
+  }
+  Reindex();
+}
+
+bool TBindings::RebindAt(std::size_t index, std::string_view name, Ref<IIEValue> value) noexcept {
+  if (index >= items_.size()) {
+    return false;
+  }
+  TBinding& record = *items_[index];
+  if (!record.IsLocalBinding() || !SameName(record.Name(), name)) {
+    return false;
+  }
+  record.SetValue(std::move(value));
+  return true;
+}
+
 // --- contexts --------------------------------------------------------------------------
 
 TIEContext::TIEContext(TInferenceEngine* engine, TIEContext* parent)
@@ -362,8 +405,10 @@ void TIEContext::Clear() noexcept {
   return_flag_ = false;
 }
 
-void TIEContext::Recycle() noexcept {
-  bindings_.Recycle();
+void TIEContext::Recycle() noexcept { Recycle(0); }
+
+void TIEContext::Recycle(std::size_t kept_bindings) noexcept {
+  bindings_.Recycle(kept_bindings);
   return_value_ = nullptr;
   return_flag_ = false;
   halted_ = false;

@@ -411,28 +411,59 @@ IIEValue* TRule::BoundValue(const TBinding& binding, const IReteToken& token) co
   return list->Get(binding.SubIndex());
 }
 
-void TRule::Prepare(const IReteToken& token, TIEContext& context) {
+Ref<IIEValue> TRule::ValueFor(const TBinding& binding, const IReteToken& token) const {
+  if (binding.IsPatternBinding()) {
+    IFact* fact = token.GetFacts(binding.FactIndex());
+    if (fact == nullptr || fact == &engine_->NullFact()) {
+      return nullptr;
+    }
+    return MakeRef<TIEValue>(fact->GetID(), TIEType::dtFactId);
+  }
+  return Ref<IIEValue>(BoundValue(binding, token));
+}
+
+template <class F>
+bool TRule::ForEachValue(const IReteToken& token, F&& f) {
   for (const auto& binding : bindings_) {
     if (binding->IsLocalBinding()) {
       continue;
     }
-    Ref<IIEValue> value;
-    if (binding->IsPatternBinding()) {
-      IFact* fact = token.GetFacts(binding->FactIndex());
-      if (fact == nullptr || fact == &engine_->NullFact()) {
-        continue;
-      }
-      value = MakeRef<TIEValue>(fact->GetID(), TIEType::dtFactId);
-    } else {
-      value = Ref<IIEValue>(BoundValue(*binding, token));
-      if (!value) {
-        continue;
-      }
+    Ref<IIEValue> value = ValueFor(*binding, token);
+    if (!value) {
+      continue;  // a variable of a `not` pattern
     }
-    binding->SetValue(value);
-    context.AddLocalBinding(binding->Name(), std::move(value));
+    if (!f(*binding, value)) {
+      return false;
+    }
+    binding->SetValue(std::move(value));
   }
+  return true;
+}
+
+void TRule::Prepare(const IReteToken& token, TIEContext& context) {
+  ForEachValue(token, [&](const TBinding& binding, const Ref<IIEValue>& value) {
+    context.AddLocalBinding(binding.Name(), value);
+    return true;
+  });
   context.AddLocalBinding(SRuleBinding, RuleNameValue());
+}
+
+bool TRule::RebindInPlace(const IReteToken& token, TIEContext& context) {
+  // The firing context keeps the records of the last firing's variables, in
+  // the order Prepare made them: each takes its new value where it is,
+  // without a search or a record made. A variable without a value (one of a
+  // `not` pattern) is left out, as Prepare leaves it out; should that make
+  // a record not the one expected where it is, Prepare does it all.
+  TBindings& table = context.Bindings();
+  if (kept_bindings_ == 0 || static_cast<std::size_t>(table.Count()) != kept_bindings_) {
+    return false;
+  }
+  std::size_t at = 0;
+  return ForEachValue(token,
+                      [&](const TBinding& binding, const Ref<IIEValue>& value) {
+                        return table.RebindAt(at++, binding.Name(), value);
+                      }) &&
+         at + 1 == kept_bindings_ && table.RebindAt(at, SRuleBinding, RuleNameValue());
 }
 
 const Ref<IIEValue>& TRule::RuleNameValue() {
@@ -465,13 +496,20 @@ void TRule::Fire(const IReteToken& token) {
     bool shared;
     ~Recycle() {
       if (shared) {
-        rule.firing_context_->Recycle();
+        rule.firing_context_->Recycle(rule.kept_bindings_);
         rule.firing_ = false;
       }
     }
   } recycle{*this, !own};
   context->ClearReturnValue();
-  Prepare(token, *context);
+  if (own) {
+    Prepare(token, *context);
+  } else if (!RebindInPlace(token, *context)) {
+    kept_bindings_ = 0;
+    context->Recycle();
+    Prepare(token, *context);
+    kept_bindings_ = static_cast<std::size_t>(context->Bindings().Count());
+  }
   fired_ = true;
   if (OnFire) {
     OnFire(*this, *context);

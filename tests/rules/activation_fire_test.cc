@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,6 +10,7 @@
 #include "zephro/values/exceptions.h"
 
 #include "testing/engine_fixture.h"
+#include "testing/language_fixture.h"
 
 namespace zephro::testing {
 namespace {
@@ -77,6 +80,68 @@ TEST(ActivationFireTest, EachFiringStartsWithTheRuleBindingsAlone) {
   EXPECT_NE(seen[0].x, seen[2].x);
   EXPECT_NE(seen[1].context, seen[0].context);
   EXPECT_EQ(seen[2].context, seen[0].context);
+}
+
+// The firing context keeps the records of a firing's rule variables for the
+// next firing, which gives them their new values in place. Whatever the
+// previous firing did to the context, each firing sees the rule's variables
+// alone, with this match's values: variables of a `not` pattern are left
+// out, and what an action bound, rebound, removed or replaced is gone.
+TEST(ActivationFireTest, FiringsRebindTheRecordsTheLastOneLeftWhateverItDidToThem) {
+  struct TCase {
+    const char* name;
+    std::function<void(TIEContext&)> meddle;  // on the first firing
+  };
+  const std::vector<TCase> cases = {
+      {"nothing", [](TIEContext&) {}},
+      {"a rule variable rebound", [](TIEContext& c) { c.SetVariable("y", TIEValue::Integer(-7)); }},
+      {"locals added",
+       [](TIEContext& c) {
+         for (int i = 0; i < 20; ++i) {  // past the size where the table indexes its names
+           c.AddLocalBinding("local" + std::to_string(i), TIEValue::Integer(i));
+         }
+       }},
+      {"a rule variable removed", [](TIEContext& c) { c.Bindings().Remove("x"); }},
+      {"a rule variable removed, a local in its place",
+       [](TIEContext& c) {
+         c.Bindings().Remove("x");
+         c.AddLocalBinding("q", TIEValue::Integer(0));
+       }},
+      {"a rule variable made a pattern binding",
+       [](TIEContext& c) { c.AddBinding("y", 0, "y", NoSubIndex); }},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.name);
+    ParserFixture f;
+    TInferenceEngine& e = f.Engine();
+    e.Parse(
+        "(deftemplate a (slot x) (slot y)) (deftemplate b (slot x) (slot z))"
+        "(defrule r ?f <- (a (x ?x) (y ?y)) (not (b (x ?x) (z ?z))) =>)"
+        "(assert (a (x 1) (y 10)) (a (x 2) (y 20)) (a (x 3) (y 30)) (b (x 9) (z 0)))",
+        true);
+    TRule* rule = e.FindRule("r");
+    ASSERT_NE(rule, nullptr);
+    int firings = 0;
+    std::vector<std::int32_t> xs;
+    rule->OnFire = [&](TRule&, TIEContext& context) {
+      std::vector<std::string> names;
+      for (const auto& b : context.Bindings()) {
+        names.emplace_back(b->Name());
+      }
+      EXPECT_EQ(names, (std::vector<std::string>{"f", "x", "y", SRuleBinding}));
+      const std::int32_t x = context.GetVariable("x")->AsInteger();
+      EXPECT_EQ(context.GetVariable("y")->AsInteger(), 10 * x);
+      EXPECT_EQ(context.FindBinding("z"), nullptr);
+      EXPECT_EQ(context.FindBinding("local3"), nullptr);
+      xs.push_back(x);
+      if (firings++ == 0) {
+        test.meddle(context);
+      }
+    };
+    ASSERT_EQ(e.Run(), 3);
+    std::sort(xs.begin(), xs.end());
+    EXPECT_EQ(xs, (std::vector<std::int32_t>{1, 2, 3}));
+  }
 }
 
 }  // namespace

@@ -124,6 +124,14 @@ class TBindings {
   // Empties the table as Clear does, but keeps the records of its local
   // bindings (their values dropped) for the local bindings made next.
   void Recycle() noexcept;
+  // As Recycle, but the first `kept` records stay where they are, named,
+  // their values dropped, when they are all local ones (else the table is
+  // recycled whole): a context whose owner binds the same names in the
+  // same order each time rebinds them with RebindAt.
+  void Recycle(std::size_t kept) noexcept;
+  // Gives the record at `index` the value `value` when it is a local binding
+  // of `name`; false (and nothing changed) otherwise.
+  bool RebindAt(std::size_t index, std::string_view name, Ref<IIEValue> value) noexcept;
   // The records kept by Recycle and not taken again yet.
   int SpareCount() const noexcept { return static_cast<int>(spare_.size() - next_spare_); }
   int Count() const noexcept { return static_cast<int>(items_.size()); }
@@ -216,6 +224,9 @@ class TIEContext final {
   // its binding records for reuse (see TBindings::Recycle): for a context
   // that serves one evaluation after another.
   void Recycle() noexcept;
+  // As Recycle, keeping the first `kept_bindings` records of the table in
+  // place (see TBindings::Recycle).
+  void Recycle(std::size_t kept_bindings) noexcept;
 
   bool ReturnFlag() const noexcept { return return_flag_; }
   IIEValue* ReturnValue() const noexcept { return return_value_.get(); }

@@ -170,6 +170,16 @@ class TRule : public TComponent {
   friend void NotifyRulePatternChanged(TRule& rule, TIEPattern& pattern);
   void BindPatternVariables(TIEPattern& pattern, int position);
   IIEValue* BoundValue(const TBinding& binding, const IReteToken& token) const;
+  // The value `binding` takes in a firing with `token`; null when it takes
+  // none (its pattern matched nothing, or the slot is missing).
+  Ref<IIEValue> ValueFor(const TBinding& binding, const IReteToken& token) const;
+  // Prepare for the firing context, in the records the last firing left in
+  // place; false when they do not fit this firing (then nothing is prepared).
+  bool RebindInPlace(const IReteToken& token, TIEContext& context);
+  // Calls f(binding, value) for each rule variable with a value in a firing
+  // with `token`, then gives the binding the value, until f answers false.
+  template <class F>
+  bool ForEachValue(const IReteToken& token, F&& f);
   // The rule name as a string value, made again only when the name changed.
   const Ref<IIEValue>& RuleNameValue();
   void ForgetFiringContext() noexcept;
@@ -179,6 +189,9 @@ class TRule : public TComponent {
   // The context of the firings, recycled after each (see Fire); null until
   // the first firing and whenever the engine changes.
   std::unique_ptr<TIEContext> firing_context_;
+  // How many records Prepare made in the firing context: they stay there,
+  // recycled in place, for the next firing (0: none).
+  std::size_t kept_bindings_ = 0;
   Ref<IIEValue> rule_name_value_;
   std::string rule_name_;
   std::unique_ptr<std::string> comment_;  // few rules have one
