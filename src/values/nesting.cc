@@ -8,37 +8,18 @@
 namespace zephro {
 namespace {
 
-struct TKindInfo {
-  const char* what;
-  int limit;  // 0: the stack's only
-};
-
-constexpr TKindInfo kKindInfo[] = {
-    {"function calls", 0},
-    {"deffunction calls", kMaxCallDepth},
-    {"loads", kMaxReentries},
-    {"batches", kMaxReentries},
-    {"resets", kMaxReentries},
-    {"global initial values", kMaxReentries},
-    {"deffacts values", kMaxReentries},
-    {"forms", kMaxNesting},
-    {"patterns", kMaxNesting},
-    {"values", kMaxNesting},
+// What each kind nests, in TNesting's order (their limits are in the header).
+constexpr const char* kWhat[] = {
+    "function calls",        "deffunction calls", "loads", "batches", "resets",
+    "global initial values", "deffacts values",   "forms", "patterns", "values",
 };
 
 }  // namespace
 
-static_assert(std::size(kKindInfo) == static_cast<std::size_t>(TNesting::nValue) + 1);
-
-bool TNestingGuard::PastLimit() const noexcept {
-  const int limit = kKindInfo[Index()].limit;
-  return limit > 0 && Counts()[Index()] > limit;
-}
-
-bool TNestingGuard::TooDeep() const noexcept { return PastLimit() || StackIsLow(); }
+static_assert(std::size(kWhat) == static_cast<std::size_t>(TNesting::nValue) + 1);
 
 std::string TNestingGuard::Message() const {
-  return std::string(kKindInfo[Index()].what) + " nested too deeply (runaway recursion?)";
+  return std::string(kWhat[Index()]) + " nested too deeply (runaway recursion?)";
 }
 
 void TNestingGuard::Raise() const { throw EIEException(Message()); }

@@ -31,6 +31,8 @@
 #include <cstdint>
 #include <string>
 
+#include "zephro/platform/stack.h"
+
 namespace zephro {
 
 inline constexpr int kMaxNesting = 1000;
@@ -57,11 +59,15 @@ class TNestingGuard {
   TNestingGuard(const TNestingGuard&) = delete;
   TNestingGuard& operator=(const TNestingGuard&) = delete;
 
-  // Whether this level goes past its kind's limit or the stack's.
-  bool TooDeep() const noexcept;
+  // Whether this level goes past its kind's limit or the stack's. Asked on
+  // every call the engine evaluates: inline.
+  bool TooDeep() const noexcept { return PastLimit() || StackIsLow(); }
   // Whether it goes past its kind's limit, the stack aside: for a level that
   // only ever starts right under another whose guard checked the stack.
-  bool PastLimit() const noexcept;
+  bool PastLimit() const noexcept {
+    const int limit = kLimits[Index()];
+    return limit > 0 && Counts()[Index()] > limit;
+  }
   // "<what> nested too deeply (runaway recursion?)"
   std::string Message() const;
   // Raises EIEException with Message() when TooDeep().
@@ -78,6 +84,14 @@ class TNestingGuard {
 
  private:
   static constexpr std::size_t kKinds = 10;
+  static_assert(kKinds == static_cast<std::size_t>(TNesting::nValue) + 1);
+  // Each kind's limit, in TNesting's order; 0: the stack's only.
+  static constexpr int kLimits[kKinds] = {
+      0,                                                                        // calls
+      kMaxCallDepth,                                                            // deffunctions
+      kMaxReentries, kMaxReentries, kMaxReentries, kMaxReentries, kMaxReentries,  // re-entries
+      kMaxNesting,   kMaxNesting,   kMaxNesting,                                // forms, patterns, values
+  };
   static int* Counts() noexcept {
     thread_local int counts[kKinds] = {};
     return counts;
