@@ -79,7 +79,6 @@ class TBinding final : public TBindingInfo {
   TBinding(std::string_view name, Ref<IIEValue> value);
 
   std::string_view Name() const noexcept { return name_.View(); }
-  const TText& NameText() const noexcept { return name_; }
   IIEValue* Value() const noexcept { return value_.get(); }
   void SetValue(Ref<IIEValue> value) noexcept { value_ = std::move(value); }
 
