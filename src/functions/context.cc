@@ -225,20 +225,7 @@ void TBindings::Clear() noexcept {
   name_bits_ = 0;
 }
 
-void TBindings::Recycle() noexcept {
-  // The records not taken since the last recycling move to the front, those
-  // of this round's local bindings follow in binding order: a context that
-  // binds the same names each time gets back each name's own record.
-  spare_.erase(spare_.begin(), spare_.begin() + static_cast<std::ptrdiff_t>(next_spare_));
-  next_spare_ = 0;
-  for (std::unique_ptr<TBinding>& record : items_) {
-    if (record->IsLocalBinding()) {
-      record->SetValue(nullptr);
-      spare_.push_back(std::move(record));
-    }
-  }
-  Clear();
-}
+void TBindings::Recycle() noexcept { Recycle(0); }
 
 void TBindings::Recycle(std::size_t kept) noexcept {
   kept = std::min(kept, items_.size());
@@ -248,10 +235,10 @@ void TBindings::Recycle(std::size_t kept) noexcept {
       break;
     }
   }
-  if (kept == 0) {
-    Recycle();
-    return;
-  }
+  // The records not taken since the last recycling move to the front, those
+  // of this round's local bindings past the kept ones follow in binding
+  // order: a context that binds the same names each time gets back each
+  // name's own record.
   spare_.erase(spare_.begin(), spare_.begin() + static_cast<std::ptrdiff_t>(next_spare_));
   next_spare_ = 0;
   for (std::size_t i = kept; i < items_.size(); ++i) {
@@ -267,7 +254,9 @@ void TBindings::Recycle(std::size_t kept) noexcept {
     record->SetValue(nullptr);
     name_bits_ |= NameBit(record->Name());
   }
-  Reindex();
+  if (!index_.empty() || kept >= kIndexThreshold) {
+    Reindex();
+  }
 }
 
 bool TBindings::RebindAt(std::size_t index, std::string_view name, Ref<IIEValue> value) noexcept {

@@ -87,10 +87,16 @@ class TNestingGuard {
   static_assert(kKinds == static_cast<std::size_t>(TNesting::nValue) + 1);
   // Each kind's limit, in TNesting's order; 0: the stack's only.
   static constexpr int kLimits[kKinds] = {
-      0,                                                                        // calls
-      kMaxCallDepth,                                                            // deffunctions
-      kMaxReentries, kMaxReentries, kMaxReentries, kMaxReentries, kMaxReentries,  // re-entries
-      kMaxNesting,   kMaxNesting,   kMaxNesting,                                // forms, patterns, values
+      0,              // calls
+      kMaxCallDepth,  // deffunctions
+      kMaxReentries,  // loads
+      kMaxReentries,  // batches
+      kMaxReentries,  // resets
+      kMaxReentries,  // global initial values
+      kMaxReentries,  // deffacts values
+      kMaxNesting,    // forms
+      kMaxNesting,    // patterns
+      kMaxNesting,    // values
   };
   static int* Counts() noexcept {
     thread_local int counts[kKinds] = {};
