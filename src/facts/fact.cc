@@ -116,7 +116,7 @@ Ref<TFactTemplate> TFact::AsFactTemplate(Ref<IFactTemplate> fact_template) {
 }
 
 TFact::TFact(Ref<IFactTemplate> fact_template)
-    : template_(AsFactTemplate(std::move(fact_template))) {
+    : IFact(TOwnMark<TFact>::Set()), template_(AsFactTemplate(std::move(fact_template))) {
   if (template_) {
     layout_ = &template_->Layout();
     values_.Reset(static_cast<std::size_t>(layout_->Count()));
@@ -130,7 +130,7 @@ TFact::TFact(Ref<IFactTemplate> fact_template, const IFact& source)
 }
 
 TFact::TFact(TPlaces places, Ref<TFactTemplate> fact_template)
-    : template_(std::move(fact_template)),
+    : IFact(TOwnMark<TFact>::Set()), template_(std::move(fact_template)),
       values_(reinterpret_cast<std::byte*>(this) + sizeof(TFact), places.count) {
   if (template_) {
     layout_ = &template_->Layout();

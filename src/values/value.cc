@@ -70,7 +70,7 @@ std::string FormatFloat(double value) {
 
 TIEValue::TIEValue(std::string_view text, TIEType kind) : TIEValue(TText::Shared(text), kind) {}
 
-TIEValue::TIEValue(TText text, TIEType kind) {
+TIEValue::TIEValue(TText text, TIEType kind) : IIEValue(TOwnMark<TIEValue>::Set()) {
   if (!IEStringTypes.Contains(kind)) {
     RaiseIEPlain(SInvalidValueType);
   }
@@ -78,7 +78,7 @@ TIEValue::TIEValue(TText text, TIEType kind) {
   dtype_ = kind;
 }
 
-TIEValue::TIEValue(std::int32_t value, TIEType kind) {
+TIEValue::TIEValue(std::int32_t value, TIEType kind) : IIEValue(TOwnMark<TIEValue>::Set()) {
   if (!IEIntegerTypes.Contains(kind)) {
     RaiseIEPlain(SInvalidValueType);
   }
@@ -86,10 +86,12 @@ TIEValue::TIEValue(std::int32_t value, TIEType kind) {
   dtype_ = kind;
 }
 
-TIEValue::TIEValue(double value) noexcept : dtype_(TIEType::dtFloat) { payload_.real = value; }
+TIEValue::TIEValue(double value) noexcept
+    : IIEValue(TOwnMark<TIEValue>::Set()), dtype_(TIEType::dtFloat) { payload_.real = value; }
 
 #define ZEPHRO_COUNTED_CTOR(Interface, Kind)                        \
-  TIEValue::TIEValue(Ref<Interface> object) noexcept {              \
+  TIEValue::TIEValue(Ref<Interface> object) noexcept                \
+      : IIEValue(TOwnMark<TIEValue>::Set()) {                       \
     if (object) {                                                   \
       payload_.counted = static_cast<RefCounted*>(object.Detach()); \
     }                                                               \
@@ -102,7 +104,7 @@ ZEPHRO_COUNTED_CTOR(ISingletonsVector, dtSingletons)
 ZEPHRO_COUNTED_CTOR(IMembershipSet, dtFuzzy)
 #undef ZEPHRO_COUNTED_CTOR
 
-TIEValue::TIEValue(TObject* object, bool owned) {
+TIEValue::TIEValue(TObject* object, bool owned) : IIEValue(TOwnMark<TIEValue>::Set()) {
   dtype_ = TIEType::dtObject;
   payload_.liveness = nullptr;
   if (owned) {
@@ -112,11 +114,12 @@ TIEValue::TIEValue(TObject* object, bool owned) {
   }
 }
 
-TIEValue::TIEValue(const TClassInfo* cls) noexcept : dtype_(TIEType::dtClass) {
+TIEValue::TIEValue(const TClassInfo* cls) noexcept
+    : IIEValue(TOwnMark<TIEValue>::Set()), dtype_(TIEType::dtClass) {
   payload_.cls = cls;
 }
 
-TIEValue::TIEValue(const IIEValue& source) { Assign(source); }
+TIEValue::TIEValue(const IIEValue& source) : IIEValue(TOwnMark<TIEValue>::Set()) { Assign(source); }
 
 TIEValue::~TIEValue() { Changing(TIEType::dtNone); }
 
@@ -462,7 +465,7 @@ void TIEValue::AssignTo(IIEValue& target) const {
   if (&target == this) {
     return;
   }
-  if (typeid(target) == typeid(TIEValue)) {
+  if (target.EngineOwn()) {
     static_cast<TIEValue&>(target).Assign(*this);
     return;
   }

@@ -71,11 +71,8 @@ inline std::int32_t TruncateToInt32(double d) {
   return static_cast<std::int32_t>(d);
 }
 
-// The value as a TIEValue when it is one (the class is final, so the type test
-// is exact and cheap), else null.
-inline const TIEValue* AsTIEValue(const IIEValue* v) {
-  return typeid(*v) == typeid(TIEValue) ? static_cast<const TIEValue*>(v) : nullptr;
-}
+// The value as a TIEValue when it is one, else null.
+inline const TIEValue* AsTIEValue(const IIEValue* v) { return TIEValue::Exactly(*v); }
 
 // The text of FormatFloat, written into `buf`: four decimals; "inf", "-inf",
 // and "nan" for every NaN, whatever its sign bit.

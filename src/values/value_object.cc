@@ -83,7 +83,8 @@ void TIEValue::TakeOwnedObject(TObject* object) {
 
 void TIEValue::ReleaseObject() noexcept {
   TLiveness* block = std::exchange(payload_.liveness, nullptr);
-  const bool owned = std::exchange(owns_object_, false);
+  const bool owned = owns_object_;
+  owns_object_ = false;
   if (block == nullptr) {
     return;
   }

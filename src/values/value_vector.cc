@@ -24,7 +24,8 @@ Ref<IIEValue> CloneOrNull(const IIEValue* v) { return v != nullptr ? v->Clone() 
 
 Ref<IValueVector> MakeValueVector() { return MakeRef<TValueVector>(); }
 
-TValueVector::TValueVector(std::vector<Ref<IIEValue>> values) : values_(std::move(values)) {
+TValueVector::TValueVector(std::vector<Ref<IIEValue>> values)
+    : IValueVector(TOwnMark<TValueVector>::Set()), values_(std::move(values)) {
   for (const Ref<IIEValue>& v : values_) {
     depth_ = DepthWith(v.get());
   }

@@ -42,6 +42,27 @@ TEST(FactTest, UnwrittenSlotsReadTheirDefaults) {
   EXPECT_FALSE(f->ContainsKey("q", &seen));
 }
 
+TEST(FactTest, EveryWayOfMakingAFactMakesOneTheEngineKnowsForItsOwn) {
+  auto t = MakeTemplate("t", {"a"});
+  const Ref<TFact> source = FactOf(t);
+  const struct {
+    const char* made;
+    Ref<IFact> fact;
+  } cases[] = {
+      {"without template", MakeRef<TFact>()},
+      {"of a template", source},
+      {"as a copy", MakeRef<TFact>(t, *source)},
+      {"in one block", TFact::Make(t)},
+      {"in one block as a copy", TFact::Make(t, *source)},
+      {"as a clone", source->Clone()},
+      {"by the template", t->NewFact()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.made);
+    EXPECT_EQ(TFact::Exactly(*c.fact), c.fact.get());
+  }
+}
+
 TEST(FactTest, MissingTemplateOrSlotRaise) {
   auto loose = MakeRef<TFact>();
   auto f = FactOf(MakeTemplate("t", {"a"}));

@@ -4,7 +4,8 @@
 // variables, constants, negation and multifield variables must leave exactly
 // the same set of activations on the agenda as the reference computes. Some
 // rules arrive while facts are already there, sharing nodes that hold partial
-// matches.
+// matches. The facts hold the engine's own values, or the same values in
+// classes of a host's own, which the matcher reads its slower way.
 
 #include <gtest/gtest.h>
 
@@ -12,9 +13,11 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "testing/engine_fixture.h"
+#include "testing/host_classes.h"
 #include "testing/reference_matcher.h"
 
 namespace zephro::testing {
@@ -49,10 +52,25 @@ reference::Field ReferenceField(const DrawnTerm& t) {
   return field;
 }
 
-class DifferentialTest : public ::testing::TestWithParam<int> {};
+// An ordered fact of `values` whose slot value, list and fields are all of a
+// host's classes.
+Ref<IFact> HostFact(EngineFixture& fx, const std::string& relation,
+                    const std::vector<Ref<IIEValue>>& values) {
+  std::vector<Ref<IIEValue>> fields;
+  for (const Ref<IIEValue>& v : values) {
+    fields.push_back(MakeRef<THostValue>(v));
+  }
+  Ref<IValueVector> list = MakeRef<THostList>(MakeRef<TValueVector>(std::move(fields)));
+  Ref<IFact> f = fx.Engine().CreateFactTemplate(relation).NewFact();
+  f->SetValue(SDefaultSlotName, MakeRef<THostValue>(MakeRef<TIEValue>(std::move(list))));
+  return f;
+}
+
+// The hash key, and whether the facts hold values of a host's classes.
+class DifferentialTest : public ::testing::TestWithParam<std::tuple<int, bool>> {};
 
 TEST_P(DifferentialTest, NetworkAgreesWithNaiveMatcher) {
-  const int hash_key = GetParam();
+  const auto [hash_key, host_values] = GetParam();
   std::mt19937 rng(static_cast<unsigned>(1234 + hash_key));
   for (int round = 0; round < 6; ++round) {
     EngineFixture fx;
@@ -150,9 +168,21 @@ TEST_P(DifferentialTest, NetworkAgreesWithNaiveMatcher) {
           f.fact.m.push_back(static_cast<int>(rng() % 3));
           values.push_back(TIEValue::Integer(f.fact.m.back()));
         }
-        f.id = fx.Assert(f.fact.relation, values);
+        f.id = host_values ? fx.Engine().Assert(HostFact(fx, f.fact.relation, values))
+                           : fx.Assert(f.fact.relation, values);
         if (f.id >= 0) {
           facts.push_back(f);
+        }
+        if (host_values) {
+          // The engine kept the host's classes: the matcher meets them.
+          fx.Engine().ForEachFact([](const IFact& fact) {
+            if (fact.GetID() == 0) {
+              return;  // the initial fact
+            }
+            const IIEValue* slot = fact.GetValue(SDefaultSlotName);
+            ASSERT_EQ(TIEValue::Exactly(*slot), nullptr) << fact.ToString();
+            ASSERT_EQ(TValueVector::Exactly(*slot->AsList()), nullptr) << fact.ToString();
+          });
         }
       } else {
         const std::size_t i = rng() % facts.size();
@@ -179,7 +209,8 @@ TEST_P(DifferentialTest, NetworkAgreesWithNaiveMatcher) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(HashKeys, DifferentialTest, ::testing::Values(101, 1));
+INSTANTIATE_TEST_SUITE_P(HashKeysAndValueClasses, DifferentialTest,
+                         ::testing::Combine(::testing::Values(101, 1), ::testing::Bool()));
 
 }  // namespace
 }  // namespace zephro::testing

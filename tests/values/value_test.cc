@@ -10,6 +10,8 @@
 #include "zephro/values/exceptions.h"
 #include "zephro/values/value_vector.h"
 
+#include "testing/host_classes.h"
+
 namespace zephro {
 namespace {
 
@@ -22,6 +24,56 @@ Ref<IIEValue> Int(std::int32_t i) { return TIEValue::Integer(i); }
 Ref<IIEValue> Flt(double d) { return TIEValue::Float(d); }
 Ref<IIEValue> List(std::initializer_list<Ref<IIEValue>> items) {
   return MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>(std::vector(items))));
+}
+
+// The engine reads its own values and lists in place and a host's through
+// their interfaces: whichever way a value or list of its own was made, the
+// engine must know it for one, and must never take a host's for one.
+TEST(ValueTest, TheEngineKnowsItsOwnValuesAndListsAndNoHostClassPassesForOne) {
+  const struct {
+    const char* made;
+    Ref<IIEValue> value;
+  } cases[] = {
+      {"empty", MakeRef<TIEValue>()},
+      {"atom", Text("a", dtAtom)},
+      {"string", Text("s", dtString)},
+      {"variable", Text("v", dtVariable)},
+      {"shared text", MakeRef<TIEValue>(TText::Shared("t"), dtAtom)},
+      {"integer", Int(-3)},
+      {"fact id", MakeRef<TIEValue>(std::int32_t{4}, dtFactId)},
+      {"float", Flt(2.5)},
+      {"list", List({Int(1), Text("b", dtAtom)})},
+      {"empty list", MakeRef<TIEValue>(Ref<IValueVector>(MakeRef<TValueVector>()))},
+      {"clone", Int(9)->Clone()},
+      {"copy of a host value", MakeRef<TIEValue>(*MakeRef<THostValue>(Text("h", dtString)))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.made);
+    EXPECT_EQ(TIEValue::Exactly(*c.value), c.value.get());
+    const Ref<IIEValue> host = MakeRef<THostValue>(c.value);
+    EXPECT_EQ(TIEValue::Exactly(*host), nullptr);
+    // A host value of the same kind and datum is equal to the engine's, both
+    // ways, hashes alike, and copies into one of the engine's.
+    EXPECT_TRUE(c.value->Equals(host.get()));
+    EXPECT_TRUE(host->Equals(c.value.get()));
+    EXPECT_TRUE(c.value->EqualsStar(host.get()));
+    EXPECT_EQ(host->GetHashCode(), c.value->GetHashCode());
+    const Ref<IIEValue> copy = MakeRef<TIEValue>(*host);
+    EXPECT_EQ(TIEValue::Exactly(*copy), copy.get());
+    EXPECT_TRUE(copy->Equals(c.value.get()));
+    const Ref<IIEValue> target = MakeRef<THostValue>(MakeRef<TIEValue>());
+    c.value->AssignTo(*target);
+    EXPECT_TRUE(target->Equals(c.value.get()));
+    if (c.value->DType() == dtList) {
+      const IValueVector* list = c.value->AsList();
+      EXPECT_EQ(TValueVector::Exactly(*list), list);
+      const Ref<IValueVector> host_list = MakeRef<THostList>(list->Clone());
+      EXPECT_EQ(TValueVector::Exactly(*host_list), nullptr);
+      EXPECT_TRUE(c.value->Equals(MakeRef<TIEValue>(host_list).get()));
+    }
+  }
+  EXPECT_NE(TValueVector::Exactly(*MakeRef<TValueVector>(std::vector<Ref<IIEValue>>{Int(1)})),
+            nullptr);
 }
 
 TEST(ValueTest, ConstructorsRejectKindsTheirDatumCannotHold) {

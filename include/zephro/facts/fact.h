@@ -143,13 +143,13 @@ class TFact final : public IFact {
       Release();
     }
   }
-  // `fact` as a TFact when it is one (the class is final: the test is
-  // exact), else null.
+  // `fact` as a TFact when it is one (the class is final and marks its
+  // objects: the test is exact), else null.
   static const TFact* Exactly(const IFact& fact) noexcept {
-    return typeid(fact) == typeid(TFact) ? static_cast<const TFact*>(&fact) : nullptr;
+    return fact.EngineOwn() ? static_cast<const TFact*>(&fact) : nullptr;
   }
   static TFact* Exactly(IFact& fact) noexcept {
-    return typeid(fact) == typeid(TFact) ? static_cast<TFact*>(&fact) : nullptr;
+    return fact.EngineOwn() ? static_cast<TFact*>(&fact) : nullptr;
   }
   bool ContainsKey(std::string_view name, Ref<IIEValue>* value) const override;
 

@@ -27,6 +27,9 @@ class TObject;
 class TClassInfo;
 class TIEContext;
 class IIEValue;
+class TIEValue;
+class TValueVector;
+class TFact;
 class IValueVector;
 class ISingletonsVector;
 class IMembershipSet;
@@ -41,6 +44,26 @@ class IFactEnvironment;
 class IReteToken;
 
 using TIEValueChangeEvent = std::function<void(IIEValue& value)>;
+
+// Marks the objects of an interface's own engine class (a final class): its
+// Exactly test reads the mark instead of testing the object's type. Only
+// `Own` can make a mark that is set.
+template <class Own>
+class TOwnMark {
+ public:
+  TOwnMark() noexcept = default;
+  bool IsSet() const noexcept { return set_; }
+
+ private:
+  friend Own;
+  static TOwnMark Set() noexcept {
+    TOwnMark mark;
+    mark.set_ = true;
+    return mark;
+  }
+
+  bool set_ = false;
+};
 
 // One datum of the engine: a tagged union whose kind is DType(). See
 // zephro/values/value.h for the implementation, TIEValue, and the exact
@@ -119,6 +142,15 @@ class IIEValue : public RefCounted {
   // The value this value stands for in `context` (may be null): a variable's
   // binding, a call's result, or the value itself.
   virtual Ref<IIEValue> Resolve(TIEContext* context) = 0;
+  // Whether this is a TIEValue (see TOwnMark).
+  bool EngineOwn() const noexcept { return own_mark_.IsSet(); }
+
+ protected:
+  IIEValue() noexcept = default;
+  explicit IIEValue(TOwnMark<TIEValue> mark) noexcept : own_mark_(mark) {}
+
+ private:
+  TOwnMark<TIEValue> own_mark_;
 };
 
 // A multifield: an ordered list of values, zero-based; an element may be null.
@@ -152,6 +184,15 @@ class IValueVector : public RefCounted {
   // The levels of lists this one holds, itself included: 1 for a list of no
   // lists. Never more than kMaxNesting (values/nesting.h).
   virtual int Depth() const noexcept = 0;
+  // Whether this is a TValueVector (see TOwnMark).
+  bool EngineOwn() const noexcept { return own_mark_.IsSet(); }
+
+ protected:
+  IValueVector() noexcept = default;
+  explicit IValueVector(TOwnMark<TValueVector> mark) noexcept : own_mark_(mark) {}
+
+ private:
+  TOwnMark<TValueVector> own_mark_;
 };
 
 // Knows the textual syntax of singletons (the engine's printer does).
@@ -482,6 +523,15 @@ class IFact : public RefCounted {
   // Copies only the slot values; both facts must share one template.
   virtual void AssignValues(const IFact& source) = 0;
   virtual Ref<IFact> Clone() const = 0;
+  // Whether this is a TFact (see TOwnMark).
+  bool EngineOwn() const noexcept { return own_mark_.IsSet(); }
+
+ protected:
+  IFact() noexcept = default;
+  explicit IFact(TOwnMark<TFact> mark) noexcept : own_mark_(mark) {}
+
+ private:
+  TOwnMark<TFact> own_mark_;
 };
 
 // A partial match travelling through the matching network: a chain of facts,

@@ -50,7 +50,7 @@ class TComponent;
 class TIEValue final : public IIEValue {
  public:
   // A value of kind dtNone.
-  TIEValue() noexcept = default;
+  TIEValue() noexcept : IIEValue(TOwnMark<TIEValue>::Set()) {}
   // REQUIRES: kind in IEStringTypes, else EIEException "Value and type mismatch".
   TIEValue(std::string_view text, TIEType kind);
   TIEValue(TText text, TIEType kind);
@@ -155,13 +155,13 @@ class TIEValue final : public IIEValue {
     return dtype_ == TIEType::dtObject && payload_.liveness != nullptr ? payload_.liveness->Object()
                                                                        : nullptr;
   }
-  // `value` as a TIEValue when it is one (the class is final: the type test
-  // is exact), else null.
+  // `value` as a TIEValue when it is one (the class is final and marks its
+  // objects: the test is exact), else null.
   static const TIEValue* Exactly(const IIEValue& value) noexcept {
-    return typeid(value) == typeid(TIEValue) ? static_cast<const TIEValue*>(&value) : nullptr;
+    return value.EngineOwn() ? static_cast<const TIEValue*>(&value) : nullptr;
   }
   static TIEValue* Exactly(IIEValue& value) noexcept {
-    return typeid(value) == typeid(TIEValue) ? static_cast<TIEValue*>(&value) : nullptr;
+    return value.EngineOwn() ? static_cast<TIEValue*>(&value) : nullptr;
   }
 
   // For a variable: where the innermost binding table that held its name
@@ -248,11 +248,11 @@ class TIEValue final : public IIEValue {
     void* address;
   };
 
-  // The three bytes first: they fill the space the count leaves free, and a
-  // value takes 40 bytes.
+  // The kind and the two flags first: with the base's mark they fill the
+  // space the count leaves free, and a value takes 40 bytes.
   TIEType dtype_ = TIEType::dtNone;
-  bool owns_object_ = false;
-  bool shared_ = false;
+  bool owns_object_ : 1 = false;
+  bool shared_ : 1 = false;
   TText text_;
   Payload payload_{.counted = nullptr};
   std::unique_ptr<Extras> extras_;

@@ -30,15 +30,15 @@ namespace zephro {
 // lower it.
 class TValueVector final : public IValueVector {
  public:
-  TValueVector() = default;
+  TValueVector() noexcept : IValueVector(TOwnMark<TValueVector>::Set()) {}
   explicit TValueVector(std::vector<Ref<IIEValue>> values);
 
   int ValueCount() const noexcept override { return static_cast<int>(values_.size()); }
   std::span<const Ref<IIEValue>> Values() const noexcept override { return values_; }
-  // `list` as a TValueVector when it is one (the class is final: the type
-  // test is exact), else null.
+  // `list` as a TValueVector when it is one (the class is final and marks its
+  // objects: the test is exact), else null.
   static const TValueVector* Exactly(const IValueVector& list) noexcept {
-    return typeid(list) == typeid(TValueVector) ? static_cast<const TValueVector*>(&list) : nullptr;
+    return list.EngineOwn() ? static_cast<const TValueVector*>(&list) : nullptr;
   }
   // The element at `index`, or null when there is none: the matcher's read.
   const IIEValue* Peek(std::int32_t index) const noexcept {
