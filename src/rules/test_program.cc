@@ -13,31 +13,6 @@
 namespace zephro {
 namespace {
 
-// Equals, decided in place for two values of one plain kind.
-bool SameValueOf(const IIEValue& a, const IIEValue& b) {
-  if (&a == &b && a.DType() != TIEType::dtFloat) {
-    return true;  // a constant the program wrote in both places (a NaN is not itself)
-  }
-  const TIEValue* x = TIEValue::Exactly(a);
-  const TIEValue* y = TIEValue::Exactly(b);
-  if (x != nullptr && y != nullptr && x->DType() == y->DType()) {
-    switch (x->DType()) {
-      case TIEType::dtInteger:
-      case TIEType::dtFactId:
-      case TIEType::dtDescriptor:
-        return x->IntegerDatum() == y->IntegerDatum();
-      case TIEType::dtFloat:
-        return x->FloatDatum() == y->FloatDatum();
-      case TIEType::dtAtom:
-      case TIEType::dtString:
-        return x->TextDatum() == y->TextDatum();
-      default:
-        break;
-    }
-  }
-  return a.Equals(&b);
-}
-
 // Whether `a` and `b` stand in `relation` (not nrNone).
 template <typename T>
 bool Holds(TNumberRelation relation, T a, T b) {
@@ -228,17 +203,6 @@ bool TTestProgram::Calculate(TOperand& operand, const TIEToken& left, const IFac
   constexpr double kLowest = std::numeric_limits<std::int32_t>::min();
   constexpr double kHighest = std::numeric_limits<std::int32_t>::max();
   return is_float ? std::isfinite(number) : number >= kLowest && number <= kHighest;
-}
-
-TTestProgram::TVerdict TTestProgram::SameValue(TStep& step, const TIEToken& left,
-                                               const IFact* right) {
-  // A join test reads the partial match's fact and the arriving one.
-  const IIEValue* a = Read(step.a, left.FactAt(step.a.fact_index));
-  const IIEValue* b = a != nullptr ? Read(step.b, right) : nullptr;
-  if (b == nullptr) {
-    return TVerdict::vAsk;
-  }
-  return SameValueOf(*a, *b) != step.negated ? TVerdict::vPass : TVerdict::vFail;
 }
 
 TTestProgram::TVerdict TTestProgram::Numbers(TStep& step, const TIEToken& left,

@@ -24,11 +24,10 @@
 #include "zephro/rules/pattern.h"
 
 #include "rules/slot_reader.h"
+#include "rules/token.h"
+#include "zephro/values/value.h"
 
 namespace zephro {
-
-class TIEToken;
-class TIEValue;
 
 class TTestProgram {
  public:
@@ -122,6 +121,9 @@ class TTestProgram {
                          double& number, bool& is_float);
   static bool Calculate(TOperand& operand, const TIEToken& left, const IFact* right, double& number,
                         bool& is_float);
+  // Equals, decided in place for two values of one plain kind.
+  static bool SameValueOf(const IIEValue& a, const IIEValue& b);
+  // Inline: the commonest test, run once per candidate of most probes.
   static TVerdict SameValue(TStep& step, const TIEToken& left, const IFact* right);
   static TVerdict Numbers(TStep& step, const TIEToken& left, const IFact* right);
   // A slot operand's value when it is the engine's own, else null.
@@ -132,5 +134,40 @@ class TTestProgram {
   // and a pointer is all they pay.
   std::unique_ptr<TStep[]> steps_;
 };
+
+inline bool TTestProgram::SameValueOf(const IIEValue& a, const IIEValue& b) {
+  if (&a == &b && a.DType() != TIEType::dtFloat) {
+    return true;  // a constant the program wrote in both places (a NaN is not itself)
+  }
+  const TIEValue* x = TIEValue::Exactly(a);
+  const TIEValue* y = TIEValue::Exactly(b);
+  if (x != nullptr && y != nullptr && x->DType() == y->DType()) {
+    switch (x->DType()) {
+      case TIEType::dtInteger:
+      case TIEType::dtFactId:
+      case TIEType::dtDescriptor:
+        return x->IntegerDatum() == y->IntegerDatum();
+      case TIEType::dtFloat:
+        return x->FloatDatum() == y->FloatDatum();
+      case TIEType::dtAtom:
+      case TIEType::dtString:
+        return x->TextDatum() == y->TextDatum();
+      default:
+        break;
+    }
+  }
+  return a.Equals(&b);
+}
+
+inline TTestProgram::TVerdict TTestProgram::SameValue(TStep& step, const TIEToken& left,
+                                                      const IFact* right) {
+  // A join test reads the partial match's fact and the arriving one.
+  const IIEValue* a = Read(step.a, left.FactAt(step.a.fact_index));
+  const IIEValue* b = a != nullptr ? Read(step.b, right) : nullptr;
+  if (b == nullptr) {
+    return TVerdict::vAsk;
+  }
+  return SameValueOf(*a, *b) != step.negated ? TVerdict::vPass : TVerdict::vFail;
+}
 
 }  // namespace zephro
