@@ -11,31 +11,6 @@
 #include "values/value_internal.h"
 
 namespace zephro {
-namespace {
-
-// Whether `a` and `b` stand in `relation` (not nrNone).
-template <typename T>
-bool Holds(TNumberRelation relation, T a, T b) {
-  switch (relation) {
-    case TNumberRelation::nrLess:
-      return a < b;
-    case TNumberRelation::nrLessOrEqual:
-      return a <= b;
-    case TNumberRelation::nrGreater:
-      return a > b;
-    case TNumberRelation::nrGreaterOrEqual:
-      return a >= b;
-    case TNumberRelation::nrEqual:
-      return a == b;
-    case TNumberRelation::nrNotEqual:
-      return a != b;
-    case TNumberRelation::nrNone:
-      break;
-  }
-  return false;
-}
-
-}  // namespace
 
 void TTestProgram::Compile(std::span<TIESlotTest* const> tests) {
   auto steps = std::make_unique<TStep[]>(tests.size());
@@ -128,27 +103,11 @@ bool TTestProgram::CompileArgument(const IIEValue& argument, TOperand& operand, 
   return true;
 }
 
-inline bool TTestProgram::TBoundCall::Refresh() {
-  const IUserFunction* now = call->CurrentFunction();
-  if (now != function) {
-    const auto* own = dynamic_cast<const TIEUserFunction*>(now);
-    function = now;
-    relation = own != nullptr ? own->NumberRelation() : TNumberRelation::nrNone;
-    operation = own != nullptr ? own->NumberOperation() : TNumberOperation::noNone;
-  }
-  return function != nullptr;
-}
-
-inline const IFact* TTestProgram::FactOf(const TOperand& operand, const TIEToken& left,
-                                         const IFact* right) {
-  // Tested in the order of their frequency: a jump table costs more here.
-  if (operand.from == TFrom::kMatch) {
-    return operand.fact_index < left.Count() ? left.FactAt(operand.fact_index) : right;
-  }
-  if (operand.from == TFrom::kToken) {
-    return left.FactAt(operand.fact_index);
-  }
-  return operand.from == TFrom::kRight ? right : nullptr;
+void TTestProgram::TBoundCall::Learn(const IUserFunction* now) {
+  const auto* own = dynamic_cast<const TIEUserFunction*>(now);
+  function = now;
+  relation = own != nullptr ? own->NumberRelation() : TNumberRelation::nrNone;
+  operation = own != nullptr ? own->NumberOperation() : TNumberOperation::noNone;
 }
 
 // Inlined into the two comparisons and the arithmetic: a slot read costs a
@@ -217,37 +176,6 @@ TTestProgram::TVerdict TTestProgram::Numbers(TStep& step, const TIEToken& left,
     return TVerdict::vAsk;
   }
   const bool holds = Holds(step.comparison.relation, a, b);
-  return holds != step.negated ? TVerdict::vPass : TVerdict::vFail;
-}
-
-inline const TIEValue* TTestProgram::OwnValue(TOperand& operand, const TIEToken& left,
-                                               const IFact* right) {
-  const IIEValue* value = Read(operand, FactOf(operand, left, right));
-  return value != nullptr ? TIEValue::Exactly(*value) : nullptr;
-}
-
-TTestProgram::TVerdict TTestProgram::SlotNumbers(TStep& step, const TIEToken& left,
-                                                 const IFact* right) {
-  if (!step.comparison.Refresh() || step.comparison.relation == TNumberRelation::nrNone) {
-    return TVerdict::vAsk;
-  }
-  const TIEValue* x = OwnValue(step.a, left, right);
-  const TIEValue* y = x != nullptr ? OwnValue(step.b, left, right) : nullptr;
-  if (y == nullptr) {
-    return TVerdict::vAsk;
-  }
-  bool holds = false;
-  // Integers compare as they are (as doubles they would compare alike).
-  if (x->DType() == TIEType::dtInteger && y->DType() == TIEType::dtInteger) {
-    holds = Holds(step.comparison.relation, x->IntegerDatum(), y->IntegerDatum());
-  } else {
-    double a = 0;
-    double b = 0;
-    if (!x->ReadNumber(a) || !y->ReadNumber(b)) {
-      return TVerdict::vAsk;
-    }
-    holds = Holds(step.comparison.relation, a, b);
-  }
   return holds != step.negated ? TVerdict::vPass : TVerdict::vFail;
 }
 

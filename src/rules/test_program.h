@@ -79,7 +79,15 @@ class TTestProgram {
     TNumberOperation operation = TNumberOperation::noNone;
     // False when the call is not bound yet or runs a function of another
     // kind: only the call itself can say then.
-    bool Refresh();
+    bool Refresh() {
+      const IUserFunction* now = call->CurrentFunction();
+      if (now != function) [[unlikely]] {
+        Learn(now);
+      }
+      return function != nullptr;
+    }
+    // Takes `now` as the function the call runs.
+    void Learn(const IUserFunction* now);
   };
   struct TOperand {
     TFrom from = TFrom::kConstant;
@@ -123,12 +131,16 @@ class TTestProgram {
                         bool& is_float);
   // Equals, decided in place for two values of one plain kind.
   static bool SameValueOf(const IIEValue& a, const IIEValue& b);
-  // Inline: the commonest test, run once per candidate of most probes.
+  // Inline, as SlotNumbers: the commonest tests, run once per candidate of
+  // most probes.
   static TVerdict SameValue(TStep& step, const TIEToken& left, const IFact* right);
   static TVerdict Numbers(TStep& step, const TIEToken& left, const IFact* right);
   // A slot operand's value when it is the engine's own, else null.
   static const TIEValue* OwnValue(TOperand& operand, const TIEToken& left, const IFact* right);
   static TVerdict SlotNumbers(TStep& step, const TIEToken& left, const IFact* right);
+  // Whether `a` and `b` stand in `relation` (not nrNone).
+  template <typename T>
+  static bool Holds(TNumberRelation relation, T a, T b);
 
   // One step per test; null until compiled. Most joins never run a test,
   // and a pointer is all they pay.
@@ -168,6 +180,70 @@ inline TTestProgram::TVerdict TTestProgram::SameValue(TStep& step, const TIEToke
     return TVerdict::vAsk;
   }
   return SameValueOf(*a, *b) != step.negated ? TVerdict::vPass : TVerdict::vFail;
+}
+
+template <typename T>
+bool TTestProgram::Holds(TNumberRelation relation, T a, T b) {
+  switch (relation) {
+    case TNumberRelation::nrLess:
+      return a < b;
+    case TNumberRelation::nrLessOrEqual:
+      return a <= b;
+    case TNumberRelation::nrGreater:
+      return a > b;
+    case TNumberRelation::nrGreaterOrEqual:
+      return a >= b;
+    case TNumberRelation::nrEqual:
+      return a == b;
+    case TNumberRelation::nrNotEqual:
+      return a != b;
+    case TNumberRelation::nrNone:
+      break;
+  }
+  return false;
+}
+
+inline const IFact* TTestProgram::FactOf(const TOperand& operand, const TIEToken& left,
+                                         const IFact* right) {
+  // Tested in the order of their frequency: a jump table costs more here.
+  if (operand.from == TFrom::kMatch) {
+    return operand.fact_index < left.Count() ? left.FactAt(operand.fact_index) : right;
+  }
+  if (operand.from == TFrom::kToken) {
+    return left.FactAt(operand.fact_index);
+  }
+  return operand.from == TFrom::kRight ? right : nullptr;
+}
+
+inline const TIEValue* TTestProgram::OwnValue(TOperand& operand, const TIEToken& left,
+                                               const IFact* right) {
+  const IIEValue* value = Read(operand, FactOf(operand, left, right));
+  return value != nullptr ? TIEValue::Exactly(*value) : nullptr;
+}
+
+inline TTestProgram::TVerdict TTestProgram::SlotNumbers(TStep& step, const TIEToken& left,
+                                                        const IFact* right) {
+  if (!step.comparison.Refresh() || step.comparison.relation == TNumberRelation::nrNone) {
+    return TVerdict::vAsk;
+  }
+  const TIEValue* x = OwnValue(step.a, left, right);
+  const TIEValue* y = x != nullptr ? OwnValue(step.b, left, right) : nullptr;
+  if (y == nullptr) {
+    return TVerdict::vAsk;
+  }
+  bool holds = false;
+  // Integers compare as they are (as doubles they would compare alike).
+  if (x->DType() == TIEType::dtInteger && y->DType() == TIEType::dtInteger) {
+    holds = Holds(step.comparison.relation, x->IntegerDatum(), y->IntegerDatum());
+  } else {
+    double a = 0;
+    double b = 0;
+    if (!x->ReadNumber(a) || !y->ReadNumber(b)) {
+      return TVerdict::vAsk;
+    }
+    holds = Holds(step.comparison.relation, a, b);
+  }
+  return holds != step.negated ? TVerdict::vPass : TVerdict::vFail;
 }
 
 }  // namespace zephro
