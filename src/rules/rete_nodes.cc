@@ -90,11 +90,14 @@ void TReteNode::WithdrawGathered(Gather&& gather, bool newest_first) {
 }
 
 const TIETokenTree* TReteNode::HomeOfChildren() const {
-  if (successors_.size() != 1 || successors_[0].CallType() != TCallType::ctLeft ||
-      typeid(*successors_[0].To()) != typeid(TJoinNode)) {
+  if (successors_.size() != 1 || successors_[0].CallType() != TCallType::ctLeft) {
     return nullptr;
   }
-  return static_cast<const TJoinNode&>(*successors_[0].To()).LeftTree();
+  const TReteNode& next = *successors_[0].To();
+  if (typeid(next) != typeid(TJoinNode)) {
+    return nullptr;
+  }
+  return static_cast<const TJoinNode&>(next).LeftTree();
 }
 
 void TReteNode::WithdrawChildren(TIEToken& parent) {
