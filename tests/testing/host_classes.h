@@ -18,8 +18,6 @@ class THostValue final : public IIEValue {
  public:
   explicit THostValue(Ref<IIEValue> inner) : inner_(std::move(inner)) {}
 
-  const IIEValue& Inner() const { return *inner_; }
-
   TIEType DType() const noexcept override { return inner_->DType(); }
   std::int32_t Tag() const noexcept override { return inner_->Tag(); }
   void SetTag(std::int32_t tag) override { inner_->SetTag(tag); }
