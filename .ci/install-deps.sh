@@ -3,7 +3,7 @@
 # the ones already present. Used by the Makefile and by CI alike.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev make locales libgtest-dev libgmock-dev libbenchmark-dev pkg-config libedit-dev nlohmann-json3-dev python3 python3-dev pybind11-dev python3-pytest)
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev make locales libgtest-dev libgmock-dev libbenchmark-dev pkg-config lld libedit-dev nlohmann-json3-dev python3 python3-dev pybind11-dev python3-pytest)
 
 missing=()
 for p in "${packages[@]}"; do
