@@ -395,7 +395,7 @@ void TInferenceEngine::RenameRule(std::string_view old_name, std::string_view ne
 
 void TInferenceEngine::AddUserFunction(IUserFunction& function) {
   user_functions_->File(Ref<IUserFunction>(&function));
-  ++function_version_;
+  FunctionTableChanged();
   if (OnAddUserFunction) {
     OnAddUserFunction(*this, function);
   }
@@ -403,7 +403,7 @@ void TInferenceEngine::AddUserFunction(IUserFunction& function) {
 
 void TInferenceEngine::RemoveUserFunction(IUserFunction& function) {
   Ref<IUserFunction> removed = user_functions_->Unfile(function.FunctionName());
-  ++function_version_;
+  FunctionTableChanged();
   // Packages withdraw their functions as the engine is being freed, before
   // its destructor clears the handlers: no handler hears of that.
   if (removed && OnRemoveUserFunction &&

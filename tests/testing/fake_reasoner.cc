@@ -20,13 +20,13 @@ void TFakeReasoner::AddUserFunction(IUserFunction& function) {
     RaiseIEPlain(refuse_with);
   }
   ++adds;
-  ++version_;
+  FunctionTableChanged();
   table_[function.FunctionName()] = Ref<IUserFunction>(&function);
 }
 
 void TFakeReasoner::RemoveUserFunction(IUserFunction& function) {
   ++removes;
-  ++version_;
+  FunctionTableChanged();
   if (auto it = table_.find(function.FunctionName()); it != table_.end()) {
     table_.erase(it);
   }

@@ -25,7 +25,6 @@ class TFakeReasoner final : public TComponent, public IReasoner {
   void AddUserFunction(IUserFunction& function) override;
   void RemoveUserFunction(IUserFunction& function) override;
   IUserFunction* ContainsUserFunction(std::string_view name) const override;
-  std::uint64_t FunctionTableVersion() const noexcept override { return version_; }
   std::string PrettyPrint(const IFunCall& call) const override;
 
   // The names filed, sorted.
@@ -38,7 +37,6 @@ class TFakeReasoner final : public TComponent, public IReasoner {
 
  private:
   std::map<std::string, Ref<IUserFunction>, std::less<>> table_;
-  std::uint64_t version_ = 0;
 };
 
 }  // namespace zephro::testing

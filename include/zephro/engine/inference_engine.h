@@ -614,7 +614,6 @@ class TInferenceEngine : public TComponent,
   void AddUserFunction(IUserFunction& function) override;
   void RemoveUserFunction(IUserFunction& function) override;
   IUserFunction* ContainsUserFunction(std::string_view name) const override;
-  std::uint64_t FunctionTableVersion() const noexcept override { return function_version_; }
 
   // --- statistics
   // -----------------------------------------------------------------------------------
@@ -827,7 +826,6 @@ class TInferenceEngine : public TComponent,
   std::unique_ptr<TActivation> fired_;
   std::int32_t next_fact_id_ = 0;
   std::int32_t next_rule_id_ = 0;
-  std::uint64_t function_version_ = 0;
   int rules_fired_ = 0;
   double start_time_ = 0;
   double run_time_ = 0;

@@ -258,10 +258,18 @@ class IReasoner {
   // The function filed under `name`, or null.
   virtual IUserFunction* ContainsUserFunction(std::string_view name) const = 0;
   // A change counter that moves whenever the function table changes, so
-  // calls can cache what they resolved.
-  virtual std::uint64_t FunctionTableVersion() const noexcept = 0;
+  // calls can cache what they resolved. Every call a rule makes reads it:
+  // a field, not a virtual call.
+  std::uint64_t FunctionTableVersion() const noexcept { return function_table_version_; }
   // The printed form of a call in the reasoner's printing settings.
   virtual std::string PrettyPrint(const IFunCall& call) const = 0;
+
+ protected:
+  // Implementations call this whenever they file or unfile a function.
+  void FunctionTableChanged() noexcept { ++function_table_version_; }
+
+ private:
+  std::uint64_t function_table_version_ = 0;
 };
 
 // A function that calls can reach: built-in, host-defined or interpreted.
