@@ -11,15 +11,20 @@ first, in the order they are first run, they share a few hundred KiB.
 
 The order is read from callgrind runs of the shell (valgrind must be
 installed) over the engine's own programs: starting and stopping, the
-example knowledge base, a puzzle of the benchmark generator's shape, and the
-golden scripts of matching, firing, the agenda and control flow. The shared
-workloads stay out, so that their peak memory measures a layout they did
-not shape. Each line of the output is a mangled symbol; lld skips the ones
-a later build no longer has, so a stale order costs memory, never
-correctness. Regenerate it when the matcher or the reader changes much.
+example knowledge base, a puzzle of the benchmark generator's shape, a goal
+chain, and the golden scripts of matching, firing, the agenda and control
+flow. The functions most of them run come first, then those fewer run, each
+group in the order it was first run. (Adding every golden script spread a
+program's functions over more of the text, not less.) The shared workloads
+stay out, so that their peak memory measures a layout they did not shape.
+
+Each line of the output is a mangled symbol; lld skips the ones a later
+build no longer has, so a stale order costs memory, never correctness.
+Regenerate it when the matcher or the reader changes much.
 """
 
 import argparse
+import glob
 import os
 import re
 import subprocess
@@ -32,6 +37,7 @@ DEFAULT_PROGRAMS = [
     None,  # an empty session: what every start-up runs
     "examples/diagnosis.clp",
     "bench/programs/puzzle-ordered-20.clp",
+    "bench/programs/goals-forward-10000.clp",
     "tests/scripts/matching.clp",
     "tests/scripts/firing.clp",
     "tests/scripts/agenda_order.clp",
@@ -39,7 +45,7 @@ DEFAULT_PROGRAMS = [
 ]
 
 HEADER = """\
-# Functions of the zephro shell in the order they are first run, for the
+# Functions of the zephro shell, those most programs run first, for the
 # release link (lld --symbol-ordering-file). Written by
 # bench/function_order.py; see there for why and how to regenerate it.
 """
@@ -77,20 +83,31 @@ def functions_run(profile, binary_name):
     return names
 
 
-def profile_program(shell, program, scratch):
-    path = program
-    if path is None:
-        path = os.path.join(scratch, "empty.clp")
-        with open(path, "w", encoding="utf-8") as empty:
-            empty.write("(exit)\n")
-    elif not os.path.isabs(path):
-        path = os.path.join(ROOT, path)
+def expand(programs, scratch):
+    """The programs' paths, patterns expanded (sorted); None is an empty
+    program written into the scratch directory."""
+    for program in programs:
+        if program is None:
+            path = os.path.join(scratch, "empty.clp")
+            with open(path, "w", encoding="utf-8") as empty:
+                empty.write("(exit)\n")
+            yield path
+            continue
+        if not os.path.isabs(program):
+            program = os.path.join(ROOT, program)
+        yield from sorted(glob.glob(program)) if glob.has_magic(program) else [program]
+
+
+def profile_program(shell, path, scratch):
+    # Run in the scratch directory: a script that writes files writes them there.
     profile = os.path.join(scratch, "callgrind.out")
+    if os.path.exists(profile):
+        os.remove(profile)
     subprocess.run(
         ["valgrind", "--tool=callgrind", "--demangle=no", "--dump-line=no",
          "--callgrind-out-file=" + profile, shell, path],
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL, cwd=os.path.dirname(path), check=False)
+        stderr=subprocess.DEVNULL, cwd=scratch, check=False)
     if not os.path.exists(profile):
         sys.exit(f"function_order: no profile for {path} (is valgrind installed?)")
     return functions_run(profile, os.path.basename(shell))
@@ -103,13 +120,16 @@ def main():
     parser.add_argument("programs", nargs="*")
     args = parser.parse_args()
 
-    order, seen = [], set()
+    # How many of the programs run each function, and when one first did.
+    runs, first = {}, {}
     with tempfile.TemporaryDirectory() as scratch:
-        for program in args.programs or DEFAULT_PROGRAMS:
-            for symbol in profile_program(os.path.abspath(args.shell), program, scratch):
-                if symbol not in seen:
-                    seen.add(symbol)
-                    order.append(symbol)
+        for path in expand(args.programs or DEFAULT_PROGRAMS, scratch):
+            for symbol in profile_program(os.path.abspath(args.shell), path, scratch):
+                runs[symbol] = runs.get(symbol, 0) + 1
+                first.setdefault(symbol, len(first))
+    # What most programs run comes first, so that a program's functions
+    # gather at the front however few of the others it runs.
+    order = sorted(runs, key=lambda symbol: (-runs[symbol], first[symbol]))
     if not order:
         sys.exit("function_order: the profiles name none of the shell's functions")
     with open(args.out, "w", encoding="utf-8") as out:
