@@ -5,9 +5,9 @@
 
 A process's resident memory counts every page of the executable it touches,
 and the kernel maps the pages around each one it faults in. Laid out by the
-compiler, the few hundred functions a small program runs are spread over
-the whole text, so the shell started with 2 MiB of its code resident. Listed
-first, in the order they are first run, they share a few hundred KiB.
+compiler, the few hundred functions a small program runs were spread over
+the whole text, and 2 MiB of the shell's code stayed resident. Listed first,
+they fall in about 1 MiB.
 
 The order is read from callgrind runs of the shell (valgrind must be
 installed) over the engine's own programs: starting and stopping, the
