@@ -186,6 +186,7 @@ void TFactTemplate::SlotsChanged() {
   for (const Ref<TFactSlot>& slot : slots_) {
     names.push_back(slot->Name());
   }
+  layout_->Supersede();
   layout_ = MakeRef<TSlotLayout>(std::move(names));
   hash_stale_ = true;
 }

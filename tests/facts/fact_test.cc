@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "zephro/facts/fact_template.h"
 #include "zephro/values/exceptions.h"
 #include "zephro/values/text.h"
 #include "zephro/values/value.h"
@@ -351,6 +352,59 @@ TEST(FactTest, TakingValuesNeedsTheSameTemplateAndFollowsItsLayout) {
                   "Unable to assign slot values, fact templates are different: t and u")));
   fact->TakeValues(*fact);
   EXPECT_EQ(fact->GetValue("a")->AsInteger(), 3);
+}
+
+// The matcher reads a slot in place (PeekAt) only while the fact follows
+// its template's current layout: after any change to the template's slots
+// the fact's old layout is superseded and it is read the ordinary way, which
+// brings it to the new layout; from then on it is read in place again.
+TEST(FactTest, ReadInPlaceOnlyWhileTheFactFollowsItsTemplatesLayout) {
+  const struct {
+    const char* change;
+    std::function<void(TFactTemplate&)> apply;
+  } cases[] = {
+      {"a slot added", [](TFactTemplate& t) { t.AddSlot("c", TIEValue::Integer(9)); }},
+      {"another slot removed", [](TFactTemplate& t) { t.RemoveSlot("b"); }},
+      {"the slots replaced by the same",
+       [](TFactTemplate& t) {
+         auto same = MakeTemplate("same", {"a", "b"});
+         t.AssignSlots(*same);
+       }},
+      {"a batch of changes",
+       [](TFactTemplate& t) {
+         t.BeginSlotBatch();
+         t.AddSlot("c", TIEValue::Integer(9));
+         t.AddSlot("d", TIEValue::Integer(8));
+         t.EndSlotBatch();
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.change);
+    auto t = MakeTemplate("t", {"a", "b"});
+    auto fact = FactOf(t);
+    fact->SetValue("a", TIEValue::Integer(1));
+    fact->SetValue("b", TIEValue::Integer(2));
+    const TSlotLayout* before = &t->Layout();
+    const int a_before = before->IndexOf("a");
+    ASSERT_NE(fact->PeekAt(before, a_before), nullptr);
+    EXPECT_EQ(fact->PeekAt(before, a_before)->AsInteger(), 1);
+
+    c.apply(*t);
+    const TSlotLayout* after = &t->Layout();
+    ASSERT_NE(after, before);
+    EXPECT_TRUE(before->Superseded());
+    EXPECT_FALSE(after->Superseded());
+    EXPECT_EQ(fact->PeekAt(before, a_before), nullptr);  // the template moved on
+    EXPECT_EQ(fact->PeekAt(after, after->IndexOf("a")), nullptr);  // the fact has not yet
+
+    EXPECT_EQ(fact->GetValue("a")->AsInteger(), 1);
+    const IIEValue* in_place = fact->PeekAt(after, after->IndexOf("a"));
+    ASSERT_NE(in_place, nullptr);
+    EXPECT_EQ(in_place->AsInteger(), 1);
+    EXPECT_EQ(FactOf(t)->StoredLayout(), after);  // new facts follow the new layout
+  }
+  // Without a template, or asked with no layout, nothing is read in place.
+  EXPECT_EQ(MakeRef<TFact>()->PeekAt(nullptr, 0), nullptr);
 }
 
 }  // namespace

@@ -121,7 +121,7 @@ class TFact final : public IFact {
   // loops: null unless the fact's values follow `layout`, `layout` is still
   // its template's, and the slot holds a value already (ValueAt decides then).
   IIEValue* PeekAt(const TSlotLayout* layout, int index) const noexcept {
-    return layout_.get() == layout && template_ && &template_->Layout() == layout
+    return layout_.get() == layout && layout != nullptr && !layout->Superseded()
                ? values_[static_cast<std::size_t>(index)].get()
                : nullptr;
   }

@@ -48,6 +48,11 @@ class TSlotLayout final : public RefCounted {
   std::uint64_t Serial() const noexcept { return serial_; }
   // Position of `name`, or -1.
   int IndexOf(std::string_view name) const noexcept;
+  // Whether the template that made this layout has moved on to another. A
+  // layout belongs to one template, so a fact that follows a layout not
+  // superseded follows its template's current one.
+  bool Superseded() const noexcept { return superseded_; }
+  void Supersede() const noexcept { superseded_ = true; }
 
   // The order of slot names: alphabetical without regard to case, ties
   // (names differing only in case) broken by byte order.
@@ -58,6 +63,7 @@ class TSlotLayout final : public RefCounted {
 
   std::vector<std::string> names_;
   std::uint64_t serial_;
+  mutable bool superseded_ = false;
 };
 
 class TFactTemplate final : public IFactTemplate {
