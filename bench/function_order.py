@@ -2,6 +2,7 @@
 """Writes the order in which the release shell's linker lays out functions.
 
     bench/function_order.py [--shell PATH] [--out FILE] [PROGRAM...]
+    bench/function_order.py --check --shell PATH [--out FILE]
 
 A process's resident memory counts every page of the executable it touches,
 and the kernel maps the pages around each one it faults in. Laid out by the
@@ -20,7 +21,8 @@ stay out, so that their peak memory measures a layout they did not shape.
 
 Each line of the output is a mangled symbol; lld skips the ones a later
 build no longer has, so a stale order costs memory, never correctness.
-Regenerate it when the matcher or the reader changes much.
+Regenerate it when the matcher or the reader changes much: --check (a test
+of the suite) fails once a fifth of the listed functions are gone.
 """
 
 import argparse
@@ -113,12 +115,36 @@ def profile_program(shell, path, scratch):
     return functions_run(profile, os.path.basename(shell))
 
 
+def check(shell, order_file, at_least):
+    """Exit status 1 when fewer than `at_least` of the functions the order
+    lists are defined in `shell`: the order has gone stale."""
+    with open(order_file, encoding="utf-8") as lines:
+        listed = [line.strip() for line in lines if line.strip() and not line.startswith("#")]
+    symbols = subprocess.run(["nm", "--defined-only", shell], capture_output=True, text=True,
+                             check=True).stdout
+    defined = {fields[-1] for fields in (line.split() for line in symbols.splitlines()) if fields}
+    found = sum(1 for symbol in listed if symbol in defined)
+    share = found / len(listed) if listed else 0.0
+    print(f"function_order: {found} of the {len(listed)} functions {order_file} lists are "
+          f"defined in {shell} ({share:.0%})")
+    if share < at_least:
+        print(f"function_order: fewer than {at_least:.0%}: the order is stale; rewrite it with "
+              "bench/function_order.py after make bench (see bench/README.md)")
+        return 1
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--shell", default=os.path.join(ROOT, "build-release", "zephro"))
     parser.add_argument("--out", default=os.path.join(ROOT, "tools", "shell", "function-order.txt"))
+    parser.add_argument("--check", action="store_true",
+                        help="only check that the shell still defines most functions of --out")
+    parser.add_argument("--at-least", type=float, default=0.8)
     parser.add_argument("programs", nargs="*")
     args = parser.parse_args()
+    if args.check:
+        sys.exit(check(args.shell, args.out, args.at_least))
 
     # How many of the programs run each function, and when one first did.
     runs, first = {}, {}
