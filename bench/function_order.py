@@ -60,7 +60,7 @@ def functions_run(profile, binary_name):
     the order the profile first names them (callgrind numbers a function
     when it first meets it)."""
     objects, functions = {}, {}
-    current_object = None
+    current_object = ""
     names, seen = [], set()
     with open(profile, encoding="utf-8", errors="replace") as lines:
         for line in lines:
