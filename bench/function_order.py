@@ -118,10 +118,14 @@ def profile_program(shell, path, scratch):
 def check(shell, order_file, at_least):
     """Exit status 1 when fewer than `at_least` of the functions the order
     lists are defined in `shell`: the order has gone stale."""
-    with open(order_file, encoding="utf-8") as lines:
-        listed = [line.strip() for line in lines if line.strip() and not line.startswith("#")]
-    symbols = subprocess.run(["nm", "--defined-only", shell], capture_output=True, text=True,
-                             check=True).stdout
+    try:
+        with open(order_file, encoding="utf-8") as lines:
+            listed = [line.strip() for line in lines if line.strip() and not line.startswith("#")]
+        symbols = subprocess.run(["nm", "--defined-only", shell], capture_output=True, text=True,
+                                 check=True).stdout
+    except (OSError, subprocess.CalledProcessError) as error:
+        print(f"function_order: cannot compare {order_file} with {shell}: {error}")
+        return 2
     defined = {fields[-1] for fields in (line.split() for line in symbols.splitlines()) if fields}
     found = sum(1 for symbol in listed if symbol in defined)
     share = found / len(listed) if listed else 0.0
