@@ -19,10 +19,19 @@ group in the order it was first run. (Adding every golden script spread a
 program's functions over more of the text, not less.) The shared workloads
 stay out, so that their peak memory measures a layout they did not shape.
 
+A static shell's profile names the C library's functions it runs as well;
+they are laid out among the shell's own. The string and memory functions
+come in one variant per instruction set, chosen when the program starts:
+valgrind's processor is not the machine's, so each variant a profile names
+brings its siblings along. A shell linked against the shared C library has
+none of them, and lld skips them.
+
 Each line of the output is a mangled symbol; lld skips the ones a later
 build no longer has, so a stale order costs memory, never correctness.
 Regenerate it when the matcher or the reader changes much: --check (a test
-of the suite) fails once a fifth of the listed functions are gone.
+of the suite) fails once a fifth of the listed C++ functions are gone (the
+C library's, whose names are not mangled, are left out of the count: a
+shell linked against the shared library has none of them).
 """
 
 import argparse
@@ -79,10 +88,42 @@ def functions_run(profile, binary_name):
                 continue
             # callgrind marks a function re-entered recursively with 'N.
             symbol = re.sub(r"'\d+$", "", functions.get(number, ""))
-            if symbol and symbol not in seen:
+            # Code without a symbol is named by its address: nothing to order.
+            if symbol and not symbol.startswith("0x") and symbol not in seen:
                 seen.add(symbol)
                 names.append(symbol)
     return names
+
+
+# A variant of a C library function for one instruction set (__memcpy_avx_
+# unaligned_erms, __strlen_evex, __strcspn_sse42): its family, and the rest.
+VARIANT = re.compile(r"^(__\w+?)_(sse2|sse4_1|sse4_2|sse42|ssse3|avx2|avx|evex512|evex|avx512)(_|$)")
+
+
+def with_sibling_variants(order, shell):
+    """`order` with, after each instruction-set variant it names, the other
+    variants of the same function the shell has."""
+    symbols = subprocess.run(["nm", "--defined-only", shell], capture_output=True, text=True,
+                             check=True).stdout
+    families = {}
+    for line in symbols.splitlines():
+        fields = line.split()
+        if len(fields) == 3 and fields[1] in "tTwW":
+            match = VARIANT.match(fields[2])
+            if match:
+                families.setdefault(match.group(1), set()).add(fields[2])
+    result, placed = [], set()
+    for symbol in order:
+        if symbol in placed:
+            continue
+        result.append(symbol)
+        placed.add(symbol)
+        match = VARIANT.match(symbol)
+        for sibling in sorted(families.get(match.group(1), ())) if match else ():
+            if sibling not in placed:
+                result.append(sibling)
+                placed.add(sibling)
+    return result
 
 
 def expand(programs, scratch):
@@ -116,11 +157,11 @@ def profile_program(shell, path, scratch):
 
 
 def check(shell, order_file, at_least):
-    """Exit status 1 when fewer than `at_least` of the functions the order
-    lists are defined in `shell`: the order has gone stale."""
+    """Exit status 1 when fewer than `at_least` of the C++ functions the
+    order lists are defined in `shell`: the order has gone stale."""
     try:
         with open(order_file, encoding="utf-8") as lines:
-            listed = [line.strip() for line in lines if line.strip() and not line.startswith("#")]
+            listed = [line.strip() for line in lines if line.startswith("_Z")]
         symbols = subprocess.run(["nm", "--defined-only", shell], capture_output=True, text=True,
                                  check=True).stdout
     except (OSError, subprocess.CalledProcessError) as error:
@@ -129,7 +170,7 @@ def check(shell, order_file, at_least):
     defined = {fields[-1] for fields in (line.split() for line in symbols.splitlines()) if fields}
     found = sum(1 for symbol in listed if symbol in defined)
     share = found / len(listed) if listed else 0.0
-    print(f"function_order: {found} of the {len(listed)} functions {order_file} lists are "
+    print(f"function_order: {found} of the {len(listed)} C++ functions {order_file} lists are "
           f"defined in {shell} ({share:.0%})")
     if share < at_least:
         print(f"function_order: fewer than {at_least:.0%}: the order is stale; rewrite it with "
@@ -160,6 +201,7 @@ def main():
     # What most programs run comes first, so that a program's functions
     # gather at the front however few of the others it runs.
     order = sorted(runs, key=lambda symbol: (-runs[symbol], first[symbol]))
+    order = with_sibling_variants(order, os.path.abspath(args.shell))
     if not order:
         sys.exit("function_order: the profiles name none of the shell's functions")
     with open(args.out, "w", encoding="utf-8") as out:

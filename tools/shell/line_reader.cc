@@ -4,7 +4,8 @@
 // The library is loaded when the first line is edited, not when the shell
 // starts: a shell that only runs files never maps it nor the terminal
 // libraries it pulls in (a third of a MiB of resident memory). When it cannot
-// be loaded, the terminal reader reads plain lines.
+// be loaded, the terminal reader reads plain lines. A static shell has it
+// linked in instead (edit_library.h).
 //
 // Interrupt key at the terminal: while a line is being edited the reader
 // catches SIGINT itself, so the key drops the line typed so far instead of
@@ -19,13 +20,14 @@
 
 #ifdef ZEPHRO_HAVE_LIBEDIT
 #include <dlfcn.h>
-#include <histedit.h>
 #include <signal.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+
+#include "edit_library.h"
 #endif
 
 namespace zephro::shell {
@@ -59,23 +61,17 @@ extern "C" void NoteInterrupt(int) {
 
 constexpr int kHistorySize = 1000;
 
-// The entry points of the line-editing library, looked up when it is loaded.
-struct EditLibrary {
-  decltype(&::el_init) el_init = nullptr;
-  decltype(&::el_end) el_end = nullptr;
-  decltype(&::el_gets) el_gets = nullptr;
-  decltype(&::el_reset) el_reset = nullptr;
-  decltype(&::el_set) el_set = nullptr;
-  decltype(&::el_get) el_get = nullptr;
-  decltype(&::el_source) el_source = nullptr;
-  decltype(&::history_init) history_init = nullptr;
-  decltype(&::history_end) history_end = nullptr;
-  decltype(&::history) history = nullptr;
+// Offered by a shell that links the library in (edit_library_linked.cc),
+// before main runs; null in one that loads it.
+const EditLibrary* linked_library = nullptr;
 
-  // The library, loaded on the first call (and kept for the life of the
-  // process); null when it is missing or lacks an entry point.
+// The library: the linked one, else loaded on the first call (and kept for
+// the life of the process); null when it is missing or lacks an entry point.
+class EditLibraryLoader {
+ public:
   static const EditLibrary* Get() {
-    static const EditLibrary* const loaded = Load();
+    static const EditLibrary* const loaded =
+        linked_library != nullptr ? linked_library : Load();
     return loaded;
   }
 
@@ -87,7 +83,7 @@ struct EditLibrary {
       if (handle == nullptr) {
         continue;
       }
-      if (library.Bind(handle)) {
+      if (Bind(handle, library)) {
         return &library;
       }
       dlclose(handle);
@@ -101,12 +97,15 @@ struct EditLibrary {
     return entry != nullptr;
   }
 
-  bool Bind(void* handle) {
-    return Find(handle, "el_init", el_init) && Find(handle, "el_end", el_end) &&
-           Find(handle, "el_gets", el_gets) && Find(handle, "el_reset", el_reset) &&
-           Find(handle, "el_set", el_set) && Find(handle, "el_get", el_get) &&
-           Find(handle, "el_source", el_source) && Find(handle, "history_init", history_init) &&
-           Find(handle, "history_end", history_end) && Find(handle, "history", history);
+  static bool Bind(void* handle, EditLibrary& library) {
+    return Find(handle, "el_init", library.el_init) && Find(handle, "el_end", library.el_end) &&
+           Find(handle, "el_gets", library.el_gets) &&
+           Find(handle, "el_reset", library.el_reset) && Find(handle, "el_set", library.el_set) &&
+           Find(handle, "el_get", library.el_get) &&
+           Find(handle, "el_source", library.el_source) &&
+           Find(handle, "history_init", library.history_init) &&
+           Find(handle, "history_end", library.history_end) &&
+           Find(handle, "history", library.history);
   }
 };
 
@@ -182,7 +181,7 @@ class EditLineReader final : public LineReader {
       return editor_ != nullptr;
     }
     opened_ = true;
-    lib_ = EditLibrary::Get();
+    lib_ = EditLibraryLoader::Get();
     if (lib_ == nullptr) {
       return false;
     }
@@ -210,7 +209,7 @@ class EditLineReader final : public LineReader {
  private:
   static char* PromptOf(EditLine* editor) {
     void* data = nullptr;
-    EditLibrary::Get()->el_get(editor, EL_CLIENTDATA, &data);
+    EditLibraryLoader::Get()->el_get(editor, EL_CLIENTDATA, &data);
     return static_cast<EditLineReader*>(data)->prompt_.data();
   }
 
@@ -227,6 +226,12 @@ class EditLineReader final : public LineReader {
 #endif  // ZEPHRO_HAVE_LIBEDIT
 
 }  // namespace
+
+#ifdef ZEPHRO_HAVE_LIBEDIT
+void UseLinkedEditLibrary(const EditLibrary& library) noexcept {
+  linked_library = &library;
+}
+#endif
 
 std::unique_ptr<LineReader> MakeStreamReader(std::istream& in, std::ostream* prompts) {
   return std::make_unique<StreamReader>(in, prompts);
@@ -250,7 +255,7 @@ bool HasLineEditing() noexcept {
 
 bool LineEditingLoads() {
 #ifdef ZEPHRO_HAVE_LIBEDIT
-  return EditLibrary::Get() != nullptr;
+  return EditLibraryLoader::Get() != nullptr;
 #else
   return false;
 #endif
