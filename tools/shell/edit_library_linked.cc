@@ -7,9 +7,8 @@
 namespace zephro::shell {
 namespace {
 
-const EditLibrary kLinked{&::el_init,   &::el_end,         &::el_gets,     &::el_reset,
-                          &::el_set,    &::el_get,         &::el_source,   &::history_init,
-                          &::history_end, &::history};
+const EditLibrary kLinked{&::el_init, &::el_end,    &::el_gets,      &::el_reset,    &::el_set,
+                          &::el_get,  &::el_source, &::history_init, &::history_end, &::history};
 
 [[maybe_unused]] const bool kOffered = (UseLinkedEditLibrary(kLinked), true);
 

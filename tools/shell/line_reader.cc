@@ -70,8 +70,7 @@ const EditLibrary* linked_library = nullptr;
 class EditLibraryLoader {
  public:
   static const EditLibrary* Get() {
-    static const EditLibrary* const loaded =
-        linked_library != nullptr ? linked_library : Load();
+    static const EditLibrary* const loaded = linked_library != nullptr ? linked_library : Load();
     return loaded;
   }
 
@@ -99,9 +98,8 @@ class EditLibraryLoader {
 
   static bool Bind(void* handle, EditLibrary& library) {
     return Find(handle, "el_init", library.el_init) && Find(handle, "el_end", library.el_end) &&
-           Find(handle, "el_gets", library.el_gets) &&
-           Find(handle, "el_reset", library.el_reset) && Find(handle, "el_set", library.el_set) &&
-           Find(handle, "el_get", library.el_get) &&
+           Find(handle, "el_gets", library.el_gets) && Find(handle, "el_reset", library.el_reset) &&
+           Find(handle, "el_set", library.el_set) && Find(handle, "el_get", library.el_get) &&
            Find(handle, "el_source", library.el_source) &&
            Find(handle, "history_init", library.history_init) &&
            Find(handle, "history_end", library.history_end) &&
