@@ -86,10 +86,11 @@ class TCallNames {
 
 }  // namespace
 
-TFunctionCall::TFunctionCall() : name_(TCallNames::Find({})) {}
+TFunctionCall::TFunctionCall()
+    : IFunCall(TOwnMark<TFunctionCall>::Set()), name_(TCallNames::Find({})) {}
 
 TFunctionCall::TFunctionCall(IReasoner* reasoner, std::string_view name)
-    : reasoner_(reasoner), name_(TCallNames::Find(name)) {}
+    : IFunCall(TOwnMark<TFunctionCall>::Set()), reasoner_(reasoner), name_(TCallNames::Find(name)) {}
 
 void TFunctionCall::SetName(std::string_view name) { name_ = TCallNames::Find(name); }
 

@@ -1,10 +1,12 @@
 #include "zephro/functions/user_function.h"
 
 #include <exception>
+#include <limits>
 #include <new>
 #include <string>
 
 #include "zephro/functions/context.h"
+#include "zephro/functions/function_call.h"
 #include "zephro/functions/interpreted_function.h"
 #include "zephro/platform/component.h"
 #include "zephro/platform/exceptions.h"
@@ -35,12 +37,16 @@ IReasoner* EngineReasoner(TComponent* engine) {
   return reasoner;
 }
 
-TIEUserFunction::TIEUserFunction(std::string_view name) : name_(name) {}
+TIEUserFunction::TIEUserFunction() noexcept : IUserFunction(TOwnMark<TIEUserFunction>::Set()) {}
+
+TIEUserFunction::TIEUserFunction(std::string_view name)
+    : IUserFunction(TOwnMark<TIEUserFunction>::Set()), name_(name) {}
 
 TIEUserFunction::TIEUserFunction(std::string_view name, std::string_view comment,
                                  std::string_view argument_string, std::int32_t min_arguments,
                                  std::int32_t max_arguments)
-    : min_arguments_(min_arguments),
+    : IUserFunction(TOwnMark<TIEUserFunction>::Set()),
+      min_arguments_(min_arguments),
       max_arguments_(max_arguments),
       comment_(FormatMessage(CommentFormat, std::string(comment).c_str())),
       name_(name),
@@ -226,8 +232,94 @@ const IIEValue& TIEUserFunction::EvalBorrowed(IFunCall& call, int index, TIECont
   return *holder;
 }
 
-bool TIEUserFunction::PeekNumber(const IIEValue& argument, TIEContext& context,
-                                 double& number) {
+bool TIEUserFunction::InlineInteger(const IIEValue& argument, TIEContext& context,
+                                    std::int64_t& number) {
+  const TIEValue* own = TIEValue::Exactly(argument);
+  if (own == nullptr || own->DType() != TIEType::dtFunCall) {
+    return false;  // the usual argument, a constant or a variable: at once
+  }
+  if (IFunCall* call = own->AsFunCall();
+      call == nullptr || !call->EngineOwn() || TFunctionCall::Exactly(*call)->InlineRefused()) {
+    return false;  // a call refused before: at once
+  }
+  // A budget counts every call's level and every value made.
+  if (const TEngineBudget* budget = context.Budget();
+      budget != nullptr && (budget->Limits().nesting > 0 || budget->Limits().memory_bytes > 0)) {
+    return false;
+  }
+  return InlineIntegerAt(*own, context, 1, number);
+}
+
+bool TIEUserFunction::InlineIntegerAt(const IIEValue& argument, TIEContext& context, int depth,
+                                      std::int64_t& number) {
+  const TIEValue* own = TIEValue::Exactly(argument);
+  IFunCall* found = own != nullptr ? own->AsFunCall() : nullptr;
+  TFunctionCall* call = found != nullptr ? TFunctionCall::Exactly(*found) : nullptr;
+  if (call == nullptr || call->InlineRefused() || depth > kInlineDepth) {
+    return false;
+  }
+  // A call that cannot be worked out here once is not tried again (a
+  // function not of arithmetic, an operand that once was not an integer):
+  // otherwise each level of a nest that fails deep down would try again.
+  const TIEUserFunction* function = Exactly(call->CurrentFunction());
+  if (function == nullptr) {
+    return false;  // not bound yet (or not one of the engine's): the ordinary way binds it
+  }
+  const TNumberOperation operation = function->NumberOperation();
+  const int count = call->ArgumentCount();
+  if (operation == TNumberOperation::noNone || count < function->MinArgumentCount() ||
+      count > function->MaxArgumentCount() ||
+      (operation == TNumberOperation::noSubtract && count == 0)) {
+    call->RefuseInline();
+    return false;
+  }
+  const TNestingGuard nesting(TNesting::nCall);
+  if (nesting.TooDeep()) {
+    return false;  // the stack, not the call
+  }
+  // As the arithmetic folds its integers: + from 0, * from 1, - from the
+  // first operand; every step within 32 bits.
+  std::int64_t result = operation == TNumberOperation::noMultiply ? 1 : 0;
+  for (int index = 0; index < count; ++index) {
+    std::int64_t n = 0;
+    const IIEValue& operand = *call->Argument(index);
+    if (operand.DType() == TIEType::dtFunCall) {
+      if (!InlineIntegerAt(operand, context, depth + 1, n)) {
+        call->RefuseInline();
+        return false;
+      }
+    } else {
+      Ref<IIEValue> holder;
+      const TIEValue* value = TIEValue::Exactly(EvalBorrowed(*call, index, context, holder));
+      if (value == nullptr || value->DType() != TIEType::dtInteger) {
+        call->RefuseInline();
+        return false;
+      }
+      n = value->IntegerDatum();
+    }
+    switch (operation) {
+      case TNumberOperation::noAdd:
+        result += n;
+        break;
+      case TNumberOperation::noSubtract:
+        result = index == 0 ? n : result - n;
+        break;
+      case TNumberOperation::noMultiply:
+        result *= n;
+        break;
+      case TNumberOperation::noNone:
+        return false;
+    }
+    if (result < std::numeric_limits<std::int32_t>::min() ||
+        result > std::numeric_limits<std::int32_t>::max()) {
+      return false;
+    }
+  }
+  number = result;
+  return true;
+}
+
+bool TIEUserFunction::PeekNumber(const IIEValue& argument, TIEContext& context, double& number) {
   // The usual arguments, read without virtual calls: a number, or a record of
   // the matcher standing for a slot of the match that holds one.
   if (const TIEValue* constant = TIEValue::Exactly(argument)) {

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <span>
 
 #include "zephro/platform/class_registry.h"
 #include "zephro/platform/errors.h"
@@ -112,6 +113,13 @@ struct TNumber {
 };
 
 // Base of the functions that read numbers and answer an integer or a float.
+// Whether `argument` is a nested call, asked before trying to work one out
+// in place (TIEUserFunction::InlineInteger): inline, for every argument.
+inline bool IsCall(const IIEValue& argument) {
+  const TIEValue* own = TIEValue::Exactly(argument);
+  return own != nullptr && own->DType() == TIEType::dtFunCall;
+}
+
 class TNumericFunction : public TIEUserFunction {
  protected:
   using TIEUserFunction::TIEUserFunction;
@@ -200,12 +208,23 @@ class TFoldFunction : public TNumericFunction {
       result = {*unit_, false};
       exact = static_cast<std::int64_t>(*unit_);
     }
+    const std::span<const Ref<IIEValue>> arguments = call.Arguments();
     for (; index < count; ++index) {
+      // An integer, unless `value` is set: a nested arithmetic call on
+      // integers is worked out without making its value.
+      std::int64_t n = 0;
       Ref<IIEValue> holder;
-      const IIEValue& value = EvalBorrowed(call, index, context, holder);
-      const TIEValue* own = TIEValue::Exactly(value);
-      if (integers && own != nullptr && own->DType() == TIEType::dtInteger) {
-        const std::int64_t n = own->IntegerDatum();
+      const IIEValue* value = nullptr;
+      if (!integers || !IsCall(*arguments[static_cast<std::size_t>(index)]) ||
+          !InlineInteger(*arguments[static_cast<std::size_t>(index)], context, n)) {
+        value = &EvalBorrowed(call, index, context, holder);
+        const TIEValue* own = TIEValue::Exactly(*value);
+        if (integers && own != nullptr && own->DType() == TIEType::dtInteger) {
+          n = own->IntegerDatum();
+          value = nullptr;
+        }
+      }
+      if (value == nullptr) {
         if constexpr (IntOp != nullptr) {
           exact = index == 0 && !unit_ ? n : IntOp(exact, n);
         }
@@ -219,12 +238,12 @@ class TFoldFunction : public TNumericFunction {
         integers = false;
         result = {static_cast<double>(exact), false};
       }
-      const TNumber n{value.AsNumeric(), value.DType() == TIEType::dtFloat};
+      const TNumber number{value->AsNumeric(), value->DType() == TIEType::dtFloat};
       if (index == 0 && !unit_) {
-        result = {n.value, n.is_float || float_result_};
+        result = {number.value, number.is_float || float_result_};
         continue;
       }
-      result = {Op(result.value, n.value), result.is_float || n.is_float};
+      result = {Op(result.value, number.value), result.is_float || number.is_float};
       // An integer step must stay in range even when a float comes later;
       // what is not finite is an invalid operation, reported at the end.
       if (!result.is_float && std::isfinite(result.value) &&
@@ -275,9 +294,13 @@ class TDivideFunction final : public TFoldFunction<Divide, nullptr> {
 // An integer argument: a float (or a number written as text) truncated
 // toward zero, as AsInteger converts, but one beyond 32 bits is an overflow
 // of `function` where AsInteger would saturate.
-std::int32_t IntegerArgument(IFunCall& call, int index, TIEContext& context,
-                             const char* function) {
-  const Ref<IIEValue> resolved = call.Argument(index)->Resolve(&context);
+std::int32_t IntegerArgument(IFunCall& call, int index, TIEContext& context, const char* function) {
+  IIEValue& argument = *call.Argument(index);
+  if (std::int64_t inlined = 0;
+      IsCall(argument) && TIEUserFunction::InlineInteger(argument, context, inlined)) {
+    return static_cast<std::int32_t>(inlined);  // within 32 bits
+  }
+  const Ref<IIEValue> resolved = argument.Resolve(&context);
   const IIEValue& value = *resolved;
   const std::int32_t integer = value.AsInteger();
   switch (value.DType()) {

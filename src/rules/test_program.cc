@@ -104,7 +104,7 @@ bool TTestProgram::CompileArgument(const IIEValue& argument, TOperand& operand, 
 }
 
 void TTestProgram::TBoundCall::Learn(const IUserFunction* now) {
-  const auto* own = dynamic_cast<const TIEUserFunction*>(now);
+  const TIEUserFunction* own = TIEUserFunction::Exactly(now);
   function = now;
   relation = own != nullptr ? own->NumberRelation() : TNumberRelation::nrNone;
   operation = own != nullptr ? own->NumberOperation() : TNumberOperation::noNone;

@@ -1,5 +1,7 @@
+#include <cstdint>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -18,6 +20,7 @@ namespace {
 using testing::CallOutcome;
 using testing::EngineFixture;
 using testing::ExpectOutcomes;
+using testing::MessageOf;
 
 TEST(MathPackageTest, SumsDifferencesAndProductsFollowTheKinds) {
   EngineFixture fixture;
@@ -139,59 +142,58 @@ TEST(MathPackageTest, ExtremesAbsAndConversions) {
 // float or a text taken as an integer).
 TEST(MathPackageTest, IntegerResultsBeyond32BitsOverflow) {
   EngineFixture fixture;
-  ExpectOutcomes(
-      fixture.Engine(),
-      {
-          {"+", {"2147483646", "1"}, "2147483647"},
-          {"+", {"2147483647", "1"}, "raises: Integer overflow in +"},
-          {"+", {"-2147483647", "-1"}, "-2147483648"},
-          {"+", {"-2147483648", "-1"}, "raises: Integer overflow in +"},
-          {"+", {"2147483647", "1", "-1"}, "raises: Integer overflow in +"},
-          {"+", {"2147483647", "1", "0.5"}, "raises: Integer overflow in +"},
-          {"+", {"2147483647", "1.0"}, "2147483648.0000"},
-          {"+", {"'2147483647.4", "0"}, "2147483647"},
-          {"+", {"'2147483647.6", "0"}, "raises: Integer overflow in +"},
-          {"-", {"-2147483647", "1"}, "-2147483648"},
-          {"-", {"-2147483648", "1"}, "raises: Integer overflow in -"},
-          {"-", {"2147483647", "-1"}, "raises: Integer overflow in -"},
-          {"-", {"0", "-2147483648"}, "raises: Integer overflow in -"},
-          {"-", {"-1", "-2147483648"}, "2147483647"},
-          {"*", {"46340", "46340"}, "2147395600"},
-          {"*", {"46341", "46341"}, "raises: Integer overflow in *"},
-          {"*", {"65536", "65536"}, "raises: Integer overflow in *"},
-          {"*", {"65536", "32768"}, "raises: Integer overflow in *"},
-          {"*", {"-65536", "32768"}, "-2147483648"},
-          {"*", {"-1", "-2147483648"}, "raises: Integer overflow in *"},
-          {"*", {"65536", "65536", "0"}, "raises: Integer overflow in *"},
-          {"*", {"65536", "65536", "0.5"}, "raises: Integer overflow in *"},
-          {"-", {"2147483647", "-1", "0.5"}, "raises: Integer overflow in -"},
-          {"*", {"2147483647", "2147483647"}, "raises: Integer overflow in *"},
-          {"div", {"-2147483647", "-1"}, "2147483647"},
-          {"div", {"-2147483648", "-1"}, "raises: Integer overflow in div"},
-          {"div", {"2147483647.9", "1"}, "2147483647"},
-          {"div", {"-2147483648.9", "1"}, "-2147483648"},
-          {"div", {"3e9", "2"}, "raises: Integer overflow in div"},
-          {"div", {"4", "-3e9"}, "raises: Integer overflow in div"},
-          {"div", {"\"3e9\"", "2"}, "raises: Integer overflow in div"},
-          {"mod", {"-2147483648", "-1"}, "0"},
-          {"mod", {"3e9", "2"}, "raises: Integer overflow in mod"},
-          {"mod", {"7", "-2147483649.0"}, "raises: Integer overflow in mod"},
-          {"abs", {"-2147483647"}, "2147483647"},
-          {"abs", {"-2147483648"}, "raises: Integer overflow in abs"},
-          {"max", {"2147483647", "-2147483648"}, "2147483647"},
-          {"max", {"1", "'3e9"}, "raises: Integer overflow in max"},
-          {"min", {"1", "'-3e9"}, "raises: Integer overflow in min"},
-          {"integer", {"2147483647.9"}, "2147483647"},
-          {"integer", {"-2147483648.9"}, "-2147483648"},
-          {"integer", {"2147483648.0"}, "raises: Integer overflow in integer"},
-          {"integer", {"-2147483649.0"}, "raises: Integer overflow in integer"},
-          {"integer", {"3e9"}, "raises: Integer overflow in integer"},
-          {"integer", {"\"3e9\""}, "raises: Integer overflow in integer"},
-          {"integer", {"'2147483647"}, "2147483647"},
-          {"random", {"2147483647", "1"}, "2147483647"},
-          {"random", {"3e9"}, "raises: Integer overflow in random"},
-          {"random", {"1", "3e9"}, "raises: Integer overflow in random"},
-      });
+  ExpectOutcomes(fixture.Engine(),
+                 {
+                     {"+", {"2147483646", "1"}, "2147483647"},
+                     {"+", {"2147483647", "1"}, "raises: Integer overflow in +"},
+                     {"+", {"-2147483647", "-1"}, "-2147483648"},
+                     {"+", {"-2147483648", "-1"}, "raises: Integer overflow in +"},
+                     {"+", {"2147483647", "1", "-1"}, "raises: Integer overflow in +"},
+                     {"+", {"2147483647", "1", "0.5"}, "raises: Integer overflow in +"},
+                     {"+", {"2147483647", "1.0"}, "2147483648.0000"},
+                     {"+", {"'2147483647.4", "0"}, "2147483647"},
+                     {"+", {"'2147483647.6", "0"}, "raises: Integer overflow in +"},
+                     {"-", {"-2147483647", "1"}, "-2147483648"},
+                     {"-", {"-2147483648", "1"}, "raises: Integer overflow in -"},
+                     {"-", {"2147483647", "-1"}, "raises: Integer overflow in -"},
+                     {"-", {"0", "-2147483648"}, "raises: Integer overflow in -"},
+                     {"-", {"-1", "-2147483648"}, "2147483647"},
+                     {"*", {"46340", "46340"}, "2147395600"},
+                     {"*", {"46341", "46341"}, "raises: Integer overflow in *"},
+                     {"*", {"65536", "65536"}, "raises: Integer overflow in *"},
+                     {"*", {"65536", "32768"}, "raises: Integer overflow in *"},
+                     {"*", {"-65536", "32768"}, "-2147483648"},
+                     {"*", {"-1", "-2147483648"}, "raises: Integer overflow in *"},
+                     {"*", {"65536", "65536", "0"}, "raises: Integer overflow in *"},
+                     {"*", {"65536", "65536", "0.5"}, "raises: Integer overflow in *"},
+                     {"-", {"2147483647", "-1", "0.5"}, "raises: Integer overflow in -"},
+                     {"*", {"2147483647", "2147483647"}, "raises: Integer overflow in *"},
+                     {"div", {"-2147483647", "-1"}, "2147483647"},
+                     {"div", {"-2147483648", "-1"}, "raises: Integer overflow in div"},
+                     {"div", {"2147483647.9", "1"}, "2147483647"},
+                     {"div", {"-2147483648.9", "1"}, "-2147483648"},
+                     {"div", {"3e9", "2"}, "raises: Integer overflow in div"},
+                     {"div", {"4", "-3e9"}, "raises: Integer overflow in div"},
+                     {"div", {"\"3e9\"", "2"}, "raises: Integer overflow in div"},
+                     {"mod", {"-2147483648", "-1"}, "0"},
+                     {"mod", {"3e9", "2"}, "raises: Integer overflow in mod"},
+                     {"mod", {"7", "-2147483649.0"}, "raises: Integer overflow in mod"},
+                     {"abs", {"-2147483647"}, "2147483647"},
+                     {"abs", {"-2147483648"}, "raises: Integer overflow in abs"},
+                     {"max", {"2147483647", "-2147483648"}, "2147483647"},
+                     {"max", {"1", "'3e9"}, "raises: Integer overflow in max"},
+                     {"min", {"1", "'-3e9"}, "raises: Integer overflow in min"},
+                     {"integer", {"2147483647.9"}, "2147483647"},
+                     {"integer", {"-2147483648.9"}, "-2147483648"},
+                     {"integer", {"2147483648.0"}, "raises: Integer overflow in integer"},
+                     {"integer", {"-2147483649.0"}, "raises: Integer overflow in integer"},
+                     {"integer", {"3e9"}, "raises: Integer overflow in integer"},
+                     {"integer", {"\"3e9\""}, "raises: Integer overflow in integer"},
+                     {"integer", {"'2147483647"}, "2147483647"},
+                     {"random", {"2147483647", "1"}, "2147483647"},
+                     {"random", {"3e9"}, "raises: Integer overflow in random"},
+                     {"random", {"1", "3e9"}, "raises: Integer overflow in random"},
+                 });
 }
 
 // low + (random high) is an integer sum like any other: drawn near the top of
@@ -374,6 +376,114 @@ TEST(MathPackageTest, VariablesAndNestedCallsAreResolved) {
   sum->AddArgument(testing::ArgumentValue("?x"));
   sum->AddArgument(MakeRef<TIEValue>(product));
   EXPECT_EQ(sum->Execute(fixture.Engine().RootContext())->ToString(), "6.0000");
+}
+
+// Nested arithmetic on integers is worked out in place (without running the
+// inner calls) once its calls are bound; an engine that counts nesting runs
+// every call. Both must print the same results and raise the same errors,
+// for a deffunction's parameters and for a rule's pattern variables, each
+// expression evaluated several times (the first run binds the calls, a
+// refusal is remembered) over values that reach the edges: 32-bit overflow,
+// floats, atoms, nests deeper than the in-place limit, other functions.
+TEST(MathPackageTest, NestedArithmeticGivesWhatRunningEachCallGives) {
+  const char* const expressions[] = {
+      "(+ ?a (* 3 ?b))",
+      "(- (* ?a ?b) (+ ?a 1) 7)",
+      "(mod (+ ?a (* 7 ?b)) 1000003)",
+      "(div (- ?a (* 2 ?b)) 3)",
+      "(+ ?a (* 46341 ?b))",
+      "(* (+ ?a 1) (+ 1 (+ 2 (+ 3 (+ 4 (+ 5 ?b))))))",  // deeper than worked out in place
+      "(+ ?a (abs ?b) (* ?b (- ?a)))",                  // another function beside
+      "(+ ?a (* ?b 0.5))",
+      "(- (-) ?a)",
+      "(+ ?a (* ?b ?unbound))",
+  };
+  const char* const values[][2] = {
+      {"1", "2"},   {"2147483647", "0"}, {"2147483647", "1"}, {"-5", "46341"},
+      {"3", "2.5"}, {"7", "x"},          {"1", "2"},          {"-2147483648", "-1"},
+  };
+  const auto run = [&](bool count_nesting, bool in_rule) {
+    EngineFixture fixture;
+    TInferenceEngine& engine = fixture.Engine();
+    if (count_nesting) {
+      engine.SetLimits({.nesting = 10000});
+    }
+    std::string out;
+    for (const char* expression : expressions) {
+      const std::string body = std::string("(printout t ") + expression + " crlf)";
+      out += MessageOf([&] {
+        engine.Parse(in_rule ? "(defrule r (v ?a ?b) => " + body + ")"
+                             : "(deffunction f (?a ?b) " + body + ")");
+      });
+      for (const auto& pair : values) {
+        const std::string args = std::string(pair[0]) + " " + pair[1];
+        out += MessageOf([&] {
+          engine.Parse(in_rule ? "(assert (v " + args + ")) (run)" : "(f " + args + ")");
+        });
+        out += fixture.TakeOutput() + "|";
+      }
+      engine.Parse("(clear)");
+    }
+    return out;
+  };
+  for (const bool in_rule : {false, true}) {
+    SCOPED_TRACE(in_rule ? "a rule's action" : "a deffunction");
+    const std::string counted = run(true, in_rule);
+    EXPECT_EQ(run(false, in_rule), counted);
+    EXPECT_NE(counted.find("Integer overflow in *"), std::string::npos);  // the edges were met
+    EXPECT_NE(counted.find("Integer overflow in +"), std::string::npos);
+  }
+}
+
+TEST(MathPackageTest, OnlyBoundIntegerArithmeticIsWorkedOutInPlace) {
+  struct Case {
+    const char* what;
+    const char* function;                     // the nested call's
+    std::vector<std::string_view> arguments;  // and its arguments
+    bool bind_first;                          // run the call once before
+    bool in_place;
+    std::int64_t number;
+  };
+  const Case cases[] = {
+      {"a bound product", "*", {"3", "?x"}, true, true, 12},
+      {"a bound difference of one operand", "-", {"?x"}, true, true, 4},
+      {"a bound sum of none", "+", {}, true, true, 0},
+      {"a call not bound yet", "*", {"3", "?x"}, false, false, 0},
+      {"a float operand", "*", {"?y", "2"}, true, false, 0},
+      {"another function", "abs", {"?x"}, true, false, 0},
+      {"a step beyond 32 bits", "*", {"?x", "1073741824"}, true, false, 0},
+  };
+  EngineFixture fixture;
+  TIEContext& context = fixture.Engine().RootContext();
+  context.SetVariable("x", TIEValue::Integer(4));
+  context.SetVariable("y", TIEValue::Float(0.5));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // A call as the reader makes it, bound when it first runs.
+    Ref<IFunCall> call = MakeRef<TFunctionCall>(&fixture.Engine(), c.function);
+    for (std::string_view text : c.arguments) {
+      call->AddArgument(testing::ArgumentValue(text));
+    }
+    if (c.bind_first) {
+      (void)MessageOf([&] { call->Execute(context); });
+    }
+    const Ref<IIEValue> argument = MakeRef<TIEValue>(call);
+    std::int64_t number = 0;
+    EXPECT_EQ(TIEUserFunction::InlineInteger(*argument, context, number), c.in_place);
+    if (c.in_place) {
+      EXPECT_EQ(number, c.number);
+    }
+  }
+  // A call refused once for its operand is not tried again, even when the
+  // operand is an integer now; the ordinary way still gives the right sum.
+  Ref<IFunCall> call = testing::MakeCallOf(fixture.Engine(), "*", {"?y", "2"});
+  call->Execute(context);
+  const Ref<IIEValue> argument = MakeRef<TIEValue>(call);
+  std::int64_t number = 0;
+  EXPECT_FALSE(TIEUserFunction::InlineInteger(*argument, context, number));
+  context.SetVariable("y", TIEValue::Integer(5));
+  EXPECT_FALSE(TIEUserFunction::InlineInteger(*argument, context, number));
+  EXPECT_EQ(call->Execute(context)->ToString(), "10");
 }
 
 }  // namespace

@@ -103,9 +103,18 @@ class TFunctionCall final : public IFunCall {
   // call whose function was removed from the engine raises the same.
   void SimpleExecute(TIEContext& context) override;
   bool Holds(TIEContext& context) override;
+  // `call` as a TFunctionCall when it is one (the class is final and marks
+  // its objects: the test is exact), else null.
+  static TFunctionCall* Exactly(IFunCall& call) noexcept {
+    return call.EngineOwn() ? static_cast<TFunctionCall*>(&call) : nullptr;
+  }
   // The function the call would run now without looking anything up (bound,
   // and the binding confirmed since the reasoner's table last changed), else
   // null: what Holds and Execute would bind or check first.
+  // Whether working the call out in place failed before (see
+  // TIEUserFunction::InlineInteger), and marking that it did.
+  bool InlineRefused() const noexcept { return inline_refused_; }
+  void RefuseInline() const noexcept { inline_refused_ = true; }
   IUserFunction* CurrentFunction() const noexcept {
     return function_ &&
                    (reasoner_ == nullptr || reasoner_->FunctionTableVersion() == bound_version_)
@@ -147,9 +156,7 @@ class TFunctionCall final : public IFunCall {
 
     std::size_t size() const noexcept { return size_; }
     Ref<IIEValue>* data() noexcept { return IsLocal() ? store_.local : store_.heap; }
-    const Ref<IIEValue>* data() const noexcept {
-      return IsLocal() ? store_.local : store_.heap;
-    }
+    const Ref<IIEValue>* data() const noexcept { return IsLocal() ? store_.local : store_.heap; }
     Ref<IIEValue>& operator[](std::size_t i) noexcept { return data()[i]; }
     const Ref<IIEValue>& operator[](std::size_t i) const noexcept { return data()[i]; }
     const Ref<IIEValue>* begin() const noexcept { return data(); }
@@ -183,6 +190,10 @@ class TFunctionCall final : public IFunCall {
   int Append(Ref<IIEValue> value);
   void SetName(std::string_view name);
 
+  // Set once working the call out in place failed (see
+  // TIEUserFunction::InlineInteger): it is run the ordinary way from then on.
+  // (Placed first, in the padding after the interface's own fields.)
+  mutable bool inline_refused_ = false;
   IReasoner* reasoner_ = nullptr;  // not owned
   TArgumentArray arguments_;
   Ref<IUserFunction> function_;

@@ -74,7 +74,13 @@ enum class TListNotification : std::uint8_t { lnAdded, lnExtracted, lnDeleted };
 // What a comparison of two numbers asks of them; nrNone for a function that
 // is not one.
 enum class TNumberRelation : std::uint8_t {
-  nrNone, nrLess, nrLessOrEqual, nrGreater, nrGreaterOrEqual, nrEqual, nrNotEqual
+  nrNone,
+  nrLess,
+  nrLessOrEqual,
+  nrGreater,
+  nrGreaterOrEqual,
+  nrEqual,
+  nrNotEqual
 };
 
 // What an arithmetic function makes of two numbers; noNone for a function
@@ -96,13 +102,21 @@ class TIEUserFunction : public IUserFunction {
   }
 
   // A function without name or limits (0 to kUnlimitedArguments arguments).
-  TIEUserFunction() = default;
+  TIEUserFunction() noexcept;
   explicit TIEUserFunction(std::string_view name);
   // A function with its metadata. `comment` is the help text (stored through
   // CommentFormat); `argument_string` the syntax after the name, as shown in help
   // (most start with a blank: " <numeric-expression>").
   TIEUserFunction(std::string_view name, std::string_view comment, std::string_view argument_string,
                   std::int32_t min_arguments = 0, std::int32_t max_arguments = kUnlimitedArguments);
+
+  // `function` as a TIEUserFunction when it is one (every function of the
+  // engine is; see IUserFunction::EngineOwn), else null; null for null.
+  static const TIEUserFunction* Exactly(const IUserFunction* function) noexcept {
+    return function != nullptr && function->EngineOwn()
+               ? static_cast<const TIEUserFunction*>(function)
+               : nullptr;
+  }
 
   const std::string& FunctionName() const noexcept override { return name_; }
   // Renames the function; with a name that differs (case-sensitively) it is
@@ -152,6 +166,21 @@ class TIEUserFunction : public IUserFunction {
   // Copies name (through SetFunctionName), comment, argument string and limits.
   void Assign(const TIEUserFunction& source);
 
+  // The integer `argument` computes when it is a call of arithmetic (a
+  // function whose NumberOperation says which) on integers: constants,
+  // variables or slots of the match bound to integers, or such calls, nested
+  // kInlineDepth deep at most. Worked out in place, without running the calls
+  // or making their values: true, with the number, which is within 32 bits.
+  // False whenever running the call could go otherwise: an operand of another
+  // kind or a float, a step beyond 32 bits, an argument count the function
+  // refuses, a call not bound now, an engine budget that counts nesting or
+  // memory, a stack near its guard. Operands are only read on the way, so the
+  // caller then evaluates the argument the ordinary way, which raises what
+  // there is to raise. (An operand that cannot be read at all, an unbound
+  // variable, raises here what the ordinary way would.)
+  static bool InlineInteger(const IIEValue& argument, TIEContext& context, std::int64_t& number);
+  static constexpr int kInlineDepth = 4;
+
  protected:
   ~TIEUserFunction() override = default;
 
@@ -198,6 +227,9 @@ class TIEUserFunction : public IUserFunction {
   [[noreturn]] void RaiseError(std::string_view message) const;
 
  private:
+  static bool InlineIntegerAt(const IIEValue& argument, TIEContext& context, int depth,
+                              std::int64_t& number);
+
   std::int32_t min_arguments_ = 0;
   std::int32_t max_arguments_ = kUnlimitedArguments;
   std::string comment_;

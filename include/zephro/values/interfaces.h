@@ -30,6 +30,8 @@ class IIEValue;
 class TIEValue;
 class TValueVector;
 class TFact;
+class TFunctionCall;
+class TIEUserFunction;
 class IValueVector;
 class ISingletonsVector;
 class IMembershipSet;
@@ -310,6 +312,17 @@ class IUserFunction : public RefCounted {
   // True for functions defined in the language (deffunction): the engine's
   // Clear removes those and keeps the package functions.
   virtual bool IsInterpreted() const noexcept { return false; }
+
+  // Whether this is a TIEUserFunction, the base of the engine's functions
+  // (see TOwnMark; here the mark is set by the base, not by a final class).
+  bool EngineOwn() const noexcept { return own_mark_.IsSet(); }
+
+ protected:
+  IUserFunction() noexcept = default;
+  explicit IUserFunction(TOwnMark<TIEUserFunction> mark) noexcept : own_mark_(mark) {}
+
+ private:
+  TOwnMark<TIEUserFunction> own_mark_;
 };
 
 // A function call expression: a name and unevaluated arguments. Implemented by
@@ -350,6 +363,16 @@ class IFunCall : public RefCounted {
   virtual std::int32_t GetHashCode() const = 0;
   virtual std::string ToString() const = 0;
   virtual Ref<IFunCall> Clone() const = 0;
+
+  // Whether this is a TFunctionCall (see TOwnMark).
+  bool EngineOwn() const noexcept { return own_mark_.IsSet(); }
+
+ protected:
+  IFunCall() noexcept = default;
+  explicit IFunCall(TOwnMark<TFunctionCall> mark) noexcept : own_mark_(mark) {}
+
+ private:
+  TOwnMark<TFunctionCall> own_mark_;
 };
 
 // The checks a named type applies to values (the deftype construct). The
