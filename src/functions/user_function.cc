@@ -3,6 +3,7 @@
 #include <exception>
 #include <limits>
 #include <new>
+#include <span>
 #include <string>
 
 #include "zephro/functions/context.h"
@@ -280,10 +281,14 @@ bool TIEUserFunction::InlineIntegerAt(const IIEValue& argument, TIEContext& cont
   // As the arithmetic folds its integers: + from 0, * from 1, - from the
   // first operand; every step within 32 bits.
   std::int64_t result = operation == TNumberOperation::noMultiply ? 1 : 0;
+  const std::span<const Ref<IIEValue>> operands = call->Arguments();
   for (int index = 0; index < count; ++index) {
     std::int64_t n = 0;
-    const IIEValue& operand = *call->Argument(index);
-    if (operand.DType() == TIEType::dtFunCall) {
+    const IIEValue& operand = *operands[static_cast<std::size_t>(index)];
+    const TIEValue* constant = TIEValue::Exactly(operand);
+    if (constant != nullptr && constant->DType() == TIEType::dtInteger) {
+      n = constant->IntegerDatum();
+    } else if (constant != nullptr && constant->DType() == TIEType::dtFunCall) {
       if (!InlineIntegerAt(operand, context, depth + 1, n)) {
         call->RefuseInline();
         return false;
