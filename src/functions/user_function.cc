@@ -324,7 +324,8 @@ bool TIEUserFunction::InlineIntegerAt(const IIEValue& argument, TIEContext& cont
   return true;
 }
 
-bool TIEUserFunction::PeekNumber(const IIEValue& argument, TIEContext& context, double& number) {
+bool TIEUserFunction::PeekNumber(const IIEValue& argument, TIEContext& context,
+                                 double& number) {
   // The usual arguments, read without virtual calls: a number, or a record of
   // the matcher standing for a slot of the match that holds one.
   if (const TIEValue* constant = TIEValue::Exactly(argument)) {

@@ -112,7 +112,6 @@ struct TNumber {
   bool is_float;
 };
 
-// Base of the functions that read numbers and answer an integer or a float.
 // Whether `argument` is a nested call, asked before trying to work one out
 // in place (TIEUserFunction::InlineInteger): inline, for every argument.
 inline bool IsCall(const IIEValue& argument) {
@@ -120,6 +119,7 @@ inline bool IsCall(const IIEValue& argument) {
   return own != nullptr && own->DType() == TIEType::dtFunCall;
 }
 
+// Base of the functions that read numbers and answer an integer or a float.
 class TNumericFunction : public TIEUserFunction {
  protected:
   using TIEUserFunction::TIEUserFunction;
@@ -294,7 +294,8 @@ class TDivideFunction final : public TFoldFunction<Divide, nullptr> {
 // An integer argument: a float (or a number written as text) truncated
 // toward zero, as AsInteger converts, but one beyond 32 bits is an overflow
 // of `function` where AsInteger would saturate.
-std::int32_t IntegerArgument(IFunCall& call, int index, TIEContext& context, const char* function) {
+std::int32_t IntegerArgument(IFunCall& call, int index, TIEContext& context,
+                             const char* function) {
   IIEValue& argument = *call.Argument(index);
   if (std::int64_t inlined = 0;
       IsCall(argument) && TIEUserFunction::InlineInteger(argument, context, inlined)) {

@@ -108,13 +108,13 @@ class TFunctionCall final : public IFunCall {
   static TFunctionCall* Exactly(IFunCall& call) noexcept {
     return call.EngineOwn() ? static_cast<TFunctionCall*>(&call) : nullptr;
   }
-  // The function the call would run now without looking anything up (bound,
-  // and the binding confirmed since the reasoner's table last changed), else
-  // null: what Holds and Execute would bind or check first.
   // Whether working the call out in place failed before (see
   // TIEUserFunction::InlineInteger), and marking that it did.
   bool InlineRefused() const noexcept { return inline_refused_; }
   void RefuseInline() const noexcept { inline_refused_ = true; }
+  // The function the call would run now without looking anything up (bound,
+  // and the binding confirmed since the reasoner's table last changed), else
+  // null: what Holds and Execute would bind or check first.
   IUserFunction* CurrentFunction() const noexcept {
     return function_ &&
                    (reasoner_ == nullptr || reasoner_->FunctionTableVersion() == bound_version_)
@@ -156,7 +156,9 @@ class TFunctionCall final : public IFunCall {
 
     std::size_t size() const noexcept { return size_; }
     Ref<IIEValue>* data() noexcept { return IsLocal() ? store_.local : store_.heap; }
-    const Ref<IIEValue>* data() const noexcept { return IsLocal() ? store_.local : store_.heap; }
+    const Ref<IIEValue>* data() const noexcept {
+      return IsLocal() ? store_.local : store_.heap;
+    }
     Ref<IIEValue>& operator[](std::size_t i) noexcept { return data()[i]; }
     const Ref<IIEValue>& operator[](std::size_t i) const noexcept { return data()[i]; }
     const Ref<IIEValue>* begin() const noexcept { return data(); }

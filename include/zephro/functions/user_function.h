@@ -74,13 +74,7 @@ enum class TListNotification : std::uint8_t { lnAdded, lnExtracted, lnDeleted };
 // What a comparison of two numbers asks of them; nrNone for a function that
 // is not one.
 enum class TNumberRelation : std::uint8_t {
-  nrNone,
-  nrLess,
-  nrLessOrEqual,
-  nrGreater,
-  nrGreaterOrEqual,
-  nrEqual,
-  nrNotEqual
+  nrNone, nrLess, nrLessOrEqual, nrGreater, nrGreaterOrEqual, nrEqual, nrNotEqual
 };
 
 // What an arithmetic function makes of two numbers; noNone for a function
