@@ -388,7 +388,7 @@ void TInferenceEngine::RenameRule(std::string_view old_name, std::string_view ne
   }
   rules_->table_.Take(old_name);
   rules_->table_.Put(std::string(new_name), rule);
-  rule->rule_name_ = new_name;
+  rule->StoreRuleName(std::string(new_name));
 }
 
 // --- functions -----------------------------------------------------------------------------

@@ -95,6 +95,9 @@ bool SameName(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) {
     return false;
   }
+  if (a.data() == b.data()) {
+    return true;  // one shared text
+  }
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (a[i] != b[i]) {
       return false;

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "zephro/facts/fact.h"
 #include "zephro/facts/fact_slot.h"
 #include "zephro/platform/class_registry.h"
 #include "zephro/rules/rule_environment.h"
@@ -44,7 +45,7 @@ TRule::TRule(TComponent* owner) : TComponent(owner), salience_value_(DefaultSali
     rule_id_ = engine->NewRuleId();
     owner->FreeNotification(*this);
   }
-  rule_name_ = "Rule_" + std::to_string(rule_id_);
+  StoreRuleName("Rule_" + std::to_string(rule_id_));
 }
 
 TRule::~TRule() {
@@ -80,7 +81,12 @@ void TRule::SetRuleName(std::string_view name) {
     engine_->RenameRule(old, name);  // sets the name
     return;
   }
-  rule_name_ = name;
+  StoreRuleName(std::string(name));
+}
+
+void TRule::StoreRuleName(std::string name) {
+  rule_name_ = std::move(name);
+  rule_name_value_ = nullptr;
 }
 
 const std::string& TRule::Comment() const noexcept {
@@ -395,6 +401,15 @@ IIEValue* TRule::BoundValue(const TBinding& binding, const IReteToken& token) co
   if (fact == nullptr || fact == &engine_->NullFact()) {
     return nullptr;
   }
+  if (binding.SubIndex() == NoSubIndex) {
+    // The usual case: a slot of one of the engine's facts, whose layout
+    // the binding's position met last time.
+    if (const TFact* own = TFact::Exactly(*fact)) {
+      if (IIEValue* value = own->PeekSlot(binding.SlotPosition())) {
+        return value;
+      }
+    }
+  }
   const int slot = binding.SlotPosition().IndexIn(fact->Template());
   if (slot < 0) {
     return nullptr;
@@ -467,7 +482,7 @@ bool TRule::RebindInPlace(const IReteToken& token, TIEContext& context) {
 }
 
 const Ref<IIEValue>& TRule::RuleNameValue() {
-  if (!rule_name_value_ || rule_name_value_->Text() != rule_name_) {
+  if (!rule_name_value_) {
     rule_name_value_ = TIEValue::String(rule_name_);
   }
   return rule_name_value_;

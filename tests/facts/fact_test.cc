@@ -354,10 +354,11 @@ TEST(FactTest, TakingValuesNeedsTheSameTemplateAndFollowsItsLayout) {
   EXPECT_EQ(fact->GetValue("a")->AsInteger(), 3);
 }
 
-// The matcher reads a slot in place (PeekAt) only while the fact follows
-// its template's current layout: after any change to the template's slots
-// the fact's old layout is superseded and it is read the ordinary way, which
-// brings it to the new layout; from then on it is read in place again.
+// The matcher reads a slot in place (PeekAt, and PeekSlot through a slot
+// position that met the layout) only while the fact follows its template's
+// current layout: after any change to the template's slots the fact's old
+// layout is superseded and it is read the ordinary way, which brings it to
+// the new layout; from then on it is read in place again.
 TEST(FactTest, ReadInPlaceOnlyWhileTheFactFollowsItsTemplatesLayout) {
   const struct {
     const char* change;
@@ -388,6 +389,11 @@ TEST(FactTest, ReadInPlaceOnlyWhileTheFactFollowsItsTemplatesLayout) {
     const int a_before = before->IndexOf("a");
     ASSERT_NE(fact->PeekAt(before, a_before), nullptr);
     EXPECT_EQ(fact->PeekAt(before, a_before)->AsInteger(), 1);
+    const TSlotPosition a("a");
+    EXPECT_EQ(fact->PeekSlot(a), nullptr);  // the position has not met a layout yet
+    ASSERT_NE(a.Read(*fact), nullptr);
+    ASSERT_NE(fact->PeekSlot(a), nullptr);
+    EXPECT_EQ(fact->PeekSlot(a)->AsInteger(), 1);
 
     c.apply(*t);
     const TSlotLayout* after = &t->Layout();
@@ -396,11 +402,16 @@ TEST(FactTest, ReadInPlaceOnlyWhileTheFactFollowsItsTemplatesLayout) {
     EXPECT_FALSE(after->Superseded());
     EXPECT_EQ(fact->PeekAt(before, a_before), nullptr);  // the template moved on
     EXPECT_EQ(fact->PeekAt(after, after->IndexOf("a")), nullptr);  // the fact has not yet
+    EXPECT_EQ(fact->PeekSlot(a), nullptr);
 
     EXPECT_EQ(fact->GetValue("a")->AsInteger(), 1);
     const IIEValue* in_place = fact->PeekAt(after, after->IndexOf("a"));
     ASSERT_NE(in_place, nullptr);
     EXPECT_EQ(in_place->AsInteger(), 1);
+    EXPECT_EQ(fact->PeekSlot(a), nullptr);  // the position knows the old layout only
+    EXPECT_EQ(a.Read(*fact)->AsInteger(), 1);
+    ASSERT_NE(fact->PeekSlot(a), nullptr);
+    EXPECT_EQ(fact->PeekSlot(a)->AsInteger(), 1);
     EXPECT_EQ(FactOf(t)->StoredLayout(), after);  // new facts follow the new layout
   }
   // Without a template, or asked with no layout, nothing is read in place.

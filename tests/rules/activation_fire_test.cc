@@ -82,6 +82,34 @@ TEST(ActivationFireTest, EachFiringStartsWithTheRuleBindingsAlone) {
   EXPECT_EQ(seen[2].context, seen[0].context);
 }
 
+// A firing sees the name the rule has when it fires: a rename between two
+// firings reaches the second, whether the rule or its engine is asked for it.
+TEST(ActivationFireTest, AFiringSeesTheNameTheRuleHasNow) {
+  for (const bool by_rule : {true, false}) {
+    SCOPED_TRACE(by_rule);
+    EngineFixture fx;
+    TInferenceEngine& e = fx.Engine();
+    TRule& rule = fx.Rule("first", {{"a", {V("x")}}});
+    std::vector<std::string> names;
+    rule.OnFire = [&](TRule&, TIEContext& context) {
+      const TBinding* name = context.FindBinding(SRuleBinding);
+      names.push_back(name != nullptr && name->Value() != nullptr ? name->Value()->AsString() : "");
+    };
+    for (const char* next : {"second", "third"}) {
+      fx.Assert("a", {TIEValue::Integer(static_cast<std::int32_t>(names.size()))});
+      ASSERT_EQ(e.Run(), 1);
+      if (by_rule) {
+        rule.SetRuleName(next);
+      } else {
+        e.RenameRule(rule.RuleName(), next);
+      }
+    }
+    fx.Assert("a", {TIEValue::Integer(9)});
+    ASSERT_EQ(e.Run(), 1);
+    EXPECT_EQ(names, (std::vector<std::string>{"first", "second", "third"}));
+  }
+}
+
 // The firing context keeps the records of a firing's rule variables for the
 // next firing, which gives them their new values in place. Whatever the
 // previous firing did to the context, each firing sees the rule's variables

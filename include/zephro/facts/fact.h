@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "zephro/facts/fact_template.h"
+#include "zephro/facts/slot_position.h"
 #include "zephro/values/interfaces.h"
 
 namespace zephro {
@@ -124,6 +125,17 @@ class TFact final : public IFact {
     return layout_.get() == layout && layout != nullptr && !layout->Superseded()
                ? values_[static_cast<std::size_t>(index)].get()
                : nullptr;
+  }
+  // The value of `slot`, read in place when `slot` already knows the
+  // layout the values follow, that layout is still the template's, and the
+  // slot holds a value; else null (ValueAt decides then).
+  IIEValue* PeekSlot(const TSlotPosition& slot) const noexcept {
+    const TSlotLayout* layout = layout_.get();
+    if (layout == nullptr || layout->Superseded()) {
+      return nullptr;
+    }
+    const int index = slot.CachedIndex(layout->Serial());
+    return index >= 0 ? values_[static_cast<std::size_t>(index)].get() : nullptr;
   }
   // The layout the values follow now (null without a template).
   const TSlotLayout* StoredLayout() const noexcept { return layout_.get(); }

@@ -35,6 +35,11 @@ class TSlotPosition {
     }
     return Lookup(t);
   }
+  // The slot's position in the layout with serial `serial` when the last
+  // call found it there, else -1 (IndexIn decides then).
+  int CachedIndex(std::uint64_t serial) const noexcept {
+    return serial_ != 0 && serial == serial_ ? index_ : -1;
+  }
   // The slot's value in `fact`, or null when the fact's template lacks it.
   IIEValue* Read(const IFact& fact) const {
     const int index = IndexIn(fact.Template());

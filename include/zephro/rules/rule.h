@@ -182,6 +182,8 @@ class TRule : public TComponent {
   bool ForEachValue(const IReteToken& token, F&& f);
   // The rule name as a string value, made again only when the name changed.
   const Ref<IIEValue>& RuleNameValue();
+  // Every change of the name goes through here: it drops the name's value.
+  void StoreRuleName(std::string name);
   void ForgetFiringContext() noexcept;
 
   IRuleEnvironment* engine_ = nullptr;     // not owned
