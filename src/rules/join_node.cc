@@ -81,9 +81,16 @@ void TJoinNode::PrepareShortCut() {
   std::vector<TMemoryKeyPart> right;
   auto take = [&](std::size_t i, std::size_t to) {
     const TIEJoinTest* j = tests_[i]->AsJoinTest();
-    left.push_back(
-        TMemoryKeyPart{j->TokenIdx(), TSlotPosition(j->LeftSlotName()), j->LeftSubIndex(), {}});
-    right.push_back(TMemoryKeyPart{-1, TSlotPosition(j->RightSlotName()), j->RightSubIndex(), {}});
+    left.push_back(TMemoryKeyPart{.fact_index = j->TokenIdx(),
+                                  .key_number = 0,
+                                  .slot = TSlotPosition(j->LeftSlotName()),
+                                  .sub_index = j->LeftSubIndex(),
+                                  .cache = {}});
+    right.push_back(TMemoryKeyPart{.fact_index = -1,
+                                   .key_number = 0,
+                                   .slot = TSlotPosition(j->RightSlotName()),
+                                   .sub_index = j->RightSubIndex(),
+                                   .cache = {}});
     const auto at = static_cast<std::ptrdiff_t>(i);
     const auto dest = static_cast<std::ptrdiff_t>(to);
     std::rotate(tests_.begin() + dest, tests_.begin() + at, tests_.begin() + at + 1);
@@ -426,7 +433,7 @@ void TJoinNode::RightActivate(const Ref<TIEToken>& token) {
     } else {
       const void* key = right_key_.parts.data();
       TReteNetwork::TFactKeyMemo& memo =
-          rete_->fact_keys_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % rete_->fact_keys_.size()];
+          rete_->fact_keys_[right_key_.parts.front().key_number % rete_->fact_keys_.size()];
       if (memo.epoch != rete_->fact_key_epoch_ || memo.fact != fact || memo.key != key) {
         memo.hash = right_key_.HashOfFact(*fact, memo.found, &memo.fingerprint);
         memo.fact = fact;

@@ -69,6 +69,9 @@ std::span<const TMemoryKeyPart> TMemoryKeyPool::Intern(const std::vector<TMemory
   auto [it, made] = keys_.try_emplace(std::move(spelling));
   if (made) {
     it->second = parts;
+    for (TMemoryKeyPart& part : it->second) {
+      part.key_number = static_cast<std::uint32_t>(keys_.size() - 1);
+    }
   }
   return it->second;
 }

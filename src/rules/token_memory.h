@@ -32,6 +32,9 @@ namespace zephro {
 // token's own fact for a right memory).
 struct TMemoryKeyPart {
   std::int32_t fact_index = 0;
+  // The number of the list the part belongs to in its TMemoryKeyPool, in
+  // the order the pool kept them (in padding: the part is no larger).
+  std::uint32_t key_number = 0;
   TSlotPosition slot;
   std::int32_t sub_index = -1;
   mutable TSlotCache cache;

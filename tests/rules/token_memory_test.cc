@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -281,6 +282,48 @@ TEST(TokenMemoryTest, SplitsOfOneFactAreDistinctTokens) {
     EXPECT_FALSE(memory.Remove(*split(2, TTokenAction::taRemove), nullptr));
     EXPECT_EQ(memory.Count(), static_cast<int>(kWays) - 1);
   }
+}
+
+// The pool keeps each list of key parts once: a list asked for again is the
+// list kept the first time. Lists are numbered in the order they first came,
+// every part with its list's number (the joins' key memo picks its slot by
+// it, so that keys of different lists never share a slot in small networks).
+TEST(TokenMemoryTest, TheKeyPoolKeepsEachListOnceNumberedInOrder) {
+  struct Part {
+    std::int32_t fact_index;
+    const char* slot;
+    std::int32_t sub_index;
+  };
+  const std::vector<std::vector<Part>> asked = {
+      {{0, "a", -1}},
+      {{0, "a", -1}, {1, "b", -1}},
+      {{0, "a", -1}},                // again
+      {{0, "a", 2}},                 // another element of the slot
+      {{1, "a", -1}},                // another fact
+      {{0, "a", -1}, {1, "b", -1}},  // again
+  };
+  const std::vector<std::uint32_t> numbers = {0, 1, 0, 2, 3, 1};
+  TMemoryKeyPool pool;
+  std::map<std::uint32_t, const TMemoryKeyPart*> first_list;
+  for (std::size_t i = 0; i < asked.size(); ++i) {
+    SCOPED_TRACE(i);
+    std::vector<TMemoryKeyPart> parts;
+    for (const Part& p : asked[i]) {
+      parts.push_back(TMemoryKeyPart{.fact_index = p.fact_index,
+                                     .key_number = 99,
+                                     .slot = TSlotPosition(p.slot),
+                                     .sub_index = p.sub_index,
+                                     .cache = {}});
+    }
+    const std::span<const TMemoryKeyPart> kept = pool.Intern(parts);
+    ASSERT_EQ(kept.size(), parts.size());
+    for (const TMemoryKeyPart& part : kept) {
+      EXPECT_EQ(part.key_number, numbers[i]);
+    }
+    auto [at, made] = first_list.try_emplace(numbers[i], kept.data());
+    EXPECT_EQ(at->second, kept.data());  // the list kept the first time
+  }
+  EXPECT_EQ(pool.Count(), 4u);
 }
 
 }  // namespace

@@ -182,7 +182,8 @@ class TReteNetwork {
 
   // The keys joins read from the fact being propagated, so that the joins
   // keyed alike read each key once: by the fact and the pooled key, in the
-  // slot the key's address picks. A memo holds for one epoch, which ends
+  // slot of the key's number in the pool (the first 64 keys each have a
+  // slot of their own). A memo holds for one epoch, which ends
   // whenever a fact enters and whenever rules come, go or are cleared (a
   // pooled key may then be new); within one, no fact leaves memory. The
   // joins leave out the ways of splitting a multifield slot, which are
