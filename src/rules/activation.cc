@@ -84,6 +84,9 @@ TActivation& TActivationAgenda::Activations(int index) const {
   if (index < 0 || index >= Count()) {
     RaiseIE(SBadArgument, ("agenda index out of bounds (" + std::to_string(index) + ")").c_str());
   }
+  if (index == indexed_at_ && indexed_changes_ == changes_ && indexed_ != nullptr) {
+    return const_cast<TActivation&>(*indexed_);
+  }
   return *entries_->At(index);
 }
 
@@ -109,6 +112,7 @@ int TActivationAgenda::Add(std::unique_ptr<TActivation>&& activation) {
     index = Count();
   }
   entries_->Insert(index, activation.get());
+  ++changes_;
   (void)activation.release();  // the agenda owns it from here on
   return index;
 }
@@ -116,6 +120,7 @@ int TActivationAgenda::Add(std::unique_ptr<TActivation>&& activation) {
 std::unique_ptr<TActivation> TActivationAgenda::Extract(TActivation& activation) {
   auto* leaf = static_cast<TAgendaLeaf*>(activation.agenda_entry_);
   activation.agenda_entry_ = nullptr;
+  ++changes_;
   return std::unique_ptr<TActivation>(entries_->Erase(leaf, &activation));
 }
 
@@ -127,7 +132,14 @@ void TActivationAgenda::Delete(int index) { Extract(index).reset(); }
 
 int TActivationAgenda::IndexOfData(const TActivation& activation) const {
   const auto* leaf = static_cast<const TAgendaLeaf*>(activation.agenda_entry_);
-  return leaf == nullptr ? -1 : entries_->IndexOf(leaf, const_cast<TActivation*>(&activation));
+  if (leaf == nullptr) {
+    return -1;
+  }
+  const int index = entries_->IndexOf(leaf, const_cast<TActivation*>(&activation));
+  indexed_ = &activation;
+  indexed_at_ = index;
+  indexed_changes_ = changes_;
+  return index;
 }
 
 void TActivationAgenda::Clear() {
@@ -135,6 +147,7 @@ void TActivationAgenda::Clear() {
     a->agenda_entry_ = nullptr;
     delete a;  // the agenda owns its activations
   });
+  ++changes_;
 }
 
 std::vector<std::unique_ptr<TActivation>> TActivationAgenda::TakeAll() {
@@ -145,6 +158,7 @@ std::vector<std::unique_ptr<TActivation>> TActivationAgenda::TakeAll() {
     all.emplace_back(a);
   });
   entries_->Clear();
+  ++changes_;
   return all;
 }
 

@@ -57,7 +57,19 @@ class TIndexedSequence {
 
   // The element at `index`. REQUIRES: 0 <= index < Count().
   T& At(int index) const noexcept {
+    // The ends, which an agenda asks for most, without counting down the tree.
+    if (index == 0) {
+      return first_->items[0];
+    }
     const NodeBase* n = root_;
+    if (index == count_ - 1) {
+      while (!n->leaf) {
+        const auto* inner = static_cast<const Inner*>(n);
+        n = inner->child[inner->n - 1];
+      }
+      auto* last = const_cast<Leaf*>(static_cast<const Leaf*>(n));
+      return last->items[last->n - 1];
+    }
     while (!n->leaf) {
       const auto* inner = static_cast<const Inner*>(n);
       int i = 0;

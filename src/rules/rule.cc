@@ -136,9 +136,16 @@ void TRule::SetSalienceInteger(std::int32_t salience) {
 }
 
 std::int32_t TRule::EvaluateSalience() {
+  // The common case, a constant of the engine's own values: read in place,
+  // no context needed.
+  if (const TIEValue* own = TIEValue::Exactly(*salience_value_);
+      own != nullptr && own->DType() == TIEType::dtInteger) {
+    salience_ = own->IntegerDatum();
+    return salience_;
+  }
   const TIEType kind = salience_value_->DType();
   if (kind == TIEType::dtInteger) {
-    salience_ = salience_value_->AsInteger();  // the common case: no context needed
+    salience_ = salience_value_->AsInteger();
     return salience_;
   }
   if (engine_ == nullptr) {

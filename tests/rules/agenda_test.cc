@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
 #include "testing/engine_fixture.h"
 
 namespace zephro::testing {
@@ -85,6 +88,46 @@ TEST(AgendaTest, PlainAgendaKeepsInsertionOrderAndExtractKeepsTheActivation) {
   EXPECT_EQ(agenda.IndexOfData(*taken), -1);
   agenda.Delete(0);
   EXPECT_EQ(agenda.Count(), 0);
+}
+
+// Removing an activation asks for its index, then for the activation at
+// that index, which the agenda answers from the first question while the
+// list is as it was. Checked against a plain list through additions,
+// extractions and index questions in any order: the entry at an index is
+// always the one that is there now.
+TEST(AgendaTest, EntriesByIndexFollowTheListThroughIndexQuestions) {
+  EngineFixture fx;
+  TRule& rule = fx.Rule("r", {{"x", {V("v")}}});
+  fx.Assert("x", {TIEValue::Integer(1)});
+  Ref<IReteToken> token(&fx.Engine().GetActivation(0).Token());
+  TActivationAgenda agenda;
+  std::vector<TActivation*> model;
+  std::mt19937 random(8122026);
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  for (int step = 0; step < 3000; ++step) {
+    SCOPED_TRACE(step);
+    const std::size_t op = pick(10);
+    if (op < 4 || model.empty()) {
+      auto a = std::make_unique<TActivation>(rule, token, nullptr, 1.0f);
+      model.push_back(a.get());
+      agenda.Add(std::move(a));
+    } else if (op < 7) {
+      const std::size_t at = pick(model.size());
+      ASSERT_EQ(agenda.IndexOfData(*model[at]), static_cast<int>(at));
+      if (op == 6) {
+        agenda.Extract(*model[at]).reset();
+        model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
+      }
+    } else {
+      const std::size_t at = pick(model.size());
+      agenda.Delete(static_cast<int>(at));
+      model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    ASSERT_EQ(agenda.Count(), static_cast<int>(model.size()));
+    for (std::size_t i = 0; i < model.size(); ++i) {
+      ASSERT_EQ(&agenda.Activations(static_cast<int>(i)), model[i]) << "index " << i;
+    }
+  }
 }
 
 TEST(AgendaTest, StrengthIsClamped) {

@@ -123,6 +123,13 @@ class TActivationAgenda {
 
  private:
   std::unique_ptr<TIndexedSequence<TActivation*, TAgendaPlace>> entries_;
+  // The last activation IndexOfData placed, and where, while the list has
+  // not changed since: removing an activation asks for its index, then for
+  // the activation at that index.
+  std::uint64_t changes_ = 0;
+  mutable std::uint64_t indexed_changes_ = 0;
+  mutable const TActivation* indexed_ = nullptr;
+  mutable int indexed_at_ = -1;
 };
 
 // The engine's agenda: insertion by the engine's SearchSalience.
