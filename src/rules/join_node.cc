@@ -314,13 +314,13 @@ bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right, std::uint64
   if (prefix_join_) {
     return right.ParentToken() != nullptr && right.ParentToken()->SameAs(left);
   }
-  // Keys of integers, and keys of one text held in the same block, compare
-  // by their fingerprints: the key tests, which lead the join's tests, need
-  // not read the facts again.
+  // Keys of one or two small integers and numbered texts compare by their
+  // fingerprints (see TMemoryKey): the key tests, which lead the join's
+  // tests, need not read the facts again.
   std::size_t first = 0;
   if (a != TMemoryKey::kInexact && b != TMemoryKey::kInexact) {
     bool decided = true;
-    const bool same = left_key_.SameKey(a, b, decided);
+    const bool same = TMemoryKey::SameKey(a, b, decided);
     if (decided) {
       if (!same) {
         return false;

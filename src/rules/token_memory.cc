@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
-#include <limits>
 #include <memory>
 #include <typeinfo>
 
@@ -81,7 +80,6 @@ std::int32_t TMemoryKey::HashParts(FactOf&& fact_of, bool& found,
                                    std::uint64_t* fingerprint) const {
   std::uint64_t acc = kHashSeed;
   std::uint64_t packed = 0;
-  std::uintptr_t text = 0;  // the text block of a key of one text, 2 added for a string
   bool exact = !parts.empty() && parts.size() <= 2;
   for (const TMemoryKeyPart& part : parts) {
     const IFact* fact = fact_of(part);
@@ -96,30 +94,29 @@ std::int32_t TMemoryKey::HashParts(FactOf&& fact_of, bool& found,
     // An integer's hash is the integer itself; text hashes are cached.
     const TIEValue* own = TIEValue::Exactly(*v);
     std::int32_t hash = 0;
+    std::uint32_t part_print = 0;
     if (own != nullptr && own->DType() == TIEType::dtInteger) {
       hash = own->IntegerDatum();
-      exact = exact && hash != std::numeric_limits<std::int32_t>::min();
+      constexpr std::int32_t kLimit = std::int32_t{1} << 30;
+      exact = exact && hash >= -kLimit && hash < kLimit;
+      part_print = static_cast<std::uint32_t>(hash) & 0x7fffffffu;
     } else if (own != nullptr &&
                (own->DType() == TIEType::dtAtom || own->DType() == TIEType::dtString)) {
-      hash = own->TextDatum().Hash();
+      const TText& text = own->TextDatum();
+      hash = text.Hash();
+      exact = exact && text.Serial() != 0;
       // An atom and a string of the same text share blocks, but differ.
-      text = own->TextDatum().Identity() | (own->DType() == TIEType::dtString ? 2 : 0);
-      exact = false;
+      part_print = 0x80000000u | (own->DType() == TIEType::dtString ? 0x40000000u : 0) |
+                   text.Serial();
     } else {
       hash = v->GetHashCode();
       exact = false;
     }
     acc = AccumulateHash(acc, hash);
-    packed = (packed << 32) | static_cast<std::uint32_t>(hash);
+    packed = (packed << 32) | part_print;
   }
   if (fingerprint != nullptr) {
-    if (exact) {
-      *fingerprint = packed << (32 * (2 - parts.size()));
-    } else if (text != 0 && parts.size() == 1) {
-      *fingerprint = std::uint64_t{text} | 1;
-    } else {
-      *fingerprint = kInexact;
-    }
+    *fingerprint = exact ? packed << (32 * (2 - parts.size())) : kInexact;
   }
   found = true;
   return FinishHash(acc);

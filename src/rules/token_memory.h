@@ -51,21 +51,24 @@ struct TMemoryKeyPart {
 struct TMemoryKey {
   std::span<const TMemoryKeyPart> parts;
 
-  // A key of one or two integers (none the lowest 32-bit integer) packed in
-  // 64 bits: two such keys are equal exactly when their fingerprints are.
-  // A key of one text (an atom or a string of the engine's own values) has
-  // the address of the text's shared block, its lowest bit set and the next
-  // one for a string (an atom and a string of one text share blocks): equal
-  // fingerprints mean equal keys, but equal texts may sit in different
-  // blocks. Any other key has kInexact, which no key packs to.
+  // A key of one or two parts, each an integer from -2^30 to 2^30 - 1 or
+  // an atom or string of the engine's own values whose text has a serial
+  // (TText::Serial), packed in 64 bits, 32 to a part (a key of one part
+  // leaves the low half clear): an integer as its low 31 bits, a text as
+  // the top bit, the next one for a string (an atom and a string of one text
+  // share blocks) and the serial. Equal fingerprints mean equal keys; for
+  // keys of integers alone, unequal ones mean unequal keys, but equal texts
+  // may sit in different blocks. Any other key has kInexact, which no key
+  // packs to (a text's serial is never 0).
   static constexpr std::uint64_t kInexact = std::uint64_t{0x80000000u} << 32;
+  // The bits that mark a part as a text.
+  static constexpr std::uint64_t kTextParts = (std::uint64_t{0x80000000u} << 32) | 0x80000000u;
 
   // Whether keys with fingerprints `a` and `b` (neither kInexact) are equal:
   // a definite answer, or false and `decided` cleared when only the key's
   // tests can tell.
-  bool SameKey(std::uint64_t a, std::uint64_t b, bool& decided) const noexcept {
-    // Integer fingerprints of one part keep the low half clear.
-    decided = a == b || parts.size() != 1 || ((a | b) & 1) == 0;
+  static bool SameKey(std::uint64_t a, std::uint64_t b, bool& decided) noexcept {
+    decided = a == b || ((a | b) & kTextParts) == 0;
     return a == b;
   }
 

@@ -24,6 +24,37 @@ std::int32_t CalculateHash(std::string_view s) noexcept {
   return CalculateHash(s, n < 16 ? 1 : static_cast<int>(n / 8));
 }
 
+namespace {
+
+// Blocks are numbered from one counter, each thread taking numbers a batch
+// at a time; once kSerials - 1 are given out, blocks get 0.
+std::atomic<std::uint32_t> next_serial_batch{0};
+
+std::uint32_t NextSerial() noexcept {
+  constexpr std::uint32_t kBatch = 4096;
+  thread_local std::uint32_t next = 0;
+  thread_local std::uint32_t end = 0;
+  thread_local bool spent = false;
+  if (next == end) {
+    if (spent) {
+      return 0;
+    }
+    const std::uint32_t batch = next_serial_batch.fetch_add(1, std::memory_order_relaxed);
+    if (batch >= TText::kSerials / kBatch) {
+      spent = true;  // every number given out
+      return 0;
+    }
+    next = batch * kBatch;
+    end = next + kBatch;
+    if (next == 0) {
+      ++next;  // 0 means none
+    }
+  }
+  return next++;
+}
+
+}  // namespace
+
 TText::TText(std::string_view s) : TText(s, s.empty() ? 0 : CalculateHash(s)) {}
 
 TText::TText(std::string_view s, std::int32_t hash) {
@@ -36,6 +67,7 @@ TText::TText(std::string_view s, std::int32_t hash) {
   new (&block_->refs) std::atomic<std::int32_t>(1);
   block_->hash = hash;
   block_->size = s.size();
+  block_->serial = NextSerial();
   std::memcpy(block_->data, s.data(), s.size());
   block_->data[s.size()] = '\0';
 }

@@ -5,7 +5,10 @@
 // the same set of activations on the agenda as the reference computes. Some
 // rules arrive while facts are already there, sharing nodes that hold partial
 // matches. The facts hold the engine's own values, or the same values in
-// classes of a host's own, which the matcher reads its slower way.
+// classes of a host's own, which the matcher reads its slower way. The
+// reference's fields 0, 1 and 2 stand for values of one family, each made
+// anew wherever it is used: small integers, or texts and integers that the
+// joins' key fingerprints treat each their own way (see TMemoryKey).
 
 #include <gtest/gtest.h>
 
@@ -66,12 +69,50 @@ Ref<IFact> HostFact(EngineFixture& fx, const std::string& relation,
   return f;
 }
 
-// The hash key, and whether the facts hold values of a host's classes.
-class DifferentialTest : public ::testing::TestWithParam<std::tuple<int, bool>> {};
+enum class TFamily {
+  kSmallIntegers,
+  kSharedAtoms,              // equal atoms share a text block
+  kAtomsInBlocksOfTheirOwn,  // equal atoms never do
+  kOneSpelling,              // an atom, a string of its text (one block), another atom
+  kIntegersAtTheEdge,        // 2^30 - 1, 2^30 and -2^30: the first packed, the others not
+  kMixedKinds,               // an integer, an atom, a string of the atom's text
+};
+
+// A new value standing for the reference's field `k` (0 to 2).
+Ref<IIEValue> FamilyValue(TFamily family, std::int32_t k) {
+  auto text = [](const char* s, TIEType kind) {
+    return Ref<IIEValue>(MakeRef<TIEValue>(TText(s), kind));  // a block of its own
+  };
+  const char* names[] = {"red", "green", "blue"};
+  switch (family) {
+    case TFamily::kSmallIntegers:
+      break;
+    case TFamily::kSharedAtoms:
+      return TIEValue::Atom(names[k]);
+    case TFamily::kAtomsInBlocksOfTheirOwn:
+      return text(names[k], TIEType::dtAtom);
+    case TFamily::kOneSpelling:
+      return k == 2 ? TIEValue::Atom("other")
+                    : (k == 0 ? TIEValue::Atom("same") : TIEValue::String("same"));
+    case TFamily::kIntegersAtTheEdge: {
+      constexpr std::int32_t kEdge = std::int32_t{1} << 30;
+      const std::int32_t edges[] = {kEdge - 1, kEdge, -kEdge};
+      return TIEValue::Integer(edges[k]);
+    }
+    case TFamily::kMixedKinds:
+      return k == 0 ? TIEValue::Integer(7)
+                    : (k == 1 ? TIEValue::Atom("seven") : TIEValue::String("seven"));
+  }
+  return TIEValue::Integer(k);
+}
+
+// The hash key, whether the facts hold values of a host's classes, and the
+// family of the values.
+class DifferentialTest : public ::testing::TestWithParam<std::tuple<int, bool, TFamily>> {};
 
 TEST_P(DifferentialTest, NetworkAgreesWithNaiveMatcher) {
-  const auto [hash_key, host_values] = GetParam();
-  std::mt19937 rng(static_cast<unsigned>(1234 + hash_key));
+  const auto [hash_key, host_values, family] = GetParam();
+  std::mt19937 rng(static_cast<unsigned>(1234 + hash_key + 7 * static_cast<int>(family)));
   for (int round = 0; round < 6; ++round) {
     EngineFixture fx;
     fx.Engine().ReteNetwork().SetHashKey(hash_key);
@@ -132,7 +173,7 @@ TEST_P(DifferentialTest, NetworkAgreesWithNaiveMatcher) {
           pattern.m.push_back(ReferenceField(term));
           shape.terms.push_back({term.kind, nullptr, term.var});
           if (term.kind == Term::kConst || term.kind == Term::kNotConst) {
-            shape.terms.back().value = TIEValue::Integer(term.constant);
+            shape.terms.back().value = FamilyValue(family, term.constant);
           }
         }
         if (!negated) {
@@ -166,7 +207,7 @@ TEST_P(DifferentialTest, NetworkAgreesWithNaiveMatcher) {
         std::vector<Ref<IIEValue>> values;
         for (int i = 0; i < arity; ++i) {
           f.fact.m.push_back(static_cast<int>(rng() % 3));
-          values.push_back(TIEValue::Integer(f.fact.m.back()));
+          values.push_back(FamilyValue(family, f.fact.m.back()));
         }
         f.id = host_values ? fx.Engine().Assert(HostFact(fx, f.fact.relation, values))
                            : fx.Assert(f.fact.relation, values);
@@ -209,8 +250,12 @@ TEST_P(DifferentialTest, NetworkAgreesWithNaiveMatcher) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(HashKeysAndValueClasses, DifferentialTest,
-                         ::testing::Combine(::testing::Values(101, 1), ::testing::Bool()));
+INSTANTIATE_TEST_SUITE_P(
+    HashKeysAndValueClasses, DifferentialTest,
+    ::testing::Combine(::testing::Values(101, 1), ::testing::Bool(),
+                       ::testing::Values(TFamily::kSmallIntegers, TFamily::kSharedAtoms,
+                                         TFamily::kAtomsInBlocksOfTheirOwn, TFamily::kOneSpelling,
+                                         TFamily::kIntegersAtTheEdge, TFamily::kMixedKinds)));
 
 }  // namespace
 }  // namespace zephro::testing

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "rules/token_memory.h"
+#include "testing/fact_fakes.h"
 #include "zephro/facts/fact.h"
 
 namespace zephro {
@@ -324,6 +325,86 @@ TEST(TokenMemoryTest, TheKeyPoolKeepsEachListOnceNumberedInOrder) {
     EXPECT_EQ(at->second, kept.data());  // the list kept the first time
   }
   EXPECT_EQ(pool.Count(), 4u);
+}
+
+// A key's fingerprint decides the key tests when it can, and only then
+// rightly: equal keys never come out unequal, unequal ones never equal.
+// Keys of one and two parts over integers at and beyond the packed range,
+// atoms and strings sharing a text block or not, and other kinds.
+TEST(TokenMemoryTest, FingerprintsDecideKeysOnlyRightly) {
+  constexpr std::int32_t kEdge = std::int32_t{1} << 30;
+  const auto own_atom = [](const char* s) {
+    return Ref<IIEValue>(MakeRef<TIEValue>(TText(s), TIEType::dtAtom));  // a block of its own
+  };
+  const struct {
+    const char* name;
+    std::vector<Ref<IIEValue>> a;
+    std::vector<Ref<IIEValue>> b;
+    bool equal;
+    bool decided;  // by the fingerprints alone
+  } cases[] = {
+      {"equal integers", {TIEValue::Integer(5)}, {TIEValue::Integer(5)}, true, true},
+      {"unequal integers", {TIEValue::Integer(5)}, {TIEValue::Integer(6)}, false, true},
+      {"the highest packed", {TIEValue::Integer(kEdge - 1)}, {TIEValue::Integer(kEdge - 1)}, true,
+       true},
+      {"the lowest packed", {TIEValue::Integer(-kEdge)}, {TIEValue::Integer(-kEdge)}, true, true},
+      {"beyond the range", {TIEValue::Integer(kEdge)}, {TIEValue::Integer(-kEdge)}, false, false},
+      {"equal atoms, one block", {TIEValue::Atom("red")}, {TIEValue::Atom("red")}, true, true},
+      {"equal atoms, two blocks", {own_atom("red")}, {own_atom("red")}, true, false},
+      {"unequal atoms", {TIEValue::Atom("red")}, {TIEValue::Atom("blue")}, false, false},
+      {"an atom and a string of its text", {TIEValue::Atom("red")}, {TIEValue::String("red")},
+       false, false},
+      {"an integer and an atom", {TIEValue::Integer(7)}, {TIEValue::Atom("seven")}, false, false},
+      {"floats", {TIEValue::Float(1.5)}, {TIEValue::Float(1.5)}, true, false},
+      {"two parts, equal", {TIEValue::Integer(-3), TIEValue::Atom("red")},
+       {TIEValue::Integer(-3), TIEValue::Atom("red")}, true, true},
+      {"two parts, the integers unequal", {TIEValue::Integer(3), TIEValue::Integer(4)},
+       {TIEValue::Integer(3), TIEValue::Integer(5)}, false, true},
+      {"two parts, the texts unequal", {TIEValue::Integer(3), TIEValue::Atom("red")},
+       {TIEValue::Integer(3), TIEValue::Atom("blue")}, false, false},
+      {"two parts, a string for an atom", {TIEValue::Atom("red"), TIEValue::Atom("red")},
+       {TIEValue::Atom("red"), TIEValue::String("red")}, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> slots;
+    for (std::size_t i = 0; i < c.a.size(); ++i) {
+      slots.push_back("s" + std::to_string(i));
+    }
+    auto t = MakeTemplate("t", slots);
+    std::vector<TMemoryKeyPart> parts;
+    for (const std::string& slot : slots) {
+      parts.push_back(TMemoryKeyPart{.fact_index = -1,
+                                     .key_number = 0,
+                                     .slot = TSlotPosition(slot),
+                                     .sub_index = -1,
+                                     .cache = {}});
+    }
+    const TMemoryKey key{parts};
+    auto print = [&](const std::vector<Ref<IIEValue>>& values) {
+      auto fact = MakeRef<TFact>(t);
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        fact->SetValue(slots[i], values[i]);
+      }
+      bool found = false;
+      std::uint64_t fingerprint = 0;
+      key.HashOfFact(*fact, found, &fingerprint);
+      EXPECT_TRUE(found);
+      return fingerprint;
+    };
+    const std::uint64_t a = print(c.a);
+    const std::uint64_t b = print(c.b);
+    bool decided = false;
+    const bool same = a != TMemoryKey::kInexact && b != TMemoryKey::kInexact &&
+                      TMemoryKey::SameKey(a, b, decided);
+    if (a == TMemoryKey::kInexact || b == TMemoryKey::kInexact) {
+      decided = false;
+    }
+    EXPECT_EQ(decided, c.decided);
+    if (decided) {
+      EXPECT_EQ(same, c.equal);
+    }
+  }
 }
 
 }  // namespace

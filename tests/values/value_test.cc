@@ -317,6 +317,13 @@ TEST(TextTest, SharedTextsOfEqualShortTextsShareOneBlock) {
     EXPECT_EQ(a.Hash(), CalculateHash(c.first));
     EXPECT_EQ(b.Hash(), CalculateHash(c.second));
     EXPECT_EQ(!a.Empty() && a.View().data() == b.View().data(), c.shared);
+    // A block's serial is its own: equal exactly when the block is shared,
+    // 0 for the empty text alone, kept by copies.
+    EXPECT_EQ(a.Serial() == b.Serial() && a.Serial() != 0, c.shared);
+    EXPECT_EQ(a.Serial() == 0, a.Empty());
+    EXPECT_LT(a.Serial(), TText::kSerials);
+    const TText copy = a;
+    EXPECT_EQ(copy.Serial(), a.Serial());
   }
   // Values made from texts share them too, and a shared block outlives the
   // value that made it.

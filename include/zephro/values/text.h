@@ -63,6 +63,12 @@ class TText {
   // The address of the shared block, 0 for the empty text: texts of equal
   // identities are equal (equal texts need not share a block). Aligned to 8.
   std::uintptr_t Identity() const noexcept { return reinterpret_cast<std::uintptr_t>(block_); }
+  // The shared block's number, below kSerials: no two blocks alive at once
+  // have the same one, so texts of equal serials are equal (equal texts need
+  // not share a block). 0 for the empty text, and for every block made once
+  // the process has numbered kSerials - 1 of them.
+  static constexpr std::uint32_t kSerials = std::uint32_t{1} << 30;
+  std::uint32_t Serial() const noexcept { return block_ != nullptr ? block_->serial : 0; }
   // Byte-for-byte equality.
   bool operator==(const TText& other) const noexcept {
     if (block_ == other.block_) {
@@ -77,6 +83,7 @@ class TText {
     std::atomic<std::int32_t> refs;
     std::int32_t hash;
     std::size_t size;
+    std::uint32_t serial;
     char data[1];  // size bytes and a terminating NUL follow
   };
   void AddRef() const noexcept {
