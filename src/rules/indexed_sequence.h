@@ -39,6 +39,8 @@ class TIndexedSequence {
   struct NodeBase {
     Inner* parent = nullptr;
     int n = 0;  // elements in a leaf, children in an inner node
+    // Where the node sits among its parent's children (in the padding).
+    std::int16_t slot = 0;
     bool leaf = true;
   };
   struct Leaf : NodeBase {
@@ -87,7 +89,7 @@ class TIndexedSequence {
     int index = Slot(leaf, value);
     for (const NodeBase* n = leaf; n->parent != nullptr; n = n->parent) {
       const Inner* p = n->parent;
-      for (int i = 0; p->child[i] != n; ++i) {
+      for (int i = 0; i < n->slot; ++i) {
         index += p->count[i];
       }
     }
@@ -222,13 +224,12 @@ class TIndexedSequence {
     }
     return at;
   }
-  static int ChildIndex(const NodeBase* n) noexcept {
-    const Inner* p = n->parent;
-    int i = 0;
-    while (p->child[i] != n) {
-      ++i;
+  static int ChildIndex(const NodeBase* n) noexcept { return n->slot; }
+  // Tells the children of `p` from `from` on where they sit now.
+  static void Renumber(Inner* p, int from) noexcept {
+    for (int i = from; i < p->n; ++i) {
+      p->child[i]->slot = static_cast<std::int16_t>(i);
     }
-    return i;
   }
 
   // Moves the upper half of the full `leaf` to a new leaf after it, which
@@ -291,6 +292,7 @@ class TIndexedSequence {
       p->count[1] = right_size;
       left->parent = p;
       right->parent = p;
+      Renumber(p, 0);
       root_ = p;
       return;
     }
@@ -307,6 +309,7 @@ class TIndexedSequence {
     ++p->n;
     p->child[i + 1] = right;
     right->parent = p;
+    Renumber(p, i + 1);
     const int both = p->count[i];
     p->count[i + 1] = right_size;
     p->count[i] = both - right_size;
@@ -326,6 +329,7 @@ class TIndexedSequence {
       right->child[i]->parent = right;
       moved += right->count[i];
     }
+    Renumber(right, 0);
     AddSibling(inner, right, moved, spares);
     return right;
   }
@@ -344,21 +348,18 @@ class TIndexedSequence {
     if (leaf->next != nullptr) {
       leaf->next->prev = leaf->prev;
     }
-    NodeBase* gone = leaf;
+    int i = leaf->slot;  // where the node that goes sat in its parent
     Inner* p = leaf->parent;
     delete leaf;
     for (;;) {
-      int i = 0;
-      while (p->child[i] != gone) {
-        ++i;
-      }
       std::move(p->child + i + 1, p->child + p->n, p->child + i);
       std::move(p->count + i + 1, p->count + p->n, p->count + i);
       --p->n;
+      Renumber(p, i);
       if (p->n > 0 || p->parent == nullptr) {
         break;
       }
-      gone = p;
+      i = p->slot;
       Inner* up = p->parent;
       delete p;
       p = up;
@@ -413,6 +414,8 @@ class TIndexedSequence {
     for (int i = 0; i < inner->n; ++i) {
       ZEPHRO_CHECK(inner->child[i]->parent == inner,
                    "indexed sequence: a child does not link back to its parent");
+      ZEPHRO_CHECK(inner->child[i]->slot == i,
+                   "indexed sequence: a child does not know where it sits in its parent");
       const int below =
           CheckNode(inner->child[i], depth + 1, leaf_depth, chained, before, index, visit);
       ZEPHRO_CHECK(below == inner->count[i],
