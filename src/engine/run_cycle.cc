@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <typeinfo>
 
 #include "platform/debug_checks.h"
 #include "zephro/engine/collections.h"
@@ -354,6 +355,13 @@ void TInferenceEngine::RemoveActivation(int index) {
       failure = std::current_exception();
     }
   }
+  TakeOffAgenda(a);
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
+}
+
+void TInferenceEngine::TakeOffAgenda(TActivation& a) {
   if (Watching(TConstructWatch::cwActivation)) {
     PrintOut("", "<== Activation: " + a.Rule().RuleName() + " : " +
                      a.Token().GetToFactsString() + "\n");
@@ -366,9 +374,6 @@ void TInferenceEngine::RemoveActivation(int index) {
 #if defined(ZEPHRO_DEBUG_CHECKS)
   CheckAgenda();
 #endif
-  if (failure) {
-    std::rethrow_exception(failure);
-  }
 }
 
 int TInferenceEngine::RemoveActivation(TActivation& activation) {
@@ -380,11 +385,22 @@ int TInferenceEngine::RemoveActivation(TActivation& activation) {
   return index;
 }
 
+void TInferenceEngine::WithdrawActivation(TActivation& activation) {
+  // The index is seen by a host's handler, and by the RemoveActivation of an
+  // engine derived from this one; else only the entry's place in its leaf
+  // is needed, not its place in the whole list.
+  if (OnRemoveActivation || typeid(*this) != typeid(TInferenceEngine)) {
+    RemoveActivation(activation);
+  } else if (TActivationAgenda::Listed(activation)) {
+    TakeOffAgenda(activation);
+  }
+}
+
 void TInferenceEngine::RuleFired(TActivation& activation) {
   if (OnRuleFired) {
     OnRuleFired(*this, activation.Rule());
   }
-  RemoveActivation(activation);
+  WithdrawActivation(activation);
 }
 
 // --- invariant checks -------------------------------------------------------------------------------

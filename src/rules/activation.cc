@@ -131,10 +131,10 @@ std::unique_ptr<TActivation> TActivationAgenda::Extract(int index) {
 void TActivationAgenda::Delete(int index) { Extract(index).reset(); }
 
 int TActivationAgenda::IndexOfData(const TActivation& activation) const {
-  const auto* leaf = static_cast<const TAgendaLeaf*>(activation.agenda_entry_);
-  if (leaf == nullptr) {
+  if (!Listed(activation)) {
     return -1;
   }
+  const auto* leaf = static_cast<const TAgendaLeaf*>(activation.agenda_entry_);
   const int index = entries_->IndexOf(leaf, const_cast<TActivation*>(&activation));
   indexed_ = &activation;
   indexed_at_ = index;

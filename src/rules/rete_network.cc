@@ -376,7 +376,7 @@ void TReteNetwork::Deactivate(TActivation& activation) {
   }
   try {
     if (engine_ != nullptr) {
-      engine_->RemoveActivation(activation);
+      engine_->WithdrawActivation(activation);
     }
   } catch (...) {
     if (!failure) {

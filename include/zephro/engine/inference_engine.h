@@ -632,6 +632,7 @@ class TInferenceEngine : public TComponent,
   virtual void RemoveActivation(int index);
   // Removes `activation`'s entry; returns its former index, or -1.
   int RemoveActivation(TActivation& activation) override;
+  void WithdrawActivation(TActivation& activation) override;
   void RuleFired(TActivation& activation) override;
   // Creates the built-in packages of Packages, then raises OnAddDefaultPackages.
   virtual void AddDefaultPackages();
@@ -700,6 +701,8 @@ class TInferenceEngine : public TComponent,
   void RetractPending(const IFact& fact);
   void AssertInitialFact();
   void FireActivation();
+  // Takes `a`, which the agenda lists, off it: freed, unless it is firing.
+  void TakeOffAgenda(TActivation& a);
   void ReorderAgenda();
   void SetAgenda(std::vector<std::unique_ptr<TActivation>> activations);
   // The facts (last to first) and rules a template's redefinition takes

@@ -102,6 +102,10 @@ class TActivationAgenda {
   std::unique_ptr<TActivation> Extract(TActivation& activation);
   // The index of the entry holding `activation`, or -1.
   int IndexOfData(const TActivation& activation) const;
+  // Whether an entry holds `activation` (IndexOfData's answer is not -1).
+  static bool Listed(const TActivation& activation) noexcept {
+    return activation.agenda_entry_ != nullptr;
+  }
   // Starts fetching what the two firings after that of `activation` (which
   // must be listed) read first: the token of the next activation, and the
   // activation after it. A firing may change what follows; then the

@@ -61,6 +61,9 @@ class IRuleEnvironment {
   virtual void AddActivation(std::unique_ptr<TActivation>&& activation) = 0;
   // Removes `activation`'s entry; returns its former index, or -1.
   virtual int RemoveActivation(TActivation& activation) = 0;
+  // Removes `activation`'s entry when it has one, as RemoveActivation does,
+  // working its index out only when someone may see it.
+  virtual void WithdrawActivation(TActivation& activation) = 0;
   virtual void RuleFired(TActivation& activation) = 0;
   // The activation being fired, or null.
   virtual TActivation* FiringActivation() const noexcept = 0;
