@@ -115,14 +115,24 @@ class TIndexedSequence {
     }
     auto* leaf = static_cast<Leaf*>(n);
     if (leaf->n == kLeafSize) {
-      // Full: the upper half moves to a new leaf after it. The nodes the
-      // split needs are made first, so that running out of memory leaves
-      // the sequence as it was.
+      // Full. The nodes a new leaf needs are made first, so that running
+      // out of memory leaves the sequence as it was. At either end of the
+      // leaf, where an agenda places nearly everything (a new top salience
+      // in front, an equal one behind), a new empty leaf goes on that side
+      // and nothing moves; elsewhere the upper half moves to a new leaf
+      // after it.
       TSpares spares(*leaf);
-      Leaf* right = SplitLeaf(leaf, spares);
-      if (index > leaf->n) {
-        index -= leaf->n;
-        leaf = right;
+      if (index == 0) {
+        leaf = PrependLeaf(leaf, spares);
+      } else if (index == kLeafSize) {
+        leaf = SplitLeaf(leaf, spares, kLeafSize);
+        index = 0;
+      } else {
+        Leaf* right = SplitLeaf(leaf, spares, kLeafSize / 2);
+        if (index > leaf->n) {
+          index -= leaf->n;
+          leaf = right;
+        }
       }
     }
     std::move_backward(leaf->items + index, leaf->items + leaf->n, leaf->items + leaf->n + 1);
@@ -232,10 +242,9 @@ class TIndexedSequence {
     }
   }
 
-  // Moves the upper half of the full `leaf` to a new leaf after it, which
-  // its parent then holds; answers the new leaf.
-  // The nodes a split of a full leaf makes: the new leaf, and an inner node
-  // for each full ancestor and for a new root when the split reaches the top.
+  // The nodes a new leaf beside a full one takes: the leaf, and an inner
+  // node for each full ancestor and for a new root when the split reaches
+  // the top.
   struct TSpares {
     static constexpr int kMost = 16;  // 32^16 elements: more than an int counts
     std::unique_ptr<Leaf> leaf;
@@ -258,12 +267,14 @@ class TIndexedSequence {
     Inner* TakeInner() noexcept { return inner[--inners].release(); }
   };
 
-  Leaf* SplitLeaf(Leaf* leaf, TSpares& spares) {
+  // Moves the elements of the full `leaf` from `keep` on (none when `keep`
+  // is its size) to a new leaf after it, which its parent then holds;
+  // answers the new leaf.
+  Leaf* SplitLeaf(Leaf* leaf, TSpares& spares, int keep) {
     Leaf* right = spares.leaf.release();
-    constexpr int kKeep = kLeafSize / 2;
-    right->n = leaf->n - kKeep;
-    std::move(leaf->items + kKeep, leaf->items + leaf->n, right->items);
-    leaf->n = kKeep;
+    right->n = leaf->n - keep;
+    std::move(leaf->items + keep, leaf->items + leaf->n, right->items);
+    leaf->n = keep;
     for (int i = 0; i < right->n; ++i) {
       Place{}(right->items[i], right);
     }
@@ -275,6 +286,51 @@ class TIndexedSequence {
     leaf->next = right;
     AddSibling(leaf, right, right->n, spares);
     return right;
+  }
+
+  // Puts a new empty leaf before `leaf`, in the chain and in the tree;
+  // answers it.
+  Leaf* PrependLeaf(Leaf* leaf, TSpares& spares) noexcept {
+    Leaf* front = spares.leaf.release();
+    front->prev = leaf->prev;
+    front->next = leaf;
+    if (leaf->prev != nullptr) {
+      leaf->prev->next = front;
+    } else {
+      first_ = front;
+    }
+    leaf->prev = front;
+    Inner* p = leaf->parent;
+    if (p == nullptr) {
+      // The root leaf: a new root holds the two.
+      p = spares.TakeInner();
+      p->n = 2;
+      p->child[0] = front;
+      p->child[1] = leaf;
+      p->count[0] = 0;
+      p->count[1] = count_;
+      front->parent = p;
+      leaf->parent = p;
+      Renumber(p, 0);
+      root_ = p;
+      return front;
+    }
+    int i = ChildIndex(leaf);
+    if (p->n == kInnerSize) {
+      Inner* q = SplitInner(p, spares);
+      if (i >= p->n) {
+        i -= p->n;
+        p = q;
+      }
+    }
+    std::move_backward(p->child + i, p->child + p->n, p->child + p->n + 1);
+    std::move_backward(p->count + i, p->count + p->n, p->count + p->n + 1);
+    ++p->n;
+    p->child[i] = front;
+    p->count[i] = 0;
+    front->parent = p;
+    Renumber(p, i);
+    return front;
   }
 
   // Files `right` (just split from `left`) after `left` in `left`'s parent,

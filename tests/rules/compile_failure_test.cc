@@ -173,8 +173,9 @@ TEST(CompileFailureTest, RunningOutOfMemoryWhileAFactLeavesKeepsSharedMemoriesWh
 }
 
 // The agenda's sequence splits a full leaf, and the full nodes above it, as
-// it grows. Running out of memory at any point of a split leaves it as it
-// was: every element in its place, none added.
+// it grows, or puts a new leaf beside it when it grows at one of its ends.
+// Running out of memory at any point of either leaves it as it was: every
+// element in its place, none added.
 TEST(CompileFailureTest, RunningOutOfMemoryWhileTheAgendaSplitsKeepsItWhole) {
   if (!ZEPHRO_REPLACEABLE_NEW) {
     GTEST_SKIP() << "allocations cannot be made to fail under the thread sanitizer";
@@ -182,34 +183,47 @@ TEST(CompileFailureTest, RunningOutOfMemoryWhileTheAgendaSplitsKeepsItWhole) {
   struct TNoPlace {
     void operator()(int, void*) const noexcept {}
   };
-  TIndexedSequence<int, TNoPlace> sequence;
-  std::vector<int> model;
-  int failures = 0;
-  // Past 32 x 16 elements the root's children fill, and the root splits.
-  for (int value = 0; value < 1200; ++value) {
-    // In the middle of the first half: splits happen all along the tree.
-    const int at = static_cast<int>(model.size()) / 4;
-    for (long n = 0;; ++n) {
-      g_allocations_left = n;
-      try {
-        sequence.Insert(at, value);
-        g_allocations_left = -1;
-        break;
-      } catch (const std::bad_alloc&) {
-        g_allocations_left = -1;
-        ++failures;
-        std::size_t i = 0;
-        ASSERT_EQ(sequence.CheckInvariants([&](int v, const auto*, int index) {
-                    EXPECT_EQ(static_cast<std::size_t>(index), i);
-                    EXPECT_EQ(v, model[i++]);
-                  }),
-                  model.size())
-            << "inserting " << value << ", allocation " << n << " failing";
+  struct TWhere {
+    const char* name;
+    int (*at)(int size);
+    int least_failures;  // each new leaf, and the inner nodes' splits too
+  };
+  const TWhere places[] = {
+      // In the middle of the first half: splits happen all along the tree.
+      {"a quarter in", [](int size) { return size / 4; }, 70},
+      {"in front", [](int) { return 0; }, 38},
+      {"behind", [](int size) { return size; }, 38},
+  };
+  for (const TWhere& where : places) {
+    SCOPED_TRACE(where.name);
+    TIndexedSequence<int, TNoPlace> sequence;
+    std::vector<int> model;
+    int failures = 0;
+    // Past 32 x 16 elements the root's children fill, and the root splits.
+    for (int value = 0; value < 1200; ++value) {
+      const int at = where.at(static_cast<int>(model.size()));
+      for (long n = 0;; ++n) {
+        g_allocations_left = n;
+        try {
+          sequence.Insert(at, value);
+          g_allocations_left = -1;
+          break;
+        } catch (const std::bad_alloc&) {
+          g_allocations_left = -1;
+          ++failures;
+          std::size_t i = 0;
+          ASSERT_EQ(sequence.CheckInvariants([&](int v, const auto*, int index) {
+                      EXPECT_EQ(static_cast<std::size_t>(index), i);
+                      EXPECT_EQ(v, model[i++]);
+                    }),
+                    model.size())
+              << "inserting " << value << ", allocation " << n << " failing";
+        }
       }
+      model.insert(model.begin() + at, value);
     }
-    model.insert(model.begin() + at, value);
+    EXPECT_GT(failures, where.least_failures);
   }
-  EXPECT_GT(failures, 70);  // every leaf split, and the inner nodes' too
 }
 
 }  // namespace

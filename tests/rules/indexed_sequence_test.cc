@@ -10,9 +10,12 @@ namespace {
 
 // Where each value sits, as the sequence reports it: leaves[v] for value v.
 std::vector<void*> leaves;
+// How many times the sequence reported a place.
+std::size_t placings = 0;
 
 struct TRecordPlace {
   void operator()(int value, void* leaf) const {
+    ++placings;
     if (static_cast<std::size_t>(value) >= leaves.size()) {
       leaves.resize(static_cast<std::size_t>(value) + 1);
     }
@@ -116,6 +119,32 @@ TEST(IndexedSequenceTest, MatchesAVectorUnderEachPatternOfUse) {
     seq.Clear([&](int&) { ++visited; });
     EXPECT_EQ(visited, 1);
     EXPECT_TRUE(seq.Empty());
+  }
+}
+
+// An agenda places nearly every activation at one end of its list. There a
+// full leaf gets a new empty neighbour and no element moves: each is placed
+// once, however many leaves and levels the sequence grows.
+TEST(IndexedSequenceTest, ElementsAddedAtEitherEndNeverMove) {
+  for (const bool front : {true, false}) {
+    SCOPED_TRACE(front ? "front" : "back");
+    TSequence seq;
+    std::vector<int> model;
+    placings = 0;
+    constexpr int kCount = 3000;  // more than a level of 32 leaves of 32
+    for (int v = 0; v < kCount; ++v) {
+      const int index = front ? 0 : v;
+      seq.Insert(index, v);
+      model.insert(model.begin() + index, v);
+    }
+    EXPECT_EQ(placings, static_cast<std::size_t>(kCount));
+    ExpectSame(seq, model);
+    // Full leaves: the tree holds no more leaves than it must.
+    std::size_t leaf_count = 0;
+    for (const TSequence::Leaf* l = LeafOf(model.front()); l != nullptr; l = l->next) {
+      ++leaf_count;
+    }
+    EXPECT_EQ(leaf_count, (kCount + TSequence::kLeafSize - 1) / TSequence::kLeafSize);
   }
 }
 
