@@ -284,7 +284,7 @@ class TIndexedSequence {
       leaf->next->prev = right;
     }
     leaf->next = right;
-    AddSibling(leaf, right, right->n, spares);
+    AddSibling(leaf, right, right->n, /*before=*/false, spares);
     return right;
   }
 
@@ -300,59 +300,32 @@ class TIndexedSequence {
       first_ = front;
     }
     leaf->prev = front;
-    Inner* p = leaf->parent;
-    if (p == nullptr) {
-      // The root leaf: a new root holds the two.
-      p = spares.TakeInner();
-      p->n = 2;
-      p->child[0] = front;
-      p->child[1] = leaf;
-      p->count[0] = 0;
-      p->count[1] = count_;
-      front->parent = p;
-      leaf->parent = p;
-      Renumber(p, 0);
-      root_ = p;
-      return front;
-    }
-    int i = ChildIndex(leaf);
-    if (p->n == kInnerSize) {
-      Inner* q = SplitInner(p, spares);
-      if (i >= p->n) {
-        i -= p->n;
-        p = q;
-      }
-    }
-    std::move_backward(p->child + i, p->child + p->n, p->child + p->n + 1);
-    std::move_backward(p->count + i, p->count + p->n, p->count + p->n + 1);
-    ++p->n;
-    p->child[i] = front;
-    p->count[i] = 0;
-    front->parent = p;
-    Renumber(p, i);
+    AddSibling(leaf, front, 0, /*before=*/true, spares);
     return front;
   }
 
-  // Files `right` (just split from `left`) after `left` in `left`'s parent,
-  // splitting the parents that are full. The parents above count the
-  // elements of both as `left`'s; `right` holds `right_size`.
-  void AddSibling(NodeBase* left, NodeBase* right, int right_size, TSpares& spares) noexcept {
-    Inner* p = left->parent;
+  // Files `fresh` beside `old` in `old`'s parent, after it or, when
+  // `before`, before it, splitting the parents that are full. The parents
+  // above count the elements of both as `old`'s; `fresh` holds
+  // `fresh_size` of them.
+  void AddSibling(NodeBase* old, NodeBase* fresh, int fresh_size, bool before,
+                  TSpares& spares) noexcept {
+    Inner* p = old->parent;
     if (p == nullptr) {
-      // The root split: a new root holds the two halves.
+      // The root split: a new root holds the two.
       p = spares.TakeInner();
       p->n = 2;
-      p->child[0] = left;
-      p->child[1] = right;
-      p->count[0] = count_ - right_size;
-      p->count[1] = right_size;
-      left->parent = p;
-      right->parent = p;
+      p->child[before ? 1 : 0] = old;
+      p->child[before ? 0 : 1] = fresh;
+      p->count[before ? 1 : 0] = count_ - fresh_size;
+      p->count[before ? 0 : 1] = fresh_size;
+      old->parent = p;
+      fresh->parent = p;
       Renumber(p, 0);
       root_ = p;
       return;
     }
-    int i = ChildIndex(left);
+    int i = ChildIndex(old);
     if (p->n == kInnerSize) {
       Inner* q = SplitInner(p, spares);
       if (i >= p->n) {
@@ -360,15 +333,15 @@ class TIndexedSequence {
         p = q;
       }
     }
-    std::move_backward(p->child + i + 1, p->child + p->n, p->child + p->n + 1);
-    std::move_backward(p->count + i + 1, p->count + p->n, p->count + p->n + 1);
+    const int at = before ? i : i + 1;  // where `fresh` goes; `old` ends up beside it
+    std::move_backward(p->child + at, p->child + p->n, p->child + p->n + 1);
+    std::move_backward(p->count + at, p->count + p->n, p->count + p->n + 1);
     ++p->n;
-    p->child[i + 1] = right;
-    right->parent = p;
-    Renumber(p, i + 1);
-    const int both = p->count[i];
-    p->count[i + 1] = right_size;
-    p->count[i] = both - right_size;
+    p->child[at] = fresh;
+    fresh->parent = p;
+    Renumber(p, at);
+    p->count[before ? i + 1 : i] -= fresh_size;
+    p->count[at] = fresh_size;
   }
 
   // Moves the upper half of the children of the full `inner` to a new node
@@ -386,7 +359,7 @@ class TIndexedSequence {
       moved += right->count[i];
     }
     Renumber(right, 0);
-    AddSibling(inner, right, moved, spares);
+    AddSibling(inner, right, moved, /*before=*/false, spares);
     return right;
   }
 
