@@ -117,10 +117,10 @@ class TIndexedSequence {
     if (leaf->n == kLeafSize) {
       // Full. The nodes a new leaf needs are made first, so that running
       // out of memory leaves the sequence as it was. At either end of the
-      // leaf, where an agenda places nearly everything (a new top salience
-      // in front, an equal one behind), a new empty leaf goes on that side
-      // and nothing moves; elsewhere the upper half moves to a new leaf
-      // after it.
+      // leaf, where an agenda places nearly everything (in front when it
+      // fires the newest first, behind when the oldest), a new empty leaf
+      // goes on that side and nothing moves; elsewhere the upper half moves
+      // to a new leaf after it.
       TSpares spares(*leaf);
       if (index == 0) {
         leaf = PrependLeaf(leaf, spares);

@@ -632,7 +632,6 @@ class TInferenceEngine : public TComponent,
   virtual void RemoveActivation(int index);
   // Removes `activation`'s entry; returns its former index, or -1.
   int RemoveActivation(TActivation& activation) override;
-  void WithdrawActivation(TActivation& activation) override;
   void RuleFired(TActivation& activation) override;
   // Creates the built-in packages of Packages, then raises OnAddDefaultPackages.
   virtual void AddDefaultPackages();
@@ -650,6 +649,11 @@ class TInferenceEngine : public TComponent,
   // the move has finished. False when no move is under way: the caller
   // raises it at once.
   bool DeferMatchFailure(std::exception_ptr failure) noexcept override;
+  // An activation that lost its support leaves the agenda: through
+  // RemoveActivation when its index can be seen (an OnRemoveActivation
+  // handler, or a subclass that may override RemoveActivation(index)), else
+  // straight off its leaf.
+  void WithdrawActivation(TActivation& activation) override;
   std::int32_t NewFactId() noexcept { return next_fact_id_++; }
   // The fact standing in tokens for negated and test elements.
   IFact& NullFact() const noexcept override { return *null_fact_; }
