@@ -294,20 +294,22 @@ int TInferenceEngine::SearchSalience(std::int32_t salience) const {
     return -1;
   }
   auto sal = [&](int i) { return agenda_->SalienceAt(i); };
+  // Most activations go to one end of the agenda.
+  const std::int32_t first = agenda_->First().Rule().Salience();
   switch (strategy_) {
     case TSearchStrategy::ssDepthFirst:
-      if (salience >= sal(0)) {
+      if (salience >= first) {
         return 0;
       }
-      if (salience < sal(n - 1)) {
+      if (salience < agenda_->Last().Rule().Salience()) {
         return -1;
       }
       break;
     case TSearchStrategy::ssBreadthFirst:
-      if (salience <= sal(n - 1)) {
+      if (salience <= agenda_->Last().Rule().Salience()) {
         return -1;
       }
-      if (salience > sal(0)) {
+      if (salience > first) {
         return 0;
       }
       break;

@@ -90,6 +90,10 @@ TActivation& TActivationAgenda::Activations(int index) const {
   return *entries_->At(index);
 }
 
+TActivation& TActivationAgenda::First() const noexcept { return *entries_->At(0); }
+
+TActivation& TActivationAgenda::Last() const noexcept { return *entries_->At(Count() - 1); }
+
 void TActivationAgenda::PrefetchAfter(const TActivation& activation) const noexcept {
   const auto* leaf = static_cast<const TAgendaLeaf*>(activation.agenda_entry_);
   TActivation* const* next =

@@ -446,6 +446,8 @@ class TPatternMatchTerminalNode final : public TReteNode {
     return buckets_[identity & (buckets_.size() - 1)];
   }
   void Grow();
+  // Takes the activation `link` points at out of its chain.
+  void Unchain(TActivation** link) noexcept;
 
   TRule* rule_;  // not owned
   // The node's activations (the agenda owns them), chained by the identity

@@ -106,11 +106,18 @@ void TPatternMatchTerminalNode::Forget(TActivation& activation) {
   for (TActivation** link = &BucketOf(IdentityOf(activation)); *link != nullptr;
        link = &(*link)->node_next_) {
     if (*link == &activation) {
-      *link = activation.node_next_;
-      --count_;
-      break;
+      Unchain(link);
+      return;
     }
   }
+  activation.node_next_ = nullptr;
+  activation.node_order_ = 0;
+}
+
+void TPatternMatchTerminalNode::Unchain(TActivation** link) noexcept {
+  TActivation& activation = **link;
+  *link = activation.node_next_;
+  --count_;
   activation.node_next_ = nullptr;
   activation.node_order_ = 0;
 }
@@ -136,17 +143,21 @@ void TPatternMatchTerminalNode::StandDown(const TIEToken& token) {
   if (buckets_.empty()) {
     return;  // never activated
   }
-  // The first activation in creation order whose token equals `token`.
-  TActivation* first = nullptr;
-  for (TActivation* a = BucketOf(token.IdentityHash()); a != nullptr; a = a->node_next_) {
-    if ((first == nullptr || a->node_order_ < first->node_order_) &&
+  // The first activation in creation order whose token equals `token`, and
+  // the link to it in its chain.
+  TActivation** first = nullptr;
+  for (TActivation** link = &BucketOf(token.IdentityHash()); *link != nullptr;
+       link = &(*link)->node_next_) {
+    const TActivation* a = *link;
+    if ((first == nullptr || a->node_order_ < (*first)->node_order_) &&
         static_cast<const TIEToken&>(a->Token()).SameAs(token)) {
-      first = a;
+      first = link;
     }
   }
   if (first != nullptr) {
-    Forget(*first);
-    rete_->Deactivate(*first);
+    TActivation& leaving = **first;
+    Unchain(first);
+    rete_->Deactivate(leaving);
   }
 }
 

@@ -170,6 +170,30 @@ TEST_P(AgendaWithdrawalTest, EveryEngineLeavesTheSameAgendaAndSeesTrueIndexes) {
   }
 }
 
+// A multifield pattern can match one fact in several ways, each an
+// activation of the same facts. Withdrawing the fact takes them off in the
+// order they were made, whichever end of the agenda each sits at.
+TEST(EqualActivationsTest, TheOneMadeFirstLeavesFirst) {
+  for (TSearchStrategy strategy :
+       {TSearchStrategy::ssDepthFirst, TSearchStrategy::ssBreadthFirst}) {
+    TInferenceEngine engine;
+    engine.SetStrategy(strategy);
+    std::vector<const TActivation*> added;
+    std::vector<const TActivation*> removed;
+    engine.OnAddActivation = [&](TInferenceEngine&, int, TActivation& a) { added.push_back(&a); };
+    engine.OnRemoveActivation = [&](TInferenceEngine&, int, TActivation& a) {
+      removed.push_back(&a);
+    };
+    engine.Parse("(defrule r (data $? ?x $?) => )");
+    engine.Parse("(assert (data 1 1 1))");
+    const int n = static_cast<int>(strategy);
+    ASSERT_EQ(added.size(), 3u) << n;
+    engine.Parse("(retract 1)");
+    EXPECT_EQ(removed, added) << n;
+    EXPECT_EQ(engine.GetAgendaCount(), 0) << n;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, AgendaWithdrawalTest, ::testing::ValuesIn(kPrograms),
                          [](const ::testing::TestParamInfo<Program>& param) {
                            return "P" + std::to_string(param.index);

@@ -88,6 +88,10 @@ class TActivationAgenda {
 
   int Count() const noexcept;
   TActivation& Activations(int index) const;
+  // Entries 0 and Count() - 1, without the checks of Activations.
+  // REQUIRES: Count() > 0.
+  TActivation& First() const noexcept;
+  TActivation& Last() const noexcept;
   // Inserts at FindInsertion's index (or appends) and returns the index.
   // Takes `activation` only once it is placed: when placing it fails,
   // `activation` still holds it.
