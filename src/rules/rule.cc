@@ -135,14 +135,7 @@ void TRule::SetSalienceInteger(std::int32_t salience) {
   salience_value_ = TIEValue::Integer(salience);
 }
 
-std::int32_t TRule::EvaluateSalience() {
-  // The common case, a constant of the engine's own values: read in place,
-  // no context needed.
-  if (const TIEValue* own = TIEValue::Exactly(*salience_value_);
-      own != nullptr && own->DType() == TIEType::dtInteger) {
-    salience_ = own->IntegerDatum();
-    return salience_;
-  }
+std::int32_t TRule::EvaluateSalienceExpression() {
   const TIEType kind = salience_value_->DType();
   if (kind == TIEType::dtInteger) {
     salience_ = salience_value_->AsInteger();

@@ -24,6 +24,7 @@
 #include "zephro/platform/component.h"
 #include "zephro/rules/pattern.h"
 #include "zephro/values/interfaces.h"
+#include "zephro/values/value.h"
 
 namespace zephro {
 
@@ -85,8 +86,16 @@ class TRule : public TComponent {
   void SetSalience(Ref<IIEValue> value);
   void SetSalienceInteger(std::int32_t salience);
   // Evaluates the salience expression in a fresh context of the engine,
-  // stores and returns it.
-  std::int32_t EvaluateSalience();
+  // stores and returns it. Placing each activation evaluates it: a constant
+  // of the engine's own values is read here, in place.
+  std::int32_t EvaluateSalience() {
+    if (const TIEValue* own = TIEValue::Exactly(*salience_value_);
+        own != nullptr && own->DType() == TIEType::dtInteger) [[likely]] {
+      salience_ = own->IntegerDatum();
+      return salience_;
+    }
+    return EvaluateSalienceExpression();
+  }
 
   bool Enabled() const noexcept { return enabled_; }
   void SetEnabled(bool enabled);
@@ -185,6 +194,8 @@ class TRule : public TComponent {
   // Every change of the name goes through here: it drops the name's value.
   void StoreRuleName(std::string name);
   void ForgetFiringContext() noexcept;
+  // EvaluateSalience for any other expression.
+  std::int32_t EvaluateSalienceExpression();
 
   IRuleEnvironment* engine_ = nullptr;     // not owned
   TComponent* engine_component_ = nullptr;  // the same engine, told when the rule goes
