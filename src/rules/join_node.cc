@@ -369,6 +369,21 @@ std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bo
   return blocker;
 }
 
+std::uint32_t TJoinNode::FindBlockerAfter(const TIEToken& left, std::int32_t hash,
+                                          std::uint32_t position, std::uint64_t fingerprint) {
+  std::uint32_t blocker = TIETokenTree::kNoEntry;
+  const std::uint32_t hidden =
+      right_shared_ ? right_->HiddenFrom(right_event_) : TIETokenTree::kNoEntry;
+  RightTree()->ForKeyAfter(hash, position, [&](TIETokenTree::Entry& r, std::uint32_t at) {
+    if (at == hidden || !Matches(left, *r.token, fingerprint, r.fingerprint)) {
+      return true;
+    }
+    blocker = at;
+    return false;
+  });
+  return blocker;
+}
+
 void TJoinNode::LeftActivate(const Ref<TIEToken>& token) {
   // The left memory files the token under its key value (or its identity),
   // which is also where its partners sit in the right memory.
@@ -499,11 +514,23 @@ void TJoinNode::Unblock(std::int32_t hash, bool key_found, std::uint32_t gone) {
   // place is reused): those not reached yet are blocked by another match
   // when one is found, else left free, without the extension the failure
   // kept from being made.
+  //
+  // A blocker is the first match in the order the right memory files its
+  // entries under a key, and what comes later is filed behind it. So when
+  // a verdict, once given, stands, every entry before the one that left
+  // failed the tokens it blocked, and the search goes on from the entry
+  // after it.
   TIETokenTree& left = *left_;
+  enum class TResume : std::uint8_t { kUnknown, kYes, kNo } resume = TResume::kUnknown;
   try {
     ForCandidates(&left, hash, key_found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
       if (left.Blocker(at) == gone) {
-        const std::uint32_t blocker = FindBlocker(*l.token, l.hash, true, l.fingerprint);
+        if (resume == TResume::kUnknown) {
+          resume = left_key_.Keyed() && VerdictsStand() ? TResume::kYes : TResume::kNo;
+        }
+        const std::uint32_t blocker =
+            resume == TResume::kYes ? FindBlockerAfter(*l.token, l.hash, gone, l.fingerprint)
+                                    : FindBlocker(*l.token, l.hash, true, l.fingerprint);
         left.Blocker(at) = blocker;
         if (blocker == TIETokenTree::kNoEntry) {
           CallChildren(WithNull(l.token, l.token->Tag()));

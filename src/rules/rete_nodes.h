@@ -229,6 +229,10 @@ class TTestNode : public TReteNode {
   // `left` and `right`.
   bool RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact,
                 std::size_t first = 0);
+  // Whether every test takes its verdict from the values of the facts it
+  // reads alone (no function of the program's, no global, no fuzzy degree):
+  // then a pair that failed once fails for as long as both facts stay.
+  bool VerdictsStand();
 
   TInlineVector<TIESlotTest*> tests_;  // owned
   // The tests as the inner loop decides them, prepared on first use.
@@ -377,6 +381,10 @@ class TJoinNode final : public TTestNode {
   // The position of the first right token that matches `left`, or kNoEntry.
   std::uint32_t FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found,
                             std::uint64_t fingerprint);
+  // As FindBlocker, among the right entries filed under `hash` after the
+  // one at `position` (see TIETokenTree::ForKeyAfter).
+  std::uint32_t FindBlockerAfter(const TIEToken& left, std::int32_t hash, std::uint32_t position,
+                                 std::uint64_t fingerprint);
   // A negated join's left tokens under `hash` that right entry `gone`
   // blocked, blocked again or passed on.
   void Unblock(std::int32_t hash, bool key_found, std::uint32_t gone);

@@ -80,6 +80,19 @@ bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* rig
   return true;
 }
 
+bool TTestNode::VerdictsStand() {
+  if (!program_.Compiled()) {
+    program_.Compile(std::span<TIESlotTest* const>(tests_.begin(), tests_.end()));
+  }
+  for (std::size_t i = 0; i < tests_.size(); ++i) {
+    const TIEJoinTest* join = tests_[i]->AsJoinTest();
+    if (join != nullptr ? join->ByDegree() : !program_.DecidesFromValues(i)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool TTestNode::CallNode(const Ref<TIEToken>& token, TCallType /*call_type*/) {
   if (token->Tag() == TTokenAction::taClear) {
     CallChildren(token);

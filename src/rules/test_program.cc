@@ -1,5 +1,6 @@
 #include "rules/test_program.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -101,6 +102,31 @@ bool TTestProgram::CompileArgument(const IIEValue& argument, TOperand& operand, 
   operand.sub_index = binding.SubIndex();
   operand.slot = &binding.SlotPosition();
   return true;
+}
+
+bool TTestProgram::DecidesFromValues(std::size_t i) {
+  TStep& step = steps_[i];
+  switch (step.kind) {
+    case TKind::kGeneral:
+      return false;
+    case TKind::kSameValue:
+      return true;
+    case TKind::kNumbers:
+    case TKind::kSlotNumbers:
+      return step.comparison.Refresh() && step.comparison.relation != TNumberRelation::nrNone &&
+             ComputesFromValues(step.a) && ComputesFromValues(step.b);
+  }
+  return false;
+}
+
+bool TTestProgram::ComputesFromValues(TOperand& operand) {
+  if (operand.from != TFrom::kCall) {
+    return true;  // a constant or a slot
+  }
+  return operand.arithmetic.Refresh() &&
+         operand.arithmetic.operation != TNumberOperation::noNone &&
+         std::all_of(operand.args.begin(), operand.args.end(),
+                     [](TOperand& arg) { return ComputesFromValues(arg); });
 }
 
 void TTestProgram::TBoundCall::Learn(const IUserFunction* now) {

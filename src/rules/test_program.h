@@ -56,6 +56,11 @@ class TTestProgram {
     }
     return TVerdict::vAsk;
   }
+  // Whether test `i`, as prepared, takes its verdict from the values of the
+  // facts it reads alone: a slot compared with a slot, or numbers weighed by
+  // a call still bound to a comparison, on operands whose arithmetic is still
+  // bound to arithmetic. Such a verdict stands as long as the facts do.
+  bool DecidesFromValues(std::size_t i);
 
  private:
   // kSlotNumbers: kNumbers with two slot operands, the commonest numeric
@@ -117,6 +122,9 @@ class TTestProgram {
   static bool CompileArguments(const IIEValue& call_value, TOperand& a, TOperand& b,
                                const TFunctionCall*& call, int depth);
 
+  // Whether `operand` is a constant, a slot, or arithmetic still bound to
+  // arithmetic on such.
+  static bool ComputesFromValues(TOperand& operand);
   static const IFact* FactOf(const TOperand& operand, const TIEToken& left, const IFact* right);
   // The operand's value, or null when only the test can say.
   static const IIEValue* Read(TOperand& operand, const IFact* fact) {

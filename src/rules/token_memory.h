@@ -185,16 +185,7 @@ class alignas(64) TIETokenTree {
     }
     if (count_ < kLookAheadFrom) {
       // A small memory stays in the cache: fetching ahead would only cost.
-      for (std::uint32_t i = keys_[k].head; i != kNone;) {
-        Entry& e = entries_[i];
-        const std::uint32_t at = i;
-        i = e.key_next;
-        if (e.hash != hash) {
-          ++passed_by_;
-        } else if (!f(e, at)) {
-          return;
-        }
-      }
+      WalkKey(hash, keys_[k].head, f);
       return;
     }
     std::uint32_t at = keys_[k].head;
@@ -224,6 +215,17 @@ class alignas(64) TIETokenTree {
       at = next_at;
       next = after;
       next_at = after_at;
+    }
+  }
+  // As ForKey, but for the entries filed under `hash` after the one at
+  // `position`: those from its successor on its key chain (which keeps
+  // insertion order), taken when it was last on the chain. The entry may
+  // have been taken out since, if nothing was added after.
+  template <class F>
+  void ForKeyAfter(std::int32_t hash, std::uint32_t position, F&& f) {
+    FinishLinks();
+    if (count_ > 0 && position < entries_.size()) {
+      WalkKey(hash, entries_[position].key_next, f);
     }
   }
   // Calls `f(entry, position)` for every entry, bucket by bucket, until `f`
@@ -332,6 +334,22 @@ class alignas(64) TIETokenTree {
   static constexpr std::uint32_t kNone = kNoEntry;
   // In place of an identity link: the entry is its token's home.
   static constexpr std::uint32_t kHome = kNoEntry - 1;
+
+  // Calls `f` for the entries under `hash` on a key chain from position
+  // `from` on, until `f` answers false.
+  template <class F>
+  void WalkKey(std::int32_t hash, std::uint32_t from, F&& f) {
+    for (std::uint32_t i = from; i != kNone;) {
+      Entry& e = entries_[i];
+      const std::uint32_t at = i;
+      i = e.key_next;
+      if (e.hash != hash) {
+        ++passed_by_;
+      } else if (!f(e, at)) {
+        return;
+      }
+    }
+  }
 
   static constexpr std::size_t kForEachAhead = 4;
   // The positions of the entries in ForEach's order; each one's token is
