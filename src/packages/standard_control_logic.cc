@@ -37,6 +37,8 @@ class TOrFunction final : public TIEUserFunction {
  public:
   TOrFunction() : TIEUserFunction(OrFunctionName, OrComment, OrSyntax) {}
 
+  TLogicalForm LogicalForm() const noexcept override { return TLogicalForm::lfAnyTrue; }
+
  protected:
   Ref<IIEValue> Run(IFunCall& call, TIEContext& context) override {
     for (int i = 0; i < call.ArgumentCount(); ++i) {
@@ -81,6 +83,8 @@ class TFirstArgumentTest : public TIEUserFunction {
 class TEqFunction final : public TFirstArgumentTest {
  public:
   TEqFunction() : TFirstArgumentTest(EqFunctionName, EqComment, EqSyntax, 1) {}
+
+  TLogicalForm LogicalForm() const noexcept override { return TLogicalForm::lfAllEqual; }
 
  protected:
   bool Stops(const IIEValue& first, const IIEValue& other) const override {

@@ -42,6 +42,10 @@ TTestProgram::TStep TTestProgram::CompileJoinTest(const TIEJoinTest& test) {
 TTestProgram::TStep TTestProgram::CompileCall(const TIEPatternMatchTest& test) {
   TStep step;
   const IIEValue* value = test.SlotValue();
+  if (value != nullptr && CompileAnyEqual(*value, step)) {
+    step.negated = test.IsNegated();
+    return step;
+  }
   if (value == nullptr || !CompileArguments(*value, step.a, step.b, step.comparison.call, 0)) {
     return step;
   }
@@ -51,6 +55,62 @@ TTestProgram::TStep TTestProgram::CompileCall(const TIEPatternMatchTest& test) {
   step.kind = is_slot(step.a) && is_slot(step.b) ? TKind::kSlotNumbers : TKind::kNumbers;
   step.negated = test.IsNegated();
   return step;
+}
+
+bool TTestProgram::CompileAnyEqual(const IIEValue& call_value, TStep& step) {
+  // Which functions the calls run is learnt when they are decided: here
+  // only their shape counts.
+  if (call_value.DType() != TIEType::dtFunCall) {
+    return false;
+  }
+  const auto* any = dynamic_cast<const TFunctionCall*>(call_value.AsFunCall());
+  if (any == nullptr || any->ArgumentCount() == 0) {
+    return false;
+  }
+  std::vector<TStep> alternatives(static_cast<std::size_t>(any->ArgumentCount()));
+  for (int i = 0; i < any->ArgumentCount(); ++i) {
+    TStep& alternative = alternatives[static_cast<std::size_t>(i)];
+    const IIEValue& argument = *any->Argument(i);
+    const auto* equal = argument.DType() == TIEType::dtFunCall
+                            ? dynamic_cast<const TFunctionCall*>(argument.AsFunCall())
+                            : nullptr;
+    if (equal == nullptr || equal->ArgumentCount() != 2 ||
+        !CompileArgument(*equal->Argument(0), alternative.a, 0) ||
+        !CompileArgument(*equal->Argument(1), alternative.b, 0) ||
+        alternative.a.from != TFrom::kMatch || alternative.b.from != TFrom::kMatch) {
+      return false;
+    }
+    alternative.comparison.call = equal;
+  }
+  step.kind = TKind::kAnyEqual;
+  step.comparison.call = any;
+  step.alternatives = std::move(alternatives);
+  return true;
+}
+
+TTestProgram::TVerdict TTestProgram::AnyEqual(TStep& step, const TIEToken& left,
+                                              const IFact* right) {
+  if (!step.comparison.Refresh() || step.comparison.form != TLogicalForm::lfAnyTrue) {
+    return TVerdict::vAsk;
+  }
+  // Each `eq` runs in turn, as `or` would run them: the first that holds
+  // decides, and one that cannot be read leaves the whole test to the call.
+  for (TStep& alternative : step.alternatives) {
+    if (!alternative.comparison.Refresh() ||
+        alternative.comparison.form != TLogicalForm::lfAllEqual) {
+      return TVerdict::vAsk;
+    }
+    const IIEValue* a = Read(alternative.a, FactOf(alternative.a, left, right));
+    const IIEValue* b = a != nullptr ? Read(alternative.b, FactOf(alternative.b, left, right))
+                                     : nullptr;
+    if (b == nullptr) {
+      return TVerdict::vAsk;
+    }
+    if (SameValueOf(*a, *b)) {
+      return step.negated ? TVerdict::vFail : TVerdict::vPass;
+    }
+  }
+  return step.negated ? TVerdict::vPass : TVerdict::vFail;
 }
 
 bool TTestProgram::CompileArguments(const IIEValue& call_value, TOperand& a, TOperand& b,
@@ -111,6 +171,12 @@ bool TTestProgram::DecidesFromValues(std::size_t i) {
       return false;
     case TKind::kSameValue:
       return true;
+    case TKind::kAnyEqual:
+      return step.comparison.Refresh() && step.comparison.form == TLogicalForm::lfAnyTrue &&
+             std::all_of(step.alternatives.begin(), step.alternatives.end(), [](TStep& alternative) {
+               return alternative.comparison.Refresh() &&
+                      alternative.comparison.form == TLogicalForm::lfAllEqual;
+             });
     case TKind::kNumbers:
     case TKind::kSlotNumbers:
       return step.comparison.Refresh() && step.comparison.relation != TNumberRelation::nrNone &&
@@ -134,6 +200,7 @@ void TTestProgram::TBoundCall::Learn(const IUserFunction* now) {
   function = now;
   relation = own != nullptr ? own->NumberRelation() : TNumberRelation::nrNone;
   operation = own != nullptr ? own->NumberOperation() : TNumberOperation::noNone;
+  form = own != nullptr ? own->LogicalForm() : TLogicalForm::lfNone;
 }
 
 // Inlined into the two comparisons and the arithmetic: a slot read costs a

@@ -53,6 +53,8 @@ class TTestProgram {
         return Numbers(step, left, right);
       case TKind::kSlotNumbers:
         return SlotNumbers(step, left, right);
+      case TKind::kAnyEqual:
+        return AnyEqual(step, left, right);
     }
     return TVerdict::vAsk;
   }
@@ -64,8 +66,9 @@ class TTestProgram {
 
  private:
   // kSlotNumbers: kNumbers with two slot operands, the commonest numeric
-  // test ((< ?o ?id)), read without the operand dispatch.
-  enum class TKind : std::uint8_t { kGeneral, kSameValue, kNumbers, kSlotNumbers };
+  // test ((< ?o ?id)), read without the operand dispatch. kAnyEqual: a slot
+  // equal to one of several ((or (eq ?p ?k) (eq ?q ?k)), as ?k&?p|?q reads).
+  enum class TKind : std::uint8_t { kGeneral, kSameValue, kNumbers, kSlotNumbers, kAnyEqual };
   // Which fact an operand reads.
   enum class TFrom : std::uint8_t {
     kConstant,  // none: `number` is the operand
@@ -82,6 +85,7 @@ class TTestProgram {
     const IUserFunction* function = nullptr;
     TNumberRelation relation = TNumberRelation::nrNone;
     TNumberOperation operation = TNumberOperation::noNone;
+    TLogicalForm form = TLogicalForm::lfNone;
     // False when the call is not bound yet or runs a function of another
     // kind: only the call itself can say then.
     bool Refresh() {
@@ -108,13 +112,17 @@ class TTestProgram {
   struct TStep {
     TKind kind = TKind::kGeneral;
     bool negated = false;
-    TBoundCall comparison;
+    TBoundCall comparison;  // for kAnyEqual, the `or`
     TOperand a;
     TOperand b;
+    // kAnyEqual: the `eq` calls, each in `comparison`, on operands a and b.
+    std::vector<TStep> alternatives;
   };
 
   static TStep CompileJoinTest(const TIEJoinTest& test);
   static TStep CompileCall(const TIEPatternMatchTest& test);
+  // kAnyEqual when `call_value` is an `or` of `eq` calls on two slots each.
+  static bool CompileAnyEqual(const IIEValue& call_value, TStep& step);
   // Operands: constant numbers, slots bound by the rule, and +, - or * of
   // two such (nested `depth` deep at most).
   static bool CompileArgument(const IIEValue& argument, TOperand& operand, int depth = 0);
@@ -146,6 +154,7 @@ class TTestProgram {
   // A slot operand's value when it is the engine's own, else null.
   static const TIEValue* OwnValue(TOperand& operand, const TIEToken& left, const IFact* right);
   static TVerdict SlotNumbers(TStep& step, const TIEToken& left, const IFact* right);
+  static TVerdict AnyEqual(TStep& step, const TIEToken& left, const IFact* right);
   // Whether `a` and `b` stand in `relation` (not nrNone).
   template <typename T>
   static bool Holds(TNumberRelation relation, T a, T b);

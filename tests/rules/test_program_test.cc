@@ -140,6 +140,26 @@ TEST(TestProgramTest, ArithmeticInComparisons) {
       {"1", "2", "0", "-3", "1.5", "2000000000", "-2000000000", "2147483647", "1e300"});
 }
 
+TEST(TestProgramTest, AlternativesOfSlots) {
+  // ?y&?x|?z reads (or (eq ?y ?x) (eq ?y ?z)); the left fact's m holds x,
+  // then 0 in ?z. An alternative that is not `eq` leaves the test to the call.
+  CheckEveryPair(
+      {
+          {"either (l (v ?x) (m ? ?z)) (r (v ?y&?x|?z))", "(or (eq ?y ?x) (eq ?y 0))"},
+          {"three (l (v ?x) (m ?p ?z)) (r (v ?y&?z|?x|?p))",
+           "(or (eq ?y 0) (eq ?y ?x) (eq ?y ?x))"},
+          {"neither (l (v ?x) (m ? ?z)) (r (v ?y&~:(or (eq ?y ?x) (eq ?y ?z))))",
+           "(not (or (eq ?y ?x) (eq ?y 0)))"},
+          {"none-such (l (v ?x) (m ? ?z)) (not (r (v ?y&?x|?z)))",
+           "(not (or (eq ?y ?x) (eq ?y 0)))"},
+          {"by-test (l (v ?x) (m ? ?z)) (r (v ?y)) (test (or (eq ?y ?z) (eq ?x ?y)))",
+           "(or (eq ?y 0) (eq ?x ?y))"},
+          {"unlike (l (v ?x) (m ? ?z)) (r (v ?y&~?x|?z))", "(or (neq ?y ?x) (eq ?y 0))"},
+      },
+      {"0", "0.0", "1", "-1", "a", "\"a\"", "\"0\"", "nil",
+       "(str-cat abcdefghijabcdefghij abcdefghijabcdefghij)"});
+}
+
 TEST(TestProgramTest, ANonNumberReportsWhatTheCallReports) {
   EngineFixture fx;
   fx.Engine().Parse(

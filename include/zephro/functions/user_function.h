@@ -81,6 +81,11 @@ enum class TNumberRelation : std::uint8_t {
 // that is not one.
 enum class TNumberOperation : std::uint8_t { noNone, noAdd, noSubtract, noMultiply };
 
+// What a test of values makes of its arguments: lfAnyTrue, TRUE when one
+// argument is (or); lfAllEqual, TRUE when every argument equals the first
+// (eq). lfNone for every other function.
+enum class TLogicalForm : std::uint8_t { lfNone, lfAnyTrue, lfAllEqual };
+
 // MaxArgumentCount of a function without upper limit (the largest 32-bit value).
 inline constexpr std::int32_t kUnlimitedArguments = std::numeric_limits<std::int32_t>::max();
 
@@ -156,6 +161,9 @@ class TIEUserFunction : public IUserFunction {
   // with two numbers, its result an integer when both are (wrapped to 32
   // bits), else a float. noNone (the base) for every other function.
   virtual TNumberOperation NumberOperation() const noexcept { return TNumberOperation::noNone; }
+  // The same for a test of values, which callers may decide in place when
+  // its arguments are values they can read.
+  virtual TLogicalForm LogicalForm() const noexcept { return TLogicalForm::lfNone; }
 
   // Copies name (through SetFunctionName), comment, argument string and limits.
   void Assign(const TIEUserFunction& source);
