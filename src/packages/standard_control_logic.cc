@@ -106,6 +106,8 @@ class TNeqFunction final : public TFirstArgumentTest {
  public:
   TNeqFunction() : TFirstArgumentTest(NeqFunctionName, NeqComment, NeqSyntax, 1) {}
 
+  TLogicalForm LogicalForm() const noexcept override { return TLogicalForm::lfNoneEqual; }
+
  protected:
   bool Stops(const IIEValue& first, const IIEValue& other) const override {
     return first.Equals(&other);

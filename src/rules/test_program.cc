@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
+#include <string_view>
 
 #include "zephro/facts/fact.h"
 #include "zephro/functions/context.h"
@@ -42,7 +44,7 @@ TTestProgram::TStep TTestProgram::CompileJoinTest(const TIEJoinTest& test) {
 TTestProgram::TStep TTestProgram::CompileCall(const TIEPatternMatchTest& test) {
   TStep step;
   const IIEValue* value = test.SlotValue();
-  if (value != nullptr && CompileAnyEqual(*value, step)) {
+  if (value != nullptr && CompileEquality(*value, step)) {
     step.negated = test.IsNegated();
     return step;
   }
@@ -57,47 +59,74 @@ TTestProgram::TStep TTestProgram::CompileCall(const TIEPatternMatchTest& test) {
   return step;
 }
 
-bool TTestProgram::CompileAnyEqual(const IIEValue& call_value, TStep& step) {
-  // Which functions the calls run is learnt when they are decided: here
-  // only their shape counts.
-  if (call_value.DType() != TIEType::dtFunCall) {
+namespace {
+
+// The call `value` holds when it is one of the engine's, written with one
+// of `names`; else null.
+const TFunctionCall* CallNamed(const IIEValue& value, std::initializer_list<std::string_view> names) {
+  const auto* call = value.DType() == TIEType::dtFunCall
+                         ? dynamic_cast<const TFunctionCall*>(value.AsFunCall())
+                         : nullptr;
+  if (call == nullptr ||
+      std::find(names.begin(), names.end(), std::string_view(call->Name())) == names.end()) {
+    return nullptr;
+  }
+  return call;
+}
+
+}  // namespace
+
+bool TTestProgram::CompileSlotPair(const IIEValue& call_value, TStep& pair) {
+  // The names the patterns write for a field's (in)equalities, which keep
+  // comparisons such as (< ?a ?b) to their own kind.
+  const TFunctionCall* call = CallNamed(call_value, {"eq", "neq"});
+  if (call == nullptr || call->ArgumentCount() != 2 ||
+      !CompileArgument(*call->Argument(0), pair.a, 0) ||
+      !CompileArgument(*call->Argument(1), pair.b, 0) || pair.a.from != TFrom::kMatch ||
+      pair.b.from != TFrom::kMatch) {
     return false;
   }
-  const auto* any = dynamic_cast<const TFunctionCall*>(call_value.AsFunCall());
+  pair.comparison.call = call;
+  return true;
+}
+
+bool TTestProgram::CompileEquality(const IIEValue& call_value, TStep& step) {
+  // Which functions the calls run is learnt when they are decided: here
+  // only their shape counts.
+  TStep alone;
+  if (CompileSlotPair(call_value, alone)) {
+    step.kind = TKind::kEquality;
+    step.alternatives.push_back(std::move(alone));
+    return true;
+  }
+  const TFunctionCall* any = CallNamed(call_value, {"or"});
   if (any == nullptr || any->ArgumentCount() == 0) {
     return false;
   }
   std::vector<TStep> alternatives(static_cast<std::size_t>(any->ArgumentCount()));
   for (int i = 0; i < any->ArgumentCount(); ++i) {
-    TStep& alternative = alternatives[static_cast<std::size_t>(i)];
-    const IIEValue& argument = *any->Argument(i);
-    const auto* equal = argument.DType() == TIEType::dtFunCall
-                            ? dynamic_cast<const TFunctionCall*>(argument.AsFunCall())
-                            : nullptr;
-    if (equal == nullptr || equal->ArgumentCount() != 2 ||
-        !CompileArgument(*equal->Argument(0), alternative.a, 0) ||
-        !CompileArgument(*equal->Argument(1), alternative.b, 0) ||
-        alternative.a.from != TFrom::kMatch || alternative.b.from != TFrom::kMatch) {
+    if (!CompileSlotPair(*any->Argument(i), alternatives[static_cast<std::size_t>(i)])) {
       return false;
     }
-    alternative.comparison.call = equal;
   }
-  step.kind = TKind::kAnyEqual;
+  step.kind = TKind::kEquality;
   step.comparison.call = any;
   step.alternatives = std::move(alternatives);
   return true;
 }
 
-TTestProgram::TVerdict TTestProgram::AnyEqual(TStep& step, const TIEToken& left,
+TTestProgram::TVerdict TTestProgram::Equality(TStep& step, const TIEToken& left,
                                               const IFact* right) {
-  if (!step.comparison.Refresh() || step.comparison.form != TLogicalForm::lfAnyTrue) {
+  if (step.comparison.call != nullptr &&
+      (!step.comparison.Refresh() || step.comparison.form != TLogicalForm::lfAnyTrue)) {
     return TVerdict::vAsk;
   }
-  // Each `eq` runs in turn, as `or` would run them: the first that holds
+  // Each call runs in turn, as `or` would run them: the first that holds
   // decides, and one that cannot be read leaves the whole test to the call.
   for (TStep& alternative : step.alternatives) {
-    if (!alternative.comparison.Refresh() ||
-        alternative.comparison.form != TLogicalForm::lfAllEqual) {
+    TBoundCall& call = alternative.comparison;
+    if (!call.Refresh() ||
+        (call.form != TLogicalForm::lfAllEqual && call.form != TLogicalForm::lfNoneEqual)) {
       return TVerdict::vAsk;
     }
     const IIEValue* a = Read(alternative.a, FactOf(alternative.a, left, right));
@@ -106,7 +135,7 @@ TTestProgram::TVerdict TTestProgram::AnyEqual(TStep& step, const TIEToken& left,
     if (b == nullptr) {
       return TVerdict::vAsk;
     }
-    if (SameValueOf(*a, *b)) {
+    if (SameValueOf(*a, *b) == (call.form == TLogicalForm::lfAllEqual)) {
       return step.negated ? TVerdict::vFail : TVerdict::vPass;
     }
   }
@@ -171,11 +200,13 @@ bool TTestProgram::DecidesFromValues(std::size_t i) {
       return false;
     case TKind::kSameValue:
       return true;
-    case TKind::kAnyEqual:
-      return step.comparison.Refresh() && step.comparison.form == TLogicalForm::lfAnyTrue &&
+    case TKind::kEquality:
+      return (step.comparison.call == nullptr ||
+              (step.comparison.Refresh() && step.comparison.form == TLogicalForm::lfAnyTrue)) &&
              std::all_of(step.alternatives.begin(), step.alternatives.end(), [](TStep& alternative) {
-               return alternative.comparison.Refresh() &&
-                      alternative.comparison.form == TLogicalForm::lfAllEqual;
+               TBoundCall& call = alternative.comparison;
+               return call.Refresh() && (call.form == TLogicalForm::lfAllEqual ||
+                                         call.form == TLogicalForm::lfNoneEqual);
              });
     case TKind::kNumbers:
     case TKind::kSlotNumbers:

@@ -53,8 +53,8 @@ class TTestProgram {
         return Numbers(step, left, right);
       case TKind::kSlotNumbers:
         return SlotNumbers(step, left, right);
-      case TKind::kAnyEqual:
-        return AnyEqual(step, left, right);
+      case TKind::kEquality:
+        return Equality(step, left, right);
     }
     return TVerdict::vAsk;
   }
@@ -66,9 +66,10 @@ class TTestProgram {
 
  private:
   // kSlotNumbers: kNumbers with two slot operands, the commonest numeric
-  // test ((< ?o ?id)), read without the operand dispatch. kAnyEqual: a slot
-  // equal to one of several ((or (eq ?p ?k) (eq ?q ?k)), as ?k&?p|?q reads).
-  enum class TKind : std::uint8_t { kGeneral, kSameValue, kNumbers, kSlotNumbers, kAnyEqual };
+  // test ((< ?o ?id)), read without the operand dispatch. kEquality: a slot
+  // equal, or not, to another ((eq ?p ?k), (neq ?p ?k)), or to one of several
+  // ((or (eq ?p ?k) (eq ?q ?k)), as ?k&?p|?q reads).
+  enum class TKind : std::uint8_t { kGeneral, kSameValue, kNumbers, kSlotNumbers, kEquality };
   // Which fact an operand reads.
   enum class TFrom : std::uint8_t {
     kConstant,  // none: `number` is the operand
@@ -112,17 +113,21 @@ class TTestProgram {
   struct TStep {
     TKind kind = TKind::kGeneral;
     bool negated = false;
-    TBoundCall comparison;  // for kAnyEqual, the `or`
+    TBoundCall comparison;  // for kEquality, the `or` (no call when alone)
     TOperand a;
     TOperand b;
-    // kAnyEqual: the `eq` calls, each in `comparison`, on operands a and b.
+    // kEquality: the `eq` or `neq` calls, each in `comparison`, on operands
+    // a and b.
     std::vector<TStep> alternatives;
   };
 
   static TStep CompileJoinTest(const TIEJoinTest& test);
   static TStep CompileCall(const TIEPatternMatchTest& test);
-  // kAnyEqual when `call_value` is an `or` of `eq` calls on two slots each.
-  static bool CompileAnyEqual(const IIEValue& call_value, TStep& step);
+  // kEquality when `call_value` is a call on two slots (eq or neq, as the
+  // run finds), or an `or` of such calls.
+  static bool CompileEquality(const IIEValue& call_value, TStep& step);
+  // A call on two slots: its step (the call and the slots), or false.
+  static bool CompileSlotPair(const IIEValue& call_value, TStep& pair);
   // Operands: constant numbers, slots bound by the rule, and +, - or * of
   // two such (nested `depth` deep at most).
   static bool CompileArgument(const IIEValue& argument, TOperand& operand, int depth = 0);
@@ -154,7 +159,7 @@ class TTestProgram {
   // A slot operand's value when it is the engine's own, else null.
   static const TIEValue* OwnValue(TOperand& operand, const TIEToken& left, const IFact* right);
   static TVerdict SlotNumbers(TStep& step, const TIEToken& left, const IFact* right);
-  static TVerdict AnyEqual(TStep& step, const TIEToken& left, const IFact* right);
+  static TVerdict Equality(TStep& step, const TIEToken& left, const IFact* right);
   // Whether `a` and `b` stand in `relation` (not nrNone).
   template <typename T>
   static bool Holds(TNumberRelation relation, T a, T b);

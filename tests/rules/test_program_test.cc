@@ -140,11 +140,16 @@ TEST(TestProgramTest, ArithmeticInComparisons) {
       {"1", "2", "0", "-3", "1.5", "2000000000", "-2000000000", "2147483647", "1e300"});
 }
 
-TEST(TestProgramTest, AlternativesOfSlots) {
+TEST(TestProgramTest, EqualitiesAndAlternativesOfSlots) {
   // ?y&?x|?z reads (or (eq ?y ?x) (eq ?y ?z)); the left fact's m holds x,
   // then 0 in ?z. An alternative that is not `eq` leaves the test to the call.
   CheckEveryPair(
       {
+          {"equal (l (v ?x)) (r (v ?y&:(eq ?y ?x)))", "(eq ?y ?x)"},
+          {"unequal (l (v ?x)) (r (v ?y)) (test (neq ?x ?y))", "(neq ?x ?y)"},
+          {"not-equal (l (v ?x)) (r (v ?y&~:(eq ?x ?y)))", "(not (eq ?x ?y))"},
+          {"none-unequal (l (v ?x)) (not (r (v ?y&:(neq ?y ?x))))", "(not (neq ?y ?x))"},
+          {"three-way (l (v ?x)) (r (v ?y&:(eq ?x ?y ?x)))", "(eq ?x ?y ?x)"},
           {"either (l (v ?x) (m ? ?z)) (r (v ?y&?x|?z))", "(or (eq ?y ?x) (eq ?y 0))"},
           {"three (l (v ?x) (m ?p ?z)) (r (v ?y&?z|?x|?p))",
            "(or (eq ?y 0) (eq ?y ?x) (eq ?y ?x))"},

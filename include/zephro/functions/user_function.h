@@ -83,8 +83,9 @@ enum class TNumberOperation : std::uint8_t { noNone, noAdd, noSubtract, noMultip
 
 // What a test of values makes of its arguments: lfAnyTrue, TRUE when one
 // argument is (or); lfAllEqual, TRUE when every argument equals the first
-// (eq). lfNone for every other function.
-enum class TLogicalForm : std::uint8_t { lfNone, lfAnyTrue, lfAllEqual };
+// (eq); lfNoneEqual, TRUE when none of the others does (neq). lfNone for
+// every other function.
+enum class TLogicalForm : std::uint8_t { lfNone, lfAnyTrue, lfAllEqual, lfNoneEqual };
 
 // MaxArgumentCount of a function without upper limit (the largest 32-bit value).
 inline constexpr std::int32_t kUnlimitedArguments = std::numeric_limits<std::int32_t>::max();
