@@ -229,6 +229,7 @@ void TJoinNode::ClearMemory() {
   if (left_) {
     left_->Clear();
   }
+  blockers_in_order_ = true;
   if (right_) {
     right_->Settle();
     if (right_->tree) {
@@ -295,16 +296,23 @@ bool TJoinNode::CallNode(const Ref<TIEToken>& token, TCallType call_type) {
     CallChildren(token);
     return true;
   }
-  switch (call_type) {
-    case TCallType::ctLeft:
-      LeftActivate(token);
-      return true;
-    case TCallType::ctRight:
-      RightActivate(token);
-      return true;
-    case TCallType::ctSingle:
-    case TCallType::ctActivate:
-      RaiseIE(SInvalidCallType, kCallTypeNames[static_cast<int>(call_type)]);
+  try {
+    switch (call_type) {
+      case TCallType::ctLeft:
+        LeftActivate(token);
+        return true;
+      case TCallType::ctRight:
+        RightActivate(token);
+        return true;
+      case TCallType::ctSingle:
+      case TCallType::ctActivate:
+        RaiseIE(SInvalidCallType, kCallTypeNames[static_cast<int>(call_type)]);
+    }
+  } catch (...) {
+    // A search or a pass cut short may leave a token blocked past a match,
+    // or free beside one: from now on every search starts at the head.
+    blockers_in_order_ = false;
+    throw;
   }
   return false;
 }
@@ -526,7 +534,8 @@ void TJoinNode::Unblock(std::int32_t hash, bool key_found, std::uint32_t gone) {
     ForCandidates(&left, hash, key_found, [&](TIETokenTree::Entry& l, std::uint32_t at) {
       if (left.Blocker(at) == gone) {
         if (resume == TResume::kUnknown) {
-          resume = left_key_.Keyed() && VerdictsStand() ? TResume::kYes : TResume::kNo;
+          resume = blockers_in_order_ && left_key_.Keyed() && VerdictsStand() ? TResume::kYes
+                                                                               : TResume::kNo;
         }
         const std::uint32_t blocker =
             resume == TResume::kYes ? FindBlockerAfter(*l.token, l.hash, gone, l.fingerprint)

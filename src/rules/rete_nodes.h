@@ -402,6 +402,9 @@ class TJoinNode final : public TTestNode {
   bool unique_;
   bool prefix_join_ = false;
   bool offers_right_ = false;
+  // Whether each blocker is the first match on its key chain, as searches
+  // that ran to their end leave it (see Unblock).
+  bool blockers_in_order_ = true;
   const TReteNode* offered_at_ = nullptr;  // the feeder it offered its right memory at
   bool right_shared_ = false;  // another join used the memory
   std::uint32_t right_event_ = 0;  // the shared memory's last result taken
