@@ -126,10 +126,11 @@ TEST_P(RankingTest, ItemsArrivingBetweenPicksAreWeighedToo) {
   std::vector<Item> left = items;
   for (const auto& [group, ids] : picks) {
     const std::vector<int>& ranked = expected_first[group];
-    ASSERT_LE(ids.size(), ranked.size());
-    EXPECT_EQ(ids, std::vector<int>(ranked.begin(), ranked.begin() + ids.size())) << group;
+    const std::vector<int>& taken = ids;
+    ASSERT_LE(taken.size(), ranked.size());
+    EXPECT_EQ(taken, std::vector<int>(ranked.begin(), ranked.begin() + taken.size())) << group;
     std::erase_if(left, [&](const Item& item) {
-      return std::find(ids.begin(), ids.end(), item.id) != ids.end();
+      return std::find(taken.begin(), taken.end(), item.id) != taken.end();
     });
   }
   fx.Engine().Parse(AssertText(rest));
