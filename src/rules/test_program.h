@@ -59,9 +59,10 @@ class TTestProgram {
     return TVerdict::vAsk;
   }
   // Whether test `i`, as prepared, takes its verdict from the values of the
-  // facts it reads alone: a slot compared with a slot, or numbers weighed by
-  // a call still bound to a comparison, on operands whose arithmetic is still
-  // bound to arithmetic. Such a verdict stands as long as the facts do.
+  // facts it reads alone: a slot compared with a slot (by the join itself,
+  // or by calls still bound to eq, neq and or), or numbers weighed by a call
+  // still bound to a comparison, on operands whose arithmetic is still bound
+  // to arithmetic. Such a verdict stands as long as the facts do.
   bool DecidesFromValues(std::size_t i);
 
  private:
