@@ -233,6 +233,12 @@ class TTestNode : public TReteNode {
   // reads alone (no function of the program's, no global, no fuzzy degree):
   // then a pair that failed once fails for as long as both facts stay.
   bool VerdictsStand();
+  // Prepares the test program on first use.
+  void PrepareProgram() {
+    if (!program_.Compiled()) [[unlikely]] {
+      program_.Compile(std::span<TIESlotTest* const>(tests_.begin(), tests_.end()));
+    }
+  }
 
   TInlineVector<TIESlotTest*> tests_;  // owned
   // The tests as the inner loop decides them, prepared on first use.

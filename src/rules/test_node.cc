@@ -39,9 +39,7 @@ bool TTestNode::Equals(const TTestNode& other) const {
 
 bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* right_fact,
                          std::size_t first) {
-  if (!program_.Compiled()) {
-    program_.Compile(std::span<TIESlotTest* const>(tests_.begin(), tests_.end()));
-  }
+  PrepareProgram();
   TIEContext* context = nullptr;
   for (std::size_t i = first; i < tests_.size(); ++i) {
     switch (program_.Decide(i, left, right_fact)) {
@@ -81,9 +79,7 @@ bool TTestNode::RunTests(const TIEToken& left, const TIEToken* right, IFact* rig
 }
 
 bool TTestNode::VerdictsStand() {
-  if (!program_.Compiled()) {
-    program_.Compile(std::span<TIESlotTest* const>(tests_.begin(), tests_.end()));
-  }
+  PrepareProgram();
   for (std::size_t i = 0; i < tests_.size(); ++i) {
     const TIEJoinTest* join = tests_[i]->AsJoinTest();
     if (join != nullptr ? join->ByDegree() : !program_.DecidesFromValues(i)) {

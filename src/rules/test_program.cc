@@ -117,16 +117,14 @@ bool TTestProgram::CompileEquality(const IIEValue& call_value, TStep& step) {
 
 TTestProgram::TVerdict TTestProgram::Equality(TStep& step, const TIEToken& left,
                                               const IFact* right) {
-  if (step.comparison.call != nullptr &&
-      (!step.comparison.Refresh() || step.comparison.form != TLogicalForm::lfAnyTrue)) {
+  if (!StillAnyOf(step)) {
     return TVerdict::vAsk;
   }
   // Each call runs in turn, as `or` would run them: the first that holds
   // decides, and one that cannot be read leaves the whole test to the call.
   for (TStep& alternative : step.alternatives) {
     TBoundCall& call = alternative.comparison;
-    if (!call.Refresh() ||
-        (call.form != TLogicalForm::lfAllEqual && call.form != TLogicalForm::lfNoneEqual)) {
+    if (!StillEquality(call)) {
       return TVerdict::vAsk;
     }
     const IIEValue* a = Read(alternative.a, FactOf(alternative.a, left, right));
@@ -201,13 +199,9 @@ bool TTestProgram::DecidesFromValues(std::size_t i) {
     case TKind::kSameValue:
       return true;
     case TKind::kEquality:
-      return (step.comparison.call == nullptr ||
-              (step.comparison.Refresh() && step.comparison.form == TLogicalForm::lfAnyTrue)) &&
-             std::all_of(step.alternatives.begin(), step.alternatives.end(), [](TStep& alternative) {
-               TBoundCall& call = alternative.comparison;
-               return call.Refresh() && (call.form == TLogicalForm::lfAllEqual ||
-                                         call.form == TLogicalForm::lfNoneEqual);
-             });
+      return StillAnyOf(step) &&
+             std::all_of(step.alternatives.begin(), step.alternatives.end(),
+                         [](TStep& alternative) { return StillEquality(alternative.comparison); });
     case TKind::kNumbers:
     case TKind::kSlotNumbers:
       return step.comparison.Refresh() && step.comparison.relation != TNumberRelation::nrNone &&

@@ -161,6 +161,16 @@ class TTestProgram {
   static const TIEValue* OwnValue(TOperand& operand, const TIEToken& left, const IFact* right);
   static TVerdict SlotNumbers(TStep& step, const TIEToken& left, const IFact* right);
   static TVerdict Equality(TStep& step, const TIEToken& left, const IFact* right);
+  // Whether a kEquality step's `or` (when it has one), and each of its
+  // alternatives' calls, still run or, and eq or neq.
+  static bool StillAnyOf(TStep& step) {
+    return step.comparison.call == nullptr ||
+           (step.comparison.Refresh() && step.comparison.form == TLogicalForm::lfAnyTrue);
+  }
+  static bool StillEquality(TBoundCall& call) {
+    return call.Refresh() &&
+           (call.form == TLogicalForm::lfAllEqual || call.form == TLogicalForm::lfNoneEqual);
+  }
   // Whether `a` and `b` stand in `relation` (not nrNone).
   template <typename T>
   static bool Holds(TNumberRelation relation, T a, T b);
