@@ -262,7 +262,7 @@ Ref<TIEToken> TJoinNode::WithNull(const Ref<TIEToken>& left, TTokenAction tag) c
   return t;
 }
 
-template <class F>
+template <bool kPassesOn, class F>
 void TJoinNode::ForCandidates(TIETokenTree* memory, std::int32_t hash, bool key_found, F&& f) {
   if (memory == nullptr) {
     return;  // never stored anything
@@ -272,21 +272,22 @@ void TJoinNode::ForCandidates(TIETokenTree* memory, std::int32_t hash, bool key_
     // or one it has been told is leaving.
     const std::uint32_t hidden = right_->HiddenFrom(right_event_);
     if (hidden != TIETokenTree::kNoEntry) {
-      WalkCandidates(memory, hash, key_found, [&](TIETokenTree::Entry& e, std::uint32_t at) {
-        return at == hidden || f(e, at);
-      });
+      WalkCandidates<kPassesOn>(memory, hash, key_found,
+                                [&](TIETokenTree::Entry& e, std::uint32_t at) {
+                                  return at == hidden || f(e, at);
+                                });
       return;
     }
   }
-  WalkCandidates(memory, hash, key_found, f);
+  WalkCandidates<kPassesOn>(memory, hash, key_found, f);
 }
 
-template <class F>
+template <bool kPassesOn, class F>
 void TJoinNode::WalkCandidates(TIETokenTree* memory, std::int32_t hash, bool key_found, F&& f) {
   if (!Probing()) {
     memory->ForEach(f);
   } else if (key_found) {
-    memory->ForKey(hash, f);
+    memory->ForKey<kPassesOn>(hash, f);
   }
 }
 
@@ -334,6 +335,9 @@ bool TJoinNode::Matches(const TIEToken& left, const TIEToken& right, std::uint64
         return false;
       }
       first = left_key_.parts.size();
+      if (first == static_cast<std::size_t>(TestCount())) {
+        return true;  // the key was every test: the partner itself is not read
+      }
     }
   }
   return RunTests(left, &right, right.Fact(), first);
@@ -367,7 +371,7 @@ void TJoinNode::AskForBackChain(const TIEToken& token) {
 std::uint32_t TJoinNode::FindBlocker(const TIEToken& left, std::int32_t hash, bool key_found,
                                      std::uint64_t fingerprint) {
   std::uint32_t blocker = TIETokenTree::kNoEntry;
-  ForCandidates(RightTree(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
+  ForCandidates<false>(RightTree(), hash, key_found, [&](TIETokenTree::Entry& r, std::uint32_t at) {
     if (!Matches(left, *r.token, fingerprint, r.fingerprint)) {
       return true;
     }

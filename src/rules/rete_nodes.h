@@ -397,9 +397,11 @@ class TJoinNode final : public TTestNode {
   // True when an arriving token finds its partners in one bucket of the
   // other memory: the join has a key, or it is a prefix join.
   bool Probing() const noexcept { return left_key_.Keyed() || prefix_join_; }
-  template <class F>
+  // The candidates' facts are fetched ahead for callers that pass a match on
+  // (kPassesOn); a search for a blocker only answers where it is.
+  template <bool kPassesOn = true, class F>
   void ForCandidates(TIETokenTree* memory, std::int32_t hash, bool key_found, F&& f);
-  template <class F>
+  template <bool kPassesOn, class F>
   void WalkCandidates(TIETokenTree* memory, std::int32_t hash, bool key_found, F&& f);
   Ref<TIEToken> Extend(const Ref<TIEToken>& left, TIEToken& right, TTokenAction tag) const;
   Ref<TIEToken> WithNull(const Ref<TIEToken>& left, TTokenAction tag) const;

@@ -173,10 +173,12 @@ class alignas(64) TIETokenTree {
   // from this memory.
   //
   // A partner that matches is handled at length (a partial match made and
-  // passed on): meanwhile the next entry's token and the entry after it are
-  // fetched, and this entry's fact, which the new partial match reads. Each
-  // entry's place is worked out once.
-  template <class F>
+  // passed on): meanwhile, from the second entry on, the next entry's token
+  // and the entry after it are fetched, and this entry's fact, which the new partial match reads
+  // (unless `kFetchFact` is false: a search that only answers where a match
+  // is, and may decide it by the fingerprints alone). Each entry's place is
+  // worked out once.
+  template <bool kFetchFact = true, class F>
   void ForKey(std::int32_t hash, F&& f) {
     FinishLinks();
     const std::size_t k = KeyIndex(hash);
@@ -189,7 +191,33 @@ class alignas(64) TIETokenTree {
       return;
     }
     std::uint32_t at = keys_[k].head;
+    if (at == kNone) {
+      return;
+    }
+    {
+      // The first entry on its own: many walks end at it (a blocker found,
+      // a key held once), so its successor is only fetched, not read.
+      Entry& first = entries_[at];
+      const std::uint32_t second = first.key_next;
+      if (second != kNone) {
+        __builtin_prefetch(&entries_[second]);
+      }
+      if (first.hash != hash) {
+        ++passed_by_;
+      } else {
+        if constexpr (kFetchFact) {
+          __builtin_prefetch(first.token->Fact());
+        }
+        if (!f(first, at)) {
+          return;
+        }
+      }
+      at = second;
+    }
     Entry* e = at != kNone ? &entries_[at] : nullptr;
+    if (e != nullptr) {
+      __builtin_prefetch(e->token.get());
+    }
     std::uint32_t next_at = e != nullptr ? e->key_next : kNone;
     Entry* next = next_at != kNone ? &entries_[next_at] : nullptr;
     while (e != nullptr) {
@@ -206,7 +234,9 @@ class alignas(64) TIETokenTree {
       if (e->hash != hash) {
         ++passed_by_;
       } else {
-        __builtin_prefetch(e->token->Fact());
+        if constexpr (kFetchFact) {
+          __builtin_prefetch(e->token->Fact());
+        }
         if (!f(*e, at)) {
           return;
         }

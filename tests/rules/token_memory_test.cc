@@ -36,10 +36,12 @@ struct Filed {
   Ref<TIEToken> token;
 };
 
-// The tokens met by a probe for `hash` (stopping after `limit`).
+// The tokens met by a probe for `hash` (stopping after `limit`), by a walk
+// that fetches the partners' facts ahead or by one that does not.
+template <bool kFetchFact = true>
 std::vector<TIEToken*> Probe(TIETokenTree& memory, int hash, std::size_t limit = SIZE_MAX) {
   std::vector<TIEToken*> met;
-  memory.ForKey(hash, [&](TIETokenTree::Entry& e, std::uint32_t) {
+  memory.ForKey<kFetchFact>(hash, [&](TIETokenTree::Entry& e, std::uint32_t) {
     met.push_back(e.token.get());
     return met.size() < limit;
   });
@@ -84,7 +86,13 @@ TEST(TokenMemoryTest, ProbesAndWalksAgreeWithWhatWasFiled) {
         // A key that is filed (any one, when each entry has its own).
         const int key = pick % 2 == 0 ? live[draw(live.size())].hash : hash;
         ASSERT_EQ(Probe(memory, key), Expected(live, key)) << c.name << ", op " << op;
-        ASSERT_EQ(Probe(memory, key, 2), Expected(live, key, 2)) << c.name << ", op " << op;
+        // Stopping at the first, second or third partner (a large memory
+        // walks its first entry apart from the rest).
+        for (std::size_t limit = 1; limit <= 3; ++limit) {
+          ASSERT_EQ(Probe(memory, key, limit), Expected(live, key, limit))
+              << c.name << ", op " << op << ", limit " << limit;
+        }
+        ASSERT_EQ(Probe<false>(memory, key), Expected(live, key)) << c.name << ", op " << op;
       }
     }
     EXPECT_EQ(memory.Count(), static_cast<int>(live.size())) << c.name;
