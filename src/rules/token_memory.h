@@ -174,10 +174,10 @@ class alignas(64) TIETokenTree {
   //
   // A partner that matches is handled at length (a partial match made and
   // passed on): meanwhile, from the second entry on, the next entry's token
-  // and the entry after it are fetched, and this entry's fact, which the new partial match reads
-  // (unless `kFetchFact` is false: a search that only answers where a match
-  // is, and may decide it by the fingerprints alone). Each entry's place is
-  // worked out once.
+  // and the entry after it are fetched, and this entry's fact, which the new
+  // partial match reads (unless `kFetchFact` is false: a search that only
+  // answers where a match is, and may decide it by the fingerprints alone).
+  // Each entry's place is worked out once.
   template <bool kFetchFact = true, class F>
   void ForKey(std::int32_t hash, F&& f) {
     FinishLinks();
@@ -190,6 +190,17 @@ class alignas(64) TIETokenTree {
       WalkKey(hash, keys_[k].head, f);
       return;
     }
+    // Hands `e` to `f` when its hash is the key's; false: the walk stops.
+    auto visit = [&](Entry& e, std::uint32_t position) {
+      if (e.hash != hash) {
+        ++passed_by_;
+        return true;
+      }
+      if constexpr (kFetchFact) {
+        __builtin_prefetch(e.token->Fact());
+      }
+      return f(e, position);
+    };
     std::uint32_t at = keys_[k].head;
     if (at == kNone) {
       return;
@@ -202,15 +213,8 @@ class alignas(64) TIETokenTree {
       if (second != kNone) {
         __builtin_prefetch(&entries_[second]);
       }
-      if (first.hash != hash) {
-        ++passed_by_;
-      } else {
-        if constexpr (kFetchFact) {
-          __builtin_prefetch(first.token->Fact());
-        }
-        if (!f(first, at)) {
-          return;
-        }
+      if (!visit(first, at)) {
+        return;
       }
       at = second;
     }
@@ -231,15 +235,8 @@ class alignas(64) TIETokenTree {
           __builtin_prefetch(after);
         }
       }
-      if (e->hash != hash) {
-        ++passed_by_;
-      } else {
-        if constexpr (kFetchFact) {
-          __builtin_prefetch(e->token->Fact());
-        }
-        if (!f(*e, at)) {
-          return;
-        }
+      if (!visit(*e, at)) {
+        return;
       }
       e = next;
       at = next_at;
